@@ -1,9 +1,12 @@
 #include <QApplication>
+#include <QMessageBox>
 
 #include <gst/gst.h>
 
 #include "app/capture_form.h"
 #include "elements/plugin.h"
+#include "platform/media/media_platform.h"
+#include "system/startup_check.h"
 
 int main(int argc, char** argv)
 {
@@ -11,6 +14,17 @@ int main(int argc, char** argv)
     kad::registerElements();
 
     QApplication app(argc, argv);
+    // No window exists yet, so the question cannot go through the window's dialogs.
+    const bool goOn = kad::ConfirmMediaPlatform(
+        kad::MediaPlatformMajor(), kad::MediaPlatformMinor(), kad::MediaPlatformVersion(),
+        [](const QString& text) {
+            return QMessageBox::warning(nullptr, QStringLiteral("Kadrillo"), text,
+                                        QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No) == QMessageBox::Yes
+                       ? kad::DialogAnswer::Yes
+                       : kad::DialogAnswer::No;
+        });
+    if (!goOn) return 0;
     QApplication::setApplicationName(QStringLiteral("Kadrillo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kadrillo"));
 

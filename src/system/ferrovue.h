@@ -1,0 +1,42 @@
+#pragma once
+
+// Opening the run's clips in the companion clip viewer (action acFerrovue).
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace kad {
+
+// The hint of the about panel's viewer button after a launch attempt.
+inline const QString kFerrovueNotFoundHint =
+    QStringLiteral("Ferrovue by Tavrel has not been found.");
+inline const QString kFerrovueFoundHint =
+    QStringLiteral("Click on the icon to open the captured clips with Ferrovue by Tavrel");
+// Shown (information, OK) when no viewer exists at the configured path.
+inline const QString kFerrovueNotFoundMessage =
+    QStringLiteral("Ferrovue by Tavrel has not been found on this computer.\n"
+                   "If it is present, please indicate its name and path in the Settings "
+                   "panel (ALT+D).");
+
+// Starts `program` with `arguments` as a detached process, each argument
+// handed over as it is (no shell); returns whether it started.
+using FerrovueLauncher = std::function<bool(const QString& program, const QStringList& arguments)>;
+// QProcess::startDetached.
+FerrovueLauncher DefaultFerrovueLauncher();
+
+// The clips of the run, in capture order: `currentVideoFileName` up to and
+// including its last "_", then i and ".avi" for i = 0 .. videoCounter - 2,
+// those that exist.
+QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter);
+
+// acFerrovue: when no file exists at `viewerPath` (the "Ferrovue"
+// preference), tells the user so through dialogs() and returns the
+// not-found hint; otherwise launches the viewer with the run's clips and
+// returns the found hint. The launch's own result is not reported, as a
+// shell "open" would not be.
+QString RunFerrovue(const QString& viewerPath, const QString& currentVideoFileName,
+                    int videoCounter, const FerrovueLauncher& launcher = DefaultFerrovueLauncher());
+
+} // namespace kad

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include "settings/naming.h"
+
+using namespace kad;
+
+namespace {
+
+class NamingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetStartupTime(QDateTime(QDate(2026, 12, 5), QTime(13, 48, 5)));
+        state.videoDirectory = QStringLiteral("/data/Clips");
+        state.imageDirectory = QStringLiteral("/data/Photos/");
+    }
+    void TearDown() override
+    {
+        SetVideoNameShown({});
+        SetImageNameShown({});
+    }
+
+    NamingState state;
+};
+
+} // namespace
+
+TEST_F(NamingTest, VideoExamples)
+{
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_051226_134805_0.avi"));
+    EXPECT_EQ(state.VideoCounter, 1);
+
+    state.videoDate = false;
+    state.VideoCounter = 0;
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_0.avi"));
+}
+
+TEST_F(NamingTest, FolderEndingWithSlashGetsNoSecondOne)
+{
+    state.videoDirectory = QStringLiteral("/data/Clips/");
+    state.videoDate = false;
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_0.avi"));
+    state.imageDate = false;
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_0000.bmp"));
+    state.imageDirectory = QStringLiteral("/data/Photos");
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_0001.bmp"));
+}
+
+TEST_F(NamingTest, EmptyRootStartsWithUnderscore)
+{
+    state.videoRacine.clear();
+    state.videoDate = false;
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/_0.avi"));
+    state.imageRacine.clear();
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/_0000.bmp"));
+}
+
+TEST_F(NamingTest, StartupTimeStaysInEveryNameOfTheRun)
+{
+    NextVideoName(state);
+    NextVideoName(state);
+    // The third name after two captures, whatever the clock says now.
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_051226_134805_2.avi"));
+    EXPECT_EQ(state.VideoCounter, 3);
+}
+
+TEST_F(NamingTest, RebuildingKeepsTheNumber)
+{
+    EXPECT_TRUE(NextVideoName(state).endsWith(QStringLiteral("_0.avi")));
+    for (const char* folder : {"/a", "/b/", "/c"}) {
+        state.videoDirectory = QString::fromLatin1(folder);
+        EXPECT_TRUE(RebuildVideoName(state).endsWith(QStringLiteral("_051226_134805_0.avi")));
+    }
+    EXPECT_EQ(state.VideoCounter, 1);
+    state.videoDate = false;
+    EXPECT_EQ(RebuildVideoName(state), QStringLiteral("/c/Video_0.avi"));
+    state.videoRacine = QStringLiteral("Clip");
+    EXPECT_EQ(RebuildVideoName(state), QStringLiteral("/c/Clip_0.avi"));
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/c/Clip_1.avi"));
+
+    state.ImageCounter = 7;
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_0007.bmp"));
+    state.imageExtension = 1;
+    EXPECT_EQ(RebuildImageName(state), QStringLiteral("/data/Photos/Image_0007.jpg"));
+    state.imageDate = true;
+    EXPECT_EQ(RebuildImageName(state), QStringLiteral("/data/Photos/Image_051226_134805_0007.jpg"));
+    EXPECT_EQ(state.ImageCounter, 8);
+}
+
+TEST_F(NamingTest, RebuildBeforeAnyNameBuildsTheFirst)
+{
+    EXPECT_TRUE(RebuildVideoName(state).endsWith(QStringLiteral("_0.avi")));
+    EXPECT_EQ(state.VideoCounter, 1);
+    EXPECT_TRUE(RebuildImageName(state).endsWith(QStringLiteral("_0000.bmp")));
+    EXPECT_EQ(state.ImageCounter, 1);
+}
+
+TEST_F(NamingTest, ExtensionFollowsFormatAndSourceKind)
+{
+    struct Row {
+        SourceKind kind;
+        int format;
+        const char* ext;
+    };
+    const Row table[] = {
+        {SourceKind::skDV, 0, ".avi"},        {SourceKind::skDV, 1, ".avi"},
+        {SourceKind::skDV, 2, ".avi"},        {SourceKind::skDV, 3, ".wmv"},
+        {SourceKind::skAnalog, 0, ".avi"},    {SourceKind::skAnalog, 1, ".avi"},
+        {SourceKind::skAnalog, 2, ".wmv"},    {SourceKind::skAnalog, 3, ".avi"},
+        {SourceKind::skMovieBoxB, 0, ".mpg"}, {SourceKind::skMovieBoxB, 1, ".avi"},
+        {SourceKind::skMovieBoxB, 2, ".wmv"}, {SourceKind::skMpeg2, 0, ".mpg"},
+        {SourceKind::skMpeg2, 2, ".wmv"},     {SourceKind::skNoVideo, 0, ".avi"},
+        {SourceKind::skNoVideo, 2, ".wmv"},
+    };
+    state.videoDate = false;
+    for (const Row& r : table) {
+        state.sourceKind = r.kind;
+        state.captureFormatIndex = r.format;
+        state.VideoCounter = 4;
+        EXPECT_EQ(NextVideoName(state),
+                  QStringLiteral("/data/Clips/Video_4") + QLatin1String(r.ext))
+            << int(r.kind) << " format " << r.format;
+    }
+}
+
+TEST_F(NamingTest, ImageExamplesAndFourDigitCounter)
+{
+    state.ImageCounter = 7;
+    state.imageExtension = 1;
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_0007.jpg"));
+    EXPECT_EQ(state.ImageCounter, 8);
+
+    state.imageExtension = 0;
+    state.ImageCounter = 12345;
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_2345.bmp"));
+    state.ImageCounter = 9999;
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_9999.bmp"));
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_0000.bmp"));
+
+    state.imageDate = true;
+    state.ImageCounter = 0;
+    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_051226_134805_0000.bmp"));
+}
+
+TEST_F(NamingTest, HooksReceiveTheFileNamePart)
+{
+    QStringList video;
+    QStringList image;
+    SetVideoNameShown([&video](const QString& name) { video << name; });
+    SetImageNameShown([&image](const QString& name) { image << name; });
+    NextVideoName(state);
+    RebuildVideoName(state);
+    NextImageName(state);
+    EXPECT_EQ(video, QStringList(2, QStringLiteral("Video_051226_134805_0.avi")));
+    EXPECT_EQ(image, QStringList{QStringLiteral("Image_0000.bmp")});
+
+    SetVideoNameShown({});
+    NextVideoName(state);
+    EXPECT_EQ(video.size(), 2);
+    EXPECT_EQ(FileNamePart(QStringLiteral("/a/b/c.avi")), QStringLiteral("c.avi"));
+    EXPECT_EQ(FileNamePart(QStringLiteral("c.avi")), QStringLiteral("c.avi"));
+}
+
+TEST(NamingRunState, TheRunsStateStartsAtTheDefaults)
+{
+    NamingState& run = Naming();
+    EXPECT_EQ(&run, &Naming());
+    EXPECT_EQ(run.VideoCounter, 0);
+    EXPECT_EQ(run.ImageCounter, 0);
+    EXPECT_EQ(run.videoRacine, QStringLiteral("Video"));
+    EXPECT_EQ(run.imageRacine, QStringLiteral("Image"));
+    EXPECT_TRUE(run.videoDate);
+    EXPECT_FALSE(run.imageDate);
+
+    SetStartupTime(QDateTime(QDate(2026, 12, 5), QTime(13, 48, 5)));
+    run.videoDirectory = QStringLiteral("/data/Clips");
+    EXPECT_EQ(NextVideoName(), QStringLiteral("/data/Clips/Video_051226_134805_0.avi"));
+    EXPECT_EQ(RebuildVideoName(), QStringLiteral("/data/Clips/Video_051226_134805_0.avi"));
+    EXPECT_EQ(run.VideoCounter, 1);
+    run.imageDirectory = QStringLiteral("/data/Photos");
+    EXPECT_EQ(NextImageName(), QStringLiteral("/data/Photos/Image_0000.bmp"));
+    EXPECT_EQ(RebuildImageName(), QStringLiteral("/data/Photos/Image_0000.bmp"));
+    run = NamingState();
+}
