@@ -18,7 +18,9 @@ namespace kad {
 // under HKEY_CURRENT_USER, any other path is relative to the open key.
 // Writes reach the hive file when the key is closed (closeKey, opening another
 // key, or destroying the accessor), all together, merged under the lock with
-// what other processes wrote meanwhile.
+// what other processes wrote meanwhile. With no key open, values are read and
+// written at the root of the hive. Key and value names compare without regard
+// to case; the case they were first stored with is kept.
 class Registry {
 public:
     // The hive named by KADRILLO_REGISTRY, else $XDG_CONFIG_HOME/Tavrel/registry.reg.
@@ -29,12 +31,18 @@ public:
     Registry& operator=(const Registry&) = delete;
 
     static QString defaultHiveFile();
+    // How long a save waits for another process's lock (10 s unless changed;
+    // tests shorten it).
+    static void setLockWait(int milliseconds);
     QString hiveFile() const;
 
     // Opens `path`; without `canCreate` a missing key is not created and the
     // call fails. Closes the key open before.
     bool openKey(const QString& path, bool canCreate);
     void closeKey();
+    // Writes what is pending now (closeKey and the destructor do it too);
+    // false, with a message on stderr, when the hive file could not be written.
+    bool flush();
     bool hasOpenKey() const;
     // Absolute path of the open key ("\Software\Tavrel\Kadrillo"), or empty.
     QString currentPath() const;
@@ -48,6 +56,8 @@ public:
 
     bool writeDword(const QString& name, quint32 value);
     bool writeString(const QString& name, const QString& value);
+    // False when the value did not exist.
+    bool deleteValue(const QString& name);
 
     // Subkeys of the open key, in stored order.
     QStringList subKeyNames() const;
