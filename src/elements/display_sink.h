@@ -1,0 +1,50 @@
+#pragma once
+
+// kaddisplaysink: the end of the preview. Hands each frame (32-bit RGBx) to
+// a registered callback that the video window (or a test) provides.
+//
+// The callback runs on a delivery thread of the sink's own, never on the
+// streaming thread: the streaming thread only leaves the frame in a one-frame
+// mailbox. When the consumer is still busy with an earlier frame, the waiting
+// one is replaced by the newer frame and counted in "frames-dropped", so a
+// slow window costs frames, never latency.
+
+#include <gst/gst.h>
+#include <gst/video/gstvideosink.h>
+#include <gst/video/video.h>
+
+G_BEGIN_DECLS
+
+#define KAD_TYPE_DISPLAY_SINK (kad_display_sink_get_type())
+G_DECLARE_FINAL_TYPE(KadDisplaySink, kad_display_sink, KAD, DISPLAY_SINK, GstVideoSink)
+
+gboolean kad_display_sink_register(GstPlugin* plugin);
+
+// One frame as the callback sees it. data is valid only during the call;
+// take a reference of buffer to keep the frame longer.
+typedef struct {
+    gint width;
+    gint height;
+    gint stride;        // bytes from one row to the next
+    const guint8* data; // width x height pixels, R G B x, top row first
+    gint par_n;         // pixel aspect ratio of the source
+    gint par_d;
+    GstClockTime pts;
+    GstBuffer* buffer;
+} KadDisplayFrame;
+
+typedef void (*KadDisplayFrameFunc)(const KadDisplayFrame* frame, gpointer user_data);
+
+// Registers the frame callback (NULL removes it). When it returns, the
+// previous callback is no longer running and will not be called again, and
+// its destroy function has run; so it must not be called from inside the
+// callback, and the callback must not wait for the thread that calls this.
+void kad_display_sink_set_callback(GstElement* sink, KadDisplayFrameFunc func, gpointer user_data,
+                                   GDestroyNotify destroy);
+
+// The source's picture: size and pixel aspect ratio of the negotiated
+// video. FALSE before the first negotiation.
+gboolean kad_display_sink_get_aspect(GstElement* sink, gint* width, gint* height, gint* par_n,
+                                     gint* par_d);
+
+G_END_DECLS

@@ -1,0 +1,46 @@
+#pragma once
+
+// kadsamplegrabber: a pass-through for 24-bit RGB video that keeps the latest
+// frame, so the application can take a still image of the preview at any
+// time. A converter placed before it delivers the RGB.
+
+#include <gst/base/gstbasetransform.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+G_BEGIN_DECLS
+
+#define KAD_TYPE_SAMPLE_GRABBER (kad_sample_grabber_get_type())
+G_DECLARE_FINAL_TYPE(KadSampleGrabber, kad_sample_grabber, KAD, SAMPLE_GRABBER, GstBaseTransform)
+
+gboolean kad_sample_grabber_register(GstPlugin* plugin);
+
+// The shape of a copied frame: rows of 3 * width bytes (R, G, B), top row
+// first, each row stride bytes apart (stride is 3 * width rounded up to a
+// multiple of 4, as in a bitmap).
+typedef struct {
+    gint width;
+    gint height;
+    gint stride;
+    gsize size;           // stride * height
+    guint64 frame_number; // the frame's place in the count of "frame-count"
+} KadGrabbedFrameInfo;
+
+// Describes the latest frame without copying it. FALSE when no frame has
+// passed since the grabber started.
+gboolean kad_sample_grabber_peek(GstElement* grabber, KadGrabbedFrameInfo* info);
+
+// Copies the latest frame into dest. Fills info in any case when a frame
+// exists; returns FALSE when there is none or dest_size is below info->size
+// (the frame may have changed size since a peek: call again with a bigger
+// buffer). Safe from any thread.
+gboolean kad_sample_grabber_copy_frame(GstElement* grabber, guint8* dest, gsize dest_size,
+                                       KadGrabbedFrameInfo* info);
+
+// The latest frame as a sample (caps and buffer), or NULL. Transfer full.
+GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber);
+
+// Frames that passed since the grabber started ("frame-count").
+guint64 kad_sample_grabber_frame_count(GstElement* grabber);
+
+G_END_DECLS

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <gst/gst.h>
+
+#include <string>
+#include <vector>
+
+#include "elements/sample_grabber.h"
+#include "platform/media/gst_ptr.h"
+
+using kad::ElementRef;
+
+namespace {
+
+// Runs a pipeline to its end; false (with the reason) on error.
+bool runToEos(GstElement* pipeline, std::string* why)
+{
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    kad::BusRef bus(gst_element_get_bus(pipeline));
+    kad::MessageRef msg(gst_bus_timed_pop_filtered(
+        bus.get(), 30 * GST_SECOND,
+        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    if (msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
+        GError* error = nullptr;
+        gst_message_parse_error(msg.get(), &error, nullptr);
+        *why = error->message;
+        g_error_free(error);
+        return false;
+    }
+    if (!msg) *why = "no end of stream";
+    return static_cast<bool>(msg);
+}
+
+ElementRef launch(const std::string& description)
+{
+    GError* error = nullptr;
+    ElementRef p = ElementRef::sink(gst_parse_launch(description.c_str(), &error));
+    if (error) {
+        ADD_FAILURE() << error->message;
+        g_error_free(error);
+    }
+    return p;
+}
+
+ElementRef byName(GstElement* pipeline, const char* name)
+{
+    return ElementRef(gst_bin_get_by_name(GST_BIN(pipeline), name));
+}
+
+} // namespace
+
+TEST(SampleGrabber, KeepsTheLatestFrameAndCopiesItRowByRowAsABitmap)
+{
+    // 322 pixels of 3 bytes make rows of 966 bytes: the copy pads them to 968.
+    // The colour is given as 0xAARRGGBB.
+    ElementRef pipeline =
+        launch("videotestsrc num-buffers=4 pattern=solid-color foreground-color=0xff336699 ! "
+               "video/x-raw,format=RGB,width=322,height=240,framerate=25/1 ! "
+               "kadsamplegrabber name=sg ! fakesink");
+    ASSERT_TRUE(pipeline);
+    ElementRef sg = byName(pipeline.get(), "sg");
+
+    KadGrabbedFrameInfo info{};
+    EXPECT_FALSE(kad_sample_grabber_peek(sg.get(), &info));
+    std::vector<guint8> tooEarly(16);
+    EXPECT_FALSE(kad_sample_grabber_copy_frame(sg.get(), tooEarly.data(), tooEarly.size(), &info));
+
+    std::string why;
+    ASSERT_TRUE(runToEos(pipeline.get(), &why)) << why;
+    EXPECT_EQ(kad_sample_grabber_frame_count(sg.get()), 4u);
+    guint64 counted = 0;
+    g_object_get(sg.get(), "frame-count", &counted, nullptr);
+    EXPECT_EQ(counted, 4u);
+
+    ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &info));
+    EXPECT_EQ(info.width, 322);
+    EXPECT_EQ(info.height, 240);
+    EXPECT_EQ(info.stride, 968);
+    EXPECT_EQ(info.size, 968u * 240u);
+    EXPECT_EQ(info.frame_number, 4u);
+
+    // Too small a buffer: refused, but the needed size is told.
+    std::vector<guint8> small(info.size - 1);
+    KadGrabbedFrameInfo again{};
+    EXPECT_FALSE(kad_sample_grabber_copy_frame(sg.get(), small.data(), small.size(), &again));
+    EXPECT_EQ(again.size, info.size);
+
+    std::vector<guint8> bitmap(info.size, 0xEE);
+    ASSERT_TRUE(kad_sample_grabber_copy_frame(sg.get(), bitmap.data(), bitmap.size(), &info));
+    int wrong = 0;
+    for (int y = 0; y < info.height; ++y) {
+        const guint8* row = bitmap.data() + y * info.stride;
+        for (int x = 0; x < info.width; ++x)
+            wrong += row[3 * x] != 0x33 || row[3 * x + 1] != 0x66 || row[3 * x + 2] != 0x99;
+        wrong += row[966] != 0 || row[967] != 0;
+    }
+    EXPECT_EQ(wrong, 0);
+
+    // The same frame as a sample: caps and buffer of the negotiated RGB.
+    kad::SampleRef sample(kad_sample_grabber_get_last_sample(sg.get()));
+    ASSERT_TRUE(sample);
+    GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample.get()), 0);
+    EXPECT_STREQ(gst_structure_get_string(s, "format"), "RGB");
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+
+    // A new run counts from zero again.
+    ASSERT_TRUE(runToEos(pipeline.get(), &why)) << why;
+    EXPECT_EQ(kad_sample_grabber_frame_count(sg.get()), 4u);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
+
+TEST(SampleGrabber, FrameMatchesAnIndependentConversionOfTheSamePicture)
+{
+    // Stripes of many colours, converted to RGB by videoconvert before the
+    // grabber; an appsink beside it gets the same frame.
+    ElementRef pipeline = launch("videotestsrc num-buffers=1 pattern=smpte ! "
+                                 "video/x-raw,format=I420,width=320,height=240 ! videoconvert ! "
+                                 "video/x-raw,format=RGB ! kadsamplegrabber name=sg ! fakesink "
+                                 "enable-last-sample=true name=fs");
+    ASSERT_TRUE(pipeline);
+    std::string why;
+    ASSERT_TRUE(runToEos(pipeline.get(), &why)) << why;
+    ElementRef sg = byName(pipeline.get(), "sg");
+    ElementRef fs = byName(pipeline.get(), "fs");
+
+    KadGrabbedFrameInfo info{};
+    ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &info));
+    std::vector<guint8> bitmap(info.size);
+    ASSERT_TRUE(kad_sample_grabber_copy_frame(sg.get(), bitmap.data(), bitmap.size(), &info));
+
+    GstSample* raw = nullptr;
+    g_object_get(fs.get(), "last-sample", &raw, nullptr);
+    kad::SampleRef last(raw);
+    ASSERT_TRUE(last);
+    GstVideoInfo vinfo;
+    ASSERT_TRUE(gst_video_info_from_caps(&vinfo, gst_sample_get_caps(last.get())));
+    kad::BufferMap map(gst_sample_get_buffer(last.get()), GST_MAP_READ);
+    ASSERT_TRUE(map);
+    const int srcStride = GST_VIDEO_INFO_PLANE_STRIDE(&vinfo, 0);
+    int wrong = 0;
+    for (int y = 0; y < info.height; ++y)
+        wrong += memcmp(bitmap.data() + y * info.stride, map.data() + y * srcStride,
+                        static_cast<size_t>(info.width) * 3) != 0;
+    EXPECT_EQ(wrong, 0);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
