@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <gst/gst.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "elements/virtual_ps_rewrite.h"
+#include "virtual_devices_support.h"
+
+namespace {
+
+// Stream ids of every PES packet start code in a program stream.
+std::map<int, int> pesIds(const std::vector<std::uint8_t>& ps)
+{
+    std::map<int, int> ids;
+    for (std::size_t i = 0; i + 4 <= ps.size(); ++i)
+        if (ps[i] == 0 && ps[i + 1] == 0 && ps[i + 2] == 1 && ps[i + 3] >= 0xC0 &&
+            ps[i + 3] <= 0xEF)
+            ++ids[ps[i + 3]];
+    return ids;
+}
+
+std::vector<std::uint8_t> readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string probeStreams(const std::string& file)
+{
+    return vtest::commandOutput("ffprobe -v error -show_entries "
+                                "stream=id,codec_name,width,height,sample_rate,channels "
+                                "-of default=nw=1 '" +
+                                file + "'");
+}
+
+} // namespace
+
+TEST(VirtualMpeg, EncoderUsesE0C0AndMovieBoxE1C1)
+{
+    for (const char* id : {"mpeg2", "moviebox"}) {
+        SCOPED_TRACE(id);
+        const bool moviebox = std::string(id) == "moviebox";
+        kad::ElementRef source = vtest::makeDevice(id, 25);
+        const vtest::Run run = vtest::runDevice(source.get());
+        ASSERT_TRUE(run.eos) << run.error;
+        const std::vector<std::uint8_t> ps = run.bytes();
+        const auto ids = pesIds(ps);
+        EXPECT_EQ(ids.count(0xE0), moviebox ? 0u : 1u);
+        EXPECT_EQ(ids.count(0xC0), moviebox ? 0u : 1u);
+        EXPECT_EQ(ids.count(0xE1), moviebox ? 1u : 0u);
+        EXPECT_EQ(ids.count(0xC1), moviebox ? 1u : 0u);
+
+        const std::string file = vtest::tempPath(std::string(id) + ".mpg");
+        ASSERT_TRUE(vtest::writeFile(file, ps));
+        const std::string streams = probeStreams(file);
+        EXPECT_NE(streams.find("codec_name=mpeg2video"), std::string::npos) << streams;
+        EXPECT_NE(streams.find("width=720"), std::string::npos);
+        EXPECT_NE(streams.find("height=576"), std::string::npos);
+        EXPECT_NE(streams.find("codec_name=mp2"), std::string::npos);
+        EXPECT_NE(streams.find("sample_rate=48000"), std::string::npos);
+        EXPECT_NE(streams.find(moviebox ? "id=0x1e1" : "id=0x1e0"), std::string::npos);
+        EXPECT_NE(streams.find(moviebox ? "id=0x1c1" : "id=0x1c0"), std::string::npos);
+        const std::string count =
+            vtest::commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                 "stream=nb_read_frames -of default=nw=1 '" +
+                                 file + "'");
+        EXPECT_NE(count.find("nb_read_frames=25"), std::string::npos) << count;
+    }
+}
+
+TEST(VirtualMpeg, SentLocationHoldsExactlyWhatWentDownstream)
+{
+    for (const char* id : {"moviebox", "dv-pal-vcr", "mic"}) {
+        SCOPED_TRACE(id);
+        const std::string sent = vtest::tempPath("sent.bin");
+        kad::ElementRef source = vtest::makeDevice(id, 30);
+        g_object_set(source.get(), "sent-location", sent.c_str(), nullptr);
+        const vtest::Run run = vtest::runDevice(source.get());
+        ASSERT_TRUE(run.eos) << run.error;
+        const auto downstream = run.bytes();
+        EXPECT_FALSE(downstream.empty());
+        EXPECT_EQ(readAll(sent), downstream);
+    }
+}
+
+TEST(VirtualMpeg, DroppedFramesLeaveTimeStampGaps)
+{
+    kad::ElementRef source = vtest::makeDevice("mpeg2", 20);
+    g_object_set(source.get(), "drop-frames", 4u, nullptr);
+    const vtest::Run run = vtest::runDevice(source.get());
+    ASSERT_TRUE(run.eos) << run.error;
+    const std::string file = vtest::tempPath("drop.mpg");
+    ASSERT_TRUE(vtest::writeFile(file, run.bytes()));
+    const std::string count = vtest::commandOutput(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+        "-of default=nw=1 '" +
+        file + "'");
+    EXPECT_NE(count.find("nb_read_frames=15"), std::string::npos) << count;
+}
+
+TEST(StreamIdRewriter, SameResultWhateverTheBufferBoundaries)
+{
+    kad::ElementRef source = vtest::makeDevice("mpeg2", 5);
+    const vtest::Run run = vtest::runDevice(source.get());
+    ASSERT_TRUE(run.eos) << run.error;
+    const auto ps = run.bytes();
+    const std::map<std::uint8_t, std::uint8_t> ids{{0xE0, 0xE1}, {0xC0, 0xC1}};
+
+    std::vector<std::uint8_t> whole;
+    kad::StreamIdRewriter a(ids);
+    a.push(ps.data(), ps.size(), whole);
+    a.finish(whole);
+    EXPECT_EQ(whole.size(), ps.size());
+    EXPECT_EQ(pesIds(whole).count(0xE0), 0u);
+
+    for (std::size_t chunk : {1u, 7u, 1000u}) {
+        std::vector<std::uint8_t> pieces;
+        kad::StreamIdRewriter b(ids);
+        for (std::size_t i = 0; i < ps.size(); i += chunk)
+            b.push(ps.data() + i, std::min(chunk, ps.size() - i), pieces);
+        b.finish(pieces);
+        EXPECT_EQ(pieces, whole) << chunk;
+    }
+}
+
+TEST(StreamIdRewriter, MpegCrcOfAKnownInput)
+{
+    const std::uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(kad::mpegCrc32(text, sizeof text), 0x0376E6E7u);
+}
+
+TEST(VirtualMpeg, NotLiveRunsAreReproducibleByteForByte)
+{
+    kad::ElementRef source = vtest::makeDevice("moviebox", 10);
+    const vtest::Run first = vtest::runDevice(source.get());
+    const vtest::Run second = vtest::runDevice(source.get());
+    ASSERT_TRUE(first.eos && second.eos) << first.error << second.error;
+    EXPECT_FALSE(first.bytes().empty());
+    EXPECT_EQ(first.bytes(), second.bytes());
+}
