@@ -14,7 +14,7 @@ packages=(
   libavc1394-dev libraw1394-dev libiec61883-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb xauth imagemagick
-  fonts-dejavu-core adwaita-icon-theme
+  fonts-dejavu-core fonts-liberation2 adwaita-icon-theme
 )
 
 missing=()

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <thread>
+
+#include "app/video_widget.h"
+#include "platform/media/gst_ptr.h"
+
+namespace kad::test {
+namespace {
+
+QImage filled(int w, int h, QColor c)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(c);
+    return image;
+}
+
+TEST(VideoWidget, PaintsAFrameHandedFromAnotherThread)
+{
+    TVideoWidget w;
+    w.resize(384, 288);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QSignalSpy painted(&w, &TVideoWidget::framePainted);
+
+    std::thread producer([&w] {
+        for (int i = 0; i < 20; ++i)
+            w.PushFrame(filled(720, 576, i == 19 ? Qt::green : Qt::blue), 16.0 / 15.0);
+    });
+    producer.join();
+    EXPECT_EQ(w.FramesReceived(), 20u);
+    // The streaming side never waits: the frames collapse into few repaints.
+    ASSERT_TRUE(painted.wait(5000) || painted.count() > 0);
+    QCoreApplication::processEvents();
+    EXPECT_LE(w.FramesPainted(), 20u);
+
+    const QImage shot = w.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(192, 144), QColor(Qt::green));
+    EXPECT_EQ(w.CurrentFrame().size(), QSize(720, 576));
+}
+
+TEST(VideoWidget, KeepsTheSourceAspectOrStretchesTo4By3)
+{
+    TVideoWidget w;
+    w.resize(384, 288);
+    // PAL DV: 720 x 576 with 16:15 pixels is a 4:3 picture, filling the window.
+    w.PushFrame(filled(720, 576, Qt::red), 16.0 / 15.0);
+    EXPECT_EQ(w.PictureRect(), QRect(0, 0, 384, 288));
+    // A 16:9 source keeps its shape, centred between black bars...
+    w.PushFrame(filled(640, 360, Qt::red), 1.0);
+    EXPECT_EQ(w.PictureRect(), QRect(0, 36, 384, 216));
+    const QImage shot = w.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(192, 10), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(192, 144), QColor(Qt::red));
+    // ...or is stretched to the 4:3 window.
+    w.SetKeepAspect(false);
+    EXPECT_EQ(w.PictureRect(), QRect(0, 0, 384, 288));
+    // Full screen is wider than 4:3: the stretched picture stays 4:3.
+    w.resize(1024, 576);
+    EXPECT_EQ(w.PictureRect(), QRect(128, 0, 768, 576));
+
+    w.ClearFrame();
+    EXPECT_TRUE(w.CurrentFrame().isNull());
+    EXPECT_EQ(w.grab().toImage().pixelColor(500, 300), QColor(Qt::black));
+}
+
+TEST(VideoWidget, ClicksBecomeSignals)
+{
+    TVideoWidget w;
+    w.resize(100, 80);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QSignalSpy left(&w, &TVideoWidget::leftClicked);
+    QSignalSpy right(&w, &TVideoWidget::rightClicked);
+    QTest::mouseClick(&w, Qt::LeftButton);
+    QTest::mouseClick(&w, Qt::RightButton);
+    EXPECT_EQ(left.count(), 1);
+    EXPECT_EQ(right.count(), 1);
+}
+
+TEST(VideoWidget, TakesSamplesFromAnAppSinkWithoutCopying)
+{
+    GError* raw = nullptr;
+    ElementRef pipeline(gst_parse_launch(
+        "videotestsrc num-buffers=3 pattern=red ! video/x-raw,format=BGRx,width=320,height=240 "
+        "! appsink name=sink sync=false",
+        &raw));
+    GErrorPtr error(raw);
+    ASSERT_TRUE(pipeline) << (error ? error->message : "");
+    ElementRef sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    ASSERT_TRUE(sink);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+
+    TVideoWidget w;
+    w.resize(320, 240);
+    SampleRef sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 5 * GST_SECOND));
+    ASSERT_TRUE(sample);
+    EXPECT_TRUE(w.PushSample(sample.get()));
+    sample.reset();
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+
+    const QImage frame = w.CurrentFrame();
+    ASSERT_EQ(frame.size(), QSize(320, 240));
+    EXPECT_EQ(frame.pixelColor(10, 10), QColor(255, 0, 0));
+    EXPECT_FALSE(w.PushSample(nullptr));
+}
+
+TEST(VideoWidget, ShowsTheFramesOfTheDisplaySink)
+{
+    GError* raw = nullptr;
+    ElementRef pipeline(gst_parse_launch(
+        "videotestsrc num-buffers=30 pattern=green ! video/x-raw,width=320,height=240 "
+        "! videoconvert ! kaddisplaysink name=display sync=false",
+        &raw));
+    GErrorPtr error(raw);
+    ASSERT_TRUE(pipeline) << (error ? error->message : "");
+    ElementRef display(gst_bin_get_by_name(GST_BIN(pipeline.get()), "display"));
+    ASSERT_TRUE(display);
+
+    TVideoWidget w;
+    w.resize(320, 240);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.AttachDisplaySink(display.get());
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    QTRY_VERIFY_WITH_TIMEOUT(w.FramesPainted() > 0, 10000);
+    EXPECT_GT(w.FramesReceived(), 0u);
+    const QImage frame = w.CurrentFrame();
+    ASSERT_EQ(frame.size(), QSize(320, 240));
+    EXPECT_EQ(frame.pixelColor(160, 120), QColor(0, 255, 0));
+    w.AttachDisplaySink(nullptr);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
+
+} // namespace
+} // namespace kad::test

@@ -1,0 +1,520 @@
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <stdexcept>
+
+#include "app/message_dialog.h"
+#include "app/status_bar.h"
+#include "app/video_widget.h"
+#include "form_fixture.h"
+#include "support/fake_dialogs.h"
+
+namespace kad::test {
+namespace {
+
+using WindowTest = FormTest;
+
+TEST_F(WindowTest, FixedClientAreaTitleAndFont)
+{
+    EXPECT_EQ(form->size(), QSize(700, 459));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_EQ(form->windowTitle(), "Kadrillo");
+    EXPECT_EQ(form->font().pixelSize(), 11);
+    const QString family = QFontInfo(form->font()).family();
+    EXPECT_TRUE(family == "Liberation Sans" || family == "Arial" || family == "Arimo" ||
+                family == "DejaVu Sans")
+        << family.toStdString();
+
+    EXPECT_EQ(form->Panel1->geometry(), QRect(10, 40, 415, 321));
+    EXPECT_EQ(form->vwEcran->geometry(), QRect(16, 16, 384, 288));
+    EXPECT_EQ(form->tb->maximum(), 10000);
+    EXPECT_EQ(form->tb->value(), 10000);
+    EXPECT_FALSE(form->Xslider->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->Yslider->isVisibleTo(form.get()));
+    EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, 440, 700, 19));
+    EXPECT_EQ(form->DroppedFramesTimer->interval(), 50);
+    EXPECT_TRUE(form->DroppedFramesTimer->isActive());
+    EXPECT_EQ(form->Timer1->interval(), 10000);
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->TimerLumatex->interval(), 5000);
+    EXPECT_FALSE(form->TimerLumatex->isActive());
+}
+
+TEST_F(WindowTest, TextPassSetsControlsAndStatusPanels)
+{
+    form->ApplyTexts();
+    EXPECT_EQ(form->VolumeLab->text(), "100");
+    EXPECT_EQ(form->Label1->text(), "Volume");
+    EXPECT_EQ(form->CouperBtn->text(), "Cut");
+    EXPECT_EQ(form->CouperBtn->toolTip(),
+              "Cut the video during capture.\nCaution: some frames may be lost.");
+    EXPECT_EQ(form->CaptureBtn->text(), "Capture");
+    EXPECT_EQ(form->grabBtn->text(), "Grab!");
+    EXPECT_EQ(form->grabBtn->toolTip(), "Grab an image and save it on the hard disk");
+    EXPECT_EQ(form->PanneauSources1->title(), "Settings panel");
+    EXPECT_EQ(form->StatusText(0), "Intervalometer Off");
+    EXPECT_EQ(form->StatusText(1), "Capture");
+    EXPECT_EQ(form->StatusText(2), "Captured Frames");
+    EXPECT_EQ(form->StatusText(3), "Lost Frames");
+}
+
+class StateTest : public FormTest {
+protected:
+    void SetUp() override
+    {
+        FormTest::SetUp();
+        form->ApplyTexts();
+        form->Hooks().freeDiskSpace = [](const QString&) -> quint64 {
+            return 5ULL * 1048576 + 1000;
+        };
+        form->Hooks().fileSystemName = [](const QString&) { return QStringLiteral("/home"); };
+        TStateFacts& f = form->Facts();
+        f.Kind = SourceKind::skDV;
+        f.Audio = AudioKind::akIncluded;
+        f.IsVCR = true;
+        f.FormatIndex = 1;
+        f.FormatCaption = "DV type 2 (normal)";
+        f.AudioTypeText = "Audio from the DV stream";
+        f.PermettreIncruster = true;
+        f.DeinterlacerChecked = false;
+        f.EcouterAudioInclus = true;
+    }
+};
+
+TEST_F(StateTest, PreviewStateTextsAndColour)
+{
+    form->ShowPreviewState();
+    EXPECT_EQ(form->State(), CaptureState::csPreview);
+    EXPECT_EQ(form->FrameColour(), form->palette().color(QPalette::Button));
+    EXPECT_EQ(form->StatusText(1), "Preview INC DV VCR");
+    EXPECT_EQ(form->StatusText(2), "Vid: DV type 2  - Aud:  DV");
+    EXPECT_EQ(form->StatusText(3), "5 MB free on /home");
+    EXPECT_TRUE(form->Action(ActionId::acCapturerBascule)->isEnabled());
+    EXPECT_FALSE(form->Action(ActionId::acCouper)->isEnabled());
+    EXPECT_TRUE(form->grabBtn->isEnabled());
+    EXPECT_EQ(form->ControlStates().EcouterDVVisible, true);
+    EXPECT_EQ(form->ControlStates().PilotButtonVisible, true);
+    EXPECT_EQ(form->ControlStates().AudioGroupHeight, 46);
+
+    // A recompressing format with inlays allowed, a sound card, a webcam.
+    TStateFacts& f = form->Facts();
+    f.Kind = SourceKind::skAnalog;
+    f.IsVCR = false;
+    f.FormatIndex = 2;
+    f.FormatCaption = "Wmv";
+    f.Audio = AudioKind::akSoundCard;
+    f.AudioTypeText = "Add an Audio Source (soundcard)";
+    f.DeinterlacerChecked = true;
+    form->ShowPreviewState();
+    EXPECT_EQ(form->StatusText(1), "Preview INC DES");
+    EXPECT_EQ(form->StatusText(2), "Vid: Wmv INC - Aud:  AUX");
+    EXPECT_EQ(form->ControlStates().AudioGroupHeight, 170);
+    EXPECT_EQ(form->ControlStates().EcouterDVVisible, false);
+
+    f.Kind = SourceKind::skNoVideo;
+    f.FormatIndex = -1;
+    f.FormatCaption.clear();
+    f.Audio = AudioKind::akNone;
+    f.AudioTypeText.clear();
+    f.PermettreIncruster = false;
+    f.DeinterlacerChecked = false;
+    form->ShowPreviewState();
+    EXPECT_EQ(form->StatusText(1), "Preview");
+    EXPECT_EQ(form->StatusText(2), "No video - No Audio");
+}
+
+TEST_F(StateTest, IdleStateIsGreyAndStopsCapture)
+{
+    form->ShowPreviewState();
+    form->ShowIdleState();
+    EXPECT_EQ(form->State(), CaptureState::csIdle);
+    EXPECT_EQ(form->FrameColour(), QColor(0x80, 0x80, 0x80));
+    EXPECT_FALSE(form->Action(ActionId::acCapturerBascule)->isEnabled());
+    EXPECT_FALSE(form->Action(ActionId::acCouper)->isEnabled());
+    EXPECT_FALSE(form->grabBtn->isEnabled());
+    EXPECT_EQ(form->ControlStates().VideoComboEnabled, true);
+    EXPECT_EQ(form->ControlStates().IntervalometerEnabled, false);
+}
+
+TEST_F(StateTest, CaptureStateTextsAndColour)
+{
+    form->ShowCaptureState();
+    EXPECT_EQ(form->State(), CaptureState::csCapturing);
+    EXPECT_EQ(form->FrameColour(), QColor(Qt::red));
+    EXPECT_EQ(form->StatusText(1), "Capture: DV type 2  - DV");
+    EXPECT_TRUE(form->Action(ActionId::acCouper)->isEnabled());
+    EXPECT_FALSE(form->Action(ActionId::acDesentrelacer)->isEnabled());
+    EXPECT_EQ(form->ControlStates().VideoGroupEnabled, false);
+    EXPECT_EQ(form->ControlStates().ScheduleStartVisible, false);
+
+    TStateFacts& f = form->Facts();
+    f.FormatIndex = 2;
+    f.FormatCaption = "DV type 2 (recompressed)";
+    f.EcouterAudioInclus = false;
+    f.EnregistrerSourceAudio = false;
+    form->ShowCaptureState();
+    EXPECT_EQ(form->StatusText(1), "Capture: DV type 2  INC- No Audio");
+
+    f.EnregistrerSourceAudio = true;
+    form->ShowCaptureState();
+    EXPECT_EQ(form->StatusText(1), "Capture: DV type 2  INC - AUX");
+}
+
+TEST_F(StateTest, CounterTimerWritesFramesWhileCapturing)
+{
+    form->Hooks().frameCounters = [] {
+        return std::make_optional(std::pair<qint64, qint64>(250, 3));
+    };
+    form->ShowCaptureState();
+    form->DroppedActionTimer();
+    EXPECT_EQ(form->StatusText(2), "250 captured frames");
+    EXPECT_EQ(form->StatusText(3), "3 lost frames");
+    form->Hooks().frameCounters = nullptr;
+    form->DroppedActionTimer();
+    EXPECT_EQ(form->StatusText(2), "");
+    EXPECT_EQ(form->StatusText(3), "");
+    // Outside a capture the counters are left alone.
+    form->ShowPreviewState();
+    const QString before = form->StatusText(2);
+    form->DroppedActionTimer();
+    EXPECT_EQ(form->StatusText(2), before);
+}
+
+TEST_F(StateTest, ScheduledStatesTextsAndColours)
+{
+    form->Facts().AlarmTime = QTime(7, 5, 9);
+    form->ShowScheduledState();
+    EXPECT_EQ(form->State(), CaptureState::csScheduled);
+    EXPECT_EQ(form->FrameColour(), QColor(Qt::yellow));
+    EXPECT_EQ(form->StatusText(1), "Schedule");
+    EXPECT_EQ(form->StatusText(2), "Vid: DV type 2  - Aud:  DV");
+    EXPECT_EQ(form->StatusText(3), "Start at 07:05:09");
+
+    form->Facts().EcouterAudioInclus = false;
+    form->Facts().FormatCaption = "Wmv";
+    form->Facts().FormatIndex = 3;
+    form->ShowScheduledState();
+    EXPECT_EQ(form->StatusText(2), "Vid: Wmv INC - No Audio");
+
+    bool armed = false;
+    form->Hooks().armStopAlarm = [&] {
+        armed = true;
+        form->Facts().AlarmTime = QTime(23, 59, 0);
+    };
+    form->ShowScheduledCaptureState();
+    EXPECT_TRUE(armed);
+    EXPECT_EQ(form->State(), CaptureState::csScheduledCapture);
+    EXPECT_EQ(form->FrameColour(), QColor(Qt::magenta));
+    EXPECT_EQ(form->StatusText(1), "Capture until 23:59:00");
+    EXPECT_EQ(form->ControlStates().VideoComboEnabled, false);
+}
+
+TEST_F(StateTest, CaptureToggleFollowsTheWishEvenWhenTheStartFails)
+{
+    int previews = 0;
+    form->Hooks().buildPreviewGraph = [&] { return ++previews > 0; };
+    form->Hooks().startCapture = [] { return false; };
+    form->ShowPreviewState();
+    QAction* toggle = form->Action(ActionId::acCapturerBascule);
+    toggle->trigger();
+    EXPECT_EQ(toggle->text(), "Stop Capture");
+    EXPECT_EQ(form->CaptureBtn->text(), "Stop Capture");
+    EXPECT_EQ(form->State(), CaptureState::csPreview);
+    toggle->trigger();
+    EXPECT_EQ(toggle->text(), "Capture");
+    EXPECT_EQ(toggle->toolTip(), "Capture the current streams on the hard disk.\nYou may also "
+                                 "start capture with the space bar.");
+    EXPECT_EQ(form->State(), CaptureState::csPreview);
+    EXPECT_EQ(previews, 1);
+
+    form->Hooks().startCapture = [] { return true; };
+    toggle->trigger();
+    EXPECT_EQ(form->State(), CaptureState::csCapturing);
+    // Without a preview build the stop falls back to the idle state.
+    form->Hooks().buildPreviewGraph = nullptr;
+    toggle->trigger();
+    EXPECT_EQ(form->State(), CaptureState::csIdle);
+}
+
+TEST_F(WindowTest, VolumeMuteAndRatioSwitches)
+{
+    int volume = -1;
+    form->Hooks().setVolume = [&](int v) { volume = v; };
+    form->ApplyTexts();
+    form->tb->setValue(4550);
+    EXPECT_EQ(volume, 4550);
+    EXPECT_EQ(form->VolumeLab->text(), "45");
+
+    QAction* mute = form->Action(ActionId::acMute);
+    mute->trigger();
+    EXPECT_TRUE(mute->isChecked());
+    EXPECT_EQ(mute->text(), "Turn sound on");
+    EXPECT_EQ(mute->property(kImageProperty).toInt(), 23);
+    EXPECT_EQ(volume, 0);
+    mute->trigger();
+    EXPECT_FALSE(mute->isChecked());
+    EXPECT_EQ(mute->text(), "Turn sound off");
+    EXPECT_EQ(volume, 4550);
+
+    QAction* ratio = form->Action(ActionId::acVMRKeepratio);
+    ratio->trigger();
+    EXPECT_TRUE(ratio->isChecked());
+    EXPECT_EQ(ratio->text(), "Ratio native");
+    EXPECT_FALSE(form->VMRKeepAspectRatio());
+    EXPECT_FALSE(form->vwEcran->KeepAspect());
+    ratio->trigger();
+    EXPECT_FALSE(ratio->isChecked());
+    EXPECT_EQ(ratio->text(), "Ratio 4x3");
+    EXPECT_TRUE(form->vwEcran->KeepAspect());
+}
+
+TEST_F(WindowTest, DeinterlaceAndFlipNeedTheirFilters)
+{
+    QAction* deint = form->Action(ActionId::acDesentrelacer);
+    deint->setEnabled(true);
+    bool stored = false;
+    form->Hooks().deinterlacerOn = [&](bool on) { stored = on; };
+    deint->trigger();
+    EXPECT_FALSE(deint->isChecked());
+    EXPECT_FALSE(stored);
+
+    form->Facts().DeinterlacerPresent = true;
+    int builds = 0;
+    form->Hooks().previewBuilt = [] { return true; };
+    form->Hooks().buildPreviewGraph = [&] { return ++builds > 0; };
+    deint->trigger();
+    EXPECT_TRUE(deint->isChecked());
+    EXPECT_TRUE(stored);
+    EXPECT_EQ(builds, 1);
+    EXPECT_EQ(form->State(), CaptureState::csPreview);
+
+    QAction* flip = form->Action(ActionId::acFlip);
+    flip->trigger();
+    EXPECT_FALSE(flip->isChecked());
+    form->Hooks().setFlip = [](bool) { return true; };
+    flip->trigger();
+    EXPECT_TRUE(flip->isChecked());
+}
+
+TEST_F(WindowTest, PresenceHidesInlayAndDisablesDeinterlace)
+{
+    form->ApplyPresence();
+    EXPECT_FALSE(form->Action(ActionId::acIncruster)->isVisible());
+    EXPECT_FALSE(form->Action(ActionId::acFlip)->isVisible());
+    EXPECT_FALSE(form->Action(ActionId::acDesentrelacer)->isEnabled());
+    form->Facts().InlayFiltersAvailable = true;
+    form->Facts().DeinterlacerPresent = true;
+    form->ApplyPresence();
+    EXPECT_TRUE(form->Action(ActionId::acFlip)->isVisible());
+    EXPECT_TRUE(form->Action(ActionId::acDesentrelacer)->isEnabled());
+}
+
+TEST_F(WindowTest, PanelSwitching)
+{
+    EXPECT_EQ(form->ActivePanel(), piSources);
+    EXPECT_TRUE(form->Panel(piSources)->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->Action(ActionId::acSourcesFrame)->isChecked());
+
+    form->Action(ActionId::acApropos)->trigger();
+    EXPECT_EQ(form->ActivePanel(), piApropos);
+    EXPECT_FALSE(form->Panel(piSources)->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->Panel(piApropos)->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->Action(ActionId::acSourcesFrame)->isChecked());
+    EXPECT_TRUE(form->Action(ActionId::acApropos)->isChecked());
+
+    // Triggering the active panel's action keeps it shown and checked.
+    form->Action(ActionId::acApropos)->trigger();
+    EXPECT_TRUE(form->Action(ActionId::acApropos)->isChecked());
+
+    ASSERT_TRUE(showActive());
+    QTest::keyClick(form.get(), Qt::Key_F6);
+    EXPECT_EQ(form->ActivePanel(), piSources);
+    EXPECT_TRUE(form->Panel(piSources)->isVisible());
+    QTest::keyClick(form.get(), Qt::Key_N, Qt::AltModifier);
+    EXPECT_EQ(form->ActivePanel(), piDossiers);
+
+    form->ShowPanel(8);
+    EXPECT_EQ(form->ActivePanel(), piDossiers);
+    form->ShowPanel(-1);
+    EXPECT_EQ(form->ActivePanel(), piDossiers);
+    int shown = 0;
+    for (int i = 0; i < kPanelCount; ++i) {
+        shown += form->Panel(i)->isVisibleTo(form.get()) ? 1 : 0;
+        EXPECT_EQ(form->Panel(i)->x(), form->PanelLeft());
+    }
+    EXPECT_EQ(shown, 1);
+}
+
+TEST_F(WindowTest, LayoutWindowMirrors)
+{
+    EXPECT_TRUE(form->EcranGauche());
+    EXPECT_EQ(form->PanelLeft(), 427);
+    EXPECT_EQ(form->Panel1->x(), 10);
+    EXPECT_EQ(form->tb->x(), 144);
+    EXPECT_EQ(form->VolumeLab->x(), 304);
+    EXPECT_EQ(form->CaptureBtn->x(), 54);
+    EXPECT_EQ(form->CouperBtn->x(), 186);
+    EXPECT_EQ(form->grabBtn->x(), 304);
+    EXPECT_EQ(form->tbActions->x(), 120);
+    EXPECT_EQ(form->tbPanneaux->x(), form->TbGeneral->x() - 174);
+    EXPECT_EQ(form->Panel(piSources)->x(), 427);
+
+    form->Action(ActionId::acBasculerPanneau)->trigger();
+    EXPECT_FALSE(form->EcranGauche());
+    EXPECT_EQ(form->PanelLeft(), 0);
+    EXPECT_EQ(form->VideoLeft(), 266);
+    EXPECT_EQ(form->Panel1->x(), 276);
+    EXPECT_EQ(form->tb->x(), 410);
+    EXPECT_EQ(form->VolumeLab->x(), 570);
+    EXPECT_EQ(form->Label1->x(), 266 + 108);
+    EXPECT_EQ(form->CaptureBtn->x(), 320);
+    EXPECT_EQ(form->tbActions->x(), 386);
+    EXPECT_EQ(form->tbPanneaux->x(), 60);
+    for (int i = 0; i < kPanelCount; ++i)
+        EXPECT_EQ(form->Panel(i)->x(), 0);
+
+    // No control of the video side overlaps the panel column.
+    const QRect column(form->PanelLeft(), 40, 275, 400);
+    for (QWidget* w :
+         {static_cast<QWidget*>(form->Panel1), static_cast<QWidget*>(form->tb),
+          static_cast<QWidget*>(form->grabBtn), static_cast<QWidget*>(form->CaptureBtn)})
+        EXPECT_FALSE(column.intersects(w->geometry())) << w->objectName().toStdString();
+}
+
+TEST_F(WindowTest, ReducedModeAndAltW)
+{
+    form->SetVideoComboText("Cam");
+    form->ApplyTexts();
+    QAction* reduce = form->Action(ActionId::acReduire);
+    reduce->trigger();
+    EXPECT_TRUE(form->IsReduced());
+    EXPECT_EQ(form->size(), QSize(415, 321));
+    EXPECT_EQ(form->Panel1->pos(), QPoint(0, 0));
+    EXPECT_EQ(reduce->text(), "Restore");
+    EXPECT_EQ(form->windowTitle(), form->VideoComboText());
+
+    // Alt+W while reduced only flips the side; restoring applies it.
+    ASSERT_TRUE(showActive());
+    QTest::keyClick(form.get(), Qt::Key_W, Qt::AltModifier);
+    EXPECT_FALSE(form->EcranGauche());
+    EXPECT_EQ(form->PanelLeft(), 427);
+    EXPECT_EQ(form->Panel1->pos(), QPoint(0, 0));
+
+    reduce->trigger();
+    EXPECT_FALSE(form->IsReduced());
+    EXPECT_EQ(form->size(), QSize(700, 459));
+    EXPECT_EQ(form->PanelLeft(), 0);
+    EXPECT_EQ(form->Panel1->pos(), QPoint(276, 40));
+    EXPECT_EQ(reduce->text(), "Reduce");
+    EXPECT_EQ(form->windowTitle(), "Kadrillo by Tavrel - " + form->VideoComboText());
+}
+
+TEST_F(WindowTest, FullScreenTogglesTheVideoWindow)
+{
+    form->ApplyTexts();
+    ASSERT_TRUE(showActive());
+    QAction* full = form->Action(ActionId::acfullscreen);
+    full->trigger();
+    EXPECT_TRUE(full->isChecked());
+    EXPECT_EQ(full->text(), "Quit Fullscreen");
+    EXPECT_TRUE(form->vwEcran->isWindow());
+    EXPECT_TRUE(form->vwEcran->windowFlags() & Qt::WindowStaysOnTopHint);
+    // The full-screen picture answers the window's keys: F11 brings it back.
+    form->vwEcran->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form->vwEcran));
+    QTest::keyClick(form->vwEcran, Qt::Key_F11);
+    EXPECT_FALSE(full->isChecked());
+    EXPECT_FALSE(form->vwEcran->isWindow());
+    full->trigger();
+    ASSERT_TRUE(full->isChecked());
+    full->trigger();
+    EXPECT_FALSE(full->isChecked());
+    EXPECT_EQ(full->text(), "Display Fullscreen");
+    EXPECT_FALSE(form->vwEcran->isWindow());
+    EXPECT_EQ(form->vwEcran->parentWidget(), form->Panel1);
+    EXPECT_EQ(form->vwEcran->geometry(), QRect(16, 16, 384, 288));
+}
+
+TEST_F(WindowTest, StatusBarClickOpensTheVideoFolder)
+{
+    QString opened;
+    form->Hooks().videoDirectory = [] { return QStringLiteral("/tmp/videos"); };
+    form->Hooks().openFolder = [&](const QString& f) { opened = f; };
+    QTest::mouseClick(form->StatusBar1, Qt::LeftButton);
+    EXPECT_EQ(opened, "/tmp/videos");
+    opened.clear();
+    form->Action(ActionId::acOuvrirDossierVideos)->trigger();
+    EXPECT_EQ(opened, "/tmp/videos");
+}
+
+TEST_F(WindowTest, StartupReportsDeviceListFailureAndEndsIdle)
+{
+    QString report;
+    bool fatal = false;
+    form->Hooks().loadVideoSources = [] { return false; };
+    form->Hooks().loadAudioSources = [] { return true; };
+    form->Hooks().buildPreviewGraph = [] { return true; };
+    form->Hooks().mediaPlatformVersion = [] { return QStringLiteral("1.22.0"); };
+    form->Hooks().operatingSystemName = [] { return QStringLiteral("Debian"); };
+    form->Hooks().showErrorReport = [&](const QString& r, bool f) {
+        report = r;
+        fatal = f;
+    };
+    form->FormShow();
+    EXPECT_TRUE(fatal);
+    EXPECT_EQ(report, "\r\nImpossible to load the Video sources \r\nGStreamer 1.22.0 is installed. "
+                      "The operating system is Debian.\r\n");
+    EXPECT_EQ(form->State(), CaptureState::csIdle);
+}
+
+TEST_F(WindowTest, StartupWithoutPreviewFallsBackToIdle)
+{
+    form->FormShow();
+    EXPECT_EQ(form->State(), CaptureState::csIdle);
+    EXPECT_EQ(form->FrameColour(), QColor(0x80, 0x80, 0x80));
+    EXPECT_FALSE(form->ShortcutLists().Shortcuts.isEmpty());
+}
+
+TEST_F(WindowTest, StartupErrorGivesTheInitialisationMessage)
+{
+    FakeDialogs fake;
+    form->Hooks().applyPreferences = [] { throw std::runtime_error("broken"); };
+    form->FormShow();
+    ASSERT_EQ(fake.shown.size(), 1u);
+    EXPECT_EQ(fake.shown[0].kind, "message");
+    EXPECT_EQ(fake.shown[0].text, "An unexpected error occured during initialization.");
+}
+
+TEST_F(WindowTest, CloseRunsTheCloseQuery)
+{
+    int stops = 0;
+    int gathers = 0;
+    form->Hooks().stopGraph = [&] { ++stops; };
+    form->Hooks().savePreferencesOnExit = [] { return true; };
+    form->Hooks().gatherPreferences = [&] { ++gathers; };
+    form->show(); // the first showing stops the graph before its preview
+    stops = 0;
+    form->Action(ActionId::acQuitter)->trigger();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(gathers, 1);
+}
+
+TEST_F(WindowTest, WindowInstallsItsMessageBoxesWhileItLives)
+{
+    EXPECT_NE(dynamic_cast<TMessageDialogs*>(&dialogs()), nullptr);
+    form.reset();
+    EXPECT_EQ(dynamic_cast<TMessageDialogs*>(&dialogs()), nullptr);
+}
+
+} // namespace
+} // namespace kad::test
