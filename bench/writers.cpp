@@ -1,0 +1,203 @@
+// Throughput of the type-1 DV AVI writer against ffmpeg doing the same job
+// (raw DV into a type-1-like AVI, stream copy) on the same input, non-live.
+//
+//   bench_writers [frames]        default 1500 PAL frames (one minute)
+//   bench_writers --big           also writes a file over 4 GB through the
+//                                 writer and checks it with ffprobe
+//
+// Figures: frames per second (wall), CPU time per frame (user + system of
+// every thread), and the ratio Kadrillo / ffmpeg.
+
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+
+#include "elements/plugin.h"
+#include "platform/media/gst_ptr.h"
+
+namespace {
+
+double cpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+bool runToEnd(GstElement* pipeline)
+{
+    kad::BusRef bus(gst_element_get_bus(pipeline));
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    kad::MessageRef msg(gst_bus_timed_pop_filtered(
+        bus.get(), GST_CLOCK_TIME_NONE, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    const bool ok = msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS;
+    if (!ok && msg) {
+        GError* err = nullptr;
+        gst_message_parse_error(msg.get(), &err, nullptr);
+        std::fprintf(stderr, "error: %s\n", err ? err->message : "?");
+        if (err) g_error_free(err);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return ok;
+}
+
+bool runLaunch(const std::string& d)
+{
+    GError* err = nullptr;
+    kad::ElementRef p = kad::ElementRef::sink(gst_parse_launch(d.c_str(), &err));
+    if (err) {
+        std::fprintf(stderr, "parse: %s\n", err->message);
+        g_error_free(err);
+        return false;
+    }
+    return runToEnd(p.get());
+}
+
+struct Figures {
+    double wall = 0;
+    double cpu = 0;
+};
+
+QString probe(const QString& file, const char* entries)
+{
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-count_packets", "-show_entries", entries, "-of",
+                        "default=nw=1", file});
+    p.waitForFinished(-1);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// Pushes `frames` copies of the frames of `raw` (cycled) into the writer.
+bool writeBig(const QString& raw, const QString& out, long frames)
+{
+    QFile f(raw);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray all = f.readAll();
+    const int frameBytes = 144000;
+    const long have = all.size() / frameBytes;
+    GError* err = nullptr;
+    const std::string d = "appsrc name=src format=time caps=video/x-dv,systemstream=true "
+                          "max-bytes=20000000 block=true ! kaddvaviwriter location=" +
+                          out.toStdString();
+    kad::ElementRef p = kad::ElementRef::sink(gst_parse_launch(d.c_str(), &err));
+    if (err) {
+        g_error_free(err);
+        return false;
+    }
+    GstElement* src = gst_bin_get_by_name(GST_BIN(p.get()), "src");
+    kad::BusRef bus(gst_element_get_bus(p.get()));
+    gst_element_set_state(p.get(), GST_STATE_PLAYING);
+    for (long i = 0; i < frames; ++i) {
+        GstBuffer* b = gst_buffer_new_memdup(all.constData() + (i % have) * frameBytes, frameBytes);
+        GST_BUFFER_PTS(b) = gst_util_uint64_scale(guint64(i), GST_SECOND, 25);
+        if (gst_app_src_push_buffer(GST_APP_SRC(src), b) != GST_FLOW_OK) break;
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    kad::MessageRef msg(gst_bus_timed_pop_filtered(
+        bus.get(), GST_CLOCK_TIME_NONE, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    const bool ok = msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS;
+    gst_element_set_state(p.get(), GST_STATE_NULL);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    gst_init(&argc, &argv);
+    QCoreApplication app(argc, argv);
+    kad::registerElements();
+    int frames = 1500;
+    bool big = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--big") == 0)
+            big = true;
+        else
+            frames = std::max(25, std::atoi(argv[i]));
+    }
+    QTemporaryDir dir;
+    const QString raw = dir.filePath("in.dv");
+    const std::string n = std::to_string(frames);
+    std::printf("making %d PAL DV frames...\n", frames);
+    if (!runLaunch("videotestsrc pattern=ball num-buffers=" + n +
+                   " ! video/x-raw,width=720,height=576,framerate=25/1 ! videoconvert ! "
+                   "avenc_dvvideo ! mux. audiotestsrc num-buffers=" +
+                   n +
+                   " samplesperbuffer=1920 ! audio/x-raw,rate=48000,channels=2,format=S16LE ! "
+                   "mux. avmux_dv name=mux ! filesink location=" +
+                   raw.toStdString()))
+        return 1;
+
+    // Warm the page cache so both read the same way.
+    QFile warm(raw);
+    if (warm.open(QIODevice::ReadOnly)) warm.readAll();
+
+    Figures kad;
+    {
+        const QString out = dir.filePath("kad.avi");
+        const double c0 = cpuSeconds(RUSAGE_SELF);
+        const auto t0 = std::chrono::steady_clock::now();
+        if (!runLaunch("filesrc location=" + raw.toStdString() +
+                       " blocksize=144000 ! video/x-dv,systemstream=true ! kaddvaviwriter "
+                       "location=" +
+                       out.toStdString()))
+            return 1;
+        kad.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        kad.cpu = cpuSeconds(RUSAGE_SELF) - c0;
+        std::printf("kadrillo file check: %s\n",
+                    qPrintable(probe(out, "stream=codec_name,nb_read_packets").replace('\n', ' ')));
+        QFile::remove(out);
+    }
+    Figures ff;
+    {
+        const QString out = dir.filePath("ff.avi");
+        const double c0 = cpuSeconds(RUSAGE_CHILDREN);
+        const auto t0 = std::chrono::steady_clock::now();
+        QProcess p;
+        p.start("ffmpeg",
+                {"-v", "error", "-y", "-f", "dv", "-i", raw, "-c", "copy", "-f", "avi", out});
+        p.waitForFinished(-1);
+        ff.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ff.cpu = cpuSeconds(RUSAGE_CHILDREN) - c0;
+        QFile::remove(out);
+    }
+    std::printf("\nDV to type-1 AVI, %d PAL frames (%.1f MB), non-live\n", frames, frames * 0.144);
+    std::printf("%-10s %12s %16s\n", "", "frames/s", "CPU ms/frame");
+    std::printf("%-10s %12.0f %16.3f\n", "kadrillo", frames / kad.wall, 1000 * kad.cpu / frames);
+    std::printf("%-10s %12.0f %16.3f\n", "ffmpeg", frames / ff.wall, 1000 * ff.cpu / frames);
+    std::printf("ratio kadrillo/ffmpeg: speed %.2f, CPU %.2f\n", ff.wall / kad.wall,
+                kad.cpu / ff.cpu);
+
+    if (big) {
+        const long bigFrames = 31500; // 4.54 GB
+        const QString out = dir.filePath("big.avi");
+        std::printf("\nwriting %ld frames (%.2f GB) through kaddvaviwriter...\n", bigFrames,
+                    bigFrames * 144000.0 / 1e9);
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = writeBig(raw, out, bigFrames);
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("written: %s in %.1f s, size %lld bytes\n", ok ? "yes" : "NO", s,
+                    static_cast<long long>(QFile(out).size()));
+        const QString counted = probe(out, "stream=codec_name,nb_read_packets");
+        std::printf("ffprobe: %s\n", qPrintable(QString(counted).replace('\n', ' ')));
+        const bool whole = counted.contains(QStringLiteral("nb_read_packets=%1").arg(bigFrames));
+        std::printf("read whole: %s\n", whole ? "yes" : "NO");
+        QFile::remove(out);
+        if (!ok || !whole) return 1;
+    }
+    return 0;
+}

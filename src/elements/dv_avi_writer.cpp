@@ -1,0 +1,829 @@
+#include "elements/dv_avi_writer.h"
+
+#include <glib/gstdio.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+GST_DEBUG_CATEGORY_STATIC(kad_dv_avi_writer_debug);
+#define GST_CAT_DEFAULT kad_dv_avi_writer_debug
+
+namespace {
+
+constexpr gsize kDifBlock = 80;
+constexpr gsize kSequenceBytes = 150 * kDifBlock;
+constexpr gsize kNtscFrame = 10 * kSequenceBytes; // 120000
+constexpr gsize kPalFrame = 12 * kSequenceBytes;  // 144000
+constexpr guint64 kDefaultRiffLimit = 1024ull * 1024 * 1024;
+constexpr guint64 kMinRiffLimit = 512 * 1024;
+// A RIFF size field is 32 bits; stay well below it whatever the limit says.
+constexpr guint64 kHardRiffLimit = 0xF0000000ull;
+
+// The DV system of a frame, read from its first DIF block (header section,
+// DSF bit: 0 = 525/60, 1 = 625/50).
+struct DvSystem {
+    bool pal = false;
+    gsize frameBytes = 0;
+};
+
+bool readSystem(const guint8* data, gsize size, DvSystem* out)
+{
+    if (size < kDifBlock || (data[0] >> 5) != 0) return false;
+    out->pal = (data[3] & 0x80) != 0;
+    out->frameBytes = out->pal ? kPalFrame : kNtscFrame;
+    return true;
+}
+
+// Finds a pack by its id in the audio DIF blocks (AAUX) of DIF sequences
+// [firstSeq, lastSeq) and returns its four data bytes as the little-endian
+// DWORD DVINFO keeps; 0xFFFFFFFF (the "no info" pack) when absent.
+guint32 findAudioPack(const guint8* frame, int firstSeq, int lastSeq, guint8 id)
+{
+    for (int s = firstSeq; s < lastSeq; ++s) {
+        for (int a = 0; a < 9; ++a) {
+            const guint8* block = frame + s * kSequenceBytes + (6 + a * 16) * kDifBlock;
+            if (block[3] == id) return GST_READ_UINT32_LE(block + 4);
+        }
+    }
+    return 0xFFFFFFFFu;
+}
+
+// The same in the VAUX blocks (blocks 3 to 5 of a sequence, 15 packs each).
+guint32 findVideoPack(const guint8* frame, int sequences, guint8 id)
+{
+    for (int s = 0; s < sequences; ++s) {
+        for (int b = 3; b < 6; ++b) {
+            const guint8* block = frame + s * kSequenceBytes + b * kDifBlock;
+            for (int p = 0; p < 15; ++p) {
+                if (block[3 + p * 5] == id) return GST_READ_UINT32_LE(block + 4 + p * 5);
+            }
+        }
+    }
+    return 0xFFFFFFFFu;
+}
+
+void put16(std::vector<guint8>& v, guint16 x)
+{
+    v.push_back(x & 0xFF);
+    v.push_back(x >> 8);
+}
+void put32(std::vector<guint8>& v, guint32 x)
+{
+    for (int i = 0; i < 4; ++i)
+        v.push_back((x >> (8 * i)) & 0xFF);
+}
+void put64(std::vector<guint8>& v, guint64 x)
+{
+    put32(v, guint32(x));
+    put32(v, guint32(x >> 32));
+}
+void putFourcc(std::vector<guint8>& v, const char* cc)
+{
+    v.insert(v.end(), cc, cc + 4);
+}
+
+// Fixed layout of the first RIFF's header; every field patched at the end
+// sits at a known offset.
+constexpr guint64 kAvihData = 32;  // after 'RIFF' hdr, 'LIST' hdr, 'hdrl', 'avih' hdr
+constexpr guint64 kStrlList = 88;  // 'LIST' .. 'strl'
+constexpr guint64 kStrhData = 108; // after 'strh' header
+constexpr guint64 kStrfData = 172; // after 'strf' header
+constexpr guint64 kIndxChunk = 204;
+constexpr guint64 kIndxHeader = 24;
+constexpr guint64 kMoviList = 16384; // the first 'movi' LIST starts here
+constexpr guint32 kDmlhBytes = 248;
+constexpr guint32 kAviIndexOfIndexes = 0x00;
+constexpr guint32 kAviIndexOfChunks = 0x01;
+constexpr guint32 kKeyFrameFlag = 0x10;
+
+// One type-1 DV AVI file being written. Used by the streaming thread only.
+class DvAviFile {
+public:
+    ~DvAviFile() { closeFd(); }
+
+    // Opens (creates, truncates) the file. errno is left for the caller.
+    bool open(const std::string& path, guint64 riffLimit)
+    {
+        closeFd();
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0) return false;
+        path_ = path;
+        riffLimit_ = std::min(std::max(riffLimit, kMinRiffLimit), kHardRiffLimit);
+        // Enough super index slots for 1 TiB at the chosen chunk size.
+        superSlots_ =
+            guint32(std::min<guint64>(16384, std::max<guint64>(256, (1ull << 40) / riffLimit_)));
+        headerWritten_ = false;
+        pos_ = 0;
+        totalFrames_ = 0;
+        firstRiffFrames_ = 0;
+        riffs_.clear();
+        current_ = Riff{};
+        return true;
+    }
+
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+    guint64 totalFrames() const { return totalFrames_; }
+
+    // Appends one whole DV frame. On failure errno says why and the file is
+    // left at its last complete frame; call finalise() to close it readable.
+    bool writeFrame(const guint8* frame, gsize size)
+    {
+        if (!headerWritten_) {
+            if (!readSystem(frame, size, &system_)) return false;
+            dvinfo_[0] = findAudioPack(frame, 0, 1, 0x50);
+            dvinfo_[1] = findAudioPack(frame, 0, 1, 0x51);
+            const int half = system_.pal ? 6 : 5;
+            dvinfo_[2] = findAudioPack(frame, half, half + 1, 0x50);
+            dvinfo_[3] = findAudioPack(frame, half, half + 1, 0x51);
+            dvinfo_[4] = findVideoPack(frame, 1, 0x60);
+            dvinfo_[5] = findVideoPack(frame, 1, 0x61);
+            if (!writeHeader()) return false;
+            if (!beginRiff(true)) return false;
+        }
+        // Room for this frame and the indexes that close the chunk.
+        const guint64 after = pos_ + 8 + size + indexBytes(current_.entries.size() + 1);
+        if (!current_.entries.empty() && after - current_.start > riffLimit_) {
+            if (riffs_.size() + 1 >= superSlots_ && after - current_.start > kHardRiffLimit) {
+                errno = EFBIG;
+                return false;
+            }
+            if (riffs_.size() + 1 < superSlots_ && (!endRiff() || !beginRiff(false))) return false;
+        }
+        const guint64 chunkPos = pos_;
+        std::vector<guint8> hdr;
+        putFourcc(hdr, "00dc");
+        put32(hdr, guint32(size));
+        if (!writeAll(hdr.data(), hdr.size()) || !writeAll(frame, size)) {
+            rollBackTo(chunkPos);
+            return false;
+        }
+        if (size & 1) {
+            const guint8 pad = 0;
+            if (!writeAll(&pad, 1)) {
+                rollBackTo(chunkPos);
+                return false;
+            }
+        }
+        current_.entries.push_back({chunkPos, guint32(size)});
+        ++totalFrames_;
+        return true;
+    }
+
+    // Closes the file readable: indexes, sizes and frame counts. When the
+    // indexes no longer fit (disk full), the newest frames are given up one by
+    // one until they do. Returns false when something could not be written;
+    // the file is readable either way.
+    bool finalise()
+    {
+        if (fd_ < 0) return true;
+        bool ok = true;
+        if (headerWritten_) {
+            bool closed = endRiff();
+            while (!closed && dropLastFrame()) {
+                ok = false;
+                closed = endRiff();
+            }
+            if (!closed) {
+                // Not even an empty index fits: keep the sizes right so that
+                // readers still walk the frames.
+                ok = false;
+                patch32(current_.moviList + 4, guint32(pos_ - current_.moviList - 8));
+                patch32(current_.start + 4, guint32(pos_ - current_.start - 8));
+            }
+            ok = patchHeaders() && ok;
+            if (ftruncate(fd_, off_t(pos_)) != 0) ok = false;
+        }
+        if (close(fd_) != 0) ok = false;
+        fd_ = -1;
+        return ok;
+    }
+
+private:
+    struct Entry {
+        guint64 chunkPos; // position of the '00dc' chunk header
+        guint32 size;
+    };
+    struct Riff {
+        guint64 start = 0;    // position of 'RIFF'
+        guint64 moviList = 0; // position of 'LIST' of 'movi'
+        bool first = false;
+        std::vector<Entry> entries;
+    };
+    struct Closed {
+        guint64 start;
+        guint64 ixPos;
+        guint32 ixSize;
+        guint32 frames;
+    };
+
+    void closeFd()
+    {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+    guint64 indexBytes(gsize frames) const
+    {
+        const guint64 ix = 32 + 8 * guint64(frames);
+        return current_.first ? ix + 8 + 16 * guint64(frames) : ix;
+    }
+
+    bool writeAll(const guint8* data, gsize size)
+    {
+        while (size > 0) {
+            const ssize_t n = pwrite(fd_, data, size, off_t(pos_));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n == 0) errno = EIO;
+                return false;
+            }
+            pos_ += guint64(n);
+            data += n;
+            size -= gsize(n);
+        }
+        return true;
+    }
+
+    bool patch(guint64 at, const void* data, gsize size)
+    {
+        const auto* p = static_cast<const guint8*>(data);
+        while (size > 0) {
+            const ssize_t n = pwrite(fd_, p, size, off_t(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            at += guint64(n);
+            p += n;
+            size -= gsize(n);
+        }
+        return true;
+    }
+
+    bool patch32(guint64 at, guint32 value)
+    {
+        guint8 b[4];
+        GST_WRITE_UINT32_LE(b, value);
+        return patch(at, b, 4);
+    }
+
+    void rollBackTo(guint64 at)
+    {
+        const int saved = errno;
+        pos_ = at;
+        if (ftruncate(fd_, off_t(at)) != 0)
+            GST_WARNING("could not cut %s back to %" G_GUINT64_FORMAT, path_.c_str(), at);
+        errno = saved;
+    }
+
+    guint32 rate() const { return system_.pal ? 25 : 30000; }
+    guint32 scale() const { return system_.pal ? 1 : 1001; }
+
+    bool writeHeader()
+    {
+        const guint32 width = 720;
+        const guint32 height = system_.pal ? 576 : 480;
+        const guint32 frame = guint32(system_.frameBytes);
+        std::vector<guint8> h;
+        h.reserve(kMoviList);
+        putFourcc(h, "RIFF");
+        put32(h, 0);
+        putFourcc(h, "AVI ");
+        putFourcc(h, "LIST");
+        put32(h, 0); // hdrl size, set below
+        putFourcc(h, "hdrl");
+        putFourcc(h, "avih");
+        put32(h, 56);
+        put32(h, system_.pal ? 40000 : 33367);
+        put32(h, frame * (system_.pal ? 25 : 30));
+        put32(h, 0);
+        put32(h, 0x10 | 0x100); // AVIF_HASINDEX | AVIF_ISINTERLEAVED
+        put32(h, 0);            // total frames of the first RIFF, patched
+        put32(h, 0);
+        put32(h, 1);
+        put32(h, frame);
+        put32(h, width);
+        put32(h, height);
+        for (int i = 0; i < 4; ++i)
+            put32(h, 0);
+        g_assert(h.size() == kStrlList);
+        putFourcc(h, "LIST");
+        put32(h, 0); // strl size, set below
+        putFourcc(h, "strl");
+        putFourcc(h, "strh");
+        put32(h, 56);
+        putFourcc(h, "iavs");
+        putFourcc(h, "dvsd");
+        put32(h, 0);
+        put16(h, 0);
+        put16(h, 0);
+        put32(h, 0);
+        put32(h, scale());
+        put32(h, rate());
+        put32(h, 0);
+        put32(h, 0); // length in frames, patched
+        put32(h, frame);
+        put32(h, 0xFFFFFFFFu);
+        put32(h, 0);
+        put16(h, 0);
+        put16(h, 0);
+        put16(h, guint16(width));
+        put16(h, guint16(height));
+        putFourcc(h, "strf");
+        put32(h, 32);
+        for (guint32 d : dvinfo_)
+            put32(h, d);
+        put32(h, 0);
+        put32(h, 0);
+        g_assert(h.size() == kIndxChunk);
+        putFourcc(h, "indx");
+        put32(h, guint32(kIndxHeader + 16 * guint64(superSlots_)));
+        put16(h, 4);
+        h.push_back(0);
+        h.push_back(kAviIndexOfIndexes);
+        put32(h, 0); // entries in use, patched
+        putFourcc(h, "00dc");
+        put32(h, 0);
+        put32(h, 0);
+        put32(h, 0);
+        h.resize(h.size() + 16 * gsize(superSlots_), 0);
+        const gsize strlEnd = h.size();
+        putFourcc(h, "LIST");
+        put32(h, 4 + 8 + kDmlhBytes);
+        putFourcc(h, "odml");
+        putFourcc(h, "dmlh");
+        put32(h, kDmlhBytes);
+        h.resize(h.size() + kDmlhBytes, 0);
+        const gsize hdrlEnd = h.size();
+        GST_WRITE_UINT32_LE(h.data() + 16, guint32(hdrlEnd - 20));
+        GST_WRITE_UINT32_LE(h.data() + kStrlList + 4, guint32(strlEnd - kStrlList - 8));
+        moviAt_ = std::max<guint64>(kMoviList, (hdrlEnd + 8 + 4095) & ~guint64(4095));
+        putFourcc(h, "JUNK");
+        put32(h, guint32(moviAt_ - hdrlEnd - 8));
+        h.resize(moviAt_, 0);
+        dmlhAt_ = hdrlEnd - kDmlhBytes;
+        pos_ = 0;
+        if (!writeAll(h.data(), h.size())) return false;
+        headerWritten_ = true;
+        return true;
+    }
+
+    bool beginRiff(bool first)
+    {
+        current_ = Riff{};
+        current_.first = first;
+        if (first) {
+            current_.start = 0;
+        } else {
+            current_.start = pos_;
+            std::vector<guint8> h;
+            putFourcc(h, "RIFF");
+            put32(h, 0);
+            putFourcc(h, "AVIX");
+            if (!writeAll(h.data(), h.size())) {
+                rollBackTo(current_.start);
+                return false;
+            }
+        }
+        current_.moviList = pos_;
+        std::vector<guint8> h;
+        putFourcc(h, "LIST");
+        put32(h, 0);
+        putFourcc(h, "movi");
+        if (!writeAll(h.data(), h.size())) {
+            rollBackTo(current_.start);
+            return false;
+        }
+        return true;
+    }
+
+    // Writes the chunk's standard index (and, for the first RIFF, 'idx1'),
+    // and closes its sizes. An empty extension chunk is removed instead.
+    bool endRiff()
+    {
+        const guint64 restart = pos_;
+        if (!current_.first && current_.entries.empty()) {
+            rollBackTo(current_.start);
+            return true;
+        }
+        const guint64 base = current_.start;
+        const guint64 ixPos = pos_;
+        std::vector<guint8> ix;
+        putFourcc(ix, "ix00");
+        put32(ix, guint32(24 + 8 * current_.entries.size()));
+        put16(ix, 2);
+        ix.push_back(0);
+        ix.push_back(kAviIndexOfChunks);
+        put32(ix, guint32(current_.entries.size()));
+        putFourcc(ix, "00dc");
+        put64(ix, base);
+        put32(ix, 0);
+        for (const Entry& e : current_.entries) {
+            put32(ix, guint32(e.chunkPos + 8 - base));
+            put32(ix, e.size);
+        }
+        if (!writeAll(ix.data(), ix.size())) {
+            rollBackTo(restart);
+            return false;
+        }
+        const guint64 moviEnd = pos_;
+        if (current_.first) {
+            std::vector<guint8> idx;
+            putFourcc(idx, "idx1");
+            put32(idx, guint32(16 * current_.entries.size()));
+            const guint64 moviFourcc = current_.moviList + 8;
+            for (const Entry& e : current_.entries) {
+                putFourcc(idx, "00dc");
+                put32(idx, kKeyFrameFlag);
+                put32(idx, guint32(e.chunkPos - moviFourcc));
+                put32(idx, e.size);
+            }
+            if (!writeAll(idx.data(), idx.size())) {
+                rollBackTo(restart);
+                return false;
+            }
+        }
+        if (!patch32(current_.moviList + 4, guint32(moviEnd - current_.moviList - 8)) ||
+            !patch32(current_.start + 4, guint32(pos_ - current_.start - 8))) {
+            rollBackTo(restart);
+            return false;
+        }
+        riffs_.push_back(
+            {current_.start, ixPos, guint32(ix.size()), guint32(current_.entries.size())});
+        if (current_.first) firstRiffFrames_ = guint32(current_.entries.size());
+        current_.entries.clear();
+        return true;
+    }
+
+    // Gives up the newest frame of the open chunk to make room for indexes.
+    bool dropLastFrame()
+    {
+        if (current_.entries.empty()) {
+            if (current_.first) return false;
+            rollBackTo(current_.start);
+            current_.entries.clear();
+            return true;
+        }
+        GST_WARNING("giving up the last frame of %s to close its index", path_.c_str());
+        rollBackTo(current_.entries.back().chunkPos);
+        current_.entries.pop_back();
+        --totalFrames_;
+        return true;
+    }
+
+    bool patchHeaders()
+    {
+        bool ok = patch32(kAvihData + 16, firstRiffFrames_);
+        ok = patch32(kStrhData + 32, guint32(totalFrames_)) && ok;
+        ok = patch32(dmlhAt_, guint32(totalFrames_)) && ok;
+        std::vector<guint8> sup;
+        for (const Closed& c : riffs_) {
+            put64(sup, c.ixPos);
+            put32(sup, c.ixSize);
+            put32(sup, c.frames);
+        }
+        if (!sup.empty()) ok = patch(kIndxChunk + 8 + kIndxHeader, sup.data(), sup.size()) && ok;
+        ok = patch32(kIndxChunk + 12, guint32(riffs_.size())) && ok;
+        return ok;
+    }
+
+    int fd_ = -1;
+    std::string path_;
+    guint64 riffLimit_ = kDefaultRiffLimit;
+    guint32 superSlots_ = 256;
+    bool headerWritten_ = false;
+    DvSystem system_;
+    guint32 dvinfo_[6] = {};
+    guint64 pos_ = 0;
+    guint64 moviAt_ = kMoviList;
+    guint64 dmlhAt_ = 0;
+    guint64 totalFrames_ = 0;
+    guint32 firstRiffFrames_ = 0;
+    Riff current_;
+    std::vector<Closed> riffs_;
+};
+
+} // namespace
+
+struct _KadDvAviWriter {
+    GstBaseSink parent;
+
+    // Guarded by the object lock.
+    gchar* location;
+    gchar* nextLocation;
+    guint64 riffLimit;
+    guint64 framesWritten;
+    guint64 framesRejected;
+
+    // Streaming thread (and start/stop) only.
+    std::unique_ptr<DvAviFile> file;
+    bool failed;
+};
+
+enum {
+    PROP_0,
+    PROP_LOCATION,
+    PROP_NEXT_LOCATION,
+    PROP_RIFF_LIMIT,
+    PROP_FRAMES_WRITTEN,
+    PROP_FRAMES_REJECTED,
+};
+
+G_DEFINE_TYPE(KadDvAviWriter, kad_dv_avi_writer, GST_TYPE_BASE_SINK)
+
+static GstStaticPadTemplate sinkTemplate =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-dv, systemstream = (boolean) true"));
+
+namespace {
+
+bool isNoSpace(int err)
+{
+    return err == ENOSPC || err == EFBIG || err == EDQUOT;
+}
+
+void postWriteError(KadDvAviWriter* self, int err, const std::string& path)
+{
+    if (isNoSpace(err)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
+                          ("The disk is full: the capture was stopped and the file written "
+                           "so far was kept."),
+                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
+    } else {
+        GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
+                          ("The capture file could not be written: the capture was stopped "
+                           "and the file written so far was kept."),
+                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
+    }
+}
+
+// Finalises the open file; posts a warning (never an error: the data already
+// written stays) when the indexes could not all be written.
+void finaliseFile(KadDvAviWriter* self)
+{
+    if (!self->file || !self->file->isOpen()) return;
+    const std::string path = self->file->path();
+    if (!self->file->finalise()) {
+        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
+                            ("The end of the capture file could not be completed."),
+                            ("finalising %s: %s", path.c_str(), g_strerror(errno)));
+    }
+}
+
+bool openFile(KadDvAviWriter* self, const gchar* path, guint64 limit)
+{
+    if (!self->file->open(path, limit)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                          ("The capture file \"%s\" could not be created.", path),
+                          ("open: %s", g_strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+static void kad_dv_avi_writer_set_property(GObject* object, guint id, const GValue* value,
+                                           GParamSpec* pspec)
+{
+    auto* self = KAD_DV_AVI_WRITER(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_LOCATION:
+        if (GST_STATE(self) > GST_STATE_READY) {
+            GST_WARNING_OBJECT(self,
+                               "location can only change in NULL or READY; use next-location");
+        } else {
+            g_free(self->location);
+            self->location = g_value_dup_string(value);
+        }
+        break;
+    case PROP_NEXT_LOCATION:
+        g_free(self->nextLocation);
+        self->nextLocation = g_value_dup_string(value);
+        break;
+    case PROP_RIFF_LIMIT:
+        self->riffLimit = g_value_get_uint64(value);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        break;
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+static void kad_dv_avi_writer_get_property(GObject* object, guint id, GValue* value,
+                                           GParamSpec* pspec)
+{
+    auto* self = KAD_DV_AVI_WRITER(object);
+    GST_OBJECT_LOCK(self);
+    switch (id) {
+    case PROP_LOCATION:
+        g_value_set_string(value, self->location);
+        break;
+    case PROP_NEXT_LOCATION:
+        g_value_set_string(value, self->nextLocation);
+        break;
+    case PROP_RIFF_LIMIT:
+        g_value_set_uint64(value, self->riffLimit);
+        break;
+    case PROP_FRAMES_WRITTEN:
+        g_value_set_uint64(value, self->framesWritten);
+        break;
+    case PROP_FRAMES_REJECTED:
+        g_value_set_uint64(value, self->framesRejected);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        break;
+    }
+    GST_OBJECT_UNLOCK(self);
+}
+
+static gboolean kad_dv_avi_writer_start(GstBaseSink* sink)
+{
+    auto* self = KAD_DV_AVI_WRITER(sink);
+    GST_OBJECT_LOCK(self);
+    gchar* path = g_strdup(self->location);
+    g_clear_pointer(&self->nextLocation, g_free);
+    const guint64 limit = self->riffLimit;
+    self->framesWritten = 0;
+    self->framesRejected = 0;
+    GST_OBJECT_UNLOCK(self);
+    self->failed = false;
+    if (!path || !*path) {
+        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name was given for the capture."),
+                          ("the location property is empty"));
+        g_free(path);
+        return FALSE;
+    }
+    const bool ok = openFile(self, path, limit);
+    g_free(path);
+    return ok;
+}
+
+static gboolean kad_dv_avi_writer_stop(GstBaseSink* sink)
+{
+    finaliseFile(KAD_DV_AVI_WRITER(sink));
+    return TRUE;
+}
+
+// Applies a pending next-location: the current file is finished before the
+// frame that belongs to the new one.
+static bool switchIfAsked(KadDvAviWriter* self)
+{
+    GST_OBJECT_LOCK(self);
+    gchar* next = std::exchange(self->nextLocation, nullptr);
+    const guint64 limit = self->riffLimit;
+    GST_OBJECT_UNLOCK(self);
+    if (!next) return true;
+    const std::string old = self->file->path();
+    const guint64 frames = self->file->totalFrames();
+    finaliseFile(self);
+    const bool ok = openFile(self, next, limit);
+    if (ok) {
+        GST_OBJECT_LOCK(self);
+        g_free(self->location);
+        self->location = g_strdup(next);
+        self->framesWritten = 0;
+        GST_OBJECT_UNLOCK(self);
+        gst_element_post_message(
+            GST_ELEMENT(self),
+            gst_message_new_element(GST_OBJECT(self),
+                                    gst_structure_new("kad-file-switched", "old-location",
+                                                      G_TYPE_STRING, old.c_str(), "new-location",
+                                                      G_TYPE_STRING, next, "frames", G_TYPE_UINT64,
+                                                      frames, nullptr)));
+    }
+    g_free(next);
+    return ok;
+}
+
+static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buffer)
+{
+    auto* self = KAD_DV_AVI_WRITER(sink);
+    if (self->failed) return GST_FLOW_ERROR;
+    if (!switchIfAsked(self)) {
+        self->failed = true;
+        return GST_FLOW_ERROR;
+    }
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("A DV frame could not be read."),
+                          ("gst_buffer_map failed"));
+        return GST_FLOW_ERROR;
+    }
+    // A buffer carries one or more whole frames; anything else is a damaged
+    // frame, skipped without stopping the capture.
+    DvSystem sys;
+    gsize off = 0;
+    guint64 written = 0;
+    guint64 rejected = 0;
+    GstFlowReturn ret = GST_FLOW_OK;
+    while (off < map.size) {
+        if (!readSystem(map.data + off, map.size - off, &sys) || map.size - off < sys.frameBytes) {
+            ++rejected;
+            break;
+        }
+        if (!self->file->writeFrame(map.data + off, sys.frameBytes)) {
+            const int err = errno;
+            postWriteError(self, err, self->file->path());
+            finaliseFile(self);
+            self->failed = true;
+            ret = GST_FLOW_ERROR;
+            break;
+        }
+        ++written;
+        off += sys.frameBytes;
+    }
+    gst_buffer_unmap(buffer, &map);
+    if (rejected)
+        GST_WARNING_OBJECT(self, "skipped a damaged DV buffer of %" G_GSIZE_FORMAT " bytes",
+                           map.size);
+    GST_OBJECT_LOCK(self);
+    self->framesWritten += written;
+    self->framesRejected += rejected;
+    GST_OBJECT_UNLOCK(self);
+    return ret;
+}
+
+static gboolean kad_dv_avi_writer_event(GstBaseSink* sink, GstEvent* event)
+{
+    if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) finaliseFile(KAD_DV_AVI_WRITER(sink));
+    return GST_BASE_SINK_CLASS(kad_dv_avi_writer_parent_class)->event(sink, event);
+}
+
+static void kad_dv_avi_writer_finalize(GObject* object)
+{
+    auto* self = KAD_DV_AVI_WRITER(object);
+    finaliseFile(self);
+    std::destroy_at(&self->file);
+    g_free(self->location);
+    g_free(self->nextLocation);
+    G_OBJECT_CLASS(kad_dv_avi_writer_parent_class)->finalize(object);
+}
+
+static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
+{
+    auto* gobject = G_OBJECT_CLASS(klass);
+    auto* element = GST_ELEMENT_CLASS(klass);
+    auto* base = GST_BASE_SINK_CLASS(klass);
+    gobject->set_property = kad_dv_avi_writer_set_property;
+    gobject->get_property = kad_dv_avi_writer_get_property;
+    gobject->finalize = kad_dv_avi_writer_finalize;
+
+    g_object_class_install_property(
+        gobject, PROP_LOCATION,
+        g_param_spec_string("location", "File location", "The type-1 DV AVI file to write", nullptr,
+                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_NEXT_LOCATION,
+        g_param_spec_string("next-location", "Next file location",
+                            "File to continue into before the next frame (cut without loss)",
+                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_RIFF_LIMIT,
+        g_param_spec_uint64("riff-limit", "RIFF chunk limit",
+                            "Largest size in bytes of one RIFF chunk of the file", kMinRiffLimit,
+                            kHardRiffLimit, kDefaultRiffLimit,
+                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_FRAMES_WRITTEN,
+        g_param_spec_uint64("frames-written", "Frames written",
+                            "Frames written to the current file", 0, G_MAXUINT64, 0,
+                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_FRAMES_REJECTED,
+        g_param_spec_uint64("frames-rejected", "Frames rejected",
+                            "Damaged or partial DV buffers that were skipped", 0, G_MAXUINT64, 0,
+                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+
+    gst_element_class_set_static_metadata(element, "DV type-1 AVI writer", "Sink/File",
+                                          "Writes interleaved DV as a type-1 DV AVI file",
+                                          "Kadrillo");
+    gst_element_class_add_static_pad_template(element, &sinkTemplate);
+    base->start = kad_dv_avi_writer_start;
+    base->stop = kad_dv_avi_writer_stop;
+    base->render = kad_dv_avi_writer_render;
+    base->event = kad_dv_avi_writer_event;
+}
+
+static void kad_dv_avi_writer_init(KadDvAviWriter* self)
+{
+    self->riffLimit = kDefaultRiffLimit;
+    std::construct_at(&self->file, std::make_unique<DvAviFile>());
+    gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
+}
+
+gboolean kad_dv_avi_writer_register(GstPlugin* plugin)
+{
+    GST_DEBUG_CATEGORY_INIT(kad_dv_avi_writer_debug, "kaddvaviwriter", 0,
+                            "Kadrillo type-1 DV AVI writer");
+    return gst_element_register(plugin, "kaddvaviwriter", GST_RANK_NONE, KAD_TYPE_DV_AVI_WRITER);
+}

@@ -1,0 +1,442 @@
+#include "graph/file_switch.h"
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kad {
+
+namespace {
+
+// How long the old muxer may take to finish its file before the switch goes
+// on without its end-of-stream.
+constexpr guint kDrainTimeoutSeconds = 10;
+
+GstClockTime runningTime(GstPad* pad, GstBuffer* buffer)
+{
+    GstClockTime ts = GST_BUFFER_PTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(ts)) ts = GST_BUFFER_DTS(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(ts)) return GST_CLOCK_TIME_NONE;
+    GstMini<GstEvent> seg(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
+    if (!seg) return ts;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(seg.get(), &segment);
+    if (segment->format != GST_FORMAT_TIME) return ts;
+    return gst_segment_to_running_time(segment, GST_FORMAT_TIME, ts);
+}
+
+// A new element of the same factory with the same settings (the writable
+// properties that differ from their defaults), location aside.
+ElementRef cloneElement(GstElement* old)
+{
+    GstElementFactory* factory = gst_element_get_factory(old);
+    if (!factory) return {};
+    ElementRef made = ElementRef::sink(gst_element_factory_create(factory, nullptr));
+    if (!made) return {};
+    guint n = 0;
+    GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(old), &n);
+    for (guint i = 0; i < n; ++i) {
+        GParamSpec* p = specs[i];
+        const GParamFlags f = p->flags;
+        if (!(f & G_PARAM_READABLE) || !(f & G_PARAM_WRITABLE) || (f & G_PARAM_CONSTRUCT_ONLY) ||
+            p->owner_type == GST_TYPE_OBJECT || g_str_equal(p->name, "location") ||
+            g_str_equal(p->name, "name"))
+            continue;
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, p->value_type);
+        g_object_get_property(G_OBJECT(old), p->name, &value);
+        if (!g_param_value_defaults(p, &value))
+            g_object_set_property(G_OBJECT(made.get()), p->name, &value);
+        g_value_unset(&value);
+    }
+    g_free(specs);
+    return made;
+}
+
+} // namespace
+
+struct TfileSwitch::State {
+    enum class Hold { Waiting, Held, Ended };
+    struct Input {
+        PadRef upstream; // the pad feeding the muxer
+        PadRef muxPad;
+        std::string muxPadName;
+        GRef<GstPadTemplate> templ;
+        gulong probe = 0;
+        Hold hold = Hold::Waiting; // Ended: EOS sent into the old muxer
+        bool endedBefore = false;  // the stream ended before the cut
+    };
+    enum class Phase { Idle, Holding, Draining };
+
+    // Guarded by mutex: what the probes read and write.
+    mutable std::mutex mutex;
+    Phase phase = Phase::Idle;
+    std::vector<Input> inputs;
+    GstClockTime cut = GST_CLOCK_TIME_NONE;
+    GstClockTime lastCut = GST_CLOCK_TIME_NONE;
+    bool drained = false;
+    guint idle = 0;
+
+    // GUI thread only.
+    GRef<GstBin> graph;
+    ElementRef mux;
+    ElementRef sink;
+    QString location;
+    Done done;
+    Configure configure;
+    PadRef sinkPad;
+    gulong eosProbe = 0;
+    guint timeout = 0;
+
+    // Called with the mutex held.
+    void scheduleLocked()
+    {
+        if (idle == 0) idle = g_idle_add(&State::onIdle, this);
+    }
+
+    static GstPadProbeReturn onData(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static GstPadProbeReturn onSinkEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static gboolean onIdle(gpointer self);
+    static gboolean onTimeout(gpointer self);
+
+    gulong addProbe(GstPad* pad)
+    {
+        return gst_pad_add_probe(
+            pad,
+            GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
+                            GST_PAD_PROBE_TYPE_BUFFER_LIST | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            &State::onData, this, nullptr);
+    }
+
+    void step();
+    void watchSink();
+    void swap(bool drainedInTime);
+    void finish(bool ok, const QString& error);
+    void releaseInputs();
+};
+
+GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info, gpointer self)
+{
+    auto* st = static_cast<State*>(self);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_EOS) return GST_PAD_PROBE_PASS;
+        // A stream that ends before reaching the cut ends in the old file
+        // and has no part in the new one.
+        std::lock_guard lock(st->mutex);
+        for (Input& i : st->inputs) {
+            if (i.upstream.get() == pad && i.hold == Hold::Waiting && st->phase == Phase::Holding) {
+                i.hold = Hold::Ended;
+                i.endedBefore = true;
+                st->scheduleLocked();
+            }
+        }
+        return GST_PAD_PROBE_PASS;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer && GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+        buffer = gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0);
+    const GstClockTime rt = buffer ? runningTime(pad, buffer) : GST_CLOCK_TIME_NONE;
+
+    std::lock_guard lock(st->mutex);
+    Input* in = nullptr;
+    for (Input& i : st->inputs) {
+        if (i.upstream.get() == pad) in = &i;
+    }
+    if (!in || st->phase == Phase::Idle) return GST_PAD_PROBE_PASS;
+    if (in->hold != Hold::Waiting) return GST_PAD_PROBE_OK;
+    // The first buffer to arrive after the request sets the cut; on every
+    // input, what starts before it still belongs to the old file.
+    if (!GST_CLOCK_TIME_IS_VALID(st->cut))
+        st->cut = GST_CLOCK_TIME_IS_VALID(rt) ? rt : 0;
+    else if (GST_CLOCK_TIME_IS_VALID(rt) && rt < st->cut)
+        return GST_PAD_PROBE_PASS;
+    in->hold = Hold::Held;
+    st->scheduleLocked();
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn TfileSwitch::State::onSinkEvent(GstPad*, GstPadProbeInfo* info, gpointer self)
+{
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (!event || GST_EVENT_TYPE(event) != GST_EVENT_EOS) return GST_PAD_PROBE_PASS;
+    auto* st = static_cast<State*>(self);
+    std::lock_guard lock(st->mutex);
+    st->drained = true;
+    st->scheduleLocked();
+    if (!GST_CLOCK_TIME_IS_VALID(st->cut))
+        return GST_PAD_PROBE_PASS; // every stream ended first: no cut, the end is real
+    // The old file is complete; the pipeline must not count this sink as
+    // finished, it is about to leave.
+    return GST_PAD_PROBE_DROP;
+}
+
+gboolean TfileSwitch::State::onIdle(gpointer self)
+{
+    auto* st = static_cast<State*>(self);
+    {
+        std::lock_guard lock(st->mutex);
+        st->idle = 0;
+    }
+    st->step();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean TfileSwitch::State::onTimeout(gpointer self)
+{
+    auto* st = static_cast<State*>(self);
+    st->timeout = 0;
+    bool cutReached = false;
+    {
+        std::lock_guard lock(st->mutex);
+        cutReached = GST_CLOCK_TIME_IS_VALID(st->cut);
+    }
+    if (!cutReached) {
+        st->releaseInputs();
+        st->finish(false, QStringLiteral("the capture ended before the cut"));
+        return G_SOURCE_REMOVE;
+    }
+    GST_WARNING("the old writer did not finish its file within %u s; switching anyway",
+                kDrainTimeoutSeconds);
+    st->swap(false);
+    return G_SOURCE_REMOVE;
+}
+
+void TfileSwitch::State::step()
+{
+    std::unique_lock lock(mutex);
+    if (phase == Phase::Holding) {
+        // An input held at the cut is ended in the old muxer at once: a
+        // muxer waits for data on every input, so the others can only reach
+        // the cut once it no longer waits for this one.
+        std::vector<PadRef> toEnd;
+        bool allEnded = true;
+        for (Input& in : inputs) {
+            if (in.hold == Hold::Held) {
+                in.hold = Hold::Ended;
+                toEnd.push_back(in.muxPad);
+            }
+            allEnded = allEnded && in.hold == Hold::Ended;
+        }
+        if (allEnded) {
+            phase = Phase::Draining;
+            lastCut = cut;
+        }
+        lock.unlock();
+        if (allEnded)
+            timeout = g_timeout_add_seconds(kDrainTimeoutSeconds, &State::onTimeout, this);
+        for (PadRef& pad : toEnd)
+            gst_pad_send_event(pad.get(), gst_event_new_eos());
+        lock.lock();
+    }
+    if (phase == Phase::Draining && drained) {
+        const bool cutReached = GST_CLOCK_TIME_IS_VALID(cut);
+        lock.unlock();
+        if (cutReached) {
+            swap(true);
+        } else {
+            if (timeout) g_source_remove(timeout);
+            timeout = 0;
+            releaseInputs();
+            finish(false, QStringLiteral("the capture ended before the cut"));
+        }
+    }
+}
+
+void TfileSwitch::State::watchSink()
+{
+    sinkPad.reset(gst_element_get_static_pad(sink.get(), "sink"));
+    if (sinkPad)
+        eosProbe = gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                                     &State::onSinkEvent, this, nullptr);
+}
+
+void TfileSwitch::State::swap(bool drainedInTime)
+{
+    if (timeout) {
+        g_source_remove(timeout);
+        timeout = 0;
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (phase != Phase::Draining) return;
+    }
+    if (sinkPad && eosProbe) gst_pad_remove_probe(sinkPad.get(), eosProbe);
+    eosProbe = 0;
+    sinkPad.reset();
+
+    ElementRef newMux = cloneElement(mux.get());
+    ElementRef newSink = cloneElement(sink.get());
+    if (!newMux || !newSink) {
+        releaseInputs();
+        finish(false, QStringLiteral("the new writer could not be made"));
+        return;
+    }
+    const QByteArray path = location.toLocal8Bit();
+    g_object_set(newSink.get(), "location", path.constData(), nullptr);
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(newSink.get()), "async"))
+        g_object_set(newSink.get(), "async", FALSE, nullptr);
+
+    // Out with the old writer.
+    for (Input& in : inputs)
+        gst_pad_unlink(in.upstream.get(), in.muxPad.get());
+    gst_element_set_state(sink.get(), GST_STATE_NULL);
+    gst_element_set_state(mux.get(), GST_STATE_NULL);
+    for (Input& in : inputs) {
+        if (in.templ && GST_PAD_TEMPLATE_PRESENCE(in.templ.get()) == GST_PAD_REQUEST)
+            gst_element_release_request_pad(mux.get(), in.muxPad.get());
+    }
+    gst_bin_remove(graph.get(), sink.get());
+    gst_bin_remove(graph.get(), mux.get());
+
+    // In with the new one, on the same inputs.
+    gst_bin_add_many(graph.get(), GST_ELEMENT(gst_object_ref(newMux.get())),
+                     GST_ELEMENT(gst_object_ref(newSink.get())), nullptr);
+    bool ok = gst_element_link(newMux.get(), newSink.get());
+    for (Input& in : inputs) {
+        if (in.endedBefore) continue;
+        PadRef pad;
+        if (in.templ && GST_PAD_TEMPLATE_PRESENCE(in.templ.get()) == GST_PAD_REQUEST) {
+            GstPadTemplate* t = gst_element_get_pad_template(
+                newMux.get(), GST_PAD_TEMPLATE_NAME_TEMPLATE(in.templ.get()));
+            if (t) pad.reset(gst_element_request_pad(newMux.get(), t, nullptr, nullptr));
+        } else {
+            pad.reset(gst_element_get_static_pad(newMux.get(), in.muxPadName.c_str()));
+        }
+        ok = ok && pad && GST_PAD_LINK_SUCCESSFUL(gst_pad_link(in.upstream.get(), pad.get()));
+        in.muxPad = pad;
+    }
+    if (configure) configure(newMux.get(), newSink.get());
+    ok = ok && gst_element_sync_state_with_parent(newSink.get()) &&
+         gst_element_sync_state_with_parent(newMux.get());
+    mux = newMux;
+    sink = newSink;
+    releaseInputs();
+    if (!ok)
+        finish(false, QStringLiteral("the new writer could not be linked"));
+    else if (!drainedInTime)
+        finish(true, QStringLiteral("the old writer did not confirm the end of its file"));
+    else
+        finish(true, QString());
+}
+
+void TfileSwitch::State::releaseInputs()
+{
+    std::vector<std::pair<PadRef, gulong>> probes;
+    {
+        std::lock_guard lock(mutex);
+        for (Input& in : inputs) {
+            if (in.probe) probes.emplace_back(in.upstream, in.probe);
+            in.probe = 0;
+        }
+        phase = Phase::Idle;
+    }
+    for (auto& [pad, id] : probes)
+        gst_pad_remove_probe(pad.get(), id);
+}
+
+void TfileSwitch::State::finish(bool ok, const QString& error)
+{
+    {
+        std::lock_guard lock(mutex);
+        inputs.clear();
+        phase = Phase::Idle;
+    }
+    Done callback = std::move(done);
+    done = nullptr;
+    configure = nullptr;
+    if (callback) callback(ok, error);
+}
+
+TfileSwitch::TfileSwitch() : s_(std::make_unique<State>()) {}
+
+TfileSwitch::~TfileSwitch()
+{
+    if (s_->timeout) g_source_remove(s_->timeout);
+    if (s_->sinkPad && s_->eosProbe) gst_pad_remove_probe(s_->sinkPad.get(), s_->eosProbe);
+    s_->releaseInputs();
+    std::lock_guard lock(s_->mutex);
+    if (s_->idle) g_source_remove(s_->idle);
+    s_->idle = 0;
+}
+
+bool TfileSwitch::Start(GstBin* graph, GstElement* mux, GstElement* sink,
+                        const QString& newLocation, Done done, Configure configure)
+{
+    if (!graph || !mux || !sink || newLocation.isEmpty() || Busy()) return false;
+    GstState state = GST_STATE_NULL;
+    gst_element_get_state(GST_ELEMENT(graph), &state, nullptr, 0);
+    if (state != GST_STATE_PLAYING && state != GST_STATE_PAUSED) return false;
+    // The writer must be mux ! sink with every mux input linked.
+    {
+        PadRef src(gst_element_get_static_pad(mux, "src"));
+        PadRef peer(src ? gst_pad_get_peer(src.get()) : nullptr);
+        if (!peer || GST_OBJECT_PARENT(peer.get()) != GST_OBJECT(sink)) return false;
+    }
+    std::vector<State::Input> inputs;
+    GstIterator* it = gst_element_iterate_sink_pads(mux);
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* muxPad = GST_PAD(g_value_get_object(&item));
+        State::Input in;
+        in.muxPad = PadRef::ref(muxPad);
+        in.upstream.reset(gst_pad_get_peer(muxPad));
+        const GCharPtr name(gst_pad_get_name(muxPad));
+        in.muxPadName = name.get();
+        in.templ.reset(gst_pad_get_pad_template(muxPad));
+        if (in.upstream) {
+            GstMini<GstEvent> eos(gst_pad_get_sticky_event(in.upstream.get(), GST_EVENT_EOS, 0));
+            if (eos) {
+                in.hold = State::Hold::Ended;
+                in.endedBefore = true;
+            }
+        }
+        g_value_reset(&item);
+        if (in.upstream) inputs.push_back(std::move(in));
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    if (inputs.empty()) return false;
+
+    s_->graph = GRef<GstBin>::ref(graph);
+    s_->mux = ElementRef::ref(mux);
+    s_->sink = ElementRef::ref(sink);
+    s_->location = newLocation;
+    s_->done = std::move(done);
+    s_->configure = std::move(configure);
+    s_->drained = false;
+    s_->watchSink();
+    {
+        std::lock_guard lock(s_->mutex);
+        s_->inputs = std::move(inputs);
+        s_->cut = GST_CLOCK_TIME_NONE;
+        s_->phase = State::Phase::Holding;
+        for (State::Input& in : s_->inputs)
+            in.probe = s_->addProbe(in.upstream.get());
+    }
+    return true;
+}
+
+bool TfileSwitch::Busy() const
+{
+    std::lock_guard lock(s_->mutex);
+    return s_->phase != State::Phase::Idle;
+}
+
+GstElement* TfileSwitch::Mux() const
+{
+    return s_->mux.get();
+}
+GstElement* TfileSwitch::Sink() const
+{
+    return s_->sink.get();
+}
+
+GstClockTime TfileSwitch::LastCut() const
+{
+    std::lock_guard lock(s_->mutex);
+    return s_->lastCut;
+}
+
+} // namespace kad

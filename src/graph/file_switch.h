@@ -1,0 +1,74 @@
+#pragma once
+
+// TfileSwitch: the lossless cut for writers made of a muxer and a file sink
+// (avimux ! filesink, asfmux ! filesink). While the graph keeps running it
+// moves the writer to a new file:
+//
+//   1. the first buffer to arrive on any input after the request sets the
+//      cut T (its running time); every input is held at its first buffer
+//      starting at or after T, so video is cut at a frame and audio at a
+//      buffer, and what starts before T still goes to the old file;
+//   2. each held input is ended (EOS) in the old muxer, which then finalises
+//      its file (index, headers); that EOS is kept from the file sink so the
+//      pipeline does not count the capture as finished;
+//   3. the old muxer and file sink leave the graph; a new muxer and file sink
+//      of the same factories and settings, writing the new file, take their
+//      place and the inputs are let go.
+//
+// No buffer is lost or written twice: the first file ends with the last
+// buffers before T, the second begins with the ones at T.
+//
+// Threads: Start, the steps and the done callback run on the GUI thread. The
+// pad probes on the streaming threads only record what they hold under the
+// switch's own mutex and hand over to the GUI thread through an idle source
+// on the default GLib main context (which the Qt event loop runs). Each muxer
+// input must be fed by its own streaming thread (a queue before it), since an
+// input is held while the others move on to the cut.
+//
+// Writers of Kadrillo's own (kaddvaviwriter, kaddump) switch by themselves
+// through their "next-location" property and need none of this.
+
+#include "platform/media/gst_ptr.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace kad {
+
+class TfileSwitch {
+public:
+    // ok false: the switch failed; error says why. The graph then holds
+    // whatever writer was left (the old one while nothing had changed yet).
+    using Done = std::function<void(bool ok, const QString& error)>;
+    // Called with the new muxer and file sink before they start, so the
+    // caller can configure them further or attach counters.
+    using Configure = std::function<void(GstElement* mux, GstElement* sink)>;
+
+    TfileSwitch();
+    ~TfileSwitch();
+    TfileSwitch(const TfileSwitch&) = delete;
+    TfileSwitch& operator=(const TfileSwitch&) = delete;
+
+    // Starts moving the writer `mux` ! `sink` of `graph` to `newLocation`.
+    // False (nothing changed) when a switch is already running, the graph is
+    // not PLAYING or PAUSED, or mux and sink are not a linked writer with
+    // linked inputs.
+    bool Start(GstBin* graph, GstElement* mux, GstElement* sink, const QString& newLocation,
+               Done done, Configure configure = {});
+    bool Busy() const;
+    // The writer in the graph after the last successful switch (or the one
+    // given to Start while it runs).
+    GstElement* Mux() const;
+    GstElement* Sink() const;
+
+    // For tests and diagnostics: the running time of the last cut.
+    GstClockTime LastCut() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+} // namespace kad

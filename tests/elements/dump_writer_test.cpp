@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include "elements/dv_avi_writer_helpers.h"
+
+using namespace kadtest;
+
+namespace {
+
+class DumpWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    // An MPEG-2 program stream like an encoder box sends: 2048-byte packs,
+    // a sequence header every GOP. Made once by ffmpeg for the whole suite.
+    static std::string programStream()
+    {
+        static QTemporaryDir shared;
+        static const std::string file = [] {
+            const QString p = shared.filePath("in.mpg");
+            QProcess ff;
+            ff.start("ffmpeg", {"-v",
+                                "error",
+                                "-y",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "testsrc=size=352x288:rate=25",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "sine=frequency=440:sample_rate=48000",
+                                "-t",
+                                "3",
+                                "-c:v",
+                                "mpeg2video",
+                                "-b:v",
+                                "2M",
+                                "-g",
+                                "12",
+                                "-c:a",
+                                "mp2",
+                                "-f",
+                                "vob",
+                                p});
+            ff.waitForFinished(60000);
+            return p.toStdString();
+        }();
+        return file;
+    }
+
+    static std::string source(const std::string& file, int blocksize)
+    {
+        return "filesrc location=" + file + " blocksize=" + std::to_string(blocksize) +
+               " ! video/mpeg,mpegversion=2,systemstream=true";
+    }
+
+    QTemporaryDir dir_;
+};
+
+guint64 bytesWritten(GstElement* e)
+{
+    guint64 v = 0;
+    g_object_get(e, "bytes-written", &v, nullptr);
+    return v;
+}
+
+} // namespace
+
+TEST_F(DumpWriterTest, IsFoundByItsLongNameAndWritesTheStreamByteForByte)
+{
+    kad::GRef<GstElementFactory> factory(gst_element_factory_find("kaddump"));
+    ASSERT_TRUE(factory);
+    EXPECT_STREQ(gst_element_factory_get_metadata(factory.get(), GST_ELEMENT_METADATA_LONGNAME),
+                 "Dump");
+
+    const std::string in = programStream();
+    const std::string out = path("out.mpg");
+    // An odd block size: buffers do not line up with the packs.
+    const RunResult r = runLaunch(source(in, 1013) + " ! kaddump location=" + out);
+    ASSERT_TRUE(r.eos) << r.message;
+    const QByteArray original = readAll(in);
+    ASSERT_GT(original.size(), 10000);
+    EXPECT_TRUE(readAll(out) == original);
+    const Probe probe = ffprobe(out);
+    EXPECT_EQ(probe.format, "mpeg");
+    EXPECT_EQ(probe.count("video"), 1);
+}
+
+TEST_F(DumpWriterTest, CutInAProgramStreamStartsTheNewFileAtAPackHeader)
+{
+    const std::string in = programStream();
+    const std::string first = path("cut1.mpg");
+    const std::string second = path("cut2.mpg");
+    kad::ElementRef p =
+        launch(source(in, 1013) + " ! identity sleep-time=300 ! kaddump name=d location=" + first);
+    GstElement* d = gst_bin_get_by_name(GST_BIN(p.get()), "d");
+    bool asked = false;
+    const RunResult r = runPipeline(p.get(), [&] {
+        if (!asked && bytesWritten(d) > 120000) {
+            g_object_set(d, "next-location", second.c_str(), nullptr);
+            asked = true;
+        }
+    });
+    gst_object_unref(d);
+    ASSERT_TRUE(r.eos) << r.message;
+    ASSERT_TRUE(asked);
+
+    const QByteArray a = readAll(first);
+    const QByteArray b = readAll(second);
+    ASSERT_GT(b.size(), 4);
+    EXPECT_TRUE(a + b == readAll(in));
+    EXPECT_EQ(b.left(4), QByteArray::fromHex("000001ba"));
+    // The first file holds whole packs only: nothing after its last pack.
+    EXPECT_EQ(b.indexOf(QByteArray::fromHex("000001ba")), 0);
+    const Probe p1 = ffprobe(first);
+    const Probe p2 = ffprobe(second);
+    ASSERT_NE(p1.first("video"), nullptr);
+    ASSERT_NE(p2.first("video"), nullptr);
+    EXPECT_GT(p1.first("video")->frames, 0);
+    EXPECT_GT(p2.first("video")->frames, 0);
+
+    ASSERT_EQ(r.elementMessages.size(), 1u);
+    guint64 bytes = 0;
+    gst_structure_get_uint64(r.elementMessages.front().get(), "bytes", &bytes);
+    EXPECT_EQ(bytes, guint64(a.size()));
+}
+
+TEST_F(DumpWriterTest, CutInAnyOtherStreamHappensAtABufferBoundary)
+{
+    const std::string in = programStream();
+    const std::string first = path("raw1.bin");
+    const std::string second = path("raw2.bin");
+    kad::ElementRef p = launch("filesrc location=" + in +
+                               " blocksize=1000 ! application/octet-stream ! identity "
+                               "sleep-time=300 ! kaddump name=d location=" +
+                               first);
+    GstElement* d = gst_bin_get_by_name(GST_BIN(p.get()), "d");
+    bool asked = false;
+    const RunResult r = runPipeline(p.get(), [&] {
+        if (!asked && bytesWritten(d) > 20000) {
+            g_object_set(d, "next-location", second.c_str(), nullptr);
+            asked = true;
+        }
+    });
+    gst_object_unref(d);
+    ASSERT_TRUE(r.eos) << r.message;
+    const QByteArray a = readAll(first);
+    EXPECT_EQ(a.size() % 1000, 0);
+    EXPECT_TRUE(a + readAll(second) == readAll(in));
+}
+
+TEST_F(DumpWriterTest, DiskFullPostsTheErrorAndKeepsWhatWasWritten)
+{
+    const std::string in = programStream();
+    const std::string out = path("full.mpg");
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 30000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const RunResult r = runLaunch(source(in, 4096) + " ! kaddump location=" + out);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.domain, GST_RESOURCE_ERROR);
+    EXPECT_EQ(r.code, GST_RESOURCE_ERROR_NO_SPACE_LEFT);
+    const QByteArray kept = readAll(out);
+    EXPECT_EQ(kept.size(), 30000);
+    EXPECT_TRUE(readAll(in).startsWith(kept));
+}
+
+TEST_F(DumpWriterTest, AMissingFolderIsAnOpenErrorNotACrash)
+{
+    const RunResult r =
+        runLaunch("fakesrc num-buffers=3 ! kaddump location=" + path("no/such/dir/x.mpg"));
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.code, GST_RESOURCE_ERROR_OPEN_WRITE);
+}

@@ -1,0 +1,229 @@
+#pragma once
+
+// Helpers shared by the writer tests: run a pipeline to its end, make DV
+// test material, and read files back with ffprobe/ffmpeg (readers Kadrillo
+// did not write).
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/media/gst_ptr.h"
+
+namespace kadtest {
+
+struct RunResult {
+    bool eos = false;
+    bool error = false;
+    GQuark domain = 0;
+    int code = 0;
+    std::string message;
+    std::vector<kad::GstStructurePtr> elementMessages;
+};
+
+// Plays `pipeline` until EOS or an error. `onTick` runs on this thread every
+// few milliseconds while it plays (it may change properties, like the GUI
+// thread would). The pipeline is set to NULL before returning.
+inline RunResult runPipeline(GstElement* pipeline, const std::function<void()>& onTick = {},
+                             int timeoutSeconds = 60)
+{
+    RunResult r;
+    kad::BusRef bus(gst_element_get_bus(pipeline));
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        kad::MessageRef msg(gst_bus_timed_pop(bus.get(), 2 * GST_MSECOND));
+        if (onTick) onTick();
+        if (!msg) continue;
+        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) {
+            r.eos = true;
+            break;
+        }
+        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
+            GError* err = nullptr;
+            gst_message_parse_error(msg.get(), &err, nullptr);
+            r.error = true;
+            r.domain = err->domain;
+            r.code = err->code;
+            r.message = err->message;
+            g_error_free(err);
+            break;
+        }
+        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ELEMENT) {
+            if (const GstStructure* s = gst_message_get_structure(msg.get()))
+                r.elementMessages.emplace_back(gst_structure_copy(s));
+        }
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return r;
+}
+
+inline kad::ElementRef launch(const std::string& description)
+{
+    GError* err = nullptr;
+    GstElement* p = gst_parse_launch(description.c_str(), &err);
+    if (err) {
+        ADD_FAILURE() << "parse: " << err->message << " in " << description;
+        g_error_free(err);
+    }
+    return kad::ElementRef::sink(p);
+}
+
+inline RunResult runLaunch(const std::string& description)
+{
+    kad::ElementRef p = launch(description);
+    if (!p) return {};
+    return runPipeline(p.get());
+}
+
+// The launch text of a DV source (video/x-dv, systemstream=true) of
+// `frames` frames with 48 kHz stereo audio.
+inline std::string dvSource(bool pal, int frames)
+{
+    const std::string n = std::to_string(frames);
+    const std::string video = pal ? "video/x-raw,width=720,height=576,framerate=25/1"
+                                  : "video/x-raw,width=720,height=480,framerate=30000/1001";
+    const std::string samples = pal ? "1920" : "1602";
+    return "videotestsrc pattern=ball num-buffers=" + n + " ! " + video +
+           " ! videoconvert ! avenc_dvvideo ! mux. audiotestsrc num-buffers=" + n +
+           " samplesperbuffer=" + samples +
+           " ! audio/x-raw,rate=48000,channels=2,format=S16LE ! mux. avmux_dv name=mux";
+}
+
+// Writes a raw DV file of `frames` frames; true on success.
+inline bool makeRawDv(const std::string& path, bool pal, int frames)
+{
+    const RunResult r = runLaunch(dvSource(pal, frames) + " ! filesink location=" + path);
+    return r.eos && !r.error;
+}
+
+inline QByteArray runTool(const QString& tool, const QStringList& args)
+{
+    QProcess p;
+    p.start(tool, args);
+    if (!p.waitForFinished(120000)) return {};
+    return p.readAllStandardOutput();
+}
+
+struct ProbeStream {
+    std::string type;
+    std::string codec;
+    std::string codecTag;
+    int width = 0;
+    int height = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    long long frames = -1; // counted frames (video) or packets
+    std::string frameRate;
+};
+
+struct Probe {
+    std::string format;
+    std::vector<ProbeStream> streams;
+    const ProbeStream* first(const std::string& type) const
+    {
+        for (const ProbeStream& s : streams) {
+            if (s.type == type) return &s;
+        }
+        return nullptr;
+    }
+    int count(const std::string& type) const
+    {
+        int n = 0;
+        for (const ProbeStream& s : streams)
+            n += s.type == type;
+        return n;
+    }
+};
+
+// ffprobe with counted packets (-count_packets) or decoded frames.
+inline Probe ffprobe(const std::string& file, bool countFrames = false)
+{
+    QStringList args{"-v",
+                     "error",
+                     countFrames ? "-count_frames" : "-count_packets",
+                     "-show_entries",
+                     "format=format_name:stream=codec_type,codec_name,codec_tag_string,width,"
+                     "height,sample_rate,channels,nb_read_frames,nb_read_packets,r_frame_rate",
+                     "-of",
+                     "json",
+                     QString::fromStdString(file)};
+    const QJsonObject root = QJsonDocument::fromJson(runTool("ffprobe", args)).object();
+    Probe probe;
+    probe.format = root["format"].toObject()["format_name"].toString().toStdString();
+    for (const QJsonValue& v : root["streams"].toArray()) {
+        const QJsonObject o = v.toObject();
+        ProbeStream s;
+        s.type = o["codec_type"].toString().toStdString();
+        s.codec = o["codec_name"].toString().toStdString();
+        s.codecTag = o["codec_tag_string"].toString().toStdString();
+        s.width = o["width"].toInt();
+        s.height = o["height"].toInt();
+        s.sampleRate = o["sample_rate"].toString().toInt();
+        s.channels = o["channels"].toInt();
+        const QString counted = o[countFrames ? "nb_read_frames" : "nb_read_packets"].toString();
+        s.frames = counted.isEmpty() ? -1 : counted.toLongLong();
+        s.frameRate = o["r_frame_rate"].toString().toStdString();
+        probe.streams.push_back(s);
+    }
+    return probe;
+}
+
+// The MD5 of every packet of the first stream of `type` ("v" or "a"), in
+// order, as ffmpeg's framemd5 muxer prints them. `inputFormat` forces the
+// demuxer ("dv" for raw DV).
+inline std::vector<std::string> packetMd5s(const std::string& file, const char* type = "v",
+                                           const char* inputFormat = nullptr)
+{
+    QStringList args{"-v", "error"};
+    if (inputFormat) args << "-f" << inputFormat;
+    args << "-i" << QString::fromStdString(file) << "-map" << QString("0:%1:0").arg(type) << "-c"
+         << "copy"
+         << "-f"
+         << "framemd5"
+         << "-";
+    std::vector<std::string> out;
+    for (const QByteArray& line : runTool("ffmpeg", args).split('\n')) {
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        const QList<QByteArray> cols = line.split(',');
+        if (cols.size() >= 6) out.push_back(cols.last().trimmed().toStdString());
+    }
+    return out;
+}
+
+// What ffmpeg complains about while reading every packet of `file`.
+inline std::string readerWarnings(const std::string& file)
+{
+    QProcess p;
+    p.start("ffmpeg", {"-v", "warning", "-i", QString::fromStdString(file), "-map", "0", "-c",
+                       "copy", "-f", "null", "-"});
+    if (!p.waitForFinished(120000)) return "ffmpeg did not finish";
+    // ffmpeg's note that it assumed stereo for a PCM stream is no fault.
+    std::string out;
+    for (const QByteArray& line : p.readAllStandardError().split('\n')) {
+        if (!line.isEmpty() && !line.startsWith("Guessed Channel Layout"))
+            out += line.toStdString() + "\n";
+    }
+    return out;
+}
+
+inline QByteArray readAll(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+} // namespace kadtest

@@ -1,0 +1,261 @@
+#include <gst/app/gstappsrc.h>
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include "elements/dv_avi_writer_helpers.h"
+
+using namespace kadtest;
+
+namespace {
+
+constexpr int kPalFrame = 144000;
+
+class DvAviWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    // A raw PAL or NTSC DV file made once per test.
+    std::string rawDv(bool pal, int frames)
+    {
+        const std::string p = path(pal ? "in-pal.dv" : "in-ntsc.dv");
+        EXPECT_TRUE(makeRawDv(p, pal, frames));
+        return p;
+    }
+
+    static std::string fileSource(const std::string& raw, bool pal)
+    {
+        return "filesrc location=" + raw + " blocksize=" + (pal ? "144000" : "120000") +
+               " ! video/x-dv,systemstream=true";
+    }
+
+    QTemporaryDir dir_;
+};
+
+quint32 le32(const QByteArray& b, int at)
+{
+    const auto* d = reinterpret_cast<const unsigned char*>(b.constData()) + at;
+    return quint32(d[0]) | quint32(d[1]) << 8 | quint32(d[2]) << 16 | quint32(d[3]) << 24;
+}
+
+guint64 uintProperty(GstElement* e, const char* name)
+{
+    guint64 v = 0;
+    g_object_get(e, name, &v, nullptr);
+    return v;
+}
+
+} // namespace
+
+TEST_F(DvAviWriterTest, PalType1FileReadsAsOneInterleavedStreamWithEveryFrame)
+{
+    const std::string raw = rawDv(true, 40);
+    const std::string out = path("pal.avi");
+    const RunResult r = runLaunch(fileSource(raw, true) + " ! kaddvaviwriter location=" + out);
+    ASSERT_TRUE(r.eos) << r.message;
+
+    const Probe probe = ffprobe(out, true);
+    EXPECT_EQ(probe.format, "avi");
+    const ProbeStream* v = probe.first("video");
+    const ProbeStream* a = probe.first("audio");
+    ASSERT_NE(v, nullptr);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(v->codec, "dvvideo");
+    EXPECT_EQ(v->width, 720);
+    EXPECT_EQ(v->height, 576);
+    EXPECT_EQ(v->frameRate, "25/1");
+    EXPECT_EQ(v->frames, 40);
+    EXPECT_EQ(a->codec, "pcm_s16le");
+    EXPECT_EQ(a->sampleRate, 48000);
+    EXPECT_EQ(a->channels, 2);
+
+    // The frames are stored unchanged and in order.
+    EXPECT_EQ(packetMd5s(out), packetMd5s(raw, "v", "dv"));
+
+    // One 'iavs'/'dvsd' stream whose DVINFO carries the first frame's packs.
+    const QByteArray file = readAll(out);
+    const QByteArray in = readAll(raw);
+    const int strh = file.indexOf("strh");
+    ASSERT_GT(strh, 0);
+    EXPECT_EQ(file.mid(strh + 8, 4), "iavs");
+    EXPECT_EQ(file.mid(strh + 12, 4), "dvsd");
+    EXPECT_EQ(le32(file, strh + 8 + 20), 1u);  // scale
+    EXPECT_EQ(le32(file, strh + 8 + 24), 25u); // rate
+    EXPECT_EQ(le32(file, strh + 8 + 32), 40u); // length
+    EXPECT_EQ(file.count("strh"), 1);
+    const int strf = file.indexOf("strf");
+    ASSERT_GT(strf, 0);
+    EXPECT_EQ(le32(file, strf + 4), 32u);
+    // AAUX source pack of channel 1: sequence 0, audio block 3; VAUX source
+    // and source control: sequence 0, VAUX block 2, packs 9 and 10.
+    const int aauxSrc = 6 * 80 + 3 * 16 * 80 + 3;
+    ASSERT_EQ(static_cast<unsigned char>(in[aauxSrc]), 0x50);
+    EXPECT_EQ(le32(file, strf + 8), le32(in, aauxSrc + 1));
+    const int vauxSrc = 5 * 80 + 48;
+    ASSERT_EQ(static_cast<unsigned char>(in[vauxSrc]), 0x60);
+    EXPECT_EQ(le32(file, strf + 8 + 16), le32(in, vauxSrc + 1));
+    EXPECT_EQ(le32(file, strf + 8 + 20), le32(in, vauxSrc + 6));
+    EXPECT_GT(file.indexOf("idx1"), 0);
+    EXPECT_EQ(readerWarnings(out), "");
+}
+
+TEST_F(DvAviWriterTest, NtscFramesGiveTheNtscRateAndSize)
+{
+    const std::string raw = rawDv(false, 30);
+    const std::string out = path("ntsc.avi");
+    const RunResult r = runLaunch(fileSource(raw, false) + " ! kaddvaviwriter location=" + out);
+    ASSERT_TRUE(r.eos) << r.message;
+    const Probe probe = ffprobe(out, true);
+    const ProbeStream* v = probe.first("video");
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->height, 480);
+    EXPECT_EQ(v->frameRate, "30000/1001");
+    EXPECT_EQ(v->frames, 30);
+    ASSERT_NE(probe.first("audio"), nullptr);
+    EXPECT_EQ(probe.first("audio")->sampleRate, 48000);
+    const QByteArray file = readAll(out);
+    const int strh = file.indexOf("strh");
+    EXPECT_EQ(le32(file, strh + 8 + 20), 1001u);
+    EXPECT_EQ(le32(file, strh + 8 + 24), 30000u);
+}
+
+TEST_F(DvAviWriterTest, CaptureAcrossSeveralRiffChunksIsReadWhole)
+{
+    const std::string raw = rawDv(true, 75);
+    const std::string out = path("riffs.avi");
+    // 1 MiB chunks: seven frames each, eleven chunks.
+    const RunResult r =
+        runLaunch(fileSource(raw, true) + " ! kaddvaviwriter riff-limit=1048576 location=" + out);
+    ASSERT_TRUE(r.eos) << r.message;
+    const QByteArray file = readAll(out);
+    EXPECT_GE(file.count("AVIX"), 9);
+    EXPECT_EQ(file.count("ix00"), file.count("AVIX") + 1);
+    EXPECT_EQ(file.count("idx1"), 1);
+    EXPECT_EQ(ffprobe(out, true).first("video")->frames, 75);
+    EXPECT_EQ(readerWarnings(out), "");
+    EXPECT_EQ(packetMd5s(out), packetMd5s(raw, "v", "dv"));
+    // The same through GStreamer's own AVI reader.
+    const RunResult back = runLaunch("filesrc location=" + out +
+                                     " ! avidemux ! fakesink name=count signal-handoffs=false");
+    EXPECT_TRUE(back.eos) << back.message;
+}
+
+TEST_F(DvAviWriterTest, NextLocationCutsAtAFrameWithoutLosingOrRepeatingOne)
+{
+    const std::string raw = rawDv(true, 60);
+    const std::string first = path("cut1.avi");
+    const std::string second = path("cut2.avi");
+    // A queue that holds the stream back lets the cut land mid-stream.
+    kad::ElementRef p = launch("filesrc location=" + raw +
+                               " blocksize=144000 ! video/x-dv,systemstream=true ! identity "
+                               "sleep-time=3000 ! kaddvaviwriter name=w location=" +
+                               first);
+    GstElement* w = gst_bin_get_by_name(GST_BIN(p.get()), "w");
+    ASSERT_NE(w, nullptr);
+    bool asked = false;
+    const RunResult r = runPipeline(p.get(), [&] {
+        if (!asked && uintProperty(w, "frames-written") >= 20) {
+            g_object_set(w, "next-location", second.c_str(), nullptr);
+            asked = true;
+        }
+    });
+    gst_object_unref(w);
+    ASSERT_TRUE(r.eos) << r.message;
+    ASSERT_TRUE(asked);
+
+    std::vector<std::string> joined = packetMd5s(first);
+    const std::vector<std::string> tail = packetMd5s(second);
+    EXPECT_GE(joined.size(), 20u);
+    EXPECT_FALSE(tail.empty());
+    joined.insert(joined.end(), tail.begin(), tail.end());
+    EXPECT_EQ(joined, packetMd5s(raw, "v", "dv"));
+
+    ASSERT_EQ(r.elementMessages.size(), 1u);
+    const GstStructure* s = r.elementMessages.front().get();
+    EXPECT_TRUE(gst_structure_has_name(s, "kad-file-switched"));
+    EXPECT_STREQ(gst_structure_get_string(s, "old-location"), first.c_str());
+    EXPECT_STREQ(gst_structure_get_string(s, "new-location"), second.c_str());
+    guint64 frames = 0;
+    gst_structure_get_uint64(s, "frames", &frames);
+    EXPECT_EQ(frames, ffprobe(first, true).first("video")->frames);
+}
+
+TEST_F(DvAviWriterTest, DamagedBuffersAreSkippedAndTheCaptureGoesOn)
+{
+    const std::string raw = rawDv(true, 10);
+    const QByteArray in = readAll(raw);
+    const std::string out = path("damaged.avi");
+    kad::ElementRef p = launch("appsrc name=src format=time caps=video/x-dv,systemstream=true "
+                               "! kaddvaviwriter name=w location=" +
+                               out);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(p.get()), "src");
+    GstElement* w = gst_bin_get_by_name(GST_BIN(p.get()), "w");
+    auto push = [&](const QByteArray& bytes) {
+        GstBuffer* b = gst_buffer_new_memdup(bytes.constData(), gsize(bytes.size()));
+        gst_app_src_push_buffer(GST_APP_SRC(src), b);
+    };
+    for (int i = 0; i < 10; ++i) {
+        push(in.mid(i * kPalFrame, kPalFrame));
+        if (i == 4) push(in.mid(i * kPalFrame, 5000));   // a torn frame
+        if (i == 6) push(QByteArray(kPalFrame, '\x7f')); // garbage of a frame's size
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    const RunResult r = runPipeline(p.get());
+    EXPECT_TRUE(r.eos) << r.message;
+    EXPECT_EQ(uintProperty(w, "frames-rejected"), 2u);
+    EXPECT_EQ(uintProperty(w, "frames-written"), 10u);
+    gst_object_unref(src);
+    gst_object_unref(w);
+    EXPECT_EQ(ffprobe(out, true).first("video")->frames, 10);
+}
+
+TEST_F(DvAviWriterTest, NoFrameAtAllLeavesNoBrokenHeader)
+{
+    const std::string out = path("empty.avi");
+    kad::ElementRef p = launch("fakesrc num-buffers=0 ! video/x-dv,systemstream=true ! "
+                               "kaddvaviwriter location=" +
+                               out);
+    const RunResult r2 = runPipeline(p.get());
+    EXPECT_TRUE(r2.eos) << r2.message;
+    EXPECT_EQ(readAll(out).size(), 0);
+}
+
+TEST_F(DvAviWriterTest, DiskFullPostsTheErrorAndLeavesAReadableFile)
+{
+    const std::string raw = rawDv(true, 60);
+    const std::string out = path("full.avi");
+    // A file-size limit stands for the full disk: writes past it fail with
+    // EFBIG, as they would with ENOSPC.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 3 * 1024 * 1024 + 5000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const RunResult r = runLaunch(fileSource(raw, true) + " ! kaddvaviwriter location=" + out);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.domain, GST_RESOURCE_ERROR);
+    EXPECT_EQ(r.code, GST_RESOURCE_ERROR_NO_SPACE_LEFT);
+    EXPECT_NE(r.message.find("The disk is full"), std::string::npos);
+
+    const Probe probe = ffprobe(out, true);
+    ASSERT_NE(probe.first("video"), nullptr);
+    const long long frames = probe.first("video")->frames;
+    EXPECT_GE(frames, 18);
+    EXPECT_LE(frames, 21);
+    const QByteArray file = readAll(out);
+    EXPECT_LE(file.size(), 3 * 1024 * 1024 + 5000);
+    EXPECT_EQ(le32(file, 4) + 8u, quint32(file.size()));
+    const std::vector<std::string> all = packetMd5s(raw, "v", "dv");
+    const std::vector<std::string> kept = packetMd5s(out);
+    ASSERT_EQ(kept.size(), size_t(frames));
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()));
+    EXPECT_EQ(readerWarnings(out), "");
+}
