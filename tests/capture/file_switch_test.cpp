@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <atomic>
+
+#include "elements/dv_avi_writer_helpers.h"
+#include "graph/file_switch.h"
+
+using namespace kadtest;
+
+namespace {
+
+struct Counted {
+    std::atomic<int> buffers{0};
+    static GstPadProbeReturn count(GstPad*, GstPadProbeInfo*, gpointer self)
+    {
+        ++static_cast<Counted*>(self)->buffers;
+        return GST_PAD_PROBE_OK;
+    }
+};
+
+class FileSwitchTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    // DV video and PCM audio into `mux` (avimux or asfmux chain), each input
+    // behind its own queue as the capture graph has them.
+    static std::string dvAvi(const std::string& location, int frames, int audioBuffers = -1)
+    {
+        const std::string n = std::to_string(frames);
+        const std::string na = std::to_string(audioBuffers < 0 ? frames : audioBuffers);
+        return "videotestsrc pattern=ball num-buffers=" + n +
+               " ! video/x-raw,width=720,height=576,framerate=25/1 ! videoconvert ! "
+               "avenc_dvvideo ! identity sleep-time=2000 ! queue name=vq ! mux.video_0 "
+               "audiotestsrc wave=ticks num-buffers=" +
+               na +
+               " samplesperbuffer=1920 ! audio/x-raw,rate=48000,channels=2,format=S16LE ! "
+               "queue ! mux.audio_0 avimux name=mux ! filesink name=sink location=" +
+               location;
+    }
+
+    // Runs `description`, asking for a switch to `second` once `after` video
+    // frames went by; returns whether the switch reported success.
+    bool runWithCut(const std::string& description, const std::string& second, int after,
+                    RunResult* result, const char* countAt = "vq",
+                    kad::TfileSwitch::Configure configure = {},
+                    const std::function<void(GstElement*)>& prepare = {})
+    {
+        kad::ElementRef p = launch(description);
+        if (!p) return false;
+        GstElement* mux = gst_bin_get_by_name(GST_BIN(p.get()), "mux");
+        GstElement* sink = gst_bin_get_by_name(GST_BIN(p.get()), "sink");
+        GstElement* counted = gst_bin_get_by_name(GST_BIN(p.get()), countAt);
+        if (prepare) prepare(p.get());
+        Counted counter;
+        kad::PadRef countPad(gst_element_get_static_pad(counted, "src"));
+        gst_pad_add_probe(countPad.get(), GST_PAD_PROBE_TYPE_BUFFER, &Counted::count, &counter,
+                          nullptr);
+        kad::TfileSwitch sw;
+        bool started = false;
+        int doneCalls = 0;
+        bool ok = false;
+        *result = runPipeline(p.get(), [&] {
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            if (!started && counter.buffers >= after) {
+                started = sw.Start(
+                    GST_BIN(p.get()), mux, sink, QString::fromStdString(second),
+                    [&](bool success, const QString& error) {
+                        ++doneCalls;
+                        ok = success;
+                        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+                    },
+                    configure);
+                EXPECT_TRUE(started);
+                EXPECT_TRUE(sw.Busy());
+                EXPECT_FALSE(sw.Start(GST_BIN(p.get()), mux, sink, "x", {}));
+            }
+        });
+        gst_object_unref(mux);
+        gst_object_unref(sink);
+        gst_object_unref(counted);
+        EXPECT_EQ(doneCalls, 1);
+        EXPECT_FALSE(sw.Busy());
+        return started && ok;
+    }
+
+    QTemporaryDir dir_;
+};
+
+std::vector<std::string> joined(const std::vector<std::string>& a,
+                                const std::vector<std::string>& b)
+{
+    std::vector<std::string> all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+} // namespace
+
+TEST_F(FileSwitchTest, AviCutKeepsEveryVideoFrameAndAudioPacketInOrder)
+{
+    const std::string whole = path("whole.avi");
+    ASSERT_TRUE(runLaunch(dvAvi(whole, 60)).eos);
+
+    const std::string first = path("first.avi");
+    const std::string second = path("second.avi");
+    RunResult r;
+    ASSERT_TRUE(runWithCut(dvAvi(first, 60), second, 20, &r));
+    EXPECT_TRUE(r.eos) << r.message;
+
+    const Probe p1 = ffprobe(first);
+    const Probe p2 = ffprobe(second);
+    ASSERT_NE(p1.first("video"), nullptr);
+    ASSERT_NE(p2.first("video"), nullptr);
+    ASSERT_NE(p1.first("audio"), nullptr);
+    ASSERT_NE(p2.first("audio"), nullptr);
+    EXPECT_GE(p1.first("video")->frames, 20);
+    EXPECT_GE(p2.first("video")->frames, 1);
+    EXPECT_EQ(p1.first("video")->frames + p2.first("video")->frames, 60);
+    EXPECT_EQ(p1.first("audio")->frames + p2.first("audio")->frames,
+              ffprobe(whole).first("audio")->frames);
+    EXPECT_EQ(p2.first("video")->codec, "dvvideo");
+    EXPECT_EQ(p2.first("audio")->sampleRate, 48000);
+
+    // Same frames and the same sound, in order, as the uncut capture; the
+    // second file begins with the frame after the first file's last one.
+    EXPECT_EQ(joined(packetMd5s(first, "v"), packetMd5s(second, "v")), packetMd5s(whole, "v"));
+    EXPECT_EQ(joined(packetMd5s(first, "a"), packetMd5s(second, "a")), packetMd5s(whole, "a"));
+    EXPECT_EQ(readerWarnings(first), "");
+    EXPECT_EQ(readerWarnings(second), "");
+}
+
+TEST_F(FileSwitchTest, AsfCutKeepsEveryFrame)
+{
+    auto asf = [](const std::string& location) {
+        return "videotestsrc pattern=ball num-buffers=50 ! "
+               "video/x-raw,width=320,height=240,framerate=25/1 ! videoconvert ! avenc_wmv2 "
+               "name=venc "
+               "bitrate=500000 ! identity sleep-time=10000 ! queue name=vq ! mux.video_0 "
+               "audiotestsrc num-buffers=200 ! audioconvert ! "
+               "audio/x-raw,rate=44100,channels=2 ! avenc_wmav2 name=aenc bitrate=64000 ! identity "
+               "sleep-time=10000 ! queue ! "
+               "mux.audio_0 asfmux name=mux ! filesink name=sink location=" +
+               location;
+    };
+    // asfmux's packets do not all read back in ffmpeg (nor in asfdemux),
+    // cut or not, so the buffers are counted where they enter each muxer.
+    Counted sentVideo, sentAudio, oldVideo, oldAudio, newVideo, newAudio;
+    auto countPad = [](GstElement* e, const char* pad, Counted* c) {
+        kad::PadRef p(gst_element_get_static_pad(e, pad));
+        gst_pad_add_probe(p.get(), GST_PAD_PROBE_TYPE_BUFFER, &Counted::count, c, nullptr);
+    };
+    auto countMux = [&](GstElement* mux, Counted* v, Counted* a) {
+        GstIterator* it = gst_element_iterate_sink_pads(mux);
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            auto* pad = GST_PAD(g_value_get_object(&item));
+            GstPadTemplate* t = GST_PAD_PAD_TEMPLATE(pad);
+            const bool video = t && g_str_has_prefix(GST_PAD_TEMPLATE_NAME_TEMPLATE(t), "video");
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &Counted::count, video ? v : a,
+                              nullptr);
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+    };
+    const std::string first = path("first.wmv");
+    const std::string second = path("second.wmv");
+    RunResult r;
+    ASSERT_TRUE(runWithCut(
+        asf(first), second, 5, &r, "vq",
+        [&](GstElement* mux, GstElement*) {
+            // The new muxer's pads exist once it is linked; count from there.
+            countMux(mux, &newVideo, &newAudio);
+        },
+        [&](GstElement* pipeline) {
+            GstElement* mux = gst_bin_get_by_name(GST_BIN(pipeline), "mux");
+            countMux(mux, &oldVideo, &oldAudio);
+            gst_object_unref(mux);
+            GstElement* venc = gst_bin_get_by_name(GST_BIN(pipeline), "venc");
+            GstElement* aenc = gst_bin_get_by_name(GST_BIN(pipeline), "aenc");
+            countPad(venc, "src", &sentVideo);
+            countPad(aenc, "src", &sentAudio);
+            gst_object_unref(venc);
+            gst_object_unref(aenc);
+        }));
+    EXPECT_TRUE(r.eos) << r.message;
+    EXPECT_EQ(sentVideo.buffers, 50);
+    EXPECT_GE(oldVideo.buffers, 5);
+    EXPECT_GT(newVideo.buffers, 0);
+    EXPECT_EQ(oldVideo.buffers + newVideo.buffers, sentVideo.buffers);
+    EXPECT_EQ(oldAudio.buffers + newAudio.buffers, sentAudio.buffers);
+    for (const std::string& f : {first, second}) {
+        const Probe p = ffprobe(f);
+        EXPECT_EQ(p.format, "asf");
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_EQ(p.first("video")->codec, "wmv2");
+        EXPECT_EQ(p.first("video")->width, 320);
+    }
+    ASSERT_NE(ffprobe(first).first("audio"), nullptr);
+    EXPECT_EQ(ffprobe(first).first("audio")->codec, "wmav2");
+}
+
+TEST_F(FileSwitchTest, AStreamThatEndedBeforeTheCutStaysInTheOldFile)
+{
+    const std::string whole = path("whole.avi");
+    ASSERT_TRUE(runLaunch(dvAvi(whole, 60, 5)).eos);
+    const std::string first = path("first.avi");
+    const std::string second = path("second.avi");
+    RunResult r;
+    ASSERT_TRUE(runWithCut(dvAvi(first, 60, 5), second, 30, &r));
+    EXPECT_TRUE(r.eos) << r.message;
+    const Probe p2 = ffprobe(second);
+    ASSERT_NE(p2.first("video"), nullptr);
+    EXPECT_EQ(p2.first("audio"), nullptr);
+    EXPECT_EQ(ffprobe(first).first("video")->frames + p2.first("video")->frames, 60);
+    EXPECT_EQ(packetMd5s(first, "a"), packetMd5s(whole, "a"));
+    EXPECT_EQ(joined(packetMd5s(first, "v"), packetMd5s(second, "v")), packetMd5s(whole, "v"));
+}
+
+TEST_F(FileSwitchTest, RefusesWhatIsNotARunningWriter)
+{
+    kad::ElementRef p = launch("fakesrc ! queue ! avimux name=mux ! filesink name=sink");
+    GstElement* mux = gst_bin_get_by_name(GST_BIN(p.get()), "mux");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(p.get()), "sink");
+    kad::TfileSwitch sw;
+    // Not running.
+    EXPECT_FALSE(sw.Start(GST_BIN(p.get()), mux, sink, "x.avi", {}));
+    // Not a muxer feeding that sink.
+    EXPECT_FALSE(sw.Start(GST_BIN(p.get()), sink, mux, "x.avi", {}));
+    EXPECT_FALSE(sw.Busy());
+    gst_object_unref(mux);
+    gst_object_unref(sink);
+}
