@@ -1,0 +1,127 @@
+#pragma once
+
+// The Sources panel (panel 0, F2): the video device, the capture format and
+// its standard or Windows Media profile, the listening rate of DV audio, the
+// audio arrangement and device, the DV audio frequency, the audio/video
+// offset, and the next video file name with the folder and viewer buttons.
+//
+// The panel holds the controls and says what the user asked for through its
+// signals; the main window connects sources, rebuilds the preview and
+// refills the lists.
+
+#include <QWidget>
+
+#include "app/panel_controls_widget.h"
+#include "system/kinds.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QSpinBox;
+class QToolButton;
+class QWidget;
+
+namespace kad {
+
+class TSourcesFrame : public QWidget {
+    Q_OBJECT
+public:
+    explicit TSourcesFrame(QWidget* parent = nullptr);
+
+    // Capture format captions for a source kind, in list order; "Wmv" only
+    // when Windows Media capture is available. Empty for skNoVideo.
+    static QStringList FormatItems(SourceKind kind, bool wmvAvailable);
+    // Audio-type items for a source kind: "No Audio", the included-audio item
+    // of the kind, then the sound-card item when audio devices exist.
+    static QStringList AudioTypeItems(SourceKind kind, bool haveAudioDevices);
+    // Index of the Windows Media entry of the format list for a kind.
+    static int WmvFormatIndex(SourceKind kind) { return kind == SourceKind::skDV ? 3 : 2; }
+    // Index of the recompressed-DV entry of the format list for a kind.
+    static int RecompressedFormatIndex(SourceKind kind) { return kind == SourceKind::skDV ? 2 : 1; }
+
+    // The panel's own texts (titles, hints, the profile note), applied by
+    // the constructor and again by the window's text pass after the
+    // window's routine, so the panel's wording wins ("Frequency").
+    Q_INVOKABLE void ApplyTexts();
+
+    // The audio group shows only the audio-type list (collapsed), or also
+    // the device list, its settings, the DV frequency and the offset.
+    void SetAudioSettingsShown(bool shown);
+    bool AudioGroupCollapsed() const;
+
+    // rgProfiles when Windows Media is the chosen format and the default
+    // profiles are used, Label1 instead when a system profile is chosen,
+    // neither for another format.
+    void ShowProfileControls(bool wmvFormatSelected, bool systemProfileChosen);
+
+    // The file-name part of the next video file.
+    void ShowVideoName(const QString& fileName);
+
+    // Where the device settings menu pops up: the bottom-left corner of
+    // SettingsSpeedBtn, in global coordinates.
+    QPoint SettingsMenuPosition() const;
+
+    // Controls, under their long-standing names.
+    QGroupBox* GroupBox2 = nullptr; // "Sources (F2)"
+    QGroupBox* gbVideo = nullptr;   // "Video source"
+    QComboBox* cboxvideo = nullptr;
+    QToolButton* ActualiserVideoSpeedBtn = nullptr;
+    QToolButton* SettingsSpeedBtn = nullptr;
+    QToolButton* PilotSpeedBtn = nullptr;
+    TRadioGroup* rgFormat = nullptr;
+    TRadioGroup* rgStandard = nullptr;
+    TRadioGroup* rgProfiles = nullptr;
+    TClickLabel* Label1 = nullptr;
+    QMenu* pmProfiles = nullptr;
+    TRadioGroup* rgEcouterDV = nullptr;
+    QGroupBox* gbAudio = nullptr; // "Audio sources"
+    QComboBox* cboxAudioType = nullptr;
+    QComboBox* cboxAudio = nullptr;
+    QLabel* Label2 = nullptr;
+    QToolButton* ReglerAudioBtn = nullptr;
+    QToolButton* sbDone = nullptr;
+    TRadioGroup* rgFrequenceDV = nullptr;
+    QLabel* LabelCorr = nullptr;
+    QSpinBox* RXspinCorrEdit = nullptr;
+    TClickLabel* LabelVideo = nullptr;
+    QToolButton* sbVideo = nullptr;
+    QToolButton* sbFerrovue = nullptr;
+
+signals:
+    // cboxvideo: the user picked another device (cboxVideoChange).
+    void videoSourceChanged(int index);
+    // ActualiserVideoSpeedBtn (ActualiserVideoBtnClick).
+    void refreshVideoRequested();
+    // SettingsSpeedBtn (VideoPropBtnClick): pop SettingsMenu up at
+    // SettingsMenuPosition().
+    void videoSettingsRequested();
+    // PilotSpeedBtn (SourcesFramePilotSpeedBtnClick).
+    void pilotToggleRequested();
+    // rgFormat clicked (rgFormatClick).
+    void formatClicked(int index);
+    // rgEcouterDV clicked (SourcesFramergEcouterDVClick).
+    void listenRateClicked(int index);
+    // cboxAudioType changed by the user (SourcesFramergaudioChange).
+    void audioTypeChanged(const QString& text);
+    // cboxAudio changed by the user (cboxAudioChange).
+    void audioSourceChanged(const QString& text);
+    // ReglerAudioBtn (AudiopropBtnClick).
+    void audioSettingsRequested();
+    // RXspinCorrEdit changed (SourcesFrameRXspinCorrEditChange).
+    void syncCorrectionChanged(int frames);
+    // Label1 (SourcesFrameLabel1Click): show the Options panel.
+    void optionsPanelRequested();
+    // LabelVideo (SourcesFrameLabelVideoClick): show the Folders panel.
+    void foldersPanelRequested();
+    // sbVideo (SourcesFramesbVideoClick): open the "Video Directory" folder.
+    void openVideoFolderRequested();
+    // sbFerrovue: acFerrovue.
+    void ferrovueRequested();
+
+private:
+    QWidget* audioSettings_ = nullptr;
+    QWidget* profilePlace_ = nullptr;
+};
+
+} // namespace kad

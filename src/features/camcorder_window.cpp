@@ -1,0 +1,117 @@
+#include "features/camcorder_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace kad {
+
+namespace {
+
+QAction* transportAction(QWidget* owner, const QString& text, const QString& hint,
+                         QList<QKeySequence> keys)
+{
+    auto* a = new QAction(text, owner);
+    a->setToolTip(hint);
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    owner->addAction(a);
+    return a;
+}
+
+QToolButton* actionButton(QWidget* parent, QAction* action, bool textOnly)
+{
+    auto* b = new QToolButton(parent);
+    b->setDefaultAction(action);
+    b->setToolButtonStyle(textOnly ? Qt::ToolButtonTextOnly : Qt::ToolButtonIconOnly);
+    b->setAutoRaise(!textOnly);
+    return b;
+}
+
+} // namespace
+
+Tnav_captureframe::Tnav_captureframe(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("nav_captureframe1"));
+    PlayAction =
+        transportAction(this, tr("Play"), tr("Play"),
+                        {QKeySequence(Qt::Key_Insert), QKeySequence(Qt::SHIFT | Qt::Key_Space)});
+    PauseAction = transportAction(this, tr("Pause"), tr("Pause"), {QKeySequence(Qt::Key_Delete)});
+    StopAction = transportAction(this, tr("Stop"), tr("Stop"), {QKeySequence(Qt::Key_End)});
+    ReculeRapideAction =
+        transportAction(this, tr("Fast rewind"), tr("Fast rewind"), {QKeySequence(Qt::Key_Down)});
+    ReculeLentAction =
+        transportAction(this, tr("Slow rewind"), tr("Slow rewind"), {QKeySequence(Qt::Key_Left)});
+    AvanceLentAction = transportAction(this, tr("Slow forward"), tr("Slow forward"),
+                                       {QKeySequence(Qt::Key_Right)});
+    AvanceRapideAction =
+        transportAction(this, tr("Fast forward"), tr("Fast forward"), {QKeySequence(Qt::Key_Up)});
+    ReculeRapideAction->setIcon(style()->standardIcon(QStyle::SP_MediaSeekBackward));
+    ReculeLentAction->setIcon(style()->standardIcon(QStyle::SP_ArrowLeft));
+    AvanceLentAction->setIcon(style()->standardIcon(QStyle::SP_ArrowRight));
+    AvanceRapideAction->setIcon(style()->standardIcon(QStyle::SP_MediaSeekForward));
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(2);
+    PlayBtn = actionButton(this, PlayAction, true);
+    PauseBtn = actionButton(this, PauseAction, true);
+    StopBtn = actionButton(this, StopAction, true);
+    ReculeRapideBtn = actionButton(this, ReculeRapideAction, false);
+    ReculeLentBtn = actionButton(this, ReculeLentAction, false);
+    AvanceLentBtn = actionButton(this, AvanceLentAction, false);
+    AvanceRapideBtn = actionButton(this, AvanceRapideAction, false);
+    for (QToolButton* b : {PlayBtn, PauseBtn, StopBtn, ReculeRapideBtn, ReculeLentBtn,
+                           AvanceLentBtn, AvanceRapideBtn})
+        row->addWidget(b);
+}
+
+TcamForm::TcamForm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("camForm"));
+    setWindowTitle(tr("camForm"));
+    QFont arial = font();
+    arial.setFamily(QStringLiteral("Arial"));
+    arial.setPointSize(8);
+    setFont(arial);
+    setFixedSize(481, 74);
+
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(6, 4, 6, 4);
+    main->setSpacing(2);
+    auto* top = new QHBoxLayout;
+    nav_captureframe1 = new Tnav_captureframe(this);
+    top->addWidget(nav_captureframe1);
+    top->addStretch(1);
+    TimecodePanel = new QLabel(tr("0:00:00:00"), this);
+    QFont bold = TimecodePanel->font();
+    bold.setBold(true);
+    bold.setPointSize(12);
+    TimecodePanel->setFont(bold);
+    TimecodePanel->setFrameShape(QFrame::Panel);
+    TimecodePanel->setFrameShadow(QFrame::Sunken);
+    TimecodePanel->setAlignment(Qt::AlignCenter);
+    TimecodePanel->setMinimumWidth(110);
+    TimecodePanel->setToolTip(tr("Timecode on the DV tape"));
+    top->addWidget(TimecodePanel);
+    main->addLayout(top);
+    cbStopQuittant = new QCheckBox(tr("Stop when quit"), this);
+    cbStopQuittant->setChecked(true);
+    cbStopQuittant->setToolTip(
+        tr("If checked, the DV camcorder will automatically stop when the application closes"));
+    main->addWidget(cbStopQuittant);
+}
+
+void TcamForm::SetSourceDescription(const QString& description)
+{
+    setWindowTitle(tr("Drive the camcorder: ") + description);
+}
+
+} // namespace kad

@@ -1,0 +1,175 @@
+#include "features/schedule_panel.h"
+
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/panel_controls_widget.h"
+
+namespace kad {
+
+namespace {
+
+QSpinBox* timeField(QWidget* parent, int maximum, const QString& hint)
+{
+    auto* s = new QSpinBox(parent);
+    s->setRange(0, maximum);
+    s->setToolTip(hint);
+    s->setAlignment(Qt::AlignRight);
+    return s;
+}
+
+QToolButton* textButton(const QString& text, const QString& hint, QWidget* parent)
+{
+    auto* b = new QToolButton(parent);
+    b->setText(text);
+    b->setToolTip(hint);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setMinimumWidth(90);
+    return b;
+}
+
+// A start or end group: date on the first row, hours : minutes : seconds on
+// the second.
+QGroupBox* momentGroup(const QString& caption, const QString& hint, QDateEdit*& date, QSpinBox*& h,
+                       QSpinBox*& m, QSpinBox*& s, const QString& timeHint, const QString& dateHint,
+                       QWidget* parent)
+{
+    auto* group = new QGroupBox(caption, parent);
+    group->setToolTip(hint);
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setHorizontalSpacing(2);
+    grid->setVerticalSpacing(2);
+    date = new QDateEdit(group);
+    date->setCalendarPopup(true);
+    date->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+    date->setToolTip(dateHint);
+    grid->addWidget(date, 0, 0, 1, 5);
+    h = timeField(group, 23, timeHint);
+    m = timeField(group, 59, timeHint);
+    s = timeField(group, 59, timeHint);
+    grid->addWidget(h, 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral(":"), group), 1, 1);
+    grid->addWidget(m, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral(":"), group), 1, 3);
+    grid->addWidget(s, 1, 4);
+    grid->setColumnStretch(5, 1);
+    return group;
+}
+
+} // namespace
+
+TProgrammerFrame::TProgrammerFrame(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ProgrammerFrame1"));
+    resize(kPanelSize);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    gbProgrammer = new QGroupBox(tr("Schedule (Alt+P)"), this);
+    outer->addWidget(gbProgrammer);
+    auto* main = new QVBoxLayout(gbProgrammer);
+    main->setContentsMargins(4, 2, 4, 2);
+    main->setSpacing(4);
+
+    RxClock2 = new QLabel(gbProgrammer);
+    QFont clock(QStringLiteral("Rockwell"));
+    clock.setPointSize(20);
+    clock.setBold(true);
+    RxClock2->setFont(clock);
+    RxClock2->setAlignment(Qt::AlignCenter);
+    RxClock2->setFrameShape(QFrame::Panel);
+    RxClock2->setFrameShadow(QFrame::Sunken);
+    RxClock2->setToolTip(tr("real time from computer"));
+    main->addWidget(RxClock2);
+
+    gbDebut = momentGroup(tr("Start"), tr("Date and time of Start of scheduled capture"), DateEdit1,
+                          RxSpinEdit1, RxSpinEdit2, RxSpinEdit3,
+                          tr("Set the start of scheduled capture,\nin hours, minutes, seconds."),
+                          tr("date du début de la capture programmée."), gbProgrammer);
+    main->addWidget(gbDebut);
+    gbFin = momentGroup(tr("End"), tr("Date and time of End of scheduled capturet"), DateEdit2,
+                        RxSpinEdit4, RxSpinEdit5, RxSpinEdit6,
+                        tr("Set the end of scheduled capture,\nin hours, minutes, seconds."),
+                        tr("Date of the end of the scheduled capture."), gbProgrammer);
+    main->addWidget(gbFin);
+
+    auto* buttons = new QHBoxLayout;
+    NowBtn = textButton(tr("End = Start"),
+                        tr("Set date and time of end equal to date and time of start.\nMakes it "
+                           "easy to add two hours or so"),
+                        gbProgrammer);
+    ProgBtn = textButton(tr("Schedule"), tr("Start scheduling"), gbProgrammer);
+    StopprogBtn = textButton(tr("Stop Sched"), tr("Stop scheduling"), gbProgrammer);
+    StopprogBtn->hide();
+    buttons->addWidget(NowBtn);
+    buttons->addStretch(1);
+    buttons->addWidget(ProgBtn);
+    buttons->addWidget(StopprogBtn);
+    main->addLayout(buttons);
+    main->addStretch(1);
+
+    Preset(QDateTime::currentDateTime());
+    updateClock();
+    clock_ = new QTimer(this);
+    clock_->setInterval(1000);
+    connect(clock_, &QTimer::timeout, this, &TProgrammerFrame::updateClock);
+    clock_->start();
+
+    for (QSpinBox* s : {RxSpinEdit1, RxSpinEdit2, RxSpinEdit3})
+        connect(s, &QSpinBox::valueChanged, this, &TProgrammerFrame::startTimeChanged);
+    for (QSpinBox* s : {RxSpinEdit4, RxSpinEdit5, RxSpinEdit6})
+        connect(s, &QSpinBox::valueChanged, this, &TProgrammerFrame::endTimeChanged);
+    connect(NowBtn, &QToolButton::clicked, this, &TProgrammerFrame::NowBtnClick);
+}
+
+void TProgrammerFrame::Preset(const QDateTime& now)
+{
+    const QDateTime start = now.addSecs(60);
+    const QDateTime end = now.addSecs(31 * 60);
+    DateEdit1->setDate(start.date());
+    RxSpinEdit1->setValue(start.time().hour());
+    RxSpinEdit2->setValue(start.time().minute());
+    RxSpinEdit3->setValue(0);
+    DateEdit2->setDate(end.date());
+    RxSpinEdit4->setValue(end.time().hour());
+    RxSpinEdit5->setValue(end.time().minute());
+    RxSpinEdit6->setValue(0);
+}
+
+QDateTime TProgrammerFrame::StartMoment() const
+{
+    return QDateTime(DateEdit1->date(),
+                     QTime(RxSpinEdit1->value(), RxSpinEdit2->value(), RxSpinEdit3->value()));
+}
+
+QDateTime TProgrammerFrame::EndMoment() const
+{
+    return QDateTime(DateEdit2->date(),
+                     QTime(RxSpinEdit4->value(), RxSpinEdit5->value(), RxSpinEdit6->value()));
+}
+
+void TProgrammerFrame::NowBtnClick()
+{
+    DateEdit2->setDate(DateEdit1->date());
+    RxSpinEdit4->setValue(RxSpinEdit1->value());
+    RxSpinEdit5->setValue(RxSpinEdit2->value());
+    RxSpinEdit6->setValue(RxSpinEdit3->value());
+    emit nowClicked();
+}
+
+void TProgrammerFrame::updateClock()
+{
+    const QTime now = QTime::currentTime();
+    RxClock2->setText(now.toString(QStringLiteral("HH:mm:ss")));
+    emit clockTick(now);
+}
+
+} // namespace kad

@@ -1,0 +1,232 @@
+// Still images: the stored size after the 4:3 option, the thumbnail box,
+// BMP (24-bit) and JPEG files read back by Qt's own decoders, the replace
+// question and a write that fails.
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "features/stills.h"
+#include "support/fake_dialogs.h"
+
+using namespace kad;
+
+namespace {
+
+// An RGB frame whose top half is red and bottom half blue, rows padded to
+// four bytes as the grabber delivers them.
+struct Frame {
+    Frame(int w, int h) : width(w), height(h), stride((3 * w + 3) & ~3)
+    {
+        bytes.assign(static_cast<size_t>(stride) * h, 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t* p = &bytes[static_cast<size_t>(y * stride + 3 * x)];
+                if (y < h / 2)
+                    p[0] = 255;
+                else
+                    p[2] = 255;
+            }
+    }
+    RgbFrame view() const { return {bytes.data(), width, height, stride}; }
+
+    int width;
+    int height;
+    int stride;
+    std::vector<std::uint8_t> bytes;
+};
+
+QImage readBack(const QString& path, QByteArray* format = nullptr)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    if (format) *format = reader.format();
+    return reader.read();
+}
+
+bool near(QRgb a, QColor b, int tolerance = 24)
+{
+    return std::abs(qRed(a) - b.red()) <= tolerance &&
+           std::abs(qGreen(a) - b.green()) <= tolerance &&
+           std::abs(qBlue(a) - b.blue()) <= tolerance;
+}
+
+class StillsStore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetStartupTime(QDateTime(QDate(2026, 12, 5), QTime(13, 48, 5)));
+        naming.imageDirectory = dir.path();
+        naming.ImageCounter = 0;
+        next = NextImageName(naming); // Image_0000.bmp, counter 1
+        stored = MakeStoredImage(frame.view(), true);
+    }
+
+    QTemporaryDir dir;
+    NamingState naming;
+    QString next;
+    Frame frame{64, 48};
+    QImage stored;
+    test::FakeDialogs dialogs;
+};
+
+} // namespace
+
+TEST(Stills, PalFrameIsStoredAt4x3OnlyWithTheRatioOption)
+{
+    const Frame pal(720, 576);
+    const QImage ratio = MakeStoredImage(pal.view(), true);
+    EXPECT_EQ(ratio.size(), QSize(720, 540));
+    // Stretched, not cropped: the colour boundary stays in the middle.
+    EXPECT_TRUE(near(ratio.pixel(360, 10), Qt::red));
+    EXPECT_TRUE(near(ratio.pixel(360, 530), Qt::blue));
+    EXPECT_TRUE(near(ratio.pixel(360, 260), Qt::red));
+    EXPECT_TRUE(near(ratio.pixel(360, 280), Qt::blue));
+
+    const QImage native = MakeStoredImage(pal.view(), false);
+    EXPECT_EQ(native.size(), QSize(720, 576));
+    EXPECT_TRUE(near(native.pixel(0, 0), Qt::red));
+    EXPECT_TRUE(near(native.pixel(719, 575), Qt::blue));
+
+    EXPECT_EQ(MakeStoredImage(Frame(720, 480).view(), true).size(), QSize(640, 480));
+    EXPECT_TRUE(MakeStoredImage({}, true).isNull()) << "no frame yet: nothing to store";
+    const Frame bad(10, 10);
+    EXPECT_TRUE(MakeStoredImage({bad.bytes.data(), 10, 10, 12}, true).isNull())
+        << "a stride shorter than a row is refused";
+}
+
+TEST(Stills, ThumbnailSitsInItsBoxBottomAligned)
+{
+    EXPECT_EQ(ThumbnailRect(720, 540), QRect(32, 19, 192, 144));
+    // Wider than 4:3: full width, less than 144 high, bottom at 163.
+    const QRect wide = ThumbnailRect(1024, 576);
+    EXPECT_EQ(wide, QRect(32, 55, 192, 108));
+    EXPECT_EQ(wide.y() + wide.height(), 163);
+    // Taller: full height, centred across.
+    EXPECT_EQ(ThumbnailRect(480, 640), QRect(32 + (192 - 108) / 2, 19, 108, 144));
+}
+
+TEST(Stills, BmpIs24BitAndReadsBackWithPaddedRows)
+{
+    QTemporaryDir dir;
+    const Frame odd(101, 31); // rows of 303 bytes, padded to 304
+    const QImage image = MakeStoredImage(odd.view(), false);
+    const QString path = dir.filePath("odd.bmp");
+    ASSERT_TRUE(WriteBmp24(image, path));
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_GE(bytes.size(), 54);
+    EXPECT_EQ(bytes.left(2), "BM");
+    EXPECT_EQ(quint8(bytes[28]) | (quint8(bytes[29]) << 8), 24) << "24 bits per pixel";
+    EXPECT_EQ(bytes.size(), 54 + 304 * 31);
+
+    QByteArray format;
+    const QImage back = readBack(path, &format);
+    EXPECT_EQ(format, "bmp");
+    ASSERT_EQ(back.size(), QSize(101, 31));
+    EXPECT_EQ(back.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(back.pixel(100, 30), qRgb(0, 0, 255));
+}
+
+TEST(Stills, JpegReadsBackAtTheChosenQuality)
+{
+    QTemporaryDir dir;
+    const Frame pal(720, 576);
+    const QImage image = MakeStoredImage(pal.view(), true);
+    const QString low = dir.filePath("low.jpg");
+    const QString high = dir.filePath("high.jpg");
+    ASSERT_TRUE(WriteJpeg(image, low, 5));
+    ASSERT_TRUE(WriteJpeg(image, high, 100));
+
+    QByteArray format;
+    const QImage back = readBack(high, &format);
+    EXPECT_EQ(format, "jpeg");
+    ASSERT_EQ(back.size(), QSize(720, 540));
+    EXPECT_TRUE(near(back.pixel(100, 100), Qt::red));
+    EXPECT_TRUE(near(back.pixel(600, 500), Qt::blue));
+    EXPECT_GT(QFileInfo(high).size(), QFileInfo(low).size());
+    EXPECT_EQ(readBack(low).size(), QSize(720, 540));
+}
+
+TEST_F(StillsStore, WrittenImagesAdvanceTheName)
+{
+    StoreOptions options;
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("Image_0000.bmp")));
+    EXPECT_EQ(next, dir.filePath("Image_0001.bmp"));
+    EXPECT_TRUE(dialogs.shown.empty()) << "a new file needs no question";
+
+    // The type change keeps the number.
+    next = ChangeImageExtension(naming, StillFormat::Jpeg);
+    EXPECT_EQ(next, dir.filePath("Image_0001.jpg"));
+    options.Format = StillFormat::Jpeg;
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
+    EXPECT_EQ(readBack(dir.filePath("Image_0001.jpg")).size(), QSize(64, 48));
+    EXPECT_EQ(next, dir.filePath("Image_0002.jpg"));
+}
+
+TEST_F(StillsStore, ReplaceQuestionNoYesAndAll)
+{
+    QFile existing(next);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("old");
+    existing.close();
+    StoreOptions options;
+
+    dialogs.answer(DialogAnswer::No);
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Declined);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, "questionYesNoAll");
+    EXPECT_EQ(dialogs.shown[0].text,
+              "The image Image_0000.bmp exists already. Do you want to replace it?\nIf you click "
+              "on \"All\", then you will no more be prompted for confirmation");
+    EXPECT_EQ(next, dir.filePath("Image_0000.bmp")) << "No keeps the name";
+    EXPECT_EQ(QFileInfo(next).size(), 3) << "No leaves the file alone";
+    EXPECT_TRUE(options.Confirm);
+
+    dialogs.answer(DialogAnswer::Yes);
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
+    EXPECT_EQ(readBack(dir.filePath("Image_0000.bmp")).size(), QSize(64, 48));
+    EXPECT_TRUE(options.Confirm);
+
+    // All: written, and no question any more.
+    QFile::copy(dir.filePath("Image_0000.bmp"), next);
+    dialogs.answer(DialogAnswer::YesToAll);
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
+    EXPECT_FALSE(options.Confirm);
+    QFile::copy(dir.filePath("Image_0000.bmp"), next);
+    const size_t asked = dialogs.shown.size();
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
+    EXPECT_EQ(dialogs.shown.size(), asked) << "without confirmation an existing file is replaced";
+    EXPECT_EQ(next, dir.filePath("Image_0003.bmp"));
+}
+
+TEST_F(StillsStore, WriteFailureIsReportedAndKeepsTheName)
+{
+    naming.imageDirectory = dir.filePath("missing/folder");
+    naming.ImageCounter = 5;
+    next = NextImageName(naming); // Image_0005.bmp in a folder that does not exist
+    StoreOptions options;
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Failed);
+    EXPECT_EQ(next, dir.filePath("missing/folder/Image_0005.bmp"));
+    EXPECT_EQ(naming.ImageCounter, 6) << "no number is used up";
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, "error");
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith("The image Image_0005.bmp could not be saved in "
+                                                 "the folder " +
+                                                 dir.filePath("missing/folder")));
+
+    // Once the folder exists the same name is written.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("missing/folder")));
+    options.Format = StillFormat::Jpeg;
+    next = ChangeImageExtension(naming, StillFormat::Jpeg);
+    EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("missing/folder/Image_0005.jpg")));
+}
