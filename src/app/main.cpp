@@ -3,7 +3,7 @@
 
 #include <gst/gst.h>
 
-#include "app/capture_form.h"
+#include "app/program.h"
 #include "elements/plugin.h"
 #include "platform/media/media_platform.h"
 #include "system/startup_check.h"
@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Kadrillo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Kadrillo"));
 
-    kad::TCaptureForm form;
-    form.show();
+    kad::TProgram program;
+    program.Show();
     return QApplication::exec();
 }

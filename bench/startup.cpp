@@ -1,0 +1,158 @@
+// Start-up and smoothness of the whole program with the virtual DV camcorder
+// (live, PAL, 25 frames per second), in a throw-away home:
+//
+//   - time from process start (and from main) to the first previewed frame;
+//   - while previewing, then while capturing DV type 1: the longest gap
+//     between two painted frames, and the longest time the GUI thread did
+//     not run a 5 ms timer (how long the window could have looked frozen).
+//
+// Prints its figures; run under QT_QPA_PLATFORM=offscreen or a display.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gst/gst.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/capture_form.h"
+#include "app/program.h"
+#include "app/video_widget.h"
+#include "elements/plugin.h"
+#include "graph/dm_cam.h"
+#include "settings/preferences.h"
+
+namespace {
+
+// Milliseconds the process has been running, from /proc.
+double processAgeMs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly)) return -1.0;
+    const QByteArray s = stat.readAll();
+    const int close = s.lastIndexOf(')');
+    const QList<QByteArray> fields = s.mid(close + 2).split(' ');
+    // Field 22 of the file, the 20th after the name and state.
+    const double startTicks = fields.value(19).toDouble();
+    const double up = uptime.readAll().split(' ').value(0).toDouble();
+    return (up - startTicks / static_cast<double>(sysconf(_SC_CLK_TCK))) * 1000.0;
+}
+
+struct Gaps {
+    qint64 frameGapMs = 0;
+    qint64 loopGapMs = 0;
+    quint64 frames = 0;
+    quint64 received = 0;
+};
+
+// Runs the event loop for `ms` and measures the gaps.
+Gaps measure(kad::TCaptureForm& form, int ms)
+{
+    Gaps g;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastFrame = -1;
+    qint64 lastTick = 0;
+    const quint64 before = form.vwEcran->FramesPainted();
+    const quint64 receivedBefore = form.vwEcran->FramesReceived();
+    auto frameConn = QObject::connect(form.vwEcran, &kad::TVideoWidget::framePainted, [&] {
+        const qint64 now = clock.elapsed();
+        if (lastFrame >= 0) g.frameGapMs = std::max(g.frameGapMs, now - lastFrame);
+        lastFrame = now;
+    });
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        g.loopGapMs = std::max(g.loopGapMs, now - lastTick);
+        lastTick = now;
+    });
+    tick.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QObject::disconnect(frameConn);
+    g.frames = form.vwEcran->FramesPainted() - before;
+    g.received = form.vwEcran->FramesReceived() - receivedBefore;
+    return g;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QElapsedTimer sinceMain;
+    sinceMain.start();
+    QTemporaryDir home;
+    const QByteArray h = home.path().toUtf8();
+    setenv("KADRILLO_REGISTRY", (h + "/registry.reg").constData(), 1);
+    setenv("XDG_CONFIG_HOME", (h + "/config").constData(), 1);
+    setenv("XDG_STATE_HOME", (h + "/state").constData(), 1);
+    setenv("XDG_DATA_HOME", (h + "/data").constData(), 1);
+    setenv("KADRILLO_VIRTUAL_DEVICES", "dv-pal-vcr", 1);
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    gst_init(&argc, &argv);
+    kad::registerElements();
+    QApplication app(argc, argv);
+    {
+        auto prefs = kad::CreatePreferences(QSize(700, 459));
+        prefs->VideoDirectory.Value = home.path() + QStringLiteral("/");
+        prefs->SauverPreferencesEnQuittant.Value = false;
+        kad::SavePreferences(*prefs);
+    }
+
+    kad::TProgram program;
+    kad::TCaptureForm& form = program.Form();
+    program.Show();
+    QElapsedTimer wait;
+    wait.start();
+    while (form.vwEcran->FramesPainted() == 0 && wait.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (form.vwEcran->FramesPainted() == 0) {
+        std::printf("no frame was previewed within 20 s (state %d)\n",
+                    static_cast<int>(form.State()));
+        return 1;
+    }
+    std::printf("first previewed frame: %.0f ms after process start, %lld ms after main\n",
+                processAgeMs(), static_cast<long long>(sinceMain.elapsed()));
+
+    const Gaps preview = measure(form, 4000);
+    std::printf("preview, 4 s: %llu frames reached the window, %llu painted, longest frame gap %lld ms, longest GUI "
+                "stall %lld ms\n",
+                static_cast<unsigned long long>(preview.received),
+                static_cast<unsigned long long>(preview.frames),
+                static_cast<long long>(preview.frameGapMs),
+                static_cast<long long>(preview.loopGapMs));
+
+    QElapsedTimer startClock;
+    startClock.start();
+    form.Action(kad::ActionId::acCapturerBascule)->trigger();
+    const qint64 startMs = startClock.elapsed();
+    if (form.State() != kad::CaptureState::csCapturing) {
+        std::printf("the capture did not start\n");
+        return 1;
+    }
+    std::printf("capture start (graph rebuilt and running): %lld ms\n",
+                static_cast<long long>(startMs));
+    const Gaps capture = measure(form, 4000);
+    std::printf("capture, 4 s: %llu frames reached the window, %llu painted, %llu written, longest frame gap "
+                "%lld ms, longest GUI stall %lld ms\n",
+                static_cast<unsigned long long>(capture.received),
+                static_cast<unsigned long long>(capture.frames),
+                static_cast<unsigned long long>(program.Cam().CapturedFrames()),
+                static_cast<long long>(capture.frameGapMs),
+                static_cast<long long>(capture.loopGapMs));
+
+    startClock.restart();
+    form.Action(kad::ActionId::acCapturerBascule)->trigger();
+    std::printf("capture stop (file finished, preview rebuilt): %lld ms\n",
+                static_cast<long long>(startClock.elapsed()));
+    return 0;
+}

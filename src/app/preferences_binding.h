@@ -1,0 +1,48 @@
+#pragma once
+
+// Copying the preferences into the window's controls at start-up
+// (ApplyPreferences) and the controls back into the preferences at exit or
+// on request (GatherPreferences), each in its fixed order, and the live
+// links that keep a few preferences equal to their controls while the
+// program runs (folders, confirmation, viewer path, active panel).
+//
+// GUI thread only.
+
+#include <QObject>
+
+#include "app/program_parts.h"
+
+namespace kad {
+
+class TSourceSelection;
+
+class TPreferencesBinding : public QObject {
+    Q_OBJECT
+public:
+    TPreferencesBinding(TProgramParts& parts, TSourceSelection& sources, QObject* parent = nullptr);
+
+    // Connects the panels' change signals that update preferences at once.
+    void Bind();
+
+    // Loads the preferences and applies them, steps 1 to 25; an error ends
+    // the sequence silently at the failing step. Returns the number of the
+    // last step that completed (25 when all did).
+    int ApplyPreferences();
+    // Copies the controls into the preferences (steps 1 to 11; an error ends
+    // the copying) and saves them in every case. Returns whether the hive
+    // was written.
+    bool GatherPreferences();
+
+    // FormShow step 12: "masquer réglages audio" and the audio group height.
+    void AdjustAudioGroup();
+
+    // The log switch: acLog's work (start or stop, the source list, the
+    // system report).
+    void acLogExecute(bool checked);
+
+private:
+    TProgramParts& p_;
+    TSourceSelection& sources_;
+};
+
+} // namespace kad

@@ -1,0 +1,70 @@
+#pragma once
+
+// The assembled program: the main window, the camcorder window, the data
+// module and the MovieBox start-up window, created in that order, the
+// option panels put in their places, and every hook of the main window
+// filled with the part that does the work.
+//
+// main.cpp creates one TProgram and shows it; tests create one per case
+// (with their own hive and XDG folders) and drive the window.
+//
+// GUI thread only.
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+#include "app/program_parts.h"
+
+namespace kad {
+
+class TCaptureControl;
+class TPreferencesBinding;
+class TSourceSelection;
+
+class TProgram : public QObject {
+    Q_OBJECT
+public:
+    explicit TProgram(QObject* parent = nullptr);
+    ~TProgram() override;
+    TProgram(const TProgram&) = delete;
+    TProgram& operator=(const TProgram&) = delete;
+
+    // Shows the main window; its first showing runs the start-up.
+    void Show();
+
+    TCaptureForm& Form() const { return *parts_.Form; }
+    TdmCam& Cam() const { return *parts_.Cam; }
+    Preferences& Prefs() const { return *parts_.Prefs; }
+    TProgramParts& Parts() { return parts_; }
+    TSourceSelection& Sources() const { return *sources_; }
+    TCaptureControl& Capture() const { return *capture_; }
+    TPreferencesBinding& Binding() const { return *binding_; }
+
+    // acGrab: the current frame of the sample grabber stored as the next
+    // image. False when nothing was written (no preview, no frame, the user
+    // declined or the write failed).
+    bool Grab();
+
+private:
+    void createPanels();
+    void fillHooks();
+    void attachVideoWindow();
+    void initPanels();
+    void writeSystemReport();
+    void movieBoxRebuild();
+
+    TProgramParts parts_;
+    std::unique_ptr<TCaptureForm> form_;
+    std::unique_ptr<TcamForm> camForm_;
+    std::unique_ptr<TdmCam> cam_;
+    std::unique_ptr<TamorcerForm> amorcer_;
+    std::unique_ptr<Preferences> prefs_;
+    TSourceSelection* sources_ = nullptr;
+    TCaptureControl* capture_ = nullptr;
+    TPreferencesBinding* binding_ = nullptr;
+    bool rebuilding_ = false;
+};
+
+} // namespace kad

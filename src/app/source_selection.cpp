@@ -1,0 +1,608 @@
+#include "app/source_selection.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QMenu>
+#include <QSpinBox>
+#include <QUrl>
+
+#include <algorithm>
+#include <exception>
+
+#include "app/capture_form.h"
+#include "app/sources_panel.h"
+#include "app/texts.h"
+#include "features/camcorder_window.h"
+#include "features/inlay_panel.h"
+#include "features/moviebox_window.h"
+#include "graph/dm_cam.h"
+#include "settings/folders_panel.h"
+#include "settings/naming.h"
+#include "settings/options_panel.h"
+#include "settings/preferences.h"
+#include "system/log.h"
+
+namespace kad {
+
+namespace {
+
+// The audio-type items whatever the kind: "No Audio", the included-audio
+// item of each kind, the sound-card item.
+QString noAudioItem()
+{
+    return TSourcesFrame::AudioTypeItems(SourceKind::skAnalog, false).value(0);
+}
+
+QString includedItem(SourceKind kind)
+{
+    return TSourcesFrame::AudioTypeItems(kind, false).value(1);
+}
+
+QString soundCardItem()
+{
+    return Text(TextId::AudioTypeSoundCard);
+}
+
+bool isIncludedItem(const QString& text)
+{
+    for (SourceKind k : {SourceKind::skDV, SourceKind::skMovieBoxB, SourceKind::skMpeg2})
+        if (text == includedItem(k)) return true;
+    return false;
+}
+
+QString replaceExtension(const QString& path, const QString& extension)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (path.isEmpty()) return path;
+    if (dot > slash) return path.left(dot) + extension;
+    return path + extension;
+}
+
+} // namespace
+
+TSourceSelection::TSourceSelection(TProgramParts& parts, QObject* parent)
+    : QObject(parent), p_(parts)
+{
+}
+
+void TSourceSelection::Bind()
+{
+    TSourcesFrame* s = p_.SourcesFrame;
+    TCaptureForm* f = p_.Form;
+    connect(s, &TSourcesFrame::videoSourceChanged, this, [this](int) { cboxVideoChange(); });
+    connect(s, &TSourcesFrame::refreshVideoRequested, this,
+            &TSourceSelection::ActualiserVideoBtnClick);
+    connect(s, &TSourcesFrame::videoSettingsRequested, this, &TSourceSelection::VideoPropBtnClick);
+    connect(s, &TSourcesFrame::pilotToggleRequested, this,
+            &TSourceSelection::SourcesFramePilotSpeedBtnClick);
+    connect(s, &TSourcesFrame::formatClicked, this, [this](int) { rgFormatClick(); });
+    connect(s, &TSourcesFrame::listenRateClicked, this,
+            &TSourceSelection::SourcesFramergEcouterDVClick);
+    connect(s, &TSourcesFrame::audioTypeChanged, this,
+            [this](const QString&) { SourcesFramergaudioChange(); });
+    connect(s, &TSourcesFrame::audioSourceChanged, this,
+            [this](const QString&) { cboxAudioChange(); });
+    connect(s, &TSourcesFrame::audioSettingsRequested, this, &TSourceSelection::AudiopropBtnClick);
+    connect(s, &TSourcesFrame::syncCorrectionChanged, this,
+            &TSourceSelection::SourcesFrameRXspinCorrEditChange);
+    connect(s, &TSourcesFrame::optionsPanelRequested, f,
+            [f] { f->Action(ActionId::acOptionsFrame)->trigger(); });
+    connect(s, &TSourcesFrame::foldersPanelRequested, f,
+            [f] { f->Action(ActionId::acDossiersFrame)->trigger(); });
+    connect(s, &TSourcesFrame::openVideoFolderRequested, this,
+            &TSourceSelection::SourcesFramesbVideoClick);
+    connect(s, &TSourcesFrame::ferrovueRequested, f,
+            [f] { f->Action(ActionId::acFerrovue)->trigger(); });
+}
+
+// ---------------------------------------------------------------------------
+// Device lists
+
+void TSourceSelection::fillVideoCombo()
+{
+    QComboBox* box = p_.SourcesFrame->cboxvideo;
+    const QSignalBlocker block(box);
+    box->clear();
+    for (const TvideoItem& item : p_.VideoItems)
+        box->addItem(item.Name);
+    box->setCurrentIndex(-1);
+    setVideoPlaceholder();
+}
+
+void TSourceSelection::setVideoPlaceholder()
+{
+    QComboBox* box = p_.SourcesFrame->cboxvideo;
+    box->setPlaceholderText(box->count() == 0 ? tr("No video source") : Text(TextId::StNoVideo));
+}
+
+bool TSourceSelection::LoadVideoList()
+{
+    const bool ok = LoadVideoSources(p_.VideoSources, p_.VideoItems);
+    fillVideoCombo();
+    WriteLogSeparator();
+    WriteLog(QStringLiteral("List of video sources"));
+    WriteLogBlank();
+    for (const TvideoItem& item : p_.VideoItems)
+        WriteLog(item.Name);
+    return ok;
+}
+
+bool TSourceSelection::LoadAudioList()
+{
+    const bool ok = LoadAudioSources(p_.AudioItems);
+    QComboBox* box = p_.SourcesFrame->cboxAudio;
+    {
+        const QSignalBlocker block(box);
+        box->clear();
+        box->addItems(p_.AudioItems);
+    }
+    WriteLogSeparator();
+    WriteLog(QStringLiteral("List of audio sources"));
+    WriteLogBlank();
+    for (const QString& name : p_.AudioItems)
+        WriteLog(name);
+    WriteLogSeparator();
+    return ok;
+}
+
+bool TSourceSelection::SelectVideoByName(const QString& text)
+{
+    QStringList names;
+    for (const TvideoItem& item : p_.VideoItems)
+        names << item.Name;
+    const int index = IndexOrFirst(text, names);
+    const QSignalBlocker block(p_.SourcesFrame->cboxvideo);
+    p_.SourcesFrame->cboxvideo->setCurrentIndex(index);
+    setVideoPlaceholder();
+    return index >= 0;
+}
+
+// ---------------------------------------------------------------------------
+// What the graph reads
+
+SourceKind TSourceSelection::Kind() const
+{
+    return p_.Cam->SourceKind;
+}
+
+int TSourceSelection::FormatIndex() const
+{
+    return p_.SourcesFrame->rgFormat->itemIndex();
+}
+
+void TSourceSelection::FillGraphOptions()
+{
+    const Preferences& pr = *p_.Prefs;
+    TgraphOptions& o = p_.Cam->Options;
+    o.DeinterlacerOn = pr.DeinterlacerOn.Value && p_.Cam->DeinterlacerPresent;
+    o.PermettreIncruster = pr.PermettreIncruster.Value;
+    o.EcouterAudioInclus = pr.EcouterAudioInclus.Value;
+    o.EnregistrerSourceAudio = pr.EnregistrerSourceAudio.Value;
+    o.CorrectionSync = pr.CorrectionSync.Value;
+    o.UtiliserCirrus = pr.UtiliserCirrus.Value;
+    o.ForceDVAudio44100 = p_.SourcesFrame->rgEcouterDV->itemIndex() == 1;
+    o.Audio = audioKind_;
+}
+
+void TSourceSelection::FillCaptureOptions()
+{
+    TdmCam::TcaptureOptions& c = p_.Cam->Capture;
+    const TSourcesFrame* s = p_.SourcesFrame;
+    c.FormatIndex = s->rgFormat->itemIndex();
+    c.Standard = std::max(0, s->rgStandard->itemIndex());
+    c.FrequencyIndex = std::max(0, s->rgFrequenceDV->itemIndex());
+    c.ProfileLevel = std::max(0, s->rgProfiles->itemIndex());
+    c.MediaEntry = p_.OptionsFrame ? p_.OptionsFrame->ChosenProfileEntry() : 0;
+    c.VersionIndex = p_.OptionsFrame ? std::max(0, p_.OptionsFrame->rgversion->itemIndex()) : 2;
+}
+
+QString TSourceSelection::VideoExtension(SourceKind kind, int formatIndex)
+{
+    const bool mpegSource = kind == SourceKind::skMovieBoxB || kind == SourceKind::skMpeg2;
+    if (formatIndex == 0 && mpegSource) return QStringLiteral(".mpg");
+    if ((kind == SourceKind::skDV && formatIndex == 3) ||
+        (kind != SourceKind::skDV && kind != SourceKind::skNoVideo && formatIndex == 2))
+        return QStringLiteral(".wmv");
+    return QStringLiteral(".avi");
+}
+
+void TSourceSelection::ShowVideoName(const QString& path)
+{
+    const QString name = FileNamePart(path);
+    p_.SourcesFrame->ShowVideoName(name);
+    if (p_.DossiersFrame1) p_.DossiersFrame1->ShowVideoName(name);
+}
+
+void TSourceSelection::ApplyVideoExtension()
+{
+    NamingState& n = Naming();
+    n.sourceKind = Kind();
+    n.captureFormatIndex = std::max(0, FormatIndex());
+    QString& name = p_.Form->CurrentVideoFileName;
+    name = replaceExtension(name, VideoExtension(Kind(), FormatIndex()));
+    ShowVideoName(name);
+}
+
+// ---------------------------------------------------------------------------
+// Connecting
+
+void TSourceSelection::updateCaption()
+{
+    const QString combo = p_.SourcesFrame->cboxvideo->currentIndex() < 0
+                              ? p_.SourcesFrame->cboxvideo->placeholderText()
+                              : p_.SourcesFrame->cboxvideo->currentText();
+    if (p_.Prefs->ReducedOn.Value)
+        p_.Form->setWindowTitle(combo);
+    else
+        p_.Form->setWindowTitle(Text(TextId::ProductName) + Text(TextId::Blank) + Text(TextId::By) +
+                                Text(TextId::Blank) + Text(TextId::MakerName) +
+                                Text(TextId::TitleSeparator) + combo);
+}
+
+void TSourceSelection::ShowCamcorderWindow()
+{
+    if (!p_.camForm) return;
+    p_.camForm->setVisible(p_.Cam->IsVCR && p_.Prefs->ShowPilotDV.Value);
+}
+
+bool TSourceSelection::ConnectVideoSource()
+{
+    TSourcesFrame* s = p_.SourcesFrame;
+    TdmCam& cam = *p_.Cam;
+    Preferences& pr = *p_.Prefs;
+    try {
+        WriteLogSeparator();
+        WriteLog(QStringLiteral("Start of connecting Video"));
+        if (s->rgFormat->itemIndex() >= 0) pr.CaptureFormat.Value = s->rgFormat->selectedText();
+
+        const int index = s->cboxvideo->currentIndex();
+        if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
+            setVideoPlaceholder();
+            cam.VideoSource.Remove();
+            cam.SourceKind = SourceKind::skNoVideo;
+            cam.IsVCR = false;
+            cam.SourceDescription.clear();
+        } else {
+            TvideoSource* source = p_.VideoItems[static_cast<std::size_t>(index)].Source;
+            if (!source || !cam.ConnectSource(*source)) {
+                // The device cannot be used: it leaves the list and the next
+                // one is tried.
+                WriteLogSection(QStringLiteral("the source ") + s->cboxvideo->currentText() +
+                                QStringLiteral(" is disabled"));
+                {
+                    const QSignalBlocker block(s->cboxvideo);
+                    s->cboxvideo->removeItem(index);
+                }
+                p_.VideoItems.erase(p_.VideoItems.begin() + index);
+                if (source) p_.VideoSources.Remove(source);
+                setVideoPlaceholder();
+                ConnectVideoSource();
+                return false;
+            }
+
+            if (cam.SourceKind == SourceKind::skMovieBoxB && !p_.MovieBoxLaunched &&
+                p_.amorcerForm) {
+                WriteLog(QStringLiteral("Launching the MovieBox"));
+                p_.amorcerForm->WriteInstructions();
+                p_.amorcerForm->show();
+                p_.MovieBoxLaunched = true;
+                p_.amorcerForm->hide();
+            }
+            if (p_.camForm) p_.camForm->SetSourceDescription(cam.SourceDescription);
+            ShowCamcorderWindow();
+        }
+
+        updateCaption();
+
+        const SourceKind kind = cam.SourceKind;
+        const QStringList formats = TSourcesFrame::FormatItems(kind, cam.WmvAvailable);
+        s->rgFormat->setItems(formats);
+        s->rgFormat->setItemIndex(IndexOrFirst(pr.CaptureFormat.Value, formats));
+        s->rgFormat->setVisible(kind != SourceKind::skNoVideo);
+
+        QComboBox* type = s->cboxAudioType;
+        if (type->currentIndex() >= 0) pr.AudioType.Value = type->currentText();
+        const QStringList types = TSourcesFrame::AudioTypeItems(kind, !p_.AudioItems.isEmpty());
+        {
+            const QSignalBlocker block(type);
+            type->clear();
+            type->addItems(types);
+            int chosen = -1;
+            for (int i = 0; i < types.size(); ++i)
+                if (types[i].compare(pr.AudioType.Value, Qt::CaseInsensitive) == 0) {
+                    chosen = i;
+                    break;
+                }
+            if (chosen < 0) {
+                if (kind == SourceKind::skDV || kind == SourceKind::skMovieBoxB ||
+                    kind == SourceKind::skMpeg2)
+                    chosen = types.size() > 1 ? 1 : -1;
+                else if (kind == SourceKind::skAnalog)
+                    chosen = 0;
+            }
+            type->setCurrentIndex(chosen);
+        }
+
+        if (p_.IncrusterFrame1)
+            p_.IncrusterFrame1->AdaptPanel(cam.InlayFiltersAvailable, kind == SourceKind::skDV);
+        p_.Form->SetStatusText(2, QString());
+        p_.Form->SetStatusText(3, QString());
+
+        QAction* flip = p_.Form->Action(ActionId::acFlip);
+        if (pr.FlipOn.Value && !flip->isChecked()) flip->trigger();
+        if (kind == SourceKind::skMovieBoxB && cam.Deinterlacer.InGraph() && !flip->isChecked())
+            flip->trigger();
+
+        ApplyVideoExtension();
+        WriteLog(QStringLiteral("End of Connecting Video"));
+        return true;
+    } catch (const std::exception&) {
+        WriteLogSection(QStringLiteral("Error while Connecting Video"));
+        return false;
+    }
+}
+
+void TSourceSelection::cboxVideoChange()
+{
+    TdmCam& cam = *p_.Cam;
+    TCaptureForm& f = *p_.Form;
+    cam.StopGraph();
+    cam.VideoSource.Remove();
+    {
+        const QSignalBlocker block(p_.SourcesFrame->cboxAudioType);
+        p_.SourcesFrame->cboxAudioType->setCurrentIndex(-1);
+    }
+    setVideoPlaceholder();
+    if (!ConnectVideoSource()) {
+        QComboBox* box = p_.SourcesFrame->cboxvideo;
+        {
+            const QSignalBlocker block(box);
+            box->setCurrentIndex(box->count() > 0 ? 0 : -1);
+        }
+        if (!ConnectVideoSource()) {
+            f.ShowIdleState();
+            return;
+        }
+    }
+    // The new kind's format rules (extension, standard, profiles, the audio
+    // list locked for DV kept in its own coding) hold from now on.
+    applyFormatRules();
+    ApplyAudioType();
+    if (cam.PreviewBuilt && f.StartPreview())
+        f.ShowPreviewState();
+    else
+        f.ShowIdleState();
+}
+
+void TSourceSelection::ActualiserVideoBtnClick()
+{
+    TCaptureForm& f = *p_.Form;
+    const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
+    p_.Cam->StopGraph();
+    p_.MovieBoxLaunched = false;
+    if (!LoadVideoSources(p_.VideoSources, p_.VideoItems)) return;
+    fillVideoCombo();
+    SelectVideoByName(remembered);
+    p_.Cam->VideoSource.Remove();
+    ConnectVideoSource();
+    f.ShowPreviewState();
+    if (!f.StartPreview()) f.ShowIdleState();
+}
+
+void TSourceSelection::ReconnectAfterDeviceLost()
+{
+    TdmCam& cam = *p_.Cam;
+    p_.MovieBoxLaunched = false;
+    // Stopping finishes the interrupted file, so what was recorded stays
+    // readable; then the dead device leaves the graph.
+    cam.StopGraph();
+    cam.VideoSource.Remove();
+
+    // The capture toggle goes back to "Capture": the capture is over.
+    QAction* toggle = p_.Form->Action(ActionId::acCapturerBascule);
+    if (toggle->isChecked()) {
+        toggle->setChecked(false);
+        toggle->setText(Text(TextId::acCapturerBasculeCaption));
+        toggle->setToolTip(Text(TextId::CaptureHint));
+    }
+
+    const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
+    LoadVideoSources(p_.VideoSources, p_.VideoItems);
+    fillVideoCombo();
+    SelectVideoByName(remembered);
+    ConnectVideoSource();
+    if (LoadAudioList()) ChooseAudioSource();
+    ShowCamcorderWindow();
+}
+
+// ---------------------------------------------------------------------------
+// Format and audio
+
+void TSourceSelection::switchAction(ActionId id, bool wanted)
+{
+    const bool current = id == ActionId::acEcouterAudioInclus
+                             ? p_.Prefs->EcouterAudioInclus.Value
+                             : p_.Prefs->EnregistrerSourceAudio.Value;
+    if (current != wanted) p_.Form->Action(id)->trigger();
+}
+
+void TSourceSelection::applyFormatRules()
+{
+    TSourcesFrame* s = p_.SourcesFrame;
+    const SourceKind kind = Kind();
+    const int index = FormatIndex();
+
+    ApplyVideoExtension();
+
+    s->rgStandard->setVisible(index == TSourcesFrame::RecompressedFormatIndex(kind));
+    const bool wmv = index == TSourcesFrame::WmvFormatIndex(kind);
+    s->ShowProfileControls(wmv, p_.OptionsFrame && p_.OptionsFrame->ChosenProfileEntry() > 0);
+
+    const auto forceIncluded = [&](SourceKind k) {
+        const QString item = includedItem(k);
+        const int at = s->cboxAudioType->findText(item);
+        {
+            const QSignalBlocker block(s->cboxAudioType);
+            s->cboxAudioType->setCurrentIndex(at);
+        }
+        switchAction(ActionId::acEnregistrerAudioSource, false);
+        switchAction(ActionId::acEcouterAudioInclus, true);
+        p_.Prefs->EnregistrerSourceAudio.Value = false;
+        p_.Prefs->EcouterAudioInclus.Value = true;
+        // The preview state enables the whole audio group again: the list
+        // itself stays locked.
+        s->gbAudio->setEnabled(false);
+        s->cboxAudioType->setEnabled(false);
+    };
+    s->cboxAudioType->setEnabled(true);
+
+    switch (kind) {
+    case SourceKind::skDV:
+        s->rgFrequenceDV->setVisible(index == 2);
+        if (index == 2 || index == 3)
+            s->gbAudio->setEnabled(true);
+        else if (index == 0 || index == 1)
+            forceIncluded(SourceKind::skDV);
+        break;
+    case SourceKind::skMovieBoxB:
+        s->rgFrequenceDV->setVisible(index == 1);
+        if (index == 1 || index == 2)
+            s->gbAudio->setEnabled(true);
+        else if (index == 0)
+            forceIncluded(SourceKind::skMovieBoxB);
+        break;
+    default:
+        s->rgFrequenceDV->setVisible(index == 1);
+        s->gbAudio->setEnabled(true);
+        break;
+    }
+
+    if (p_.OptionsFrame) {
+        p_.OptionsFrame->SetCaptureFormat(kind, index);
+        p_.OptionsFrame->OptionsframecboxdivxChange();
+    }
+}
+
+void TSourceSelection::rgFormatClick()
+{
+    applyFormatRules();
+    ApplyAudioType();
+    p_.Form->ShowPreviewState();
+}
+
+void TSourceSelection::ApplyAudioType()
+{
+    if (applyingAudio_) return;
+    applyingAudio_ = true;
+    const QString text = p_.SourcesFrame->cboxAudioType->currentText();
+    bool known = true;
+    bool ecouter = false;
+    bool enregistrer = false;
+    if (text == noAudioItem()) {
+        audioKind_ = AudioKind::akNone;
+    } else if (isIncludedItem(text)) {
+        audioKind_ = AudioKind::akIncluded;
+        ecouter = true;
+    } else if (text == soundCardItem()) {
+        audioKind_ = AudioKind::akSoundCard;
+        enregistrer = true;
+    } else {
+        known = false;
+    }
+    if (known) {
+        switchAction(ActionId::acEcouterAudioInclus, ecouter);
+        switchAction(ActionId::acEnregistrerAudioSource, enregistrer);
+        p_.Prefs->EcouterAudioInclus.Value = ecouter;
+        p_.Prefs->EnregistrerSourceAudio.Value = enregistrer;
+        p_.SourcesFrame->SetAudioSettingsShown(audioKind_ == AudioKind::akSoundCard);
+    }
+    applyingAudio_ = false;
+}
+
+void TSourceSelection::SourcesFramergaudioChange()
+{
+    ApplyAudioType();
+    p_.Form->ShowPreviewState();
+}
+
+void TSourceSelection::acEcouterAudioInclusExecute(bool checked)
+{
+    p_.Prefs->EcouterAudioInclus.Value = checked;
+    if (!p_.Cam->PreviewBuilt) return;
+    FillGraphOptions();
+    p_.Cam->UpdateIncludedAudio();
+    p_.Cam->RunGraph();
+    p_.Form->ShowPreviewState();
+}
+
+void TSourceSelection::acEnregistrerAudioSourceExecute(bool checked)
+{
+    p_.Prefs->EnregistrerSourceAudio.Value = checked;
+    if (checked && !ChooseAudioSource()) return;
+    if (p_.Cam->PreviewBuilt && p_.Form->StartPreview()) p_.Form->ShowPreviewState();
+}
+
+bool TSourceSelection::ChooseAudioSource()
+{
+    return p_.Cam->SelectAudioSource(p_.SourcesFrame->cboxAudio->currentText());
+}
+
+void TSourceSelection::cboxAudioChange()
+{
+    if (!ChooseAudioSource() || !p_.Cam->PreviewBuilt) return;
+    if (p_.Form->StartPreview())
+        p_.Form->ShowPreviewState();
+    else
+        p_.Form->ShowIdleState();
+}
+
+// ---------------------------------------------------------------------------
+// Small handlers
+
+void TSourceSelection::SourcesFramergEcouterDVClick(int index)
+{
+    int rate = index == 1 ? 44100 : 0;
+    p_.Cam->Options.ForceDVAudio44100 = index == 1;
+    p_.Cam->SetDVAudioRate(rate);
+}
+
+void TSourceSelection::SourcesFrameRXspinCorrEditChange(int frames)
+{
+    p_.Prefs->CorrectionSync.Value = frames;
+}
+
+void TSourceSelection::SourcesFramePilotSpeedBtnClick()
+{
+    p_.Prefs->ShowPilotDV.Value = !p_.Prefs->ShowPilotDV.Value;
+    ShowCamcorderWindow();
+}
+
+void TSourceSelection::SourcesFramesbVideoClick()
+{
+    const QString folder = p_.Prefs->VideoDirectory.Value;
+    if (!folder.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void TSourceSelection::VideoPropBtnClick()
+{
+    QMenu* menu = p_.Form->SettingsMenu;
+    menu->clear();
+    // The device settings pages come with their own work; until then the
+    // menu says there is nothing to set and the preview keeps running.
+    menu->addAction(tr("[No settings]"))->setEnabled(false);
+    menu->popup(p_.SourcesFrame->SettingsMenuPosition());
+}
+
+void TSourceSelection::AudiopropBtnClick()
+{
+    if (!p_.Cam->AudioSource.InGraph()) return;
+    // No settings page of the audio device exists yet: the graph only
+    // restarts.
+    p_.Cam->StopGraph();
+    p_.Cam->RunGraph();
+}
+
+} // namespace kad

@@ -1,0 +1,94 @@
+#pragma once
+
+// The main window's side of the Sources panel: loading the device lists into
+// the combos, connecting the chosen video device, the format and audio-type
+// lists of each source kind with their fall-backs, the audio choices and the
+// small settings of the panel. Every change that touches the graph ends by
+// rebuilding the preview through the window's StartPreview.
+//
+// GUI thread only.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "app/action_table.h"
+#include "app/program_parts.h"
+#include "system/kinds.h"
+
+namespace kad {
+
+class TSourceSelection : public QObject {
+    Q_OBJECT
+public:
+    explicit TSourceSelection(TProgramParts& parts, QObject* parent = nullptr);
+
+    // Connects the panel's signals to the handlers below.
+    void Bind();
+
+    // Start-up steps 3 and 4: the device lists into the combos, with their
+    // log lines; false when the enumeration itself failed.
+    bool LoadVideoList();
+    bool LoadAudioList();
+
+    // What the graph and the window read about the current choices.
+    SourceKind Kind() const;
+    int FormatIndex() const;
+    AudioKind CurrentAudioKind() const { return audioKind_; }
+    // The graph's build options from the preferences and the panel.
+    void FillGraphOptions();
+    // The capture's options (format, standard, profile) from the panels.
+    void FillCaptureOptions();
+
+    // The extension of the capture file for a kind and a format index.
+    static QString VideoExtension(SourceKind kind, int formatIndex);
+    // CurrentVideoFileName with the extension of the current format; the
+    // labels show it.
+    void ApplyVideoExtension();
+    // Shows the file-name part of the current video name on both panels.
+    void ShowVideoName(const QString& path);
+
+    // ---- the design's routines and handlers ----
+    bool ConnectVideoSource();
+    void cboxVideoChange();
+    void ActualiserVideoBtnClick();
+    void rgFormatClick();
+    void ApplyAudioType();
+    bool ChooseAudioSource();
+    void cboxAudioChange();
+    void SourcesFramergaudioChange();
+    void acEcouterAudioInclusExecute(bool checked);
+    void acEnregistrerAudioSourceExecute(bool checked);
+    void SourcesFramergEcouterDVClick(int index);
+    void SourcesFrameRXspinCorrEditChange(int frames);
+    void SourcesFramePilotSpeedBtnClick();
+    void SourcesFramesbVideoClick();
+    void VideoPropBtnClick();
+    void AudiopropBtnClick();
+    // The camcorder window shows only for a tape player when "Show Pilot DV"
+    // is set.
+    void ShowCamcorderWindow();
+    // GraphDeviceLost's reconnection: reload the video list, select the same
+    // device again (or the first), connect it, reload the audio list and
+    // choose the audio device.
+    void ReconnectAfterDeviceLost();
+
+    // Selects `text` in the video combo (the first item when it is gone);
+    // false when the combo is empty.
+    bool SelectVideoByName(const QString& text);
+
+private:
+    // rgFormatClick's rules for the current kind and format, without the
+    // state refresh.
+    void applyFormatRules();
+    void fillVideoCombo();
+    void setVideoPlaceholder();
+    void updateCaption();
+    void switchAction(ActionId action, bool wanted);
+
+    TProgramParts& p_;
+    AudioKind audioKind_ = AudioKind::akNone;
+    bool applyingAudio_ = false;
+};
+
+} // namespace kad

@@ -1,0 +1,1171 @@
+// The capture graphs: the dispatcher, one builder per source kind and
+// format, the file writers, the cut into a new file while the graph runs,
+// the frame counters and what happens when a file cannot be written or the
+// source goes away.
+//
+// A capture never builds a graph of its own: it adds a writer to the running
+// preview and links it to the taps the preview left free. The writers are
+//   - avimux ! filesink (bigfile: OpenDML past the first RIFF) for DV type 2
+//     and the native video of an analog source, each input behind a queue of
+//     its own so the cut can hold one input while the others move on;
+//   - kaddvaviwriter for DV type 1 (one interleaved 'iavs' stream);
+//   - a Windows Media writer bin for ".wmv": raw video and audio in, the
+//     profile's encoders, asfmux, filesink;
+//   - kaddump ("Dump") for the untouched MPEG-2 program stream.
+//
+// Stopping: in GStreamer a muxer writes its index and final headers only
+// when its stream ends, so FinishCapture ends every writer input (EOS) and
+// waits for the file sinks before the graph is stopped or cleared.
+
+#include "graph/capture_state.h"
+
+#include "graph/frame_counter.h"
+#include "platform/media/element_catalogue.h"
+#include "platform/media/media_platform.h"
+#include "system/dialogs.h"
+#include "system/log.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <memory>
+
+namespace kad {
+
+namespace {
+
+// The packer that writes 32 kHz DV audio (avmux_dv carries 48 kHz only).
+constexpr const char* kDvAudioPacker = "kaddvaudiopack";
+
+GstElement* make(const char* factory, const char* name = nullptr)
+{
+    return gst_element_factory_make(factory, name);
+}
+
+void addToGraph(GstBin* graph, GstElement* e)
+{
+    gst_bin_add(graph, e);
+    gst_element_sync_state_with_parent(e);
+}
+
+void removeFromGraph(GstBin* graph, GstElement* e)
+{
+    if (!e || GST_OBJECT_PARENT(e) != GST_OBJECT(graph))
+        return;
+    UnlinkAllPads(e);
+    gst_element_set_state(e, GST_STATE_NULL);
+    gst_bin_remove(graph, e);
+}
+
+// A chain of elements in a bin with ghost "sink" and "src" pads.
+GstElement* chainBin(const std::vector<GstElement*>& chain, const char* name = nullptr)
+{
+    for (GstElement* e : chain)
+        if (!e) {
+            for (GstElement* other : chain)
+                if (other)
+                    gst_object_unref(gst_object_ref_sink(other));
+            return nullptr;
+        }
+    GstElement* bin = gst_bin_new(name);
+    GstElement* previous = nullptr;
+    for (GstElement* e : chain) {
+        gst_bin_add(GST_BIN(bin), e);
+        if (previous)
+            gst_element_link(previous, e);
+        previous = e;
+    }
+    PadRef in(gst_element_get_static_pad(*chain.begin(), "sink"));
+    PadRef out(gst_element_get_static_pad(previous, "src"));
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", in.get()));
+    gst_element_add_pad(bin, gst_ghost_pad_new("src", out.get()));
+    return bin;
+}
+
+// A file writer never holds the graph's change of state: a writer that
+// waits for its first data before the graph may run would stall a graph
+// whose other branches wait on the same source.
+void neverHoldsState(GstElement* sink)
+{
+    if (sink && g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
+        g_object_set(sink, "async", FALSE, NULL);
+}
+
+GstElement* capsFilter(const QString& caps)
+{
+    GstElement* f = make("capsfilter");
+    if (f) {
+        CapsRef c(gst_caps_from_string(caps.toUtf8().constData()));
+        g_object_set(f, "caps", c.get(), NULL);
+    }
+    return f;
+}
+
+// The libav video encoders start their output segment far from zero (to
+// keep decoding times positive), while every other stream of the graph runs
+// from zero; muxers that order their inputs by raw time stamps would then
+// take all the audio first. The encoders' output is brought back to running
+// time.
+struct Restamp {
+    GstSegment segment;
+    bool known = false;
+};
+
+GstPadProbeReturn onEncoded(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* r = static_cast<Restamp*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT)
+            return GST_PAD_PROBE_OK;
+        const GstSegment* in = nullptr;
+        gst_event_parse_segment(event, &in);
+        if (in->format != GST_FORMAT_TIME)
+            return GST_PAD_PROBE_OK;
+        gst_segment_copy_into(in, &r->segment);
+        r->known = true;
+        GstSegment zero;
+        gst_segment_init(&zero, GST_FORMAT_TIME);
+        GstEvent* out = gst_event_new_segment(&zero);
+        gst_event_set_seqnum(out, gst_event_get_seqnum(event));
+        gst_event_unref(event);
+        GST_PAD_PROBE_INFO_DATA(info) = out;
+        return GST_PAD_PROBE_OK;
+    }
+    if (!r->known)
+        return GST_PAD_PROBE_OK;
+    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    auto toRunning = [r](GstClockTime t) {
+        if (!GST_CLOCK_TIME_IS_VALID(t) || t < r->segment.start)
+            return t;
+        return gst_segment_to_running_time(&r->segment, GST_FORMAT_TIME, t);
+    };
+    GST_BUFFER_PTS(buffer) = toRunning(GST_BUFFER_PTS(buffer));
+    GST_BUFFER_DTS(buffer) = toRunning(GST_BUFFER_DTS(buffer));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
+void deleteRestamp(gpointer data)
+{
+    delete static_cast<Restamp*>(data);
+}
+
+void restampToRunningTime(GstElement* encoder)
+{
+    if (!encoder)
+        return;
+    PadRef out(gst_element_get_static_pad(encoder, "src"));
+    if (out)
+        gst_pad_add_probe(out.get(),
+                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                          GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          onEncoded, new Restamp, deleteRestamp);
+}
+
+// The DV Video Encoder for a standard: the picture scaled and timed to the
+// standard, 4:2:0 for PAL and 4:1:1 for NTSC as consumer DV has them.
+GstElement* makeDvEncoder(int standard)
+{
+    const bool ntsc = standard == 1;
+    const QString caps = ntsc ? QStringLiteral("video/x-raw,format=Y41B,width=720,height=480,"
+                                               "framerate=30000/1001,pixel-aspect-ratio=8/9")
+                              : QStringLiteral("video/x-raw,format=I420,width=720,height=576,"
+                                               "framerate=25/1,pixel-aspect-ratio=16/15");
+    GstElement* encoder = make("avenc_dvvideo");
+    restampToRunningTime(encoder);
+    return chainBin({make("videoconvert"), make("videoscale"), make("videorate"), capsFilter(caps),
+                     encoder});
+}
+
+// The audio going into the DV muxer: 16-bit stereo at the DV rate.
+GstElement* makeDvAudioInput(int rate)
+{
+    return chainBin(
+        {make("audioconvert"), make("audioresample"),
+         capsFilter(QStringLiteral("audio/x-raw,format=S16LE,channels=2,rate=%1").arg(rate))});
+}
+
+// The Windows Media writer: what the profile says, from raw video and audio
+// to the file. Each input is a ghost pad ("video", "audio"); the queues in
+// front of asfmux keep its inputs on their own threads (the cut needs it).
+GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, ElementRef& mux,
+                          ElementRef& sink)
+{
+    GstElement* asf = make(wm.muxer.toUtf8().constData(), "asfmux");
+    GstElement* file = make("filesink", "filesink");
+    if (!asf || !file) {
+        if (asf)
+            gst_object_unref(gst_object_ref_sink(asf));
+        if (file)
+            gst_object_unref(gst_object_ref_sink(file));
+        return nullptr;
+    }
+    GstElement* bin = gst_bin_new("WMASFWriter");
+    g_object_set(file, "location", location.toUtf8().constData(), NULL);
+    neverHoldsState(file);
+    gst_bin_add_many(GST_BIN(bin), asf, file, NULL);
+    gst_element_link(asf, file);
+    auto branch = [&](const char* pad, const std::vector<GstElement*>& chain,
+                      const char* queueName) -> bool {
+        GstElement* body = chainBin(chain);
+        GstElement* q = make("queue", queueName);
+        if (!body || !q)
+            return false;
+        gst_bin_add_many(GST_BIN(bin), body, q, NULL);
+        gst_element_link(body, q);
+        PadRef out(gst_element_get_static_pad(q, "src"));
+        PadRef muxIn(gst_element_request_pad_simple(asf, pad));
+        if (!muxIn || gst_pad_link(out.get(), muxIn.get()) != GST_PAD_LINK_OK)
+            return false;
+        PadRef in(gst_element_get_static_pad(body, "sink"));
+        gst_element_add_pad(bin, gst_ghost_pad_new(pad[0] == 'v' ? "video" : "audio", in.get()));
+        return true;
+    };
+    bool ok = true;
+    if (!wm.videoEncoder.isEmpty()) {
+        GstElement* enc = make(wm.videoEncoder.toUtf8().constData());
+        restampToRunningTime(enc);
+        if (enc && wm.videoBitrate > 0)
+            g_object_set(enc, "bitrate", wm.videoBitrate, NULL);
+        // The Windows Media video encoders take progressive pictures only.
+        std::vector<GstElement*> chain{make("videoconvert"), make("videoscale"),
+                                       make("videorate"), capsFilter(wm.videoCaps()), enc};
+        if (GstElement* progressive = make("deinterlace"))
+            chain.insert(chain.begin(), progressive);
+        ok = branch("video_%u", chain, "vq");
+    }
+    if (ok && !wm.audioEncoder.isEmpty()) {
+        GstElement* enc = make(wm.audioEncoder.toUtf8().constData());
+        restampToRunningTime(enc);
+        if (enc && wm.audioBitrate > 0)
+            g_object_set(enc, "bitrate", wm.audioBitrate, NULL);
+        ok = branch("audio_%u",
+                    {make("audioconvert"), make("audioresample"), capsFilter(wm.audioCaps()), enc},
+                    "aq");
+    }
+    if (!ok) {
+        gst_object_unref(gst_object_ref_sink(bin));
+        return nullptr;
+    }
+    mux = ElementRef::ref(asf);
+    sink = ElementRef::ref(file);
+    return bin;
+}
+
+std::vector<PadRef> sinkPads(GstElement* e)
+{
+    std::vector<PadRef> pads;
+    if (!e)
+        return pads;
+    GST_OBJECT_LOCK(e);
+    for (GList* l = e->sinkpads; l; l = l->next)
+        pads.push_back(PadRef::ref(GST_PAD(l->data)));
+    GST_OBJECT_UNLOCK(e);
+    return pads;
+}
+
+// Ends the stream of one writer input once its feeder is idle. From then on
+// the feeder's data is dropped: the writer would refuse it, and its refusal
+// (end of stream) must not travel up and stop the source or the preview.
+GstPadProbeReturn onAfterEnd(GstPad*, GstPadProbeInfo* info, gpointer)
+{
+    if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS &&
+        !GST_EVENT_IS_STICKY(GST_PAD_PROBE_INFO_EVENT(info)))
+        return GST_PAD_PROBE_OK;
+    return GST_PAD_PROBE_DROP;
+}
+
+GstPadProbeReturn onFeederIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
+{
+    auto* end = static_cast<TdmCam::TcaptureState::EndInput*>(data);
+    if (end->sent.exchange(true))
+        return GST_PAD_PROBE_REMOVE;
+    if (end->counter)
+        end->counter->Detach();
+    gst_pad_send_event(end->input.get(), gst_event_new_eos());
+    end->dropProbe = gst_pad_add_probe(
+        pad,
+        GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        onAfterEnd, nullptr, nullptr);
+    end->done = true;
+    return GST_PAD_PROBE_REMOVE;
+}
+
+GstPadProbeReturn onSinkEos(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+        static_cast<std::atomic<bool>*>(data)->store(true);
+    return GST_PAD_PROBE_OK;
+}
+
+// Room left for the capture file: the disk's free space, and what the
+// process's file-size limit still allows.
+qint64 roomFor(const QString& file)
+{
+    const QFileInfo info(file);
+    QStorageInfo disk(info.absolutePath());
+    qint64 room = disk.isValid() ? disk.bytesAvailable() : -1;
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const qint64 left = qint64(limit.rlim_cur) - info.size();
+        room = room < 0 ? left : std::min(room, left);
+    }
+    return room;
+}
+
+bool isRecompressed(SourceKind kind, int index)
+{
+    return kind == SourceKind::skDV ? index == 2 : index == 1;
+}
+
+} // namespace
+
+void TdmCam::TcaptureStateDeleter::operator()(TcaptureState* s) const
+{
+    if (!s)
+        return;
+    s->removeBlocks();
+    if (s->bus && s->syncHandler)
+        g_signal_handler_disconnect(s->bus.get(), s->syncHandler);
+    delete s;
+}
+
+TdmCam::TcaptureState& TdmCam::cap()
+{
+    if (!capture_)
+        capture_.reset(new TcaptureState);
+    return *capture_;
+}
+
+// ---- Writers ---------------------------------------------------------------
+
+GstElement* TdmCam::CaptureMux() const
+{
+    if (!capture_)
+        return nullptr;
+    GstElement* mux = capture_->mux.get();
+    return inGraph(mux, Graph()) ? mux : nullptr;
+}
+
+GstElement* TdmCam::CaptureFileSink() const
+{
+    if (!capture_)
+        return nullptr;
+    GstElement* sink = capture_->fileSink.get();
+    if (capture_->kind == WriterKind::Dump)
+        sink = Dump.Element();
+    return inGraph(sink, Graph()) ? sink : nullptr;
+}
+
+bool TdmCam::Capturing() const
+{
+    return capture_ && capture_->kind != WriterKind::None && !capture_->finished &&
+           CaptureFileSink();
+}
+
+namespace {
+
+// The AVI writer: avimux (OpenDML past 1 GB) ! filesink.
+bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file)
+{
+    GstElement* mux = make("avimux");
+    GstElement* sink = make("filesink");
+    if (!mux || !sink) {
+        if (mux)
+            gst_object_unref(gst_object_ref_sink(mux));
+        if (sink)
+            gst_object_unref(gst_object_ref_sink(sink));
+        return false;
+    }
+    g_object_set(mux, "bigfile", TRUE, NULL);
+    g_object_set(sink, "location", file.toUtf8().constData(), NULL);
+    neverHoldsState(sink);
+    s.mux = ElementRef::ref(mux);
+    s.fileSink = ElementRef::ref(sink);
+    addToGraph(graph, mux);
+    addToGraph(graph, sink);
+    if (!gst_element_link(mux, sink))
+        return false;
+    s.kind = WriterKind::Avi;
+    s.writer = s.mux;
+    return true;
+}
+
+} // namespace
+
+// Links a (a slot's element or one of its pads) to the writer. The AVI
+// muxer gets a queue of its own before each input, asked for as video or
+// audio; the other writers take the stream as it is.
+static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstElement* a, GstPad* aPad,
+                               MediaHint hint)
+{
+    if ((!a && !aPad) || !s.writer)
+        return LinkResult::MissingElement;
+    if (s.kind != WriterKind::Avi) {
+        return aPad ? RenderStreamFromPad(graph, aPad, nullptr, s.writer.get())
+                    : RenderStream(graph, a, nullptr, s.writer.get(), hint);
+    }
+    GstElement* q = make("queue");
+    if (!q)
+        return LinkResult::MissingElement;
+    // Two seconds of frames: the cut holds one input while another catches
+    // up to the cut point.
+    g_object_set(q, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
+                 guint64(2 * GST_SECOND), NULL);
+    addToGraph(graph, q);
+    PadRef qIn(gst_element_get_static_pad(q, "sink"));
+    const LinkResult r = aPad ? RenderStreamFromPad(graph, aPad, nullptr, q)
+                              : RenderStream(graph, a, nullptr, q, hint);
+    if (!Succeeded(r)) {
+        removeFromGraph(graph, q);
+        return r;
+    }
+    // The muxer's input of the kind that arrives; a deferred link tells it
+    // by the hint.
+    bool video = hint != MediaHint::Audio;
+    if (hint == MediaHint::Any) {
+        PadRef feeder(gst_pad_get_peer(qIn.get()));
+        CapsRef caps(feeder ? gst_pad_query_caps(feeder.get(), nullptr) : nullptr);
+        if (caps && !gst_caps_is_empty(caps.get()) && !gst_caps_is_any(caps.get()))
+            video = !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
+                                      "audio/");
+    }
+    PadRef muxIn(gst_element_request_pad_simple(s.mux.get(), video ? "video_%u" : "audio_%u"));
+    PadRef qOut(gst_element_get_static_pad(q, "src"));
+    if (!muxIn || gst_pad_link(qOut.get(), muxIn.get()) != GST_PAD_LINK_OK) {
+        if (muxIn)
+            gst_element_release_request_pad(s.mux.get(), muxIn.get());
+        removeFromGraph(graph, q);
+        return LinkResult::NoFreeSinkPad;
+    }
+    return r;
+}
+
+bool TdmCam::SetCaptureFileName(const QString& name)
+{
+    GstElement* sink = CaptureFileSink();
+    if (!sink)
+        return false;
+    if (IsRunning())
+        return SwitchCaptureFile(name);
+    CaptureFileName = name;
+    g_object_set(sink, "location", name.toUtf8().constData(), NULL);
+    return true;
+}
+
+// ---- Dispatcher -------------------------------------------------------------
+
+bool TdmCam::BuildCaptureGraph()
+{
+    CaptureFileName = CurrentVideoFileName;
+    StopGraph();
+    // Writers take their file name when they start: the graph must not be
+    // past READY while they are placed.
+    if (SourceKind != kad::SourceKind::skMovieBoxB)
+        gst_element_set_state(GST_ELEMENT(fg()), GST_STATE_READY);
+    {
+        TcaptureState& s = cap();
+        s.removeBlocks();
+        s.kind = WriterKind::None;
+        s.writer.reset();
+        s.mux.reset();
+        s.fileSink.reset();
+        s.wm.reset();
+        s.finished = false;
+        s.switchBusy = false;
+    }
+
+    const int index = Capture.FormatIndex;
+    const bool recompressed = isRecompressed(SourceKind, index);
+    TcaptureState& s = cap();
+    s.dvAudioRate = 48000;
+    if (recompressed && Capture.FrequencyIndex == 1) {
+        if (!Installed(kDvAudioPacker)) {
+            WriteLog("32000 Hz DV audio cannot be written: no DV audio packer");
+            dialogs().error("The DV audio cannot be recorded at 32000 Hz on this computer.\n"
+                            "Please choose 48000 Hz or the native frequency.");
+            return false;
+        }
+        s.dvAudioRate = 32000;
+    }
+    if (IsWmvFormat(SourceKind, index)) {
+        const WmProfileTable* table = WmvAvailable ? &WmProfileTable::builtIn() : nullptr;
+        std::optional<WmProfile> profile =
+            CaptureProfile(table, Capture.ProfileLevel, Capture.VersionIndex, Capture.MediaEntry,
+                           Options.Audio);
+        if (!profile)
+            return false;
+        s.wm = WmEncoderSettingsFor(*profile);
+    }
+
+    bool built = false;
+    switch (SourceKind) {
+    case kad::SourceKind::skDV:
+        built = index == 0   ? BuildCaptureDVType1()
+                : index == 1 ? BuildCaptureDVType2()
+                : index == 2 ? BuildCaptureDVRecompressed(Capture.Standard)
+                : index == 3 ? BuildCaptureDVWmv()
+                             : false;
+        break;
+    case kad::SourceKind::skAnalog:
+        built = index == 0   ? BuildCaptureAnalogNative()
+                : index == 1 ? BuildCaptureAnalogRecompressed(Capture.Standard)
+                : index == 2 ? BuildCaptureAnalogWmv()
+                             : false;
+        break;
+    case kad::SourceKind::skMovieBoxB:
+        built = index == 0   ? BuildCaptureMovieBoxBNative()
+                : index == 1 ? BuildCaptureMovieBoxBRecompressed(Capture.Standard)
+                : index == 2 ? BuildCaptureMovieBoxBWmv()
+                             : false;
+        break;
+    case kad::SourceKind::skMpeg2:
+        built = index == 0   ? BuildCaptureMpeg2Native()
+                : index == 1 ? BuildCaptureMpeg2Recompressed(Capture.Standard)
+                : index == 2 ? BuildCaptureMpeg2Wmv()
+                             : false;
+        break;
+    case kad::SourceKind::skNoVideo:
+        break;
+    }
+    if (!built || !CaptureFileSink()) {
+        WriteLog("The capture graph could not be built");
+        return false;
+    }
+    ConfigureCompanionFilters();
+
+    // Frames that reach the writer are counted where the video enters it.
+    GstPad* counted = nullptr;
+    PadRef countedRef;
+    if (s.kind == WriterKind::Asf) {
+        ElementRef vq(gst_bin_get_by_name(GST_BIN(s.writer.get()), "vq"));
+        countedRef.reset(vq ? gst_element_get_static_pad(vq.get(), "src") : nullptr);
+    } else {
+        GstElement* w = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
+        for (PadRef& in : sinkPads(w)) {
+            if (s.kind == WriterKind::Avi && !g_str_has_prefix(GST_PAD_NAME(in.get()), "video"))
+                continue;
+            countedRef.reset(gst_pad_get_peer(in.get()));
+            break;
+        }
+        if (s.kind == WriterKind::Dump && MpegVideoPin())
+            countedRef.reset(gst_element_get_static_pad(MpegVideoPin(), "src"));
+    }
+    counted = countedRef.get();
+    s.counted = countedRef;
+    WrittenFrames().Attach(counted);
+    SourceFrames().Reset();
+
+    // Errors and file switches from the streaming threads.
+    BusRef bus(gst_pipeline_get_bus(fg()));
+    if (s.bus.get() != bus.get()) {
+        if (s.bus && s.syncHandler)
+            g_signal_handler_disconnect(s.bus.get(), s.syncHandler);
+        s.bus = bus;
+        gst_bus_enable_sync_message_emission(bus.get());
+        s.syncHandler = g_signal_connect(
+            bus.get(), "sync-message",
+            G_CALLBACK(+[](GstBus*, GstMessage* message, gpointer self) {
+                const GstMessageType type = GST_MESSAGE_TYPE(message);
+                if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_ELEMENT)
+                    return;
+                if (type == GST_MESSAGE_ELEMENT &&
+                    !gst_structure_has_name(gst_message_get_structure(message),
+                                            "kad-file-switched"))
+                    return;
+                auto* cam = static_cast<TdmCam*>(self);
+                MessageRef held = MessageRef::ref(message);
+                QMetaObject::invokeMethod(
+                    cam,
+                    [cam, held]() {
+                        cam->onCaptureMessage(held.get());
+                    },
+                    Qt::QueuedConnection);
+            }),
+            this);
+    }
+    if (!s.diskGuard) {
+        s.diskGuard = new QTimer(this);
+        s.diskGuard->setInterval(250);
+        connect(s.diskGuard, &QTimer::timeout, this, [this] {
+            if (!Capturing() || roomFor(CaptureFileName) >= DiskReserveBytes)
+                return;
+            const QString name = CaptureFileName;
+            WriteLog("The disk is full: the capture stops");
+            FinishCapture();
+            stopCaptureWith("The disk holding " + name +
+                            " is full: the capture has stopped.\nThe file keeps everything "
+                            "recorded until then.");
+        });
+    }
+    s.diskGuard->start();
+    s.running = true;
+    return RunGraph();
+}
+
+void TdmCam::stopCaptureWith(const QString& reason)
+{
+    if (capture_ && capture_->diskGuard)
+        capture_->diskGuard->stop();
+    if (!capture_ || !capture_->running)
+        return;
+    capture_->running = false;
+    dialogs().error(reason);
+    emit CaptureStopped(reason);
+}
+
+void TdmCam::onCaptureMessage(GstMessage* message)
+{
+    if (!capture_ || capture_->kind == WriterKind::None)
+        return;
+    TcaptureState& s = *capture_;
+    GstObject* src = GST_MESSAGE_SRC(message);
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ELEMENT) {
+        const GstStructure* st = gst_message_get_structure(message);
+        const QString oldName = QString::fromUtf8(gst_structure_get_string(st, "old-location"));
+        const QString newName = QString::fromUtf8(gst_structure_get_string(st, "new-location"));
+        s.switchBusy = false;
+        WriteLog("The capture goes on in " + newName);
+        emit CaptureFileSwitched(oldName, newName);
+        return;
+    }
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    GErrorPtr owned(error);
+    GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
+    const bool fromWriter =
+        src && ((writer && (src == GST_OBJECT(writer) ||
+                            gst_object_has_as_ancestor(src, GST_OBJECT(writer)))) ||
+                (s.fileSink && src == GST_OBJECT(s.fileSink.get())) ||
+                (CaptureFileSink() && src == GST_OBJECT(CaptureFileSink())));
+    const bool fromSource =
+        src && VideoSource.Element() &&
+        (src == GST_OBJECT(VideoSource.Element()) ||
+         gst_object_has_as_ancestor(src, GST_OBJECT(VideoSource.Element())));
+    if (fromSource && s.running && !s.finished) {
+        // Everything the source sent is in the file; end it there.
+        WriteLog("The capture source is lost: the file is closed");
+        FinishCapture();
+        s.running = false;
+        if (s.diskGuard)
+            s.diskGuard->stop();
+        return;
+    }
+    if (!fromWriter || !s.running)
+        return;
+    const bool full = error && error->domain == GST_RESOURCE_ERROR &&
+                      error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT;
+    const QString name = CaptureFileName;
+    WriteLog("The capture file cannot be written: " + MediaErrorText(error));
+    s.finished = true;
+    if (full)
+        stopCaptureWith("The disk holding " + name +
+                        " is full: the capture has stopped.\nThe file keeps everything "
+                        "recorded until then.");
+    else
+        stopCaptureWith("The capture has stopped: the file " + name + " could not be written (" +
+                        MediaErrorText(error) + ").\nIt keeps everything recorded until then.");
+}
+
+// ---- DV ---------------------------------------------------------------------
+
+bool TdmCam::BuildCaptureDVType1()
+{
+    TcaptureState& s = cap();
+    NullRenderer.Remove();
+    GstElement* w = make("kaddvaviwriter");
+    if (!w)
+        return false;
+    g_object_set(w, "location", CaptureFileName.toUtf8().constData(), NULL);
+    neverHoldsState(w);
+    s.writer = ElementRef::ref(w);
+    s.fileSink = s.writer;
+    s.kind = WriterKind::DvType1;
+    addToGraph(Graph(), w);
+    if (!Smarttee.InGraph())
+        return false;
+    return Succeeded(RenderStream(Graph(), Smarttee.Element(), nullptr, w));
+}
+
+bool TdmCam::BuildCaptureDVType2()
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (SourceKind != kad::SourceKind::skDV)
+        return false;
+    TcaptureState& s = cap();
+    if (!placeAviWriter(Graph(), s, CaptureFileName))
+        return false;
+    NullRenderer.Remove();
+    place(DVsplitter2);
+    PadRef capture(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "capture")
+                                      : nullptr);
+    if (!capture)
+        return false;
+    rs(capture.get(), nullptr, DVsplitter2);
+    linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
+    linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+// The DV muxer's inputs: the finished picture re-encoded, and one audio
+// stream at the DV rate (the stream's own audio, else the sound card).
+bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* streamAudioThrough)
+{
+    TcaptureState& s = cap();
+    const bool packer = s.dvAudioRate == 32000;
+    DVencoder.Bind(standard == 1 ? "avenc_dvvideo NTSC" : "avenc_dvvideo PAL",
+                   [standard]() -> GstElement* { return makeDvEncoder(standard); });
+    if (packer)
+        DVmuxer.Bind(kDvAudioPacker, [] { return make(kDvAudioPacker); });
+    else
+        DVmuxer.Bind("avmux_dv", [] { return make("avmux_dv"); });
+    place(DVmuxer);
+    place(DVencoder);
+    if (!DVmuxer.InGraph() || !DVencoder.InGraph() || !Infinite2.InGraph())
+        return false;
+    if (!Succeeded(rs(Infinite2, &DVencoder, DVmuxer)))
+        return false;
+    GstElement* audioIn = makeDvAudioInput(s.dvAudioRate);
+    if (!audioIn)
+        return false;
+    addToGraph(Graph(), audioIn);
+    RenderStream(Graph(), audioIn, nullptr, DVmuxer.Element());
+    LinkResult r = LinkResult::MissingElement;
+    if (streamAudio) {
+        r = RenderStream(Graph(), streamAudio,
+                         streamAudioThrough ? streamAudioThrough->Element() : nullptr, audioIn,
+                         MediaHint::Audio);
+    }
+    if (!Succeeded(r) && Options.EnregistrerSourceAudio && infinite3.InGraph())
+        r = RenderStream(Graph(), infinite3.Element(), nullptr, audioIn);
+    if (!Succeeded(r))
+        removeFromGraph(Graph(), audioIn);
+    place(DVsplitter2);
+    rs(DVmuxer, nullptr, DVsplitter2);
+    linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
+    if (Succeeded(r))
+        linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+bool TdmCam::BuildCaptureDVRecompressed(int standard)
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    TcaptureState& s = cap();
+    if (!placeAviWriter(Graph(), s, CaptureFileName))
+        return false;
+    Smarttee.Remove();
+    NullRenderer.Remove();
+    place(DVsplitter);
+    rs(SourcePin.get(), nullptr, DVsplitter);
+    GstElement* audio = Options.EcouterAudioInclus && infinite4.InGraph() ? infinite4.Element()
+                                                                          : nullptr;
+    return linkDvMuxer(standard, audio, nullptr);
+}
+
+bool TdmCam::BuildCaptureDVWmv()
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (!placeAsfWriter())
+        return false;
+    TcaptureState& s = cap();
+    Smarttee.Remove();
+    NullRenderer.Remove();
+    rs(SourcePin.get(), nullptr, DVsplitter);
+    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+        return false;
+    if (Options.EcouterAudioInclus && infinite4.InGraph()) {
+        place(hdAudio);
+        if (hdAudio.InGraph())
+            rs(infinite4, &hdAudio, AudioRender);
+        linkToWriter(Graph(), s, infinite4.Element(), nullptr, MediaHint::Audio);
+    }
+    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
+        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+bool TdmCam::placeAsfWriter()
+{
+    TcaptureState& s = cap();
+    if (!s.wm)
+        return false;
+    GstElement* bin = makeAsfWriter(*s.wm, CaptureFileName, s.mux, s.fileSink);
+    if (!bin)
+        return false;
+    s.writer = ElementRef::ref(bin);
+    s.kind = WriterKind::Asf;
+    addToGraph(Graph(), bin);
+    return true;
+}
+
+// ---- Analog -------------------------------------------------------------------
+
+bool TdmCam::BuildCaptureAnalogNative()
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (SourceKind == kad::SourceKind::skDV)
+        return false;
+    TcaptureState& s = cap();
+    NullRenderer.Remove();
+    if (!placeAviWriter(Graph(), s, CaptureFileName) || !Smarttee.InGraph())
+        return false;
+    if (!Succeeded(linkToWriter(Graph(), s, Smarttee.Element(), nullptr, MediaHint::Video)))
+        return false;
+    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
+        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+// The element the Smart Tee's preview output feeds, taken off it.
+ElementRef TdmCam::previewDownstream()
+{
+    PadRef preview(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "preview")
+                                      : nullptr);
+    PadRef peer(preview ? gst_pad_get_peer(preview.get()) : nullptr);
+    return ElementRef(peer ? gst_pad_get_parent_element(peer.get()) : nullptr);
+}
+
+bool TdmCam::BuildCaptureAnalogRecompressed(int standard)
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (SourceKind != kad::SourceKind::skAnalog)
+        return false;
+    TcaptureState& s = cap();
+    if (!placeAviWriter(Graph(), s, CaptureFileName))
+        return false;
+    ElementRef downstream = previewDownstream();
+    Smarttee.Remove();
+    NullRenderer.Remove();
+    if (downstream)
+        RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    return linkDvMuxer(standard, nullptr, nullptr);
+}
+
+bool TdmCam::BuildCaptureAnalogWmv()
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (SourceKind != kad::SourceKind::skAnalog)
+        return false;
+    if (!CaptureMux() && !placeAsfWriter())
+        return false;
+    TcaptureState& s = cap();
+    ElementRef downstream = previewDownstream();
+    Smarttee.Remove();
+    NullRenderer.Remove();
+    if (downstream)
+        RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+        return false;
+    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
+        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+// ---- MPEG-2 sources --------------------------------------------------------------
+
+bool TdmCam::buildDump()
+{
+    TcaptureState& s = cap();
+    NullRenderer.Remove();
+    // The writer opens its file as soon as it is placed: it is made with
+    // the file name already set.
+    if (Dump.Bound()) {
+        const std::string factory = Dump.BoundTo();
+        const QByteArray location = CaptureFileName.toUtf8();
+        Dump.Bind(factory, [factory, location]() -> GstElement* {
+            GstElement* e = make(factory.c_str());
+            if (e)
+                g_object_set(e, "location", location.constData(), NULL);
+            neverHoldsState(e);
+            return e;
+        });
+    }
+    place(Dump);
+    if (!Dump.InGraph()) {
+        WriteLog("The Dump filter is not found: nothing can be written");
+        return false;
+    }
+    s.kind = WriterKind::Dump;
+    s.writer.reset();
+    s.fileSink = ElementRef::ref(Dump.Element());
+    return Smarttee.InGraph() && Succeeded(rs(Smarttee, nullptr, Dump));
+}
+
+bool TdmCam::BuildCaptureMovieBoxBNative()
+{
+    return buildDump();
+}
+
+bool TdmCam::BuildCaptureMpeg2Native()
+{
+    return buildDump();
+}
+
+bool TdmCam::BuildCaptureMovieBoxBRecompressed(int standard)
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    TcaptureState& s = cap();
+    if (!placeAviWriter(Graph(), s, CaptureFileName))
+        return false;
+    Smarttee.Remove();
+    NullRenderer.Remove();
+    rs(SourcePin.get(), nullptr, demux);
+    GstElement* audio = nullptr;
+    TfilterSlot* through = nullptr;
+    if (Options.EcouterAudioInclus) {
+        if (infinite4.InGraph()) {
+            audio = infinite4.Element();
+        } else if (GstElement* decoded = MpegAudioDecoded()) {
+            place(infinite4);
+            audio = decoded;
+            through = &infinite4;
+        }
+    }
+    return linkDvMuxer(standard, audio, through);
+}
+
+bool TdmCam::BuildCaptureMpeg2Recompressed(int standard)
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    TcaptureState& s = cap();
+    if (!placeAviWriter(Graph(), s, CaptureFileName))
+        return false;
+    GstElement* audio = nullptr;
+    TfilterSlot* through = nullptr;
+    if (Options.EcouterAudioInclus) {
+        if (infinite4.InGraph()) {
+            audio = infinite4.Element();
+        } else if (GstElement* decoded = MpegAudioDecoded()) {
+            place(infinite4);
+            audio = decoded;
+            through = &infinite4;
+        }
+    }
+    return linkDvMuxer(standard, audio, through);
+}
+
+bool TdmCam::BuildCaptureMovieBoxBWmv()
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (!placeAsfWriter())
+        return false;
+    TcaptureState& s = cap();
+    // The box stream goes through a fresh Smart Tee straight to the splitter.
+    Smarttee.Remove();
+    place(Smarttee);
+    NullRenderer.Remove();
+    rs(SourcePin.get(), &Smarttee, demux);
+    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+        return false;
+    linkStreamAudioToWriter();
+    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
+        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+bool TdmCam::BuildCaptureMpeg2Wmv()
+{
+    if (!PreviewBuilt)
+        return false;
+    PreviewBuilt = false;
+    if (!placeAsfWriter())
+        return false;
+    TcaptureState& s = cap();
+    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+        return false;
+    linkStreamAudioToWriter();
+    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
+        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    return true;
+}
+
+// "Ecouter Audio inclus": the stream's audio to the writer, through the
+// stream-audio tap (made here when the preview did not listen).
+void TdmCam::linkStreamAudioToWriter()
+{
+    if (!Options.EcouterAudioInclus)
+        return;
+    TcaptureState& s = cap();
+    if (!infinite4.InGraph()) {
+        GstElement* decoded = MpegAudioDecoded();
+        if (!decoded)
+            return;
+        place(infinite4);
+        RenderStream(Graph(), decoded, nullptr, infinite4.Element());
+    }
+    linkToWriter(Graph(), s, infinite4.Element(), nullptr, MediaHint::Audio);
+}
+
+// ---- The cut ----------------------------------------------------------------------
+
+bool TdmCam::CaptureSwitchBusy() const
+{
+    return capture_ && (capture_->switchBusy || capture_->fileSwitch.Busy());
+}
+
+bool TdmCam::SwitchCaptureFile(const QString& name)
+{
+    if (!Capturing() || CaptureSwitchBusy())
+        return false;
+    TcaptureState& s = *capture_;
+    const QString oldName = CaptureFileName;
+    switch (s.kind) {
+    case WriterKind::DvType1:
+    case WriterKind::Dump:
+        s.switchBusy = true;
+        g_object_set(CaptureFileSink(), "next-location", name.toUtf8().constData(), NULL);
+        break;
+    case WriterKind::Avi:
+    case WriterKind::Asf: {
+        GstBin* where = s.kind == WriterKind::Asf ? GST_BIN(s.writer.get()) : Graph();
+        GstElement* mux = s.mux.get();
+        GstElement* sink = s.fileSink.get();
+        QPointer<TdmCam> self(this);
+        const bool started = s.fileSwitch.Start(
+            where, mux, sink, name, [self, oldName, name](bool ok, const QString& error) {
+                if (!self || !self->capture_)
+                    return;
+                self->capture_->switchBusy = false;
+                if (!ok) {
+                    WriteLog("The cut into " + name + " has failed: " + error);
+                    return;
+                }
+                self->capture_->mux = ElementRef::ref(self->capture_->fileSwitch.Mux());
+                self->capture_->fileSink = ElementRef::ref(self->capture_->fileSwitch.Sink());
+                WriteLog("The capture goes on in " + name);
+                emit self->CaptureFileSwitched(oldName, name);
+            });
+        if (!started)
+            return false;
+        s.switchBusy = true;
+        break;
+    }
+    case WriterKind::None:
+        return false;
+    }
+    CaptureFileName = name;
+    return true;
+}
+
+// ---- Ending the files ------------------------------------------------------------
+
+bool TdmCam::FinishCapture(int timeoutMs)
+{
+    if (!capture_ || capture_->kind == WriterKind::None || capture_->finished)
+        return true;
+    TcaptureState& s = *capture_;
+    if (s.diskGuard)
+        s.diskGuard->stop();
+    QElapsedTimer clock;
+    clock.start();
+    while (CaptureSwitchBusy() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        g_main_context_iteration(nullptr, FALSE);
+    }
+    s.finished = true;
+    if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED)
+        return false;
+
+    // The file sinks: wait until each has taken its end of stream.
+    std::vector<GstElement*> sinks;
+    if (GstElement* sink = CaptureFileSink())
+        sinks.push_back(sink);
+    std::vector<std::unique_ptr<std::atomic<bool>>> ended;
+    std::vector<std::pair<PadRef, gulong>> eosProbes;
+    std::vector<PadRef> sinkIns;
+    for (GstElement* sink : sinks) {
+        PadRef in(gst_element_get_static_pad(sink, "sink"));
+        if (!in)
+            continue;
+        ended.push_back(std::make_unique<std::atomic<bool>>(false));
+        eosProbes.emplace_back(in, gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                                                     onSinkEos, ended.back().get(), nullptr));
+        sinkIns.push_back(in);
+    }
+    // Every input of the writer ends once its feeder is idle.
+    GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element()
+                         : s.kind == WriterKind::Avi ? CaptureMux()
+                                                     : s.writer.get();
+    for (PadRef& input : sinkPads(writer)) {
+        PadRef feeder(gst_pad_get_peer(input.get()));
+        if (!feeder)
+            continue;
+        auto end = std::make_unique<TcaptureState::EndInput>();
+        end->input = input;
+        end->feeder = feeder;
+        if (feeder.get() == s.counted.get())
+            end->counter = &WrittenFrames();
+        TcaptureState::EndInput* raw = end.get();
+        s.ends.push_back(std::move(end));
+        const gulong id =
+            gst_pad_add_probe(feeder.get(), GST_PAD_PROBE_TYPE_IDLE, onFeederIdle, raw, nullptr);
+        if (!raw->sent)
+            raw->idleProbe = id;
+    }
+    if (s.kind == WriterKind::Dump)
+        WrittenFrames().Detach();
+    bool all = false;
+    while (clock.elapsed() < timeoutMs) {
+        all = true;
+        for (auto& e : ended)
+            all = all && e->load();
+        if (all)
+            break;
+        g_usleep(2000);
+    }
+    // Taking the stream lock waits for the sink to be done with the end.
+    for (PadRef& in : sinkIns) {
+        if (!all)
+            break;
+        GST_PAD_STREAM_LOCK(in.get());
+        GST_PAD_STREAM_UNLOCK(in.get());
+    }
+    for (auto& [pad, id] : eosProbes)
+        gst_pad_remove_probe(pad.get(), id);
+    // Once ended, a writer refuses whatever still comes; the feeders go on
+    // so the rest of the graph is never held.
+    if (!all)
+        WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
+    return all;
+}
+
+// ---- Counters -----------------------------------------------------------------------
+
+guint64 TdmCam::CapturedFrames() const
+{
+    return writtenFrames_->Frames();
+}
+
+guint64 TdmCam::LostFrames() const
+{
+    return sourceFrames_->Gaps() + writtenFrames_->Gaps();
+}
+
+} // namespace kad

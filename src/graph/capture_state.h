@@ -1,0 +1,98 @@
+#pragma once
+
+// What TdmCam keeps about the running capture and the MPEG-2 outputs; shared
+// by capture_graph.cpp and preview_mpeg2.cpp only.
+
+#include "graph/dm_cam.h"
+#include "graph/file_switch.h"
+#include "graph/frame_counter.h"
+#include "settings/wm_profiles.h"
+
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace kad {
+
+// The file writers a capture can use.
+enum class WriterKind {
+    None,
+    DvType1, // kaddvaviwriter: one element, switches by itself
+    Avi,     // avimux ! filesink in the graph, switched by TfileSwitch
+    Asf,     // the Windows Media writer bin (encoders, asfmux, filesink)
+    Dump,    // kaddump, the program stream as it comes
+};
+
+struct TdmCam::TcaptureState {
+    WriterKind kind = WriterKind::None;
+    // The writer: for Avi the muxer and file sink in fg; for Asf the bin
+    // (writer) with the muxer and file sink inside it; DvType1 and Dump are
+    // their own sink.
+    ElementRef writer;
+    ElementRef mux;
+    ElementRef fileSink;
+    std::optional<WmEncoderSettings> wm;
+    // The rate the DV muxer's audio is converted to (DV carries 48 kHz;
+    // 32 kHz needs a packer of its own).
+    int dvAudioRate = 48000;
+    // Where the written frames are counted.
+    PadRef counted;
+    bool finished = false;
+    bool running = false;
+
+    // The cut.
+    TfileSwitch fileSwitch;
+    bool switchBusy = false;
+    QString switchTo;
+
+    // How each writer input was ended: the end of stream sent once its
+    // feeder was idle, then the feeder's data dropped. Set by the feeder's
+    // streaming thread while the GUI thread waits; read after.
+    struct EndInput {
+        PadRef input;
+        PadRef feeder;
+        TframeCounter* counter = nullptr;
+        std::atomic<bool> sent{false};
+        std::atomic<gulong> dropProbe{0};
+        std::atomic<bool> done{false};
+        gulong idleProbe = 0;
+    };
+    std::vector<std::unique_ptr<EndInput>> ends;
+
+    // Errors and element messages from the streaming threads.
+    BusRef bus;
+    gulong syncHandler = 0;
+    QPointer<QTimer> diskGuard;
+
+    // The MPEG-2 demultiplexer's outputs and who feeds them.
+    ElementRef videoPin;
+    ElementRef audioPin;
+
+    // Lets the writers' feeders through again (a new capture on the same
+    // taps). Only while no end is pending: the GUI thread calls it with the
+    // graph stopped or every end done.
+    void removeBlocks()
+    {
+        for (auto& e : ends) {
+            if (!e->sent.exchange(true) && e->idleProbe)
+                gst_pad_remove_probe(e->feeder.get(), e->idleProbe);
+            if (e->dropProbe)
+                gst_pad_remove_probe(e->feeder.get(), e->dropProbe);
+        }
+        ends.clear();
+    }
+};
+
+// True when e is in graph (directly or inside a bin of it).
+inline bool inGraph(GstElement* e, GstBin* graph)
+{
+    return e && gst_object_has_as_ancestor(GST_OBJECT(e), GST_OBJECT(graph));
+}
+
+} // namespace kad

@@ -1,0 +1,217 @@
+// Captures from the keyboard: start and stop with the space bar, the cut with
+// F7, the questions before a capture, and a camcorder unplugged while it is
+// recorded. Files are read back with ffprobe.
+
+#include <QDir>
+#include <QFile>
+
+#include "app/capture_control.h"
+#include "app/program_fixture.h"
+#include "app/sources_panel.h"
+#include "elements/virtual_device_provider.h"
+
+namespace kad::test {
+namespace {
+
+class ProgramCapture : public ProgramTest {
+protected:
+    void startDv(const char* devices = "dv-pal-vcr")
+    {
+        useDevices(devices);
+        presetFolders();
+        start();
+        ASSERT_EQ(form().State(), CaptureState::csPreview);
+        ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+        ASSERT_TRUE(waitForPicture());
+        ASSERT_TRUE(showActive());
+    }
+
+    void key(Qt::Key k) { QTest::keyClick(&form(), k); }
+
+    bool capturingFor(int frames)
+    {
+        return waitUntil([&] { return cam().CapturedFrames() >= static_cast<guint64>(frames); });
+    }
+};
+
+TEST_F(ProgramCapture, SpaceStartsACaptureAndSpaceAgainStopsAndAdvancesTheName)
+{
+    startDv();
+    const QString first = form().CurrentVideoFileName;
+    ASSERT_TRUE(first.startsWith(videos)) << first.toStdString();
+    ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi")));
+
+    key(Qt::Key_Space);
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    EXPECT_EQ(form().FrameColour(), kCaptureColour);
+    EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Stop Capture"));
+    EXPECT_TRUE(act(ActionId::acCouper)->isEnabled());
+    EXPECT_TRUE(form().StatusText(1).startsWith(QStringLiteral("Capture: DV type 1 ")));
+    ASSERT_TRUE(capturingFor(25));
+    // The 50 ms counters.
+    EXPECT_TRUE(waitUntil([&] {
+        return form().StatusText(2).endsWith(QLatin1String(" captured frames")) &&
+               form().StatusText(3).endsWith(QLatin1String(" lost frames"));
+    }));
+
+    key(Qt::Key_Space);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Capture"));
+    EXPECT_FALSE(act(ActionId::acCouper)->isEnabled());
+    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_1.avi")));
+
+    const auto probe = probeVideo(first);
+    ASSERT_TRUE(probe.has_value()) << first.toStdString();
+    EXPECT_EQ(probe->videoCodec, QStringLiteral("dvvideo"));
+    EXPECT_GE(probe->frames, 25);
+    EXPECT_TRUE(waitForPicture());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(ProgramCapture, F7CutsIntoASecondFile)
+{
+    startDv();
+    // DV type 2 goes through the muxer's lossless switch.
+    program->Parts().SourcesFrame->rgFormat->setItemIndex(1);
+    program->Sources().rgFormatClick();
+    const QString first = form().CurrentVideoFileName;
+
+    key(Qt::Key_Space);
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(capturingFor(20));
+    key(Qt::Key_F7);
+    const QString second = form().CurrentVideoFileName;
+    ASSERT_NE(first, second);
+    EXPECT_TRUE(second.endsWith(QLatin1String("_1.avi")));
+    EXPECT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
+    const guint64 atCut = cam().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 20; }));
+    key(Qt::Key_Space);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_2.avi")));
+
+    for (const QString& file : {first, second}) {
+        const auto probe = probeVideo(file);
+        ASSERT_TRUE(probe.has_value()) << file.toStdString();
+        EXPECT_EQ(probe->videoCodec, QStringLiteral("dvvideo"));
+        EXPECT_GT(probe->frames, 5) << file.toStdString();
+    }
+}
+
+TEST_F(ProgramCapture, ACutIntoAnExistingFileAsksFirst)
+{
+    startDv();
+    program->Parts().SourcesFrame->rgFormat->setItemIndex(1);
+    program->Sources().rgFormatClick();
+    const QString first = form().CurrentVideoFileName;
+    QString next = first;
+    next.replace(QLatin1String("_0.avi"), QLatin1String("_1.avi"));
+    {
+        QFile f(next);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("older clip");
+    }
+    key(Qt::Key_Space);
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(capturingFor(10));
+
+    dialogs.answer(DialogAnswer::No);
+    key(Qt::Key_F7);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, ExistingFileQuestion(next));
+    EXPECT_EQ(form().CurrentVideoFileName, first);
+    EXPECT_EQ(form().State(), CaptureState::csCapturing);
+
+    // Asked again, Yes: the cut goes into that name.
+    dialogs.answer(DialogAnswer::Yes);
+    key(Qt::Key_F7);
+    EXPECT_EQ(form().CurrentVideoFileName, next);
+    ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
+    const guint64 atCut = cam().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 10; }));
+    key(Qt::Key_Space);
+    const auto probe = probeVideo(next);
+    ASSERT_TRUE(probe.has_value());
+    EXPECT_GT(probe->frames, 5);
+}
+
+TEST_F(ProgramCapture, AnExistingFileAnsweredNoLeavesThePreviewRunning)
+{
+    startDv();
+    const QString name = form().CurrentVideoFileName;
+    {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    }
+    dialogs.answer(DialogAnswer::No);
+    key(Qt::Key_Space);
+
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, QStringLiteral("warningYesNo"));
+    EXPECT_EQ(dialogs.shown[0].text,
+              QStringLiteral("The file ") + name +
+                  QStringLiteral(" exists already. Do you want to crush it?"));
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_TRUE(cam().IsRunning());
+    EXPECT_TRUE(waitForPicture());
+    QFile kept(name);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("keep me"));
+    // The toggle follows the wish whatever the outcome.
+    EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Stop Capture"));
+}
+
+TEST_F(ProgramCapture, AMissingFolderIsReportedAndNothingIsCaptured)
+{
+    startDv();
+    const QString missing = home.filePath(QStringLiteral("nowhere/deeper"));
+    form().CurrentVideoFileName = missing + QStringLiteral("/clip.avi");
+    key(Qt::Key_Space);
+
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, QStringLiteral("error"));
+    EXPECT_EQ(dialogs.shown[0].text,
+              QStringLiteral("The folder ") + missing +
+                  QStringLiteral(" does not exist. Please check in which folder you want to "
+                                 "create\r\n the video file clip.avi."));
+    EXPECT_EQ(MissingFolderError(missing + QStringLiteral("/clip.avi")), dialogs.shown[0].text);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_FALSE(QDir(missing).exists());
+}
+
+TEST_F(ProgramCapture, AnUnpluggedCamcorderKeepsTheFileAndTheNextCaptureGetsANewName)
+{
+    startDv("dv-pal-vcr,webcam");
+    const QString first = form().CurrentVideoFileName;
+    key(Qt::Key_Space);
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(capturingFor(25));
+
+    // Pulling the plug makes the stream fail as a real device would.
+    GstElement* source = cam().VideoSource.Element();
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(g_object_class_find_property(G_OBJECT_GET_CLASS(source), "unplug"), nullptr);
+    g_object_set(source, "unplug", TRUE, NULL);
+    const bool recovered = waitUntil([&] {
+        return form().State() != CaptureState::csCapturing &&
+               cam().SourceKind == SourceKind::skAnalog;
+    });
+    replugVirtualDevice("/virtual/kadrillo/dv-pal-vcr/0");
+    ASSERT_TRUE(recovered);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_EQ(program->Parts().SourcesFrame->cboxvideo->currentText(),
+              QStringLiteral("Virtual Webcam"));
+    EXPECT_NE(form().CurrentVideoFileName, first);
+    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_1.avi")));
+    EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Capture"));
+
+    const auto probe = probeVideo(first);
+    ASSERT_TRUE(probe.has_value()) << first.toStdString();
+    EXPECT_GE(probe->frames, 25);
+    EXPECT_TRUE(waitForPicture());
+}
+
+} // namespace
+} // namespace kad::test

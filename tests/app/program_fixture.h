@@ -1,0 +1,195 @@
+#pragma once
+
+// The whole program in a test: its own registry hive and XDG folders, the
+// virtual devices of the test's choice, videos and images in a folder of
+// the test, and helpers to wait on the event loop and read files back with
+// ffprobe.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QToolButton>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/capture_form.h"
+#include "app/program.h"
+#include "app/source_selection.h"
+#include "app/video_widget.h"
+#include "graph/dm_cam.h"
+#include "settings/naming.h"
+#include "settings/preferences.h"
+#include "support/fake_dialogs.h"
+#include "system/devices/video_sources.h"
+
+namespace kad::test {
+
+// Sets an environment variable for one scope (nullptr unsets it).
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// Runs the event loop until done() or the time is up; true when done.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// Lets the event loop run for a while.
+inline void pump(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+// ffprobe's view of a file: the codec of its first video stream and the
+// number of video frames it counts, or nothing when it cannot read it.
+struct ProbeResult {
+    QString videoCodec;
+    int frames = 0;
+};
+inline std::optional<ProbeResult> probeVideo(const QString& path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+             QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+             QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"),
+             QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) return std::nullopt;
+    ProbeResult r;
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
+        if (line.startsWith(QLatin1String("codec_name=")))
+            r.videoCodec = line.mid(11).trimmed();
+        else if (line.startsWith(QLatin1String("nb_read_frames=")))
+            r.frames = line.mid(15).trimmed().toInt();
+    }
+    if (r.videoCodec.isEmpty()) return std::nullopt;
+    return r;
+}
+
+// One run of the program in a fresh home. The devices are the virtual ones
+// named in `devices` (a KADRILLO_VIRTUAL_DEVICES value), non-live.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        hive = home.filePath(QStringLiteral("registry.reg"));
+        videos = home.filePath(QStringLiteral("videos"));
+        images = home.filePath(QStringLiteral("images"));
+        QDir().mkpath(videos);
+        QDir().mkpath(images);
+        const auto set = [this](const char* name, const QString& value) {
+            env.push_back(std::make_unique<ScopedEnv>(name, value.toUtf8().constData()));
+        };
+        set("KADRILLO_REGISTRY", hive);
+        set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")));
+        set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")));
+        set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")));
+        set("KADRILLO_VIRTUAL_LIVE", QStringLiteral("0"));
+        Naming() = NamingState();
+    }
+
+    void TearDown() override
+    {
+        program.reset();
+        SetDeviceEnumerator({});
+        Naming() = NamingState();
+    }
+
+    // The virtual devices for the next start.
+    void useDevices(const char* devices)
+    {
+        env.push_back(std::make_unique<ScopedEnv>("KADRILLO_VIRTUAL_DEVICES", devices));
+    }
+
+    // Writes the test's folders into the hive before a start, so captures
+    // and grabs land in the test's home.
+    void presetFolders()
+    {
+        auto prefs = CreatePreferences(QSize(700, 459), hive);
+        prefs->VideoDirectory.Value = videos + QLatin1Char('/');
+        prefs->ImageDirectory.Value = images + QLatin1Char('/');
+        ASSERT_TRUE(SavePreferences(*prefs));
+    }
+
+    // Creates the program and runs its first showing.
+    void start()
+    {
+        program = std::make_unique<TProgram>();
+        // The window installs its own message boxes; the test answers them.
+        setDialogs(&dialogs);
+        program->Show();
+        QCoreApplication::processEvents();
+    }
+
+    bool showActive()
+    {
+        form().activateWindow();
+        return QTest::qWaitForWindowActive(&form());
+    }
+
+    TCaptureForm& form() const { return program->Form(); }
+    TdmCam& cam() const { return program->Cam(); }
+    QAction* act(ActionId id) const { return form().Action(id); }
+
+    // The preview shows pictures.
+    bool waitForPicture(int ms = 15000)
+    {
+        const quint64 before = form().vwEcran->FramesReceived();
+        return waitUntil([&] { return form().vwEcran->FramesReceived() > before + 2; }, ms);
+    }
+
+    QTemporaryDir home;
+    QString hive;
+    QString videos;
+    QString images;
+    std::vector<std::unique_ptr<ScopedEnv>> env;
+    FakeDialogs dialogs;
+    std::unique_ptr<TProgram> program;
+};
+
+} // namespace kad::test

@@ -1,0 +1,153 @@
+// The format and audio-type lists per source kind and their fall-backs when
+// the user moves between a DV camcorder, a webcam and a MovieBox.
+
+#include <QComboBox>
+#include <QGroupBox>
+
+#include "app/program_fixture.h"
+#include "app/source_selection.h"
+#include "app/sources_panel.h"
+
+namespace kad::test {
+namespace {
+
+class ProgramSources : public ProgramTest {
+protected:
+    TSourcesFrame& panel() const { return *program->Parts().SourcesFrame; }
+
+    // Picks the video device of this name as the user would.
+    void pickVideo(const QString& name)
+    {
+        const int index = panel().cboxvideo->findText(name);
+        ASSERT_GE(index, 0) << name.toStdString();
+        panel().cboxvideo->setCurrentIndex(index);
+        program->Sources().cboxVideoChange();
+    }
+
+    void pickFormat(int index)
+    {
+        panel().rgFormat->setItemIndex(index);
+        program->Sources().rgFormatClick();
+    }
+
+    void pickAudioType(const QString& text)
+    {
+        panel().cboxAudioType->setCurrentIndex(panel().cboxAudioType->findText(text));
+        program->Sources().SourcesFramergaudioChange();
+    }
+
+    QString audioType() const { return panel().cboxAudioType->currentText(); }
+    QStringList audioTypes() const
+    {
+        QStringList items;
+        for (int i = 0; i < panel().cboxAudioType->count(); ++i)
+            items << panel().cboxAudioType->itemText(i);
+        return items;
+    }
+};
+
+TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
+{
+    useDevices("dv-pal-vcr,webcam,moviebox,mic");
+    start();
+    const bool wmv = cam().WmvAvailable;
+    const QString dvName = QStringLiteral("Virtual DV Camcorder (PAL)");
+    pickVideo(dvName);
+    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+
+    QStringList dvFormats = {QStringLiteral("DV type 1 (native)"),
+                             QStringLiteral("DV type 2 (normal)"),
+                             QStringLiteral("DV type 2 (recompressed)")};
+    if (wmv) dvFormats << QStringLiteral("Wmv");
+    EXPECT_EQ(panel().rgFormat->items(), dvFormats);
+    EXPECT_EQ(audioTypes(),
+              (QStringList{QStringLiteral("No Audio"), QStringLiteral("Audio from the DV stream"),
+                           QStringLiteral("Add an Audio Source (soundcard)")}));
+    EXPECT_EQ(audioType(), QStringLiteral("Audio from the DV stream"));
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+
+    // DV kept in its own coding forces the stream's audio.
+    pickFormat(0);
+    EXPECT_EQ(audioType(), QStringLiteral("Audio from the DV stream"));
+    EXPECT_FALSE(panel().cboxAudioType->isEnabled());
+    EXPECT_TRUE(act(ActionId::acEcouterAudioInclus)->isChecked() ||
+                program->Prefs().EcouterAudioInclus.Value);
+    EXPECT_FALSE(program->Prefs().EnregistrerSourceAudio.Value);
+    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".avi")));
+    // Recompressed DV frees the audio choice and shows the standard.
+    pickFormat(2);
+    EXPECT_TRUE(panel().cboxAudioType->isEnabled());
+    EXPECT_TRUE(panel().rgStandard->isVisibleTo(&panel()));
+    EXPECT_FALSE(panel().rgFrequenceDV->isHidden());
+    pickFormat(1);
+    EXPECT_FALSE(panel().rgStandard->isVisibleTo(&panel()));
+    EXPECT_EQ(form().StatusText(2), QStringLiteral("Vid: DV type 2  - Aud:  DV"));
+
+    // The webcam has no "DV type 2 (normal)": its first format; and no
+    // included audio: "No Audio".
+    pickVideo(QStringLiteral("Virtual Webcam"));
+    ASSERT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    QStringList camFormats = {QStringLiteral("Native Video"),
+                              QStringLiteral("DV type 2 (recompressed)")};
+    if (wmv) camFormats << QStringLiteral("Wmv");
+    EXPECT_EQ(panel().rgFormat->items(), camFormats);
+    EXPECT_EQ(panel().rgFormat->itemIndex(), 0);
+    EXPECT_EQ(audioTypes(), (QStringList{QStringLiteral("No Audio"),
+                                         QStringLiteral("Add an Audio Source (soundcard)")}));
+    EXPECT_EQ(audioType(), QStringLiteral("No Audio"));
+    EXPECT_EQ(program->Prefs().CaptureFormat.Value, QStringLiteral("DV type 2 (normal)"));
+
+    // The webcam's fall-back was never chosen by the user: the MovieBox gets
+    // its own audio.
+    pickVideo(QStringLiteral("Pinnacle Moviebox-B"));
+    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    EXPECT_EQ(panel().rgFormat->items(), camFormats);
+    EXPECT_EQ(audioTypes(),
+              (QStringList{QStringLiteral("No Audio"), QStringLiteral("Audio from the MovieBox"),
+                           QStringLiteral("Add an Audio Source (soundcard)")}));
+    EXPECT_EQ(audioType(), QStringLiteral("Audio from the MovieBox"));
+    // Native MPEG-2 is recorded with the box's own audio, as ".mpg".
+    pickFormat(0);
+    EXPECT_EQ(audioType(), QStringLiteral("Audio from the MovieBox"));
+    EXPECT_FALSE(panel().cboxAudioType->isEnabled());
+    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".mpg")));
+
+    // "Audio from the MovieBox" does not exist for DV: the DV stream's audio.
+    pickVideo(dvName);
+    EXPECT_EQ(audioType(), QStringLiteral("Audio from the DV stream"));
+    EXPECT_EQ(panel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));
+}
+
+TEST_F(ProgramSources, ASavedWmvFormatFallsBackWhenWindowsMediaIsMissing)
+{
+    useDevices("dv-pal-vcr");
+    {
+        auto prefs = CreatePreferences(QSize(700, 459), hive);
+        prefs->CaptureFormat.Value = QStringLiteral("Wmv");
+        prefs->SourceVideo.Value = QStringLiteral("gone device");
+        ASSERT_TRUE(SavePreferences(*prefs));
+    }
+    start();
+    // The saved device is gone: the first one is taken.
+    EXPECT_EQ(panel().cboxvideo->currentText(), QStringLiteral("Virtual DV Camcorder (PAL)"));
+    if (cam().WmvAvailable)
+        EXPECT_EQ(panel().rgFormat->selectedText(), QStringLiteral("Wmv"));
+    else
+        EXPECT_EQ(panel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));
+}
+
+TEST_F(ProgramSources, AReducedWindowShowsOnlyTheSourceName)
+{
+    useDevices("webcam");
+    {
+        auto prefs = CreatePreferences(QSize(700, 459), hive);
+        prefs->ReducedOn.Value = true;
+        ASSERT_TRUE(SavePreferences(*prefs));
+    }
+    start();
+    EXPECT_TRUE(act(ActionId::acReduire)->isChecked());
+    EXPECT_EQ(form().windowTitle(), QStringLiteral("Virtual Webcam"));
+}
+
+} // namespace
+} // namespace kad::test

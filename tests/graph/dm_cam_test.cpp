@@ -1,0 +1,312 @@
+// The data module: catalogue, connection, previews, running and events.
+
+#include "elements/display_sink.h"
+#include "elements/sample_grabber.h"
+#include "graph/frame_counter.h"
+#include "graph_fixture.h"
+#include "platform/media/element_catalogue.h"
+#include "support/fake_dialogs.h"
+#include "system/log.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace kad {
+namespace {
+
+using test::makeDisplay;
+using test::makeDvSource;
+using test::makeRawSource;
+using test::waitFor;
+
+QString logText()
+{
+    QFile f(LogFileName());
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// Counts the frames the display hands to the window.
+struct DisplayCount {
+    std::atomic<int> frames{0};
+    std::atomic<int> width{0};
+    static void onFrame(const KadDisplayFrame* frame, gpointer self)
+    {
+        auto* c = static_cast<DisplayCount*>(self);
+        c->width = frame->width;
+        ++c->frames;
+    }
+};
+
+class DmCamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cam.CheckOptionalFilters();
+        GstElement* display = makeDisplay();
+        kad_display_sink_set_callback(display, &DisplayCount::onFrame, &shown, nullptr);
+        cam.SetVideoWindow(display);
+    }
+    void TearDown() override
+    {
+        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    }
+
+    bool grabbed(int width, int height)
+    {
+        KadGrabbedFrameInfo info{};
+        return cam.sg.InGraph() && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+               info.width == width && info.height == height && info.stride >= 3 * width;
+    }
+
+    test::FakeDialogs boxes;
+    DisplayCount shown;
+    TdmCam cam;
+};
+
+TEST_F(DmCamTest, FreeAllFiltersOnAnEmptyGraphKeepsTheSourceAndTheWindow)
+{
+    int errors = 0;
+    QObject::connect(&cam, &TdmCam::GraphError, [&] { ++errors; });
+    ASSERT_TRUE(cam.ConnectSourceElement("Raw", makeRawSource(64, 48, "25/1", false)));
+    cam.FreeAllFilters();
+    EXPECT_TRUE(cam.VideoSource.InGraph());
+    EXPECT_EQ(GST_BIN(cam.fg())->numchildren, 2u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(errors, 0);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(DmCamTest, CatalogueLooksUpByNameIgnoringCaseAndLastWins)
+{
+    EXPECT_TRUE(cam.HorodexPresent);
+    EXPECT_TRUE(cam.hdAudio.Bound());
+    EXPECT_TRUE(cam.hdAuto.Bound());
+    EXPECT_EQ(cam.DumpPresent, FindFilterByName("Dump").has_value());
+    TfilterSlot slot("Dump");
+    EXPECT_EQ(cam.BindFilterByName(FilterCategory::DirectShowFilters, "dUMP", slot),
+              cam.DumpPresent);
+    EXPECT_FALSE(cam.BindFilterByName(FilterCategory::DirectShowFilters, "No such filter", slot));
+    EXPECT_FALSE(slot.Bound());
+
+    // Of equal names the one enumerated last is bound ("Identity" and
+    // "identity" are the same name; FakeSink's long name is unique).
+    const auto entries = EnumerateFilters();
+    std::string last;
+    for (const TfilterEntry& e : entries)
+        if (e.FriendlyName.compare("Tavrel Horodex", Qt::CaseInsensitive) == 0) last = e.Factory;
+    ASSERT_TRUE(cam.BindFilterByName(FilterCategory::DirectShowFilters, "TAVREL HORODEX", slot));
+    EXPECT_EQ(slot.BoundTo(), last);
+
+    EXPECT_EQ(cam.WmvAvailable, Installed("asfmux") && Installed("avenc_wmav2") &&
+                                    (Installed("avenc_wmv1") || Installed("avenc_wmv2")));
+    EXPECT_TRUE(cam.DeinterlacerPresent); // "deinterlace" stands in for it
+    EXPECT_FALSE(cam.InlayFiltersAvailable);
+}
+
+TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
+{
+    ASSERT_TRUE(StartLog(true));
+    ASSERT_TRUE(cam.ConnectSourceElement("Camcorder", makeDvSource(true, false), "Tape deck"));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
+    EXPECT_TRUE(cam.IsVCR); // the PAL camcorder plays a tape
+    EXPECT_FALSE(cam.IsCamera);
+    EXPECT_TRUE(cam.HasExtTransport);
+    EXPECT_TRUE(cam.HasTimecodeReader);
+
+    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
+
+    // A program stream is "Stream" even though it also carries video.
+    ASSERT_TRUE(
+        cam.ConnectSourceElement("Encoder", test::makeBin("videotestsrc ! mpeg2enc ! mpegpsmux")));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skMpeg2);
+    EXPECT_TRUE(cam.demux.Bound());
+
+    // Nothing that looks like video: analog, but no capture pin.
+    EXPECT_FALSE(cam.ConnectSourceElement("Microphone", test::makeBin("audiotestsrc")));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
+    EXPECT_FALSE(cam.ConnectSourceElement("Gone", nullptr));
+
+    const QString log = logText();
+    StopLog();
+    for (const char* line :
+         {"Try to connect Camcorder", "The connection of Camcorder has succeeded",
+          "description = Tape deck", "The source is DV", "The source is analogic",
+          "The source is MPGE2", "sourceGUID = ", "##### The connection of Gone has failed #####"})
+        EXPECT_TRUE(log.contains(line)) << line;
+    EXPECT_EQ(log.count("description = "), 1); // none for a source without one
+}
+
+TEST_F(DmCamTest, DvPreviewReachesGrabberAndWindowAndReadsTheStandard)
+{
+    for (bool pal : {true, false}) {
+        ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(pal, false)));
+        ASSERT_TRUE(cam.BuildPreviewGraph());
+        EXPECT_TRUE(cam.PreviewBuilt);
+        shown.frames = 0;
+        ASSERT_TRUE(cam.RunGraph());
+        const int height = pal ? 576 : 480;
+        EXPECT_TRUE(waitFor([&] { return grabbed(720, height) && shown.frames > 2; }));
+        EXPECT_TRUE(waitFor([&] { return cam.FrameDuration == (pal ? 400000 : 333667); }));
+        EXPECT_EQ(cam.VideoWidth, 720);
+        EXPECT_EQ(cam.VideoHeight, height);
+        GstSample* sample = kad_sample_grabber_get_last_sample(cam.sg.Element());
+        ASSERT_NE(sample, nullptr);
+        SampleRef owned(sample);
+        EXPECT_STREQ(gst_structure_get_string(
+                         gst_caps_get_structure(gst_sample_get_caps(sample), 0), "format"),
+                     "RGB");
+        cam.StopGraph();
+        EXPECT_FALSE(cam.IsRunning());
+    }
+}
+
+TEST_F(DmCamTest, DvPreviewFailsWithoutTheTimestampFilter)
+{
+    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, false)));
+    cam.hdVideo.Unbind();
+    EXPECT_FALSE(cam.BuildPreviewGraph());
+    EXPECT_FALSE(cam.PreviewBuilt);
+}
+
+TEST_F(DmCamTest, AnalogPreviewReadsTheRawFormat)
+{
+    for (bool deinterlace : {false, true}) {
+        cam.Options.DeinterlacerOn = deinterlace;
+        ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
+        ASSERT_TRUE(cam.BuildPreviewGraph());
+        ASSERT_TRUE(cam.RunGraph());
+        EXPECT_TRUE(waitFor([&] { return grabbed(320, 240); }));
+        EXPECT_TRUE(waitFor([&] { return cam.FrameDuration == 666667; }));
+        EXPECT_EQ(cam.VideoWidth, 320);
+        EXPECT_EQ(cam.Deinterlacer.InGraph(), deinterlace);
+        cam.StopGraph();
+    }
+}
+
+TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothing)
+{
+    cam.Options.EcouterAudioInclus = true;
+    cam.Options.Audio = AudioKind::akIncluded;
+    cam.Options.ForceDVAudio44100 = true;
+    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, false)));
+    cam.Options.EcouterAudioInclus = false;
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    const int picture = GST_BIN(cam.fg())->numchildren;
+    cam.Options.EcouterAudioInclus = true;
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    ASSERT_TRUE(cam.infinite4.InGraph());
+    const int children = GST_BIN(cam.fg())->numchildren;
+    EXPECT_FALSE(cam.UpdateIncludedAudio());
+    EXPECT_EQ(int(GST_BIN(cam.fg())->numchildren), children);
+
+    std::atomic<int> rate{0};
+    PadRef in(gst_element_get_static_pad(cam.AudioRender.Element(), "sink"));
+    gst_pad_add_probe(
+        in.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad* pad, GstPadProbeInfo*, gpointer r) {
+            CapsRef caps(gst_pad_get_current_caps(pad));
+            int value = 0;
+            if (caps &&
+                gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "rate", &value))
+                static_cast<std::atomic<int>*>(r)->store(value);
+            return GST_PAD_PROBE_OK;
+        },
+        &rate, nullptr);
+    ASSERT_TRUE(cam.RunGraph());
+    EXPECT_TRUE(waitFor([&] { return rate.load() != 0; }));
+    EXPECT_EQ(rate.load(), 44100);
+    cam.StopGraph();
+
+    // Native rate: the DV audio's own 48 kHz.
+    int native = 0;
+    rate = 0;
+    cam.RunGraph();
+    EXPECT_TRUE(waitFor([&] { return rate.load() != 0; }));
+    EXPECT_TRUE(cam.SetDVAudioRate(native));
+    EXPECT_EQ(native, 48000);
+    cam.StopGraph();
+
+    cam.Options.EcouterAudioInclus = false;
+    EXPECT_TRUE(cam.UpdateIncludedAudio());
+    EXPECT_FALSE(cam.infinite4.InGraph());
+    EXPECT_EQ(int(GST_BIN(cam.fg())->numchildren), picture); // nothing of the sound left
+    shown.frames = 0;
+    ASSERT_TRUE(cam.RunGraph()); // the picture goes on after a stop and a run
+    EXPECT_TRUE(waitFor([&] { return shown.frames > 2; }));
+    cam.StopGraph();
+    EXPECT_FALSE(cam.UpdateIncludedAudio());
+}
+
+TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
+{
+    cam.AudioSource.Bind("audiotestsrc", [] {
+        GstElement* mic = gst_element_factory_make("audiotestsrc", nullptr);
+        return mic;
+    });
+    cam.Options.EnregistrerSourceAudio = true;
+    cam.Options.CorrectionSync = -2;
+    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    EXPECT_TRUE(cam.AudioSource.InGraph());
+    EXPECT_TRUE(cam.hdAuto.InGraph());
+    ASSERT_TRUE(cam.infinite3.InGraph());
+    PadRef tapIn(gst_element_get_static_pad(cam.infinite3.Element(), "sink"));
+    EXPECT_TRUE(gst_pad_is_linked(tapIn.get()));
+    gint64 offset = 0;
+    g_object_get(cam.hdAuto.Element(), "offset", &offset, NULL);
+    EXPECT_EQ(offset, -2 * 400000);
+    ASSERT_TRUE(cam.RunGraph());
+    EXPECT_TRUE(waitFor([&] { return grabbed(64, 48); }));
+    cam.StopGraph();
+}
+
+TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
+{
+    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, true)));
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    QThread* lostOn = nullptr;
+    QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
+    ASSERT_TRUE(cam.RunGraph());
+    ASSERT_TRUE(waitFor([&] { return shown.frames > 0; }));
+    GstElement* source = cam.VideoSource.Element();
+    std::thread unplug([source] {
+        GST_ELEMENT_ERROR(source, RESOURCE, NOT_FOUND, ("Device unplugged"), ("test"));
+    });
+    unplug.join();
+    EXPECT_TRUE(waitFor([&] { return lostOn != nullptr; }));
+    EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
+    cam.StopGraph();
+}
+
+TEST_F(DmCamTest, StopGraphStopsOnlyARunningGraphAndRebuildsTheMovieBox)
+{
+    int rebuilds = 0;
+    cam.MovieBoxRebuild = [&] { ++rebuilds; };
+    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    cam.SourceKind = SourceKind::skMovieBoxB;
+    cam.StopGraph(); // stopped: nothing happens, also for the MovieBox
+    EXPECT_EQ(rebuilds, 0);
+    EXPECT_TRUE(cam.VideoSource.InGraph());
+
+    cam.SourceKind = SourceKind::skAnalog;
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    ASSERT_TRUE(cam.RunGraph());
+    cam.SourceKind = SourceKind::skMovieBoxB;
+    ElementRef before = ElementRef::ref(GST_ELEMENT(cam.fg())); // keeps its address taken
+    cam.StopGraph();
+    EXPECT_EQ(rebuilds, 1);
+    EXPECT_FALSE(cam.PreviewBuilt);
+    EXPECT_NE(GST_ELEMENT(cam.fg()), before.get());
+    EXPECT_FALSE(cam.IsRunning());
+    EXPECT_EQ(GST_OBJECT_PARENT(cam.VideoWindowFilter()), GST_OBJECT(cam.fg()));
+    EXPECT_FALSE(cam.BuildPreviewGraph()); // no MPEG-2 preview yet
+    cam.SourceKind = SourceKind::skNoVideo;
+}
+
+} // namespace
+} // namespace kad

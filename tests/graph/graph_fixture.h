@@ -1,0 +1,71 @@
+#pragma once
+
+// Shared pieces of the graph tests: stand-in sources built from ordinary
+// GStreamer elements, and waiting on the Qt event loop (which runs the bus
+// watch).
+
+#include "graph/dm_cam.h"
+#include "platform/media/gst_ptr.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace kad::test {
+
+// A bin made from a gst-launch description with its unlinked pads ghosted.
+inline GstElement* makeBin(const std::string& description)
+{
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
+    if (error) {
+        ADD_FAILURE() << "cannot build " << description << ": " << error->message;
+        g_error_free(error);
+    }
+    return bin;
+}
+
+// The virtual DV camcorder: DV system stream with 48 kHz stereo audio.
+// frames < 0 runs for ever.
+inline GstElement* makeDvSource(bool pal, bool live, int frames = -1)
+{
+    return gst_element_factory_make_full("kadvirtualdvsrc", "ntsc", !pal, "camera", !pal, "is-live",
+                                         live, "num-buffers", frames, NULL);
+}
+
+// A webcam stand-in: raw video.
+inline GstElement* makeRawSource(int width, int height, const char* rate, bool live)
+{
+    return makeBin(std::string("videotestsrc") + (live ? " is-live=true" : "") +
+                   " ! capsfilter caps=\"video/x-raw,format=YUY2,width=" + std::to_string(width) +
+                   ",height=" + std::to_string(height) + ",framerate=" + rate + "\"");
+}
+
+// Runs the event loop until done() or the time is up; true when done.
+inline bool waitFor(const std::function<bool()>& done, int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A display stand-in that runs as fast as data comes.
+inline GstElement* makeDisplay()
+{
+    GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
+    g_object_set(display, "sync", FALSE, NULL);
+    return display;
+}
+
+} // namespace kad::test

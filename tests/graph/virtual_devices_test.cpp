@@ -1,0 +1,158 @@
+// Every virtual device through the whole path the window takes: listed,
+// connected, classified, previewed.
+
+#include "elements/display_sink.h"
+#include "elements/sample_grabber.h"
+#include "elements/virtual_device_provider.h"
+#include "graph/crossbar.h"
+#include "graph_fixture.h"
+#include "support/fake_dialogs.h"
+#include "system/devices/video_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace kad {
+namespace {
+
+using test::makeDisplay;
+using test::waitFor;
+
+class VirtualDevices : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        qputenv("KADRILLO_VIRTUAL_DEVICES", "1");
+        qputenv("KADRILLO_VIRTUAL_LIVE", "0");
+    }
+    static void TearDownTestSuite()
+    {
+        qunsetenv("KADRILLO_VIRTUAL_DEVICES");
+        qunsetenv("KADRILLO_VIRTUAL_LIVE");
+    }
+
+    void SetUp() override
+    {
+        cam.CheckOptionalFilters();
+        GstElement* display = makeDisplay();
+        kad_display_sink_set_callback(
+            display,
+            [](const KadDisplayFrame*, gpointer n) { ++*static_cast<std::atomic<int>*>(n); },
+            &shown, nullptr);
+        cam.SetVideoWindow(display);
+        ASSERT_TRUE(LoadVideoSources(sources, items));
+    }
+    void TearDown() override
+    {
+        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    }
+
+    const TvideoSource* find(const char* friendlyName)
+    {
+        for (int i = 0; i < sources.Count(); ++i)
+            if (sources.At(i)->FriendlyName == friendlyName) return sources.At(i);
+        ADD_FAILURE() << friendlyName << " is not listed";
+        return nullptr;
+    }
+
+    // Frames of width x height reached the grabber as 24-bit RGB and the
+    // window got some.
+    bool previewed(int width, int height)
+    {
+        KadGrabbedFrameInfo info{};
+        return shown > 2 && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+               info.width == width && info.height == height && info.stride >= 3 * width;
+    }
+
+    test::FakeDialogs boxes;
+    std::atomic<int> shown{0};
+    TdmCam cam;
+    TvideoSourceList sources;
+    TvideoItems items;
+};
+
+TEST_F(VirtualDevices, DvCamcordersPreviewAndReadTheirStandard)
+{
+    struct Case {
+        const char* name;
+        bool vcr;
+        int height;
+        gint64 duration;
+    };
+    for (const Case& c : {Case{"Virtual DV Camcorder (PAL)", true, 576, 400000},
+                          Case{"Virtual DV Camcorder (NTSC)", false, 480, 333667}}) {
+        SCOPED_TRACE(c.name);
+        const TvideoSource* source = find(c.name);
+        ASSERT_NE(source, nullptr);
+        ASSERT_TRUE(cam.ConnectSource(*source));
+        EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
+        EXPECT_EQ(cam.IsVCR, c.vcr);
+        EXPECT_EQ(cam.IsCamera, !c.vcr);
+        ASSERT_TRUE(cam.BuildPreviewGraph());
+        shown = 0;
+        ASSERT_TRUE(cam.RunGraph());
+        EXPECT_TRUE(waitFor([&] { return previewed(720, c.height); }));
+        EXPECT_TRUE(waitFor([&] { return cam.FrameDuration == c.duration; }));
+        EXPECT_EQ(cam.VideoWidth, 720);
+        EXPECT_EQ(cam.VideoHeight, c.height);
+        cam.StopGraph();
+    }
+}
+
+TEST_F(VirtualDevices, WebcamIsAnalogAndPreviews)
+{
+    const TvideoSource* source = find("Virtual Webcam");
+    ASSERT_NE(source, nullptr);
+    ASSERT_TRUE(cam.ConnectSource(*source));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
+    EXPECT_FALSE(cam.HasExtTransport);
+    ASSERT_NE(cam.VideoCrossbar, nullptr); // tuner, composite, S-Video
+    EXPECT_EQ(cam.VideoInputCount, 3);
+    EXPECT_EQ(cam.VideoCrossbar->RouteCount(), 3);
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    ASSERT_TRUE(cam.RunGraph());
+    EXPECT_TRUE(
+        waitFor([&] { return cam.VideoWidth > 0 && previewed(cam.VideoWidth, cam.VideoHeight); }));
+    EXPECT_GT(cam.FrameDuration, 0);
+    cam.StopGraph();
+}
+
+TEST_F(VirtualDevices, ProgramStreamSourcesAreMpeg2AndTheMovieBoxIsKnownByItsClassId)
+{
+    const TvideoSource* encoder = find("Virtual MPEG-2 Encoder");
+    ASSERT_NE(encoder, nullptr);
+    ASSERT_TRUE(cam.ConnectSource(*encoder));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skMpeg2);
+    EXPECT_TRUE(cam.demux.Bound());
+
+    const TvideoSource* box = find(kMovieBoxFriendlyName);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->Name, kMovieBoxDisplayName);
+    EXPECT_TRUE(cam.MovieBoxDevicePresent);
+    ASSERT_TRUE(cam.ConnectSource(*box));
+    EXPECT_EQ(cam.SourceKind, SourceKind::skMovieBoxB);
+    EXPECT_TRUE(cam.demux.Bound());
+    EXPECT_TRUE(boxes.shown.empty()); // the demultiplexer and "Dump" are installed
+}
+
+TEST_F(VirtualDevices, UnpluggingDuringThePreviewRaisesDeviceLostOnTheGuiThread)
+{
+    const TvideoSource* source = find("Virtual DV Camcorder (PAL)");
+    ASSERT_NE(source, nullptr);
+    ASSERT_TRUE(cam.ConnectSource(*source));
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    g_object_set(cam.VideoSource.Element(), "is-live", TRUE, NULL);
+    QThread* lostOn = nullptr;
+    QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
+    ASSERT_TRUE(cam.RunGraph());
+    ASSERT_TRUE(waitFor([&] { return shown > 0; }));
+    g_object_set(cam.VideoSource.Element(), "unplug", TRUE, NULL);
+    EXPECT_TRUE(waitFor([&] { return lostOn != nullptr; }));
+    EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
+    cam.StopGraph();
+    replugVirtualDevice(source->DevicePath.toStdString());
+}
+
+} // namespace
+} // namespace kad
