@@ -47,8 +47,7 @@ bool waitFor(const std::function<bool()>& done, int ms)
     QElapsedTimer t;
     t.start();
     while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
+        if (t.elapsed() > ms) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::usleep(200);
     }
@@ -59,8 +58,7 @@ bool run(const QString& program, const QStringList& args)
 {
     QProcess p;
     p.start(program, args);
-    return p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    return p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 struct Figures {
@@ -84,8 +82,7 @@ Figures ffmpeg(const QStringList& args, int frames)
     t.start();
     QStringList all{"-v", "error", "-y"};
     all << args;
-    if (!run("ffmpeg", all))
-        std::fprintf(stderr, "ffmpeg %s failed\n", qPrintable(args.join(' ')));
+    if (!run("ffmpeg", all)) std::fprintf(stderr, "ffmpeg %s failed\n", qPrintable(args.join(' ')));
     const double wall = t.nsecsElapsed() / 1e9;
     const double cpu = cpuSeconds(RUSAGE_CHILDREN) - cpu0;
     return {frames / wall, 1000.0 * cpu / frames};
@@ -173,6 +170,7 @@ void live(int seconds)
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     gst_init(&argc, &argv);
     kad::registerElements();
     QCoreApplication app(argc, argv);
@@ -194,10 +192,30 @@ int main(int argc, char** argv)
     const QString raw = dir.filePath("in.yuv");
     const QString n = QString::number(frames);
     // The same inputs for both: PAL DV with 48 kHz audio, and 640x480 YUY2.
-    if (!run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=720x576:rate=25",
-                        "-f", "lavfi", "-i", "sine=sample_rate=48000", "-frames:v", n, "-ac",
-                        "2", "-c:v", "dvvideo", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-f",
-                        "dv", dv}) ||
+    if (!run("ffmpeg", {"-v",
+                        "error",
+                        "-y",
+                        "-f",
+                        "lavfi",
+                        "-i",
+                        "testsrc=size=720x576:rate=25",
+                        "-f",
+                        "lavfi",
+                        "-i",
+                        "sine=sample_rate=48000",
+                        "-frames:v",
+                        n,
+                        "-ac",
+                        "2",
+                        "-c:v",
+                        "dvvideo",
+                        "-pix_fmt",
+                        "yuv420p",
+                        "-c:a",
+                        "pcm_s16le",
+                        "-f",
+                        "dv",
+                        dv}) ||
         !run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x480:rate=25",
                         "-frames:v", n, "-pix_fmt", "yuyv422", "-f", "rawvideo", raw})) {
         std::fprintf(stderr, "cannot make the inputs with ffmpeg\n");
@@ -214,10 +232,9 @@ int main(int argc, char** argv)
           ffmpeg({"-f", "dv", "-i", dv, "-c", "copy", dir.filePath("f2.avi")}, frames));
     print("DV -> type-1 AVI",
           kadrillo(dvSource, kad::SourceKind::skDV, 0, dir.filePath("k1.avi"), frames),
-          ffmpeg({"-f", "dv", "-i", dv, "-c", "copy", "-f", "dv", dir.filePath("f1.dv")},
-                 frames));
-    const QStringList rawIn{"-f", "rawvideo", "-pix_fmt", "yuyv422", "-s", "640x480", "-r", "25",
-                            "-i", raw};
+          ffmpeg({"-f", "dv", "-i", dv, "-c", "copy", "-f", "dv", dir.filePath("f1.dv")}, frames));
+    const QStringList rawIn{"-f",      "rawvideo", "-pix_fmt", "yuyv422", "-s",
+                            "640x480", "-r",       "25",       "-i",      raw};
     print("raw -> DV (recompressed)",
           kadrillo(rawSource, kad::SourceKind::skAnalog, 1, dir.filePath("k3.avi"), frames),
           ffmpeg(rawIn + QStringList{"-vf", "scale=720:576", "-pix_fmt", "yuv420p", "-c:v",

@@ -124,7 +124,8 @@ int main(int argc, char** argv)
                 processAgeMs(), static_cast<long long>(sinceMain.elapsed()));
 
     const Gaps preview = measure(form, 4000);
-    std::printf("preview, 4 s: %llu frames reached the window, %llu painted, longest frame gap %lld ms, longest GUI "
+    std::printf("preview, 4 s: %llu frames reached the window, %llu painted, longest frame gap "
+                "%lld ms, longest GUI "
                 "stall %lld ms\n",
                 static_cast<unsigned long long>(preview.received),
                 static_cast<unsigned long long>(preview.frames),
@@ -142,7 +143,8 @@ int main(int argc, char** argv)
     std::printf("capture start (graph rebuilt and running): %lld ms\n",
                 static_cast<long long>(startMs));
     const Gaps capture = measure(form, 4000);
-    std::printf("capture, 4 s: %llu frames reached the window, %llu painted, %llu written, longest frame gap "
+    std::printf("capture, 4 s: %llu frames reached the window, %llu painted, %llu written, longest "
+                "frame gap "
                 "%lld ms, longest GUI stall %lld ms\n",
                 static_cast<unsigned long long>(capture.received),
                 static_cast<unsigned long long>(capture.frames),

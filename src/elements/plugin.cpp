@@ -1,10 +1,10 @@
 #include "elements/plugin.h"
 #include "elements/display_sink.h"
-#include "elements/horodex.h"
-#include "elements/sample_grabber.h"
 #include "elements/dump_writer.h"
 #include "elements/dv_audio_pack.h"
 #include "elements/dv_avi_writer.h"
+#include "elements/horodex.h"
+#include "elements/sample_grabber.h"
 #include "elements/smart_tee.h"
 #include "elements/virtual_device_provider.h"
 
@@ -35,10 +35,9 @@ namespace kad {
 
 bool registerElements()
 {
-    static const bool registered =
-        gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "kadrillo",
-                                   "Kadrillo's own capture elements", pluginInit, "3.3c",
-                                   "LGPL", "kadrillo", "Kadrillo", "https://kadrillo.invalid/");
+    static const bool registered = gst_plugin_register_static(
+        GST_VERSION_MAJOR, GST_VERSION_MINOR, "kadrillo", "Kadrillo's own capture elements",
+        pluginInit, "3.3c", "LGPL", "kadrillo", "Kadrillo", "https://kadrillo.invalid/");
     return registered;
 }
 

@@ -55,8 +55,7 @@ void addToGraph(GstBin* graph, GstElement* e)
 
 void removeFromGraph(GstBin* graph, GstElement* e)
 {
-    if (!e || GST_OBJECT_PARENT(e) != GST_OBJECT(graph))
-        return;
+    if (!e || GST_OBJECT_PARENT(e) != GST_OBJECT(graph)) return;
     UnlinkAllPads(e);
     gst_element_set_state(e, GST_STATE_NULL);
     gst_bin_remove(graph, e);
@@ -68,16 +67,14 @@ GstElement* chainBin(const std::vector<GstElement*>& chain, const char* name = n
     for (GstElement* e : chain)
         if (!e) {
             for (GstElement* other : chain)
-                if (other)
-                    gst_object_unref(gst_object_ref_sink(other));
+                if (other) gst_object_unref(gst_object_ref_sink(other));
             return nullptr;
         }
     GstElement* bin = gst_bin_new(name);
     GstElement* previous = nullptr;
     for (GstElement* e : chain) {
         gst_bin_add(GST_BIN(bin), e);
-        if (previous)
-            gst_element_link(previous, e);
+        if (previous) gst_element_link(previous, e);
         previous = e;
     }
     PadRef in(gst_element_get_static_pad(*chain.begin(), "sink"));
@@ -121,12 +118,10 @@ GstPadProbeReturn onEncoded(GstPad*, GstPadProbeInfo* info, gpointer data)
     auto* r = static_cast<Restamp*>(data);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT)
-            return GST_PAD_PROBE_OK;
+        if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
         const GstSegment* in = nullptr;
         gst_event_parse_segment(event, &in);
-        if (in->format != GST_FORMAT_TIME)
-            return GST_PAD_PROBE_OK;
+        if (in->format != GST_FORMAT_TIME) return GST_PAD_PROBE_OK;
         gst_segment_copy_into(in, &r->segment);
         r->known = true;
         GstSegment zero;
@@ -137,12 +132,10 @@ GstPadProbeReturn onEncoded(GstPad*, GstPadProbeInfo* info, gpointer data)
         GST_PAD_PROBE_INFO_DATA(info) = out;
         return GST_PAD_PROBE_OK;
     }
-    if (!r->known)
-        return GST_PAD_PROBE_OK;
+    if (!r->known) return GST_PAD_PROBE_OK;
     GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
     auto toRunning = [r](GstClockTime t) {
-        if (!GST_CLOCK_TIME_IS_VALID(t) || t < r->segment.start)
-            return t;
+        if (!GST_CLOCK_TIME_IS_VALID(t) || t < r->segment.start) return t;
         return gst_segment_to_running_time(&r->segment, GST_FORMAT_TIME, t);
     };
     GST_BUFFER_PTS(buffer) = toRunning(GST_BUFFER_PTS(buffer));
@@ -158,14 +151,13 @@ void deleteRestamp(gpointer data)
 
 void restampToRunningTime(GstElement* encoder)
 {
-    if (!encoder)
-        return;
+    if (!encoder) return;
     PadRef out(gst_element_get_static_pad(encoder, "src"));
     if (out)
-        gst_pad_add_probe(out.get(),
-                          GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
-                                          GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                          onEncoded, new Restamp, deleteRestamp);
+        gst_pad_add_probe(
+            out.get(),
+            GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            onEncoded, new Restamp, deleteRestamp);
 }
 
 // The DV Video Encoder for a standard: the picture scaled and timed to the
@@ -179,8 +171,8 @@ GstElement* makeDvEncoder(int standard)
                                                "framerate=25/1,pixel-aspect-ratio=16/15");
     GstElement* encoder = make("avenc_dvvideo");
     restampToRunningTime(encoder);
-    return chainBin({make("videoconvert"), make("videoscale"), make("videorate"), capsFilter(caps),
-                     encoder});
+    return chainBin(
+        {make("videoconvert"), make("videoscale"), make("videorate"), capsFilter(caps), encoder});
 }
 
 // The audio going into the DV muxer: 16-bit stereo at the DV rate.
@@ -200,10 +192,8 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
     GstElement* asf = make(wm.muxer.toUtf8().constData(), "asfmux");
     GstElement* file = make("filesink", "filesink");
     if (!asf || !file) {
-        if (asf)
-            gst_object_unref(gst_object_ref_sink(asf));
-        if (file)
-            gst_object_unref(gst_object_ref_sink(file));
+        if (asf) gst_object_unref(gst_object_ref_sink(asf));
+        if (file) gst_object_unref(gst_object_ref_sink(file));
         return nullptr;
     }
     GstElement* bin = gst_bin_new("WMASFWriter");
@@ -215,14 +205,12 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
                       const char* queueName) -> bool {
         GstElement* body = chainBin(chain);
         GstElement* q = make("queue", queueName);
-        if (!body || !q)
-            return false;
+        if (!body || !q) return false;
         gst_bin_add_many(GST_BIN(bin), body, q, NULL);
         gst_element_link(body, q);
         PadRef out(gst_element_get_static_pad(q, "src"));
         PadRef muxIn(gst_element_request_pad_simple(asf, pad));
-        if (!muxIn || gst_pad_link(out.get(), muxIn.get()) != GST_PAD_LINK_OK)
-            return false;
+        if (!muxIn || gst_pad_link(out.get(), muxIn.get()) != GST_PAD_LINK_OK) return false;
         PadRef in(gst_element_get_static_pad(body, "sink"));
         gst_element_add_pad(bin, gst_ghost_pad_new(pad[0] == 'v' ? "video" : "audio", in.get()));
         return true;
@@ -231,20 +219,17 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
     if (!wm.videoEncoder.isEmpty()) {
         GstElement* enc = make(wm.videoEncoder.toUtf8().constData());
         restampToRunningTime(enc);
-        if (enc && wm.videoBitrate > 0)
-            g_object_set(enc, "bitrate", wm.videoBitrate, NULL);
+        if (enc && wm.videoBitrate > 0) g_object_set(enc, "bitrate", wm.videoBitrate, NULL);
         // The Windows Media video encoders take progressive pictures only.
-        std::vector<GstElement*> chain{make("videoconvert"), make("videoscale"),
-                                       make("videorate"), capsFilter(wm.videoCaps()), enc};
-        if (GstElement* progressive = make("deinterlace"))
-            chain.insert(chain.begin(), progressive);
+        std::vector<GstElement*> chain{make("videoconvert"), make("videoscale"), make("videorate"),
+                                       capsFilter(wm.videoCaps()), enc};
+        if (GstElement* progressive = make("deinterlace")) chain.insert(chain.begin(), progressive);
         ok = branch("video_%u", chain, "vq");
     }
     if (ok && !wm.audioEncoder.isEmpty()) {
         GstElement* enc = make(wm.audioEncoder.toUtf8().constData());
         restampToRunningTime(enc);
-        if (enc && wm.audioBitrate > 0)
-            g_object_set(enc, "bitrate", wm.audioBitrate, NULL);
+        if (enc && wm.audioBitrate > 0) g_object_set(enc, "bitrate", wm.audioBitrate, NULL);
         ok = branch("audio_%u",
                     {make("audioconvert"), make("audioresample"), capsFilter(wm.audioCaps()), enc},
                     "aq");
@@ -261,8 +246,7 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
 std::vector<PadRef> sinkPads(GstElement* e)
 {
     std::vector<PadRef> pads;
-    if (!e)
-        return pads;
+    if (!e) return pads;
     GST_OBJECT_LOCK(e);
     for (GList* l = e->sinkpads; l; l = l->next)
         pads.push_back(PadRef::ref(GST_PAD(l->data)));
@@ -285,16 +269,14 @@ GstPadProbeReturn onAfterEnd(GstPad*, GstPadProbeInfo* info, gpointer)
 GstPadProbeReturn onFeederIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
 {
     auto* end = static_cast<TdmCam::TcaptureState::EndInput*>(data);
-    if (end->sent.exchange(true))
-        return GST_PAD_PROBE_REMOVE;
-    if (end->counter)
-        end->counter->Detach();
+    if (end->sent.exchange(true)) return GST_PAD_PROBE_REMOVE;
+    if (end->counter) end->counter->Detach();
     gst_pad_send_event(end->input.get(), gst_event_new_eos());
-    end->dropProbe = gst_pad_add_probe(
-        pad,
-        GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-        onAfterEnd, nullptr, nullptr);
+    end->dropProbe = gst_pad_add_probe(pad,
+                                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                                       onAfterEnd, nullptr, nullptr);
     end->done = true;
     return GST_PAD_PROBE_REMOVE;
 }
@@ -330,18 +312,15 @@ bool isRecompressed(SourceKind kind, int index)
 
 void TdmCam::TcaptureStateDeleter::operator()(TcaptureState* s) const
 {
-    if (!s)
-        return;
+    if (!s) return;
     s->removeBlocks();
-    if (s->bus && s->syncHandler)
-        g_signal_handler_disconnect(s->bus.get(), s->syncHandler);
+    if (s->bus && s->syncHandler) g_signal_handler_disconnect(s->bus.get(), s->syncHandler);
     delete s;
 }
 
 TdmCam::TcaptureState& TdmCam::cap()
 {
-    if (!capture_)
-        capture_.reset(new TcaptureState);
+    if (!capture_) capture_.reset(new TcaptureState);
     return *capture_;
 }
 
@@ -349,19 +328,16 @@ TdmCam::TcaptureState& TdmCam::cap()
 
 GstElement* TdmCam::CaptureMux() const
 {
-    if (!capture_)
-        return nullptr;
+    if (!capture_) return nullptr;
     GstElement* mux = capture_->mux.get();
     return inGraph(mux, Graph()) ? mux : nullptr;
 }
 
 GstElement* TdmCam::CaptureFileSink() const
 {
-    if (!capture_)
-        return nullptr;
+    if (!capture_) return nullptr;
     GstElement* sink = capture_->fileSink.get();
-    if (capture_->kind == WriterKind::Dump)
-        sink = Dump.Element();
+    if (capture_->kind == WriterKind::Dump) sink = Dump.Element();
     return inGraph(sink, Graph()) ? sink : nullptr;
 }
 
@@ -379,10 +355,8 @@ bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file
     GstElement* mux = make("avimux");
     GstElement* sink = make("filesink");
     if (!mux || !sink) {
-        if (mux)
-            gst_object_unref(gst_object_ref_sink(mux));
-        if (sink)
-            gst_object_unref(gst_object_ref_sink(sink));
+        if (mux) gst_object_unref(gst_object_ref_sink(mux));
+        if (sink) gst_object_unref(gst_object_ref_sink(sink));
         return false;
     }
     g_object_set(mux, "bigfile", TRUE, NULL);
@@ -392,8 +366,7 @@ bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file
     s.fileSink = ElementRef::ref(sink);
     addToGraph(graph, mux);
     addToGraph(graph, sink);
-    if (!gst_element_link(mux, sink))
-        return false;
+    if (!gst_element_link(mux, sink)) return false;
     s.kind = WriterKind::Avi;
     s.writer = s.mux;
     return true;
@@ -407,15 +380,13 @@ bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file
 static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstElement* a, GstPad* aPad,
                                MediaHint hint)
 {
-    if ((!a && !aPad) || !s.writer)
-        return LinkResult::MissingElement;
+    if ((!a && !aPad) || !s.writer) return LinkResult::MissingElement;
     if (s.kind != WriterKind::Avi) {
         return aPad ? RenderStreamFromPad(graph, aPad, nullptr, s.writer.get())
                     : RenderStream(graph, a, nullptr, s.writer.get(), hint);
     }
     GstElement* q = make("queue");
-    if (!q)
-        return LinkResult::MissingElement;
+    if (!q) return LinkResult::MissingElement;
     // Two seconds of frames: the cut holds one input while another catches
     // up to the cut point.
     g_object_set(q, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
@@ -441,8 +412,7 @@ static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstEleme
     PadRef muxIn(gst_element_request_pad_simple(s.mux.get(), video ? "video_%u" : "audio_%u"));
     PadRef qOut(gst_element_get_static_pad(q, "src"));
     if (!muxIn || gst_pad_link(qOut.get(), muxIn.get()) != GST_PAD_LINK_OK) {
-        if (muxIn)
-            gst_element_release_request_pad(s.mux.get(), muxIn.get());
+        if (muxIn) gst_element_release_request_pad(s.mux.get(), muxIn.get());
         removeFromGraph(graph, q);
         return LinkResult::NoFreeSinkPad;
     }
@@ -452,10 +422,8 @@ static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstEleme
 bool TdmCam::SetCaptureFileName(const QString& name)
 {
     GstElement* sink = CaptureFileSink();
-    if (!sink)
-        return false;
-    if (IsRunning())
-        return SwitchCaptureFile(name);
+    if (!sink) return false;
+    if (IsRunning()) return SwitchCaptureFile(name);
     CaptureFileName = name;
     g_object_set(sink, "location", name.toUtf8().constData(), NULL);
     return true;
@@ -498,11 +466,9 @@ bool TdmCam::BuildCaptureGraph()
     }
     if (IsWmvFormat(SourceKind, index)) {
         const WmProfileTable* table = WmvAvailable ? &WmProfileTable::builtIn() : nullptr;
-        std::optional<WmProfile> profile =
-            CaptureProfile(table, Capture.ProfileLevel, Capture.VersionIndex, Capture.MediaEntry,
-                           Options.Audio);
-        if (!profile)
-            return false;
+        std::optional<WmProfile> profile = CaptureProfile(
+            table, Capture.ProfileLevel, Capture.VersionIndex, Capture.MediaEntry, Options.Audio);
+        if (!profile) return false;
         s.wm = WmEncoderSettingsFor(*profile);
     }
 
@@ -567,16 +533,13 @@ bool TdmCam::BuildCaptureGraph()
     // Errors and file switches from the streaming threads.
     BusRef bus(gst_pipeline_get_bus(fg()));
     if (s.bus.get() != bus.get()) {
-        if (s.bus && s.syncHandler)
-            g_signal_handler_disconnect(s.bus.get(), s.syncHandler);
+        if (s.bus && s.syncHandler) g_signal_handler_disconnect(s.bus.get(), s.syncHandler);
         s.bus = bus;
         gst_bus_enable_sync_message_emission(bus.get());
         s.syncHandler = g_signal_connect(
-            bus.get(), "sync-message",
-            G_CALLBACK(+[](GstBus*, GstMessage* message, gpointer self) {
+            bus.get(), "sync-message", G_CALLBACK(+[](GstBus*, GstMessage* message, gpointer self) {
                 const GstMessageType type = GST_MESSAGE_TYPE(message);
-                if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_ELEMENT)
-                    return;
+                if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_ELEMENT) return;
                 if (type == GST_MESSAGE_ELEMENT &&
                     !gst_structure_has_name(gst_message_get_structure(message),
                                             "kad-file-switched"))
@@ -584,10 +547,7 @@ bool TdmCam::BuildCaptureGraph()
                 auto* cam = static_cast<TdmCam*>(self);
                 MessageRef held = MessageRef::ref(message);
                 QMetaObject::invokeMethod(
-                    cam,
-                    [cam, held]() {
-                        cam->onCaptureMessage(held.get());
-                    },
+                    cam, [cam, held]() { cam->onCaptureMessage(held.get()); },
                     Qt::QueuedConnection);
             }),
             this);
@@ -596,8 +556,7 @@ bool TdmCam::BuildCaptureGraph()
         s.diskGuard = new QTimer(this);
         s.diskGuard->setInterval(250);
         connect(s.diskGuard, &QTimer::timeout, this, [this] {
-            if (!Capturing() || roomFor(CaptureFileName) >= DiskReserveBytes)
-                return;
+            if (!Capturing() || roomFor(CaptureFileName) >= DiskReserveBytes) return;
             const QString name = CaptureFileName;
             WriteLog("The disk is full: the capture stops");
             FinishCapture();
@@ -613,10 +572,8 @@ bool TdmCam::BuildCaptureGraph()
 
 void TdmCam::stopCaptureWith(const QString& reason)
 {
-    if (capture_ && capture_->diskGuard)
-        capture_->diskGuard->stop();
-    if (!capture_ || !capture_->running)
-        return;
+    if (capture_ && capture_->diskGuard) capture_->diskGuard->stop();
+    if (!capture_ || !capture_->running) return;
     capture_->running = false;
     dialogs().error(reason);
     emit CaptureStopped(reason);
@@ -624,8 +581,7 @@ void TdmCam::stopCaptureWith(const QString& reason)
 
 void TdmCam::onCaptureMessage(GstMessage* message)
 {
-    if (!capture_ || capture_->kind == WriterKind::None)
-        return;
+    if (!capture_ || capture_->kind == WriterKind::None) return;
     TcaptureState& s = *capture_;
     GstObject* src = GST_MESSAGE_SRC(message);
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ELEMENT) {
@@ -646,21 +602,18 @@ void TdmCam::onCaptureMessage(GstMessage* message)
                             gst_object_has_as_ancestor(src, GST_OBJECT(writer)))) ||
                 (s.fileSink && src == GST_OBJECT(s.fileSink.get())) ||
                 (CaptureFileSink() && src == GST_OBJECT(CaptureFileSink())));
-    const bool fromSource =
-        src && VideoSource.Element() &&
-        (src == GST_OBJECT(VideoSource.Element()) ||
-         gst_object_has_as_ancestor(src, GST_OBJECT(VideoSource.Element())));
+    const bool fromSource = src && VideoSource.Element() &&
+                            (src == GST_OBJECT(VideoSource.Element()) ||
+                             gst_object_has_as_ancestor(src, GST_OBJECT(VideoSource.Element())));
     if (fromSource && s.running && !s.finished) {
         // Everything the source sent is in the file; end it there.
         WriteLog("The capture source is lost: the file is closed");
         FinishCapture();
         s.running = false;
-        if (s.diskGuard)
-            s.diskGuard->stop();
+        if (s.diskGuard) s.diskGuard->stop();
         return;
     }
-    if (!fromWriter || !s.running)
-        return;
+    if (!fromWriter || !s.running) return;
     const bool full = error && error->domain == GST_RESOURCE_ERROR &&
                       error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT;
     const QString name = CaptureFileName;
@@ -682,35 +635,29 @@ bool TdmCam::BuildCaptureDVType1()
     TcaptureState& s = cap();
     NullRenderer.Remove();
     GstElement* w = make("kaddvaviwriter");
-    if (!w)
-        return false;
+    if (!w) return false;
     g_object_set(w, "location", CaptureFileName.toUtf8().constData(), NULL);
     neverHoldsState(w);
     s.writer = ElementRef::ref(w);
     s.fileSink = s.writer;
     s.kind = WriterKind::DvType1;
     addToGraph(Graph(), w);
-    if (!Smarttee.InGraph())
-        return false;
+    if (!Smarttee.InGraph()) return false;
     return Succeeded(RenderStream(Graph(), Smarttee.Element(), nullptr, w));
 }
 
 bool TdmCam::BuildCaptureDVType2()
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skDV)
-        return false;
+    if (SourceKind != kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName))
-        return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
     NullRenderer.Remove();
     place(DVsplitter2);
     PadRef capture(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "capture")
                                       : nullptr);
-    if (!capture)
-        return false;
+    if (!capture) return false;
     rs(capture.get(), nullptr, DVsplitter2);
     linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
     linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
@@ -731,13 +678,10 @@ bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* str
         DVmuxer.Bind("avmux_dv", [] { return make("avmux_dv"); });
     place(DVmuxer);
     place(DVencoder);
-    if (!DVmuxer.InGraph() || !DVencoder.InGraph() || !Infinite2.InGraph())
-        return false;
-    if (!Succeeded(rs(Infinite2, &DVencoder, DVmuxer)))
-        return false;
+    if (!DVmuxer.InGraph() || !DVencoder.InGraph() || !Infinite2.InGraph()) return false;
+    if (!Succeeded(rs(Infinite2, &DVencoder, DVmuxer))) return false;
     GstElement* audioIn = makeDvAudioInput(s.dvAudioRate);
-    if (!audioIn)
-        return false;
+    if (!audioIn) return false;
     addToGraph(Graph(), audioIn);
     RenderStream(Graph(), audioIn, nullptr, DVmuxer.Element());
     LinkResult r = LinkResult::MissingElement;
@@ -748,40 +692,34 @@ bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* str
     }
     if (!Succeeded(r) && Options.EnregistrerSourceAudio && infinite3.InGraph())
         r = RenderStream(Graph(), infinite3.Element(), nullptr, audioIn);
-    if (!Succeeded(r))
-        removeFromGraph(Graph(), audioIn);
+    if (!Succeeded(r)) removeFromGraph(Graph(), audioIn);
     place(DVsplitter2);
     rs(DVmuxer, nullptr, DVsplitter2);
     linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
-    if (Succeeded(r))
-        linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
+    if (Succeeded(r)) linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
 bool TdmCam::BuildCaptureDVRecompressed(int standard)
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName))
-        return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
     Smarttee.Remove();
     NullRenderer.Remove();
     place(DVsplitter);
     rs(SourcePin.get(), nullptr, DVsplitter);
-    GstElement* audio = Options.EcouterAudioInclus && infinite4.InGraph() ? infinite4.Element()
-                                                                          : nullptr;
+    GstElement* audio =
+        Options.EcouterAudioInclus && infinite4.InGraph() ? infinite4.Element() : nullptr;
     return linkDvMuxer(standard, audio, nullptr);
 }
 
 bool TdmCam::BuildCaptureDVWmv()
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (!placeAsfWriter())
-        return false;
+    if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
     Smarttee.Remove();
     NullRenderer.Remove();
@@ -790,8 +728,7 @@ bool TdmCam::BuildCaptureDVWmv()
         return false;
     if (Options.EcouterAudioInclus && infinite4.InGraph()) {
         place(hdAudio);
-        if (hdAudio.InGraph())
-            rs(infinite4, &hdAudio, AudioRender);
+        if (hdAudio.InGraph()) rs(infinite4, &hdAudio, AudioRender);
         linkToWriter(Graph(), s, infinite4.Element(), nullptr, MediaHint::Audio);
     }
     if (Options.EnregistrerSourceAudio && infinite3.InGraph())
@@ -802,11 +739,9 @@ bool TdmCam::BuildCaptureDVWmv()
 bool TdmCam::placeAsfWriter()
 {
     TcaptureState& s = cap();
-    if (!s.wm)
-        return false;
+    if (!s.wm) return false;
     GstElement* bin = makeAsfWriter(*s.wm, CaptureFileName, s.mux, s.fileSink);
-    if (!bin)
-        return false;
+    if (!bin) return false;
     s.writer = ElementRef::ref(bin);
     s.kind = WriterKind::Asf;
     addToGraph(Graph(), bin);
@@ -817,15 +752,12 @@ bool TdmCam::placeAsfWriter()
 
 bool TdmCam::BuildCaptureAnalogNative()
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind == kad::SourceKind::skDV)
-        return false;
+    if (SourceKind == kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
     NullRenderer.Remove();
-    if (!placeAviWriter(Graph(), s, CaptureFileName) || !Smarttee.InGraph())
-        return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName) || !Smarttee.InGraph()) return false;
     if (!Succeeded(linkToWriter(Graph(), s, Smarttee.Element(), nullptr, MediaHint::Video)))
         return false;
     if (Options.EnregistrerSourceAudio && infinite3.InGraph())
@@ -844,37 +776,29 @@ ElementRef TdmCam::previewDownstream()
 
 bool TdmCam::BuildCaptureAnalogRecompressed(int standard)
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skAnalog)
-        return false;
+    if (SourceKind != kad::SourceKind::skAnalog) return false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName))
-        return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
     ElementRef downstream = previewDownstream();
     Smarttee.Remove();
     NullRenderer.Remove();
-    if (downstream)
-        RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    if (downstream) RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
     return linkDvMuxer(standard, nullptr, nullptr);
 }
 
 bool TdmCam::BuildCaptureAnalogWmv()
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skAnalog)
-        return false;
-    if (!CaptureMux() && !placeAsfWriter())
-        return false;
+    if (SourceKind != kad::SourceKind::skAnalog) return false;
+    if (!CaptureMux() && !placeAsfWriter()) return false;
     TcaptureState& s = cap();
     ElementRef downstream = previewDownstream();
     Smarttee.Remove();
     NullRenderer.Remove();
-    if (downstream)
-        RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    if (downstream) RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
     if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
         return false;
     if (Options.EnregistrerSourceAudio && infinite3.InGraph())
@@ -895,8 +819,7 @@ bool TdmCam::buildDump()
         const QByteArray location = CaptureFileName.toUtf8();
         Dump.Bind(factory, [factory, location]() -> GstElement* {
             GstElement* e = make(factory.c_str());
-            if (e)
-                g_object_set(e, "location", location.constData(), NULL);
+            if (e) g_object_set(e, "location", location.constData(), NULL);
             neverHoldsState(e);
             return e;
         });
@@ -924,12 +847,10 @@ bool TdmCam::BuildCaptureMpeg2Native()
 
 bool TdmCam::BuildCaptureMovieBoxBRecompressed(int standard)
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName))
-        return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
     Smarttee.Remove();
     NullRenderer.Remove();
     rs(SourcePin.get(), nullptr, demux);
@@ -949,12 +870,10 @@ bool TdmCam::BuildCaptureMovieBoxBRecompressed(int standard)
 
 bool TdmCam::BuildCaptureMpeg2Recompressed(int standard)
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName))
-        return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
     GstElement* audio = nullptr;
     TfilterSlot* through = nullptr;
     if (Options.EcouterAudioInclus) {
@@ -971,11 +890,9 @@ bool TdmCam::BuildCaptureMpeg2Recompressed(int standard)
 
 bool TdmCam::BuildCaptureMovieBoxBWmv()
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (!placeAsfWriter())
-        return false;
+    if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
     // The box stream goes through a fresh Smart Tee straight to the splitter.
     Smarttee.Remove();
@@ -992,11 +909,9 @@ bool TdmCam::BuildCaptureMovieBoxBWmv()
 
 bool TdmCam::BuildCaptureMpeg2Wmv()
 {
-    if (!PreviewBuilt)
-        return false;
+    if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (!placeAsfWriter())
-        return false;
+    if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
     if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
         return false;
@@ -1010,13 +925,11 @@ bool TdmCam::BuildCaptureMpeg2Wmv()
 // stream-audio tap (made here when the preview did not listen).
 void TdmCam::linkStreamAudioToWriter()
 {
-    if (!Options.EcouterAudioInclus)
-        return;
+    if (!Options.EcouterAudioInclus) return;
     TcaptureState& s = cap();
     if (!infinite4.InGraph()) {
         GstElement* decoded = MpegAudioDecoded();
-        if (!decoded)
-            return;
+        if (!decoded) return;
         place(infinite4);
         RenderStream(Graph(), decoded, nullptr, infinite4.Element());
     }
@@ -1032,8 +945,7 @@ bool TdmCam::CaptureSwitchBusy() const
 
 bool TdmCam::SwitchCaptureFile(const QString& name)
 {
-    if (!Capturing() || CaptureSwitchBusy())
-        return false;
+    if (!Capturing() || CaptureSwitchBusy()) return false;
     TcaptureState& s = *capture_;
     const QString oldName = CaptureFileName;
     switch (s.kind) {
@@ -1050,8 +962,7 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
         QPointer<TdmCam> self(this);
         const bool started = s.fileSwitch.Start(
             where, mux, sink, name, [self, oldName, name](bool ok, const QString& error) {
-                if (!self || !self->capture_)
-                    return;
+                if (!self || !self->capture_) return;
                 self->capture_->switchBusy = false;
                 if (!ok) {
                     WriteLog("The cut into " + name + " has failed: " + error);
@@ -1062,8 +973,7 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
                 WriteLog("The capture goes on in " + name);
                 emit self->CaptureFileSwitched(oldName, name);
             });
-        if (!started)
-            return false;
+        if (!started) return false;
         s.switchBusy = true;
         break;
     }
@@ -1078,11 +988,9 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
 
 bool TdmCam::FinishCapture(int timeoutMs)
 {
-    if (!capture_ || capture_->kind == WriterKind::None || capture_->finished)
-        return true;
+    if (!capture_ || capture_->kind == WriterKind::None || capture_->finished) return true;
     TcaptureState& s = *capture_;
-    if (s.diskGuard)
-        s.diskGuard->stop();
+    if (s.diskGuard) s.diskGuard->stop();
     QElapsedTimer clock;
     clock.start();
     while (CaptureSwitchBusy() && clock.elapsed() < timeoutMs) {
@@ -1090,60 +998,51 @@ bool TdmCam::FinishCapture(int timeoutMs)
         g_main_context_iteration(nullptr, FALSE);
     }
     s.finished = true;
-    if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED)
-        return false;
+    if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED) return false;
 
     // The file sinks: wait until each has taken its end of stream.
     std::vector<GstElement*> sinks;
-    if (GstElement* sink = CaptureFileSink())
-        sinks.push_back(sink);
+    if (GstElement* sink = CaptureFileSink()) sinks.push_back(sink);
     std::vector<std::unique_ptr<std::atomic<bool>>> ended;
     std::vector<std::pair<PadRef, gulong>> eosProbes;
     std::vector<PadRef> sinkIns;
     for (GstElement* sink : sinks) {
         PadRef in(gst_element_get_static_pad(sink, "sink"));
-        if (!in)
-            continue;
+        if (!in) continue;
         ended.push_back(std::make_unique<std::atomic<bool>>(false));
         eosProbes.emplace_back(in, gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                                                      onSinkEos, ended.back().get(), nullptr));
         sinkIns.push_back(in);
     }
     // Every input of the writer ends once its feeder is idle.
-    GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element()
+    GstElement* writer = s.kind == WriterKind::Dump  ? Dump.Element()
                          : s.kind == WriterKind::Avi ? CaptureMux()
                                                      : s.writer.get();
     for (PadRef& input : sinkPads(writer)) {
         PadRef feeder(gst_pad_get_peer(input.get()));
-        if (!feeder)
-            continue;
+        if (!feeder) continue;
         auto end = std::make_unique<TcaptureState::EndInput>();
         end->input = input;
         end->feeder = feeder;
-        if (feeder.get() == s.counted.get())
-            end->counter = &WrittenFrames();
+        if (feeder.get() == s.counted.get()) end->counter = &WrittenFrames();
         TcaptureState::EndInput* raw = end.get();
         s.ends.push_back(std::move(end));
         const gulong id =
             gst_pad_add_probe(feeder.get(), GST_PAD_PROBE_TYPE_IDLE, onFeederIdle, raw, nullptr);
-        if (!raw->sent)
-            raw->idleProbe = id;
+        if (!raw->sent) raw->idleProbe = id;
     }
-    if (s.kind == WriterKind::Dump)
-        WrittenFrames().Detach();
+    if (s.kind == WriterKind::Dump) WrittenFrames().Detach();
     bool all = false;
     while (clock.elapsed() < timeoutMs) {
         all = true;
         for (auto& e : ended)
             all = all && e->load();
-        if (all)
-            break;
+        if (all) break;
         g_usleep(2000);
     }
     // Taking the stream lock waits for the sink to be done with the end.
     for (PadRef& in : sinkIns) {
-        if (!all)
-            break;
+        if (!all) break;
         GST_PAD_STREAM_LOCK(in.get());
         GST_PAD_STREAM_UNLOCK(in.get());
     }
@@ -1151,8 +1050,7 @@ bool TdmCam::FinishCapture(int timeoutMs)
         gst_pad_remove_probe(pad.get(), id);
     // Once ended, a writer refuses whatever still comes; the feeders go on
     // so the rest of the graph is never held.
-    if (!all)
-        WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
+    if (!all) WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
     return all;
 }
 

@@ -82,8 +82,7 @@ struct TdmCam::TcaptureState {
         for (auto& e : ends) {
             if (!e->sent.exchange(true) && e->idleProbe)
                 gst_pad_remove_probe(e->feeder.get(), e->idleProbe);
-            if (e->dropProbe)
-                gst_pad_remove_probe(e->feeder.get(), e->dropProbe);
+            if (e->dropProbe) gst_pad_remove_probe(e->feeder.get(), e->dropProbe);
         }
         ends.clear();
     }

@@ -48,20 +48,16 @@ bool isMpegAudioStream(const std::string& name)
 // stream and the current one is not.
 void pick(GstElement* demux, GstPad* pad, PadRef& in, std::string& from, const char* preferred)
 {
-    if (!in)
-        return;
+    if (!in) return;
     const std::string name = GST_PAD_NAME(pad);
-    if (!from.empty() && (from == preferred || name != preferred))
-        return;
+    if (!from.empty() && (from == preferred || name != preferred)) return;
     if (!from.empty()) {
         if (PadRef old{gst_element_get_static_pad(demux, from.c_str())})
             gst_pad_unlink(old.get(), in.get());
         from.clear();
     }
-    if (gst_pad_is_linked(in.get()))
-        return;
-    if (gst_pad_link(pad, in.get()) == GST_PAD_LINK_OK)
-        from = name;
+    if (gst_pad_is_linked(in.get())) return;
+    if (gst_pad_link(pad, in.get()) == GST_PAD_LINK_OK) from = name;
 }
 
 void onDemuxPadAdded(GstElement* demux, GstPad* pad, gpointer data)
@@ -79,10 +75,8 @@ void onDemuxPadRemoved(GstElement*, GstPad* pad, gpointer data)
 {
     auto* picker = static_cast<StreamPicker*>(data);
     std::lock_guard guard(picker->lock);
-    if (picker->videoFrom == GST_PAD_NAME(pad))
-        picker->videoFrom.clear();
-    if (picker->audioFrom == GST_PAD_NAME(pad))
-        picker->audioFrom.clear();
+    if (picker->videoFrom == GST_PAD_NAME(pad)) picker->videoFrom.clear();
+    if (picker->audioFrom == GST_PAD_NAME(pad)) picker->audioFrom.clear();
 }
 
 void deletePicker(gpointer data, GClosure*)
@@ -95,14 +89,13 @@ constexpr const char* kPickerKey = "kad-stream-picker";
 StreamPicker* pickerOf(GstElement* demux)
 {
     auto* picker = static_cast<StreamPicker*>(g_object_get_data(G_OBJECT(demux), kPickerKey));
-    if (picker)
-        return picker;
+    if (picker) return picker;
     picker = new StreamPicker;
     g_object_set_data(G_OBJECT(demux), kPickerKey, picker);
     g_signal_connect_data(demux, "pad-added", G_CALLBACK(onDemuxPadAdded), picker, nullptr,
                           GConnectFlags(0));
-    g_signal_connect_data(demux, "pad-removed", G_CALLBACK(onDemuxPadRemoved), picker,
-                          deletePicker, GConnectFlags(0));
+    g_signal_connect_data(demux, "pad-removed", G_CALLBACK(onDemuxPadRemoved), picker, deletePicker,
+                          GConnectFlags(0));
     return picker;
 }
 
@@ -112,10 +105,8 @@ GstElement* makeOutput(const char* name, const char* parser)
     GstElement* queue = gst_element_factory_make("queue", nullptr);
     GstElement* parse = gst_element_factory_make(parser, nullptr);
     if (!queue || !parse) {
-        if (queue)
-            gst_object_unref(gst_object_ref_sink(queue));
-        if (parse)
-            gst_object_unref(gst_object_ref_sink(parse));
+        if (queue) gst_object_unref(gst_object_ref_sink(queue));
+        if (parse) gst_object_unref(gst_object_ref_sink(parse));
         return nullptr;
     }
     GstElement* bin = gst_bin_new(name);
@@ -132,15 +123,13 @@ GstElement* makeOutput(const char* name, const char* parser)
 
 GstElement* TdmCam::MpegVideoPin() const
 {
-    if (!capture_ || !inGraph(capture_->videoPin.get(), Graph()))
-        return nullptr;
+    if (!capture_ || !inGraph(capture_->videoPin.get(), Graph())) return nullptr;
     return capture_->videoPin.get();
 }
 
 GstElement* TdmCam::MpegAudioPin() const
 {
-    if (!capture_ || !inGraph(capture_->audioPin.get(), Graph()))
-        return nullptr;
+    if (!capture_ || !inGraph(capture_->audioPin.get(), Graph())) return nullptr;
     return capture_->audioPin.get();
 }
 
@@ -151,8 +140,7 @@ namespace {
 GstPadProbeReturn onVideoCaps(GstPad* pad, GstPadProbeInfo* info, gpointer)
 {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
-        return GST_PAD_PROBE_OK;
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
     GstCaps* caps = nullptr;
     gst_event_parse_caps(event, &caps);
     const GstStructure* st = caps ? gst_caps_get_structure(caps, 0) : nullptr;
@@ -164,8 +152,7 @@ GstPadProbeReturn onVideoCaps(GstPad* pad, GstPadProbeInfo* info, gpointer)
     if (gst_structure_get_fraction(st, "framerate", &num, &den) && num > 0 && den > 0)
         duration = (gint64(10000000) * den + num / 2) / num;
     ElementRef owner(gst_pad_get_parent_element(pad));
-    if (!owner)
-        return GST_PAD_PROBE_OK;
+    if (!owner) return GST_PAD_PROBE_OK;
     GstStructure* s = gst_structure_new("kad-format", "duration", G_TYPE_INT64, duration, "width",
                                         G_TYPE_INT, width, "height", G_TYPE_INT, height, NULL);
     gst_element_post_message(owner.get(), gst_message_new_application(GST_OBJECT(owner.get()), s));
@@ -179,8 +166,7 @@ GstPadLinkReturn createOutputPin(GstBin* graph, GstElement* demux, const char* n
 {
     out.reset();
     GstElement* pin = makeOutput(name, parser);
-    if (!pin)
-        return GST_PAD_LINK_NOFORMAT;
+    if (!pin) return GST_PAD_LINK_NOFORMAT;
     out = ElementRef::sink(pin);
     if (video) {
         PadRef src(gst_element_get_static_pad(pin, "src"));
@@ -200,17 +186,14 @@ GstPadLinkReturn createOutputPin(GstBin* graph, GstElement* demux, const char* n
 // nothing feeds it.
 PadRef takeFeeder(GstElement* element)
 {
-    if (!element)
-        return {};
+    if (!element) return {};
     GstPad* in = nullptr;
     GST_OBJECT_LOCK(element);
-    if (element->sinkpads)
-        in = GST_PAD(gst_object_ref(element->sinkpads->data));
+    if (element->sinkpads) in = GST_PAD(gst_object_ref(element->sinkpads->data));
     GST_OBJECT_UNLOCK(element);
     PadRef sink(in);
     PadRef feeder(sink ? gst_pad_get_peer(sink.get()) : nullptr);
-    if (feeder)
-        gst_pad_unlink(feeder.get(), sink.get());
+    if (feeder) gst_pad_unlink(feeder.get(), sink.get());
     return feeder;
 }
 
@@ -222,10 +205,8 @@ GstPadLinkReturn linkPins(GstElement* output, GstElement* decoder)
 {
     PadRef out(gst_element_get_static_pad(output, "src"));
     PadRef in(decoder ? gst_element_get_static_pad(decoder, "sink") : nullptr);
-    if (!out || !in)
-        return GST_PAD_LINK_NOFORMAT;
-    if (gst_pad_is_linked(in.get()))
-        return GST_PAD_LINK_WAS_LINKED;
+    if (!out || !in) return GST_PAD_LINK_NOFORMAT;
+    if (gst_pad_is_linked(in.get())) return GST_PAD_LINK_WAS_LINKED;
     return gst_pad_link_full(out.get(), in.get(), GST_PAD_LINK_CHECK_HIERARCHY);
 }
 
@@ -233,18 +214,15 @@ GstPadLinkReturn linkPins(GstElement* output, GstElement* decoder)
 
 bool TdmCam::BuildPreviewMovieBoxB()
 {
-    if (SourceKind != kad::SourceKind::skMovieBoxB || !SourcePin)
-        return false;
+    if (SourceKind != kad::SourceKind::skMovieBoxB || !SourcePin) return false;
     WriteLog("try to build the previewgraph of MovieBox_B");
     PreviewBuilt = false;
     FreeAllFilters();
     place(Smarttee);
     place(NullRenderer);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement)
-        return false;
+    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement) return false;
     place(demux);
-    if (rs(Smarttee, nullptr, demux) == LinkResult::MissingElement)
-        return false;
+    if (rs(Smarttee, nullptr, demux) == LinkResult::MissingElement) return false;
     TcaptureState& s = cap();
     if (createOutputPin(Graph(), demux.Element(), "MpegVideo", "mpegvideoparse", true,
                         s.videoPin) != GST_PAD_LINK_OK ||
@@ -261,8 +239,7 @@ bool TdmCam::BuildPreviewMovieBoxB()
         place(Lumatex);
         place(Infinite2);
         GstElement* dec = Mpeg2VideoDec.InGraph() ? Mpeg2VideoDec.Element() : nullptr;
-        if (dec)
-            linkPins(video, dec);
+        if (dec) linkPins(video, dec);
         if (!Lumatex.InGraph() ||
             RenderStream(Graph(), dec ? dec : video, d ? d->Element() : nullptr,
                          Lumatex.Element()) == LinkResult::MissingElement)
@@ -279,16 +256,13 @@ bool TdmCam::BuildPreviewMovieBoxB()
         }
         place(Infinite2);
         PadRef feeder = takeFeeder(sg.Element());
-        if (feeder)
-            rs(feeder.get(), &Infinite2, sg);
+        if (feeder) rs(feeder.get(), &Infinite2, sg);
     }
     place(hdVideo);
     if (rsToWindow(sg, hdVideo.Bound() ? &hdVideo : nullptr) == LinkResult::MissingElement)
         return false;
-    if (Options.EcouterAudioInclus)
-        UpdateIncludedAudio();
-    if (Options.EnregistrerSourceAudio)
-        UpdateAudioSourceBranch();
+    if (Options.EcouterAudioInclus) UpdateIncludedAudio();
+    if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();
     PreviewBuilt = true;
     WriteLog("building of the previewgraph of MovieBox_B has succeeded");
     ReadFormat();
@@ -298,8 +272,7 @@ bool TdmCam::BuildPreviewMovieBoxB()
 bool TdmCam::BuildPreviewMpeg2()
 {
     WriteLog("Start of BuildPreview in mpeg2");
-    if (SourceKind != kad::SourceKind::skMpeg2 || !SourcePin)
-        return false;
+    if (SourceKind != kad::SourceKind::skMpeg2 || !SourcePin) return false;
     struct EndLine {
         ~EndLine() { WriteLog("End of BuildPreview en MPEG2"); }
     } endLine;
@@ -315,16 +288,14 @@ bool TdmCam::BuildPreviewMpeg2()
     // FindPin: the Smart Tee's free output of the stream, its preview.
     PadRef p(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "preview")
                                 : nullptr);
-    if (p && gst_pad_is_linked(p.get()))
-        p.reset();
-    WriteLog("cg.FindPin ==> " + (p ? MediaErrorText(GST_PAD_LINK_OK)
-                                    : LinkResultText(LinkResult::NoFreeSourcePad)));
+    if (p && gst_pad_is_linked(p.get())) p.reset();
+    WriteLog("cg.FindPin ==> " +
+             (p ? MediaErrorText(GST_PAD_LINK_OK) : LinkResultText(LinkResult::NoFreeSourcePad)));
     place(demux);
     r = p ? rs(p.get(), nullptr, demux) : LinkResult::NoFreeSourcePad;
     WriteLog("cg.Renderstream demux ==> " + LinkResultText(r));
     p.reset();
-    if (!Succeeded(r))
-        return false;
+    if (!Succeeded(r)) return false;
     GstElement* dmx = demux.Element();
     if (!dmx || !g_signal_lookup("pad-added", G_OBJECT_TYPE(dmx))) {
         WriteLogSection("not assigned(pIMpeg2Demux)");
@@ -334,8 +305,7 @@ bool TdmCam::BuildPreviewMpeg2()
     GstPadLinkReturn pr =
         createOutputPin(Graph(), dmx, "MpegVideo", "mpegvideoparse", true, s.videoPin);
     WriteLog("CreateOutputPin Video ==> " + MediaErrorText(pr));
-    if (pr != GST_PAD_LINK_OK)
-        return false;
+    if (pr != GST_PAD_LINK_OK) return false;
     // The stream mapping is the picker's: 0xE1 when present, else the first
     // video stream.
     WriteLog("CpIVideoPIDMap ==> " + MediaErrorText(pr));
@@ -350,36 +320,28 @@ bool TdmCam::BuildPreviewMpeg2()
     if (Options.PermettreIncruster) {
         Infinite.Remove();
         place(Lumatex);
-        if (dec)
-            linkPins(video, dec);
-        if (!Lumatex.InGraph())
-            return false;
+        if (dec) linkPins(video, dec);
+        if (!Lumatex.InGraph()) return false;
         RenderStream(Graph(), dec ? dec : video, d ? d->Element() : nullptr, Lumatex.Element());
         place(Infinite2);
         rs(Lumatex, nullptr, Infinite2);
         rs(Infinite2, nullptr, sg);
     } else {
-        if (dec)
-            linkPins(video, dec);
+        if (dec) linkPins(video, dec);
         RenderStream(Graph(), dec ? dec : video, d ? d->Element() : nullptr, sg.Element());
         place(Infinite2);
-        if (PadRef feeder = takeFeeder(sg.Element()))
-            rs(feeder.get(), &Infinite2, sg);
+        if (PadRef feeder = takeFeeder(sg.Element())) rs(feeder.get(), &Infinite2, sg);
     }
-    if (rsToWindow(sg, nullptr) == LinkResult::MissingElement)
-        return false;
+    if (rsToWindow(sg, nullptr) == LinkResult::MissingElement) return false;
 
     pr = createOutputPin(Graph(), dmx, "MpegAudio", "mpegaudioparse", false, s.audioPin);
     WriteLog("CreateOutputPin Audio ==> " + MediaErrorText(pr));
-    if (pr != GST_PAD_LINK_OK)
-        return false;
+    if (pr != GST_PAD_LINK_OK) return false;
     WriteLog("pIAudioPIDMap ==> " + MediaErrorText(pr));
     WriteLog("MapStreamID Audio ==> " + MediaErrorText(pr));
 
-    if (Options.EcouterAudioInclus)
-        UpdateIncludedAudio();
-    if (Options.EnregistrerSourceAudio)
-        UpdateAudioSourceBranch();
+    if (Options.EcouterAudioInclus) UpdateIncludedAudio();
+    if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();
     PreviewBuilt = true;
     ReadFormat();
     return true;
@@ -391,11 +353,9 @@ bool TdmCam::BuildPreviewMpeg2()
 GstElement* TdmCam::MpegAudioDecoded()
 {
     GstElement* audio = MpegAudioPin();
-    if (!audio)
-        return nullptr;
+    if (!audio) return nullptr;
     place(MpegAudioDec);
-    if (!MpegAudioDec.InGraph())
-        return nullptr;
+    if (!MpegAudioDec.InGraph()) return nullptr;
     PadRef in(gst_element_get_static_pad(MpegAudioDec.Element(), "sink"));
     if (in && !gst_pad_is_linked(in.get()) &&
         linkPins(audio, MpegAudioDec.Element()) != GST_PAD_LINK_OK)
@@ -428,11 +388,9 @@ bool TdmCam::UpdateIncludedAudioMpeg2()
         }
         return true;
     }
-    if (SourceKind != kad::SourceKind::skMpeg2)
-        return false;
+    if (SourceKind != kad::SourceKind::skMpeg2) return false;
     GstElement* decoded = audio ? MpegAudioDecoded() : nullptr;
-    if (!decoded || !AudioRender.InGraph())
-        return false;
+    if (!decoded || !AudioRender.InGraph()) return false;
     RenderStream(Graph(), decoded, nullptr, AudioRender.Element());
     if (PadRef feeder = takeFeeder(AudioRender.Element())) {
         place(infinite4);

@@ -8,9 +8,18 @@ namespace {
 
 class HeadlessDialogs final : public Dialogs {
 public:
-    DialogAnswer warningYesNo(const QString& text) override { return say("warning", text, DialogAnswer::No); }
-    DialogAnswer questionYesNo(const QString& text) override { return say("question", text, DialogAnswer::No); }
-    DialogAnswer questionYesNoAll(const QString& text) override { return say("question", text, DialogAnswer::No); }
+    DialogAnswer warningYesNo(const QString& text) override
+    {
+        return say("warning", text, DialogAnswer::No);
+    }
+    DialogAnswer questionYesNo(const QString& text) override
+    {
+        return say("question", text, DialogAnswer::No);
+    }
+    DialogAnswer questionYesNoAll(const QString& text) override
+    {
+        return say("question", text, DialogAnswer::No);
+    }
     void warning(const QString& text) override { say("warning", text, DialogAnswer::Ok); }
     void error(const QString& text) override { say("error", text, DialogAnswer::Ok); }
     void information(const QString& text) override { say("information", text, DialogAnswer::Ok); }
@@ -29,8 +38,14 @@ Dialogs* installed = nullptr;
 
 } // namespace
 
-Dialogs& dialogs() { return installed ? *installed : headless; }
+Dialogs& dialogs()
+{
+    return installed ? *installed : headless;
+}
 
-void setDialogs(Dialogs* d) { installed = d; }
+void setDialogs(Dialogs* d)
+{
+    installed = d;
+}
 
 } // namespace kad

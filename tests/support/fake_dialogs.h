@@ -40,8 +40,7 @@ private:
     DialogAnswer ask(const char* kind, const QString& t)
     {
         shown.push_back({kind, t});
-        if (answers.empty())
-            return DialogAnswer::No;
+        if (answers.empty()) return DialogAnswer::No;
         const DialogAnswer a = answers.front();
         answers.pop_front();
         return a;

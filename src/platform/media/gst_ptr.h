@@ -13,41 +13,71 @@ namespace kad {
 
 // A GObject reference (elements, pads, buses, devices, ...). Adopts a
 // reference the caller already owns; use GRef<T>::ref() to take a new one.
-template <typename T>
-class GRef {
+template <typename T> class GRef {
 public:
     GRef() = default;
     explicit GRef(T* adopted) : p_(adopted) {}
-    GRef(const GRef& other) : p_(other.p_) { if (p_) g_object_ref(p_); }
+    GRef(const GRef& other) : p_(other.p_)
+    {
+        if (p_) g_object_ref(p_);
+    }
     GRef(GRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    GRef& operator=(GRef other) noexcept { std::swap(p_, other.p_); return *this; }
-    ~GRef() { if (p_) g_object_unref(p_); }
+    GRef& operator=(GRef other) noexcept
+    {
+        std::swap(p_, other.p_);
+        return *this;
+    }
+    ~GRef()
+    {
+        if (p_) g_object_unref(p_);
+    }
 
     // Takes a new reference to an object owned elsewhere (a borrowed pointer).
-    static GRef ref(T* borrowed) { if (borrowed) g_object_ref(borrowed); return GRef(borrowed); }
+    static GRef ref(T* borrowed)
+    {
+        if (borrowed) g_object_ref(borrowed);
+        return GRef(borrowed);
+    }
     // Adopts a floating reference (freshly made elements), sinking it.
-    static GRef sink(T* floating) { if (floating) gst_object_ref_sink(floating); return GRef(floating); }
+    static GRef sink(T* floating)
+    {
+        if (floating) gst_object_ref_sink(floating);
+        return GRef(floating);
+    }
 
     T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
     T* release() { return std::exchange(p_, nullptr); }
-    void reset(T* adopted = nullptr) { GRef tmp(adopted); std::swap(p_, tmp.p_); }
+    void reset(T* adopted = nullptr)
+    {
+        GRef tmp(adopted);
+        std::swap(p_, tmp.p_);
+    }
 
 private:
     T* p_ = nullptr;
 };
 
 // A GstMiniObject reference (caps, buffers, samples, messages, events, queries).
-template <typename T>
-class GstMini {
+template <typename T> class GstMini {
 public:
     GstMini() = default;
     explicit GstMini(T* adopted) : p_(adopted) {}
-    GstMini(const GstMini& other) : p_(other.p_) { if (p_) gst_mini_object_ref(GST_MINI_OBJECT_CAST(p_)); }
+    GstMini(const GstMini& other) : p_(other.p_)
+    {
+        if (p_) gst_mini_object_ref(GST_MINI_OBJECT_CAST(p_));
+    }
     GstMini(GstMini&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    GstMini& operator=(GstMini other) noexcept { std::swap(p_, other.p_); return *this; }
-    ~GstMini() { if (p_) gst_mini_object_unref(GST_MINI_OBJECT_CAST(p_)); }
+    GstMini& operator=(GstMini other) noexcept
+    {
+        std::swap(p_, other.p_);
+        return *this;
+    }
+    ~GstMini()
+    {
+        if (p_) gst_mini_object_unref(GST_MINI_OBJECT_CAST(p_));
+    }
 
     static GstMini ref(T* borrowed)
     {
@@ -59,7 +89,11 @@ public:
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
     T* release() { return std::exchange(p_, nullptr); }
-    void reset(T* adopted = nullptr) { GstMini tmp(adopted); std::swap(p_, tmp.p_); }
+    void reset(T* adopted = nullptr)
+    {
+        GstMini tmp(adopted);
+        std::swap(p_, tmp.p_);
+    }
 
 private:
     T* p_ = nullptr;
@@ -91,10 +125,15 @@ using MessageRef = GstMini<GstMessage>;
 class BufferMap {
 public:
     BufferMap(GstBuffer* buffer, GstMapFlags flags)
-        : buffer_(buffer), ok_(buffer && gst_buffer_map(buffer, &info_, flags)) {}
+        : buffer_(buffer), ok_(buffer && gst_buffer_map(buffer, &info_, flags))
+    {
+    }
     BufferMap(const BufferMap&) = delete;
     BufferMap& operator=(const BufferMap&) = delete;
-    ~BufferMap() { if (ok_) gst_buffer_unmap(buffer_, &info_); }
+    ~BufferMap()
+    {
+        if (ok_) gst_buffer_unmap(buffer_, &info_);
+    }
 
     explicit operator bool() const { return ok_; }
     guint8* data() const { return info_.data; }

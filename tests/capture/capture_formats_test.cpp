@@ -1,0 +1,231 @@
+// Every capture format of every source kind, with the taps on and off,
+// checked with ffprobe: container, streams, codecs, picture size, audio rate
+// and a frame count equal to the graph's captured count.
+
+#include "capture_graph_fixture.h"
+
+#include <QFile>
+
+namespace kad::test {
+namespace {
+
+struct Expect {
+    QString format;
+    QString videoCodec;
+    int width;
+    int height;
+    int audioStreams;
+    int audioRate; // 0: not checked
+};
+
+class CaptureFormats : public CaptureTest {
+protected:
+    void check(const QString& name, const Expect& e, bool countFrames = true)
+    {
+        const Probed p = probe(name);
+        ASSERT_TRUE(p.ok) << name.toStdString() << ": " << p.error.toStdString();
+        EXPECT_EQ(p.format, e.format);
+        const ProbedStream* v = p.first("video");
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->codec, e.videoCodec);
+        EXPECT_EQ(v->width, e.width);
+        EXPECT_EQ(v->height, e.height);
+        if (countFrames) {
+            EXPECT_EQ(v->frames, qint64(cam.CapturedFrames()));
+        }
+        EXPECT_EQ(p.count("audio"), e.audioStreams);
+        if (e.audioRate && p.first("audio")) {
+            EXPECT_EQ(p.first("audio")->sampleRate, e.audioRate);
+        }
+        EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+    }
+};
+
+TEST_F(CaptureFormats, DvType1IsOneInterleavedStreamAndIgnoresTheSoundCard)
+{
+    ASSERT_TRUE(preview(Source::DvPal, false, true));
+    const QString name = file("type1.avi");
+    ASSERT_TRUE(capture(0, name));
+    // One 'iavs' stream: ffprobe shows the DV video and the audio inside it
+    // (one stream, the camcorder's 48 kHz), never a sound-card stream.
+    QFile raw(name);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray head = raw.read(4096);
+    EXPECT_TRUE(head.contains("iavs"));
+    EXPECT_TRUE(head.contains("dvsd"));
+    EXPECT_EQ(head.count("strh"), 1);
+    const Probed p = probe(name);
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.format, "avi");
+    ASSERT_NE(p.first("video"), nullptr);
+    EXPECT_EQ(p.first("video")->codec, "dvvideo");
+    EXPECT_EQ(p.first("video")->width, 720);
+    EXPECT_EQ(p.first("video")->height, 576);
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(p.count("audio"), 1);
+}
+
+TEST_F(CaptureFormats, DvType2HasDvVideoAndPcmAudio)
+{
+    for (bool taps : {false, true}) {
+        ASSERT_TRUE(preview(Source::DvPal, taps, taps));
+        const QString name = file(taps ? "type2-taps.avi" : "type2.avi");
+        ASSERT_TRUE(capture(1, name));
+        check(name, {"avi", "dvvideo", 720, 576, 1, 48000});
+    }
+}
+
+TEST_F(CaptureFormats, DvRecompressedFollowsTheStandard)
+{
+    cam.Capture.Standard = 1;
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    const QString ntsc = file("recompressed-ntsc.avi");
+    ASSERT_TRUE(capture(2, ntsc));
+    check(ntsc, {"avi", "dvvideo", 720, 480, 1, 48000});
+
+    cam.Capture.Standard = 0;
+    cam.Capture.FrequencyIndex = 2;
+    ASSERT_TRUE(preview(Source::DvNtsc, false, true));
+    const QString pal = file("recompressed-pal.avi");
+    ASSERT_TRUE(capture(2, pal));
+    check(pal, {"avi", "dvvideo", 720, 576, 1, 48000});
+}
+
+TEST_F(CaptureFormats, ThirtyTwoKilohertzIsNeverSilentlyAnotherRate)
+{
+    cam.Capture.FrequencyIndex = 1;
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    const QString name = file("recompressed-32k.avi");
+    cam.Capture.FormatIndex = 2;
+    cam.CurrentVideoFileName = name;
+    if (!cam.BuildCaptureGraph()) {
+        // Without a packer for 32 kHz the user is told and nothing is written.
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_EQ(boxes.shown.back().kind, "error");
+        EXPECT_FALSE(QFile::exists(name));
+        return;
+    }
+    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 30; }));
+    ASSERT_TRUE(cam.FinishCapture());
+    check(name, {"avi", "dvvideo", 720, 576, 1, 32000});
+}
+
+TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
+{
+    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    const QString name = file("dv.wmv");
+    ASSERT_TRUE(capture(3, name, 30));
+    const Probed p = probe(name);
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.format, "asf");
+    ASSERT_NE(p.first("video"), nullptr);
+    EXPECT_TRUE(p.first("video")->codec.startsWith("wmv"));
+    ASSERT_NE(p.first("audio"), nullptr);
+    EXPECT_TRUE(p.first("audio")->codec.startsWith("wmav"));
+
+    // akNone: the profile's audio goes, the file has video only.
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    cam.Options.Audio = AudioKind::akNone;
+    const QString silent = file("dv-silent.wmv");
+    ASSERT_TRUE(capture(3, silent, 30));
+    const Probed q = probe(silent);
+    ASSERT_TRUE(q.ok) << q.error.toStdString();
+    EXPECT_EQ(q.count("video"), 1);
+    EXPECT_EQ(q.count("audio"), 0);
+}
+
+TEST_F(CaptureFormats, AnalogNativeKeepsTheDeviceFormat)
+{
+    for (bool soundCard : {false, true}) {
+        ASSERT_TRUE(preview(Source::Webcam, false, soundCard));
+        const QString name = file(soundCard ? "native-mic.avi" : "native.avi");
+        ASSERT_TRUE(capture(0, name));
+        check(name, {"avi", "rawvideo", 640, 480, soundCard ? 1 : 0, 48000});
+    }
+}
+
+TEST_F(CaptureFormats, AnalogRecompressedIsPalDv)
+{
+    ASSERT_TRUE(preview(Source::Webcam, false, true));
+    const QString name = file("analog-dv.avi");
+    ASSERT_TRUE(capture(1, name));
+    check(name, {"avi", "dvvideo", 720, 576, 1, 48000});
+}
+
+TEST_F(CaptureFormats, AnalogWmv)
+{
+    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    ASSERT_TRUE(preview(Source::Webcam, false, true));
+    const QString name = file("analog.wmv");
+    ASSERT_TRUE(capture(2, name, 30));
+    const Probed p = probe(name);
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.format, "asf");
+    EXPECT_EQ(p.count("video"), 1);
+    EXPECT_EQ(p.count("audio"), 1);
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+}
+
+TEST_F(CaptureFormats, MpegNativeIsByteForByteWhatTheEncoderSent)
+{
+    for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
+        const QString sent = file(kind == Source::Mpeg2 ? "sent.mpg" : "sent-box.mpg");
+        sentLocation = sent;
+        ASSERT_TRUE(preview(kind, kind == Source::MovieBox));
+        const QString name = file(kind == Source::Mpeg2 ? "native.mpg" : "native-box.mpg");
+        ASSERT_TRUE(capture(0, name, 20));
+        cam.FreeAllFilters();
+        sentLocation.clear();
+        QFile a(name), b(sent);
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+        const QByteArray written = a.readAll();
+        // The capture started after the preview: what it wrote is the tail
+        // of what was sent, up to where the capture ended.
+        const QByteArray all = b.readAll();
+        ASSERT_GT(written.size(), 0);
+        EXPECT_TRUE(all.contains(written));
+        EXPECT_TRUE(written.startsWith(QByteArray::fromHex("000001ba")));
+        const Probed p = probe(name);
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        EXPECT_EQ(p.format, "mpeg");
+        EXPECT_EQ(p.count("video"), 1);
+        EXPECT_EQ(p.count("audio"), 1);
+    }
+}
+
+TEST_F(CaptureFormats, MpegRecompressedAndWmvForBothKinds)
+{
+    for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
+        const bool box = kind == Source::MovieBox;
+        ASSERT_TRUE(preview(kind, true));
+        const QString dv = file(box ? "box-dv.avi" : "mpeg-dv.avi");
+        ASSERT_TRUE(capture(1, dv, 25));
+        check(dv, {"avi", "dvvideo", 720, 576, 1, 48000});
+        if (!cam.WmvAvailable) continue;
+        ASSERT_TRUE(preview(kind, true));
+        const QString wmv = file(box ? "box.wmv" : "mpeg.wmv");
+        ASSERT_TRUE(capture(2, wmv, 25));
+        const Probed p = probe(wmv);
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        EXPECT_EQ(p.format, "asf");
+        EXPECT_EQ(p.count("video"), 1);
+        EXPECT_EQ(p.count("audio"), 1);
+    }
+}
+
+TEST_F(CaptureFormats, AGuardedStartNeedsANewPreview)
+{
+    ASSERT_TRUE(preview(Source::Webcam));
+    ASSERT_TRUE(capture(0, file("first.avi"), 5));
+    EXPECT_FALSE(cam.PreviewBuilt);
+    cam.Capture.FormatIndex = 0;
+    cam.CurrentVideoFileName = file("second.avi");
+    EXPECT_FALSE(cam.BuildCaptureGraph());
+    EXPECT_FALSE(QFile::exists(file("second.avi")));
+    EXPECT_FALSE(cam.SetCaptureFileName(file("third.avi")));
+}
+
+} // namespace
+} // namespace kad::test

@@ -1,0 +1,202 @@
+#pragma once
+
+// The capture tests' common ground: a data module with a display stand-in,
+// the virtual devices run as fast as they can, and ffprobe as the judge of
+// every file written.
+
+#include "elements/display_sink.h"
+#include "graph/dm_cam.h"
+#include "platform/media/gst_ptr.h"
+#include "support/fake_dialogs.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace kad::test {
+
+inline bool waitUntil(const std::function<bool()>& done, int ms = 20000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// What ffprobe reads of one stream.
+struct ProbedStream {
+    QString type; // "video", "audio"
+    QString codec;
+    QString tag;
+    int width = 0;
+    int height = 0;
+    int sampleRate = 0;
+    qint64 frames = -1;
+};
+
+struct Probed {
+    bool ok = false;
+    QString format;
+    std::vector<ProbedStream> streams;
+    QString error;
+
+    const ProbedStream* first(const QString& type) const
+    {
+        for (const ProbedStream& s : streams)
+            if (s.type == type) return &s;
+        return nullptr;
+    }
+    int count(const QString& type) const
+    {
+        int n = 0;
+        for (const ProbedStream& s : streams)
+            n += s.type == type;
+        return n;
+    }
+};
+
+// ffprobe reading the whole file (every frame counted).
+inline Probed probe(const QString& file)
+{
+    Probed p;
+    QProcess ff;
+    ff.start("ffprobe", {"-v", "error", "-count_frames", "-show_entries",
+                         "stream=codec_type,codec_name,codec_tag_string,width,height,sample_rate,"
+                         "nb_read_frames:format=format_name",
+                         "-of", "json", file});
+    if (!ff.waitForFinished(60000)) {
+        p.error = "ffprobe did not finish";
+        return p;
+    }
+    p.error = QString::fromUtf8(ff.readAllStandardError());
+    const QJsonObject root = QJsonDocument::fromJson(ff.readAllStandardOutput()).object();
+    p.format = root["format"].toObject()["format_name"].toString();
+    for (const QJsonValue& v : root["streams"].toArray()) {
+        const QJsonObject o = v.toObject();
+        ProbedStream s;
+        s.type = o["codec_type"].toString();
+        s.codec = o["codec_name"].toString();
+        s.tag = o["codec_tag_string"].toString();
+        s.width = o["width"].toInt();
+        s.height = o["height"].toInt();
+        s.sampleRate = o["sample_rate"].toString().toInt();
+        s.frames = o["nb_read_frames"].toString().toLongLong();
+        p.streams.push_back(s);
+    }
+    p.ok = ff.exitCode() == 0 && !p.format.isEmpty();
+    return p;
+}
+
+enum class Source { DvPal, DvNtsc, Webcam, Mpeg2, MovieBox };
+
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        cam.CheckOptionalFilters();
+        GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
+        g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
+        cam.SetVideoWindow(display);
+        // The sound card: the virtual microphone.
+        cam.AudioSource.Bind("Virtual Microphone", [] {
+            GstElement* mic = gst_element_factory_make("kadvirtualmicsrc", nullptr);
+            g_object_set(mic, "is-live", FALSE, NULL);
+            return mic;
+        });
+    }
+
+    QString file(const char* name) const { return dir.filePath(name); }
+
+    GstElement* makeSource(Source kind)
+    {
+        GstElement* e = nullptr;
+        switch (kind) {
+        case Source::DvPal:
+        case Source::DvNtsc:
+            e = gst_element_factory_make_full("kadvirtualdvsrc", "camera", TRUE, "ntsc",
+                                              kind == Source::DvNtsc, NULL);
+            break;
+        case Source::Webcam:
+            e = gst_element_factory_make("kadvirtualwebcamsrc", nullptr);
+            break;
+        case Source::Mpeg2:
+        case Source::MovieBox:
+            e = gst_element_factory_make_full("kadvirtualmpegsrc", "moviebox",
+                                              kind == Source::MovieBox, NULL);
+            break;
+        }
+        if (e) g_object_set(e, "is-live", FALSE, NULL);
+        if (e && !sentLocation.isEmpty())
+            g_object_set(e, "sent-location", sentLocation.toUtf8().constData(), NULL);
+        source = e;
+        return e;
+    }
+
+    // Connects kind and builds its preview with the taps asked for.
+    bool preview(Source kind, bool listen = false, bool soundCard = false)
+    {
+        cam.Options.EcouterAudioInclus = listen;
+        cam.Options.EnregistrerSourceAudio = soundCard;
+        cam.Options.Audio = listen      ? AudioKind::akIncluded
+                            : soundCard ? AudioKind::akSoundCard
+                                        : AudioKind::akNone;
+        if (!cam.ConnectSourceElement("Virtual", makeSource(kind))) return false;
+        // The MovieBox cannot stop and run again: its graph is made anew from
+        // the connection on, as the window does it.
+        cam.MovieBoxRebuild = [this, kind] {
+            if (cam.ConnectSourceElement("Virtual", makeSource(kind))) {
+                cam.SourceKind = SourceKind::skMovieBoxB;
+                cam.BuildPreviewGraph();
+            }
+        };
+        if (kind == Source::MovieBox) cam.SourceKind = SourceKind::skMovieBoxB;
+        if (const char* decoder = std::getenv("KADRILLO_TEST_MPEG2_DECODER"))
+            cam.Mpeg2VideoDec.Bind(
+                decoder, [decoder] { return gst_element_factory_make(decoder, nullptr); });
+        if (!cam.BuildPreviewGraph()) return false;
+        return cam.RunGraph();
+    }
+
+    // Starts the capture of format into name, lets `frames` frames reach the
+    // writer and finishes the file.
+    bool capture(int format, const QString& name, guint64 frames = 40)
+    {
+        cam.Capture.FormatIndex = format;
+        cam.CurrentVideoFileName = name;
+        if (!cam.BuildCaptureGraph()) return false;
+        const bool reached = waitUntil([&] { return cam.CapturedFrames() >= frames; });
+        EXPECT_TRUE(reached) << "only " << cam.CapturedFrames() << " frames captured, graph "
+                             << gst_element_state_get_name(cam.GraphState());
+        if (!reached)
+            GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(cam.fg()), GST_DEBUG_GRAPH_SHOW_ALL, "stuck");
+        return cam.FinishCapture() && reached;
+    }
+
+    void TearDown() override { cam.FreeAllFilters(); }
+
+    QTemporaryDir dir;
+    FakeDialogs boxes;
+    TdmCam cam;
+    GstElement* source = nullptr;
+    // Where the next source records what it sends (empty: nowhere).
+    QString sentLocation;
+};
+
+} // namespace kad::test
