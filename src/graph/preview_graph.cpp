@@ -97,7 +97,8 @@ GstPadProbeReturn onSourceData(GstPad* pad, GstPadProbeInfo* info, gpointer data
 
 void deleteWatch(gpointer data)
 {
-    delete static_cast<FormatWatch*>(data);
+    // GLib hands the user data back here; adopting it frees it.
+    std::unique_ptr<FormatWatch> owned(static_cast<FormatWatch*>(data));
 }
 
 bool isHorodex(GstElement* e)

@@ -81,7 +81,8 @@ void onDemuxPadRemoved(GstElement*, GstPad* pad, gpointer data)
 
 void deletePicker(gpointer data, GClosure*)
 {
-    delete static_cast<StreamPicker*>(data);
+    // GLib hands the user data back here; adopting it frees it.
+    std::unique_ptr<StreamPicker> owned(static_cast<StreamPicker*>(data));
 }
 
 constexpr const char* kPickerKey = "kad-stream-picker";

@@ -251,7 +251,8 @@ using DeferredLinksPtr = std::shared_ptr<DeferredLinks>;
 
 void destroyDeferred(gpointer data)
 {
-    delete static_cast<DeferredLinksPtr*>(data);
+    // GLib hands the user data back here; adopting it frees it.
+    std::unique_ptr<DeferredLinksPtr> owned(static_cast<DeferredLinksPtr*>(data));
 }
 
 DeferredLinksPtr deferredOf(GstElement* element)
