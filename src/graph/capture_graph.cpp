@@ -146,7 +146,8 @@ GstPadProbeReturn onEncoded(GstPad*, GstPadProbeInfo* info, gpointer data)
 
 void deleteRestamp(gpointer data)
 {
-    delete static_cast<Restamp*>(data);
+    // The probe's user data comes back here; adopting it frees it.
+    std::unique_ptr<Restamp> owned(static_cast<Restamp*>(data));
 }
 
 void restampToRunningTime(GstElement* encoder)
@@ -157,7 +158,7 @@ void restampToRunningTime(GstElement* encoder)
         gst_pad_add_probe(
             out.get(),
             GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-            onEncoded, new Restamp, deleteRestamp);
+            onEncoded, std::make_unique<Restamp>().release(), deleteRestamp);
 }
 
 // The DV Video Encoder for a standard: the picture scaled and timed to the
@@ -314,8 +315,8 @@ void TdmCam::TcaptureStateDeleter::operator()(TcaptureState* s) const
 {
     if (!s) return;
     s->removeBlocks();
+    std::unique_ptr<TcaptureState> owned(s);
     if (s->bus && s->syncHandler) g_signal_handler_disconnect(s->bus.get(), s->syncHandler);
-    delete s;
 }
 
 TdmCam::TcaptureState& TdmCam::cap()
@@ -449,6 +450,7 @@ bool TdmCam::BuildCaptureGraph()
         s.wm.reset();
         s.finished = false;
         s.switchBusy = false;
+        s.startedAt = gst_util_get_timestamp();
     }
 
     const int index = Capture.FormatIndex;
@@ -546,8 +548,15 @@ bool TdmCam::BuildCaptureGraph()
                     return;
                 auto* cam = static_cast<TdmCam*>(self);
                 MessageRef held = MessageRef::ref(message);
+                // The message reaches the GUI thread later, maybe after a new
+                // capture began: it must not end that one.
+                const GstClockTime postedAt = gst_util_get_timestamp();
                 QMetaObject::invokeMethod(
-                    cam, [cam, held]() { cam->onCaptureMessage(held.get()); },
+                    cam,
+                    [cam, held, postedAt]() {
+                        if (!cam->capture_ || postedAt < cam->capture_->startedAt) return;
+                        cam->onCaptureMessage(held.get());
+                    },
                     Qt::QueuedConnection);
             }),
             this);

@@ -45,6 +45,9 @@ struct TdmCam::TcaptureState {
     PadRef counted;
     bool finished = false;
     bool running = false;
+    // When this capture began (gst_util_get_timestamp): errors posted
+    // before it belong to the graph it replaced.
+    GstClockTime startedAt = 0;
 
     // The cut.
     TfileSwitch fileSwitch;

@@ -2,7 +2,9 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 #include "elements/dv_avi_writer_helpers.h"
 #include "graph/file_switch.h"
@@ -90,6 +92,30 @@ protected:
     QTemporaryDir dir_;
 };
 
+// The whole audio stream of `file` as raw samples: how ffmpeg cuts PCM into
+// packets depends on where the muxer interleaved the chunks, the samples do
+// not.
+QByteArray audioSamples(const std::string& file)
+{
+    return runTool("ffmpeg", {"-v", "error", "-i", QString::fromStdString(file), "-map", "0:a:0",
+                              "-c:a", "pcm_s16le", "-f", "s16le", "-"});
+}
+
+// The largest difference between two runs' samples, or -1 when they do not
+// hold the same number of samples. audiotestsrc's ticks are not bit-exact
+// from run to run (a sample now and then is off by one), so a lost,
+// doubled or misplaced buffer shows as a length or a large difference.
+int largestDifference(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != b.size()) return -1;
+    int largest = 0;
+    const auto* x = reinterpret_cast<const qint16*>(a.constData());
+    const auto* y = reinterpret_cast<const qint16*>(b.constData());
+    for (qsizetype i = 0; i < a.size() / 2; ++i)
+        largest = std::max(largest, std::abs(int(x[i]) - int(y[i])));
+    return largest;
+}
+
 std::vector<std::string> joined(const std::vector<std::string>& a,
                                 const std::vector<std::string>& b)
 {
@@ -127,8 +153,19 @@ TEST_F(FileSwitchTest, AviCutKeepsEveryVideoFrameAndAudioPacketInOrder)
 
     // Same frames and the same sound, in order, as the uncut capture; the
     // second file begins with the frame after the first file's last one.
+    // Each stream is compared on its own: how the muxer interleaves audio
+    // with video follows the threads' timing and is no fault.
     EXPECT_EQ(joined(packetMd5s(first, "v"), packetMd5s(second, "v")), packetMd5s(whole, "v"));
-    EXPECT_EQ(joined(packetMd5s(first, "a"), packetMd5s(second, "a")), packetMd5s(whole, "a"));
+    const QByteArray wholeAudio = audioSamples(whole);
+    const QByteArray firstAudio = audioSamples(first);
+    const QByteArray secondAudio = audioSamples(second);
+    ASSERT_FALSE(wholeAudio.isEmpty());
+    EXPECT_FALSE(firstAudio.isEmpty());
+    EXPECT_FALSE(secondAudio.isEmpty());
+    EXPECT_EQ(wholeAudio.size(), firstAudio.size() + secondAudio.size());
+    const int difference = largestDifference(firstAudio + secondAudio, wholeAudio);
+    EXPECT_GE(difference, 0);
+    EXPECT_LE(difference, 2);
     EXPECT_EQ(readerWarnings(first), "");
     EXPECT_EQ(readerWarnings(second), "");
 }
@@ -217,7 +254,9 @@ TEST_F(FileSwitchTest, AStreamThatEndedBeforeTheCutStaysInTheOldFile)
     ASSERT_NE(p2.first("video"), nullptr);
     EXPECT_EQ(p2.first("audio"), nullptr);
     EXPECT_EQ(ffprobe(first).first("video")->frames + p2.first("video")->frames, 60);
-    EXPECT_EQ(packetMd5s(first, "a"), packetMd5s(whole, "a"));
+    const int difference = largestDifference(audioSamples(first), audioSamples(whole));
+    EXPECT_GE(difference, 0);
+    EXPECT_LE(difference, 2);
     EXPECT_EQ(joined(packetMd5s(first, "v"), packetMd5s(second, "v")), packetMd5s(whole, "v"));
 }
 
