@@ -88,7 +88,9 @@ bool TdmCam::ConnectSourceElement(const QString& name, GstElement* floatingEleme
     WriteLog("Try to connect " + name);
     unwatchSourceFormat();
     SourcePin.reset();
-    if (PreviewBuilt) {
+    // A source placed into a running graph would start streaming into
+    // nothing (a capture's graph has PreviewBuilt false but still runs).
+    if (PreviewBuilt || IsRunning()) {
         StopGraph();
         clearGraph();
     }
