@@ -30,29 +30,14 @@
 #include <functional>
 #include <string>
 
+#include "bench_support.h"
 #include "elements/plugin.h"
 #include "graph/dm_cam.h"
 
 namespace {
 
-double cpuSeconds(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool waitFor(const std::function<bool()>& done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
+using kad::bench::cpuSeconds;
+using kad::bench::waitFor;
 
 bool run(const QString& program, const QStringList& args)
 {

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench_support.h"
 #include "elements/display_sink.h"
 #include "elements/plugin.h"
 #include "elements/sample_grabber.h"
@@ -32,24 +33,8 @@
 
 namespace {
 
-double cpuSeconds(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool waitFor(const std::function<bool()>& done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
+using kad::bench::cpuSeconds;
+using kad::bench::waitFor;
 
 void countFrame(const KadDisplayFrame*, gpointer counter)
 {

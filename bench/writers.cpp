@@ -23,18 +23,13 @@
 #include <string>
 #include <sys/resource.h>
 
+#include "bench_support.h"
 #include "elements/plugin.h"
 #include "platform/media/gst_ptr.h"
 
 namespace {
 
-double cpuSeconds(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using kad::bench::cpuSeconds;
 
 bool runToEnd(GstElement* pipeline)
 {
