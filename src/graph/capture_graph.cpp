@@ -17,6 +17,7 @@
 // when its stream ends, so FinishCapture ends every writer input (EOS) and
 // waits for the file sinks before the graph is stopped or cleared.
 
+#include "graph/asf_packets.h"
 #include "graph/capture_state.h"
 
 #include "graph/frame_counter.h"
@@ -202,6 +203,7 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
     neverHoldsState(file);
     gst_bin_add_many(GST_BIN(bin), asf, file, NULL);
     gst_element_link(asf, file);
+    KeepAsfPacketsWhole(asf);
     auto branch = [&](const char* pad, const std::vector<GstElement*>& chain,
                       const char* queueName) -> bool {
         GstElement* body = chainBin(chain);
@@ -981,6 +983,9 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
                 self->capture_->fileSink = ElementRef::ref(self->capture_->fileSwitch.Sink());
                 WriteLog("The capture goes on in " + name);
                 emit self->CaptureFileSwitched(oldName, name);
+            },
+            [asf = s.kind == WriterKind::Asf](GstElement* newMux, GstElement*) {
+                if (asf) KeepAsfPacketsWhole(newMux);
             });
         if (!started) return false;
         s.switchBusy = true;

@@ -1,5 +1,7 @@
 #include "graph/file_switch.h"
 
+#include <gst/video/video.h>
+
 #include <algorithm>
 #include <mutex>
 #include <string>
@@ -66,6 +68,7 @@ struct TfileSwitch::State {
         gulong probe = 0;
         Hold hold = Hold::Waiting; // Ended: EOS sent into the old muxer
         bool endedBefore = false;  // the stream ended before the cut
+        bool video = false;        // the new file must begin with one of its key frames
     };
     enum class Phase { Idle, Holding, Draining };
 
@@ -93,6 +96,14 @@ struct TfileSwitch::State {
     void scheduleLocked()
     {
         if (idle == 0) idle = g_idle_add(&State::onIdle, this);
+    }
+
+    // Called with the mutex held.
+    bool mayCutLocked(const Input& in, GstBuffer* buffer) const
+    {
+        if (in.video) return !buffer || !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        return std::none_of(inputs.begin(), inputs.end(),
+                            [](const Input& i) { return i.video && i.hold == Hold::Waiting; });
     }
 
     static GstPadProbeReturn onData(GstPad* pad, GstPadProbeInfo* info, gpointer self);
@@ -147,11 +158,16 @@ GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info,
     if (!in || st->phase == Phase::Idle) return GST_PAD_PROBE_PASS;
     if (in->hold != Hold::Waiting) return GST_PAD_PROBE_OK;
     // The first buffer to arrive after the request sets the cut; on every
-    // input, what starts before it still belongs to the old file.
-    if (!GST_CLOCK_TIME_IS_VALID(st->cut))
+    // input, what starts before it still belongs to the old file. While a
+    // video input still runs, only one of its key frames may set it: a file
+    // that began with a frame predicted from the old file's last ones would
+    // show nothing until its first key frame.
+    if (!GST_CLOCK_TIME_IS_VALID(st->cut)) {
+        if (!st->mayCutLocked(*in, buffer)) return GST_PAD_PROBE_PASS;
         st->cut = GST_CLOCK_TIME_IS_VALID(rt) ? rt : 0;
-    else if (GST_CLOCK_TIME_IS_VALID(rt) && rt < st->cut)
+    } else if (GST_CLOCK_TIME_IS_VALID(rt) && rt < st->cut) {
         return GST_PAD_PROBE_PASS;
+    }
     in->hold = Hold::Held;
     st->scheduleLocked();
     return GST_PAD_PROBE_OK;
@@ -385,6 +401,10 @@ bool TfileSwitch::Start(GstBin* graph, GstElement* mux, GstElement* sink,
         const GCharPtr name(gst_pad_get_name(muxPad));
         in.muxPadName = name.get();
         in.templ.reset(gst_pad_get_pad_template(muxPad));
+        if (GstMini<GstCaps> caps{gst_pad_get_current_caps(muxPad)}) {
+            const GstStructure* st = gst_caps_get_structure(caps.get(), 0);
+            in.video = st && g_str_has_prefix(gst_structure_get_name(st), "video/");
+        }
         if (in.upstream) {
             GstMini<GstEvent> eos(gst_pad_get_sticky_event(in.upstream.get(), GST_EVENT_EOS, 0));
             if (eos) {
@@ -414,6 +434,13 @@ bool TfileSwitch::Start(GstBin* graph, GstElement* mux, GstElement* sink,
         s_->phase = State::Phase::Holding;
         for (State::Input& in : s_->inputs)
             in.probe = s_->addProbe(in.upstream.get());
+    }
+    // An encoder makes its next frame a key frame when asked, so the cut
+    // comes at once instead of at the end of the group of pictures.
+    for (const State::Input& in : s_->inputs) {
+        if (in.video && !in.endedBefore)
+            gst_pad_push_event(in.muxPad.get(), gst_video_event_new_upstream_force_key_unit(
+                                                    GST_CLOCK_TIME_NONE, TRUE, 0));
     }
     return true;
 }

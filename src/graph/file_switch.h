@@ -5,9 +5,10 @@
 // moves the writer to a new file:
 //
 //   1. the first buffer to arrive on any input after the request sets the
-//      cut T (its running time); every input is held at its first buffer
-//      starting at or after T, so video is cut at a frame and audio at a
-//      buffer, and what starts before T still goes to the old file;
+//      cut T (its running time), or, while a video input runs, its first key
+//      frame (the encoders are asked for one at once); every input is held at
+//      its first buffer starting at or after T, so video is cut at a frame and
+//      audio at a buffer, and what starts before T still goes to the old file;
 //   2. each held input is ended (EOS) in the old muxer, which then finalises
 //      its file (index, headers); that EOS is kept from the file sink so the
 //      pipeline does not count the capture as finished;

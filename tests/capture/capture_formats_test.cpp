@@ -120,6 +120,8 @@ TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
     EXPECT_TRUE(p.first("video")->codec.startsWith("wmv"));
     ASSERT_NE(p.first("audio"), nullptr);
     EXPECT_TRUE(p.first("audio")->codec.startsWith("wmav"));
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
 
     // akNone: the profile's audio goes, the file has video only.
     ASSERT_TRUE(preview(Source::DvPal, true));
@@ -130,6 +132,8 @@ TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
     ASSERT_TRUE(q.ok) << q.error.toStdString();
     EXPECT_EQ(q.count("video"), 1);
     EXPECT_EQ(q.count("audio"), 0);
+    EXPECT_EQ(q.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_TRUE(q.error.isEmpty()) << q.error.toStdString();
 }
 
 TEST_F(CaptureFormats, AnalogNativeKeepsTheDeviceFormat)
@@ -162,6 +166,7 @@ TEST_F(CaptureFormats, AnalogWmv)
     EXPECT_EQ(p.count("video"), 1);
     EXPECT_EQ(p.count("audio"), 1);
     EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
 }
 
 TEST_F(CaptureFormats, MpegNativeIsByteForByteWhatTheEncoderSent)
@@ -215,6 +220,8 @@ TEST_F(CaptureFormats, MpegWmvForBothKinds)
         EXPECT_EQ(p.format, "asf");
         EXPECT_EQ(p.count("video"), 1);
         EXPECT_EQ(p.count("audio"), 1);
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+        EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
     }
 }
 

@@ -21,6 +21,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -189,7 +190,15 @@ protected:
         return cam.FinishCapture() && reached;
     }
 
-    void TearDown() override { cam.FreeAllFilters(); }
+    void TearDown() override
+    {
+        cam.FreeAllFilters();
+        // Lets a failing run's files be looked at afterwards.
+        if (qEnvironmentVariableIsSet("KADRILLO_KEEP_TEST_FILES")) {
+            dir.setAutoRemove(false);
+            std::fprintf(stderr, "test files kept in %s\n", qPrintable(dir.path()));
+        }
+    }
 
     QTemporaryDir dir;
     FakeDialogs boxes;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "graph/asf_packets.h"
 #include "graph/file_switch.h"
 
 using namespace kadtest;
@@ -183,8 +184,8 @@ TEST_F(FileSwitchTest, AsfCutKeepsEveryFrame)
                "mux.audio_0 asfmux name=mux ! filesink name=sink location=" +
                location;
     };
-    // asfmux's packets do not all read back in ffmpeg (nor in asfdemux),
-    // cut or not, so the buffers are counted where they enter each muxer.
+    // The buffers are counted where they enter each muxer; ffmpeg must read
+    // back every one, and the second file must begin with a key frame.
     Counted sentVideo, sentAudio, oldVideo, oldAudio, newVideo, newAudio;
     auto countPad = [](GstElement* e, const char* pad, Counted* c) {
         kad::PadRef p(gst_element_get_static_pad(e, pad));
@@ -212,10 +213,12 @@ TEST_F(FileSwitchTest, AsfCutKeepsEveryFrame)
         [&](GstElement* mux, GstElement*) {
             // The new muxer's pads exist once it is linked; count from there.
             countMux(mux, &newVideo, &newAudio);
+            kad::KeepAsfPacketsWhole(mux);
         },
         [&](GstElement* pipeline) {
             GstElement* mux = gst_bin_get_by_name(GST_BIN(pipeline), "mux");
             countMux(mux, &oldVideo, &oldAudio);
+            kad::KeepAsfPacketsWhole(mux);
             gst_object_unref(mux);
             GstElement* venc = gst_bin_get_by_name(GST_BIN(pipeline), "venc");
             GstElement* aenc = gst_bin_get_by_name(GST_BIN(pipeline), "aenc");
@@ -230,15 +233,22 @@ TEST_F(FileSwitchTest, AsfCutKeepsEveryFrame)
     EXPECT_GT(newVideo.buffers, 0);
     EXPECT_EQ(oldVideo.buffers + newVideo.buffers, sentVideo.buffers);
     EXPECT_EQ(oldAudio.buffers + newAudio.buffers, sentAudio.buffers);
-    for (const std::string& f : {first, second}) {
+    const std::pair<std::string, std::pair<Counted*, Counted*>> files[] = {
+        {first, {&oldVideo, &oldAudio}}, {second, {&newVideo, &newAudio}}};
+    for (const auto& [f, counted] : files) {
         const Probe p = ffprobe(f);
         EXPECT_EQ(p.format, "asf");
         ASSERT_NE(p.first("video"), nullptr);
         EXPECT_EQ(p.first("video")->codec, "wmv2");
         EXPECT_EQ(p.first("video")->width, 320);
+        EXPECT_EQ(p.first("video")->frames, counted.first->buffers.load()) << f;
+        if (counted.second->buffers > 0) {
+            ASSERT_NE(p.first("audio"), nullptr) << f;
+            EXPECT_EQ(p.first("audio")->codec, "wmav2");
+            EXPECT_EQ(p.first("audio")->frames, counted.second->buffers.load()) << f;
+        }
+        EXPECT_EQ(readerWarnings(f), "") << f;
     }
-    ASSERT_NE(ffprobe(first).first("audio"), nullptr);
-    EXPECT_EQ(ffprobe(first).first("audio")->codec, "wmav2");
 }
 
 TEST_F(FileSwitchTest, AStreamThatEndedBeforeTheCutStaysInTheOldFile)
