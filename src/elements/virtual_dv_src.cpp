@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -42,6 +44,8 @@ struct State {
     gint64 position = 0; // tenths of a tape frame
     guint sceneSeconds = 4;
     KadTimecode lastTimecode{};
+    guint damageEvery = 0; // 0: no damaged frames
+    gint damageKind = KAD_VIRTUAL_DV_DAMAGE_MIXED;
 
     // Hand-over from the frame clock to the tap, both streaming threads.
     std::mutex factsLock;
@@ -81,7 +85,18 @@ G_DEFINE_TYPE_WITH_CODE(KadVirtualDvSrc, kad_virtual_dv_src, KAD_TYPE_VIRTUAL_SR
 
 namespace {
 
-enum { PROP_0, PROP_NTSC, PROP_CAMERA, PROP_TRANSPORT_MODE, PROP_SCENE_LENGTH };
+enum {
+    PROP_0,
+    PROP_NTSC,
+    PROP_CAMERA,
+    PROP_TRANSPORT_MODE,
+    PROP_SCENE_LENGTH,
+    PROP_DAMAGE_EVERY,
+    PROP_DAMAGE_KIND,
+};
+
+constexpr gsize kDifBlockBytes = 80;
+constexpr gsize kDifSequenceBytes = 150 * kDifBlockBytes;
 
 int framesPerSecond(const State& s)
 {
@@ -255,6 +270,61 @@ void finishFrame(KadVirtualDvSrc* self, guint64 n, GstBuffer* buffer)
     }
 }
 
+// Noise that is the same in every run, so a failing test fails again.
+void fillNoise(guint8* data, gsize size, guint64 seed)
+{
+    guint64 x = seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull;
+    for (gsize i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        data[i] = static_cast<guint8>(x >> 24);
+    }
+}
+
+// Damages frame n when the settings ask for it (see the header).
+void damageFrame(KadVirtualDvSrc* self, guint64 n, GstBuffer* buffer)
+{
+    State& s = *self->state;
+    GST_OBJECT_LOCK(self);
+    const guint every = s.damageEvery;
+    gint kind = s.damageKind;
+    GST_OBJECT_UNLOCK(self);
+    if (every == 0 || n % every != 0) return;
+    if (kind == KAD_VIRTUAL_DV_DAMAGE_MIXED)
+        kind = KAD_VIRTUAL_DV_DAMAGE_TRUNCATED + static_cast<gint>((n / every) % 4);
+    const gsize size = gst_buffer_get_size(buffer);
+    GST_DEBUG_OBJECT(self, "damaging frame %" G_GUINT64_FORMAT " (kind %d)", n, kind);
+    switch (kind) {
+    case KAD_VIRTUAL_DV_DAMAGE_TRUNCATED:
+        // The link gave up after three DIF sequences.
+        gst_buffer_resize(buffer, 0, MIN(size, 3 * kDifSequenceBytes));
+        break;
+    case KAD_VIRTUAL_DV_DAMAGE_EMPTY:
+        gst_buffer_resize(buffer, 0, 0);
+        break;
+    case KAD_VIRTUAL_DV_DAMAGE_GARBAGE:
+    case KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER: {
+        kad::BufferMap map(buffer, GST_MAP_READWRITE);
+        if (!map || map.size() < 4 * kDifSequenceBytes) break;
+        if (kind == KAD_VIRTUAL_DV_DAMAGE_GARBAGE) {
+            // Two sequences' worth of blocks from the middle of sequence 1 on:
+            // audio, video and their ids alike.
+            fillNoise(map.data() + kDifSequenceBytes + 40 * kDifBlockBytes, 2 * kDifSequenceBytes,
+                      n);
+        } else {
+            // Header, subcode and VAUX blocks of the first sequence lost; the
+            // first block is then anything but a header.
+            fillNoise(map.data(), 6 * kDifBlockBytes, n);
+            map.data()[0] = static_cast<guint8>((map.data()[0] & 0x1F) | 0x80);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 // The DV muxer sends nothing in a second run (its output context is made
 // once), so every run gets a new one.
 void renewMux(KadVirtualDvSrc* self)
@@ -405,7 +475,10 @@ void build(KadVirtualDvSrc* self)
     hooks.frameSize = s.ntsc ? kad::dv::kFrameSizeNtsc : kad::dv::kFrameSizePal;
     // The DV muxer announces no caps of its own.
     hooks.caps = kad::CapsRef(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
-    hooks.frame = [self](guint64 n, GstBuffer* buffer) { finishFrame(self, n, buffer); };
+    hooks.frame = [self](guint64 n, GstBuffer* buffer) {
+        finishFrame(self, n, buffer);
+        damageFrame(self, n, buffer);
+    };
     kad::virtualTapSetHooks(kad::virtualSrcTap(KAD_VIRTUAL_SRC(self)), std::move(hooks));
 }
 
@@ -476,6 +549,16 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
         s.sceneSeconds = g_value_get_uint(value);
         GST_OBJECT_UNLOCK(self);
         break;
+    case PROP_DAMAGE_EVERY:
+        GST_OBJECT_LOCK(self);
+        s.damageEvery = g_value_get_uint(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_DAMAGE_KIND:
+        GST_OBJECT_LOCK(self);
+        s.damageKind = g_value_get_enum(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -504,10 +587,34 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
         g_value_set_uint(value, s.sceneSeconds);
         GST_OBJECT_UNLOCK(self);
         break;
+    case PROP_DAMAGE_EVERY:
+        GST_OBJECT_LOCK(self);
+        g_value_set_uint(value, s.damageEvery);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_DAMAGE_KIND:
+        GST_OBJECT_LOCK(self);
+        g_value_set_enum(value, s.damageKind);
+        GST_OBJECT_UNLOCK(self);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
+}
+
+// KADRILLO_VIRTUAL_DV_DAMAGE=N[:kind], kind by its nick ("truncated", ...).
+void envDamage(State& s)
+{
+    const char* v = std::getenv("KADRILLO_VIRTUAL_DV_DAMAGE");
+    if (!v || !*v) return;
+    char* end = nullptr;
+    s.damageEvery = static_cast<guint>(std::strtoul(v, &end, 10));
+    if (!end || *end != ':') return;
+    GEnumClass* kinds = G_ENUM_CLASS(g_type_class_ref(KAD_TYPE_VIRTUAL_DV_DAMAGE));
+    if (const GEnumValue* kind = g_enum_get_value_by_nick(kinds, end + 1))
+        s.damageKind = kind->value;
+    g_type_class_unref(kinds);
 }
 
 void finalize(GObject* object)
@@ -559,6 +666,15 @@ static void kad_virtual_dv_src_class_init(KadVirtualDvSrcClass* klass)
             "scene-length", "Scene length",
             "Seconds of tape per recorded scene (the recording date jumps between scenes)", 1, 3600,
             4, rw));
+    g_object_class_install_property(
+        gobject, PROP_DAMAGE_EVERY,
+        g_param_spec_uint("damage-every", "Damage every",
+                          "Send frames 0, N, 2N... of each run damaged (0 = never)", 0, G_MAXUINT,
+                          0, rw));
+    g_object_class_install_property(
+        gobject, PROP_DAMAGE_KIND,
+        g_param_spec_enum("damage-kind", "Damage kind", "How the damaged frames are damaged",
+                          KAD_TYPE_VIRTUAL_DV_DAMAGE, KAD_VIRTUAL_DV_DAMAGE_MIXED, rw));
     KAD_VIRTUAL_SRC_CLASS(klass)->configure = configure;
     GST_ELEMENT_CLASS(klass)->change_state = changeState;
     gst_element_class_set_static_metadata(
@@ -569,6 +685,25 @@ static void kad_virtual_dv_src_class_init(KadVirtualDvSrcClass* klass)
 static void kad_virtual_dv_src_init(KadVirtualDvSrc* self)
 {
     self->state = std::construct_at(reinterpret_cast<State*>(self->storage));
+    envDamage(*self->state);
+}
+
+GType kad_virtual_dv_damage_get_type(void)
+{
+    static GType type = 0;
+    if (g_once_init_enter(&type)) {
+        static const GEnumValue values[] = {
+            {KAD_VIRTUAL_DV_DAMAGE_MIXED, "The other kinds in turn", "mixed"},
+            {KAD_VIRTUAL_DV_DAMAGE_TRUNCATED, "Frame cut short after three DIF sequences",
+             "truncated"},
+            {KAD_VIRTUAL_DV_DAMAGE_GARBAGE, "Noise over DIF blocks, ids included", "garbage"},
+            {KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER, "First DIF block is no header", "bad-header"},
+            {KAD_VIRTUAL_DV_DAMAGE_EMPTY, "Zero-length buffer", "empty"},
+            {0, nullptr, nullptr},
+        };
+        g_once_init_leave(&type, g_enum_register_static("KadVirtualDvDamage", values));
+    }
+    return type;
 }
 
 gboolean kad_virtual_dv_src_register(GstPlugin* plugin)

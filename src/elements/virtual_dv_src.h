@@ -17,7 +17,18 @@
 // are refused.
 //
 // Properties besides those of KadVirtualSrc: "ntsc", "camera" (construct
-// only), "transport-mode" (same as KadTransport's mode), "scene-length".
+// only), "transport-mode" (same as KadTransport's mode), "scene-length",
+// "damage-every" and "damage-kind".
+//
+// Damaged frames, as a worn tape or a flaky FireWire link deliver them: with
+// "damage-every" N > 0, frames 0, N, 2N... of each run leave damaged in the
+// way "damage-kind" says (KadVirtualDvDamage): "truncated" (the frame ends
+// after a few DIF sequences), "garbage" (noise over DIF blocks in the middle
+// of the frame, their block ids included), "bad-header" (the first DIF block
+// is no header block: the frame cannot be recognised at all), "empty" (a
+// zero-length buffer) or "mixed" (those four in turn). Damaged frames keep
+// their frame number and time stamps. KADRILLO_VIRTUAL_DV_DAMAGE=N[:kind]
+// sets the defaults for a whole program run.
 
 #include "elements/virtual_src.h"
 
@@ -25,6 +36,17 @@ G_BEGIN_DECLS
 
 #define KAD_TYPE_VIRTUAL_DV_SRC (kad_virtual_dv_src_get_type())
 G_DECLARE_FINAL_TYPE(KadVirtualDvSrc, kad_virtual_dv_src, KAD, VIRTUAL_DV_SRC, KadVirtualSrc)
+
+typedef enum {
+    KAD_VIRTUAL_DV_DAMAGE_MIXED,
+    KAD_VIRTUAL_DV_DAMAGE_TRUNCATED,
+    KAD_VIRTUAL_DV_DAMAGE_GARBAGE,
+    KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER,
+    KAD_VIRTUAL_DV_DAMAGE_EMPTY,
+} KadVirtualDvDamage;
+
+#define KAD_TYPE_VIRTUAL_DV_DAMAGE (kad_virtual_dv_damage_get_type())
+GType kad_virtual_dv_damage_get_type(void);
 
 gboolean kad_virtual_dv_src_register(GstPlugin* plugin);
 

@@ -33,6 +33,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -177,12 +178,16 @@ GstElement* makeDvEncoder(int standard)
         {make("videoconvert"), make("videoscale"), make("videorate"), capsFilter(caps), encoder});
 }
 
-// The audio going into the DV muxer: 16-bit stereo at the DV rate.
+// The audio going into the DV muxer: 16-bit stereo at the DV rate, without
+// holes. The picture side keeps its frame rate whatever the source drops
+// (videorate), and the muxer throws away every frame it has too little sound
+// for, so a gap in the sound (a damaged source frame) is filled with silence.
 GstElement* makeDvAudioInput(int rate)
 {
     return chainBin(
         {make("audioconvert"), make("audioresample"),
-         capsFilter(QStringLiteral("audio/x-raw,format=S16LE,channels=2,rate=%1").arg(rate))});
+         capsFilter(QStringLiteral("audio/x-raw,format=S16LE,channels=2,rate=%1").arg(rate)),
+         make("audiorate")});
 }
 
 // The Windows Media writer: what the profile says, from raw video and audio
@@ -694,7 +699,6 @@ bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* str
     GstElement* audioIn = makeDvAudioInput(s.dvAudioRate);
     if (!audioIn) return false;
     addToGraph(Graph(), audioIn);
-    RenderStream(Graph(), audioIn, nullptr, DVmuxer.Element());
     LinkResult r = LinkResult::MissingElement;
     if (streamAudio) {
         r = RenderStream(Graph(), streamAudio,
@@ -703,7 +707,12 @@ bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* str
     }
     if (!Succeeded(r) && Options.EnregistrerSourceAudio && infinite3.InGraph())
         r = RenderStream(Graph(), infinite3.Element(), nullptr, audioIn);
-    if (!Succeeded(r)) removeFromGraph(Graph(), audioIn);
+    // The muxer's audio input only when sound comes: an input that never
+    // gets data would hold the muxer, and the file, at its first frame.
+    if (Succeeded(r))
+        RenderStream(Graph(), audioIn, nullptr, DVmuxer.Element());
+    else
+        removeFromGraph(Graph(), audioIn);
     place(DVsplitter2);
     rs(DVmuxer, nullptr, DVsplitter2);
     linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
@@ -1077,7 +1086,11 @@ guint64 TdmCam::CapturedFrames() const
 
 guint64 TdmCam::LostFrames() const
 {
-    return sourceFrames_->Gaps() + writtenFrames_->Gaps();
+    // A frame missing at the source is missing at the writer too wherever
+    // the writer sees the source's own frame numbers (DV type 1 and 2): one
+    // lost frame, not two. Where the graph numbers the frames anew (an
+    // encoder) the source's gaps are the ones that tell.
+    return std::max(sourceFrames_->Gaps(), writtenFrames_->Gaps());
 }
 
 } // namespace kad

@@ -4,6 +4,7 @@
 
 #include "elements/kad_transport.h"
 #include "graph/crossbar_source.h"
+#include "graph/dv_frame_screen.h"
 #include "graph/frame_counter.h"
 #include "platform/media/element_catalogue.h"
 #include "system/devices/video_sources.h"
@@ -187,6 +188,7 @@ bool TdmCam::classify()
     if ((SourcePin = findPin(source, kInterleavedCaps))) {
         SourceKind = kad::SourceKind::skDV;
         WriteLog("The source is DV");
+        ScreenDvFrames(SourcePin.get());
         return true;
     }
     SourcePin = findPin(source, kCaptureCaps);

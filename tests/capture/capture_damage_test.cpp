@@ -1,0 +1,247 @@
+// Damaged DV frames from the source (cut short, noise over DIF blocks, no
+// header block, empty buffers): the preview and the capture go on to the end,
+// every file reads whole, and the frames that never reached the file are
+// counted as lost once each.
+
+#include "capture_graph_fixture.h"
+
+#include "elements/virtual_dv_src.h"
+#include "graph/dv_frame_screen.h"
+
+#include <QStringList>
+
+#include <gst/app/gstappsink.h>
+
+#include <atomic>
+#include <vector>
+
+namespace kad::test {
+namespace {
+
+// Every fifth frame of the camcorder is damaged, the four kinds in turn.
+constexpr guint kDamageEvery = 5;
+
+class CaptureDamage : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        CaptureTest::SetUp();
+        QObject::connect(&cam, &TdmCam::GraphError,
+                         [this](const QString& text) { errors << "graph error: " + text; });
+        QObject::connect(&cam, &TdmCam::DeviceLost, [this] { errors << "device lost"; });
+        QObject::connect(&cam, &TdmCam::CaptureStopped,
+                         [this](const QString& why) { errors << "capture stopped: " + why; });
+        QObject::connect(&cam, &TdmCam::EndOfStream, [this] { errors << "end of stream"; });
+    }
+
+    // The camcorder's preview with damaged frames from its first frame on;
+    // the environment sets the device's defaults, as for a whole program run.
+    bool damagedPreview(Source kind, bool listen)
+    {
+        qputenv("KADRILLO_VIRTUAL_DV_DAMAGE", QByteArray::number(kDamageEvery));
+        const bool ok = preview(kind, listen);
+        qunsetenv("KADRILLO_VIRTUAL_DV_DAMAGE");
+        if (ok) {
+            guint every = 0;
+            gint kindOfDamage = -1;
+            g_object_get(source, "damage-every", &every, "damage-kind", &kindOfDamage, NULL);
+            EXPECT_EQ(every, kDamageEvery);
+            EXPECT_EQ(kindOfDamage, KAD_VIRTUAL_DV_DAMAGE_MIXED);
+        }
+        return ok;
+    }
+
+    // Captures frames of format into name from a damaged preview, and checks
+    // that nothing stopped, the file reads whole with as many frames as the
+    // graph counted, the lost frames are the damaged ones and the preview
+    // still runs.
+    Probed captureThroughDamage(Source kind, bool listen, int format, const char* name,
+                                guint64 frames = 60)
+    {
+        errors.clear();
+        EXPECT_TRUE(damagedPreview(kind, listen));
+        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        EXPECT_TRUE(capture(format, file(name), frames)) << name;
+        const guint64 lost = cam.LostFrames();
+        const guint64 screened = ScreenedDvFrames(cam.SourcePin.get()) - screenedBefore;
+        EXPECT_TRUE(errors.isEmpty()) << name << ": " << errors.join("; ").toStdString();
+        EXPECT_TRUE(boxes.shown.empty()) << name;
+        // Three kinds of four are dropped before anything reads them; each
+        // dropped frame is one lost frame.
+        EXPECT_GE(screened, frames / kDamageEvery / 2) << name;
+        EXPECT_GT(lost, 0u) << name;
+        EXPECT_LE(lost, screened) << name;
+        expectPreviewRuns();
+        const Probed p = probe(file(name));
+        EXPECT_TRUE(p.ok) << name << ": " << p.error.toStdString();
+        if (const ProbedStream* v = p.first("video")) {
+            EXPECT_EQ(v->frames, qint64(cam.CapturedFrames())) << name;
+        } else {
+            ADD_FAILURE() << name << " has no video";
+        }
+        return p;
+    }
+
+    guint64 shownFrames()
+    {
+        GstStructure* stats = nullptr;
+        g_object_get(cam.VideoWindowFilter(), "stats", &stats, NULL);
+        guint64 rendered = 0;
+        if (stats) {
+            gst_structure_get_uint64(stats, "rendered", &rendered);
+            gst_structure_free(stats);
+        }
+        return rendered;
+    }
+
+    void expectPreviewRuns()
+    {
+        const guint64 before = shownFrames();
+        EXPECT_TRUE(waitUntil([&] { return shownFrames() >= before + 10; }, 10000))
+            << "the preview stopped at frame " << before;
+    }
+
+    // The DV muxer makes a frame of every picture it gets: none is thrown
+    // away for want of sound. Counted where the pictures enter it and where
+    // its frames leave the splitter behind it, which follows it directly.
+    void expectMuxerKeepsEveryFrame()
+    {
+        GstElement* mux = cam.DVmuxer.Element();
+        GstElement* splitter = cam.DVsplitter2.Element();
+        ASSERT_TRUE(mux && splitter);
+        PadRef in;
+        GstIterator* it = gst_element_iterate_sink_pads(mux);
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            GstPad* pad = GST_PAD(g_value_get_object(&item));
+            if (g_str_has_prefix(GST_PAD_NAME(pad), "video")) in = PadRef::ref(pad);
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        PadRef out(gst_element_get_static_pad(splitter, "video"));
+        ASSERT_TRUE(in && out);
+        std::atomic<guint64> entered{0}, left{0};
+        auto count = +[](GstPad*, GstPadProbeInfo*, gpointer n) {
+            ++*static_cast<std::atomic<guint64>*>(n);
+            return GST_PAD_PROBE_OK;
+        };
+        const gulong a =
+            gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, count, &left, nullptr);
+        const gulong b =
+            gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_BUFFER, count, &entered, nullptr);
+        EXPECT_TRUE(waitUntil([&] { return left >= 40; }, 10000));
+        gst_pad_remove_probe(in.get(), b);
+        gst_pad_remove_probe(out.get(), a);
+        EXPECT_LE(entered - left, 2u) << entered << " pictures in, " << left << " frames out";
+    }
+
+    QStringList errors;
+};
+
+// The device itself: which frames leave damaged, and how the screen judges
+// them (frames with noise further in are whole frames a decoder conceals).
+TEST(VirtualDvDamage, EveryKindOfDamageReachesTheScreenAsItShould)
+{
+    struct Case {
+        KadVirtualDvDamage kind;
+        bool kept;
+    };
+    for (const Case c :
+         {Case{KAD_VIRTUAL_DV_DAMAGE_TRUNCATED, false}, Case{KAD_VIRTUAL_DV_DAMAGE_GARBAGE, true},
+          Case{KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER, false},
+          Case{KAD_VIRTUAL_DV_DAMAGE_EMPTY, false}}) {
+        for (const bool ntsc : {false, true}) {
+            ElementRef pipeline(gst_pipeline_new(nullptr));
+            GstElement* dv = gst_element_factory_make_full(
+                "kadvirtualdvsrc", "ntsc", gboolean(ntsc), "is-live", FALSE, "num-buffers", 12,
+                "damage-every", kDamageEvery, "damage-kind", c.kind, NULL);
+            GstElement* sink = gst_element_factory_make("appsink", nullptr);
+            ASSERT_TRUE(dv && sink);
+            g_object_set(sink, "sync", FALSE, "max-buffers", 0u, NULL);
+            gst_bin_add_many(GST_BIN(pipeline.get()), dv, sink, NULL);
+            ASSERT_TRUE(gst_element_link(dv, sink));
+            ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING),
+                      GST_STATE_CHANGE_FAILURE);
+            std::vector<std::pair<gsize, bool>> frames; // size, whole
+            while (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink))) {
+                GstBuffer* buffer = gst_sample_get_buffer(sample);
+                GstMapInfo map;
+                ASSERT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_READ));
+                frames.emplace_back(map.size, IsWholeDvData(map.data, map.size));
+                gst_buffer_unmap(buffer, &map);
+                gst_sample_unref(sample);
+            }
+            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+            ASSERT_EQ(frames.size(), 12u) << "kind " << c.kind;
+            const gsize whole = ntsc ? 120000 : 144000;
+            for (gsize n = 0; n < frames.size(); ++n) {
+                const bool damaged = n % kDamageEvery == 0;
+                EXPECT_EQ(frames[n].second, !damaged || c.kept)
+                    << "kind " << c.kind << " frame " << n;
+                if (!damaged || c.kind == KAD_VIRTUAL_DV_DAMAGE_GARBAGE)
+                    EXPECT_EQ(frames[n].first, whole) << "frame " << n;
+                else if (c.kind == KAD_VIRTUAL_DV_DAMAGE_EMPTY)
+                    EXPECT_EQ(frames[n].first, 0u) << "frame " << n;
+                else if (c.kind == KAD_VIRTUAL_DV_DAMAGE_TRUNCATED)
+                    EXPECT_LT(frames[n].first, whole) << "frame " << n;
+            }
+        }
+    }
+}
+
+TEST_F(CaptureDamage, DvType1GoesOnPastDamagedFramesInBothStandards)
+{
+    for (const Source kind : {Source::DvPal, Source::DvNtsc}) {
+        const char* name = kind == Source::DvPal ? "t1-pal.avi" : "t1-ntsc.avi";
+        const Probed p = captureThroughDamage(kind, false, 0, name);
+        EXPECT_EQ(p.format, "avi");
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_EQ(p.first("video")->codec, "dvvideo");
+        EXPECT_EQ(p.first("video")->height, kind == Source::DvPal ? 576 : 480);
+        // The interleaved stream's own sound.
+        EXPECT_EQ(p.count("audio"), 1);
+        guint64 rejected = 0;
+        g_object_get(cam.CaptureFileSink(), "frames-rejected", &rejected, NULL);
+        EXPECT_EQ(rejected, 0u) << "damaged frames reached the writer";
+    }
+}
+
+TEST_F(CaptureDamage, DvType2GoesOnPastDamagedFrames)
+{
+    const Probed p = captureThroughDamage(Source::DvPal, true, 1, "t2.avi");
+    EXPECT_EQ(p.format, "avi");
+    ASSERT_NE(p.first("video"), nullptr);
+    EXPECT_EQ(p.first("video")->codec, "dvvideo");
+    ASSERT_EQ(p.count("audio"), 1);
+    EXPECT_EQ(p.first("audio")->sampleRate, 48000);
+}
+
+// Without sound the DV muxer gets no audio input at all (one left waiting
+// would hold the file at its first frame).
+TEST_F(CaptureDamage, RecompressedDvGoesOnPastDamagedFramesWithAndWithoutSound)
+{
+    for (const bool listen : {false, true}) {
+        const char* name = listen ? "re-sound.avi" : "re-silent.avi";
+        const Probed p = captureThroughDamage(Source::DvPal, listen, 2, name);
+        EXPECT_EQ(p.format, "avi");
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_EQ(p.first("video")->codec, "dvvideo");
+        EXPECT_EQ(p.first("video")->width, 720);
+        EXPECT_EQ(p.first("video")->height, 576);
+        EXPECT_EQ(p.count("audio"), listen ? 1 : 0) << name;
+        expectMuxerKeepsEveryFrame();
+    }
+}
+
+TEST_F(CaptureDamage, WindowsMediaGoesOnPastDamagedFrames)
+{
+    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    const Probed p = captureThroughDamage(Source::DvPal, true, 3, "dv.wmv", 40);
+    EXPECT_EQ(p.format, "asf");
+    EXPECT_EQ(p.count("video"), 1);
+    EXPECT_EQ(p.count("audio"), 1);
+}
+
+} // namespace
+} // namespace kad::test
