@@ -333,6 +333,9 @@ void TdmCam::DataModuleDestroy()
 
 bool TdmCam::RunGraph()
 {
+    // The sources send their stream from its start again at each run; the
+    // decoders, which may have seen it in the run before, must start with it.
+    if (GST_STATE_TARGET(fg_.get()) <= GST_STATE_READY) RestartDecoders(Graph());
     return gst_element_set_state(fg_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
 }
 

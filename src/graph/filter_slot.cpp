@@ -36,6 +36,29 @@ void UnlinkAllPads(GstElement* element)
     }
 }
 
+void RestartDecoders(GstBin* graph)
+{
+    // A stream starts over each time the graph runs, but a decoder does not
+    // forget it by going to READY only: mpeg2dec keeps the last sequence
+    // header while its base class drops the output format made from it, so
+    // the same header coming again counts as a repeat and the first picture
+    // finds no output format (the decoder then stalls). Leaving READY for
+    // NULL closes the codec for good.
+    std::vector<ElementRef> decoders;
+    GST_OBJECT_LOCK(graph);
+    for (GList* l = graph->children; l; l = l->next) {
+        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(l->data));
+        if (factory && gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_DECODER))
+            decoders.push_back(ElementRef::ref(GST_ELEMENT(l->data)));
+    }
+    GST_OBJECT_UNLOCK(graph);
+    for (const ElementRef& decoder : decoders) {
+        if (GST_STATE(decoder.get()) == GST_STATE_NULL) continue;
+        gst_element_set_state(decoder.get(), GST_STATE_NULL);
+        gst_element_sync_state_with_parent(decoder.get());
+    }
+}
+
 void TfilterSlot::Bind(std::string what, Maker make)
 {
     Remove();

@@ -61,4 +61,9 @@ private:
 // on other elements (tee branches).
 void UnlinkAllPads(GstElement* element);
 
+// Takes every decoder of graph (its direct children) down to NULL and back to
+// the graph's state, so that each starts the next run knowing nothing of the
+// stream. For a stopped graph only (READY or below).
+void RestartDecoders(GstBin* graph);
+
 } // namespace kad
