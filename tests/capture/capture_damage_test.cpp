@@ -179,12 +179,13 @@ TEST(VirtualDvDamage, EveryKindOfDamageReachesTheScreenAsItShould)
                 const bool damaged = n % kDamageEvery == 0;
                 EXPECT_EQ(frames[n].second, !damaged || c.kept)
                     << "kind " << c.kind << " frame " << n;
-                if (!damaged || c.kind == KAD_VIRTUAL_DV_DAMAGE_GARBAGE)
+                if (!damaged || c.kind == KAD_VIRTUAL_DV_DAMAGE_GARBAGE) {
                     EXPECT_EQ(frames[n].first, whole) << "frame " << n;
-                else if (c.kind == KAD_VIRTUAL_DV_DAMAGE_EMPTY)
+                } else if (c.kind == KAD_VIRTUAL_DV_DAMAGE_EMPTY) {
                     EXPECT_EQ(frames[n].first, 0u) << "frame " << n;
-                else if (c.kind == KAD_VIRTUAL_DV_DAMAGE_TRUNCATED)
+                } else if (c.kind == KAD_VIRTUAL_DV_DAMAGE_TRUNCATED) {
                     EXPECT_LT(frames[n].first, whole) << "frame " << n;
+                }
             }
         }
     }
