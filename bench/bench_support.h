@@ -3,8 +3,8 @@
 // Helpers shared by the benchmark programs.
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -22,16 +22,28 @@ inline double cpuSeconds(int who)
 }
 
 // Runs the event loop until done() holds; false after ms milliseconds.
-inline bool waitFor(const std::function<bool()>& done, int ms)
+// The loop sleeps between two looks at done() (a timer every pollMs), so the
+// waiting costs next to no CPU time and does not compete with the graph's
+// threads for the cores being measured.
+inline bool waitFor(const std::function<bool()>& done, int ms, int pollMs = 2)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.exit(0);
+    });
+    QTimer::singleShot(ms, &loop, [&] { loop.exit(1); });
+    poll.start(pollMs);
+    return loop.exec() == 0 || done();
+}
+
+// Runs the event loop for ms milliseconds.
+inline void idleFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, [&] { loop.quit(); });
+    loop.exec();
 }
 
 } // namespace kad::bench
