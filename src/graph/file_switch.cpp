@@ -15,6 +15,14 @@ namespace {
 // on without its end-of-stream.
 constexpr guint kDrainTimeoutSeconds = 10;
 
+// How long the inputs may take to reach the cut. A video input that has
+// stopped sending (a stalled device), or an encoder that gives no key frame,
+// must not hold the cut, and every later one, for ever: after this long any
+// input may set the cut; after twice this long the inputs that have not
+// reached it are cut where they stand (at the graph's running time when no
+// buffer has set the cut), and any that sends again goes on in the new file.
+constexpr guint kHoldTimeoutSeconds = 2;
+
 GstClockTime runningTime(GstPad* pad, GstBuffer* buffer)
 {
     GstClockTime ts = GST_BUFFER_PTS(buffer);
@@ -79,6 +87,7 @@ struct TfileSwitch::State {
     GstClockTime cut = GST_CLOCK_TIME_NONE;
     GstClockTime lastCut = GST_CLOCK_TIME_NONE;
     bool drained = false;
+    bool anyInputCuts = false; // the key-frame rule given up after a wait
     guint idle = 0;
 
     // GUI thread only.
@@ -91,6 +100,7 @@ struct TfileSwitch::State {
     PadRef sinkPad;
     gulong eosProbe = 0;
     guint timeout = 0;
+    guint holdTimeout = 0;
 
     // Called with the mutex held.
     void scheduleLocked()
@@ -101,6 +111,7 @@ struct TfileSwitch::State {
     // Called with the mutex held.
     bool mayCutLocked(const Input& in, GstBuffer* buffer) const
     {
+        if (anyInputCuts) return true;
         if (in.video) return !buffer || !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
         return std::none_of(inputs.begin(), inputs.end(),
                             [](const Input& i) { return i.video && i.hold == Hold::Waiting; });
@@ -110,6 +121,7 @@ struct TfileSwitch::State {
     static GstPadProbeReturn onSinkEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static gboolean onIdle(gpointer self);
     static gboolean onTimeout(gpointer self);
+    static gboolean onHoldTimeout(gpointer self);
 
     gulong addProbe(GstPad* pad)
     {
@@ -122,6 +134,8 @@ struct TfileSwitch::State {
 
     void step();
     void watchSink();
+    void unwatchSink();
+    void stopHoldTimeout();
     void swap(bool drainedInTime);
     void finish(bool ok, const QString& error);
     void releaseInputs();
@@ -209,6 +223,7 @@ gboolean TfileSwitch::State::onTimeout(gpointer self)
         cutReached = GST_CLOCK_TIME_IS_VALID(st->cut);
     }
     if (!cutReached) {
+        st->unwatchSink();
         st->releaseInputs();
         st->finish(false, QStringLiteral("the capture ended before the cut"));
         return G_SOURCE_REMOVE;
@@ -217,6 +232,44 @@ gboolean TfileSwitch::State::onTimeout(gpointer self)
                 kDrainTimeoutSeconds);
     st->swap(false);
     return G_SOURCE_REMOVE;
+}
+
+gboolean TfileSwitch::State::onHoldTimeout(gpointer self)
+{
+    auto* st = static_cast<State*>(self);
+    std::unique_lock lock(st->mutex);
+    if (st->phase != Phase::Holding) {
+        st->holdTimeout = 0;
+        return G_SOURCE_REMOVE;
+    }
+    if (!GST_CLOCK_TIME_IS_VALID(st->cut) && !st->anyInputCuts) {
+        GST_WARNING("no key frame reached the cut within %u s; any buffer may cut now",
+                    kHoldTimeoutSeconds);
+        st->anyInputCuts = true;
+        return G_SOURCE_CONTINUE;
+    }
+    if (!GST_CLOCK_TIME_IS_VALID(st->cut)) {
+        GST_WARNING("no buffer reached the cut within %u s; cutting where the inputs stand",
+                    2 * kHoldTimeoutSeconds);
+        st->cut = 0;
+        if (GRef<GstClock> clock{gst_element_get_clock(GST_ELEMENT(st->graph.get()))}) {
+            const GstClockTime now = gst_clock_get_time(clock.get());
+            const GstClockTime base = gst_element_get_base_time(GST_ELEMENT(st->graph.get()));
+            if (now > base) st->cut = now - base;
+        }
+    }
+    for (Input& in : st->inputs) {
+        if (in.hold == Hold::Waiting) in.hold = Hold::Held;
+    }
+    st->scheduleLocked();
+    st->holdTimeout = 0;
+    return G_SOURCE_REMOVE;
+}
+
+void TfileSwitch::State::stopHoldTimeout()
+{
+    if (holdTimeout) g_source_remove(holdTimeout);
+    holdTimeout = 0;
 }
 
 void TfileSwitch::State::step()
@@ -240,8 +293,10 @@ void TfileSwitch::State::step()
             lastCut = cut;
         }
         lock.unlock();
-        if (allEnded)
+        if (allEnded) {
+            stopHoldTimeout();
             timeout = g_timeout_add_seconds(kDrainTimeoutSeconds, &State::onTimeout, this);
+        }
         for (PadRef& pad : toEnd)
             gst_pad_send_event(pad.get(), gst_event_new_eos());
         lock.lock();
@@ -254,6 +309,7 @@ void TfileSwitch::State::step()
         } else {
             if (timeout) g_source_remove(timeout);
             timeout = 0;
+            unwatchSink();
             releaseInputs();
             finish(false, QStringLiteral("the capture ended before the cut"));
         }
@@ -268,6 +324,13 @@ void TfileSwitch::State::watchSink()
                                      &State::onSinkEvent, this, nullptr);
 }
 
+void TfileSwitch::State::unwatchSink()
+{
+    if (sinkPad && eosProbe) gst_pad_remove_probe(sinkPad.get(), eosProbe);
+    eosProbe = 0;
+    sinkPad.reset();
+}
+
 void TfileSwitch::State::swap(bool drainedInTime)
 {
     if (timeout) {
@@ -278,9 +341,7 @@ void TfileSwitch::State::swap(bool drainedInTime)
         std::lock_guard lock(mutex);
         if (phase != Phase::Draining) return;
     }
-    if (sinkPad && eosProbe) gst_pad_remove_probe(sinkPad.get(), eosProbe);
-    eosProbe = 0;
-    sinkPad.reset();
+    unwatchSink();
 
     ElementRef newMux = cloneElement(mux.get());
     ElementRef newSink = cloneElement(sink.get());
@@ -359,6 +420,7 @@ void TfileSwitch::State::finish(bool ok, const QString& error)
         inputs.clear();
         phase = Phase::Idle;
     }
+    stopHoldTimeout();
     Done callback = std::move(done);
     done = nullptr;
     configure = nullptr;
@@ -370,7 +432,8 @@ TfileSwitch::TfileSwitch() : s_(std::make_unique<State>()) {}
 TfileSwitch::~TfileSwitch()
 {
     if (s_->timeout) g_source_remove(s_->timeout);
-    if (s_->sinkPad && s_->eosProbe) gst_pad_remove_probe(s_->sinkPad.get(), s_->eosProbe);
+    s_->stopHoldTimeout();
+    s_->unwatchSink();
     s_->releaseInputs();
     std::lock_guard lock(s_->mutex);
     if (s_->idle) g_source_remove(s_->idle);
@@ -431,10 +494,12 @@ bool TfileSwitch::Start(GstBin* graph, GstElement* mux, GstElement* sink,
         std::lock_guard lock(s_->mutex);
         s_->inputs = std::move(inputs);
         s_->cut = GST_CLOCK_TIME_NONE;
+        s_->anyInputCuts = false;
         s_->phase = State::Phase::Holding;
         for (State::Input& in : s_->inputs)
             in.probe = s_->addProbe(in.upstream.get());
     }
+    s_->holdTimeout = g_timeout_add_seconds(kHoldTimeoutSeconds, &State::onHoldTimeout, s_.get());
     // An encoder makes its next frame a key frame when asked, so the cut
     // comes at once instead of at the end of the group of pictures.
     for (const State::Input& in : s_->inputs) {

@@ -9,6 +9,10 @@
 //      frame (the encoders are asked for one at once); every input is held at
 //      its first buffer starting at or after T, so video is cut at a frame and
 //      audio at a buffer, and what starts before T still goes to the old file;
+//      an input that has not reached the cut two seconds on (a stalled
+//      source, an encoder that gives no key frame) no longer holds it: then
+//      any buffer may set the cut, and two seconds later the inputs are cut
+//      where they stand, so a cut always completes;
 //   2. each held input is ended (EOS) in the old muxer, which then finalises
 //      its file (index, headers); that EOS is kept from the file sink so the
 //      pipeline does not count the capture as finished;

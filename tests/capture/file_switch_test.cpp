@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -283,4 +284,65 @@ TEST_F(FileSwitchTest, RefusesWhatIsNotARunningWriter)
     EXPECT_FALSE(sw.Busy());
     gst_object_unref(mux);
     gst_object_unref(sink);
+}
+
+// A device that stops sending without ending its stream must not hold the
+// cut, and every later one, for ever: the cut completes, the old file is
+// finalised and the video goes on in the new file once it comes back.
+TEST_F(FileSwitchTest, AVideoInputThatStopsSendingDoesNotHoldTheCut)
+{
+    const std::string first = path("stalled-a.avi");
+    const std::string second = path("stalled-b.avi");
+    kad::ElementRef p =
+        launch("videotestsrc is-live=true ! video/x-raw,width=160,height=120,framerate=25/1 ! "
+               "valve name=gate ! queue ! mux.video_0 "
+               "audiotestsrc is-live=true samplesperbuffer=1920 ! "
+               "audio/x-raw,rate=48000,channels=2,format=S16LE ! queue ! mux.audio_0 "
+               "avimux name=mux ! filesink name=sink location=" +
+               first);
+    ASSERT_TRUE(p);
+    kad::ElementRef mux(gst_bin_get_by_name(GST_BIN(p.get()), "mux"));
+    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "sink"));
+    kad::ElementRef gate(gst_bin_get_by_name(GST_BIN(p.get()), "gate"));
+    kad::TfileSwitch sw;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 stalledAt = -1, doneAt = -1;
+    bool started = false, ok = false, ended = false;
+    const RunResult r = runPipeline(
+        p.get(),
+        [&] {
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            if (stalledAt < 0 && clock.elapsed() > 600) {
+                g_object_set(gate.get(), "drop", TRUE, NULL);
+                stalledAt = clock.elapsed();
+            }
+            if (!started && stalledAt >= 0 && clock.elapsed() > stalledAt + 500) {
+                started =
+                    sw.Start(GST_BIN(p.get()), mux.get(), sink.get(),
+                             QString::fromStdString(second), [&](bool success, const QString&) {
+                                 ok = success;
+                                 doneAt = clock.elapsed();
+                                 g_object_set(gate.get(), "drop", FALSE, NULL);
+                             });
+                ASSERT_TRUE(started);
+            }
+            if (!ended && doneAt >= 0 && clock.elapsed() > doneAt + 800) {
+                ended = true;
+                gst_element_send_event(p.get(), gst_event_new_eos());
+            }
+        },
+        20);
+    EXPECT_TRUE(r.eos) << r.message;
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(ok);
+    EXPECT_GE(doneAt, 0) << "the cut never completed";
+    const Probe a = ffprobe(first);
+    const Probe b = ffprobe(second);
+    ASSERT_NE(a.first("video"), nullptr);
+    ASSERT_NE(b.first("video"), nullptr);
+    EXPECT_GT(a.first("video")->frames, 0);
+    EXPECT_GT(b.first("video")->frames, 0) << "the video came back into the new file";
+    EXPECT_EQ(readerWarnings(first), "");
 }
