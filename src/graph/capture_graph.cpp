@@ -289,6 +289,15 @@ GstPadProbeReturn onFeederIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
     return GST_PAD_PROBE_REMOVE;
 }
 
+// The sink pad of the queue whose source pad is `pad`, if a queue it is.
+PadRef queueInputBehind(GstPad* pad)
+{
+    ElementRef owner(gst_pad_get_parent_element(pad));
+    GstElementFactory* factory = owner ? gst_element_get_factory(owner.get()) : nullptr;
+    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "queue") != 0) return {};
+    return PadRef(gst_element_get_static_pad(owner.get(), "sink"));
+}
+
 GstPadProbeReturn onSinkEos(GstPad*, GstPadProbeInfo* info, gpointer data)
 {
     if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
@@ -981,7 +990,8 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
         GstElement* sink = s.fileSink.get();
         QPointer<TdmCam> self(this);
         const bool started = s.fileSwitch.Start(
-            where, mux, sink, name, [self, oldName, name](bool ok, const QString& error) {
+            where, mux, sink, name,
+            [self, oldName, name](bool ok, const QString& error) {
                 if (!self || !self->capture_) return;
                 self->capture_->switchBusy = false;
                 if (!ok) {
@@ -1035,19 +1045,34 @@ bool TdmCam::FinishCapture(int timeoutMs)
         ended.push_back(std::make_unique<std::atomic<bool>>(false));
         eosProbes.emplace_back(in, gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                                                      onSinkEos, ended.back().get(), nullptr));
+        // A stream that ended by itself (the source's end) has been through.
+        if (GST_PAD_IS_EOS(in.get())) ended.back()->store(true);
         sinkIns.push_back(in);
     }
     // Every input of the writer ends once its feeder is idle.
     GstElement* writer = s.kind == WriterKind::Dump  ? Dump.Element()
                          : s.kind == WriterKind::Avi ? CaptureMux()
                                                      : s.writer.get();
-    for (PadRef& input : sinkPads(writer)) {
+    for (PadRef& writerInput : sinkPads(writer)) {
+        PadRef input = writerInput;
         PadRef feeder(gst_pad_get_peer(input.get()));
         if (!feeder) continue;
+        // The end goes in front of the queue that feeds the writer, so what
+        // the queue still holds reaches the file before it: avimux keeps its
+        // video about half a second behind the sound, and those frames were
+        // lost at every stop. They pass the writer's counter on their way.
+        const bool counted = feeder.get() == s.counted.get();
+        if (PadRef queueIn = queueInputBehind(feeder.get())) {
+            PadRef upstream(gst_pad_get_peer(queueIn.get()));
+            if (upstream) {
+                input = queueIn;
+                feeder = upstream;
+            }
+        }
         auto end = std::make_unique<TcaptureState::EndInput>();
         end->input = input;
         end->feeder = feeder;
-        if (feeder.get() == s.counted.get()) end->counter = &WrittenFrames();
+        if (counted && input.get() == writerInput.get()) end->counter = &WrittenFrames();
         TcaptureState::EndInput* raw = end.get();
         s.ends.push_back(std::move(end));
         const gulong id =

@@ -201,6 +201,26 @@ TEST_F(CaptureCut, AnUnpluggedDeviceLeavesAReadableFile)
     EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
 }
 
+TEST_F(CaptureCut, ASourceThatEndsByItselfLeavesAFinishedFile)
+{
+    // A tape that runs out: the stream ends before the user stops. Stopping
+    // afterwards finds the file finished, not a writer that never answers.
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    g_object_set(source, "num-buffers", 90, NULL);
+    int ends = 0;
+    QObject::connect(&cam, &TdmCam::EndOfStream, [&] { ++ends; });
+    cam.Capture.FormatIndex = 1;
+    cam.CurrentVideoFileName = file("ended.avi");
+    ASSERT_TRUE(cam.BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return ends > 0; }));
+    EXPECT_TRUE(cam.FinishCapture());
+    const Probed p = probe(file("ended.avi"));
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_NE(p.first("video"), nullptr);
+    EXPECT_GT(p.first("video")->frames, 0);
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+}
+
 TEST_F(CaptureCut, AFullDiskStopsTheCaptureWithAMessageAndAReadableFile)
 {
     const QString disk = dir.filePath("disk");

@@ -20,6 +20,19 @@ struct Expect {
 
 class CaptureFormats : public CaptureTest {
 protected:
+    // How long the file's first sound stream lasts, decoded (16-bit stereo).
+    static double secondsOfSound(const QString& name, int rate)
+    {
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), name,
+                      QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"),
+                      QStringLiteral("2"), QStringLiteral("-f"), QStringLiteral("s16le"),
+                      QStringLiteral("-")});
+        if (!ffmpeg.waitForFinished(60000)) return -1;
+        return double(ffmpeg.readAllStandardOutput().size()) / (4.0 * rate);
+    }
+
     void check(const QString& name, const Expect& e, bool countFrames = true)
     {
         const Probed p = probe(name);
@@ -72,6 +85,12 @@ TEST_F(CaptureFormats, DvType2HasDvVideoAndPcmAudio)
         const QString name = file(taps ? "type2-taps.avi" : "type2.avi");
         ASSERT_TRUE(capture(1, name));
         check(name, {"avi", "dvvideo", 720, 576, 1, 48000});
+        // Picture and sound come from the same frames and both reach the
+        // end of the capture: the muxer keeps its video behind the sound,
+        // and the frames still waiting for it must not be lost at the stop.
+        const Probed p = probe(name);
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_NEAR(p.first("video")->frames * 0.04, secondsOfSound(name, 48000), 0.041);
     }
 }
 

@@ -176,8 +176,10 @@ protected:
     }
 
     // Starts the capture of format into name, lets `frames` frames reach the
-    // writer and finishes the file.
-    bool capture(int format, const QString& name, guint64 frames = 40)
+    // writer, runs `meanwhile` while the capture still runs, and finishes
+    // the file.
+    bool capture(int format, const QString& name, guint64 frames = 40,
+                 const std::function<void()>& meanwhile = {})
     {
         cam.Capture.FormatIndex = format;
         cam.CurrentVideoFileName = name;
@@ -187,6 +189,7 @@ protected:
                              << gst_element_state_get_name(cam.GraphState());
         if (!reached)
             GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(cam.fg()), GST_DEBUG_GRAPH_SHOW_ALL, "stuck");
+        if (reached && meanwhile) meanwhile();
         return cam.FinishCapture() && reached;
     }
 
