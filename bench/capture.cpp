@@ -750,8 +750,13 @@ int live(int seconds)
                 "%s\n",
                 qPrintable(p.format), qPrintable(p.summary()), p.duration,
                 static_cast<long long>(p.size), inFile == qint64(captured) ? "yes" : "NO");
-    std::printf("  produced but not in the file   : %lld\n",
-                static_cast<long long>(produced) - inFile);
+    const long long missing = static_cast<long long>(produced) - inFile;
+    if (missing >= 0)
+        std::printf("  produced but not in the file   : %lld\n", missing);
+    else
+        std::printf("  produced but not in the file   : 0 (the file also holds %lld frame(s) "
+                    "already on their way when the capture began)\n",
+                    -missing);
     std::printf("  preview while capturing        : %llu frames shown, %llu dropped (display "
                 "callbacks in all: %llu)\n",
                 u(rendered - rendered0), u(dropped - dropped0), u(shown.load()));
