@@ -96,19 +96,27 @@ GstPadProbeReturn onPacket(GstPad*, GstPadProbeInfo* info, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
+// The Packet Length field to mend, when the packet has one.
+std::optional<LengthField> shortLength(const std::uint8_t* data, std::size_t size,
+                                       std::size_t packetSize)
+{
+    if (!data || size == 0 || isObject(data, size)) return std::nullopt;
+    const auto f = lengthField(data, size);
+    if (!f || !needsWholeLength(*f, packetSize)) return std::nullopt;
+    return f;
+}
+
 } // namespace
 
 bool AsfPacketNeedsWholeLength(const std::uint8_t* data, std::size_t size, std::size_t packetSize)
 {
-    if (!data || size == 0 || isObject(data, size)) return false;
-    const auto f = lengthField(data, size);
-    return f && needsWholeLength(*f, packetSize);
+    return shortLength(data, size, packetSize).has_value();
 }
 
 bool WholeAsfPacketLength(std::uint8_t* data, std::size_t size, std::size_t packetSize)
 {
-    if (!AsfPacketNeedsWholeLength(data, size, packetSize)) return false;
-    const auto f = lengthField(data, size);
+    const auto f = shortLength(data, size, packetSize);
+    if (!f) return false;
     for (std::size_t i = 0; i < f->width; ++i)
         data[f->offset + i] = std::uint8_t(packetSize >> (8 * i));
     return true;

@@ -2,10 +2,10 @@
 // themselves: a full disk and an unplugged device.
 
 #include "capture_graph_fixture.h"
+#include "elements/dv_avi_writer_helpers.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <sys/mount.h>
 
@@ -91,14 +91,11 @@ GstPadProbeReturn countAudio(GstPad*, GstPadProbeInfo*, gpointer data)
 
 bool firstVideoPacketIsKey(const QString& name)
 {
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                   QStringLiteral("v:0"), QStringLiteral("-read_intervals"), QStringLiteral("%+#1"),
-                   QStringLiteral("-show_entries"), QStringLiteral("packet=flags"),
-                   QStringLiteral("-of"), QStringLiteral("csv=p=0"), name});
-    if (!ffprobe.waitForFinished(30000)) return false;
-    return QString::fromUtf8(ffprobe.readAllStandardOutput()).trimmed().startsWith(u'K');
+    return kadtest::runTool("ffprobe",
+                            {"-v", "error", "-select_streams", "v:0", "-read_intervals", "%+#1",
+                             "-show_entries", "packet=flags", "-of", "csv=p=0", name})
+        .trimmed()
+        .startsWith("K");
 }
 
 void countMuxInput(GstPad* pad, MuxCount* count)

@@ -94,15 +94,6 @@ protected:
     QTemporaryDir dir_;
 };
 
-// The whole audio stream of `file` as raw samples: how ffmpeg cuts PCM into
-// packets depends on where the muxer interleaved the chunks, the samples do
-// not.
-QByteArray audioSamples(const std::string& file)
-{
-    return runTool("ffmpeg", {"-v", "error", "-i", QString::fromStdString(file), "-map", "0:a:0",
-                              "-c:a", "pcm_s16le", "-f", "s16le", "-"});
-}
-
 // The largest difference between two runs' samples, or -1 when they do not
 // hold the same number of samples. audiotestsrc's ticks are not bit-exact
 // from run to run (a sample now and then is off by one), so a lost,

@@ -117,6 +117,15 @@ inline QByteArray runTool(const QString& tool, const QStringList& args)
     return p.readAllStandardOutput();
 }
 
+// The whole audio stream of `file` as raw samples: how ffmpeg cuts PCM into
+// packets depends on where the muxer interleaved the chunks, the samples do
+// not.
+inline QByteArray audioSamples(const std::string& file)
+{
+    return runTool("ffmpeg", {"-v", "error", "-i", QString::fromStdString(file), "-map", "0:a:0",
+                              "-c:a", "pcm_s16le", "-f", "s16le", "-"});
+}
+
 struct ProbeStream {
     std::string type;
     std::string codec;
