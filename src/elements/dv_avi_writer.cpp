@@ -55,6 +55,18 @@ guint32 findAudioPack(const guint8* frame, int firstSeq, int lastSeq, guint8 id)
     return 0xFFFFFFFFu;
 }
 
+// Whether an AAUX source pack (as findAudioPack returns it) can describe
+// this stream: present, of the stream's own system (the 50/60 bit), at a
+// sampling rate and quantisation DV has. Tape noise over the sound blocks
+// fails this nearly always.
+bool plausibleAudioSource(guint32 pack, bool pal)
+{
+    if (pack == 0xFFFFFFFFu) return false;
+    const guint8 pc3 = guint8(pack >> 16);
+    const guint8 pc4 = guint8(pack >> 24);
+    return bool(pc3 & 0x20) == pal && ((pc4 >> 3) & 7) <= 2 && (pc4 & 7) <= 2;
+}
+
 // The same in the VAUX blocks (blocks 3 to 5 of a sequence, 15 packs each).
 guint32 findVideoPack(const guint8* frame, int sequences, guint8 id)
 {
@@ -138,15 +150,18 @@ public:
     {
         if (!headerWritten_) {
             if (!readSystem(frame, size, &system_)) return false;
-            dvinfo_[0] = findAudioPack(frame, 0, 1, 0x50);
-            dvinfo_[1] = findAudioPack(frame, 0, 1, 0x51);
-            const int half = system_.pal ? 6 : 5;
-            dvinfo_[2] = findAudioPack(frame, half, half + 1, 0x50);
-            dvinfo_[3] = findAudioPack(frame, half, half + 1, 0x51);
-            dvinfo_[4] = findVideoPack(frame, 1, 0x60);
-            dvinfo_[5] = findVideoPack(frame, 1, 0x61);
+            takeStreamInfo(frame);
             if (!writeHeader()) return false;
             if (!beginRiff(true)) return false;
+        } else if (!streamInfoSure_) {
+            // The first frame's sound was damaged: the first sound frame
+            // describes the stream instead, in place in the header.
+            if (takeStreamInfo(frame)) {
+                std::vector<guint8> info;
+                for (guint32 d : dvinfo_)
+                    put32(info, d);
+                if (!patch(kStrfData, info.data(), info.size())) return false;
+            }
         }
         // Room for this frame and the indexes that close the chunk.
         const guint64 after = pos_ + 8 + size + indexBytes(current_.entries.size() + 1);
@@ -280,6 +295,24 @@ private:
         if (ftruncate(fd_, off_t(at)) != 0)
             GST_WARNING("could not cut %s back to %" G_GUINT64_FORMAT, path_.c_str(), at);
         errno = saved;
+    }
+
+    // Reads the DVINFO packs of a frame. True when its AAUX source pack is
+    // sound: those packs are kept for good. Otherwise they stand until a
+    // frame with a sound one comes.
+    bool takeStreamInfo(const guint8* frame)
+    {
+        const guint32 source = findAudioPack(frame, 0, 1, 0x50);
+        streamInfoSure_ = plausibleAudioSource(source, system_.pal);
+        if (!streamInfoSure_ && headerWritten_) return false;
+        const int half = system_.pal ? 6 : 5;
+        dvinfo_[0] = source;
+        dvinfo_[1] = findAudioPack(frame, 0, 1, 0x51);
+        dvinfo_[2] = findAudioPack(frame, half, half + 1, 0x50);
+        dvinfo_[3] = findAudioPack(frame, half, half + 1, 0x51);
+        dvinfo_[4] = findVideoPack(frame, 1, 0x60);
+        dvinfo_[5] = findVideoPack(frame, 1, 0x61);
+        return streamInfoSure_;
     }
 
     guint32 rate() const { return system_.pal ? 25 : 30000; }
@@ -500,6 +533,7 @@ private:
     bool headerWritten_ = false;
     DvSystem system_;
     guint32 dvinfo_[6] = {};
+    bool streamInfoSure_ = false;
     guint64 pos_ = 0;
     guint64 moviAt_ = kMoviList;
     guint64 dmlhAt_ = 0;

@@ -320,6 +320,19 @@ void damageFrame(KadVirtualDvSrc* self, guint64 n, GstBuffer* buffer)
         }
         break;
     }
+    case KAD_VIRTUAL_DV_DAMAGE_SOUND: {
+        // Tape noise over the sound alone: every audio block keeps its id
+        // (section type 3), so the frame is whole and only its sound and
+        // AAUX packs are nonsense.
+        kad::BufferMap map(buffer, GST_MAP_READWRITE);
+        if (!map) break;
+        guint64 seed = n << 16;
+        for (gsize off = 0; off + kDifBlockBytes <= map.size(); off += kDifBlockBytes) {
+            if ((map.data()[off] >> 5) != 3) continue;
+            fillNoise(map.data() + off + 3, kDifBlockBytes - 3, ++seed);
+        }
+        break;
+    }
     default:
         break;
     }
@@ -699,6 +712,8 @@ GType kad_virtual_dv_damage_get_type(void)
             {KAD_VIRTUAL_DV_DAMAGE_GARBAGE, "Noise over DIF blocks, ids included", "garbage"},
             {KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER, "First DIF block is no header", "bad-header"},
             {KAD_VIRTUAL_DV_DAMAGE_EMPTY, "Zero-length buffer", "empty"},
+            {KAD_VIRTUAL_DV_DAMAGE_SOUND, "Noise over the sound blocks, AAUX packs included",
+             "sound"},
             {0, nullptr, nullptr},
         };
         g_once_init_leave(&type, g_enum_register_static("KadVirtualDvDamage", values));

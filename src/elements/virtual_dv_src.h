@@ -26,7 +26,9 @@
 // after a few DIF sequences), "garbage" (noise over DIF blocks in the middle
 // of the frame, their block ids included), "bad-header" (the first DIF block
 // is no header block: the frame cannot be recognised at all), "empty" (a
-// zero-length buffer) or "mixed" (those four in turn). Damaged frames keep
+// zero-length buffer), "sound" (noise over the payload of every audio DIF
+// block, AAUX packs included; the frame stays whole) or "mixed" (the first
+// four in turn). Damaged frames keep
 // their frame number and time stamps. KADRILLO_VIRTUAL_DV_DAMAGE=N[:kind]
 // sets the defaults for a whole program run.
 
@@ -43,6 +45,7 @@ typedef enum {
     KAD_VIRTUAL_DV_DAMAGE_GARBAGE,
     KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER,
     KAD_VIRTUAL_DV_DAMAGE_EMPTY,
+    KAD_VIRTUAL_DV_DAMAGE_SOUND,
 } KadVirtualDvDamage;
 
 #define KAD_TYPE_VIRTUAL_DV_DAMAGE (kad_virtual_dv_damage_get_type())

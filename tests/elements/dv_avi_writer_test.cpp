@@ -1,6 +1,7 @@
 #include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -101,6 +102,44 @@ TEST_F(DvAviWriterTest, PalType1FileReadsAsOneInterleavedStreamWithEveryFrame)
     EXPECT_EQ(le32(file, strf + 8 + 20), le32(in, vauxSrc + 6));
     EXPECT_GT(file.indexOf("idx1"), 0);
     EXPECT_EQ(readerWarnings(out), "");
+}
+
+// Tape noise over the sound of the first frames: the header describes the
+// stream by the first frame whose sound is whole, not by the noise.
+TEST_F(DvAviWriterTest, DamagedSoundInTheFirstFramesLeavesTheStreamInfoRight)
+{
+    const std::string clean = rawDv(true, 12);
+    QByteArray in = readAll(clean);
+    // Frame 0: AAUX packs that name the other system; frame 1: rates DV
+    // does not have. Every audio block of both (section type 3).
+    for (int f = 0; f < 2; ++f) {
+        for (int b = 0; b < kPalFrame / 80; ++b) {
+            char* block = in.data() + f * kPalFrame + b * 80;
+            if ((static_cast<unsigned char>(block[0]) >> 5) != 3) continue;
+            for (int i = 3; i < 80; ++i)
+                block[i] = f == 0 ? '\x50' : static_cast<char>(i % 5 == 3 ? 0x50 : 0x3F);
+        }
+    }
+    const std::string raw = path("noisy-sound.dv");
+    {
+        QFile f(QString::fromStdString(raw));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(in), in.size());
+    }
+    const std::string out = path("noisy-sound.avi");
+    const RunResult r = runLaunch(fileSource(raw, true) + " ! kaddvaviwriter location=" + out);
+    ASSERT_TRUE(r.eos) << r.message;
+    const QByteArray file = readAll(out);
+    const int strf = file.indexOf("strf");
+    ASSERT_GT(strf, 0);
+    const int aauxSrc = 2 * kPalFrame + 6 * 80 + 3 * 16 * 80 + 3;
+    ASSERT_EQ(static_cast<unsigned char>(in[aauxSrc]), 0x50);
+    EXPECT_EQ(le32(file, strf + 8), le32(in, aauxSrc + 1));
+    const Probe probe = ffprobe(out, true);
+    ASSERT_NE(probe.first("video"), nullptr);
+    EXPECT_EQ(probe.first("video")->frames, 12);
+    ASSERT_NE(probe.first("audio"), nullptr);
+    EXPECT_EQ(probe.first("audio")->sampleRate, 48000);
 }
 
 TEST_F(DvAviWriterTest, NtscFramesGiveTheNtscRateAndSize)
