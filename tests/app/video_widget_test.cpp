@@ -130,7 +130,7 @@ TEST(VideoWidget, ShowsTheFramesOfTheDisplaySink)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     w.AttachDisplaySink(display.get());
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    QTRY_VERIFY_WITH_TIMEOUT(w.FramesPainted() > 0, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.FramesPainted() > 0; }, 10000));
     EXPECT_GT(w.FramesReceived(), 0u);
     const QImage frame = w.CurrentFrame();
     ASSERT_EQ(frame.size(), QSize(320, 240));

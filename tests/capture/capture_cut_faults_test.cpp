@@ -24,13 +24,13 @@ protected:
     // `started` runs once the capture graph is built.
     void cutDuring(Source kind, int format, const char* first, const char* second,
                    guint64 before = 25, guint64 total = 50,
-                   const std::function<void()>& started = {})
+                   const std::function<void()>& beforeStart = {})
     {
         ASSERT_TRUE(preview(kind));
+        if (beforeStart) beforeStart();
         cam.Capture.FormatIndex = format;
         cam.CurrentVideoFileName = file(first);
         ASSERT_TRUE(cam.BuildCaptureGraph());
-        if (started) started();
         ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= before; }));
         QString switchedFrom, switchedTo;
         QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
@@ -106,36 +106,49 @@ void countMuxInput(GstPad* pad, MuxCount* count)
                       nullptr);
 }
 
+// The first file's muxer, then the next file's.
+struct MuxCounts {
+    MuxCount* before;
+    MuxCount* after;
+    int muxers = 0;
+};
+
+// Counts a muxer's inputs from the moment it joins the graph, before any data
+// flows: those it already has and those it gets later.
+void countNewMuxer(GstBin*, GstBin*, GstElement* e, gpointer data)
+{
+    GstElementFactory* f = gst_element_get_factory(e);
+    if (!f || g_strcmp0(GST_OBJECT_NAME(f), "asfmux") != 0) return;
+    auto* counts = static_cast<MuxCounts*>(data);
+    MuxCount* count = counts->muxers++ == 0 ? counts->before : counts->after;
+    GstIterator* it = gst_element_iterate_sink_pads(e);
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        countMuxInput(GST_PAD(g_value_get_object(&item)), count);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    g_signal_connect(e, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer m) {
+                         countMuxInput(pad, static_cast<MuxCount*>(m));
+                     }),
+                     count);
+}
+
 TEST_F(CaptureCut, WindowsMediaGoesOnIntoTheNextFile)
 {
     if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     // The frames are followed where they enter each file's muxer, and
     // ffprobe must read back every one of them.
     MuxCount before, after;
+    MuxCounts counts{&before, &after};
+    gulong added = 0;
     cutDuring(Source::Webcam, 2, "a.wmv", "b.wmv", 20, 40, [&] {
-        GstElement* mux = cam.CaptureMux();
-        ASSERT_NE(mux, nullptr);
-        GstIterator* it = gst_element_iterate_sink_pads(mux);
-        GValue item = G_VALUE_INIT;
-        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-            countMuxInput(GST_PAD(g_value_get_object(&item)), &before);
-            g_value_reset(&item);
-        }
-        g_value_unset(&item);
-        gst_iterator_free(it);
-        // The next file's muxer: its inputs are asked for before data flows.
-        g_signal_connect(GST_OBJECT_PARENT(mux), "element-added",
-                         G_CALLBACK(+[](GstBin*, GstElement* e, gpointer count) {
-                             GstElementFactory* f = gst_element_get_factory(e);
-                             if (!f || g_strcmp0(GST_OBJECT_NAME(f), "asfmux") != 0) return;
-                             g_signal_connect(e, "pad-added",
-                                              G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer c) {
-                                                  countMuxInput(pad, static_cast<MuxCount*>(c));
-                                              }),
-                                              count);
-                         }),
-                         &after);
+        added =
+            g_signal_connect(cam.Graph(), "deep-element-added", G_CALLBACK(countNewMuxer), &counts);
     });
+    g_signal_handler_disconnect(cam.Graph(), added);
+    ASSERT_EQ(counts.muxers, 2);
     ASSERT_GE(before.video.size(), 20u);
     ASSERT_FALSE(after.video.empty());
     // The next file begins with the frame after the old file's last one:

@@ -100,7 +100,9 @@ inline Run runDevice(GstElement* source, const std::function<void(std::size_t)>&
     Run run;
     kad::ElementRef pipeline = kad::ElementRef::sink(gst_pipeline_new("test"));
     GstElement* sink = gst_element_factory_make("appsink", "sink");
-    g_object_set(sink, "sync", FALSE, "max-buffers", 0, nullptr);
+    // One buffer ahead at most: a test that acts on frame N (a tape mode
+    // change) finds the source near frame N, however slowly it pulls.
+    g_object_set(sink, "sync", FALSE, "max-buffers", 1, nullptr);
     gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
     if (!gst_element_link(source, sink)) {
         run.error = "link failed";

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #ifdef KADRILLO_TEST_GUI
@@ -19,16 +21,17 @@ using TestApplication = QCoreApplication;
 
 int main(int argc, char** argv)
 {
-    // Tests never read or write the user's own settings, state or log.
+    // Tests never read or write the user's own settings, state or log, nor
+    // another test's: CTest runs them side by side, each in its own process,
+    // and a log named after the second it began would be shared.
+    QTemporaryDir home;
+    if (!home.isValid()) return 2;
     for (const char* var : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"}) {
-        const QByteArray dir = qgetenv(var);
-        if (!dir.isEmpty()) QDir().mkpath(QString::fromLocal8Bit(dir));
+        const QString dir = home.filePath(QString::fromLatin1(var).toLower());
+        QDir().mkpath(dir);
+        qputenv(var, QFile::encodeName(dir));
     }
-#ifdef KADRILLO_TEST_GUI
-    // Test discovery runs the executable without the tests' environment;
-    // windows never need a screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-#endif
+    qputenv("KADRILLO_REGISTRY", QFile::encodeName(home.filePath("registry.reg")));
 #ifdef KADRILLO_TEST_GUI
     // CTest lists the tests by running the program without the tests'
     // environment; without a display that must not abort.
