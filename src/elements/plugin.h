@@ -1,9 +1,15 @@
 #pragma once
 
+#include <gst/gst.h>
+
 namespace kad {
 
 // Registers Kadrillo's own elements and the virtual device provider as a
 // static plugin. Safe to call more than once; gst_init() must have run.
 bool registerElements();
+
+// Adds the production elements (no virtual devices) to plugin: the static
+// plugin of the program and the loadable plugin share this list.
+bool registerProductionElements(GstPlugin* plugin);
 
 } // namespace kad

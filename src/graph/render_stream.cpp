@@ -108,8 +108,32 @@ bool capsCovered(GstPad* src, GstPad* sink)
     return srcCaps && sinkCaps && gst_caps_is_subset(srcCaps.get(), sinkCaps.get());
 }
 
-// A free sink pad of element for src: a fitting always pad first, then any
-// free one (a converter may bridge it), then a new request pad.
+// The media kind of caps ("video", "audio", "text"...): what a decoder and
+// converters keep when they bridge two pads.
+std::string mediaKind(const GstCaps* caps)
+{
+    if (!caps || gst_caps_is_any(caps) || gst_caps_is_empty(caps)) return {};
+    const std::string name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+    return name.substr(0, name.find('/'));
+}
+
+bool sameMediaKind(GstPad* src, GstPad* sink)
+{
+    CapsRef srcCaps(gst_pad_query_caps(src, nullptr));
+    CapsRef sinkCaps(gst_pad_query_caps(sink, nullptr));
+    const std::string kind = mediaKind(srcCaps.get());
+    if (kind.empty() || !sinkCaps) return false;
+    for (guint i = 0; i < gst_caps_get_size(sinkCaps.get()); ++i)
+        if (g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(sinkCaps.get(), i)),
+                             (kind + '/').c_str()))
+            return true;
+    return false;
+}
+
+// A free sink pad of element for src: a fitting always pad first, then one
+// of the same media kind (a decoder or converter may bridge it: compressed
+// video to an overlay's picture input rather than to its text input), then
+// any free one, then a new request pad.
 PadRef freeSinkPad(GstElement* element, GstPad* src)
 {
     std::vector<PadRef> pads;
@@ -119,6 +143,8 @@ PadRef freeSinkPad(GstElement* element, GstPad* src)
     GST_OBJECT_UNLOCK(element);
     for (PadRef& pad : pads)
         if (capsFit(src, pad.get())) return std::move(pad);
+    for (PadRef& pad : pads)
+        if (sameMediaKind(src, pad.get())) return std::move(pad);
     if (!pads.empty()) return std::move(pads.front());
     return PadRef(gst_element_get_compatible_pad(element, src, nullptr));
 }
