@@ -2,15 +2,19 @@
 
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include "platform/media/gst_ptr.h"
 
 GST_DEBUG_CATEGORY_STATIC(kad_dv_avi_writer_debug);
 #define GST_CAT_DEFAULT kad_dv_avi_writer_debug
@@ -115,26 +119,45 @@ constexpr guint32 kAviIndexOfIndexes = 0x00;
 constexpr guint32 kAviIndexOfChunks = 0x01;
 constexpr guint32 kKeyFrameFlag = 0x10;
 
-// One type-1 DV AVI file being written. Used by the streaming thread only.
+// Enough super index slots for 16 TiB (the largest file ext4 holds) at the
+// chosen chunk size: 16384 slots, 256 KiB of header, at the default 1 GiB.
+constexpr guint64 kLargestFile = 16ull << 40;
+constexpr guint64 kMinSuperSlots = 256;
+constexpr guint64 kMaxSuperSlots = 32768;
+
+// One type-1 DV AVI file being written. The caller serialises every call.
+//
+// The file on disk is a readable AVI at every checkpoint: the open chunk
+// carries a standard index of all its frames so far (a newer one replaces it
+// in the super index at the next checkpoint; the old one stays in 'movi' as
+// an index chunk readers skip), and its RIFF and 'movi' sizes end right
+// after that index. Frames written after the last checkpoint lie beyond the
+// sizes and outside every index, so a reader of a killed capture stops
+// cleanly at the last checkpoint.
 class DvAviFile {
 public:
     ~DvAviFile() { closeFd(); }
 
-    // Opens (creates, truncates) the file. errno is left for the caller.
-    bool open(const std::string& path, guint64 riffLimit)
+    // Opens (creates, truncates) the file. With `durable`, every checkpoint
+    // and the end of every RIFF chunk reach the disk (fdatasync) before the
+    // headers point at them, and again after. errno is left for the caller.
+    bool open(const std::string& path, guint64 riffLimit, bool durable)
     {
         closeFd();
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd_ < 0) return false;
         path_ = path;
+        durable_ = durable;
         riffLimit_ = std::min(std::max(riffLimit, kMinRiffLimit), kHardRiffLimit);
-        // Enough super index slots for 1 TiB at the chosen chunk size.
         superSlots_ =
-            guint32(std::min<guint64>(16384, std::max<guint64>(256, (1ull << 40) / riffLimit_)));
+            guint32(std::clamp(kLargestFile / riffLimit_, kMinSuperSlots, kMaxSuperSlots));
         headerWritten_ = false;
         pos_ = 0;
         totalFrames_ = 0;
+        framesOnDisk_ = 0;
         firstRiffFrames_ = 0;
+        supOnDisk_ = 0;
+        published_ = false;
         riffs_.clear();
         current_ = Riff{};
         return true;
@@ -143,13 +166,21 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
     guint64 totalFrames() const { return totalFrames_; }
+    // Frames the indexes on disk cover (all of them once finalised).
+    guint64 framesOnDisk() const { return framesOnDisk_; }
+
+    // True once after each time the headers and indexes reached the disk.
+    bool takePublished() { return std::exchange(published_, false); }
 
     // Appends one whole DV frame. On failure errno says why and the file is
     // left at its last complete frame; call finalise() to close it readable.
     bool writeFrame(const guint8* frame, gsize size)
     {
         if (!headerWritten_) {
-            if (!readSystem(frame, size, &system_)) return false;
+            if (!readSystem(frame, size, &system_)) {
+                errno = EINVAL;
+                return false;
+            }
             takeStreamInfo(frame);
             if (!writeHeader()) return false;
             if (!beginRiff(true)) return false;
@@ -170,7 +201,8 @@ public:
                 errno = EFBIG;
                 return false;
             }
-            if (riffs_.size() + 1 < superSlots_ && (!endRiff() || !beginRiff(false))) return false;
+            if (riffs_.size() + 1 < superSlots_ && (!endRiff() || !publish() || !beginRiff(false)))
+                return false;
         }
         const guint64 chunkPos = pos_;
         std::vector<guint8> hdr;
@@ -190,6 +222,29 @@ public:
         current_.entries.push_back({chunkPos, guint32(size)});
         ++totalFrames_;
         return true;
+    }
+
+    // Brings the indexes and headers on disk up to every frame written so
+    // far. Nothing to do when they already are.
+    bool checkpoint()
+    {
+        if (fd_ < 0 || !headerWritten_ || framesOnDisk_ == totalFrames_) return true;
+        const gsize n = current_.entries.size();
+        if (n > 0 && n != current_.live.frames) {
+            // Near the hard size limit the open chunk keeps only the room for
+            // its closing index; it ends within a few frames anyway.
+            const guint64 bytes = 32 + 8 * guint64(n);
+            if (pos_ + bytes + indexBytes(n) - current_.start <= kHardRiffLimit) {
+                const guint64 at = pos_;
+                const std::vector<guint8> ix = standardIndex();
+                if (!writeAll(ix.data(), ix.size())) {
+                    rollBackTo(at);
+                    return false;
+                }
+                current_.live = {at, guint32(ix.size()), guint32(n)};
+            }
+        }
+        return publish();
     }
 
     // Closes the file readable: indexes, sizes and frame counts. When the
@@ -213,8 +268,8 @@ public:
                 patch32(current_.moviList + 4, guint32(pos_ - current_.moviList - 8));
                 patch32(current_.start + 4, guint32(pos_ - current_.start - 8));
             }
-            ok = patchHeaders() && ok;
             if (ftruncate(fd_, off_t(pos_)) != 0) ok = false;
+            ok = publish() && ok;
         }
         if (close(fd_) != 0) ok = false;
         fd_ = -1;
@@ -226,17 +281,23 @@ private:
         guint64 chunkPos; // position of the '00dc' chunk header
         guint32 size;
     };
+    // A standard index chunk and the frames it covers.
+    struct Index {
+        guint64 pos = 0;
+        guint32 size = 0;
+        guint32 frames = 0;
+    };
     struct Riff {
         guint64 start = 0;    // position of 'RIFF'
         guint64 moviList = 0; // position of 'LIST' of 'movi'
         bool first = false;
+        bool closed = false;
         std::vector<Entry> entries;
+        Index live; // the newest index of the open chunk, on disk
     };
     struct Closed {
         guint64 start;
-        guint64 ixPos;
-        guint32 ixSize;
-        guint32 frames;
+        Index ix;
     };
 
     void closeFd()
@@ -273,7 +334,10 @@ private:
         while (size > 0) {
             const ssize_t n = pwrite(fd_, p, size, off_t(at));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+            if (n <= 0) {
+                if (n == 0) errno = EIO;
+                return false;
+            }
             at += guint64(n);
             p += n;
             size -= gsize(n);
@@ -286,6 +350,22 @@ private:
         guint8 b[4];
         GST_WRITE_UINT32_LE(b, value);
         return patch(at, b, 4);
+    }
+
+    bool syncData()
+    {
+        if (!durable_) return true;
+        while (fdatasync(fd_) != 0) {
+            if (errno == EINVAL || errno == ENOTSUP) {
+                // A device or file system that cannot sync: the capture goes
+                // on, as durable as the target allows.
+                GST_WARNING("%s cannot be synced: %s", path_.c_str(), g_strerror(errno));
+                durable_ = false;
+                return true;
+            }
+            if (errno != EINTR) return false;
+        }
+        return true;
     }
 
     void rollBackTo(guint64 at)
@@ -436,31 +516,45 @@ private:
         return true;
     }
 
-    // Writes the chunk's standard index (and, for the first RIFF, 'idx1'),
-    // and closes its sizes. An empty extension chunk is removed instead.
+    // A standard index of every frame of the open chunk.
+    std::vector<guint8> standardIndex() const
+    {
+        const guint64 base = current_.start;
+        const gsize n = current_.entries.size();
+        std::vector<guint8> ix(32 + 8 * n);
+        guint8* d = ix.data();
+        std::memcpy(d, "ix00", 4);
+        GST_WRITE_UINT32_LE(d + 4, guint32(24 + 8 * n));
+        GST_WRITE_UINT16_LE(d + 8, 2);
+        d[10] = 0;
+        d[11] = kAviIndexOfChunks;
+        GST_WRITE_UINT32_LE(d + 12, guint32(n));
+        std::memcpy(d + 16, "00dc", 4);
+        GST_WRITE_UINT64_LE(d + 20, base);
+        GST_WRITE_UINT32_LE(d + 28, 0);
+        d += 32;
+        for (const Entry& e : current_.entries) {
+            GST_WRITE_UINT32_LE(d, guint32(e.chunkPos + 8 - base));
+            GST_WRITE_UINT32_LE(d + 4, e.size);
+            d += 8;
+        }
+        return ix;
+    }
+
+    // Writes the chunk's closing standard index (and, for the first RIFF,
+    // 'idx1'), and closes its sizes. An empty extension chunk is removed
+    // instead.
     bool endRiff()
     {
+        if (current_.closed) return true;
         const guint64 restart = pos_;
         if (!current_.first && current_.entries.empty()) {
             rollBackTo(current_.start);
+            current_.closed = true;
             return true;
         }
-        const guint64 base = current_.start;
         const guint64 ixPos = pos_;
-        std::vector<guint8> ix;
-        putFourcc(ix, "ix00");
-        put32(ix, guint32(24 + 8 * current_.entries.size()));
-        put16(ix, 2);
-        ix.push_back(0);
-        ix.push_back(kAviIndexOfChunks);
-        put32(ix, guint32(current_.entries.size()));
-        putFourcc(ix, "00dc");
-        put64(ix, base);
-        put32(ix, 0);
-        for (const Entry& e : current_.entries) {
-            put32(ix, guint32(e.chunkPos + 8 - base));
-            put32(ix, e.size);
-        }
+        const std::vector<guint8> ix = standardIndex();
         if (!writeAll(ix.data(), ix.size())) {
             rollBackTo(restart);
             return false;
@@ -482,15 +576,20 @@ private:
                 return false;
             }
         }
-        if (!patch32(current_.moviList + 4, guint32(moviEnd - current_.moviList - 8)) ||
+        // The chunk's sizes may only grow over its index once that index is
+        // on disk: until then the last checkpoint's sizes stand.
+        if (!syncData() ||
+            !patch32(current_.moviList + 4, guint32(moviEnd - current_.moviList - 8)) ||
             !patch32(current_.start + 4, guint32(pos_ - current_.start - 8))) {
             rollBackTo(restart);
             return false;
         }
-        riffs_.push_back(
-            {current_.start, ixPos, guint32(ix.size()), guint32(current_.entries.size())});
-        if (current_.first) firstRiffFrames_ = guint32(current_.entries.size());
+        const guint32 frames = guint32(current_.entries.size());
+        riffs_.push_back({current_.start, {ixPos, guint32(ix.size()), frames}});
+        if (current_.first) firstRiffFrames_ = frames;
         current_.entries.clear();
+        current_.live = Index{};
+        current_.closed = true;
         return true;
     }
 
@@ -500,36 +599,76 @@ private:
         if (current_.entries.empty()) {
             if (current_.first) return false;
             rollBackTo(current_.start);
-            current_.entries.clear();
+            current_.closed = true;
             return true;
         }
         GST_WARNING("giving up the last frame of %s to close its index", path_.c_str());
         rollBackTo(current_.entries.back().chunkPos);
         current_.entries.pop_back();
+        if (current_.live.pos >= pos_) current_.live = Index{};
         --totalFrames_;
+        return true;
+    }
+
+    // Makes what was appended durable, then points the headers at it, then
+    // makes the headers durable: whenever the power goes, the headers on
+    // disk describe data that is on disk.
+    bool publish()
+    {
+        if (!syncData() || !patchHeaders() || !syncData()) return false;
+        guint64 frames = current_.closed ? 0 : current_.live.frames;
+        for (const Closed& c : riffs_)
+            frames += c.ix.frames;
+        framesOnDisk_ = frames;
+        published_ = durable_;
         return true;
     }
 
     bool patchHeaders()
     {
-        bool ok = patch32(kAvihData + 16, firstRiffFrames_);
-        ok = patch32(kStrhData + 32, guint32(totalFrames_)) && ok;
-        ok = patch32(dmlhAt_, guint32(totalFrames_)) && ok;
+        const bool open = !current_.closed && current_.live.frames > 0;
+        guint64 indexed = open ? current_.live.frames : 0;
+        for (const Closed& c : riffs_)
+            indexed += c.ix.frames;
+        const guint32 frames32 = guint32(std::min<guint64>(indexed, G_MAXUINT32));
+        const guint32 firstFrames =
+            riffs_.empty() ? (open ? current_.live.frames : 0) : firstRiffFrames_;
+
+        // New super index entries first, the count of entries in use last:
+        // a reader of a half-patched header sees the previous checkpoint.
         std::vector<guint8> sup;
-        for (const Closed& c : riffs_) {
-            put64(sup, c.ixPos);
-            put32(sup, c.ixSize);
-            put32(sup, c.frames);
+        const gsize from = std::min<gsize>(supOnDisk_, riffs_.size());
+        for (gsize i = from; i < riffs_.size(); ++i) {
+            put64(sup, riffs_[i].ix.pos);
+            put32(sup, riffs_[i].ix.size);
+            put32(sup, riffs_[i].ix.frames);
         }
-        if (!sup.empty()) ok = patch(kIndxChunk + 8 + kIndxHeader, sup.data(), sup.size()) && ok;
-        ok = patch32(kIndxChunk + 12, guint32(riffs_.size())) && ok;
+        if (open) {
+            put64(sup, current_.live.pos);
+            put32(sup, current_.live.size);
+            put32(sup, current_.live.frames);
+        }
+        bool ok = true;
+        if (!sup.empty())
+            ok = patch(kIndxChunk + 8 + kIndxHeader + 16 * guint64(from), sup.data(), sup.size());
+        if (ok) supOnDisk_ = riffs_.size();
+        if (open) {
+            const guint64 end = current_.live.pos + current_.live.size;
+            ok = patch32(current_.moviList + 4, guint32(end - current_.moviList - 8)) && ok;
+            ok = patch32(current_.start + 4, guint32(end - current_.start - 8)) && ok;
+        }
+        ok = patch32(kAvihData + 16, firstFrames) && ok;
+        ok = patch32(kStrhData + 32, frames32) && ok;
+        ok = patch32(dmlhAt_, frames32) && ok;
+        ok = patch32(kIndxChunk + 12, guint32(riffs_.size() + (open ? 1 : 0))) && ok;
         return ok;
     }
 
     int fd_ = -1;
     std::string path_;
+    bool durable_ = false;
     guint64 riffLimit_ = kDefaultRiffLimit;
-    guint32 superSlots_ = 256;
+    guint32 superSlots_ = kMinSuperSlots;
     bool headerWritten_ = false;
     DvSystem system_;
     guint32 dvinfo_[6] = {};
@@ -538,7 +677,10 @@ private:
     guint64 moviAt_ = kMoviList;
     guint64 dmlhAt_ = 0;
     guint64 totalFrames_ = 0;
+    guint64 framesOnDisk_ = 0;
     guint32 firstRiffFrames_ = 0;
+    gsize supOnDisk_ = 0; // closed chunks whose super index entry is on disk
+    bool published_ = false;
     Riff current_;
     std::vector<Closed> riffs_;
 };
@@ -552,12 +694,20 @@ struct _KadDvAviWriter {
     gchar* location;
     gchar* nextLocation;
     guint64 riffLimit;
+    guint64 syncInterval;
     guint64 framesWritten;
     guint64 framesRejected;
 
-    // Streaming thread (and start/stop) only.
+    // The file and everything below are guarded by fileLock: the streaming
+    // thread writes, the syncer thread checkpoints, start/stop open and
+    // close. The object lock may be taken inside fileLock, never the other way round.
+    GMutex fileLock;
+    GCond syncerWake;
     std::unique_ptr<DvAviFile> file;
     bool failed;
+    GThread* syncer; // set and joined by start/stop only
+    bool syncerStop;
+    gint64 syncerPeriod; // microseconds
 };
 
 enum {
@@ -565,9 +715,14 @@ enum {
     PROP_LOCATION,
     PROP_NEXT_LOCATION,
     PROP_RIFF_LIMIT,
+    PROP_SYNC_INTERVAL,
     PROP_FRAMES_WRITTEN,
     PROP_FRAMES_REJECTED,
 };
+
+constexpr guint64 kDefaultSyncInterval = 5 * GST_SECOND;
+// Below this, syncing would cost more than a frame's time on common disks.
+constexpr guint64 kMinSyncInterval = 10 * GST_MSECOND;
 
 G_DEFINE_TYPE(KadDvAviWriter, kad_dv_avi_writer, GST_TYPE_BASE_SINK)
 
@@ -597,8 +752,33 @@ void postWriteError(KadDvAviWriter* self, int err, const std::string& path)
     }
 }
 
+// What a checkpoint reached, posted once fileLock is released.
+struct Synced {
+    std::string path;
+    guint64 frames = 0;
+};
+
+// Takes note of a checkpoint that reached the disk. Call with fileLock held.
+std::optional<Synced> takeSynced(KadDvAviWriter* self)
+{
+    if (!self->file->takePublished()) return std::nullopt;
+    return Synced{self->file->path(), self->file->framesOnDisk()};
+}
+
+void postSynced(KadDvAviWriter* self, const std::optional<Synced>& synced)
+{
+    if (!synced) return;
+    gst_element_post_message(
+        GST_ELEMENT(self),
+        gst_message_new_element(GST_OBJECT(self),
+                                gst_structure_new("kad-file-synced", "location", G_TYPE_STRING,
+                                                  synced->path.c_str(), "frames", G_TYPE_UINT64,
+                                                  synced->frames, nullptr)));
+}
+
 // Finalises the open file; posts a warning (never an error: the data already
-// written stays) when the indexes could not all be written.
+// written stays) when the indexes could not all be written. Call with
+// fileLock held.
 void finaliseFile(KadDvAviWriter* self)
 {
     if (!self->file || !self->file->isOpen()) return;
@@ -608,17 +788,56 @@ void finaliseFile(KadDvAviWriter* self)
                             ("The end of the capture file could not be completed."),
                             ("finalising %s: %s", path.c_str(), g_strerror(errno)));
     }
+    self->file->takePublished();
 }
 
-bool openFile(KadDvAviWriter* self, const gchar* path, guint64 limit)
+bool openFile(KadDvAviWriter* self, const gchar* path, guint64 limit, bool durable)
 {
-    if (!self->file->open(path, limit)) {
+    if (!self->file->open(path, limit, durable)) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
                           ("The capture file \"%s\" could not be created.", path),
                           ("open: %s", g_strerror(errno)));
         return false;
     }
     return true;
+}
+
+// Brings the open file's indexes to disk every sync-interval, whether frames
+// flow or not: a tape that stops must not leave the frames before it
+// unindexed until the next one comes.
+gpointer syncerLoop(gpointer data)
+{
+    auto* self = static_cast<KadDvAviWriter*>(data);
+    g_mutex_lock(&self->fileLock);
+    while (!self->syncerStop) {
+        const gint64 due = g_get_monotonic_time() + self->syncerPeriod;
+        while (!self->syncerStop && g_get_monotonic_time() < due)
+            g_cond_wait_until(&self->syncerWake, &self->fileLock, due);
+        if (self->syncerStop || self->failed) continue;
+        if (!self->file->checkpoint()) {
+            // Reported now, not at the next frame: the source may have
+            // stopped. The streaming thread refuses what comes next.
+            postWriteError(self, errno ? errno : EIO, self->file->path());
+            self->failed = true;
+            continue;
+        }
+        const std::optional<Synced> synced = takeSynced(self);
+        g_mutex_unlock(&self->fileLock);
+        postSynced(self, synced);
+        g_mutex_lock(&self->fileLock);
+    }
+    g_mutex_unlock(&self->fileLock);
+    return nullptr;
+}
+
+void stopSyncer(KadDvAviWriter* self)
+{
+    g_mutex_lock(&self->fileLock);
+    self->syncerStop = true;
+    g_cond_broadcast(&self->syncerWake);
+    GThread* syncer = std::exchange(self->syncer, nullptr);
+    g_mutex_unlock(&self->fileLock);
+    if (syncer) g_thread_join(syncer);
 }
 
 } // namespace
@@ -645,6 +864,11 @@ static void kad_dv_avi_writer_set_property(GObject* object, guint id, const GVal
     case PROP_RIFF_LIMIT:
         self->riffLimit = g_value_get_uint64(value);
         break;
+    case PROP_SYNC_INTERVAL: {
+        const guint64 v = g_value_get_uint64(value);
+        self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -667,6 +891,9 @@ static void kad_dv_avi_writer_get_property(GObject* object, guint id, GValue* va
     case PROP_RIFF_LIMIT:
         g_value_set_uint64(value, self->riffLimit);
         break;
+    case PROP_SYNC_INTERVAL:
+        g_value_set_uint64(value, self->syncInterval);
+        break;
     case PROP_FRAMES_WRITTEN:
         g_value_set_uint64(value, self->framesWritten);
         break;
@@ -687,29 +914,53 @@ static gboolean kad_dv_avi_writer_start(GstBaseSink* sink)
     gchar* path = g_strdup(self->location);
     g_clear_pointer(&self->nextLocation, g_free);
     const guint64 limit = self->riffLimit;
+    const guint64 interval = self->syncInterval;
     self->framesWritten = 0;
     self->framesRejected = 0;
     GST_OBJECT_UNLOCK(self);
-    self->failed = false;
     if (!path || !*path) {
         GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name was given for the capture."),
                           ("the location property is empty"));
         g_free(path);
         return FALSE;
     }
-    const bool ok = openFile(self, path, limit);
+    g_mutex_lock(&self->fileLock);
+    self->failed = false;
+    self->syncerStop = false;
+    self->syncerPeriod = gint64(interval / GST_USECOND);
+    const bool ok = openFile(self, path, limit, interval > 0);
+    g_mutex_unlock(&self->fileLock);
     g_free(path);
-    return ok;
+    if (!ok || interval == 0) return ok;
+    GError* error = nullptr;
+    GThread* syncer = g_thread_try_new("kadavisync", syncerLoop, self, &error);
+    if (!syncer) {
+        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("The capture could not be started."),
+                          ("no syncer thread: %s", error->message));
+        g_error_free(error);
+        g_mutex_lock(&self->fileLock);
+        finaliseFile(self);
+        g_mutex_unlock(&self->fileLock);
+        return FALSE;
+    }
+    g_mutex_lock(&self->fileLock);
+    self->syncer = syncer;
+    g_mutex_unlock(&self->fileLock);
+    return TRUE;
 }
 
 static gboolean kad_dv_avi_writer_stop(GstBaseSink* sink)
 {
-    finaliseFile(KAD_DV_AVI_WRITER(sink));
+    auto* self = KAD_DV_AVI_WRITER(sink);
+    stopSyncer(self);
+    g_mutex_lock(&self->fileLock);
+    finaliseFile(self);
+    g_mutex_unlock(&self->fileLock);
     return TRUE;
 }
 
 // Applies a pending next-location: the current file is finished before the
-// frame that belongs to the new one.
+// frame that belongs to the new one. Call with fileLock held.
 static bool switchIfAsked(KadDvAviWriter* self)
 {
     GST_OBJECT_LOCK(self);
@@ -720,7 +971,7 @@ static bool switchIfAsked(KadDvAviWriter* self)
     const std::string old = self->file->path();
     const guint64 frames = self->file->totalFrames();
     finaliseFile(self);
-    const bool ok = openFile(self, next, limit);
+    const bool ok = openFile(self, next, limit, self->syncerPeriod > 0);
     if (ok) {
         GST_OBJECT_LOCK(self);
         g_free(self->location);
@@ -742,15 +993,20 @@ static bool switchIfAsked(KadDvAviWriter* self)
 static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buffer)
 {
     auto* self = KAD_DV_AVI_WRITER(sink);
-    if (self->failed) return GST_FLOW_ERROR;
-    if (!switchIfAsked(self)) {
-        self->failed = true;
-        return GST_FLOW_ERROR;
-    }
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    kad::BufferMap map(buffer, GST_MAP_READ);
+    if (!map) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ, ("A DV frame could not be read."),
                           ("gst_buffer_map failed"));
+        return GST_FLOW_ERROR;
+    }
+    g_mutex_lock(&self->fileLock);
+    if (self->failed) {
+        g_mutex_unlock(&self->fileLock);
+        return GST_FLOW_ERROR;
+    }
+    if (!switchIfAsked(self)) {
+        self->failed = true;
+        g_mutex_unlock(&self->fileLock);
         return GST_FLOW_ERROR;
     }
     // A buffer carries one or more whole frames; anything else is a damaged
@@ -760,12 +1016,13 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
     guint64 written = 0;
     guint64 rejected = 0;
     GstFlowReturn ret = GST_FLOW_OK;
-    while (off < map.size) {
-        if (!readSystem(map.data + off, map.size - off, &sys) || map.size - off < sys.frameBytes) {
+    while (off < map.size()) {
+        if (!readSystem(map.data() + off, map.size() - off, &sys) ||
+            map.size() - off < sys.frameBytes) {
             ++rejected;
             break;
         }
-        if (!self->file->writeFrame(map.data + off, sys.frameBytes)) {
+        if (!self->file->writeFrame(map.data() + off, sys.frameBytes)) {
             const int err = errno;
             postWriteError(self, err, self->file->path());
             finaliseFile(self);
@@ -776,10 +1033,12 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         ++written;
         off += sys.frameBytes;
     }
-    gst_buffer_unmap(buffer, &map);
+    const std::optional<Synced> synced = takeSynced(self);
+    g_mutex_unlock(&self->fileLock);
+    postSynced(self, synced);
     if (rejected)
         GST_WARNING_OBJECT(self, "skipped a damaged DV buffer of %" G_GSIZE_FORMAT " bytes",
-                           map.size);
+                           map.size());
     GST_OBJECT_LOCK(self);
     self->framesWritten += written;
     self->framesRejected += rejected;
@@ -789,15 +1048,23 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
 
 static gboolean kad_dv_avi_writer_event(GstBaseSink* sink, GstEvent* event)
 {
-    if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) finaliseFile(KAD_DV_AVI_WRITER(sink));
+    auto* self = KAD_DV_AVI_WRITER(sink);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+        g_mutex_lock(&self->fileLock);
+        finaliseFile(self);
+        g_mutex_unlock(&self->fileLock);
+    }
     return GST_BASE_SINK_CLASS(kad_dv_avi_writer_parent_class)->event(sink, event);
 }
 
 static void kad_dv_avi_writer_finalize(GObject* object)
 {
     auto* self = KAD_DV_AVI_WRITER(object);
+    stopSyncer(self);
     finaliseFile(self);
     std::destroy_at(&self->file);
+    g_mutex_clear(&self->fileLock);
+    g_cond_clear(&self->syncerWake);
     g_free(self->location);
     g_free(self->nextLocation);
     G_OBJECT_CLASS(kad_dv_avi_writer_parent_class)->finalize(object);
@@ -828,6 +1095,14 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
                             kHardRiffLimit, kDefaultRiffLimit,
                             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     g_object_class_install_property(
+        gobject, PROP_SYNC_INTERVAL,
+        g_param_spec_uint64(
+            "sync-interval", "Sync interval",
+            "Longest time in nanoseconds before written frames are indexed on disk and synced "
+            "(0 = only when the file is finished, without syncing)",
+            0, G_MAXUINT64, kDefaultSyncInterval,
+            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
         gobject, PROP_FRAMES_WRITTEN,
         g_param_spec_uint64("frames-written", "Frames written",
                             "Frames written to the current file", 0, G_MAXUINT64, 0,
@@ -851,6 +1126,9 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
 static void kad_dv_avi_writer_init(KadDvAviWriter* self)
 {
     self->riffLimit = kDefaultRiffLimit;
+    self->syncInterval = kDefaultSyncInterval;
+    g_mutex_init(&self->fileLock);
+    g_cond_init(&self->syncerWake);
     std::construct_at(&self->file, std::make_unique<DvAviFile>());
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }

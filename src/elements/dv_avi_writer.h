@@ -15,12 +15,28 @@
 //                  (fields "old-location", "new-location", "frames": frames of
 //                  the finished file)
 //   riff-limit     largest size of one RIFF chunk in bytes (default 1 GiB)
+//   sync-interval  longest time (ns, default 5 s) before the frames written
+//                  are indexed on disk and synced (fdatasync), whether frames
+//                  flow or not; each RIFF chunk is synced as it closes too. A
+//                  capture killed or cut from power at any moment then reads
+//                  (ffprobe, avidemux) up to its last sync. 0: indexes only at
+//                  the end of each chunk and file, never synced. After each
+//                  sync the element posts "kad-file-synced" (fields
+//                  "location", "frames": frames the file on disk indexes).
+//                  Intervals below 10 ms count as 10 ms.
 //   frames-written frames written to the current file (read only)
 //   frames-rejected damaged or partial buffers skipped (read only)
 //
-// Locks: the properties are guarded by the object lock; the file itself is
-// touched only by the streaming thread and by start/stop, which never run at
-// the same time.
+// The super index has room for 16 TiB (the largest file ext4 holds) at any
+// riff-limit of 512 MiB or more: 16384 entries, 256 KiB of header, at the
+// default 1 GiB, so a ten-hour capture (~130 GB) is a small part of it.
+// Smaller limits (for tests) get 32768 entries, after which the last chunk
+// grows up to the 32-bit size limit.
+//
+// Locks: the properties are guarded by the object lock; the file by a lock
+// of its own, shared by the streaming thread, the "kadavisync" thread that
+// syncs every sync-interval, and start/stop. The object lock is never held
+// while taking the file's.
 
 #include <gst/base/gstbasesink.h>
 #include <gst/gst.h>

@@ -166,9 +166,11 @@ TEST_F(DvAviWriterTest, CaptureAcrossSeveralRiffChunksIsReadWhole)
 {
     const std::string raw = rawDv(true, 75);
     const std::string out = path("riffs.avi");
-    // 1 MiB chunks: seven frames each, eleven chunks.
+    // 1 MiB chunks: seven frames each, eleven chunks; no syncs in between,
+    // so every chunk holds exactly one index.
     const RunResult r =
-        runLaunch(fileSource(raw, true) + " ! kaddvaviwriter riff-limit=1048576 location=" + out);
+        runLaunch(fileSource(raw, true) +
+                  " ! kaddvaviwriter riff-limit=1048576 sync-interval=0 location=" + out);
     ASSERT_TRUE(r.eos) << r.message;
     const QByteArray file = readAll(out);
     EXPECT_GE(file.count("AVIX"), 9);

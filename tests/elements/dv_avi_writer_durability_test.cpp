@@ -1,0 +1,348 @@
+// A capture killed at any moment reads back, in readers Kadrillo did not
+// write, up to its last sync; captures of many RIFF chunks read whole.
+//
+// The killed capture runs in a child process: this test program started
+// again with KAD_AVI_CHILD_OUT set runs only DvAviWriterKillChild, which
+// captures until it is killed and prints each sync it hears of.
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "elements/dv_avi_writer_helpers.h"
+
+using namespace kadtest;
+
+namespace {
+
+constexpr int kPalFrame = 144000;
+constexpr const char* kChildFilter = "--gtest_filter=DvAviWriterKillChild.CapturesUntilKilled";
+
+// Frames GStreamer's avidemux gives out of `file`; -1 when it does not read
+// to the end.
+long long avidemuxFrames(const std::string& file)
+{
+    kad::ElementRef p =
+        launch("filesrc location=" + file + " ! avidemux name=d d. ! fakesink name=f sync=false");
+    if (!p) return -1;
+    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "f"));
+    kad::PadRef pad(gst_element_get_static_pad(sink.get(), "sink"));
+    std::atomic<long long> buffers{0};
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer data) {
+            ++*static_cast<std::atomic<long long>*>(data);
+            return GST_PAD_PROBE_OK;
+        },
+        &buffers, nullptr);
+    const RunResult r = runPipeline(p.get(), {}, 60);
+    if (!r.eos) {
+        ADD_FAILURE() << "avidemux did not read " << file << ": " << r.message;
+        return -1;
+    }
+    return buffers.load();
+}
+
+long long ffprobeFrames(const std::string& file)
+{
+    const Probe probe = ffprobe(file);
+    const ProbeStream* v = probe.first("video");
+    return v ? v->frames : -1;
+}
+
+struct KillCase {
+    const char* name;
+    guint64 riffLimit;
+    int syncMs;
+    int frames;      // frames the source sends, -1: until killed
+    long long until; // kill once this many frames are synced
+};
+
+void PrintTo(const KillCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DvAviWriterKillTest : public ::testing::TestWithParam<KillCase> {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    // Runs the child capture and kills it (SIGKILL) once it reports `until`
+    // frames synced. Returns the frames of its last reported sync, -1 when
+    // it never got there.
+    long long captureAndKill(const KillCase& c, const std::string& out, const std::string& sent)
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KAD_AVI_CHILD_OUT", QString::fromStdString(out));
+        env.insert("KAD_AVI_CHILD_SENT", QString::fromStdString(sent));
+        env.insert("KAD_AVI_CHILD_RIFF", QString::number(c.riffLimit));
+        env.insert("KAD_AVI_CHILD_SYNC_MS", QString::number(c.syncMs));
+        env.insert("KAD_AVI_CHILD_FRAMES", QString::number(c.frames));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::SeparateChannels);
+        child.start(QCoreApplication::applicationFilePath(), {kChildFilter});
+        if (!child.waitForStarted(10000)) {
+            ADD_FAILURE() << "the child capture did not start";
+            return -1;
+        }
+        long long synced = -1;
+        QByteArray pending;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (synced < c.until && std::chrono::steady_clock::now() < deadline &&
+               child.state() == QProcess::Running) {
+            child.waitForReadyRead(100);
+            pending += child.readAllStandardOutput();
+            int nl;
+            while ((nl = pending.indexOf('\n')) >= 0) {
+                const QByteArray line = pending.left(nl).trimmed();
+                pending.remove(0, nl + 1);
+                if (line.startsWith("kad-synced ")) synced = line.mid(11).toLongLong();
+            }
+        }
+        const bool running = child.state() == QProcess::Running;
+        child.kill();
+        child.waitForFinished(10000);
+        EXPECT_TRUE(running) << "the child capture ended before it was killed:\n"
+                             << child.readAllStandardError().toStdString();
+        EXPECT_GE(synced, c.until) << "the child never synced enough frames in 90 s";
+        return synced;
+    }
+
+    QTemporaryDir dir_;
+};
+
+} // namespace
+
+// Run only as the child of DvAviWriterKillTest.
+TEST(DvAviWriterKillChild, CapturesUntilKilled)
+{
+    const char* out = std::getenv("KAD_AVI_CHILD_OUT");
+    if (!out) GTEST_SKIP() << "runs only as the child of the kill tests";
+    const std::string sent = std::getenv("KAD_AVI_CHILD_SENT");
+    const std::string riff = std::getenv("KAD_AVI_CHILD_RIFF");
+    const guint64 syncNs =
+        std::strtoull(std::getenv("KAD_AVI_CHILD_SYNC_MS"), nullptr, 10) * GST_MSECOND;
+    const int frames = std::atoi(std::getenv("KAD_AVI_CHILD_FRAMES"));
+    kad::ElementRef p =
+        launch("kadvirtualdvsrc is-live=false num-buffers=" + std::to_string(frames) +
+               " sent-location=" + sent + " ! kaddvaviwriter name=w riff-limit=" + riff +
+               " sync-interval=" + std::to_string(syncNs) + " location=" + out);
+    ASSERT_TRUE(p);
+    // A source that ends stands for a tape that stops: the writer must not
+    // see the end of the stream, which would finish the file.
+    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    kad::PadRef pad(gst_element_get_static_pad(writer.get(), "sink"));
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad*, GstPadProbeInfo* info, gpointer) {
+            return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS
+                       ? GST_PAD_PROBE_DROP
+                       : GST_PAD_PROBE_OK;
+        },
+        nullptr, nullptr);
+    kad::BusRef bus(gst_element_get_bus(p.get()));
+    gst_element_set_state(p.get(), GST_STATE_PLAYING);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(80);
+    while (std::chrono::steady_clock::now() < deadline) {
+        kad::MessageRef msg(gst_bus_timed_pop(bus.get(), 20 * GST_MSECOND));
+        if (!msg) continue;
+        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
+            GError* err = nullptr;
+            gst_message_parse_error(msg.get(), &err, nullptr);
+            ADD_FAILURE() << "child capture error: " << err->message;
+            g_error_free(err);
+            break;
+        }
+        const GstStructure* s = gst_message_get_structure(msg.get());
+        guint64 frames = 0;
+        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ELEMENT &&
+            gst_structure_has_name(s, "kad-file-synced") &&
+            gst_structure_get_uint64(s, "frames", &frames)) {
+            std::printf("kad-synced %llu\n", static_cast<unsigned long long>(frames));
+            std::fflush(stdout);
+        }
+    }
+    gst_element_set_state(p.get(), GST_STATE_NULL);
+    ADD_FAILURE() << "the child capture was not killed";
+}
+
+TEST_P(DvAviWriterKillTest, EveryFrameBeforeTheLastSyncReadsBack)
+{
+    const KillCase& c = GetParam();
+    const std::string out = path("killed.avi");
+    const std::string sent = path("sent.dv");
+    const long long synced = captureAndKill(c, out, sent);
+    ASSERT_GT(synced, 0);
+    const long long sentFrames =
+        (QFile(QString::fromStdString(sent)).size() + kPalFrame - 1) / kPalFrame;
+
+    // Frames after the last sync may or may not be read (a kill keeps what
+    // was written), never more than were sent.
+    const long long byFfprobe = ffprobeFrames(out);
+    const long long byAvidemux = avidemuxFrames(out);
+    EXPECT_GE(byFfprobe, synced);
+    EXPECT_LE(byFfprobe, sentFrames);
+    EXPECT_GE(byAvidemux, synced);
+    EXPECT_LE(byAvidemux, sentFrames);
+    if (c.frames > 0) {
+        // The source stopped: nothing came after the last sync.
+        EXPECT_EQ(synced, c.frames);
+        EXPECT_EQ(byFfprobe, c.frames);
+        EXPECT_EQ(byAvidemux, c.frames);
+    }
+
+    // The frames read are the frames sent, in order. The source appends to
+    // its record through a stdio buffer, so the kill may cut off the end of
+    // the record's last frame: only whole frames of it are compared.
+    const long long whole =
+        std::min(synced, QFile(QString::fromStdString(sent)).size() / kPalFrame);
+    EXPECT_GE(whole, synced - 1);
+    const std::vector<std::string> read = packetMd5s(out);
+    const std::vector<std::string> source = packetMd5s(sent, "v", "dv");
+    ASSERT_GE(read.size(), size_t(whole));
+    ASSERT_GE(source.size(), size_t(whole));
+    const auto differ = std::mismatch(read.begin(), read.begin() + whole, source.begin());
+    EXPECT_EQ(differ.first - read.begin(), whole)
+        << "a frame read differs from the frame sent; synced " << synced << ", read " << read.size()
+        << ", sent " << source.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, DvAviWriterKillTest,
+                         ::testing::Values(
+                             // Three frames a chunk: killed after some twenty chunks.
+                             KillCase{"SmallChunks", 512 * 1024, 100, -1, 60},
+                             // Syncs inside chunks of thirty frames, the first one included.
+                             KillCase{"SyncsInsideChunks", 4 * 1024 * 1024, 30, -1, 45},
+                             // The tape stops inside the first chunk: the frames before it are
+                             // synced without another frame coming.
+                             KillCase{"StoppedSource", 4 * 1024 * 1024, 100, 20, 20}),
+                         [](const ::testing::TestParamInfo<KillCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+class DvAviWriterSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+    QTemporaryDir dir_;
+};
+
+TEST_F(DvAviWriterSyncTest, CaptureThroughMoreThanFortyChunksReadsWholeInBothReaders)
+{
+    const std::string raw = path("in.dv");
+    ASSERT_TRUE(makeRawDv(raw, true, 150));
+    const std::string out = path("long.avi");
+    // Three frames a chunk, and syncs as often as allowed so that the
+    // replaced indexes of open chunks stay behind in the file.
+    const RunResult r =
+        runLaunch("filesrc location=" + raw +
+                  " blocksize=144000 ! video/x-dv,systemstream=true ! identity sleep-time=2000 ! "
+                  "kaddvaviwriter riff-limit=524288 sync-interval=10000000 location=" +
+                  out);
+    ASSERT_TRUE(r.eos) << r.message;
+    EXPECT_GT(readAll(out).count("AVIX"), 40);
+    EXPECT_EQ(ffprobeFrames(out), 150);
+    EXPECT_EQ(avidemuxFrames(out), 150);
+    EXPECT_EQ(packetMd5s(out), packetMd5s(raw, "v", "dv"));
+    EXPECT_EQ(readerWarnings(out), "");
+}
+
+// A ten-hour PAL capture is 900 000 frames, some 130 chunks of 1 GiB: the
+// super index must hold them all, and more, from the first frame on.
+TEST_F(DvAviWriterSyncTest, SuperIndexHoldsTensOfHoursAtTheDefaultChunkSize)
+{
+    const std::string raw = path("in.dv");
+    ASSERT_TRUE(makeRawDv(raw, true, 5));
+    const std::string out = path("short.avi");
+    const RunResult r = runLaunch("filesrc location=" + raw +
+                                  " blocksize=144000 ! video/x-dv,systemstream=true ! "
+                                  "kaddvaviwriter location=" +
+                                  out);
+    ASSERT_TRUE(r.eos) << r.message;
+    const QByteArray file = readAll(out);
+    const int indx = file.indexOf("indx");
+    ASSERT_GT(indx, 0);
+    const auto* d = reinterpret_cast<const unsigned char*>(file.constData()) + indx + 4;
+    const quint32 bytes =
+        quint32(d[0]) | quint32(d[1]) << 8 | quint32(d[2]) << 16 | quint32(d[3]) << 24;
+    const quint32 entries = (bytes - 24) / 16;
+    // 100 hours of DV at 1 GiB a chunk.
+    EXPECT_GE(entries, 100ull * 3600 * 25 * kPalFrame / (1ull << 30) + 1);
+    EXPECT_EQ(ffprobeFrames(out), 5);
+    EXPECT_EQ(avidemuxFrames(out), 5);
+}
+
+// Syncs go on in the file a cut continues into, and each names its own file
+// with no more frames than that file ends up holding.
+TEST_F(DvAviWriterSyncTest, SyncsFollowACutIntoTheNextFile)
+{
+    const std::string raw = path("in.dv");
+    ASSERT_TRUE(makeRawDv(raw, true, 60));
+    const std::string first = path("cut1.avi");
+    const std::string second = path("cut2.avi");
+    kad::ElementRef p = launch("filesrc location=" + raw +
+                               " blocksize=144000 ! video/x-dv,systemstream=true ! identity "
+                               "sleep-time=20000 ! kaddvaviwriter name=w sync-interval=50000000 "
+                               "location=" +
+                               first);
+    kad::ElementRef w(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    bool asked = false;
+    const RunResult r = runPipeline(p.get(), [&] {
+        guint64 written = 0;
+        g_object_get(w.get(), "frames-written", &written, nullptr);
+        if (!asked && written >= 25) {
+            g_object_set(w.get(), "next-location", second.c_str(), nullptr);
+            asked = true;
+        }
+    });
+    ASSERT_TRUE(r.eos) << r.message;
+    ASSERT_TRUE(asked);
+
+    const long long inFirst = ffprobeFrames(first);
+    const long long inSecond = ffprobeFrames(second);
+    EXPECT_EQ(inFirst + inSecond, 60);
+    EXPECT_EQ(avidemuxFrames(first), inFirst);
+    EXPECT_EQ(avidemuxFrames(second), inSecond);
+    std::map<std::string, guint64> lastSynced;
+    for (const kad::GstStructurePtr& s : r.elementMessages) {
+        if (!gst_structure_has_name(s.get(), "kad-file-synced")) continue;
+        const std::string location = gst_structure_get_string(s.get(), "location");
+        guint64 frames = 0;
+        ASSERT_TRUE(gst_structure_get_uint64(s.get(), "frames", &frames));
+        ASSERT_TRUE(location == first || location == second) << location;
+        EXPECT_GE(frames, lastSynced[location]) << "synced frames went back in " << location;
+        lastSynced[location] = frames;
+    }
+    EXPECT_GT(lastSynced[first], 0u);
+    EXPECT_LE(lastSynced[first], guint64(inFirst));
+    EXPECT_GT(lastSynced[second], 0u);
+    EXPECT_LE(lastSynced[second], guint64(inSecond));
+}
+
+// A target that cannot be synced (a device, some network file systems) must
+// not stop the capture.
+TEST_F(DvAviWriterSyncTest, TargetThatCannotSyncStillCaptures)
+{
+    const std::string raw = path("in.dv");
+    ASSERT_TRUE(makeRawDv(raw, true, 12));
+    const RunResult r = runLaunch("filesrc location=" + raw +
+                                  " blocksize=144000 ! video/x-dv,systemstream=true ! identity "
+                                  "sleep-time=20000 ! kaddvaviwriter name=w riff-limit=524288 "
+                                  "sync-interval=10000000 location=/dev/null");
+    EXPECT_TRUE(r.eos) << r.message;
+    EXPECT_FALSE(r.error);
+}
