@@ -1,6 +1,8 @@
 #include "elements/virtual_device_provider.h"
 
+#include "elements/dv_file_reader.h"
 #include "elements/virtual_dv_src.h"
+#include "elements/virtual_dvfile_src.h"
 #include "elements/virtual_mic_src.h"
 #include "elements/virtual_mpeg_src.h"
 #include "elements/virtual_webcam_src.h"
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -54,10 +57,36 @@ const Kind* findKind(const std::string& id)
     return nullptr;
 }
 
+// A DV file played as a camcorder tape ("dvfile:PATH"): named after the
+// file, so its display name is made per device.
+constexpr Kind kDvFileKind = {"dvfile", "DV file", "Kadrillo DV file played as a camcorder tape",
+                              "Video/Source", "video/x-dv, systemstream=(boolean)true"};
+constexpr const char* kDvFilePrefix = "dvfile:";
+
 struct Listed {
     const Kind* kind;
     std::string path;
+    std::string location; // dvfile only
+    std::string name;     // dvfile only: the display name
 };
+
+std::mutex reportedLock;
+std::set<std::string> reportedFiles; // unreadable files already reported
+
+// Whether the file can be played; says once per file on stderr (and in the
+// log every time) why not.
+bool dvFilePlayable(const std::string& location)
+{
+    std::string reason;
+    if (kad::dv::DvFileReader::open(location, &reason)) return true;
+    GST_WARNING("KADRILLO_VIRTUAL_DEVICES: \"%s\" is not listed: %s", location.c_str(),
+                reason.c_str());
+    std::lock_guard lock(reportedLock);
+    if (reportedFiles.insert(location).second)
+        g_printerr("Kadrillo: the DV file \"%s\" cannot be used as a source: %s\n",
+                   location.c_str(), reason.c_str());
+    return false;
+}
 
 // The devices the environment asks for, in order.
 std::vector<Listed> requestedDevices()
@@ -80,13 +109,24 @@ std::vector<Listed> requestedDevices()
     }
     std::map<std::string, int> seen;
     for (const std::string& id : ids) {
+        if (id.rfind(kDvFilePrefix, 0) == 0) {
+            const std::string location = id.substr(std::strlen(kDvFilePrefix));
+            if (!dvFilePlayable(location)) continue;
+            kad::GCharPtr base(g_path_get_basename(location.c_str()));
+            const int n = seen[kDvFileKind.id]++;
+            out.push_back(
+                {&kDvFileKind,
+                 std::string("/virtual/kadrillo/") + kDvFileKind.id + "/" + std::to_string(n),
+                 location, std::string("DV file ") + base.get()});
+            continue;
+        }
         const Kind* kind = findKind(id);
         if (!kind) {
             GST_WARNING("unknown virtual device \"%s\" in KADRILLO_VIRTUAL_DEVICES", id.c_str());
             continue;
         }
         const int n = seen[id]++;
-        out.push_back({kind, "/virtual/kadrillo/" + id + "/" + std::to_string(n)});
+        out.push_back({kind, "/virtual/kadrillo/" + id + "/" + std::to_string(n), {}, {}});
     }
     return out;
 }
@@ -103,6 +143,7 @@ struct _KadVirtualDevice {
     GstDevice parent;
     gchar* id;
     gchar* path;
+    gchar* location; // dvfile only
 };
 
 G_DEFINE_TYPE(KadVirtualDevice, kad_virtual_device, GST_TYPE_DEVICE)
@@ -126,6 +167,9 @@ GstElement* createElement(GstDevice* device, const gchar* name)
             g_object_new(KAD_TYPE_VIRTUAL_MPEG_SRC, "moviebox", id == "moviebox", nullptr));
     } else if (id == "mic") {
         element = GST_ELEMENT(g_object_new(KAD_TYPE_VIRTUAL_MIC_SRC, nullptr));
+    } else if (id == kDvFileKind.id) {
+        element = GST_ELEMENT(
+            g_object_new(KAD_TYPE_VIRTUAL_DVFILE_SRC, "location", self->location, nullptr));
     }
     if (!element) return nullptr;
     g_object_set(element, "device-path", self->path, "device-name", display.get(), "virtual-id",
@@ -139,6 +183,7 @@ void deviceFinalize(GObject* object)
     auto* self = KAD_VIRTUAL_DEVICE(object);
     g_free(self->id);
     g_free(self->path);
+    g_free(self->location);
     G_OBJECT_CLASS(kad_virtual_device_parent_class)->finalize(object);
 }
 
@@ -152,13 +197,18 @@ GstDevice* makeDevice(const Listed& listed)
     if (std::string(k.id) == "moviebox")
         gst_structure_set(props, "kadrillo.clsid", G_TYPE_STRING, kad::kMovieBoxClsid, nullptr);
     GstCaps* caps = gst_caps_from_string(k.caps);
-    auto* device = KAD_VIRTUAL_DEVICE(g_object_new(KAD_TYPE_VIRTUAL_DEVICE, "display-name", k.name,
+    if (!listed.location.empty())
+        gst_structure_set(props, "device.location", G_TYPE_STRING, listed.location.c_str(),
+                          nullptr);
+    const char* name = listed.name.empty() ? k.name : listed.name.c_str();
+    auto* device = KAD_VIRTUAL_DEVICE(g_object_new(KAD_TYPE_VIRTUAL_DEVICE, "display-name", name,
                                                    "device-class", k.deviceClass, "caps", caps,
                                                    "properties", props, nullptr));
     gst_caps_unref(caps);
     gst_structure_free(props);
     device->id = g_strdup(k.id);
     device->path = g_strdup(listed.path.c_str());
+    device->location = listed.location.empty() ? nullptr : g_strdup(listed.location.c_str());
     return GST_DEVICE(device);
 }
 
@@ -256,6 +306,7 @@ gboolean kad_virtual_devices_register(GstPlugin* plugin)
     gboolean ok = gst_device_provider_register(plugin, "kadvirtualdeviceprovider", GST_RANK_PRIMARY,
                                                KAD_TYPE_VIRTUAL_DEVICE_PROVIDER);
     ok = kad_virtual_dv_src_register(plugin) && ok;
+    ok = kad_virtual_dvfile_src_register(plugin) && ok;
     ok = kad_virtual_webcam_src_register(plugin) && ok;
     ok = kad_virtual_mpeg_src_register(plugin) && ok;
     ok = kad_virtual_mic_src_register(plugin) && ok;

@@ -11,6 +11,9 @@
 //   mpeg2           "Virtual MPEG-2 Encoder"          MPEG-2 program stream
 //   moviebox        "Cirrus Logic USB-DVR2 Source"    MPEG-2 program stream, streams 0xE1/0xC1
 //   mic             "Virtual Microphone"              48 kHz stereo audio
+//   dvfile:PATH     "DV file NAME" (NAME: the file's)  DV, the file played as a tape
+//                   (kadvirtualdvfilesrc); files not readable as DV are not
+//                   listed and are reported once on stderr
 //
 // Every device has the properties "device.path" (/virtual/kadrillo/<kind>/<n>,
 // n counting devices of the same kind from 0), "device.description" and
