@@ -107,6 +107,40 @@ TcamForm::TcamForm(QWidget* parent)
     cbStopQuittant->setToolTip(
         tr("If checked, the DV camcorder will automatically stop when the application closes"));
     main->addWidget(cbStopQuittant);
+
+    for (CamCommand command :
+         {CamCommand::Play, CamCommand::Pause, CamCommand::Stop, CamCommand::SlowForward,
+          CamCommand::FastForward, CamCommand::SlowReverse, CamCommand::FastReverse}) {
+        connect(CommandAction(command), &QAction::triggered, this,
+                [this, command] { emit commandRequested(command); });
+    }
+}
+
+QAction* TcamForm::CommandAction(CamCommand command) const
+{
+    const Tnav_captureframe& n = *nav_captureframe1;
+    switch (command) {
+    case CamCommand::Play:
+        return n.PlayAction;
+    case CamCommand::Pause:
+        return n.PauseAction;
+    case CamCommand::Stop:
+        return n.StopAction;
+    case CamCommand::SlowForward:
+        return n.AvanceLentAction;
+    case CamCommand::FastForward:
+        return n.AvanceRapideAction;
+    case CamCommand::SlowReverse:
+        return n.ReculeLentAction;
+    case CamCommand::FastReverse:
+        return n.ReculeRapideAction;
+    }
+    return n.StopAction;
+}
+
+void TcamForm::ShowTimecode(quint32 bcd)
+{
+    TimecodePanel->setText(FormatTimecode(bcd));
 }
 
 void TcamForm::SetSourceDescription(const QString& description)

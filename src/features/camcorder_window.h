@@ -3,9 +3,12 @@
 // The camcorder control window: a small floating window with the tape
 // transport buttons, the tape's timecode and the "Stop when quit" switch.
 // Its actions carry the window's own keys; the main window's camera actions
-// trigger them.
+// trigger them. The window only asks (commandRequested); whoever holds the
+// camcorder's transport sends the command.
 
 #include <QWidget>
+
+#include "platform/media/cam_transport.h"
 
 class QAction;
 class QCheckBox;
@@ -45,10 +48,17 @@ public:
 
     // Caption "Drive the camcorder: " + the source's description.
     void SetSourceDescription(const QString& description);
+    // The frame action that sends a command.
+    QAction* CommandAction(CamCommand command) const;
+    // The tape timecode as the camcorder reported it (BCD).
+    void ShowTimecode(quint32 bcd);
 
     Tnav_captureframe* nav_captureframe1 = nullptr;
     QLabel* TimecodePanel = nullptr;
     QCheckBox* cbStopQuittant = nullptr;
+
+signals:
+    void commandRequested(kad::CamCommand command);
 };
 
 } // namespace kad
