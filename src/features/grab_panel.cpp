@@ -11,6 +11,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "features/stills.h"
 
 namespace kad {
@@ -80,6 +82,16 @@ TExtraireFrame::TExtraireFrame(QWidget* parent) : QWidget(parent)
     destlabel->setToolTip(
         tr("Name of the file for the next grabbed picture.\nClic on it to change the folder."));
     next->addWidget(destlabel);
+
+    // The window's state routines reach the controls by these names.
+    const std::pair<QWidget*, const char*> named[] = {
+        {GroupBox2, "GroupBox2"},       {Image, "Image"},         {Bevel3, "Bevel3"},
+        {gbIntervallo, "gbIntervallo"}, {RxSwitch1, "RxSwitch1"}, {RxSpinEdit7, "RxSpinEdit7"},
+        {cbUnites, "cbUnites"},         {cbBeeps, "cbBeeps"},     {chronoLab, "chronoLab"},
+        {GroupBox1, "GroupBox1"},       {destlabel, "destlabel"},
+    };
+    for (const auto& [widget, name] : named)
+        widget->setObjectName(QString::fromLatin1(name));
 
     connect(RxSwitch1, &QPushButton::toggled, this,
             [this](bool on) { RxSwitch1->setText(on ? tr("On") : tr("Off")); });

@@ -1,14 +1,18 @@
 #include "features/schedule_panel.h"
 
 #include <QDateEdit>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 #include "app/panel_controls_widget.h"
 
@@ -117,11 +121,35 @@ TProgrammerFrame::TProgrammerFrame(QWidget* parent) : QWidget(parent)
     main->addStretch(1);
 
     Preset(QDateTime::currentDateTime());
-    updateClock();
+    // The clock updates just after each change of second, so the shown
+    // time and the alarm's check are never most of a second behind.
     clock_ = new QTimer(this);
-    clock_->setInterval(1000);
+    clock_->setSingleShot(true);
+    clock_->setTimerType(Qt::PreciseTimer);
     connect(clock_, &QTimer::timeout, this, &TProgrammerFrame::updateClock);
-    clock_->start();
+    // The window's state routines reach the controls by these names.
+    const std::pair<QWidget*, const char*> named[] = {
+        {gbProgrammer, "gbProgrammer"},
+        {RxClock2, "RxClock2"},
+        {gbDebut, "gbDebut"},
+        {DateEdit1, "DateEdit1"},
+        {RxSpinEdit1, "RxSpinEdit1"},
+        {RxSpinEdit2, "RxSpinEdit2"},
+        {RxSpinEdit3, "RxSpinEdit3"},
+        {gbFin, "gbFin"},
+        {DateEdit2, "DateEdit2"},
+        {RxSpinEdit4, "RxSpinEdit4"},
+        {RxSpinEdit5, "RxSpinEdit5"},
+        {RxSpinEdit6, "RxSpinEdit6"},
+        {NowBtn, "NowBtn"},
+        {ProgBtn, "ProgBtn"},
+        {StopprogBtn, "StopprogBtn"},
+    };
+    for (const auto& [widget, name] : named)
+        widget->setObjectName(QString::fromLatin1(name));
+    updateClock();
+    // NowBtn goes with the start controls, which the capture states hide.
+    gbDebut->installEventFilter(this);
 
     for (QSpinBox* s : {RxSpinEdit1, RxSpinEdit2, RxSpinEdit3})
         connect(s, &QSpinBox::valueChanged, this, &TProgrammerFrame::startTimeChanged);
@@ -169,7 +197,23 @@ void TProgrammerFrame::updateClock()
 {
     const QTime now = QTime::currentTime();
     RxClock2->setText(now.toString(QStringLiteral("HH:mm:ss")));
+    clock_->start(1000 - now.msec() + 5);
     emit clockTick(now);
+}
+
+void TProgrammerFrame::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A window restored by the desktop is not the panel being opened.
+    if (!event->spontaneous()) emit shown();
+}
+
+bool TProgrammerFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == gbDebut &&
+        (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
+        NowBtn->setHidden(gbDebut->isHidden());
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace kad

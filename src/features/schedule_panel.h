@@ -55,6 +55,12 @@ signals:
     void nowClicked();
     // The clock's once-a-second update, with the time it shows.
     void clockTick(const QTime& now);
+    // The panel was shown.
+    void shown();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void updateClock();

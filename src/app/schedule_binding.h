@@ -1,0 +1,89 @@
+#pragma once
+
+// The intervalometer and the scheduled capture in the main window: Timer1,
+// the grab panel's intervalometer switch, the schedule panel's clock, fields
+// and buttons, acProgrammer and acStopProg. The decisions are made by
+// TIntervalometer and TSchedule; this class carries them out on the window.
+//
+// GUI thread only.
+
+#include <QObject>
+#include <QPalette>
+
+#include <functional>
+#include <memory>
+
+#include "app/program_parts.h"
+#include "features/feature_clock.h"
+#include "features/intervalometer.h"
+#include "features/schedule.h"
+
+namespace kad {
+
+struct TCaptureHooks;
+
+class TScheduleBinding : public QObject, private TScheduleHost {
+    Q_OBJECT
+public:
+    // `snapshot` grabs and stores one image as a manual grab does; true
+    // when an image was written.
+    TScheduleBinding(TProgramParts& parts, std::function<bool()> snapshot,
+                     QObject* parent = nullptr);
+    ~TScheduleBinding() override;
+
+    // Connects the panels and the window's timer; sets the hooks the
+    // window calls for the schedule and the intervalometer.
+    void Bind(TCaptureHooks& hooks);
+
+    TSchedule& Schedule() { return schedule_; }
+    TIntervalometer& Intervalometer() { return intervalometer_; }
+    // Images the intervalometer has written since start.
+    qint64 SnapshotsWritten() const { return snapshotsWritten_; }
+    // Called after each intervalometer snapshot with the steady time it was
+    // due and the time it was taken (for measurements).
+    void SetSnapshotObserver(std::function<void(qint64 due, qint64 taken)> observer)
+    {
+        snapshotObserver_ = std::move(observer);
+    }
+    const IFeatureClock& Clock() const { return clock_; }
+
+    // RxSwitch1 turned on or off.
+    void SwitchIntervalometer(bool on);
+    // Timer1 expired.
+    void IntervalometerTick();
+
+private:
+    // TScheduleHost
+    CaptureState State() const override;
+    ScheduleFields Fields() const override;
+    bool StartCapture() override;
+    void StopCapture() override;
+    void ShowScheduledState() override;
+    void ShowScheduledCaptureState() override;
+    void ShowCaptureState() override;
+    void ShowPreviewState() override;
+    void ShowArmed(bool armed) override;
+    void ShowCaptureStarted() override;
+    void ShowScheduleEnded() override;
+    void ShowAlarmTime(const QTime& time) override;
+    void AdvanceVideoName() override;
+
+    void startIntervalometer();
+    void stopIntervalometer();
+    void setIntervalometerStatus(const QString& text, bool running);
+    void scheduleNextTick();
+    void playBeep(int index);
+
+    TProgramParts& p_;
+    std::function<bool()> snapshot_;
+    std::function<void(qint64, qint64)> snapshotObserver_;
+    TSystemFeatureClock clock_;
+    TIntervalometer intervalometer_;
+    TSchedule schedule_;
+    std::unique_ptr<TBeepPlayer> beeper_;
+    QPalette statusPalette_;
+    bool statusAutoFill_ = false;
+    qint64 snapshotsWritten_ = 0;
+};
+
+} // namespace kad
