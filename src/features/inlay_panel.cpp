@@ -1,6 +1,7 @@
 #include "features/inlay_panel.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +12,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "elements/date_pattern.h"
+#include "features/inlay.h"
 #include "settings/preferences.h"
 
 namespace kad {
@@ -95,8 +98,12 @@ TIncrusterFrame::TIncrusterFrame(QWidget* parent) : QWidget(parent)
     edFormat->setToolTip(tr("Format for inlaying the datecode into the video\nfor example dddd, "
                             "yyyy mmmm dd, h:nn:ss am/pm"));
     LabelFormat->setToolTip(edFormat->toolTip());
+    LabelExample = new QLabel(GroupBox1);
+    LabelExample->setObjectName(QStringLiteral("LabelExample"));
+    LabelExample->setToolTip(edFormat->toolTip());
     main->addWidget(LabelFormat);
     main->addWidget(edFormat);
+    main->addWidget(LabelExample);
 
     gbPolice = new QGroupBox(GroupBox1);
     auto* font = new QHBoxLayout(gbPolice);
@@ -135,20 +142,62 @@ TIncrusterFrame::TIncrusterFrame(QWidget* parent) : QWidget(parent)
     main->addWidget(LnkUrlLabel1);
     main->addStretch(1);
 
+    // The window finds some controls by these names (the allow-inlays box
+    // follows the capture states).
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    cbAllowIncrust->setObjectName(QStringLiteral("cbAllowIncrust"));
+    rgMode->setObjectName(QStringLiteral("rgMode"));
+    gbDuree->setObjectName(QStringLiteral("gbDuree"));
+    RxSpinEdit1->setObjectName(QStringLiteral("RxSpinEdit1"));
+    rgChoix->setObjectName(QStringLiteral("rgChoix"));
+    gbDecalage->setObjectName(QStringLiteral("gbDecalage"));
+    RxSpinEdit2->setObjectName(QStringLiteral("RxSpinEdit2"));
+    edFormat->setObjectName(QStringLiteral("edFormat"));
+    gbPolice->setObjectName(QStringLiteral("gbPolice"));
+    SpeedButton4->setObjectName(QStringLiteral("SpeedButton4"));
+    cbAutoFontSize->setObjectName(QStringLiteral("cbAutoFontSize"));
+    IncrusterBtn->setObjectName(QStringLiteral("IncrusterBtn"));
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    LnkUrlLabel1->setObjectName(QStringLiteral("LnkUrlLabel1"));
+
     connect(cbAllowIncrust, &QCheckBox::clicked, this, &TIncrusterFrame::allowIncrustClicked);
-    connect(rgMode, &TRadioGroup::clicked, this, [this](int index) {
-        gbDuree->setVisible(index == 1);
-        emit modeClicked(index);
-    });
-    connect(rgChoix, &TRadioGroup::clicked, this, [this](int index) {
-        gbDecalage->setVisible(index == 1);
-        emit choiceClicked(index);
-    });
+    connect(rgMode, &TRadioGroup::clicked, this, &TIncrusterFrame::rgModeClick);
+    connect(rgChoix, &TRadioGroup::clicked, this, &TIncrusterFrame::rgChoixClick);
     connect(RxSpinEdit1, &QSpinBox::valueChanged, this, &TIncrusterFrame::durationChanged);
     connect(RxSpinEdit2, &QSpinBox::valueChanged, this, &TIncrusterFrame::hourOffsetChanged);
+    connect(edFormat, &QLineEdit::textChanged, this, &TIncrusterFrame::showExample);
     connect(edFormat, &QLineEdit::textChanged, this, &TIncrusterFrame::formatChanged);
+    showExample(edFormat->text());
     connect(SpeedButton4, &QToolButton::clicked, this, &TIncrusterFrame::fontRequested);
     connect(cbAutoFontSize, &QCheckBox::clicked, this, &TIncrusterFrame::autoFontSizeClicked);
+}
+
+void TIncrusterFrame::showExample(const QString& format)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    DateTimeValue when;
+    when.year = now.date().year();
+    when.month = now.date().month();
+    when.day = now.date().day();
+    when.hour = now.time().hour();
+    when.minute = now.time().minute();
+    when.second = now.time().second();
+    when.millisecond = now.time().msec();
+    LabelExample->setText(QString::fromStdString(formatDatePattern(format.toStdString(), when)));
+}
+
+void TIncrusterFrame::rgModeClick()
+{
+    const int index = rgMode->itemIndex();
+    gbDuree->setVisible(index == 1);
+    emit modeClicked(index);
+}
+
+void TIncrusterFrame::rgChoixClick()
+{
+    const int index = rgChoix->itemIndex();
+    gbDecalage->setVisible(index == 1);
+    emit choiceClicked(index);
 }
 
 QString TIncrusterFrame::InstallNote()
@@ -163,9 +212,9 @@ QString TIncrusterFrame::InstallNote()
 void TIncrusterFrame::AdaptPanel(bool inlayFiltersAvailable, bool sourceIsDV)
 {
     if (!inlayFiltersAvailable) {
-        for (QWidget* w :
-             std::initializer_list<QWidget*>{rgMode, rgChoix, gbDuree, gbDecalage, LabelFormat,
-                                             edFormat, gbPolice, IncrusterBtn, cbAllowIncrust})
+        for (QWidget* w : std::initializer_list<QWidget*>{rgMode, rgChoix, gbDuree, gbDecalage,
+                                                          LabelFormat, LabelExample, edFormat,
+                                                          gbPolice, IncrusterBtn, cbAllowIncrust})
             w->hide();
         Memo1->setPlainText(InstallNote());
         LnkUrlLabel1->setText(tr("Homegepage de %1").arg(QString(ProductName)));
@@ -175,17 +224,17 @@ void TIncrusterFrame::AdaptPanel(bool inlayFiltersAvailable, bool sourceIsDV)
     }
     Memo1->hide();
     LnkUrlLabel1->hide();
-    for (QWidget* w : std::initializer_list<QWidget*>{LabelFormat, edFormat, gbPolice, IncrusterBtn,
-                                                      cbAllowIncrust})
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelFormat, LabelExample, edFormat, gbPolice,
+                                                      IncrusterBtn, cbAllowIncrust})
         w->show();
     rgMode->show();
     gbDuree->setVisible(rgMode->itemIndex() == 1);
-    const int previous = rgChoix->itemIndex();
+    const TInlayChoices adapted = TInlay::AdaptChoices(sourceIsDV, rgChoix->itemIndex());
     QStringList choices{tr("Real date and time")};
-    if (sourceIsDV) choices << tr("DV datecode");
+    if (adapted.Count > 1) choices << tr("DV datecode");
     rgChoix->setItems(choices);
-    rgChoix->setItemIndex(previous >= 0 && previous < choices.size() ? previous : 0);
-    gbDecalage->setVisible(sourceIsDV && previous == 1);
+    rgChoix->setItemIndex(adapted.Selected);
+    gbDecalage->setVisible(adapted.OffsetVisible);
     rgChoix->show();
 }
 

@@ -34,6 +34,10 @@ public:
     // "If you want to enable the datetime inlays ..." with the program's
     // name.
     static QString InstallNote();
+    // rgMode's and rgChoix's click handlers, run as if the user had clicked
+    // the selected item (start-up applies the stored choices this way).
+    void rgModeClick();
+    void rgChoixClick();
 
     // Controls, under their long-standing names.
     QGroupBox* GroupBox1 = nullptr; // "Inlay (Alt+I)"
@@ -48,6 +52,9 @@ public:
     QSpinBox* RxSpinEdit2 = nullptr;
     QLabel* LabelFormat = nullptr;
     QLineEdit* edFormat = nullptr;
+    // The format applied to the moment it last changed, as the overlay
+    // draws it.
+    QLabel* LabelExample = nullptr;
     QGroupBox* gbPolice = nullptr;
     QToolButton* SpeedButton4 = nullptr;
     QLabel* Label7 = nullptr;
@@ -56,6 +63,9 @@ public:
     QToolButton* IncrusterBtn = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     TLinkLabel* LnkUrlLabel1 = nullptr;
+
+private:
+    void showExample(const QString& format);
 
 signals:
     // cbAllowIncrust clicked (acAllowIncrust).
