@@ -2,8 +2,10 @@
 
 // The MovieBox start-up window: the instructions for waking the MovieBox
 // USB (model B) shown while it is being primed. Hidden except during that
-// step.
+// step, when the priming dialog is open over it.
 
+#include <QDialog>
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -20,10 +22,24 @@ public:
     // Rewrites the instructions into `re`.
     void WriteInstructions();
 
+    // Opens the priming dialog, modal to this window only, naming the
+    // source, and returns at once; PrimingClosed() follows its closing.
+    // While one is open a second call only raises it.
+    void OpenPrimingDialog(const QString& sourceName);
+    // The open priming dialog, or null.
+    QDialog* PrimingDialog() const { return dialog_.data(); }
+
+signals:
+    void PrimingClosed();
+
+public:
     QTextEdit* re = nullptr;
     QLabel* Image1 = nullptr;
     // Hidden; the owner of the priming dialog.
     QPlainTextEdit* Memo2 = nullptr;
+
+private:
+    QPointer<QDialog> dialog_;
 };
 
 } // namespace kad
