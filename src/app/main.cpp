@@ -3,6 +3,7 @@
 
 #include <gst/gst.h>
 
+#include "app/app_identity.h"
 #include "app/program.h"
 #include "elements/plugin.h"
 #include "platform/media/media_platform.h"
@@ -25,8 +26,7 @@ int main(int argc, char** argv)
                        : kad::DialogAnswer::No;
         });
     if (!goOn) return 0;
-    QApplication::setApplicationName(QStringLiteral("Kadrillo"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Kadrillo"));
+    kad::NameApplication();
 
     kad::TProgram program;
     program.Show();

@@ -44,9 +44,9 @@ DialogAnswer TMessageDialogs::questionYesNo(const QString& text)
                         QMessageBox::Yes));
 }
 
-DialogAnswer TMessageDialogs::questionYesNoAll(const QString& text)
+DialogAnswer TMessageDialogs::warningYesNoAll(const QString& text)
 {
-    return toAnswer(ask(owner_, QMessageBox::Question, text,
+    return toAnswer(ask(owner_, QMessageBox::Warning, text,
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll,
                         QMessageBox::Yes));
 }

@@ -15,7 +15,7 @@ public:
 
     DialogAnswer warningYesNo(const QString& text) override;
     DialogAnswer questionYesNo(const QString& text) override;
-    DialogAnswer questionYesNoAll(const QString& text) override;
+    DialogAnswer warningYesNoAll(const QString& text) override;
     void warning(const QString& text) override;
     void error(const QString& text) override;
     void information(const QString& text) override;

@@ -213,7 +213,7 @@ StoreOutcome StoreWithConfirmation(const QImage& stored, const QString& fileName
 {
     if (options.Confirm && QFileInfo::exists(fileName)) {
         const DialogAnswer answer =
-            dialogs().questionYesNoAll(ReplaceImageQuestion(QFileInfo(fileName).fileName()));
+            dialogs().warningYesNoAll(ReplaceImageQuestion(QFileInfo(fileName).fileName()));
         if (answer == DialogAnswer::No) return StoreOutcome::Declined;
         if (answer == DialogAnswer::YesToAll) options.Confirm = false;
     }

@@ -20,12 +20,6 @@ QString datePart(bool include)
     return include ? DateTimeStamp(StartupTime()) + u'_' : QString();
 }
 
-bool isWindowsMediaEntry(int formatIndex, SourceKind kind)
-{
-    return (formatIndex == 3 && kind == SourceKind::skDV) ||
-           (formatIndex == 2 && kind != SourceKind::skDV);
-}
-
 } // namespace
 
 NamingState& Naming()
@@ -51,16 +45,8 @@ QString FileNamePart(const QString& path)
 QString NextVideoName(NamingState& state)
 {
     QString name = folderWithSlash(state.videoDirectory) + state.videoRacine + u'_' +
-                   datePart(state.videoDate) + QString::number(state.VideoCounter);
-    const bool programStream =
-        state.captureFormatIndex == 0 &&
-        (state.sourceKind == SourceKind::skMovieBoxB || state.sourceKind == SourceKind::skMpeg2);
-    if (isWindowsMediaEntry(state.captureFormatIndex, state.sourceKind))
-        name += QStringLiteral(".wmv");
-    else if (programStream)
-        name += QStringLiteral(".mpg");
-    else
-        name += QStringLiteral(".avi");
+                   datePart(state.videoDate) + QString::number(state.VideoCounter) +
+                   CaptureExtension(state.captureFormat);
     ++state.VideoCounter;
     if (videoShown) videoShown(FileNamePart(name));
     return name;

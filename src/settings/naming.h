@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "system/kinds.h"
+#include "system/capture_format.h"
 #include "system/sysinfo.h" // StartupTime, SetStartupTime, DateTimeStamp
 
 namespace kad {
@@ -16,17 +16,16 @@ namespace kad {
 // What the folders panel, the format choice and the options panel hold for
 // naming. Folders may end with "/" or not; the builders add one when missing.
 struct NamingState {
-    QString videoDirectory;                        // "Video Directory"
-    QString videoRacine = QStringLiteral("Video"); // "Video Racine"
-    bool videoDate = true;                         // "Video Date"
-    QString imageDirectory;                        // "Image Directory"
-    QString imageRacine = QStringLiteral("Image"); // "Image Racine"
-    bool imageDate = false;                        // "Image date"
-    int VideoCounter = 0;                          // number of the next video name
-    int ImageCounter = 0;                          // number of the next image name
-    int captureFormatIndex = 0;                    // position in the capture format list
-    SourceKind sourceKind = SourceKind::skDV;
-    int imageExtension = 0; // "Extension des images": 0 bmp, 1 jpeg
+    QString videoDirectory;                              // "Video Directory"
+    QString videoRacine = QStringLiteral("Video");       // "Video Racine"
+    bool videoDate = true;                               // "Video Date"
+    QString imageDirectory;                              // "Image Directory"
+    QString imageRacine = QStringLiteral("Image");       // "Image Racine"
+    bool imageDate = false;                              // "Image date"
+    int VideoCounter = 0;                                // number of the next video name
+    int ImageCounter = 0;                                // number of the next image name
+    CaptureFormat captureFormat = CaptureFormat::cfNone; // decides the extension
+    int imageExtension = 0;                              // "Extension des images": 0 bmp, 1 jpeg
 };
 
 // The run's naming state (one per process, GUI thread only).

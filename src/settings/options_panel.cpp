@@ -230,17 +230,15 @@ int TOptionsFrame::ChosenProfileEntry() const
     return cboxMedia->currentIndex();
 }
 
-void TOptionsFrame::SetCaptureFormat(SourceKind kind, int formatIndex)
+void TOptionsFrame::SetCaptureFormat(CaptureFormat format)
 {
-    kind_ = kind;
-    formatIndex_ = formatIndex;
+    format_ = format;
 }
 
 void TOptionsFrame::OptionsframecboxdivxChange()
 {
     if (!sources_) return;
-    const ProfileControls shown =
-        kad::OptionsframecboxdivxChange(kind_, formatIndex_, ChosenProfileEntry());
+    const ProfileControls shown = kad::OptionsframecboxdivxChange(format_, ChosenProfileEntry());
     sources_->rgProfiles->setVisible(shown.rgProfilesVisible);
     sources_->Label1->setVisible(shown.label1Visible);
 }

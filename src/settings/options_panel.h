@@ -11,7 +11,7 @@
 #include "app/panel_controls_widget.h"
 #include "settings/naming.h"
 #include "settings/wm_profiles.h"
-#include "system/kinds.h"
+#include "system/capture_format.h"
 
 class QCheckBox;
 class QComboBox;
@@ -70,7 +70,7 @@ public:
 
     // The capture format in use, which decides whether the profile controls
     // of the Sources panel show.
-    void SetCaptureFormat(SourceKind kind, int formatIndex);
+    void SetCaptureFormat(CaptureFormat format);
     // Shows rgProfiles (default profiles) or Label1 (a system profile) on
     // the Sources panel while Windows Media is the capture format, neither
     // otherwise.
@@ -120,8 +120,7 @@ private:
     NamingState* naming_ = nullptr;
     const WmProfileTable* table_ = nullptr;
     QString hiveFile_;
-    SourceKind kind_ = SourceKind::skNoVideo;
-    int formatIndex_ = -1;
+    CaptureFormat format_ = CaptureFormat::cfNone;
 };
 
 } // namespace kad

@@ -232,16 +232,10 @@ std::optional<WmProfile> CaptureProfile(const WmProfileTable* table, int levelIn
     return profile;
 }
 
-bool IsWmvFormat(SourceKind kind, int formatIndex)
-{
-    if (kind == SourceKind::skNoVideo) return false;
-    return kind == SourceKind::skDV ? formatIndex == 3 : formatIndex == 2;
-}
-
-ProfileControls OptionsframecboxdivxChange(SourceKind kind, int formatIndex, int entry)
+ProfileControls OptionsframecboxdivxChange(CaptureFormat format, int entry)
 {
     ProfileControls c;
-    if (!IsWmvFormat(kind, formatIndex)) return c;
+    if (format != CaptureFormat::cfWmv) return c;
     c.rgProfilesVisible = entry <= 0;
     c.label1Visible = entry >= 1;
     return c;

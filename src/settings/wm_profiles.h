@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+#include "system/capture_format.h"
 #include "system/kinds.h"
 
 namespace kad {
@@ -110,17 +111,12 @@ void RemoveAudioStreams(WmProfile& profile);
 std::optional<WmProfile> CaptureProfile(const WmProfileTable* table, int levelIndex,
                                         int versionIndex, int entry, AudioKind audio);
 
-// Whether Windows Media is the selected capture format: index 3 for a DV
-// source, index 2 for an analog, MovieBox or MPEG-2 source; never without
-// video.
-bool IsWmvFormat(SourceKind kind, int formatIndex);
-
 // What OptionsframecboxdivxChange shows on the Sources panel.
 struct ProfileControls {
     bool rgProfilesVisible = false;
     bool label1Visible = false;
 };
-ProfileControls OptionsframecboxdivxChange(SourceKind kind, int formatIndex, int entry);
+ProfileControls OptionsframecboxdivxChange(CaptureFormat format, int entry);
 
 // The GStreamer settings a capture graph applies for a profile.
 struct WmEncoderSettings {

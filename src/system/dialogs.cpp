@@ -16,9 +16,9 @@ public:
     {
         return say("question", text, DialogAnswer::No);
     }
-    DialogAnswer questionYesNoAll(const QString& text) override
+    DialogAnswer warningYesNoAll(const QString& text) override
     {
-        return say("question", text, DialogAnswer::No);
+        return say("warning", text, DialogAnswer::No);
     }
     void warning(const QString& text) override { say("warning", text, DialogAnswer::Ok); }
     void error(const QString& text) override { say("error", text, DialogAnswer::Ok); }

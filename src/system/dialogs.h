@@ -16,8 +16,8 @@ public:
     virtual DialogAnswer warningYesNo(const QString& text) = 0;
     // Question (confirmation) icon, Yes and No buttons.
     virtual DialogAnswer questionYesNo(const QString& text) = 0;
-    // Confirmation with Yes, No and Yes to All (replacing an image).
-    virtual DialogAnswer questionYesNoAll(const QString& text) = 0;
+    // Warning icon, Yes, No and Yes to All: something would be overwritten.
+    virtual DialogAnswer warningYesNoAll(const QString& text) = 0;
     // One OK button with the given icon.
     virtual void warning(const QString& text) = 0;
     virtual void error(const QString& text) = 0;

@@ -61,8 +61,9 @@ std::vector<ReportLine> SystemReportLines(const SystemFacts& facts)
     lines.push_back({THelpFrame::tr("Your operating system is: "), kReportBlue, false, true});
     lines.push_back({facts.OperatingSystem + QStringLiteral(". "), kReportBlack, true});
     lines.push_back({THelpFrame::tr("You use:"), kReportBlue, false, true});
-    lines.push_back({THelpFrame::tr("DirectX version ") + facts.MediaVersion + QStringLiteral("."),
-                     kReportBlack, true});
+    lines.push_back(
+        {THelpFrame::tr("GStreamer version ") + facts.MediaVersion + QStringLiteral("."),
+         kReportBlack, true});
     lines.push_back({QString(), kReportBlack, true});
     lines.push_back({THelpFrame::tr("Filters:"), kReportBlue, true, true, true});
     lines.push_back(

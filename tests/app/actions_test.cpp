@@ -131,6 +131,7 @@ TEST_F(ActionsTest, EveryActionCarriesItsTextsKeysAndFlags)
 TEST_F(ActionsTest, HelpListsFollowTheActions)
 {
     form->ApplyTexts();
+    form->BuildShortcutLists();
     const HelpLists& lists = form->ShortcutLists();
     const QStringList expectedCamera = {
         "Fast backward=Ctrl+Down", "fast forward=Ctrl+Up",    "Pause=Ctrl+Del", "Play=Ctrl+Space",

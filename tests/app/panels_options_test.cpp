@@ -136,7 +136,7 @@ TEST(OptionsPanel, WindowsMediaProfilesDecideTheSourcesControls)
     EXPECT_EQ(p.cboxMedia->itemText(25), "Profile 24 of version 2");
 
     // DV with the Windows Media format: the default profiles show the levels.
-    p.SetCaptureFormat(SourceKind::skDV, 3);
+    p.SetCaptureFormat(CaptureFormatOf(SourceKind::skDV, 3));
     p.OptionsframecboxdivxChange();
     EXPECT_FALSE(sources.rgProfiles->isHidden());
     EXPECT_TRUE(sources.Label1->isHidden());
@@ -145,11 +145,11 @@ TEST(OptionsPanel, WindowsMediaProfilesDecideTheSourcesControls)
     EXPECT_TRUE(sources.rgProfiles->isHidden());
     EXPECT_FALSE(sources.Label1->isHidden());
     // An analog source's first format: neither.
-    p.SetCaptureFormat(SourceKind::skAnalog, 0);
+    p.SetCaptureFormat(CaptureFormatOf(SourceKind::skAnalog, 0));
     p.OptionsframecboxdivxChange();
     EXPECT_TRUE(sources.rgProfiles->isHidden());
     EXPECT_TRUE(sources.Label1->isHidden());
-    p.SetCaptureFormat(SourceKind::skAnalog, 2);
+    p.SetCaptureFormat(CaptureFormatOf(SourceKind::skAnalog, 2));
     p.OptionsframecboxdivxChange();
     EXPECT_FALSE(sources.Label1->isHidden());
 

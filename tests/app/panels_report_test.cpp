@@ -57,7 +57,7 @@ TEST(SystemReport, LinesColoursAndStylesWithoutTheMovieBox)
     EXPECT_TRUE(lines[1].Bold);
     EXPECT_EQ(lines[1].Colour, kReportBlack);
     EXPECT_EQ(lines[2].Text, "You use:");
-    EXPECT_EQ(lines[3].Text, "DirectX version 1.22.");
+    EXPECT_EQ(lines[3].Text, "GStreamer version 1.22.");
     EXPECT_EQ(lines[4].Text, "");
     EXPECT_EQ(lines[5].Text, "Filters:");
     EXPECT_TRUE(lines[5].Bold && lines[5].Italic && lines[5].Underline);
@@ -173,7 +173,7 @@ TEST(ErrorReport, TextsMailAndFatalCloseThroughTheWindow)
     } watcher(&closedWindow);
     window.installEventFilter(&watcher);
 
-    const QString report = "\r\nImpossible to load the Video sources \r\nDirectX 1.22 is "
+    const QString report = "\r\nImpossible to load the Video sources \r\nGStreamer 1.22 is "
                            "installed. The operating system is Debian & co + more.\r\n";
     panel->ShowErrorReport(report, true);
     EXPECT_TRUE(panel->isVisible());

@@ -183,7 +183,7 @@ TEST_F(StillsStore, ReplaceQuestionNoYesAndAll)
     dialogs.answer(DialogAnswer::No);
     EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Declined);
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].kind, "questionYesNoAll");
+    EXPECT_EQ(dialogs.shown[0].kind, "warningYesNoAll");
     EXPECT_EQ(dialogs.shown[0].text,
               "The image Image_0000.bmp exists already. Do you want to replace it?\nIf you click "
               "on \"All\", then you will no more be prompted for confirmation");

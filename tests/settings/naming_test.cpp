@@ -97,32 +97,18 @@ TEST_F(NamingTest, RebuildBeforeAnyNameBuildsTheFirst)
     EXPECT_EQ(state.ImageCounter, 1);
 }
 
-TEST_F(NamingTest, ExtensionFollowsFormatAndSourceKind)
+TEST_F(NamingTest, ExtensionFollowsTheCaptureFormat)
 {
-    struct Row {
-        SourceKind kind;
-        int format;
-        const char* ext;
-    };
-    const Row table[] = {
-        {SourceKind::skDV, 0, ".avi"},        {SourceKind::skDV, 1, ".avi"},
-        {SourceKind::skDV, 2, ".avi"},        {SourceKind::skDV, 3, ".wmv"},
-        {SourceKind::skAnalog, 0, ".avi"},    {SourceKind::skAnalog, 1, ".avi"},
-        {SourceKind::skAnalog, 2, ".wmv"},    {SourceKind::skAnalog, 3, ".avi"},
-        {SourceKind::skMovieBoxB, 0, ".mpg"}, {SourceKind::skMovieBoxB, 1, ".avi"},
-        {SourceKind::skMovieBoxB, 2, ".wmv"}, {SourceKind::skMpeg2, 0, ".mpg"},
-        {SourceKind::skMpeg2, 2, ".wmv"},     {SourceKind::skNoVideo, 0, ".avi"},
-        {SourceKind::skNoVideo, 2, ".wmv"},
-    };
     state.videoDate = false;
-    for (const Row& r : table) {
-        state.sourceKind = r.kind;
-        state.captureFormatIndex = r.format;
-        state.VideoCounter = 4;
-        EXPECT_EQ(NextVideoName(state),
-                  QStringLiteral("/data/Clips/Video_4") + QLatin1String(r.ext))
-            << int(r.kind) << " format " << r.format;
-    }
+    state.VideoCounter = 4;
+    state.captureFormat = CaptureFormatOf(SourceKind::skMovieBoxB, 0);
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_4.mpg"));
+    state.captureFormat = CaptureFormatOf(SourceKind::skDV, 3);
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_5.wmv"));
+    // A position left over from a Windows Media choice while no video source
+    // is connected must not name the next file ".wmv".
+    state.captureFormat = CaptureFormatOf(SourceKind::skNoVideo, 2);
+    EXPECT_EQ(NextVideoName(state), QStringLiteral("/data/Clips/Video_6.avi"));
 }
 
 TEST_F(NamingTest, ImageExamplesAndFourDigitCounter)

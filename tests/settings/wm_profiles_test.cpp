@@ -176,24 +176,19 @@ TEST(WmProfiles, EncoderSettingsCarryEveryValueOfTheProfile)
 
 TEST(WmProfiles, ProfileControlsShowOnlyForTheWindowsMediaFormat)
 {
-    ProfileControls c = OptionsframecboxdivxChange(SourceKind::skDV, 3, 0);
+    ProfileControls c = OptionsframecboxdivxChange(CaptureFormat::cfWmv, 0);
     EXPECT_TRUE(c.rgProfilesVisible);
     EXPECT_FALSE(c.label1Visible);
-    c = OptionsframecboxdivxChange(SourceKind::skDV, 3, 5);
+    c = OptionsframecboxdivxChange(CaptureFormat::cfWmv, 5);
     EXPECT_FALSE(c.rgProfilesVisible);
     EXPECT_TRUE(c.label1Visible);
-    c = OptionsframecboxdivxChange(SourceKind::skDV, 3, -1);
+    c = OptionsframecboxdivxChange(CaptureFormat::cfWmv, -1);
     EXPECT_TRUE(c.rgProfilesVisible);
     for (int entry : {-1, 0, 1, 5}) {
-        c = OptionsframecboxdivxChange(SourceKind::skAnalog, 0, entry);
-        EXPECT_FALSE(c.rgProfilesVisible || c.label1Visible);
-        c = OptionsframecboxdivxChange(SourceKind::skDV, 2, entry);
-        EXPECT_FALSE(c.rgProfilesVisible || c.label1Visible);
+        for (CaptureFormat f : {CaptureFormat::cfNone, CaptureFormat::cfNativeVideo,
+                                CaptureFormat::cfDVRecompressed, CaptureFormat::cfDVType2}) {
+            c = OptionsframecboxdivxChange(f, entry);
+            EXPECT_FALSE(c.rgProfilesVisible || c.label1Visible) << int(f) << " " << entry;
+        }
     }
-    for (SourceKind k : {SourceKind::skAnalog, SourceKind::skMovieBoxB, SourceKind::skMpeg2}) {
-        EXPECT_TRUE(OptionsframecboxdivxChange(k, 2, 0).rgProfilesVisible);
-        EXPECT_TRUE(OptionsframecboxdivxChange(k, 2, 1).label1Visible);
-        EXPECT_FALSE(IsWmvFormat(k, 3));
-    }
-    EXPECT_FALSE(IsWmvFormat(SourceKind::skNoVideo, 2));
 }

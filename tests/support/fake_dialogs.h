@@ -27,7 +27,7 @@ public:
 
     DialogAnswer warningYesNo(const QString& t) override { return ask("warningYesNo", t); }
     DialogAnswer questionYesNo(const QString& t) override { return ask("questionYesNo", t); }
-    DialogAnswer questionYesNoAll(const QString& t) override { return ask("questionYesNoAll", t); }
+    DialogAnswer warningYesNoAll(const QString& t) override { return ask("warningYesNoAll", t); }
     void warning(const QString& t) override { shown.push_back({"warning", t}); }
     void error(const QString& t) override { shown.push_back({"error", t}); }
     void information(const QString& t) override { shown.push_back({"information", t}); }

@@ -11,8 +11,8 @@ struct Standin {
     std::initializer_list<const char*> factories;
 };
 
-// The outside filters of the design and the GStreamer elements that do
-// their work here.
+// Third-party filters Kadrillo knows by friendly name, and the GStreamer
+// elements that do their work here.
 const Standin kStandins[] = {
     {"Pinnacle Video Deinterlacer", {"deinterlace"}},
     {"Pinnacle MPEG 2 Decoder", {"mpeg2dec", "avdec_mpeg2video"}},

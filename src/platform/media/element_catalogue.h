@@ -1,6 +1,6 @@
 #pragma once
 
-// The GStreamer registry seen as the design's filter categories: each
+// The GStreamer registry seen as Kadrillo's filter categories: each
 // element factory is listed under its long name (Kadrillo's own elements
 // carry the companion filters' friendly names), followed by the friendly
 // names of the platform and outside filters that GStreamer elements stand in
@@ -38,7 +38,7 @@ std::optional<std::string> FindFilterByClsid(const QString& clsid);
 std::string FirstInstalled(std::initializer_list<const char*> factories);
 bool Installed(const char* factory);
 
-// Class identifiers of the design's platform and outside filters.
+// Class identifiers of the platform and third-party filters Kadrillo asks for.
 inline constexpr const char* kClsidCirrusSplitter = "{64143E79-DBA1-4334-9A92-B0B77DAE0877}";
 inline constexpr const char* kClsidPinnacleDemux = "{5E35D25A-E088-48C5-A229-804306F9DEEF}";
 inline constexpr const char* kClsidMpeg2Demultiplexer = "{AFB6C280-2C41-11D3-8A60-0000F81E0E4A}";
