@@ -141,6 +141,28 @@ struct TfileSwitch::State {
     void releaseInputs();
 };
 
+namespace {
+
+// Sends the end of stream into a muxer input from GStreamer's own thread
+// pool. The pad's stream lock may be held for a long while by the thread
+// feeding it (a muxer input waits inside the muxer until the other inputs
+// have data, and a serialized query waits behind a held input): taken on the
+// GUI thread it would hold the window, and possibly the very thread that
+// would release it.
+void endAsync(GstPad* pad)
+{
+    ElementRef owner(gst_pad_get_parent_element(pad));
+    if (!owner) return;
+    gst_element_call_async(
+        owner.get(),
+        [](GstElement*, gpointer input) {
+            gst_pad_send_event(GST_PAD(input), gst_event_new_eos());
+        },
+        gst_object_ref(pad), gst_object_unref);
+}
+
+} // namespace
+
 GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info, gpointer self)
 {
     auto* st = static_cast<State*>(self);
@@ -298,7 +320,7 @@ void TfileSwitch::State::step()
             timeout = g_timeout_add_seconds(kDrainTimeoutSeconds, &State::onTimeout, this);
         }
         for (PadRef& pad : toEnd)
-            gst_pad_send_event(pad.get(), gst_event_new_eos());
+            endAsync(pad.get());
         lock.lock();
     }
     if (phase == Phase::Draining && drained) {
@@ -508,6 +530,24 @@ bool TfileSwitch::Start(GstBin* graph, GstElement* mux, GstElement* sink,
                                                     GST_CLOCK_TIME_NONE, TRUE, 0));
     }
     return true;
+}
+
+bool TfileSwitch::Cancel()
+{
+    if (!Busy()) return false;
+    if (s_->timeout) g_source_remove(s_->timeout);
+    s_->timeout = 0;
+    s_->stopHoldTimeout();
+    // From here the old muxer's end of stream reaches its sink again.
+    s_->unwatchSink();
+    bool complete = false;
+    {
+        std::lock_guard lock(s_->mutex);
+        complete = s_->drained && GST_CLOCK_TIME_IS_VALID(s_->cut);
+    }
+    s_->releaseInputs();
+    s_->finish(false, QStringLiteral("the capture stopped before the cut was made"));
+    return complete;
 }
 
 bool TfileSwitch::Busy() const

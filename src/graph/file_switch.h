@@ -24,9 +24,12 @@
 // buffers before T, the second begins with the ones at T.
 //
 // Threads: Start, the steps and the done callback run on the GUI thread. The
-// pad probes on the streaming threads only record what they hold under the
-// switch's own mutex and hand over to the GUI thread through an idle source
-// on the default GLib main context (which the Qt event loop runs). Each muxer
+// ends of stream go into the old muxer from GStreamer's thread pool
+// (gst_element_call_async): an input's stream lock can stay held for as long
+// as its thread waits inside the muxer for another input. The pad probes on
+// the streaming threads only record what they hold under the switch's own
+// mutex and hand over to the GUI thread through an idle source on the
+// default GLib main context (which the Qt event loop runs). Each muxer
 // input must be fed by its own streaming thread (a queue before it), since an
 // input is held while the others move on to the cut.
 //
@@ -63,6 +66,13 @@ public:
     bool Start(GstBin* graph, GstElement* mux, GstElement* sink, const QString& newLocation,
                Done done, Configure configure = {});
     bool Busy() const;
+    // Gives up a running switch because the capture stops: the inputs are
+    // let go into the old writer, which the caller then ends as usual; no
+    // new file is made and the done callback reports the failure. Never
+    // waits on a streaming thread. True when the old muxer had already
+    // finished its file (its end of stream was kept from the file sink),
+    // false otherwise, or when no switch was running.
+    bool Cancel();
     // The writer in the graph after the last successful switch (or the one
     // given to Start while it runs).
     GstElement* Mux() const;

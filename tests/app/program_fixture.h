@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -35,6 +36,8 @@
 #include "settings/naming.h"
 #include "settings/preferences.h"
 #include "support/fake_dialogs.h"
+#include "support/probe.h"
+#include "support/wait.h"
 #include "system/devices/video_sources.h"
 
 namespace kad::test {
@@ -65,24 +68,8 @@ private:
     std::optional<std::string> old_;
 };
 
-// Runs the event loop until done() or the time is up; true when done.
-inline bool waitUntil(const std::function<bool()>& done, int ms = 15000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-// Lets the event loop run for a while.
-inline void pump(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
+using kadtest::pump;
+using kadtest::waitUntil;
 
 // ffprobe's view of a file: the codec of its first video stream and the
 // number of video frames it counts, or nothing when it cannot read it.
@@ -92,22 +79,11 @@ struct ProbeResult {
 };
 inline std::optional<ProbeResult> probeVideo(const QString& path)
 {
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-             QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-             QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"),
-             QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path});
-    if (!p.waitForFinished(30000) || p.exitCode() != 0) return std::nullopt;
-    ProbeResult r;
-    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
-        if (line.startsWith(QLatin1String("codec_name=")))
-            r.videoCodec = line.mid(11).trimmed();
-        else if (line.startsWith(QLatin1String("nb_read_frames=")))
-            r.frames = line.mid(15).trimmed().toInt();
-    }
-    if (r.videoCodec.isEmpty()) return std::nullopt;
-    return r;
+    const kadtest::Probe read = kadtest::ffprobe(path.toStdString(), true);
+    const kadtest::ProbeStream* video = read.first("video");
+    if (!read.ok || !video || video->codec.empty()) return std::nullopt;
+    return ProbeResult{QString::fromStdString(video->codec),
+                       static_cast<int>(std::max(video->frames, 0LL))};
 }
 
 // One run of the program in a fresh home. The devices are the virtual ones

@@ -11,6 +11,7 @@
 
 #include "app/video_widget.h"
 #include "platform/media/gst_ptr.h"
+#include "support/wait.h"
 
 namespace kad::test {
 namespace {
@@ -34,7 +35,10 @@ TEST(VideoWidget, PaintsAFrameHandedFromAnotherThread)
         for (int i = 0; i < 20; ++i)
             w.PushFrame(filled(720, 576, i == 19 ? Qt::green : Qt::blue), 16.0 / 15.0);
     });
-    producer.join();
+    {
+        kadtest::StuckGuard guard("handing frames to the widget", 10000);
+        producer.join();
+    }
     EXPECT_EQ(w.FramesReceived(), 20u);
     // The streaming side never waits: the frames collapse into few repaints.
     ASSERT_TRUE(painted.wait(5000) || painted.count() > 0);

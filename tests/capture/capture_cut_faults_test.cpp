@@ -3,6 +3,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +12,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace kad::test {
@@ -187,6 +191,248 @@ TEST_F(CaptureCut, TheProgramStreamIsCutBetweenPacksAndLosesNoByte)
     ASSERT_GT(second.size(), 0);
     EXPECT_TRUE(second.startsWith(QByteArray::fromHex("000001ba")));
     EXPECT_TRUE(sent.readAll().contains(first + second));
+}
+
+// The pad feeding the queue in front of the muxer input named `prefix`.
+PadRef feederOf(GstElement* mux, const char* prefix)
+{
+    PadRef input;
+    GST_OBJECT_LOCK(mux);
+    for (GList* l = mux->sinkpads; l; l = l->next) {
+        if (g_str_has_prefix(GST_PAD_NAME(l->data), prefix)) input = PadRef::ref(GST_PAD(l->data));
+    }
+    GST_OBJECT_UNLOCK(mux);
+    PadRef queueOut(input ? gst_pad_get_peer(input.get()) : nullptr);
+    ElementRef queue(queueOut ? gst_pad_get_parent_element(queueOut.get()) : nullptr);
+    PadRef queueIn(queue ? gst_element_get_static_pad(queue.get(), "sink") : nullptr);
+    return PadRef(queueIn ? gst_pad_get_peer(queueIn.get()) : nullptr);
+}
+
+GstPadProbeReturn dropWhileStalled(GstPad*, GstPadProbeInfo*, gpointer stalled)
+{
+    return static_cast<std::atomic<bool>*>(stalled)->load() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+// The video frames GStreamer's own AVI reader finds in `name`, or -1 when it
+// cannot read the file. It runs in a process of its own, where assertions
+// are not fatal: avidemux trips over one of its own on a stream that holds
+// no chunk (sound that stopped coming), yet reads the file.
+qint64 avidemuxFrames(const QString& name)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("G_DEBUG");
+    p.setProcessEnvironment(env);
+    p.start("gst-launch-1.0", {"-v", "filesrc", "location=" + name, "!", "avidemux", "name=d",
+                               "d.video_0", "!", "fakesink", "silent=false"});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) return -1;
+    qint64 frames = 0;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+        frames += line.contains("last-message = chain");
+    return frames;
+}
+
+class CaptureCutOnStall : public CaptureCut {
+protected:
+    // A type-2 capture whose sound stops coming (a source that stalls):
+    // avimux then keeps its video input waiting inside it, under that
+    // input's stream lock, for sound to interleave with.
+    void captureThenStallSound()
+    {
+        ASSERT_TRUE(preview(Source::DvPal));
+        cam.Capture.FormatIndex = 1;
+        cam.CurrentVideoFileName = file("a.avi");
+        ASSERT_TRUE(cam.BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
+        soundIn = feederOf(cam.CaptureMux(), "audio");
+        ASSERT_TRUE(soundIn);
+        gst_pad_add_probe(soundIn.get(), GST_PAD_PROBE_TYPE_BUFFER, dropWhileStalled, &stalled,
+                          nullptr);
+        QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+                         [this](const QString&, const QString& to) { switchedTo = to; });
+        kadtest::pump(300);
+    }
+
+    void expectFinished(const char* name)
+    {
+        const Probed p = probe(file(name));
+        ASSERT_TRUE(p.ok) << name << ": " << p.error.toStdString();
+        ASSERT_NE(p.first("video"), nullptr) << name;
+        EXPECT_GT(p.first("video")->frames, 0) << name;
+        // avidemux reads a file by its index only: a file left without one
+        // reads as nothing.
+        EXPECT_EQ(avidemuxFrames(file(name)), p.first("video")->frames) << name;
+    }
+
+    PadRef soundIn;
+    std::atomic<bool> stalled{true};
+    QString switchedTo;
+};
+
+TEST_F(CaptureCutOnStall, TheCutAndTheStopCompleteAndFinishBothFiles)
+{
+    captureThenStallSound();
+    {
+        kadtest::StuckGuard guard("the cut on a stalled input", 30000);
+        ASSERT_TRUE(cam.SwitchCaptureFile(file("b.avi")));
+        EXPECT_TRUE(kadtest::waitUntil([&] { return !cam.CaptureSwitchBusy(); }))
+            << "the cut never completed";
+    }
+    EXPECT_EQ(switchedTo, file("b.avi"));
+    // The video now waits inside the new muxer for sound that never comes:
+    // the stop must still finish the new file.
+    {
+        kadtest::StuckGuard guard("stopping after the cut", 30000);
+        EXPECT_TRUE(cam.FinishCapture());
+    }
+    expectFinished("a.avi");
+    expectFinished("b.avi");
+}
+
+TEST_F(CaptureCutOnStall, AStopWhileTheCutWaitsFinishesTheFileAndMakesNoOther)
+{
+    captureThenStallSound();
+    bool finished = false;
+    {
+        kadtest::StuckGuard guard("stopping while the cut waits", 30000);
+        ASSERT_TRUE(cam.SwitchCaptureFile(file("b.avi")));
+        finished = cam.FinishCapture();
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(cam.CaptureSwitchBusy());
+    // The window must not offer a file that was never made.
+    EXPECT_EQ(cam.CaptureFileName, file("a.avi"));
+    kadtest::pump(300);
+    EXPECT_TRUE(switchedTo.isEmpty());
+    EXPECT_FALSE(QFile::exists(file("b.avi")));
+    expectFinished("a.avi");
+}
+
+// A cut asked for while the tape stands still waits for a frame that never
+// comes; a stop then ends the capture in the file it was writing, and the
+// cut's name, never written, is not given as the capture's file.
+TEST_F(CaptureCut, AStopBeforeAnyFrameReachedTheCutEndsInTheCurrentFile)
+{
+    for (const int format : {0, 1}) {
+        SCOPED_TRACE(format == 0 ? "DV type 1" : "DV type 2");
+        const QString first = file(format == 0 ? "t1-a.avi" : "t2-a.avi");
+        const QString second = file(format == 0 ? "t1-b.avi" : "t2-b.avi");
+        ASSERT_TRUE(preview(Source::DvPal));
+        cam.Capture.FormatIndex = format;
+        cam.CurrentVideoFileName = first;
+        ASSERT_TRUE(cam.BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+        std::atomic<bool> stalled{true};
+        PadRef out(gst_element_get_static_pad(source, "src"));
+        gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, dropWhileStalled, &stalled,
+                          nullptr);
+        kadtest::pump(300);
+        ASSERT_TRUE(cam.SwitchCaptureFile(second));
+        kadtest::pump(300);
+        {
+            kadtest::StuckGuard guard("stopping while the cut waits for a frame", 30000);
+            EXPECT_TRUE(cam.FinishCapture());
+        }
+        EXPECT_FALSE(cam.CaptureSwitchBusy());
+        EXPECT_EQ(cam.CaptureFileName, first);
+        EXPECT_FALSE(QFile::exists(second));
+        const Probed p = probe(first);
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+        cam.FreeAllFilters();
+    }
+}
+
+// Holds a writer's input until opened (or for 20 s at most).
+struct Gate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool closed = true;
+
+    void open()
+    {
+        {
+            std::lock_guard guard(lock);
+            closed = false;
+        }
+        opened.notify_all();
+    }
+    static GstPadProbeReturn hold(GstPad*, GstPadProbeInfo*, gpointer data)
+    {
+        auto* gate = static_cast<Gate*>(data);
+        std::unique_lock guard(gate->lock);
+        if (!gate->opened.wait_for(guard, std::chrono::seconds(20),
+                                   [gate] { return !gate->closed; }))
+            ADD_FAILURE() << "the writer's input was never let go";
+        return GST_PAD_PROBE_OK;
+    }
+};
+
+// Buffers that entered a pad since its last stream start.
+GstPadProbeReturn countSinceStart(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* count = static_cast<std::atomic<int>*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
+        ++*count;
+    else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_STREAM_START)
+        *count = 0;
+    return GST_PAD_PROBE_OK;
+}
+
+TEST_F(CaptureCut, StoppingWritesWhatTheSmartTeeStillHolds)
+{
+    ASSERT_TRUE(preview(Source::DvPal));
+    // In real time, so what piles up while the writer is held stays small.
+    g_object_set(source, "is-live", TRUE, NULL);
+    GstIterator* tees = gst_bin_iterate_all_by_element_factory_name(cam.Graph(), "kadsmarttee");
+    GValue item = G_VALUE_INIT;
+    ASSERT_EQ(gst_iterator_next(tees, &item), GST_ITERATOR_OK);
+    ElementRef tee = ElementRef::ref(GST_ELEMENT(g_value_get_object(&item)));
+    g_value_unset(&item);
+    gst_iterator_free(tees);
+    ElementRef queue(gst_bin_get_by_name(GST_BIN(tee.get()), "capture-queue"));
+    ASSERT_TRUE(queue);
+    PadRef queueIn(gst_element_get_static_pad(queue.get(), "sink"));
+    std::atomic<int> entered{0};
+    gst_pad_add_probe(
+        queueIn.get(),
+        GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        countSinceStart, &entered, nullptr);
+
+    cam.Capture.FormatIndex = 0;
+    cam.CurrentVideoFileName = file("held.avi");
+    ASSERT_TRUE(cam.BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+    // The writer falls behind: frames wait in the Smart Tee's capture queue.
+    Gate gate;
+    PadRef writerIn(gst_element_get_static_pad(cam.CaptureFileSink(), "sink"));
+    ASSERT_TRUE(writerIn);
+    const gulong held =
+        gst_pad_add_probe(writerIn.get(), GST_PAD_PROBE_TYPE_BUFFER, Gate::hold, &gate, nullptr);
+    ASSERT_TRUE(waitUntil([&] {
+        guint level = 0;
+        g_object_get(queue.get(), "current-level-buffers", &level, NULL);
+        return level >= 10;
+    }));
+    // The writer catches up only once the stop has begun.
+    std::thread release([&gate] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        gate.open();
+    });
+    const bool finished = cam.FinishCapture();
+    {
+        kadtest::StuckGuard guard("letting the writer go", 30000);
+        release.join();
+    }
+    gst_pad_remove_probe(writerIn.get(), held);
+    EXPECT_TRUE(finished);
+    cam.StopGraph();
+    const Probed p = probe(file("held.avi"));
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_NE(p.first("video"), nullptr);
+    EXPECT_EQ(p.first("video")->frames, qint64(entered.load()))
+        << "frames that reached the capture queue are missing from the file";
 }
 
 TEST_F(CaptureCut, NoFileWriterNoCut)

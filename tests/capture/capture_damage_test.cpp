@@ -168,7 +168,8 @@ TEST(VirtualDvDamage, EveryKindOfDamageReachesTheScreenAsItShould)
             ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING),
                       GST_STATE_CHANGE_FAILURE);
             std::vector<std::pair<gsize, bool>> frames; // size, whole
-            while (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink))) {
+            while (GstSample* sample =
+                       gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
                 GstBuffer* buffer = gst_sample_get_buffer(sample);
                 GstMapInfo map;
                 ASSERT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_READ));
@@ -176,6 +177,8 @@ TEST(VirtualDvDamage, EveryKindOfDamageReachesTheScreenAsItShould)
                 gst_buffer_unmap(buffer, &map);
                 gst_sample_unref(sample);
             }
+            EXPECT_TRUE(gst_app_sink_is_eos(GST_APP_SINK(sink)))
+                << "no frame for 10 s and no end of stream, kind " << c.kind;
             gst_element_set_state(pipeline.get(), GST_STATE_NULL);
             ASSERT_EQ(frames.size(), 12u) << "kind " << c.kind;
             const gsize whole = ntsc ? 120000 : 144000;

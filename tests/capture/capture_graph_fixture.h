@@ -8,6 +8,8 @@
 #include "graph/dm_cam.h"
 #include "platform/media/gst_ptr.h"
 #include "support/fake_dialogs.h"
+#include "support/probe.h"
+#include "support/wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,6 +23,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -28,17 +31,7 @@
 
 namespace kad::test {
 
-inline bool waitUntil(const std::function<bool()>& done, int ms = 20000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using kadtest::waitUntil;
 
 // What ffprobe reads of one stream.
 struct ProbedStream {
@@ -75,32 +68,16 @@ struct Probed {
 // ffprobe reading the whole file (every frame counted).
 inline Probed probe(const QString& file)
 {
+    const kadtest::Probe read = kadtest::ffprobe(file.toStdString(), true);
     Probed p;
-    QProcess ff;
-    ff.start("ffprobe", {"-v", "error", "-count_frames", "-show_entries",
-                         "stream=codec_type,codec_name,codec_tag_string,width,height,sample_rate,"
-                         "nb_read_frames:format=format_name",
-                         "-of", "json", file});
-    if (!ff.waitForFinished(60000)) {
-        p.error = "ffprobe did not finish";
-        return p;
+    p.ok = read.ok;
+    p.format = QString::fromStdString(read.format);
+    p.error = QString::fromStdString(read.error);
+    for (const kadtest::ProbeStream& s : read.streams) {
+        p.streams.push_back({QString::fromStdString(s.type), QString::fromStdString(s.codec),
+                             QString::fromStdString(s.codecTag), s.width, s.height, s.sampleRate,
+                             std::max(s.frames, 0LL)});
     }
-    p.error = QString::fromUtf8(ff.readAllStandardError());
-    const QJsonObject root = QJsonDocument::fromJson(ff.readAllStandardOutput()).object();
-    p.format = root["format"].toObject()["format_name"].toString();
-    for (const QJsonValue& v : root["streams"].toArray()) {
-        const QJsonObject o = v.toObject();
-        ProbedStream s;
-        s.type = o["codec_type"].toString();
-        s.codec = o["codec_name"].toString();
-        s.tag = o["codec_tag_string"].toString();
-        s.width = o["width"].toInt();
-        s.height = o["height"].toInt();
-        s.sampleRate = o["sample_rate"].toString().toInt();
-        s.frames = o["nb_read_frames"].toString().toLongLong();
-        p.streams.push_back(s);
-    }
-    p.ok = ff.exitCode() == 0 && !p.format.isEmpty();
     return p;
 }
 

@@ -10,6 +10,7 @@
 #include "elements/dv_avi_writer_helpers.h"
 #include "graph/asf_packets.h"
 #include "graph/file_switch.h"
+#include "support/wait.h"
 
 using namespace kadtest;
 
@@ -321,7 +322,11 @@ TEST_F(FileSwitchTest, AVideoInputThatStopsSendingDoesNotHoldTheCut)
             }
             if (!ended && doneAt >= 0 && clock.elapsed() > doneAt + 800) {
                 ended = true;
-                gst_element_send_event(p.get(), gst_event_new_eos());
+                // A source takes its end of stream under its streaming lock;
+                // a thread of the graph stuck behind a held input would hold
+                // this thread too.
+                EXPECT_TRUE(sendEventWithin(p.get(), gst_event_new_eos()))
+                    << "a source did not take its end of stream: a streaming thread is stuck";
             }
         },
         20);

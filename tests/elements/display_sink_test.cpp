@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -81,7 +82,8 @@ void onFrame(const KadDisplayFrame* frame, gpointer data)
                                 row[4 * x + 2] == 0x99;
     }
     seen->released.notify_all();
-    seen->released.wait(lock, [seen] { return !seen->hold; });
+    if (!seen->released.wait_for(lock, std::chrono::seconds(20), [seen] { return !seen->hold; }))
+        ADD_FAILURE() << "the test never let the consumer go";
 }
 
 void onDestroy(gpointer data)

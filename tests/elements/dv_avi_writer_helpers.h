@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/media/gst_ptr.h"
+#include "support/probe.h"
 
 namespace kadtest {
 
@@ -109,14 +110,6 @@ inline bool makeRawDv(const std::string& path, bool pal, int frames)
     return r.eos && !r.error;
 }
 
-inline QByteArray runTool(const QString& tool, const QStringList& args)
-{
-    QProcess p;
-    p.start(tool, args);
-    if (!p.waitForFinished(120000)) return {};
-    return p.readAllStandardOutput();
-}
-
 // The whole audio stream of `file` as raw samples: how ffmpeg cuts PCM into
 // packets depends on where the muxer interleaved the chunks, the samples do
 // not.
@@ -124,70 +117,6 @@ inline QByteArray audioSamples(const std::string& file)
 {
     return runTool("ffmpeg", {"-v", "error", "-i", QString::fromStdString(file), "-map", "0:a:0",
                               "-c:a", "pcm_s16le", "-f", "s16le", "-"});
-}
-
-struct ProbeStream {
-    std::string type;
-    std::string codec;
-    std::string codecTag;
-    int width = 0;
-    int height = 0;
-    int sampleRate = 0;
-    int channels = 0;
-    long long frames = -1; // counted frames (video) or packets
-    std::string frameRate;
-};
-
-struct Probe {
-    std::string format;
-    std::vector<ProbeStream> streams;
-    const ProbeStream* first(const std::string& type) const
-    {
-        for (const ProbeStream& s : streams) {
-            if (s.type == type) return &s;
-        }
-        return nullptr;
-    }
-    int count(const std::string& type) const
-    {
-        int n = 0;
-        for (const ProbeStream& s : streams)
-            n += s.type == type;
-        return n;
-    }
-};
-
-// ffprobe with counted packets (-count_packets) or decoded frames.
-inline Probe ffprobe(const std::string& file, bool countFrames = false)
-{
-    QStringList args{"-v",
-                     "error",
-                     countFrames ? "-count_frames" : "-count_packets",
-                     "-show_entries",
-                     "format=format_name:stream=codec_type,codec_name,codec_tag_string,width,"
-                     "height,sample_rate,channels,nb_read_frames,nb_read_packets,r_frame_rate",
-                     "-of",
-                     "json",
-                     QString::fromStdString(file)};
-    const QJsonObject root = QJsonDocument::fromJson(runTool("ffprobe", args)).object();
-    Probe probe;
-    probe.format = root["format"].toObject()["format_name"].toString().toStdString();
-    for (const QJsonValue& v : root["streams"].toArray()) {
-        const QJsonObject o = v.toObject();
-        ProbeStream s;
-        s.type = o["codec_type"].toString().toStdString();
-        s.codec = o["codec_name"].toString().toStdString();
-        s.codecTag = o["codec_tag_string"].toString().toStdString();
-        s.width = o["width"].toInt();
-        s.height = o["height"].toInt();
-        s.sampleRate = o["sample_rate"].toString().toInt();
-        s.channels = o["channels"].toInt();
-        const QString counted = o[countFrames ? "nb_read_frames" : "nb_read_packets"].toString();
-        s.frames = counted.isEmpty() ? -1 : counted.toLongLong();
-        s.frameRate = o["r_frame_rate"].toString().toStdString();
-        probe.streams.push_back(s);
-    }
-    return probe;
 }
 
 // The MD5 of every packet of the first stream of `type` ("v" or "a"), in

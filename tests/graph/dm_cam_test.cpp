@@ -21,7 +21,7 @@ namespace {
 using test::makeDisplay;
 using test::makeDvSource;
 using test::makeRawSource;
-using test::waitFor;
+using test::waitUntil;
 
 QString logText()
 {
@@ -104,7 +104,9 @@ TEST_F(DmCamTest, CatalogueLooksUpByNameIgnoringCaseAndLastWins)
     EXPECT_EQ(cam.WmvAvailable, Installed("asfmux") && Installed("avenc_wmav2") &&
                                     (Installed("avenc_wmv1") || Installed("avenc_wmv2")));
     EXPECT_TRUE(cam.DeinterlacerPresent); // "deinterlace" stands in for it
-    EXPECT_FALSE(cam.InlayFiltersAvailable);
+    EXPECT_TRUE(cam.LumatexPresent);
+    EXPECT_TRUE(cam.ChronixPresent);
+    EXPECT_TRUE(cam.InlayFiltersAvailable);
 }
 
 TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
@@ -150,8 +152,8 @@ TEST_F(DmCamTest, DvPreviewReachesGrabberAndWindowAndReadsTheStandard)
         shown.frames = 0;
         ASSERT_TRUE(cam.RunGraph());
         const int height = pal ? 576 : 480;
-        EXPECT_TRUE(waitFor([&] { return grabbed(720, height) && shown.frames > 2; }));
-        EXPECT_TRUE(waitFor([&] { return cam.FrameDuration == (pal ? 400000 : 333667); }));
+        EXPECT_TRUE(waitUntil([&] { return grabbed(720, height) && shown.frames > 2; }));
+        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == (pal ? 400000 : 333667); }));
         EXPECT_EQ(cam.VideoWidth, 720);
         EXPECT_EQ(cam.VideoHeight, height);
         GstSample* sample = kad_sample_grabber_get_last_sample(cam.sg.Element());
@@ -180,8 +182,8 @@ TEST_F(DmCamTest, AnalogPreviewReadsTheRawFormat)
         ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
         ASSERT_TRUE(cam.BuildPreviewGraph());
         ASSERT_TRUE(cam.RunGraph());
-        EXPECT_TRUE(waitFor([&] { return grabbed(320, 240); }));
-        EXPECT_TRUE(waitFor([&] { return cam.FrameDuration == 666667; }));
+        EXPECT_TRUE(waitUntil([&] { return grabbed(320, 240); }));
+        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == 666667; }));
         EXPECT_EQ(cam.VideoWidth, 320);
         EXPECT_EQ(cam.Deinterlacer.InGraph(), deinterlace);
         cam.StopGraph();
@@ -218,7 +220,7 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
         },
         &rate, nullptr);
     ASSERT_TRUE(cam.RunGraph());
-    EXPECT_TRUE(waitFor([&] { return rate.load() != 0; }));
+    EXPECT_TRUE(waitUntil([&] { return rate.load() != 0; }));
     EXPECT_EQ(rate.load(), 44100);
     cam.StopGraph();
 
@@ -226,7 +228,7 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
     int native = 0;
     rate = 0;
     cam.RunGraph();
-    EXPECT_TRUE(waitFor([&] { return rate.load() != 0; }));
+    EXPECT_TRUE(waitUntil([&] { return rate.load() != 0; }));
     EXPECT_TRUE(cam.SetDVAudioRate(native));
     EXPECT_EQ(native, 48000);
     cam.StopGraph();
@@ -237,7 +239,7 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
     EXPECT_EQ(int(GST_BIN(cam.fg())->numchildren), picture); // nothing of the sound left
     shown.frames = 0;
     ASSERT_TRUE(cam.RunGraph()); // the picture goes on after a stop and a run
-    EXPECT_TRUE(waitFor([&] { return shown.frames > 2; }));
+    EXPECT_TRUE(waitUntil([&] { return shown.frames > 2; }));
     cam.StopGraph();
     EXPECT_FALSE(cam.UpdateIncludedAudio());
 }
@@ -261,7 +263,7 @@ TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
     g_object_get(cam.hdAuto.Element(), "offset", &offset, NULL);
     EXPECT_EQ(offset, -2 * 400000);
     ASSERT_TRUE(cam.RunGraph());
-    EXPECT_TRUE(waitFor([&] { return grabbed(64, 48); }));
+    EXPECT_TRUE(waitUntil([&] { return grabbed(64, 48); }));
     cam.StopGraph();
 }
 
@@ -272,13 +274,16 @@ TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
     QThread* lostOn = nullptr;
     QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
     ASSERT_TRUE(cam.RunGraph());
-    ASSERT_TRUE(waitFor([&] { return shown.frames > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return shown.frames > 0; }));
     GstElement* source = cam.VideoSource.Element();
     std::thread unplug([source] {
         GST_ELEMENT_ERROR(source, RESOURCE, NOT_FOUND, ("Device unplugged"), ("test"));
     });
-    unplug.join();
-    EXPECT_TRUE(waitFor([&] { return lostOn != nullptr; }));
+    {
+        kadtest::StuckGuard guard("posting the device's error", 10000);
+        unplug.join();
+    }
+    EXPECT_TRUE(waitUntil([&] { return lostOn != nullptr; }));
     EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
     cam.StopGraph();
 }

@@ -6,6 +6,7 @@
 
 #include "graph/dm_cam.h"
 #include "platform/media/gst_ptr.h"
+#include "support/wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -47,18 +48,7 @@ inline GstElement* makeRawSource(int width, int height, const char* rate, bool l
                    ",height=" + std::to_string(height) + ",framerate=" + rate + "\"");
 }
 
-// Runs the event loop until done() or the time is up; true when done.
-inline bool waitFor(const std::function<bool()>& done, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using kadtest::waitUntil;
 
 // A display stand-in that runs as fast as data comes.
 inline GstElement* makeDisplay()

@@ -17,7 +17,7 @@ namespace kad {
 namespace {
 
 using test::makeDisplay;
-using test::waitFor;
+using test::waitUntil;
 
 class VirtualDevices : public ::testing::Test {
 protected:
@@ -92,8 +92,8 @@ TEST_F(VirtualDevices, DvCamcordersPreviewAndReadTheirStandard)
         ASSERT_TRUE(cam.BuildPreviewGraph());
         shown = 0;
         ASSERT_TRUE(cam.RunGraph());
-        EXPECT_TRUE(waitFor([&] { return previewed(720, c.height); }));
-        EXPECT_TRUE(waitFor([&] { return cam.FrameDuration == c.duration; }));
+        EXPECT_TRUE(waitUntil([&] { return previewed(720, c.height); }));
+        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == c.duration; }));
         EXPECT_EQ(cam.VideoWidth, 720);
         EXPECT_EQ(cam.VideoHeight, c.height);
         cam.StopGraph();
@@ -112,8 +112,8 @@ TEST_F(VirtualDevices, WebcamIsAnalogAndPreviews)
     EXPECT_EQ(cam.VideoCrossbar->RouteCount(), 3);
     ASSERT_TRUE(cam.BuildPreviewGraph());
     ASSERT_TRUE(cam.RunGraph());
-    EXPECT_TRUE(
-        waitFor([&] { return cam.VideoWidth > 0 && previewed(cam.VideoWidth, cam.VideoHeight); }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return cam.VideoWidth > 0 && previewed(cam.VideoWidth, cam.VideoHeight); }));
     EXPECT_GT(cam.FrameDuration, 0);
     cam.StopGraph();
 }
@@ -146,9 +146,9 @@ TEST_F(VirtualDevices, UnpluggingDuringThePreviewRaisesDeviceLostOnTheGuiThread)
     QThread* lostOn = nullptr;
     QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
     ASSERT_TRUE(cam.RunGraph());
-    ASSERT_TRUE(waitFor([&] { return shown > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return shown > 0; }));
     g_object_set(cam.VideoSource.Element(), "unplug", TRUE, NULL);
-    EXPECT_TRUE(waitFor([&] { return lostOn != nullptr; }));
+    EXPECT_TRUE(waitUntil([&] { return lostOn != nullptr; }));
     EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
     cam.StopGraph();
     replugVirtualDevice(source->DevicePath.toStdString());

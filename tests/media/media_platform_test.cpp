@@ -13,6 +13,7 @@
 #include "platform/media/beeps.h"
 #include "platform/media/gst_ptr.h"
 #include "platform/media/media_platform.h"
+#include "support/probe.h"
 
 using namespace kad;
 
@@ -102,20 +103,11 @@ Probe ffprobe(const QByteArray& wav)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(wav) != wav.size()) return {};
     f.close();
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-print_format"),
-             QStringLiteral("json"), QStringLiteral("-show_streams"), path});
-    if (!p.waitForFinished(30000) || p.exitCode() != 0) return {};
-    const QJsonArray streams = QJsonDocument::fromJson(p.readAllStandardOutput())
-                                   .object()[QStringLiteral("streams")]
-                                   .toArray();
-    if (streams.size() != 1) return {};
-    const QJsonObject s = streams[0].toObject();
-    return {s[QStringLiteral("codec_name")].toString(),
-            s[QStringLiteral("sample_rate")].toString().toInt(),
-            s[QStringLiteral("channels")].toInt(), s[QStringLiteral("bits_per_sample")].toInt(),
-            s[QStringLiteral("duration_ts")].toInteger()};
+    const kadtest::Probe read = kadtest::ffprobe(path.toStdString());
+    if (!read.ok || read.streams.size() != 1) return {};
+    const kadtest::ProbeStream& s = read.streams.front();
+    return {QString::fromStdString(s.codec), s.sampleRate, s.channels, s.bitsPerSample,
+            s.durationTs};
 }
 
 // The samples as GStreamer's wavparse decodes them (unsigned 8-bit).

@@ -5,6 +5,15 @@
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
 #ifdef KADRILLO_TEST_GUI
 #include <QApplication>
 using TestApplication = QApplication;
@@ -18,6 +27,81 @@ using TestApplication = QCoreApplication;
 
 #include "elements/plugin.h"
 #endif
+
+namespace {
+
+// Ends the process, naming the test, when one test runs longer than
+// KADRILLO_TEST_DEADLINE seconds (default 240, under CTest's own 300): a
+// wait that forgot its deadline, or a deadlock inside GStreamer, then fails
+// in minutes and says where instead of holding the whole suite.
+class Watchdog : public ::testing::EmptyTestEventListener {
+public:
+    explicit Watchdog(std::chrono::seconds limit) : limit_(limit)
+    {
+        thread_ = std::thread([this] { watch(); });
+    }
+    ~Watchdog() override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+    void OnTestStart(const ::testing::TestInfo& test) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            name_ = std::string(test.test_suite_name()) + "." + test.name();
+            deadline_ = std::chrono::steady_clock::now() + limit_;
+            running_ = true;
+        }
+        changed_.notify_all();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            running_ = false;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock lock(mutex_);
+        while (!quit_) {
+            if (!running_) {
+                changed_.wait(lock);
+                continue;
+            }
+            const auto deadline = deadline_;
+            if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && running_ &&
+                deadline_ == deadline) {
+                std::fprintf(stderr, "\n%s did not finish within %lld s: stopped\n", name_.c_str(),
+                             static_cast<long long>(limit_.count()));
+                std::fflush(stderr);
+                std::abort();
+            }
+        }
+    }
+
+    const std::chrono::seconds limit_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string name_;
+    std::chrono::steady_clock::time_point deadline_;
+    bool running_ = false;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -38,10 +122,18 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
     ::testing::InitGoogleTest(&argc, argv);
+    const int limit = qEnvironmentVariableIsSet("KADRILLO_TEST_DEADLINE")
+                          ? qEnvironmentVariableIntValue("KADRILLO_TEST_DEADLINE")
+                          : 240;
+    std::optional<Watchdog> watchdog;
+    ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
+    if (limit > 0) listeners.Append(&watchdog.emplace(std::chrono::seconds(limit)));
 #ifdef KADRILLO_TEST_MEDIA
     gst_init(&argc, &argv);
     kad::registerElements();
 #endif
     TestApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    if (watchdog) listeners.Release(&*watchdog);
+    return result;
 }
