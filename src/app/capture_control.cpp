@@ -45,6 +45,14 @@ void TCaptureControl::Bind()
         toggle->setChecked(false);
         f.acCapturerBasculeExecute();
     });
+    // The capture goes on without its sound: the status bar keeps saying so
+    // until the capture ends, the log says when.
+    connect(p_.Cam, &TdmCam::CaptureSoundLost, this,
+            [this](const QString& text) { p_.Form->SetStatusText(1, text); });
+    // Any other failure of the graph is at least written down; a capture
+    // has said its own words about what ended it.
+    connect(p_.Cam, &TdmCam::GraphError, this,
+            [](const QString& text) { WriteLog("The media graph reports: " + text); });
 }
 
 bool TCaptureControl::checkTarget(const QString& path)

@@ -23,13 +23,14 @@
 #include "graph/frame_counter.h"
 #include "platform/media/element_catalogue.h"
 #include "platform/media/media_platform.h"
+#include "system/capture_format.h"
 #include "system/dialogs.h"
 #include "system/log.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QTime>
 
 #include <sys/resource.h>
 
@@ -274,12 +275,28 @@ GstPadProbeReturn onAfterEnd(GstPad*, GstPadProbeInfo* info, gpointer)
     return GST_PAD_PROBE_DROP;
 }
 
+// Ends the stream at `input` from GStreamer's thread pool. This may run on
+// the GUI thread, and the input's stream lock may be held for long by a
+// streaming thread: one waiting behind a held cut, or inside a muxer for
+// another input's data.
+void endAsync(GstPad* input)
+{
+    ElementRef owner(gst_pad_get_parent_element(input));
+    if (!owner) return;
+    gst_element_call_async(
+        owner.get(),
+        [](GstElement*, gpointer pad) { gst_pad_send_event(GST_PAD(pad), gst_event_new_eos()); },
+        gst_object_ref(input), gst_object_unref);
+}
+
 GstPadProbeReturn onFeederIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
 {
     auto* end = static_cast<TdmCam::TcaptureState::EndInput*>(data);
     if (end->sent.exchange(true)) return GST_PAD_PROBE_REMOVE;
     if (end->counter) end->counter->Detach();
-    gst_pad_send_event(end->input.get(), gst_event_new_eos());
+    // No buffer can overtake the end: the feeder's data is dropped from here
+    // on.
+    endAsync(end->input.get());
     end->dropProbe = gst_pad_add_probe(pad,
                                        GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
                                                        GST_PAD_PROBE_TYPE_BUFFER_LIST |
@@ -289,9 +306,13 @@ GstPadProbeReturn onFeederIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
     return GST_PAD_PROBE_REMOVE;
 }
 
-// The sink pad of the queue whose source pad is `pad`, if a queue it is.
+// The sink pad of the queue whose source pad is `pad`, if a queue it is. A
+// ghost pad stands for the pad inside its bin: the Smart Tee's capture
+// output is its inner capture queue's.
 PadRef queueInputBehind(GstPad* pad)
 {
+    PadRef inner(GST_IS_GHOST_PAD(pad) ? gst_ghost_pad_get_target(GST_GHOST_PAD(pad)) : nullptr);
+    if (inner) pad = inner.get();
     ElementRef owner(gst_pad_get_parent_element(pad));
     GstElementFactory* factory = owner ? gst_element_get_factory(owner.get()) : nullptr;
     if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "queue") != 0) return {};
@@ -303,6 +324,36 @@ GstPadProbeReturn onSinkEos(GstPad*, GstPadProbeInfo* info, gpointer data)
     if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
         static_cast<std::atomic<bool>*>(data)->store(true);
     return GST_PAD_PROBE_OK;
+}
+
+// Whether src is element or inside it.
+bool comesFromElement(GstObject* src, GstElement* element)
+{
+    return src && element &&
+           (src == GST_OBJECT(element) || gst_object_has_as_ancestor(src, GST_OBJECT(element)));
+}
+
+// Names an encoder or a muxer as the user can find it in the log: its role,
+// its element name and what it is. Empty for any other element.
+QString failedElement(GstObject* src)
+{
+    if (!src || !GST_IS_ELEMENT(src)) return {};
+    GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(src));
+    if (!factory) return {};
+    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    const QString k = QString::fromUtf8(klass ? klass : "");
+    QString role;
+    if (k.contains("Encoder"))
+        role = "the encoder";
+    else if (k.contains("Muxer"))
+        role = "the multiplexer";
+    else if (k.contains("Formatter"))
+        role = "the formatter";
+    else
+        return {};
+    const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
+    return role + " \"" + QString::fromUtf8(GST_OBJECT_NAME(src)) + "\" (" +
+           QString::fromUtf8(longName ? longName : GST_OBJECT_NAME(factory)) + ")";
 }
 
 // Room left for the capture file: the disk's free space, and what the
@@ -318,11 +369,6 @@ qint64 roomFor(const QString& file)
         room = room < 0 ? left : std::min(room, left);
     }
     return room;
-}
-
-bool isRecompressed(SourceKind kind, int index)
-{
-    return kind == SourceKind::skDV ? index == 2 : index == 1;
 }
 
 } // namespace
@@ -466,14 +512,14 @@ bool TdmCam::BuildCaptureGraph()
         s.wm.reset();
         s.finished = false;
         s.switchBusy = false;
+        s.soundLost = false;
         s.startedAt = gst_util_get_timestamp();
     }
 
-    const int index = Capture.FormatIndex;
-    const bool recompressed = isRecompressed(SourceKind, index);
+    const CaptureFormat format = CaptureFormatOf(SourceKind, Capture.FormatIndex);
     TcaptureState& s = cap();
     s.dvAudioRate = 48000;
-    if (recompressed && Capture.FrequencyIndex == 1) {
+    if (format == CaptureFormat::cfDVRecompressed && Capture.FrequencyIndex == 1) {
         if (!Installed(kDvAudioPacker)) {
             WriteLog("32000 Hz DV audio cannot be written: no DV audio packer");
             dialogs().error("The DV audio cannot be recorded at 32000 Hz on this computer.\n"
@@ -482,7 +528,7 @@ bool TdmCam::BuildCaptureGraph()
         }
         s.dvAudioRate = 32000;
     }
-    if (IsWmvFormat(SourceKind, index)) {
+    if (format == CaptureFormat::cfWmv) {
         const WmProfileTable* table = WmvAvailable ? &WmProfileTable::builtIn() : nullptr;
         std::optional<WmProfile> profile = CaptureProfile(
             table, Capture.ProfileLevel, Capture.VersionIndex, Capture.MediaEntry, Options.Audio);
@@ -490,34 +536,60 @@ bool TdmCam::BuildCaptureGraph()
         s.wm = WmEncoderSettingsFor(*profile);
     }
 
+    // The builders are per source kind, since each kind reaches the writer
+    // through different demultiplexers and decoders.
+    const bool mpegBox = SourceKind == kad::SourceKind::skMovieBoxB;
     bool built = false;
-    switch (SourceKind) {
-    case kad::SourceKind::skDV:
-        built = index == 0   ? BuildCaptureDVType1()
-                : index == 1 ? BuildCaptureDVType2()
-                : index == 2 ? BuildCaptureDVRecompressed(Capture.Standard)
-                : index == 3 ? BuildCaptureDVWmv()
-                             : false;
+    switch (format) {
+    case CaptureFormat::cfDVType1:
+        built = BuildCaptureDVType1();
         break;
-    case kad::SourceKind::skAnalog:
-        built = index == 0   ? BuildCaptureAnalogNative()
-                : index == 1 ? BuildCaptureAnalogRecompressed(Capture.Standard)
-                : index == 2 ? BuildCaptureAnalogWmv()
-                             : false;
+    case CaptureFormat::cfDVType2:
+        built = BuildCaptureDVType2();
         break;
-    case kad::SourceKind::skMovieBoxB:
-        built = index == 0   ? BuildCaptureMovieBoxBNative()
-                : index == 1 ? BuildCaptureMovieBoxBRecompressed(Capture.Standard)
-                : index == 2 ? BuildCaptureMovieBoxBWmv()
-                             : false;
+    case CaptureFormat::cfNativeVideo:
+        built = BuildCaptureAnalogNative();
         break;
-    case kad::SourceKind::skMpeg2:
-        built = index == 0   ? BuildCaptureMpeg2Native()
-                : index == 1 ? BuildCaptureMpeg2Recompressed(Capture.Standard)
-                : index == 2 ? BuildCaptureMpeg2Wmv()
-                             : false;
+    case CaptureFormat::cfProgramStream:
+        built = mpegBox ? BuildCaptureMovieBoxBNative() : BuildCaptureMpeg2Native();
         break;
-    case kad::SourceKind::skNoVideo:
+    case CaptureFormat::cfDVRecompressed:
+        switch (SourceKind) {
+        case kad::SourceKind::skDV:
+            built = BuildCaptureDVRecompressed(Capture.Standard);
+            break;
+        case kad::SourceKind::skAnalog:
+            built = BuildCaptureAnalogRecompressed(Capture.Standard);
+            break;
+        case kad::SourceKind::skMovieBoxB:
+            built = BuildCaptureMovieBoxBRecompressed(Capture.Standard);
+            break;
+        case kad::SourceKind::skMpeg2:
+            built = BuildCaptureMpeg2Recompressed(Capture.Standard);
+            break;
+        case kad::SourceKind::skNoVideo:
+            break;
+        }
+        break;
+    case CaptureFormat::cfWmv:
+        switch (SourceKind) {
+        case kad::SourceKind::skDV:
+            built = BuildCaptureDVWmv();
+            break;
+        case kad::SourceKind::skAnalog:
+            built = BuildCaptureAnalogWmv();
+            break;
+        case kad::SourceKind::skMovieBoxB:
+            built = BuildCaptureMovieBoxBWmv();
+            break;
+        case kad::SourceKind::skMpeg2:
+            built = BuildCaptureMpeg2Wmv();
+            break;
+        case kad::SourceKind::skNoVideo:
+            break;
+        }
+        break;
+    case CaptureFormat::cfNone:
         break;
     }
     if (!built || !CaptureFileSink()) {
@@ -604,6 +676,39 @@ void TdmCam::stopCaptureWith(const QString& reason)
     emit CaptureStopped(reason);
 }
 
+void TdmCam::soundCardLost(const GError* error)
+{
+    TcaptureState& s = *capture_;
+    if (s.soundLost) return;
+    s.soundLost = true;
+    // Tapes run past a day in unattended stations: the hours are not wrapped.
+    const guint64 seconds = (gst_util_get_timestamp() - s.startedAt) / GST_SECOND;
+    const QString at = QString("%1:%2:%3")
+                           .arg(seconds / 3600, 2, 10, QChar('0'))
+                           .arg(seconds / 60 % 60, 2, 10, QChar('0'))
+                           .arg(seconds % 60, 2, 10, QChar('0'));
+    const QString text = "The sound was lost " + at + " into the capture (" +
+                         QTime::currentTime().toString("HH:mm:ss") + "): the sound card failed (" +
+                         MediaErrorText(error) + "). The picture goes on without sound.";
+    WriteLog(text);
+    // A muxer waits for every input: the sound's end lets the picture go on
+    // alone, and what was heard until then stays in step with it. A source
+    // that fails usually sends that end itself; one that does not would
+    // hold the whole file.
+    if (GstElement* mic = AudioSource.Element()) {
+        PadRef out(gst_element_get_static_pad(mic, "src"));
+        PadRef peer(out ? gst_pad_get_peer(out.get()) : nullptr);
+        if (peer && !GST_PAD_IS_EOS(peer.get()))
+            gst_element_call_async(
+                mic,
+                [](GstElement*, gpointer pad) {
+                    gst_pad_push_event(GST_PAD(pad), gst_event_new_eos());
+                },
+                out.release(), gst_object_unref);
+    }
+    emit CaptureSoundLost(text);
+}
+
 void TdmCam::onCaptureMessage(GstMessage* message)
 {
     if (!capture_ || capture_->kind == WriterKind::None) return;
@@ -627,9 +732,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
                             gst_object_has_as_ancestor(src, GST_OBJECT(writer)))) ||
                 (s.fileSink && src == GST_OBJECT(s.fileSink.get())) ||
                 (CaptureFileSink() && src == GST_OBJECT(CaptureFileSink())));
-    const bool fromSource = src && VideoSource.Element() &&
-                            (src == GST_OBJECT(VideoSource.Element()) ||
-                             gst_object_has_as_ancestor(src, GST_OBJECT(VideoSource.Element())));
+    const bool fromSource = comesFromElement(src, VideoSource.Element());
     if (fromSource && s.running && !s.finished) {
         // Everything the source sent is in the file; end it there.
         WriteLog("The capture source is lost: the file is closed");
@@ -638,7 +741,26 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         if (s.diskGuard) s.diskGuard->stop();
         return;
     }
-    if (!fromWriter || !s.running) return;
+    if (!s.running) return;
+    if (comesFromElement(src, AudioSource.Element())) {
+        soundCardLost(error);
+        return;
+    }
+    const bool fromFile = src && ((s.fileSink && src == GST_OBJECT(s.fileSink.get())) ||
+                                  (CaptureFileSink() && src == GST_OBJECT(CaptureFileSink())));
+    const QString failed = fromFile ? QString() : failedElement(src);
+    if (!failed.isEmpty()) {
+        // An encoder or a muxer that failed sends nothing more: the file
+        // would stop growing while the window still shows a capture. What
+        // reached the writer is finished as at a stop.
+        const QString name = CaptureFileName;
+        WriteLog("The capture stops: " + failed + " failed: " + MediaErrorText(error));
+        FinishCapture();
+        stopCaptureWith("The capture has stopped: " + failed + " failed (" + MediaErrorText(error) +
+                        ").\nThe file " + name + " keeps everything recorded until then.");
+        return;
+    }
+    if (!fromWriter) return;
     const bool full = error && error->domain == GST_RESOURCE_ERROR &&
                       error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT;
     const QString name = CaptureFileName;
@@ -977,6 +1099,7 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
     if (!Capturing() || CaptureSwitchBusy()) return false;
     TcaptureState& s = *capture_;
     const QString oldName = CaptureFileName;
+    s.switchFrom = oldName;
     switch (s.kind) {
     case WriterKind::DvType1:
     case WriterKind::Dump:
@@ -1026,9 +1149,31 @@ bool TdmCam::FinishCapture(int timeoutMs)
     if (s.diskGuard) s.diskGuard->stop();
     QElapsedTimer clock;
     clock.start();
-    while (CaptureSwitchBusy() && clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        g_main_context_iteration(nullptr, FALSE);
+    // A cut still under way is given up: the capture ends in the file it is
+    // writing and no file is made under the cut's name. Waiting for the cut
+    // instead could take longer than the stop allows (an input that sends
+    // nothing holds it for seconds), and its held inputs would keep the ends
+    // below from reaching the muxer.
+    bool switchFinishedFile = false;
+    if (s.fileSwitch.Busy() || s.switchBusy) {
+        bool givenUp = s.fileSwitch.Busy();
+        switchFinishedFile = s.fileSwitch.Cancel();
+        if (s.kind == WriterKind::DvType1 || s.kind == WriterKind::Dump) {
+            // A writer that switches by itself clears its next location once
+            // it has moved on; its message may still be on its way here.
+            GstElement* writer = CaptureFileSink();
+            gchar* next = nullptr;
+            if (writer) g_object_get(writer, "next-location", &next, NULL);
+            const GCharPtr pending(next);
+            givenUp = pending != nullptr;
+            if (givenUp) g_object_set(writer, "next-location", nullptr, NULL);
+        }
+        if (givenUp) {
+            WriteLog("The capture stopped before the cut into " + CaptureFileName +
+                     ": it ends in " + s.switchFrom);
+            CaptureFileName = s.switchFrom;
+        }
+        s.switchBusy = false;
     }
     s.finished = true;
     if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED) return false;
@@ -1045,8 +1190,9 @@ bool TdmCam::FinishCapture(int timeoutMs)
         ended.push_back(std::make_unique<std::atomic<bool>>(false));
         eosProbes.emplace_back(in, gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                                                      onSinkEos, ended.back().get(), nullptr));
-        // A stream that ended by itself (the source's end) has been through.
-        if (GST_PAD_IS_EOS(in.get())) ended.back()->store(true);
+        // A stream that ended by itself (the source's end) has been through,
+        // and so has a file the given-up cut had already finished.
+        if (GST_PAD_IS_EOS(in.get()) || switchFinishedFile) ended.back()->store(true);
         sinkIns.push_back(in);
     }
     // Every input of the writer ends once its feeder is idle.
@@ -1071,6 +1217,7 @@ bool TdmCam::FinishCapture(int timeoutMs)
         }
         auto end = std::make_unique<TcaptureState::EndInput>();
         end->input = input;
+        end->writerInput = writerInput;
         end->feeder = feeder;
         if (counted && input.get() == writerInput.get()) end->counter = &WrittenFrames();
         TcaptureState::EndInput* raw = end.get();
@@ -1081,11 +1228,33 @@ bool TdmCam::FinishCapture(int timeoutMs)
     }
     if (s.kind == WriterKind::Dump) WrittenFrames().Detach();
     bool all = false;
+    bool forced = false;
     while (clock.elapsed() < timeoutMs) {
         all = true;
         for (auto& e : ended)
             all = all && e->load();
         if (all) break;
+        // A feeder that is never idle keeps its end from the writer: its
+        // thread waits in a full queue whose muxer waits for an input that
+        // sends nothing. Half way through, such inputs are ended at the
+        // writer itself: what their queues still hold is lost, the file is
+        // finished.
+        if (!forced && clock.elapsed() >= timeoutMs / 2) {
+            forced = true;
+            for (auto& e : s.ends) {
+                if (e->sent.exchange(true)) continue;
+                if (e->idleProbe) gst_pad_remove_probe(e->feeder.get(), e->idleProbe);
+                e->idleProbe = 0;
+                if (e->counter) e->counter->Detach();
+                e->dropProbe = gst_pad_add_probe(
+                    e->feeder.get(),
+                    GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                    onAfterEnd, nullptr, nullptr);
+                endAsync(e->writerInput.get());
+                e->done = true;
+            }
+        }
         g_usleep(2000);
     }
     // Taking the stream lock waits for the sink to be done with the end.

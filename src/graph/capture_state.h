@@ -48,17 +48,23 @@ struct TdmCam::TcaptureState {
     // When this capture began (gst_util_get_timestamp): errors posted
     // before it belong to the graph it replaced.
     GstClockTime startedAt = 0;
+    // The sound card failed during this capture: the picture went on alone.
+    bool soundLost = false;
 
     // The cut.
     TfileSwitch fileSwitch;
     bool switchBusy = false;
     QString switchTo;
+    // The file being written when the cut was asked for: the capture ends
+    // there when it stops before the cut is made.
+    QString switchFrom;
 
     // How each writer input was ended: the end of stream sent once its
     // feeder was idle, then the feeder's data dropped. Set by the feeder's
     // streaming thread while the GUI thread waits; read after.
     struct EndInput {
         PadRef input;
+        PadRef writerInput; // input, or the writer's own behind its queue
         PadRef feeder;
         TframeCounter* counter = nullptr;
         std::atomic<bool> sent{false};

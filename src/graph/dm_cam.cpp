@@ -2,6 +2,7 @@
 
 #include "graph/crossbar.h"
 #include "graph/frame_counter.h"
+#include "platform/media/cam_transport.h"
 #include "platform/media/element_catalogue.h"
 #include "platform/media/media_platform.h"
 #include "system/devices/video_sources.h"

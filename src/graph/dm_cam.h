@@ -31,6 +31,7 @@ namespace kad {
 class TvideoSource;
 class TframeCounter;
 class TCrossbar;
+class TcamTransport;
 
 // What the graph builders read from the preferences and the sources panel.
 // The window fills it before each build, so the graph itself depends on no
@@ -47,7 +48,8 @@ struct TgraphOptions {
     AudioKind Audio = AudioKind::akNone;
 };
 
-// The design's filter categories.
+// The categories a filter is looked up in: any element, or a video or
+// audio capture device.
 enum class FilterCategory { DirectShowFilters, VideoInputDevices, AudioInputDevices };
 
 // Frame duration before any format is known: 25 frames per second.
@@ -162,6 +164,10 @@ public:
     bool HasTimecodeReader = false;
     bool IsCamera = false;
     bool IsVCR = false;
+    // The camcorder control of the connected source, or null; DetectTransport
+    // replaces it. A FireWire unit tells its device type a moment after the
+    // connection: IsCamera and IsVCR follow and TransportFactsChanged says so.
+    std::unique_ptr<TcamTransport> Transport;
     // The crossbar feeding the source's analog video input (the device's
     // inputs), or null; and its number of inputs.
     std::unique_ptr<TCrossbar> VideoCrossbar;
@@ -184,8 +190,10 @@ public:
     bool SelectAudioSource(const QString& name);
     // rate <= 0: the DV audio's own rate (returned in rate); > 0: forced.
     bool SetDVAudioRate(int& rate);
-    // The companion filters' set-up after a build (timestamp filters).
+    // The companion filters' set-up after a build: InlaySetup (the overlay's
+    // flip and the inlay started again), then the timestamp filters.
     void ConfigureCompanionFilters();
+    std::function<void()> InlaySetup;
 
     // Read after every build, refined when the first frame tells more.
     gint64 FrameDuration = kDefaultFrameDuration;
@@ -266,6 +274,9 @@ signals:
     // text says why and was shown. The files written are complete.
     void CaptureStopped(const QString& reason);
     void CaptureFileSwitched(const QString& oldName, const QString& newName);
+    // The sound card failed during a capture that goes on without sound; the
+    // text says from when and was logged.
+    void CaptureSoundLost(const QString& text);
 
 private:
     bool UpdateIncludedAudioMpeg2();
@@ -277,6 +288,7 @@ private:
     void linkStreamAudioToWriter();
     ElementRef previewDownstream();
     void onCaptureMessage(GstMessage* message);
+    void soundCardLost(const GError* error);
     void stopCaptureWith(const QString& reason);
     std::unique_ptr<TcaptureState, TcaptureStateDeleter> capture_;
 
@@ -291,6 +303,9 @@ signals:
     void EndOfStream();
     // FrameDuration, VideoWidth and VideoHeight changed.
     void FormatChanged();
+    // IsCamera and IsVCR changed after the connection (a FireWire unit
+    // answered late).
+    void TransportFactsChanged();
 
 private:
     void createGraph();

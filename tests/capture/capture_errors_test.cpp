@@ -1,0 +1,178 @@
+// Failures during a capture never pass unseen: a failing encoder ends the
+// capture with a finished file and a message naming it, a failing sound card
+// leaves the picture going, a lost camera still closes the file.
+
+#include "capture_graph_fixture.h"
+#include "elements/dv_avi_writer_helpers.h"
+
+#include <QRegularExpression>
+
+#include <atomic>
+
+namespace kad::test {
+namespace {
+
+// The first video encoder anywhere in bin.
+ElementRef findVideoEncoder(GstBin* bin)
+{
+    ElementRef found;
+    GstIterator* it = gst_bin_iterate_recurse(bin);
+    GValue item = G_VALUE_INIT;
+    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* f = gst_element_get_factory(e);
+        const char* klass =
+            f ? gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS) : nullptr;
+        if (klass && g_strrstr(klass, "Encoder") && g_strrstr(klass, "Video"))
+            found = ElementRef::ref(e);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+// Makes the encoder fail as a broken one does: it says why once, then
+// refuses every frame.
+GstPadProbeReturn failEncoding(GstPad* pad, GstPadProbeInfo* info, gpointer data)
+{
+    if (!static_cast<std::atomic<bool>*>(data)->exchange(true)) {
+        GstElement* encoder = GST_PAD_PARENT(pad);
+        GST_ELEMENT_ERROR(encoder, STREAM, ENCODE, ("Could not encode the frame."),
+                          ("failure made by the test"));
+    }
+    gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+    return GST_PAD_PROBE_HANDLED;
+}
+
+class CaptureErrors : public CaptureTest {
+protected:
+    static double secondsOfSound(const QString& name)
+    {
+        return double(kadtest::audioSamples(name.toStdString()).size()) / (4.0 * 48000);
+    }
+};
+
+TEST_F(CaptureErrors, AFailingEncoderEndsTheCaptureWithAFinishedFileAndSaysWhich)
+{
+    struct Case {
+        int format;
+        const char* name;
+    };
+    std::vector<Case> cases{{2, "recompressed.avi"}};
+    if (cam.WmvAvailable) cases.push_back({3, "profile.wmv"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.shown.clear();
+        ASSERT_TRUE(preview(Source::DvPal, true));
+        QString reason;
+        const auto stopped = QObject::connect(&cam, &TdmCam::CaptureStopped,
+                                              [&](const QString& why) { reason = why; });
+        const QString name = file(c.name);
+        cam.Capture.FormatIndex = c.format;
+        cam.CurrentVideoFileName = name;
+        ASSERT_TRUE(cam.BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
+
+        const ElementRef encoder = findVideoEncoder(cam.Graph());
+        ASSERT_TRUE(encoder);
+        const QString encoderName = QString::fromUtf8(GST_OBJECT_NAME(encoder.get()));
+        std::atomic<bool> failed{false};
+        PadRef in(gst_element_get_static_pad(encoder.get(), "sink"));
+        ASSERT_TRUE(in);
+        const gulong failing =
+            gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_BUFFER, failEncoding, &failed, nullptr);
+
+        EXPECT_TRUE(waitUntil([&] { return !reason.isEmpty(); }, 15000))
+            << "the capture went on with a failed encoder";
+        QObject::disconnect(stopped);
+        gst_pad_remove_probe(in.get(), failing);
+        EXPECT_TRUE(reason.contains(encoderName)) << reason.toStdString();
+        EXPECT_TRUE(reason.contains("Could not encode the frame")) << reason.toStdString();
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_EQ(boxes.shown.back().text, reason);
+        EXPECT_FALSE(cam.Capturing());
+        EXPECT_TRUE(cam.FinishCapture());
+
+        const Probed p = probe(name);
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_GE(p.first("video")->frames, 15);
+        EXPECT_EQ(p.count("audio"), 1);
+    }
+}
+
+TEST_F(CaptureErrors, AFailingMicrophoneLeavesThePictureGoingAndSaysFromWhen)
+{
+    // A microphone paced by the clock, as a sound card is: one running as
+    // fast as it can would have sent the whole test's sound before failing.
+    cam.AudioSource.Bind("Virtual Microphone",
+                         [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
+    ASSERT_TRUE(preview(Source::Webcam, false, true));
+    QString lost;
+    bool stopped = false;
+    QObject::connect(&cam, &TdmCam::CaptureSoundLost, [&](const QString& text) { lost = text; });
+    QObject::connect(&cam, &TdmCam::CaptureStopped, [&](const QString&) { stopped = true; });
+    const QString name = file("native-mic.avi");
+    cam.Capture.FormatIndex = 0;
+    cam.CurrentVideoFileName = name;
+    ASSERT_TRUE(cam.BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 25; }));
+
+    g_object_set(cam.AudioSource.Element(), "unplug", TRUE, NULL);
+    ASSERT_TRUE(waitUntil([&] { return !lost.isEmpty(); }, 10000)) << "the lost sound went unseen";
+    EXPECT_TRUE(lost.contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"))) << lost.toStdString();
+
+    // The picture goes on well past the last sound the microphone sent
+    // (20 ms buffers; it may have run ahead of the picture).
+    guint64 buffers = 0;
+    g_object_get(cam.AudioSource.Element(), "frames-sent", &buffers, NULL);
+    const double soundSent = buffers * 0.02;
+    const guint64 wanted = guint64(soundSent * 30) + 50;
+    EXPECT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= wanted; }, 15000))
+        << "the picture stopped with the sound at " << cam.CapturedFrames() << " frames";
+    EXPECT_TRUE(cam.Capturing());
+    EXPECT_FALSE(stopped);
+    EXPECT_TRUE(boxes.shown.empty());
+    ASSERT_TRUE(cam.FinishCapture());
+
+    const Probed p = probe(name);
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_NE(p.first("video"), nullptr);
+    ASSERT_EQ(p.count("audio"), 1);
+    const double picture = p.first("video")->frames / 30.0;
+    EXPECT_GE(p.first("video")->frames, qint64(wanted));
+    // The sound the microphone gave before failing is kept, the picture
+    // runs on past it.
+    const double sound = secondsOfSound(name);
+    EXPECT_GT(sound, 0.5);
+    EXPECT_LE(sound, soundSent + 0.001);
+    EXPECT_GT(picture, sound + 1.5);
+}
+
+TEST_F(CaptureErrors, ALostCameraStillClosesTheFileAndRaisesDeviceLost)
+{
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    bool deviceLost = false;
+    QObject::connect(&cam, &TdmCam::DeviceLost, [&] { deviceLost = true; });
+    const QString name = file("unplugged.avi");
+    cam.Capture.FormatIndex = 1;
+    cam.CurrentVideoFileName = name;
+    ASSERT_TRUE(cam.BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
+    g_object_set(cam.VideoSource.Element(), "unplug", TRUE, NULL);
+    ASSERT_TRUE(waitUntil([&] { return deviceLost; }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return !cam.Capturing(); }, 10000));
+    // The loss is the window's to report: no capture error besides.
+    EXPECT_TRUE(boxes.shown.empty());
+
+    const Probed p = probe(name);
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_NE(p.first("video"), nullptr);
+    EXPECT_GE(p.first("video")->frames, 20);
+}
+
+} // namespace
+} // namespace kad::test
