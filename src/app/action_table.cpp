@@ -120,7 +120,7 @@ constexpr std::array<ActionRow, kActionCount> kTable{{
      T::acIncrusterHint,
      123,
      {T::KeyCtrlI},
-     no,
+     hnd,
      true,
      false,
      26},

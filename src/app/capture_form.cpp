@@ -32,6 +32,7 @@
 #include "app/video_widget.h"
 #include "settings/folders_panel.h"
 #include "settings/options_panel.h"
+#include "system/capture_format.h"
 #include "system/sysinfo.h"
 
 namespace kad {
@@ -55,6 +56,8 @@ constexpr int kButtonTop = 396;
 constexpr int kButtonHeight = 30;
 constexpr int kAudioGroupCollapsed = 46;
 constexpr int kAudioGroupOpen = 170;
+// The hint a push button last took from its action (see bindButton).
+constexpr const char* kLinkedHintProperty = "kadLinkedHint";
 
 // The panel actions in panel order.
 constexpr ActionId kPanelActions[kPanelCount] = {
@@ -214,13 +217,25 @@ void TCaptureForm::setActionImage(QAction* action, int image)
 
 void TCaptureForm::bindButton(QPushButton* button, QAction* action, bool followEnabled)
 {
-    // A push button shows its action's caption and picture but keeps a hint
-    // of its own; the grab button is switched apart from its action, which
+    // A push button shows its action's caption, picture and hint. The hint
+    // follows the action (the capture toggle changes it with its state) until
+    // the button is given one of its own, as the cut and grab buttons are by
+    // the text pass. The grab button is switched apart from its action, which
     // the keyboard may still run.
     const auto sync = [button, action, followEnabled] {
         button->setText(action->text());
         button->setIcon(action->icon());
         if (followEnabled) button->setEnabled(action->isEnabled());
+        const QVariant linked = button->property(kLinkedHintProperty);
+        if (button->toolTip().isEmpty() ||
+            (linked.isValid() && button->toolTip() == linked.toString())) {
+            // Without a hint of its own, an action answers its caption.
+            const QString hint = action->toolTip() == QString(action->text()).remove(u'&')
+                                     ? QString()
+                                     : action->toolTip();
+            button->setToolTip(hint);
+            button->setProperty(kLinkedHintProperty, hint);
+        }
     };
     connect(action, &QAction::changed, button, sync);
     connect(button, &QPushButton::clicked, action, [action] { action->trigger(); });
@@ -257,6 +272,10 @@ void TCaptureForm::createControls()
     Yslider = new QSlider(Qt::Vertical, Panel1);
     Yslider->setObjectName(QStringLiteral("Yslider"));
     Yslider->setRange(0, 930);
+    // Dragged beside the picture, its handle stays level with the text: 0
+    // at the top, and the Up key and the wheel move the handle up.
+    Yslider->setInvertedAppearance(true);
+    Yslider->setInvertedControls(true);
     Yslider->setValue(100);
     Yslider->setGeometry(401, 16, 12, 288);
     Yslider->hide();
@@ -464,7 +483,10 @@ void TCaptureForm::ApplyTexts()
                       piProgrammer})
         runPanelRoutine(Panel(index), "ApplyTexts()");
     runPanelRoutine(ErreurFrame1, "ApplyTexts()");
+}
 
+void TCaptureForm::BuildShortcutLists()
+{
     helpLists_ = BuildHelpLists(Actions());
     QWidget* help = Panel(piHelp);
     if (hasMethod(help, "SetShortcutLists(QStringList,QStringList)"))
@@ -554,6 +576,7 @@ void TCaptureForm::FormShow()
         if (hooks_.attachVideoWindow) hooks_.attachVideoWindow();
         ApplyTexts();
         if (hooks_.initPanels) hooks_.initPanels();
+        BuildShortcutLists();
 
         QString error;
         if (hooks_.loadVideoSources && !hooks_.loadVideoSources())
@@ -689,8 +712,7 @@ QString TCaptureForm::cutCaption() const
 
 bool TCaptureForm::formatReencodes() const
 {
-    const int first = facts_.Kind == SourceKind::skDV ? 2 : 1;
-    return facts_.FormatIndex >= first;
+    return CaptureReencodes(CaptureFormatOf(facts_.Kind, facts_.FormatIndex));
 }
 
 QString TCaptureForm::sourceMarker() const
@@ -908,6 +930,18 @@ void TCaptureForm::ShowScheduledState()
     if (facts_.EnregistrerSourceAudio) p2 += Text(TextId::StAUX);
     SetStatusText(2, p2);
     SetStatusText(3, Text(TextId::StStartAt) + twoDigitTime(facts_.AlarmTime));
+    TControlStates c;
+    c.ScheduleStartVisible = true;
+    c.IntervalometerEnabled = true;
+    c.GrabBtnEnabled = true;
+    c.VideoGroupEnabled = true;
+    c.VideoComboEnabled = true;
+    c.FormatEnabled = true;
+    c.StandardEnabled = true;
+    c.AudioGroupEnabled = true;
+    c.DeinterlacerBoxEnabled = facts_.DeinterlacerPresent;
+    applyControlStates(c);
+    Action(ActionId::acCouper)->setEnabled(false);
 }
 
 void TCaptureForm::ShowScheduledCaptureState()
@@ -928,6 +962,7 @@ void TCaptureForm::ShowScheduledCaptureState()
     c.VideoComboEnabled = false;
     c.StandardEnabled = false;
     applyControlStates(c);
+    Action(ActionId::acCouper)->setEnabled(true);
 }
 
 bool TCaptureForm::StartPreview()
@@ -1024,8 +1059,12 @@ void TCaptureForm::acNextPanneauExecute()
 
 QString TCaptureForm::VideoComboText() const
 {
-    if (auto* s = qobject_cast<TSourcesFrame*>(Panel(piSources)))
-        return s->cboxvideo->currentText();
+    if (auto* s = qobject_cast<TSourcesFrame*>(Panel(piSources))) {
+        // With nothing chosen the combo shows its placeholder ("No video"),
+        // and so does the caption.
+        const QComboBox* box = s->cboxvideo;
+        return box->currentIndex() < 0 ? box->placeholderText() : box->currentText();
+    }
     return videoComboText_;
 }
 
@@ -1150,13 +1189,23 @@ void TCaptureForm::acCapturerBasculeExecute()
 {
     QAction* a = Action(ActionId::acCapturerBascule);
     // The caption and picture follow the wish whatever the start gives.
-    if (a->isChecked()) {
+    const bool wanted = a->isChecked();
+    if (wanted)
         acCapturerExecute();
+    else
+        acStopCaptureExecute();
+    ShowCaptureToggle(wanted);
+}
+
+void TCaptureForm::ShowCaptureToggle(bool capturing)
+{
+    QAction* a = Action(ActionId::acCapturerBascule);
+    a->setChecked(capturing);
+    if (capturing) {
         a->setText(Text(TextId::StopCaptureCaption));
         a->setToolTip(Text(TextId::StopCaptureHint));
         setActionImage(a, 28);
     } else {
-        acStopCaptureExecute();
         a->setText(Text(TextId::acCapturerBasculeCaption));
         a->setToolTip(Text(TextId::CaptureHint));
         setActionImage(a, 14);

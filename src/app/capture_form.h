@@ -107,19 +107,19 @@ struct TControlStates {
 // program (main.cpp); every member may stay empty.
 struct TCaptureHooks {
     // ---- start-up (FormShow) ----
-    std::function<void()> attachVideoWindow;    // step 1
-    std::function<void()> initPanels;           // step 2, after the texts
-    std::function<bool()> loadVideoSources;     // step 3, false: could not load
-    std::function<bool()> loadAudioSources;     // step 4
-    std::function<void()> checkOptionalFilters; // step 5, sets facts' presence flags
-    std::function<void()> writeSystemReport;    // step 6
-    std::function<void()> createProfileManager; // step 7
-    std::function<void()> applyPreferences;     // step 9
-    std::function<bool()> flipPreference;       // step 11: "Flip On"
-    std::function<void()> adjustAudioGroup;     // step 12
-    std::function<void()> bindDeviceLost;       // step 13
-    std::function<void(const QString& report, bool fatal)> showErrorReport; // step 14
-    std::function<QString()> mediaPlatformVersion; // "DirectX" version text
+    std::function<void()> attachVideoWindow; // the display sink to vwEcran
+    std::function<void()> initPanels;        // after the text pass
+    std::function<bool()> loadVideoSources;  // false: could not load
+    std::function<bool()> loadAudioSources;
+    std::function<void()> checkOptionalFilters; // sets facts' presence flags
+    std::function<void()> writeSystemReport;
+    std::function<void()> createProfileManager;
+    std::function<void()> applyPreferences;
+    std::function<bool()> flipPreference; // "Flip On"
+    std::function<void()> adjustAudioGroup;
+    std::function<void()> bindDeviceLost;
+    std::function<void(const QString& report, bool fatal)> showErrorReport;
+    std::function<QString()> mediaPlatformVersion; // GStreamer version text
     std::function<QString()> operatingSystemName;
 
     // ---- state routines ----
@@ -244,6 +244,9 @@ public:
     void ShowCaptureState();
     void ShowScheduledState();
     void ShowScheduledCaptureState();
+    // The capture toggle's checked state, caption and picture for a capture
+    // started or stopped elsewhere (the schedule), without running it.
+    void ShowCaptureToggle(bool capturing);
     // Stop, build the preview, set the volume and run; the build's result.
     bool StartPreview();
     void ApplyVolume();
@@ -266,10 +269,15 @@ public:
     QString VideoComboText() const;
     void SetVideoComboText(const QString& text) { videoComboText_ = text; }
 
-    // The text pass: the window's texts, then each panel's, then the two
-    // shortcut lists. Run by FormShow; public for tests and tools.
+    // The text pass: the window's texts, then each panel's. Run by FormShow;
+    // public for tests and tools.
     void ApplyTexts();
-    // Presence of the optional filters (FormShow step 5 applies them).
+    // The help panel's two shortcut lists from the actions as they are now.
+    // FormShow builds them once the texts are applied and the panels set up,
+    // since both may change what an action shows.
+    void BuildShortcutLists();
+    // Presence of the optional filters (FormShow applies them once the
+    // filters have been looked for).
     void ApplyPresence();
 
     // Runs at the first showing; public so a test can run it without a screen.

@@ -222,8 +222,10 @@ int TPreferencesBinding::ApplyPreferences()
         if (TIncrusterFrame* i = p_.IncrusterFrame1) {
             i->edFormat->setText(pr.FormatDatecode.Value);
             i->rgMode->setItemIndex(pr.ModeIncruster.Value);
+            i->rgModeClick();
             i->RxSpinEdit1->setValue(pr.DureeIncruster.Value);
             i->rgChoix->setItemIndex(pr.ChoixIncruster.Value);
+            i->rgChoixClick();
             i->RxSpinEdit2->setValue(pr.DecalageHoraire.Value);
             i->AdaptPanel(cam.InlayFiltersAvailable, cam.SourceKind == SourceKind::skDV);
             i->rgMode->setEnabled(pr.PermettreIncruster.Value);

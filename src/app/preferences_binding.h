@@ -24,16 +24,16 @@ public:
     // Connects the panels' change signals that update preferences at once.
     void Bind();
 
-    // Loads the preferences and applies them, steps 1 to 25; an error ends
-    // the sequence silently at the failing step. Returns the number of the
-    // last step that completed (25 when all did).
+    // Loads the preferences and applies them to the panels, the window and
+    // the source in 25 stages; an error ends the sequence silently at the
+    // failing stage. Returns how many stages completed (25 when all did).
     int ApplyPreferences();
-    // Copies the controls into the preferences (steps 1 to 11; an error ends
-    // the copying) and saves them in every case. Returns whether the hive
-    // was written.
+    // Copies the controls into the preferences (an error ends the copying) and saves them in every
+    // case. Returns whether the hive was written.
     bool GatherPreferences();
 
-    // FormShow step 12: "masquer réglages audio" and the audio group height.
+    // At start-up, after the preferences: "masquer réglages audio" and the
+    // audio group height.
     void AdjustAudioGroup();
 
     // The log switch: acLog's work (start or stop, the source list, the

@@ -14,7 +14,9 @@
 
 #include "app/capture_control.h"
 #include "app/capture_form.h"
+#include "app/inlay_binding.h"
 #include "app/preferences_binding.h"
+#include "app/schedule_binding.h"
 #include "app/source_selection.h"
 #include "app/sources_panel.h"
 #include "app/video_widget.h"
@@ -26,6 +28,7 @@
 #include "features/schedule_panel.h"
 #include "features/stills.h"
 #include "graph/dm_cam.h"
+#include "platform/media/cam_transport.h"
 #include "platform/media/media_platform.h"
 #include "settings/folders_panel.h"
 #include "settings/naming.h"
@@ -40,9 +43,36 @@
 
 namespace kad {
 
+namespace {
+
+// The camcorder window's command behind a main-window camera action.
+std::optional<CamCommand> CamCommandOfAction(ActionId id)
+{
+    switch (id) {
+    case ActionId::camPlay:
+        return CamCommand::Play;
+    case ActionId::camPause:
+        return CamCommand::Pause;
+    case ActionId::camStop:
+        return CamCommand::Stop;
+    case ActionId::camAvanceLent:
+        return CamCommand::SlowForward;
+    case ActionId::camAvanceRapide:
+        return CamCommand::FastForward;
+    case ActionId::camReculeLent:
+        return CamCommand::SlowReverse;
+    case ActionId::camReculeRapide:
+        return CamCommand::FastReverse;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
 TProgram::TProgram(QObject* parent) : QObject(parent)
 {
-    // The design's order: main window, camcorder window, data module,
+    // Created in this order: main window, camcorder window, data module,
     // MovieBox start-up window.
     form_ = std::make_unique<TCaptureForm>();
     camForm_ = std::make_unique<TcamForm>();
@@ -65,10 +95,14 @@ TProgram::TProgram(QObject* parent) : QObject(parent)
     sources_ = new TSourceSelection(parts_, this);
     capture_ = new TCaptureControl(parts_, *sources_, this);
     binding_ = new TPreferencesBinding(parts_, *sources_, this);
+    schedule_ = new TScheduleBinding(
+        parts_, [this] { return Grab(true); }, this);
     sources_->Bind();
     capture_->Bind();
     binding_->Bind();
     fillHooks();
+    inlay_ = new TInlayBinding(parts_, this);
+    inlay_->Bind();
 }
 
 TProgram::~TProgram()
@@ -80,6 +114,10 @@ TProgram::~TProgram()
     if (form_ && form_->vwEcran) form_->vwEcran->AttachDisplaySink(nullptr);
     if (cam_) cam_->StopGraph();
     form_.reset();
+    // "Stop when quit": the tape stops as the camcorder window goes.
+    if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ && cam_->HasExtTransport &&
+        cam_->Transport)
+        cam_->Transport->Command(CamCommand::Stop);
     camForm_.reset();
     amorcer_.reset();
     cam_.reset();
@@ -161,7 +199,7 @@ void TProgram::attachVideoWindow()
         form_->vwEcran->AttachDisplaySink(sink.get());
     }
     cam_->PreviewBuilt = false;
-    parts_.MovieBoxLaunched = false;
+    parts_.MovieBox.Reset();
     cam_->MovieBoxRebuild = [this] { movieBoxRebuild(); };
 }
 
@@ -212,11 +250,12 @@ void TProgram::movieBoxRebuild()
     rebuilding_ = false;
 }
 
-bool TProgram::Grab()
+bool TProgram::Grab(bool fromIntervalometer)
 {
     TCaptureForm& f = *form_;
     if (!cam_->PreviewBuilt) return false;
-    if (f.ActivePanel() != piExtraire) f.Action(ActionId::acExtraireFrame)->trigger();
+    if (!fromIntervalometer && f.ActivePanel() != piExtraire)
+        f.Action(ActionId::acExtraireFrame)->trigger();
 
     GstElement* grabber = cam_->sg.Element();
     QImage stored;
@@ -235,6 +274,9 @@ bool TProgram::Grab()
         }
     }
     if (stored.isNull()) return false;
+    // The thumbnail shows what was grabbed even when the user then declines
+    // to replace the file it would go to.
+    parts_.ExtraireFrame1->ShowThumbnail(stored);
 
     StoreOptions options;
     options.Confirm = prefs_->Confirmer.Value;
@@ -249,10 +291,9 @@ bool TProgram::Grab()
         prefs_->Confirmer.Value = false;
         if (parts_.OptionsFrame) parts_.OptionsFrame->cbConfirmer->setChecked(false);
     }
-    if (outcome != StoreOutcome::Written) return false;
-    parts_.ExtraireFrame1->ShowThumbnail(stored);
-    parts_.ExtraireFrame1->Bevel3->hide();
-    return true;
+    if (!fromIntervalometer && outcome != StoreOutcome::Failed)
+        parts_.ExtraireFrame1->Bevel3->hide();
+    return outcome == StoreOutcome::Written;
 }
 
 void TProgram::fillHooks()
@@ -316,12 +357,6 @@ void TProgram::fillHooks()
     h.runGraph = [cam] { return cam->RunGraph(); };
     h.setVolume = [cam](int volume) { cam->SetVolume(volume); };
     h.previewBuilt = [cam] { return cam->PreviewBuilt; };
-    // Flipping needs the overlay filter, which is not in the graph.
-    h.setFlip = [cam, pr](bool flip) {
-        const bool applied = flip && cam->Lumatex.InGraph();
-        pr->FlipOn.Value = applied;
-        return applied || !flip;
-    };
     h.deinterlacerOn = [pr, parts](bool on) {
         pr->DeinterlacerOn.Value = on;
         if (parts->OptionsFrame) parts->OptionsFrame->cbDeinterlacer->setChecked(on);
@@ -337,11 +372,8 @@ void TProgram::fillHooks()
     h.grab = [this] { Grab(); };
     h.startCapture = [this] { return capture_->StartCapture(); };
     h.cut = [this] { capture_->Cut(); };
-    h.allowIncrust = [pr, parts](bool allowed) {
-        pr->PermettreIncruster.Value = allowed;
-        if (parts->OptionsFrame) parts->OptionsFrame->cbAllowIncrust->setChecked(allowed);
-        if (parts->IncrusterFrame1) parts->IncrusterFrame1->cbAllowIncrust->setChecked(allowed);
-    };
+    // The inlay hooks (acIncruster, acAllowIncrust, acFlip, ...) are filled
+    // by TInlayBinding.
     h.imageExtension = [pr, parts](int extension) {
         pr->ExtensionDesImages.Value = extension;
         if (parts->OptionsFrame) parts->OptionsFrame->SelectExtension(extension);
@@ -351,7 +383,11 @@ void TProgram::fillHooks()
     };
     h.ecouterAudioInclus = [src](bool on) { src->acEcouterAudioInclusExecute(on); };
     h.enregistrerAudioSource = [src](bool on) { src->acEnregistrerAudioSourceExecute(on); };
-    h.showPilotDV = [src] { src->SourcesFramePilotSpeedBtnClick(); };
+    // The menu's toggle leaves "Show Pilot DV" alone (the camcorder button
+    // of the sources panel is the one that changes it).
+    h.showPilotDV = [cam, parts] {
+        if (cam->IsVCR && parts->camForm) parts->camForm->setVisible(!parts->camForm->isVisible());
+    };
     h.log = [this](bool on) { binding_->acLogExecute(on); };
     h.ferrovue = [f, pr, parts] {
         const QString hint =
@@ -359,6 +395,32 @@ void TProgram::fillHooks()
         if (parts->AproposFrame1) parts->AproposFrame1->sbFerrovue->setToolTip(hint);
     };
     h.videoDirectory = [pr] { return pr->VideoDirectory.Value; };
+
+    // ---- camcorder ----
+    // Both sets of shortcuts end in the camcorder window's own actions, and
+    // those in the transport of the connected source.
+    TcamForm* camForm = camForm_.get();
+    QObject::connect(camForm, &TcamForm::commandRequested, cam, [cam](CamCommand command) {
+        if (cam->HasExtTransport && cam->Transport) cam->Transport->Command(command);
+    });
+    h.camera = [camForm](ActionId id) {
+        if (const std::optional<CamCommand> command = CamCommandOfAction(id))
+            camForm->CommandAction(*command)->trigger();
+    };
+    h.cameraTick = [cam, camForm] {
+        if (!cam->IsVCR || !cam->HasTimecodeReader || !cam->Transport) return;
+        // Each connection makes a new transport; the panel follows the
+        // current one.
+        QObject::connect(cam->Transport.get(), &TcamTransport::timecodeRead, camForm,
+                         &TcamForm::ShowTimecode, Qt::UniqueConnection);
+        cam->Transport->RequestTimecode();
+    };
+    // A FireWire unit says whether it is a camera or a VCR only after the
+    // connection.
+    QObject::connect(cam, &TdmCam::TransportFactsChanged, f, [src, f] {
+        src->ShowCamcorderWindow();
+        if (f->State() == CaptureState::csPreview) f->ShowPreviewState();
+    });
 
     // ---- shutdown ----
     h.hideCamcorderWindow = [parts] {
@@ -373,6 +435,9 @@ void TProgram::fillHooks()
         parts->VideoItems.clear();
         parts->VideoSources.Clear();
     };
+
+    // Intervalometer and schedule; they wrap refreshFacts, so they come last.
+    schedule_->Bind(h);
 }
 
 } // namespace kad

@@ -20,7 +20,9 @@
 namespace kad {
 
 class TCaptureControl;
+class TInlayBinding;
 class TPreferencesBinding;
+class TScheduleBinding;
 class TSourceSelection;
 
 class TProgram : public QObject {
@@ -41,11 +43,14 @@ public:
     TSourceSelection& Sources() const { return *sources_; }
     TCaptureControl& Capture() const { return *capture_; }
     TPreferencesBinding& Binding() const { return *binding_; }
+    TInlayBinding& InlayBinding() const { return *inlay_; }
+    TScheduleBinding& Schedule() const { return *schedule_; }
 
     // acGrab: the current frame of the sample grabber stored as the next
     // image. False when nothing was written (no preview, no frame, the user
-    // declined or the write failed).
-    bool Grab();
+    // declined or the write failed). The intervalometer's grab leaves the
+    // active panel and the thumbnail's frame as they are.
+    bool Grab(bool fromIntervalometer = false);
 
 private:
     void createPanels();
@@ -64,6 +69,8 @@ private:
     TSourceSelection* sources_ = nullptr;
     TCaptureControl* capture_ = nullptr;
     TPreferencesBinding* binding_ = nullptr;
+    TInlayBinding* inlay_ = nullptr;
+    TScheduleBinding* schedule_ = nullptr;
     bool rebuilding_ = false;
 };
 

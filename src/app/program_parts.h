@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include "features/moviebox_step.h"
 #include "system/devices/video_sources.h"
 
 namespace kad {
@@ -58,9 +59,9 @@ struct TProgramParts {
     // The audio devices of the audio combo.
     QStringList AudioItems;
 
-    // The MovieBox has been woken since start, the last refresh or the last
-    // device loss.
-    bool MovieBoxLaunched = false;
+    // Wakes the MovieBox on its first connection since start, the last
+    // refresh or the last device loss.
+    TMovieBoxStep MovieBox;
 
     // The file the next grab writes.
     QString NextImageFileName;

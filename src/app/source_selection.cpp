@@ -14,10 +14,12 @@
 #include "app/capture_form.h"
 #include "app/sources_panel.h"
 #include "app/texts.h"
+#include "app/video_widget.h"
 #include "features/camcorder_window.h"
 #include "features/inlay_panel.h"
 #include "features/moviebox_window.h"
 #include "graph/dm_cam.h"
+#include "platform/media/cam_transport.h"
 #include "settings/folders_panel.h"
 #include "settings/naming.h"
 #include "settings/options_panel.h"
@@ -96,6 +98,29 @@ void TSourceSelection::Bind()
             &TSourceSelection::SourcesFramesbVideoClick);
     connect(s, &TSourcesFrame::ferrovueRequested, f,
             [f] { f->Action(ActionId::acFerrovue)->trigger(); });
+    bindMovieBoxStep();
+}
+
+void TSourceSelection::bindMovieBoxStep()
+{
+    TamorcerForm* form = p_.amorcerForm;
+    if (!form) return;
+    TCaptureForm* f = p_.Form;
+    TdmCam* cam = p_.Cam;
+    MovieBoxStepHooks h;
+    h.detachPreview = [f] { f->vwEcran->AttachDisplaySink(nullptr); };
+    h.attachPreview = [f, cam] { f->vwEcran->AttachDisplaySink(cam->VideoWindowFilter()); };
+    h.showInstructions = [form] {
+        form->show();
+        form->raise();
+    };
+    h.closeInstructions = [form] { form->hide(); };
+    h.openPrimingDialog = [form](const QString& name) { form->OpenPrimingDialog(name); };
+    h.log = [](const QString& line) { WriteLog(line); };
+    p_.MovieBox.SetHooks(std::move(h));
+    // Tied to the main window: a dialog closing as the program ends finds
+    // nothing to re-attach.
+    connect(form, &TamorcerForm::PrimingClosed, f, [this] { p_.MovieBox.DialogClosed(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -168,9 +193,9 @@ SourceKind TSourceSelection::Kind() const
     return p_.Cam->SourceKind;
 }
 
-int TSourceSelection::FormatIndex() const
+CaptureFormat TSourceSelection::Format() const
 {
-    return p_.SourcesFrame->rgFormat->itemIndex();
+    return CaptureFormatOf(Kind(), p_.SourcesFrame->rgFormat->itemIndex());
 }
 
 void TSourceSelection::FillGraphOptions()
@@ -199,16 +224,6 @@ void TSourceSelection::FillCaptureOptions()
     c.VersionIndex = p_.OptionsFrame ? std::max(0, p_.OptionsFrame->rgversion->itemIndex()) : 2;
 }
 
-QString TSourceSelection::VideoExtension(SourceKind kind, int formatIndex)
-{
-    const bool mpegSource = kind == SourceKind::skMovieBoxB || kind == SourceKind::skMpeg2;
-    if (formatIndex == 0 && mpegSource) return QStringLiteral(".mpg");
-    if ((kind == SourceKind::skDV && formatIndex == 3) ||
-        (kind != SourceKind::skDV && kind != SourceKind::skNoVideo && formatIndex == 2))
-        return QStringLiteral(".wmv");
-    return QStringLiteral(".avi");
-}
-
 void TSourceSelection::ShowVideoName(const QString& path)
 {
     const QString name = FileNamePart(path);
@@ -219,10 +234,9 @@ void TSourceSelection::ShowVideoName(const QString& path)
 void TSourceSelection::ApplyVideoExtension()
 {
     NamingState& n = Naming();
-    n.sourceKind = Kind();
-    n.captureFormatIndex = std::max(0, FormatIndex());
+    n.captureFormat = Format();
     QString& name = p_.Form->CurrentVideoFileName;
-    name = replaceExtension(name, VideoExtension(Kind(), FormatIndex()));
+    name = replaceExtension(name, CaptureExtension(n.captureFormat));
     ShowVideoName(name);
 }
 
@@ -231,10 +245,10 @@ void TSourceSelection::ApplyVideoExtension()
 
 void TSourceSelection::updateCaption()
 {
-    const QString combo = p_.SourcesFrame->cboxvideo->currentIndex() < 0
-                              ? p_.SourcesFrame->cboxvideo->placeholderText()
-                              : p_.SourcesFrame->cboxvideo->currentText();
-    if (p_.Prefs->ReducedOn.Value)
+    const QString combo = p_.Form->VideoComboText();
+    // The window as it is now: "Reduced on" is only brought up to date when
+    // the preferences are gathered.
+    if (p_.Form->IsReduced())
         p_.Form->setWindowTitle(combo);
     else
         p_.Form->setWindowTitle(Text(TextId::ProductName) + Text(TextId::Blank) + Text(TextId::By) +
@@ -263,6 +277,10 @@ bool TSourceSelection::ConnectVideoSource()
             setVideoPlaceholder();
             cam.VideoSource.Remove();
             cam.SourceKind = SourceKind::skNoVideo;
+            cam.Transport.reset();
+            cam.HasExtTransport = false;
+            cam.HasTimecodeReader = false;
+            cam.IsCamera = false;
             cam.IsVCR = false;
             cam.SourceDescription.clear();
         } else {
@@ -283,14 +301,7 @@ bool TSourceSelection::ConnectVideoSource()
                 return false;
             }
 
-            if (cam.SourceKind == SourceKind::skMovieBoxB && !p_.MovieBoxLaunched &&
-                p_.amorcerForm) {
-                WriteLog(QStringLiteral("Launching the MovieBox"));
-                p_.amorcerForm->WriteInstructions();
-                p_.amorcerForm->show();
-                p_.MovieBoxLaunched = true;
-                p_.amorcerForm->hide();
-            }
+            p_.MovieBox.Connected(cam.SourceKind, s->cboxvideo->currentText());
             if (p_.camForm) p_.camForm->SetSourceDescription(cam.SourceDescription);
             ShowCamcorderWindow();
         }
@@ -382,7 +393,7 @@ void TSourceSelection::ActualiserVideoBtnClick()
     TCaptureForm& f = *p_.Form;
     const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
     p_.Cam->StopGraph();
-    p_.MovieBoxLaunched = false;
+    p_.MovieBox.Reset();
     if (!LoadVideoSources(p_.VideoSources, p_.VideoItems)) return;
     fillVideoCombo();
     SelectVideoByName(remembered);
@@ -395,19 +406,16 @@ void TSourceSelection::ActualiserVideoBtnClick()
 void TSourceSelection::ReconnectAfterDeviceLost()
 {
     TdmCam& cam = *p_.Cam;
-    p_.MovieBoxLaunched = false;
+    p_.MovieBox.Reset();
     // Stopping finishes the interrupted file, so what was recorded stays
     // readable; then the dead device leaves the graph.
     cam.StopGraph();
     cam.VideoSource.Remove();
 
-    // The capture toggle goes back to "Capture": the capture is over.
-    QAction* toggle = p_.Form->Action(ActionId::acCapturerBascule);
-    if (toggle->isChecked()) {
-        toggle->setChecked(false);
-        toggle->setText(Text(TextId::acCapturerBasculeCaption));
-        toggle->setToolTip(Text(TextId::CaptureHint));
-    }
+    // The capture toggle goes back to "Capture", picture and hint included:
+    // the capture is over.
+    if (p_.Form->Action(ActionId::acCapturerBascule)->isChecked())
+        p_.Form->ShowCaptureToggle(false);
 
     const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
     LoadVideoSources(p_.VideoSources, p_.VideoItems);
@@ -433,13 +441,14 @@ void TSourceSelection::applyFormatRules()
 {
     TSourcesFrame* s = p_.SourcesFrame;
     const SourceKind kind = Kind();
-    const int index = FormatIndex();
+    const CaptureFormat format = Format();
 
     ApplyVideoExtension();
 
-    s->rgStandard->setVisible(index == TSourcesFrame::RecompressedFormatIndex(kind));
-    const bool wmv = index == TSourcesFrame::WmvFormatIndex(kind);
-    s->ShowProfileControls(wmv, p_.OptionsFrame && p_.OptionsFrame->ChosenProfileEntry() > 0);
+    const bool recompressed = format == CaptureFormat::cfDVRecompressed;
+    s->rgStandard->setVisible(recompressed);
+    s->ShowProfileControls(format == CaptureFormat::cfWmv,
+                           p_.OptionsFrame && p_.OptionsFrame->ChosenProfileEntry() > 0);
 
     const auto forceIncluded = [&](SourceKind k) {
         const QString item = includedItem(k);
@@ -459,29 +468,19 @@ void TSourceSelection::applyFormatRules()
     };
     s->cboxAudioType->setEnabled(true);
 
-    switch (kind) {
-    case SourceKind::skDV:
-        s->rgFrequenceDV->setVisible(index == 2);
-        if (index == 2 || index == 3)
-            s->gbAudio->setEnabled(true);
-        else if (index == 0 || index == 1)
-            forceIncluded(SourceKind::skDV);
-        break;
-    case SourceKind::skMovieBoxB:
-        s->rgFrequenceDV->setVisible(index == 1);
-        if (index == 1 || index == 2)
-            s->gbAudio->setEnabled(true);
-        else if (index == 0)
-            forceIncluded(SourceKind::skMovieBoxB);
-        break;
-    default:
-        s->rgFrequenceDV->setVisible(index == 1);
+    // A DV or MovieBox stream written as it comes carries its own sound and
+    // nothing else can be added to it; a re-encoded one takes any sound.
+    s->rgFrequenceDV->setVisible(recompressed);
+    const bool keptAsItComes = format != CaptureFormat::cfNone && !CaptureReencodes(format) &&
+                               (kind == SourceKind::skDV || kind == SourceKind::skMovieBoxB);
+    if (keptAsItComes)
+        forceIncluded(kind);
+    else if (CaptureReencodes(format) ||
+             (kind != SourceKind::skDV && kind != SourceKind::skMovieBoxB))
         s->gbAudio->setEnabled(true);
-        break;
-    }
 
     if (p_.OptionsFrame) {
-        p_.OptionsFrame->SetCaptureFormat(kind, index);
+        p_.OptionsFrame->SetCaptureFormat(format);
         p_.OptionsFrame->OptionsframecboxdivxChange();
     }
 }

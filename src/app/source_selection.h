@@ -14,6 +14,7 @@
 
 #include "app/action_table.h"
 #include "app/program_parts.h"
+#include "system/capture_format.h"
 #include "system/kinds.h"
 
 namespace kad {
@@ -26,29 +27,28 @@ public:
     // Connects the panel's signals to the handlers below.
     void Bind();
 
-    // Start-up steps 3 and 4: the device lists into the combos, with their
-    // log lines; false when the enumeration itself failed.
+    // At start-up, after the panels: the device lists into the combos, with
+    // their log lines; false when the enumeration itself failed.
     bool LoadVideoList();
     bool LoadAudioList();
 
     // What the graph and the window read about the current choices.
     SourceKind Kind() const;
-    int FormatIndex() const;
+    // The capture format the Sources panel's choice stands for.
+    CaptureFormat Format() const;
     AudioKind CurrentAudioKind() const { return audioKind_; }
     // The graph's build options from the preferences and the panel.
     void FillGraphOptions();
     // The capture's options (format, standard, profile) from the panels.
     void FillCaptureOptions();
 
-    // The extension of the capture file for a kind and a format index.
-    static QString VideoExtension(SourceKind kind, int formatIndex);
     // CurrentVideoFileName with the extension of the current format; the
     // labels show it.
     void ApplyVideoExtension();
     // Shows the file-name part of the current video name on both panels.
     void ShowVideoName(const QString& path);
 
-    // ---- the design's routines and handlers ----
+    // ---- connecting sources and the Sources panel's handlers ----
     bool ConnectVideoSource();
     void cboxVideoChange();
     void ActualiserVideoBtnClick();
@@ -78,6 +78,8 @@ public:
     bool SelectVideoByName(const QString& text);
 
 private:
+    // The MovieBox step's hooks: the preview, the start-up window, the log.
+    void bindMovieBoxStep();
     // rgFormatClick's rules for the current kind and format, without the
     // state refresh.
     void applyFormatRules();

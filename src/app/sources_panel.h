@@ -35,10 +35,6 @@ public:
     // Audio-type items for a source kind: "No Audio", the included-audio item
     // of the kind, then the sound-card item when audio devices exist.
     static QStringList AudioTypeItems(SourceKind kind, bool haveAudioDevices);
-    // Index of the Windows Media entry of the format list for a kind.
-    static int WmvFormatIndex(SourceKind kind) { return kind == SourceKind::skDV ? 3 : 2; }
-    // Index of the recompressed-DV entry of the format list for a kind.
-    static int RecompressedFormatIndex(SourceKind kind) { return kind == SourceKind::skDV ? 2 : 1; }
 
     // The panel's own texts (titles, hints, the profile note), applied by
     // the constructor and again by the window's text pass after the

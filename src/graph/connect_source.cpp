@@ -6,6 +6,7 @@
 #include "graph/crossbar_source.h"
 #include "graph/dv_frame_screen.h"
 #include "graph/frame_counter.h"
+#include "platform/media/cam_transport.h"
 #include "platform/media/element_catalogue.h"
 #include "system/devices/video_sources.h"
 #include "system/dialogs.h"
@@ -119,13 +120,20 @@ bool TdmCam::DetectTransport()
 {
     GstElement* source = VideoSource.Element();
     if (!source) return false;
-    KadTransport* transport = kad_transport_find(G_OBJECT(source));
-    HasExtDevice = transport != nullptr;
-    HasExtTransport = transport && kad_transport_has_ext_transport(transport);
-    HasTimecodeReader = transport && kad_transport_has_timecode_reader(transport);
-    const gint type = transport ? kad_transport_get_device_type(transport) : KAD_DEVICE_TYPE_NONE;
+    Transport = MakeCamTransport(source);
+    HasExtDevice = Transport != nullptr;
+    HasExtTransport = Transport && Transport->HasExtTransport();
+    HasTimecodeReader = Transport && Transport->HasTimecodeReader();
+    const int type = Transport ? Transport->DeviceType() : KAD_DEVICE_TYPE_NONE;
     IsCamera = type == KAD_DEVICE_TYPE_CAMERA;
     IsVCR = type == KAD_DEVICE_TYPE_VCR;
+    if (Transport) {
+        connect(Transport.get(), &TcamTransport::deviceTypeChanged, this, [this](int late) {
+            IsCamera = late == KAD_DEVICE_TYPE_CAMERA;
+            IsVCR = late == KAD_DEVICE_TYPE_VCR;
+            emit TransportFactsChanged();
+        });
+    }
     return true;
 }
 

@@ -174,6 +174,7 @@ bool TdmCam::BuildPreviewGraph()
 
 void TdmCam::ConfigureCompanionFilters()
 {
+    if (InlaySetup) InlaySetup();
     if (isHorodex(hdAudio.Element())) kad_horodex_prepare(hdAudio.Element());
     applySyncOffset();
     if (isHorodex(hdVideo.Element())) kad_horodex_prepare(hdVideo.Element());
@@ -206,7 +207,14 @@ bool TdmCam::BuildPreviewDV()
         place(Chronix);
         place(Lumatex);
         rs(DVsplitter, nullptr, Infinite);
-        if (rs(Infinite, deint(), Lumatex) == LinkResult::MissingElement ||
+        // The tee's input is linked only once the splitter makes its video
+        // pad, so its branches cannot tell yet that they will carry DV: the
+        // picture branch goes through the placed decoder by name.
+        TfilterSlot* d = deint();
+        const LinkResult picture =
+            d ? rs(Infinite, &DVDEcoder, *d) : rs(Infinite, &DVDEcoder, Lumatex);
+        if (picture == LinkResult::MissingElement ||
+            (d && rs(*d, nullptr, Lumatex) == LinkResult::MissingElement) ||
             rs(Infinite, &Chronix, Lumatex) == LinkResult::MissingElement)
             return false;
         place(Infinite2);

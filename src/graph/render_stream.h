@@ -44,7 +44,7 @@ enum class LinkResult {
 };
 
 // Which pads of the source may be taken: any, or only video or audio ones
-// (the design's media type argument of RenderStream).
+// (RenderStream's media type argument).
 enum class MediaHint { Any, Video, Audio };
 
 inline bool Succeeded(LinkResult r)

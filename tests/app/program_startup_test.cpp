@@ -116,7 +116,9 @@ TEST_F(ProgramStartup, TheVirtualDvCamcorderIsPreviewedWithItsStatusTexts)
     ASSERT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_EQ(cam().SourceKind, SourceKind::skDV);
     EXPECT_TRUE(cam().IsVCR);
-    EXPECT_EQ(form().StatusText(1), QStringLiteral("Preview DV VCR"));
+    // Inlays are allowed by default and both inlay elements are ours, so the
+    // preview says it can carry one.
+    EXPECT_EQ(form().StatusText(1), QStringLiteral("Preview INC DV VCR"));
     EXPECT_EQ(form().StatusText(2), QStringLiteral("Vid: DV type 1  - Aud:  DV"));
     EXPECT_TRUE(form().StatusText(3).contains(QStringLiteral(" MB free on ")));
     EXPECT_EQ(form().FrameColour(), form().palette().color(QPalette::Button));
