@@ -1,4 +1,5 @@
 #include "elements/plugin.h"
+#include "elements/avi_writer.h"
 #include "elements/chronix2.h"
 #include "elements/display_sink.h"
 #include "elements/dump_writer.h"
@@ -22,6 +23,7 @@ bool registerProductionElements(GstPlugin* plugin)
     gboolean ok = TRUE;
     ok = kad_smart_tee_register(plugin) && ok;
     ok = kad_dv_avi_writer_register(plugin) && ok;
+    ok = kad_avi_writer_register(plugin) && ok;
     ok = kad_dump_writer_register(plugin) && ok;
     ok = kad_dv_audio_pack_register(plugin) && ok;
     ok = kad_horodex_register(plugin) && ok;

@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+
+#include "elements/dv_avi_writer_helpers.h"
+
+using namespace kadtest;
+
+namespace {
+
+constexpr int kSamplesPerFrame = 1920; // 48 kHz at 25 frames/s
+constexpr int kBytesPerFrameOfSound = kSamplesPerFrame * 4;
+
+// What ffprobe says of one stream: where it starts and how long it lasts.
+struct StreamTimes {
+    double start = -1;
+    double duration = -1;
+    long long packets = -1;
+};
+
+StreamTimes streamTimes(const std::string& file, const char* type)
+{
+    const QByteArray out = runTool(
+        "ffprobe", {"-v", "error", "-count_packets", "-select_streams", type, "-show_entries",
+                    "stream=start_time,duration,nb_frames,sample_rate,nb_read_packets", "-of",
+                    "json", QString::fromStdString(file)});
+    const QJsonArray streams = QJsonDocument::fromJson(out).object()["streams"].toArray();
+    StreamTimes t;
+    if (streams.isEmpty()) return t;
+    const QJsonObject o = streams[0].toObject();
+    t.start = o["start_time"].toString("-1").toDouble();
+    // PCM in AVI has no duration of its own: its length is in samples.
+    const double rate = o["sample_rate"].toString("0").toDouble();
+    t.duration = rate > 0 ? o["nb_frames"].toString("-1").toDouble() / rate
+                          : o["duration"].toString("-1").toDouble();
+    t.packets = o["nb_read_packets"].toString("-1").toLongLong();
+    return t;
+}
+
+// What avidemux delivers from `file`: frames, and sound bytes.
+struct Demuxed {
+    bool eos = false;
+    guint64 frames = 0;
+    guint64 soundBytes = 0;
+};
+
+GstPadProbeReturn countBuffer(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* counter = static_cast<std::pair<guint64, guint64>*>(data);
+    ++counter->first;
+    counter->second += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    return GST_PAD_PROBE_OK;
+}
+
+Demuxed avidemux(const std::string& file)
+{
+    kad::ElementRef p = launch("filesrc location=" + file +
+                               " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
+                               "d.audio_0 ! queue ! fakesink name=a");
+    Demuxed d;
+    if (!p) return d;
+    std::pair<guint64, guint64> video{0, 0}, audio{0, 0};
+    for (auto& [name, counter] : {std::pair{"v", &video}, std::pair{"a", &audio}}) {
+        kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), name));
+        kad::PadRef pad(gst_element_get_static_pad(sink.get(), "sink"));
+        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, countBuffer, counter, nullptr);
+    }
+    d.eos = runPipeline(p.get()).eos;
+    d.frames = video.first;
+    d.soundBytes = audio.second;
+    return d;
+}
+
+class AviWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    // PAL DV pictures and 48 kHz stereo sine sound, `frames` frames of each,
+    // into kadaviwriter `w` (its properties in `writer`).
+    static kad::ElementRef capture(int frames, const std::string& writer)
+    {
+        const std::string n = std::to_string(frames);
+        return launch("videotestsrc pattern=ball num-buffers=" + n +
+                      " ! video/x-raw,width=720,height=576,framerate=25/1 ! videoconvert ! "
+                      "avenc_dvvideo name=enc ! queue ! w.video audiotestsrc wave=sine freq=440 "
+                      "samplesperbuffer=1920 num-buffers=" +
+                      n +
+                      " name=snd ! audio/x-raw,rate=48000,channels=2,format=S16LE ! queue ! "
+                      "w.audio kadaviwriter name=w " +
+                      writer);
+    }
+
+    // Calls `onBuffer(index)` for every buffer leaving `element`'s src pad;
+    // true drops the buffer.
+    static void onEachBuffer(GstElement* pipeline, const char* element,
+                             std::function<bool(int)>* onBuffer)
+    {
+        kad::ElementRef e(gst_bin_get_by_name(GST_BIN(pipeline), element));
+        kad::PadRef pad(gst_element_get_static_pad(e.get(), "src"));
+        gst_pad_add_probe(
+            pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad*, GstPadProbeInfo*, gpointer data) {
+                auto* state = static_cast<std::pair<std::function<bool(int)>*, int>*>(data);
+                const bool drop = (*state->first)(state->second++);
+                return drop ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+            },
+            new std::pair<std::function<bool(int)>*, int>(onBuffer, 0),
+            [](gpointer data) {
+                std::unique_ptr<std::pair<std::function<bool(int)>*, int>> owned(
+                    static_cast<std::pair<std::function<bool(int)>*, int>*>(data));
+            });
+    }
+
+    // Both streams of `file` start at 0 and last as long as each other
+    // within one frame, in ffprobe and in avidemux; returns the frames.
+    static long long expectPictureAndSoundTogether(const std::string& file)
+    {
+        const StreamTimes v = streamTimes(file, "v");
+        const StreamTimes a = streamTimes(file, "a");
+        EXPECT_NEAR(v.start, 0.0, 1e-6) << file;
+        EXPECT_NEAR(a.start, 0.0, 1e-6) << file;
+        EXPECT_GT(v.packets, 0) << file;
+        EXPECT_NEAR(v.duration, v.packets / 25.0, 1e-3) << file;
+        EXPECT_NEAR(a.duration, v.duration, 0.04) << file;
+        const QByteArray sound = audioSamples(file);
+        EXPECT_NEAR(double(sound.size()), double(v.packets * kBytesPerFrameOfSound),
+                    double(kBytesPerFrameOfSound))
+            << file;
+        const Demuxed d = avidemux(file);
+        EXPECT_TRUE(d.eos) << file;
+        EXPECT_EQ(d.frames, guint64(v.packets)) << file;
+        EXPECT_EQ(d.soundBytes, guint64(sound.size())) << file;
+        EXPECT_EQ(readerWarnings(file), "") << file;
+        return v.packets;
+    }
+
+    QTemporaryDir dir_;
+};
+
+guint64 uintProperty(GstElement* e, const char* name)
+{
+    guint64 v = 0;
+    g_object_get(e, name, &v, nullptr);
+    return v;
+}
+
+} // namespace
+
+TEST_F(AviWriterTest, TwoCutsGiveFilesWhosePictureAndSoundStartAndEndTogether)
+{
+    const std::string first = path("a.avi");
+    const std::string second = path("b.avi");
+    const std::string third = path("c.avi");
+    kad::ElementRef p = capture(60, "location=" + first);
+    ASSERT_TRUE(p);
+    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    // The cuts are asked for from the streaming thread at fixed frames, so
+    // that the files' lengths do not depend on scheduling.
+    std::function<bool(int)> cut = [&](int i) {
+        if (i == 17) g_object_set(writer.get(), "next-location", second.c_str(), nullptr);
+        if (i == 41) g_object_set(writer.get(), "next-location", third.c_str(), nullptr);
+        return false;
+    };
+    onEachBuffer(p.get(), "enc", &cut);
+    const RunResult r = runPipeline(p.get());
+    ASSERT_TRUE(r.eos) << r.message;
+
+    long long frames = 0;
+    for (const std::string& file : {first, second, third}) {
+        SCOPED_TRACE(file);
+        const Probe probe = ffprobe(file);
+        ASSERT_TRUE(probe.ok) << probe.error;
+        ASSERT_EQ(probe.count("video"), 1);
+        ASSERT_EQ(probe.count("audio"), 1);
+        EXPECT_EQ(probe.first("video")->codec, "dvvideo");
+        EXPECT_EQ(probe.first("audio")->codec, "pcm_s16le");
+        EXPECT_EQ(probe.first("audio")->sampleRate, 48000);
+        frames += expectPictureAndSoundTogether(file);
+    }
+    EXPECT_EQ(frames, 60);
+    int switched = 0;
+    for (const auto& s : r.elementMessages)
+        switched += gst_structure_has_name(s.get(), "kad-file-switched");
+    EXPECT_EQ(switched, 2);
+    EXPECT_EQ(uintProperty(writer.get(), "lost-frames"), 0u);
+}
+
+TEST_F(AviWriterTest, MissingFramesKeepTheirSlotsAndAreCountedAsLost)
+{
+    const std::string out = path("lossy.avi");
+    kad::ElementRef p = capture(50, "location=" + out);
+    ASSERT_TRUE(p);
+    // One frame in five never reaches the writer (the last one does).
+    std::function<bool(int)> drop = [](int i) { return i % 5 == 2; };
+    onEachBuffer(p.get(), "enc", &drop);
+    const RunResult r = runPipeline(p.get());
+    ASSERT_TRUE(r.eos) << r.message;
+    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    EXPECT_EQ(uintProperty(writer.get(), "lost-frames"), 10u);
+    EXPECT_EQ(expectPictureAndSoundTogether(out), 50);
+    EXPECT_EQ(ffprobe(out, true).first("video")->frames, 50);
+}
+
+TEST_F(AviWriterTest, SoundThatNeverCameIsWrittenAsSilence)
+{
+    const std::string out = path("gap.avi");
+    kad::ElementRef p = capture(40, "location=" + out);
+    ASSERT_TRUE(p);
+    // Sound buffers 10 to 14 (0.4 s to 0.6 s) are lost on the way.
+    std::function<bool(int)> drop = [](int i) { return i >= 10 && i < 15; };
+    onEachBuffer(p.get(), "snd", &drop);
+    const RunResult r = runPipeline(p.get());
+    ASSERT_TRUE(r.eos) << r.message;
+    EXPECT_EQ(expectPictureAndSoundTogether(out), 40);
+
+    const QByteArray sound = audioSamples(out);
+    ASSERT_GE(sound.size(), 40 * kBytesPerFrameOfSound);
+    auto silent = [&](int fromFrame, int toFrame) {
+        const auto* s = reinterpret_cast<const qint16*>(sound.constData());
+        for (int i = fromFrame * kSamplesPerFrame * 2; i < toFrame * kSamplesPerFrame * 2; ++i)
+            if (s[i] != 0) return false;
+        return true;
+    };
+    EXPECT_TRUE(silent(10, 15));
+    EXPECT_FALSE(silent(9, 10));
+    EXPECT_FALSE(silent(15, 16));
+    // The sound after the gap stays where it was played: the sine at 48 kHz
+    // has the same value at the same sample as in a capture without a gap.
+    const auto* s = reinterpret_cast<const qint16*>(sound.constData());
+    const int at = 20 * kSamplesPerFrame;
+    // audiotestsrc's sample n is already one step into the wave: sin(n + 1).
+    const double expected = 0.8 * 32767 * std::sin(2 * M_PI * 440 * (at + 1) / 48000.0);
+    EXPECT_NEAR(s[2 * at], expected, 2.0);
+}
+
+TEST_F(AviWriterTest, CaptureThroughManyRiffChunksReadsWhole)
+{
+    const std::string out = path("long.avi");
+    // 144 kB frames and a 512 KiB limit: three frames and their sound per
+    // RIFF, so 150 frames need about fifty RIFFs and super index entries.
+    kad::ElementRef p = capture(150, "location=" + out + " riff-limit=524288 sync-interval=0");
+    ASSERT_TRUE(p);
+    const RunResult r = runPipeline(p.get());
+    ASSERT_TRUE(r.eos) << r.message;
+    const QByteArray file = readAll(out);
+    EXPECT_GT(file.count("AVIX"), 40);
+    EXPECT_EQ(expectPictureAndSoundTogether(out), 150);
+}
+
+// A demuxer feeds both pads from one thread: the writer never waits for a
+// pad that only the waiting thread could feed, and the frames go in as
+// they came.
+TEST_F(AviWriterTest, OneThreadFeedingBothPadsWritesEveryFrameUnchanged)
+{
+    const std::string raw = path("in.dv");
+    ASSERT_TRUE(makeRawDv(raw, true, 30));
+    const std::string out = path("type2.avi");
+    const RunResult r = runLaunch("filesrc location=" + raw +
+                                  " ! dvdemux name=d d.video ! w.video d.audio ! w.audio "
+                                  "kadaviwriter name=w location=" +
+                                  out);
+    ASSERT_TRUE(r.eos) << r.message;
+    EXPECT_EQ(expectPictureAndSoundTogether(out), 30);
+    EXPECT_EQ(packetMd5s(out), packetMd5s(raw, "v", "dv"));
+}
