@@ -12,6 +12,11 @@
 //
 // Each input shows its own picture, so a switch is visible. Frames carry
 // their frame number as buffer offset.
+//
+// Like a camera driver it offers picture controls: "brightness", "contrast",
+// "saturation" (0..255, 128 neutral), "hue" (-180..180 degrees),
+// "monochrome" and "power-line-frequency" (a menu with no effect on the
+// picture, as on most cameras under steady light).
 
 #include "elements/virtual_src.h"
 

@@ -100,7 +100,22 @@ bool TCrossbar::ApplyRoute(int index)
             result = step.Crossbar->Route(step.AudioOut, step.AudioIn);
     }
     CurrentRoute_ = index;
+    Routed_ = Routed_ || result;
     return result;
+}
+
+std::optional<int> TCrossbar::RouteInUse() const
+{
+    for (int i = 0; i < RouteCount(); ++i) {
+        bool inUse = true;
+        for (const RouteStep& step : Routes_[static_cast<size_t>(i)]) {
+            const auto routed = step.Crossbar->RoutedInput(step.VideoOut);
+            if (!routed) return std::nullopt;
+            inUse = inUse && *routed == step.VideoIn;
+        }
+        if (inUse) return i;
+    }
+    return std::nullopt;
 }
 
 std::optional<int> TCrossbar::PreferredRoute() const

@@ -78,6 +78,12 @@ public:
     virtual bool Route(int output, int input) = 0;
     // What input pin `input` is connected to upstream.
     virtual CrossbarUpstream InputUpstream(int input) = 0;
+    // The input routed to `output` now, when the crossbar can tell.
+    virtual std::optional<int> RoutedInput(int output)
+    {
+        (void)output;
+        return std::nullopt;
+    }
 };
 
 // One crossbar of a route.
@@ -114,6 +120,11 @@ public:
     // call; false when there is no such route.
     bool ApplyRoute(int index);
     int CurrentRoute() const { return CurrentRoute_; }
+    // Whether ApplyRoute has routed this crossbar at least once.
+    bool Routed() const { return Routed_; }
+    // The route every crossbar of which is routed its way now; nullopt when
+    // none is or a crossbar cannot tell.
+    std::optional<int> RouteInUse() const;
     // The route a settings menu checks first: the first tuner route, else
     // the first route; nullopt when there is none.
     std::optional<int> PreferredRoute() const;
@@ -127,6 +138,7 @@ private:
 
     std::vector<Route> Routes_;
     int CurrentRoute_ = 0;
+    bool Routed_ = false;
 };
 
 } // namespace kad

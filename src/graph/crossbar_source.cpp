@@ -49,6 +49,11 @@ ElementRef findV4l2Source(GstElement* source)
 
 } // namespace
 
+ElementRef V4l2SourceOf(GstElement* source)
+{
+    return source ? findV4l2Source(source) : ElementRef{};
+}
+
 CrossbarUpstream CaptureUpstreamOf(GstElement* source)
 {
     if (!source) return {};

@@ -61,6 +61,17 @@ CrossbarUpstream V4l2Crossbar::InputUpstream(int)
     return {};
 }
 
+std::optional<int> V4l2Crossbar::RoutedInput(int output)
+{
+    if (output != 0) return std::nullopt;
+    const auto current = device_->CurrentInput();
+    if (!current) return std::nullopt;
+    // Pins are numbered in the order the device listed its inputs.
+    for (size_t pin = 0; pin < inputs_.size(); ++pin)
+        if (inputs_[pin].Index == *current) return static_cast<int>(pin);
+    return std::nullopt;
+}
+
 long V4l2Crossbar::ConnectorTypeOf(const V4l2Input& input, const std::string& busInfo)
 {
     if (input.IsTuner) return PhysConn_Video_Tuner;

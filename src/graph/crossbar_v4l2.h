@@ -21,6 +21,7 @@ public:
     bool CanRoute(int output, int input) override;
     bool Route(int output, int input) override;
     CrossbarUpstream InputUpstream(int input) override;
+    std::optional<int> RoutedInput(int output) override;
 
     // The physical type of a V4L2 input, from its kind and name.
     static long ConnectorTypeOf(const V4l2Input& input, const std::string& busInfo);

@@ -118,4 +118,17 @@ CrossbarUpstream WebcamCrossbar::InputUpstream(int)
     return {};
 }
 
+std::optional<int> WebcamCrossbar::RoutedInput(int output)
+{
+    GParamSpec* pspec = inputSpec(webcam_.get());
+    if (!pspec || output != 0) return std::nullopt;
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, pspec->value_type);
+    g_object_get_property(G_OBJECT(webcam_.get()), "input", &value);
+    const int input = pspec->value_type == G_TYPE_UINT ? static_cast<int>(g_value_get_uint(&value))
+                                                       : g_value_get_int(&value);
+    g_value_unset(&value);
+    return input;
+}
+
 } // namespace kad

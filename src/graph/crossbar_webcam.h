@@ -22,6 +22,7 @@ public:
     bool CanRoute(int output, int input) override;
     bool Route(int output, int input) override;
     CrossbarUpstream InputUpstream(int input) override;
+    std::optional<int> RoutedInput(int output) override;
 
     // Whether element selects its input the webcam's way.
     static bool Handles(GstElement* element);

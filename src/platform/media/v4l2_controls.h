@@ -1,0 +1,111 @@
+#pragma once
+
+// The user controls (brightness, contrast, gain, white balance, ...) and the
+// capture formats of a V4L2 device. Every call goes through V4l2Ioctl so that
+// the whole layer runs over a fake device in tests; the node's own driver is
+// reached through V4l2NodeIoctl.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kad {
+
+// The driver entry point: one ioctl on one open device. Returns 0 on success,
+// else the driver's errno (EINVAL, EBUSY, ...).
+class V4l2Ioctl {
+public:
+    virtual ~V4l2Ioctl() = default;
+    virtual int Call(unsigned long request, void* arg) = 0;
+};
+
+// The ioctl port of a device node, opened for as long as the object lives.
+class V4l2NodeIoctl final : public V4l2Ioctl {
+public:
+    // nullptr when the node cannot be opened.
+    static std::unique_ptr<V4l2NodeIoctl> Open(const std::string& path);
+    ~V4l2NodeIoctl() override;
+    V4l2NodeIoctl(const V4l2NodeIoctl&) = delete;
+    V4l2NodeIoctl& operator=(const V4l2NodeIoctl&) = delete;
+    int Call(unsigned long request, void* arg) override;
+
+    struct OpenedNode {
+        int fd;
+    };
+    explicit V4l2NodeIoctl(OpenedNode node);
+
+private:
+    int fd_;
+};
+
+enum class V4l2ControlKind { Integer, Boolean, Menu, Button };
+
+struct V4l2MenuItem {
+    int Index = 0;
+    std::string Name;
+};
+
+struct V4l2Control {
+    uint32_t Id = 0;
+    std::string Name;
+    V4l2ControlKind Kind = V4l2ControlKind::Integer;
+    int Minimum = 0;
+    int Maximum = 0;
+    int Step = 1;
+    int Default = 0;
+    // Only for menus: the entries the driver names; a menu may skip indexes.
+    std::vector<V4l2MenuItem> Items;
+    bool ReadOnly = false;
+    // Another control (an automatic mode) governs it for now.
+    bool Inactive = false;
+};
+
+struct V4l2FrameRate {
+    // Frames per second as a fraction, 30000/1001 for NTSC.
+    int Numerator = 0;
+    int Denominator = 1;
+};
+
+struct V4l2FrameSize {
+    int Width = 0;
+    int Height = 0;
+    std::vector<V4l2FrameRate> Rates;
+};
+
+struct V4l2Format {
+    uint32_t FourCC = 0;
+    std::string Description;
+    std::vector<V4l2FrameSize> Sizes;
+};
+
+// nullopt when the driver took the change; else the text to show the user.
+using V4l2Refusal = std::optional<std::string>;
+
+class V4l2Controls {
+public:
+    explicit V4l2Controls(V4l2Ioctl& port);
+
+    // The integer, boolean, menu and button controls the device offers, in
+    // the driver's order; disabled controls and 64-bit or text controls
+    // (which G_CTRL cannot reach) are left out.
+    std::vector<V4l2Control> Controls() const;
+    std::optional<int> Value(uint32_t id) const;
+    V4l2Refusal SetValue(const V4l2Control& control, int value);
+    // Every writable control back to the driver's default. A refusal of one
+    // does not stop the others; the texts of all refusals are returned.
+    V4l2Refusal ResetToDefaults();
+
+    // The capture formats, each with its frame sizes and frame rates. A size
+    // or rate range is given by its two ends.
+    std::vector<V4l2Format> Formats() const;
+
+private:
+    V4l2Ioctl& port_;
+};
+
+// "YUYV" for V4L2_PIX_FMT_YUYV.
+std::string FourCCText(uint32_t fourCC);
+
+} // namespace kad
