@@ -1,0 +1,465 @@
+// Remote control over a private session bus: the methods drive the real
+// program with the virtual devices, refusals come back as D-Bus errors with
+// the program's words and no message box, and the kadrillo binary's command
+// line talks to the program running in this test. Files are read back with
+// ffprobe.
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+
+#include <sys/prctl.h>
+
+#include <csignal>
+
+#include "app/capture_control.h"
+#include "app/program_fixture.h"
+#include "app/remote_control.h"
+#include "app/sources_panel.h"
+#include "system/log.h"
+
+namespace kad::test {
+namespace {
+
+// A session bus of the test's own: dbus-daemon as a child, killed at the end.
+class PrivateBus {
+public:
+    PrivateBus()
+    {
+        daemon_.setProgram(QStringLiteral("dbus-daemon"));
+        daemon_.setArguments({QStringLiteral("--session"), QStringLiteral("--print-address"),
+                              QStringLiteral("--nofork")});
+        // A test that aborts runs no destructor; the daemon goes with it.
+        daemon_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        daemon_.start();
+        if (!daemon_.waitForStarted(5000)) return;
+        waitUntil([this] { return daemon_.canReadLine() || daemon_.state() != QProcess::Running; },
+                  10000);
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        if (daemon_.state() == QProcess::NotRunning) return;
+        daemon_.kill();
+        daemon_.waitForFinished(5000);
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    const QString& Address() const { return address_; }
+
+private:
+    QProcess daemon_;
+    QString address_;
+};
+
+// What came over the bus from the program.
+class Listener : public QObject {
+    Q_OBJECT
+public:
+    struct Finished {
+        QString path;
+        qlonglong frames = 0;
+        qlonglong lost = 0;
+    };
+    std::vector<Finished> finished;
+    QStringList states;
+
+public slots:
+    void fileFinished(const QString& path, qlonglong frames, qlonglong lost)
+    {
+        finished.push_back({path, frames, lost});
+    }
+    void stateChanged(const QString& state) { states << state; }
+};
+
+struct Answer {
+    bool done = false;
+    bool error = false;
+    QString errorName;
+    QString errorText;
+    QList<QVariant> values;
+    QString text() const { return values.isEmpty() ? QString() : values.first().toString(); }
+};
+
+class RemoteControl : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        ASSERT_FALSE(bus_.Address().isEmpty()) << "dbus-daemon gave no address";
+        server_ = QDBusConnection::connectToBus(bus_.Address(), QStringLiteral("kad-server"));
+        client_ = QDBusConnection::connectToBus(bus_.Address(), QStringLiteral("kad-client"));
+        ASSERT_TRUE(server_.isConnected());
+        ASSERT_TRUE(client_.isConnected());
+    }
+
+    void TearDown() override
+    {
+        remote_.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("kad-client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("kad-server"));
+        ProgramTest::TearDown();
+    }
+
+    void startWithRemote(const char* devices = "dv-pal-vcr")
+    {
+        useDevices(devices);
+        presetFolders();
+        start();
+        remote_ = std::make_unique<TRemoteControl>(*program, server_);
+        ASSERT_TRUE(remote_->Register());
+        const auto hook = [this](const char* name, const char* slot) {
+            return client_.connect(
+                QString::fromLatin1(kRemoteService), QString::fromLatin1(kRemotePath),
+                QString::fromLatin1(kRemoteInterface), QString::fromLatin1(name), &listener_, slot);
+        };
+        ASSERT_TRUE(hook("FileFinished", SLOT(fileFinished(QString, qlonglong, qlonglong))));
+        ASSERT_TRUE(hook("StateChanged", SLOT(stateChanged(QString))));
+    }
+
+    // A call from another connection, answered while this thread runs the
+    // event loop (the program answers on this very thread).
+    Answer call(const QString& method, const QList<QVariant>& args = {},
+                const QString& interface = QString::fromLatin1(kRemoteInterface))
+    {
+        QDBusMessage m =
+            QDBusMessage::createMethodCall(QString::fromLatin1(kRemoteService),
+                                           QString::fromLatin1(kRemotePath), interface, method);
+        m.setArguments(args);
+        QDBusPendingCall pending = client_.asyncCall(m, 20000);
+        Answer a;
+        a.done = waitUntil([&] { return pending.isFinished(); }, 25000);
+        if (!a.done) return a;
+        const QDBusMessage reply = pending.reply();
+        a.error = reply.type() == QDBusMessage::ErrorMessage;
+        a.errorName = reply.errorName();
+        a.errorText = reply.errorMessage();
+        a.values = reply.arguments();
+        return a;
+    }
+
+    struct Run {
+        bool finished = false;
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+    // The built kadrillo binary with `args`, on the private bus; this thread
+    // keeps the event loop running so the program in the test can answer.
+    Run runCli(const QStringList& args, const QString& address)
+    {
+        const QString binary =
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../kadrillo"));
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        p.setProcessEnvironment(e);
+        p.start(binary, args);
+        Run r;
+        if (!p.waitForStarted(5000)) {
+            r.err = QStringLiteral("cannot start ") + binary;
+            return r;
+        }
+        r.finished = waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000);
+        if (!r.finished) {
+            p.kill();
+            p.waitForFinished(5000);
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        r.err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+        return r;
+    }
+
+    bool capturingFor(int frames)
+    {
+        return waitUntil([&] { return cam().CapturedFrames() >= static_cast<guint64>(frames); });
+    }
+
+    PrivateBus bus_;
+    QDBusConnection server_{QString()};
+    QDBusConnection client_{QString()};
+    std::unique_ptr<TRemoteControl> remote_;
+    Listener listener_;
+};
+
+TEST_F(RemoteControl, StartAndStopFromTheBusWriteAFileAndReportIt)
+{
+    startWithRemote();
+    ASSERT_TRUE(waitForPicture());
+    Answer state = call(QStringLiteral("State"));
+    ASSERT_TRUE(state.done);
+    EXPECT_FALSE(state.error) << state.errorText.toStdString();
+    EXPECT_EQ(state.text(), QStringLiteral("csPreview"));
+
+    const Answer started = call(QStringLiteral("StartCapture"));
+    ASSERT_TRUE(started.done);
+    ASSERT_FALSE(started.error) << started.errorText.toStdString();
+    const QString file = started.text();
+    EXPECT_TRUE(file.startsWith(videos)) << file.toStdString();
+    EXPECT_EQ(form().State(), CaptureState::csCapturing);
+    // The window shows the capture as if the button had been pressed.
+    EXPECT_TRUE(act(ActionId::acCapturerBascule)->isChecked());
+    ASSERT_TRUE(capturingFor(25));
+    EXPECT_EQ(call(QStringLiteral("State")).text(), QStringLiteral("csCapturing"));
+    EXPECT_EQ(call(QStringLiteral("CurrentFile")).text(), file);
+    const Answer counters = call(QStringLiteral("Counters"));
+    ASSERT_EQ(counters.values.size(), 2);
+    EXPECT_GE(counters.values[0].toLongLong(), 25);
+    EXPECT_EQ(counters.values[1].toLongLong(), 0);
+
+    const Answer stopped = call(QStringLiteral("StopCapture"));
+    ASSERT_FALSE(stopped.error) << stopped.errorText.toStdString();
+    EXPECT_EQ(stopped.text(), file);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_FALSE(act(ActionId::acCapturerBascule)->isChecked());
+    EXPECT_NE(form().CurrentVideoFileName, file);
+
+    ASSERT_TRUE(waitUntil([&] { return !listener_.finished.empty(); }, 10000));
+    ASSERT_EQ(listener_.finished.size(), 1u);
+    EXPECT_EQ(listener_.finished[0].path, file);
+    EXPECT_EQ(listener_.finished[0].lost, 0);
+    const auto probe = probeVideo(file);
+    ASSERT_TRUE(probe.has_value()) << file.toStdString();
+    EXPECT_EQ(probe->videoCodec, QStringLiteral("dvvideo"));
+    EXPECT_GE(probe->frames, 25);
+    EXPECT_GE(listener_.finished[0].frames, 25);
+    EXPECT_LE(std::abs(listener_.finished[0].frames - probe->frames), 2)
+        << "reported " << listener_.finished[0].frames << ", in the file " << probe->frames;
+    EXPECT_TRUE(waitUntil([&] { return listener_.states.size() >= 2; }, 5000));
+    EXPECT_EQ(listener_.states,
+              (QStringList{QStringLiteral("csCapturing"), QStringLiteral("csPreview")}));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RemoteControl, ACutFinishesTheFirstFileAndGoesOnInTheNext)
+{
+    startWithRemote();
+    ASSERT_TRUE(waitForPicture());
+    // DV type 2 goes through the muxer's lossless switch.
+    program->Parts().SourcesFrame->rgFormat->setItemIndex(1);
+    program->Sources().rgFormatClick();
+    const Answer started = call(QStringLiteral("StartCapture"));
+    ASSERT_FALSE(started.error) << started.errorText.toStdString();
+    ASSERT_TRUE(capturingFor(20));
+    const Answer cut = call(QStringLiteral("Cut"));
+    ASSERT_FALSE(cut.error) << cut.errorText.toStdString();
+    const QString second = cut.text();
+    EXPECT_NE(second, started.text());
+    ASSERT_TRUE(waitUntil([&] { return !listener_.finished.empty(); }, 10000));
+    EXPECT_EQ(listener_.finished[0].path, started.text());
+    const guint64 atCut = cam().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 20; }));
+    ASSERT_FALSE(call(QStringLiteral("StopCapture")).error);
+    ASSERT_TRUE(waitUntil([&] { return listener_.finished.size() >= 2; }, 10000));
+    EXPECT_EQ(listener_.finished[1].path, second);
+    for (const auto& f : listener_.finished) {
+        const auto probe = probeVideo(f.path);
+        ASSERT_TRUE(probe.has_value()) << f.path.toStdString();
+        EXPECT_GT(probe->frames, 5) << f.path.toStdString();
+        EXPECT_GT(f.frames, 5) << f.path.toStdString();
+    }
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RemoteControl, RefusalsAreErrorsWithTheProgramsWordsAndNoMessageBox)
+{
+    startWithRemote();
+    ASSERT_TRUE(waitForPicture());
+
+    // Nothing to stop or cut in the preview.
+    for (const char* method : {"StopCapture", "Cut"}) {
+        const Answer a = call(QString::fromLatin1(method));
+        ASSERT_TRUE(a.done) << method;
+        EXPECT_TRUE(a.error) << method;
+        EXPECT_EQ(a.errorName, QStringLiteral("org.tavrel.Kadrillo.Error.Refused")) << method;
+        EXPECT_TRUE(a.errorText.contains(QStringLiteral("No capture runs"))) << method;
+    }
+
+    // The file the capture would write exists: the question's text is the
+    // answer, and the older file is left whole.
+    const QString target = form().CurrentVideoFileName;
+    {
+        QFile older(target);
+        ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+        older.write("older clip");
+    }
+    const Answer refused = call(QStringLiteral("StartCapture"));
+    ASSERT_TRUE(refused.done);
+    EXPECT_TRUE(refused.error);
+    EXPECT_EQ(refused.errorText, ExistingFileQuestion(target));
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_FALSE(act(ActionId::acCapturerBascule)->isChecked());
+    {
+        QFile older(target);
+        ASSERT_TRUE(older.open(QIODevice::ReadOnly));
+        EXPECT_EQ(older.readAll(), QByteArray("older clip"));
+    }
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    // The window's own dialogs are back after the call: a press asks.
+    dialogs.answer(DialogAnswer::No);
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, ExistingFileQuestion(target));
+}
+
+TEST_F(RemoteControl, WithoutAPreviewNothingStartsAndNoMessageBoxShows)
+{
+    SetDeviceEnumerator([](DeviceCategory) -> std::optional<std::vector<TdeviceEntry>> {
+        return std::vector<TdeviceEntry>{};
+    });
+    startWithRemote();
+    ASSERT_EQ(form().State(), CaptureState::csIdle);
+    EXPECT_EQ(call(QStringLiteral("State")).text(), QStringLiteral("csIdle"));
+    for (const char* method : {"StartCapture", "Grab"}) {
+        const Answer a = call(QString::fromLatin1(method));
+        ASSERT_TRUE(a.done) << method;
+        EXPECT_TRUE(a.error) << method;
+        EXPECT_TRUE(a.errorText.contains(QStringLiteral("preview"))) << a.errorText.toStdString();
+    }
+    EXPECT_EQ(form().State(), CaptureState::csIdle);
+    EXPECT_TRUE(QDir(videos).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(images).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RemoteControl, AGrabWritesAnImageAndNeverReplacesOne)
+{
+    startWithRemote();
+    ASSERT_TRUE(waitForPicture());
+    program->Prefs().Confirmer.Value = true;
+    const Answer grabbed = call(QStringLiteral("Grab"));
+    ASSERT_FALSE(grabbed.error) << grabbed.errorText.toStdString();
+    const QString image = grabbed.text();
+    ASSERT_TRUE(image.startsWith(images)) << image.toStdString();
+    const QImage read(image);
+    EXPECT_FALSE(read.isNull()) << image.toStdString();
+    EXPECT_GT(read.width(), 0);
+
+    // The next name is taken: the replace question becomes the error.
+    const QString next = program->Parts().NextImageFileName;
+    ASSERT_NE(next, image);
+    {
+        QFile older(next);
+        ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+        older.write("older image");
+    }
+    const Answer refused = call(QStringLiteral("Grab"));
+    EXPECT_TRUE(refused.error);
+    EXPECT_TRUE(refused.errorText.contains(QFileInfo(next).fileName()))
+        << refused.errorText.toStdString();
+    QFile older(next);
+    ASSERT_TRUE(older.open(QIODevice::ReadOnly));
+    EXPECT_EQ(older.readAll(), QByteArray("older image"));
+    EXPECT_TRUE(program->Prefs().Confirmer.Value);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RemoteControl, MalformedCallsAreErrorsAndTheProgramGoesOn)
+{
+    startWithRemote();
+    ASSERT_TRUE(waitForPicture());
+    const Answer extra = call(QStringLiteral("State"), {QVariant(QStringLiteral("now"))});
+    ASSERT_TRUE(extra.done);
+    EXPECT_TRUE(extra.error);
+    const Answer unknown = call(QStringLiteral("Eject"));
+    ASSERT_TRUE(unknown.done);
+    EXPECT_TRUE(unknown.error);
+    const Answer otherInterface =
+        call(QStringLiteral("StartCapture"), {}, QStringLiteral("org.tavrel.Other"));
+    ASSERT_TRUE(otherInterface.done);
+    EXPECT_TRUE(otherInterface.error);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_EQ(call(QStringLiteral("State")).text(), QStringLiteral("csPreview"));
+    EXPECT_TRUE(waitForPicture());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RemoteControl, TheCommandLineDrivesTheRunningProgram)
+{
+    // Nobody holds the name yet: the command line says so and fails.
+    const Run absent = runCli({QStringLiteral("--state")}, bus_.Address());
+    ASSERT_TRUE(absent.finished);
+    EXPECT_NE(absent.exitCode, 0);
+    EXPECT_TRUE(absent.err.contains(QStringLiteral("not running"))) << absent.err.toStdString();
+    const Run noBus = runCli({QStringLiteral("--state")},
+                             QStringLiteral("unix:path=") + home.filePath(QStringLiteral("nobus")));
+    ASSERT_TRUE(noBus.finished);
+    EXPECT_NE(noBus.exitCode, 0);
+
+    startWithRemote();
+    ASSERT_TRUE(waitForPicture());
+    const Run state = runCli({QStringLiteral("--state")}, bus_.Address());
+    ASSERT_TRUE(state.finished);
+    EXPECT_EQ(state.exitCode, 0) << state.err.toStdString();
+    EXPECT_EQ(state.out, QStringLiteral("csPreview"));
+
+    const Run capture = runCli({QStringLiteral("--capture")}, bus_.Address());
+    ASSERT_TRUE(capture.finished);
+    EXPECT_EQ(capture.exitCode, 0) << capture.err.toStdString();
+    const QString file = capture.out;
+    EXPECT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(capturingFor(15));
+    const Run stop = runCli({QStringLiteral("--stop")}, bus_.Address());
+    ASSERT_TRUE(stop.finished);
+    EXPECT_EQ(stop.exitCode, 0) << stop.err.toStdString();
+    EXPECT_EQ(stop.out, file);
+    const auto probe = probeVideo(file);
+    ASSERT_TRUE(probe.has_value()) << file.toStdString();
+    EXPECT_GE(probe->frames, 15);
+
+    // A refusal is a failure with the program's words.
+    const Run again = runCli({QStringLiteral("--stop")}, bus_.Address());
+    ASSERT_TRUE(again.finished);
+    EXPECT_NE(again.exitCode, 0);
+    EXPECT_TRUE(again.err.contains(QStringLiteral("No capture runs"))) << again.err.toStdString();
+
+    const Run unknown = runCli({QStringLiteral("--eject")}, bus_.Address());
+    ASSERT_TRUE(unknown.finished);
+    EXPECT_NE(unknown.exitCode, 0);
+    EXPECT_TRUE(unknown.err.contains(QStringLiteral("--capture"))) << unknown.err.toStdString();
+    const Run help = runCli({QStringLiteral("--help")}, bus_.Address());
+    ASSERT_TRUE(help.finished);
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--capture", "--stop", "--cut", "--grab", "--state"})
+        EXPECT_TRUE(help.out.contains(QString::fromLatin1(option))) << option;
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RemoteControl, ASecondProgramRunsWithoutTheInterfaceAndLogsIt)
+{
+    ASSERT_TRUE(StartLog(true));
+    // The first program holds the name.
+    QDBusConnection first =
+        QDBusConnection::connectToBus(bus_.Address(), QStringLiteral("kad-first"));
+    ASSERT_TRUE(first.registerService(QString::fromLatin1(kRemoteService)));
+
+    useDevices("dv-pal-vcr");
+    presetFolders();
+    start();
+    remote_ = std::make_unique<TRemoteControl>(*program, server_);
+    EXPECT_FALSE(remote_->Register());
+    EXPECT_FALSE(remote_->Registered());
+    EXPECT_TRUE(waitForPicture());
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    QFile log(LogFileName());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << LogFileName().toStdString();
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("No remote control")));
+    StopLog();
+    remote_.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("kad-first"));
+}
+
+} // namespace
+} // namespace kad::test
+
+#include "remote_control_test.moc"
