@@ -6,12 +6,15 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QSpinBox>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "app/capture_form.h"
+#include "app/settings_menu.h"
 #include "app/sources_panel.h"
 #include "app/texts.h"
 #include "app/video_widget.h"
@@ -66,8 +69,21 @@ QString replaceExtension(const QString& path, const QString& extension)
 } // namespace
 
 TSourceSelection::TSourceSelection(TProgramParts& parts, QObject* parent)
-    : QObject(parent), p_(parts)
+    : QObject(parent), p_(parts),
+      watch_([this](DeviceCategory category) { devicesChanged(category); })
 {
+    followTimer_ = new QTimer(this);
+    followTimer_->setSingleShot(true);
+    followTimer_->setInterval(0);
+    connect(followTimer_, &QTimer::timeout, this, [this] {
+        if (std::exchange(videoChanged_, false)) followVideoDevices();
+        if (std::exchange(audioChanged_, false)) followAudioDevices();
+    });
+}
+
+TSourceSelection::~TSourceSelection()
+{
+    watch_.Stop();
 }
 
 void TSourceSelection::Bind()
@@ -146,6 +162,7 @@ void TSourceSelection::setVideoPlaceholder()
 bool TSourceSelection::LoadVideoList()
 {
     const bool ok = LoadVideoSources(p_.VideoSources, p_.VideoItems);
+    FollowDevices();
     fillVideoCombo();
     WriteLogSeparator();
     WriteLog(QStringLiteral("List of video sources"));
@@ -258,6 +275,16 @@ void TSourceSelection::updateCaption()
 
 void TSourceSelection::ShowCamcorderWindow()
 {
+    // Without a tape to drive the camcorder keys and the window's toggle
+    // would run and reach nothing; they are off until a source has one.
+    if (p_.Form) {
+        const bool drivable = p_.Cam->HasExtTransport && p_.Cam->Transport;
+        for (ActionId id :
+             {ActionId::camPlay, ActionId::camPause, ActionId::camStop, ActionId::camAvanceLent,
+              ActionId::camAvanceRapide, ActionId::camReculeLent, ActionId::camReculeRapide})
+            p_.Form->Action(id)->setEnabled(drivable);
+        p_.Form->Action(ActionId::acShowPilotDV)->setEnabled(p_.Cam->IsVCR && p_.camForm);
+    }
     if (!p_.camForm) return;
     p_.camForm->setVisible(p_.Cam->IsVCR && p_.Prefs->ShowPilotDV.Value);
 }
@@ -358,6 +385,9 @@ bool TSourceSelection::ConnectVideoSource()
 
 void TSourceSelection::cboxVideoChange()
 {
+    // A source chosen stands: a lost device coming back no longer takes its
+    // place.
+    lostVideo_.clear();
     TdmCam& cam = *p_.Cam;
     TCaptureForm& f = *p_.Form;
     cam.StopGraph();
@@ -421,9 +451,104 @@ void TSourceSelection::ReconnectAfterDeviceLost()
     LoadVideoSources(p_.VideoSources, p_.VideoItems);
     fillVideoCombo();
     SelectVideoByName(remembered);
+    // A device that has left the list is waited for: when it comes back it
+    // takes its place again (takeBackLostSource).
+    if (!remembered.isEmpty() && p_.SourcesFrame->cboxvideo->currentText() != remembered)
+        lostVideo_ = remembered;
     ConnectVideoSource();
     if (LoadAudioList()) ChooseAudioSource();
     ShowCamcorderWindow();
+}
+
+// ---------------------------------------------------------------------------
+// Following the devices
+
+bool TSourceSelection::FollowDevices()
+{
+    if (watch_.Running()) return true;
+    if (watch_.Start()) return true;
+    WriteLog(QStringLiteral("Devices plugged in or out are not followed: press the refresh "
+                            "button to see them"));
+    return false;
+}
+
+void TSourceSelection::devicesChanged(DeviceCategory category)
+{
+    (category == DeviceCategory::Audio ? audioChanged_ : videoChanged_) = true;
+    followTimer_->start();
+}
+
+void TSourceSelection::followVideoDevices()
+{
+    QComboBox* box = p_.SourcesFrame->cboxvideo;
+    const QString current = box->currentText();
+    QStringList before;
+    for (const TvideoItem& item : p_.VideoItems)
+        before << item.Name;
+
+    if (!LoadVideoSources(p_.VideoSources, p_.VideoItems)) return;
+    QStringList after;
+    for (const TvideoItem& item : p_.VideoItems)
+        after << item.Name;
+    if (after == before) return;
+    for (const QString& name : after)
+        if (!before.contains(name)) WriteLog(QStringLiteral("Video source plugged in: ") + name);
+    for (const QString& name : before)
+        if (!after.contains(name)) WriteLog(QStringLiteral("Video source unplugged: ") + name);
+
+    if (!current.isEmpty() && !after.contains(current)) {
+        // The device in use is gone: the same path as a stream that fails,
+        // which reads the list again and records the source as lost.
+        p_.Form->GraphDeviceLost();
+        return;
+    }
+    // Another device came or went: the list changes under the selection,
+    // the graph is left alone.
+    fillVideoCombo();
+    if (!current.isEmpty()) SelectVideoByName(current);
+    if (!lostVideo_.isEmpty() && after.contains(lostVideo_)) takeBackLostSource();
+}
+
+void TSourceSelection::takeBackLostSource()
+{
+    const QString name = std::exchange(lostVideo_, QString());
+    const CaptureState state = p_.Form->State();
+    if (state != CaptureState::csIdle && state != CaptureState::csPreview) {
+        // Recording goes on with the source it has; the user switches back
+        // by hand.
+        WriteLog(QStringLiteral("Video source back: ") + name +
+                 QStringLiteral(" (not taken back during a capture)"));
+        return;
+    }
+    WriteLog(QStringLiteral("Video source back: ") + name +
+             QStringLiteral(", it is the current source again"));
+    SelectVideoByName(name);
+    cboxVideoChange();
+}
+
+void TSourceSelection::followAudioDevices()
+{
+    QComboBox* box = p_.SourcesFrame->cboxAudio;
+    const QString current = box->currentText();
+    const QStringList before = p_.AudioItems;
+    if (!LoadAudioSources(p_.AudioItems) || p_.AudioItems == before) return;
+    // Audio devices may share a name: what counts is how many of each.
+    QStringList names = before + p_.AudioItems;
+    names.removeDuplicates();
+    for (const QString& name : names) {
+        const qsizetype was = before.count(name);
+        const qsizetype is = p_.AudioItems.count(name);
+        for (qsizetype n = was; n < is; ++n)
+            WriteLog(QStringLiteral("Audio source plugged in: ") + name);
+        for (qsizetype n = is; n < was; ++n)
+            WriteLog(QStringLiteral("Audio source unplugged: ") + name);
+    }
+    // The chosen device keeps its place; a vanished one fails its own
+    // stream, which reports it.
+    const QSignalBlocker block(box);
+    box->clear();
+    box->addItems(p_.AudioItems);
+    box->setCurrentIndex(box->findText(current));
 }
 
 // ---------------------------------------------------------------------------
@@ -434,7 +559,13 @@ void TSourceSelection::switchAction(ActionId id, bool wanted)
     const bool current = id == ActionId::acEcouterAudioInclus
                              ? p_.Prefs->EcouterAudioInclus.Value
                              : p_.Prefs->EnregistrerSourceAudio.Value;
-    if (current != wanted) p_.Form->Action(id)->trigger();
+    if (current == wanted) return;
+    // The entry may be off while the audio is locked; the switch is ours.
+    QAction* a = p_.Form->Action(id);
+    const bool enabled = a->isEnabled();
+    a->setEnabled(true);
+    a->trigger();
+    a->setEnabled(enabled);
 }
 
 void TSourceSelection::applyFormatRules()
@@ -465,8 +596,13 @@ void TSourceSelection::applyFormatRules()
         // itself stays locked.
         s->gbAudio->setEnabled(false);
         s->cboxAudioType->setEnabled(false);
+        // Their menu entries would flip and be put straight back.
+        for (ActionId id : {ActionId::acEcouterAudioInclus, ActionId::acEnregistrerAudioSource})
+            p_.Form->Action(id)->setEnabled(false);
     };
     s->cboxAudioType->setEnabled(true);
+    for (ActionId id : {ActionId::acEcouterAudioInclus, ActionId::acEnregistrerAudioSource})
+        p_.Form->Action(id)->setEnabled(true);
 
     // A DV or MovieBox stream written as it comes carries its own sound and
     // nothing else can be added to it; a re-encoded one takes any sound.
@@ -588,10 +724,9 @@ void TSourceSelection::SourcesFramesbVideoClick()
 void TSourceSelection::VideoPropBtnClick()
 {
     QMenu* menu = p_.Form->SettingsMenu;
-    menu->clear();
-    // The device settings pages come with their own work; until then the
-    // menu says there is nothing to set and the preview keeps running.
-    menu->addAction(tr("[No settings]"))->setEnabled(false);
+    auto* settings = menu->findChild<TSettingsMenu*>();
+    if (!settings) settings = new TSettingsMenu(*p_.Cam, p_.Form, menu);
+    if (!settings->BuildSettingsMenu(menu)) menu->addAction(tr("[No settings]"))->setEnabled(false);
     menu->popup(p_.SourcesFrame->SettingsMenuPosition());
 }
 

@@ -15,7 +15,10 @@
 #include "app/action_table.h"
 #include "app/program_parts.h"
 #include "system/capture_format.h"
+#include "system/devices/device_watch.h"
 #include "system/kinds.h"
+
+class QTimer;
 
 namespace kad {
 
@@ -23,6 +26,7 @@ class TSourceSelection : public QObject {
     Q_OBJECT
 public:
     explicit TSourceSelection(TProgramParts& parts, QObject* parent = nullptr);
+    ~TSourceSelection() override;
 
     // Connects the panel's signals to the handlers below.
     void Bind();
@@ -77,6 +81,14 @@ public:
     // false when the combo is empty.
     bool SelectVideoByName(const QString& text);
 
+    // From now on the lists follow the devices plugged in and pulled out
+    // (LoadVideoList starts it). False when no device could be watched.
+    bool FollowDevices();
+    bool FollowingDevices() const { return watch_.Running(); }
+    // The video source lost with its device and not yet given up: it comes
+    // back as the current source when its device returns. Empty when none.
+    const QString& LostVideoSource() const { return lostVideo_; }
+
 private:
     // The MovieBox step's hooks: the preview, the start-up window, the log.
     void bindMovieBoxStep();
@@ -87,8 +99,20 @@ private:
     void setVideoPlaceholder();
     void updateCaption();
     void switchAction(ActionId action, bool wanted);
+    // The watch's report, handled once per turn of the event loop.
+    void devicesChanged(DeviceCategory category);
+    void followVideoDevices();
+    void followAudioDevices();
+    // The lost source is present again: it becomes current and previews
+    // when the window is idle or previewing.
+    void takeBackLostSource();
 
     TProgramParts& p_;
+    TdeviceWatch watch_;
+    QTimer* followTimer_ = nullptr;
+    bool videoChanged_ = false;
+    bool audioChanged_ = false;
+    QString lostVideo_;
     AudioKind audioKind_ = AudioKind::akNone;
     bool applyingAudio_ = false;
 };

@@ -1,6 +1,7 @@
 #include "system/devices/video_sources.h"
 
 #include "platform/media/firewire_dv.h"
+#include "system/devices/device_watch.h"
 #include "system/devices/element_device.h"
 
 #include <QTime>
@@ -36,19 +37,29 @@ QString deviceProperty(GstDevice* device, std::initializer_list<const char*> key
 
 std::optional<std::vector<TdeviceEntry>> monitorDevices(const char* deviceClass)
 {
-    GstDeviceMonitor* raw = gst_device_monitor_new();
-    if (!raw) return std::nullopt;
-    if (g_object_is_floating(raw)) gst_object_ref_sink(raw);
-    GRef<GstDeviceMonitor> monitor(raw);
-    if (gst_device_monitor_add_filter(monitor.get(), deviceClass, nullptr) == 0)
-        return std::nullopt;
+    // The running watch's monitor knows the devices of the moment. Only
+    // without one does a monitor of our own, not started, probe each
+    // provider once: such a monitor, once freed, also stops the providers'
+    // later announcements reaching a started one (GStreamer 1.22), and the
+    // lists would stop following the devices.
+    GRef<GstDeviceMonitor> monitor = WatchedMonitor();
+    if (!monitor) {
+        GstDeviceMonitor* raw = gst_device_monitor_new();
+        if (!raw) return std::nullopt;
+        if (g_object_is_floating(raw)) gst_object_ref_sink(raw);
+        monitor = GRef<GstDeviceMonitor>(raw);
+        if (gst_device_monitor_add_filter(monitor.get(), deviceClass, nullptr) == 0)
+            return std::nullopt;
+    }
 
-    // Without start() the monitor probes each provider once, which is all a
-    // list needs.
     std::vector<TdeviceEntry> entries;
     GList* devices = gst_device_monitor_get_devices(monitor.get());
-    for (GList* it = devices; it; it = it->next) {
-        DeviceRef device(GST_DEVICE(it->data));
+    std::vector<DeviceRef> ordered;
+    for (GList* it = devices; it; it = it->next)
+        ordered.emplace_back(GST_DEVICE(it->data));
+    g_list_free(devices);
+    for (DeviceRef& device : ordered) {
+        if (!gst_device_has_classes(device.get(), deviceClass)) continue;
         TdeviceEntry entry;
         GCharPtr name(gst_device_get_display_name(device.get()));
         entry.FriendlyName = QString::fromUtf8(name ? name.get() : "");
@@ -61,7 +72,6 @@ std::optional<std::vector<TdeviceEntry>> monitorDevices(const char* deviceClass)
         entry.Device = std::move(device);
         entries.push_back(std::move(entry));
     }
-    g_list_free(devices);
     return entries;
 }
 
