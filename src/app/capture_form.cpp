@@ -524,6 +524,15 @@ void TCaptureForm::applyMainWindowTexts()
         a->setProperty(kSecondaryProperty, secondary);
         a->setShortcuts(keys);
     }
+    // Entries that stay in the menus for a feature still to come are off and
+    // say why, rather than running and doing nothing.
+    for (ActionId id : {ActionId::acFixerAudio}) {
+        QAction* a = Action(id);
+        const ActionRow& row = ActionInfo(id);
+        const QString hint = row.hint != kNoText ? Text(row.hint) : a->text();
+        a->setToolTip(hint + Text(TextId::NotAvailableYet));
+        a->setEnabled(false);
+    }
 
     VolumeLab->setText(Text(TextId::VolumeLabCaption));
     Label1->setText(Text(TextId::Label1Caption));
@@ -701,6 +710,9 @@ void TCaptureForm::SetStatusText(int panel, const QString& text)
 void TCaptureForm::setState(CaptureState state)
 {
     state_ = state;
+    // Starting has something to start only from the preview or a schedule.
+    Action(ActionId::acCapturer)
+        ->setEnabled(state == CaptureState::csPreview || state == CaptureState::csScheduled);
     emit stateChanged(state);
 }
 
@@ -1331,8 +1343,12 @@ void TCaptureForm::acLogExecute()
     if (hooks_.log) hooks_.log(Action(ActionId::acLog)->isChecked());
 }
 
-// The audio settings action has a menu entry of its own but nothing to do.
-void TCaptureForm::acFixerAudioExecute() {}
+// The audio settings entry is off (see applyMainWindowTexts); should it be
+// triggered all the same, it says so.
+void TCaptureForm::acFixerAudioExecute()
+{
+    dialogs().information(Action(ActionId::acFixerAudio)->toolTip());
+}
 
 void TCaptureForm::acFerrovueExecute()
 {
@@ -1350,8 +1366,9 @@ void TCaptureForm::acOuvrirDossierVideosExecute()
     if (folder.isEmpty()) return;
     if (hooks_.openFolder)
         hooks_.openFolder(folder);
-    else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        // No file manager answered (none installed, or no desktop session).
+        dialogs().warning(Text(TextId::FolderNotOpened) + folder);
 }
 
 void TCaptureForm::StatusBar1Click()

@@ -91,6 +91,10 @@ void TInlayBinding::Bind()
     h.stopIncruster = [inlay] { inlay->Stop(); };
     h.allowIncrust = [this](bool allowed) { AllowIncrust(allowed); };
     h.setFlip = [inlay](bool flip) { return inlay->SetFlip(flip); };
+    // Until inlays are allowed, starting or stopping one has nothing to act
+    // on; AllowIncrust turns the three on together.
+    for (ActionId id : {ActionId::acStartIncruster, ActionId::acStopIncruster})
+        f.Action(id)->setEnabled(f.Action(ActionId::acIncruster)->isEnabled());
 }
 
 void TInlayBinding::showToggle(bool on)
@@ -119,14 +123,18 @@ void TInlayBinding::AllowIncrust(bool allowed)
 
     f.Shape1->setVisible(allowed);
     if (!allowed) showSliders(false);
-    QAction* incruster = f.Action(ActionId::acIncruster);
-    incruster->setEnabled(allowed);
+    for (ActionId id :
+         {ActionId::acIncruster, ActionId::acStartIncruster, ActionId::acStopIncruster})
+        f.Action(id)->setEnabled(allowed);
     showToggle(inlay_->Toggled());
     QAction* flip = f.Action(ActionId::acFlip);
     flip->setChecked(allowed && pr.FlipOn.Value);
     flip->setEnabled(allowed);
 
-    if (p_.Cam->PreviewBuilt && f.StartPreview()) f.ShowPreviewState();
+    // A running capture keeps its graph; the filters follow at the next
+    // preview rather than cutting the file short.
+    if (p_.Cam->PreviewBuilt && f.State() == CaptureState::csPreview && f.StartPreview())
+        f.ShowPreviewState();
 }
 
 void TInlayBinding::AdaptPanel()
