@@ -81,6 +81,7 @@ void TVideoWidget::AttachDisplaySink(GstElement* sink)
         kad_display_sink_set_callback(sink_.get(), nullptr, nullptr, nullptr);
         sink_.reset();
     }
+    requested_ = QSize();
     if (sink) {
         sink_ = GRef<GstElement>::ref(sink);
         kad_display_sink_set_callback(sink_.get(), onDisplayFrame, this, nullptr);
@@ -214,6 +215,14 @@ void TVideoWidget::paintEvent(QPaintEvent*)
         return;
     }
     const QRect target = pictureRect(frame.size(), aspect);
+    // The sink converts and scales in one pass to the size drawn here, so
+    // the next frame is painted without scaling; a resize, a change of
+    // aspect or full screen simply asks for another size.
+    const QSize wanted = (QSizeF(target.size()) * devicePixelRatioF()).toSize();
+    if (sink_ && wanted != requested_) {
+        requested_ = wanted;
+        kad_display_sink_set_display_size(sink_.get(), wanted.width(), wanted.height());
+    }
     const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
     for (const QRect& r : bars)
         painter.fillRect(r, Qt::black);

@@ -86,6 +86,7 @@ private:
     bool fullScreen_ = false;
     QWidget* homeParent_ = nullptr;
     GRef<GstElement> sink_; // the attached display sink
+    QSize requested_;       // GUI thread: the size asked of the sink
     QRect homeGeometry_;
 };
 

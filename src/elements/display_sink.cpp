@@ -1,11 +1,14 @@
 #include "elements/display_sink.h"
 
+#include "elements/raw_video_formats.h"
+
 GST_DEBUG_CATEGORY_STATIC(display_sink_debug);
 #define GST_CAT_DEFAULT display_sink_debug
 
 // Locking:
 // - object lock: info and haveInfo (the negotiated picture, read by the
-//   application);
+//   application), displayWidth and displayHeight;
+// - the converter and its formats belong to the delivery thread alone;
 // - mailboxLock/mailboxCond: pending, pendingInfo, stopping and the frame
 //   counters, shared by the streaming thread and the delivery thread;
 // - callbackLock/callbackCond: the registered callback and inCall, shared by
@@ -17,6 +20,12 @@ struct _KadDisplaySink {
 
     GstVideoInfo info;
     gboolean haveInfo;
+    gint displayWidth;
+    gint displayHeight;
+
+    GstVideoConverter* converter;
+    GstVideoInfo converterIn;
+    GstVideoInfo converterOut;
 
     GMutex mailboxLock;
     GCond mailboxCond;
@@ -40,10 +49,122 @@ G_DEFINE_TYPE(KadDisplaySink, kad_display_sink, GST_TYPE_VIDEO_SINK)
 
 namespace {
 
-enum { PROP_0, PROP_FRAMES_RENDERED, PROP_FRAMES_DELIVERED, PROP_FRAMES_DROPPED };
+enum {
+    PROP_0,
+    PROP_FRAMES_RENDERED,
+    PROP_FRAMES_DELIVERED,
+    PROP_FRAMES_DROPPED,
+    PROP_DISPLAY_WIDTH,
+    PROP_DISPLAY_HEIGHT
+};
 
-GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("RGBx")));
+constexpr gint kMaxDisplaySide = 16384;
+
+GstStaticPadTemplate sinkTemplate =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE(KAD_RAW_VIDEO_FORMATS)));
+
+void freeConverter(KadDisplaySink* self)
+{
+    if (self->converter) gst_video_converter_free(self->converter);
+    self->converter = nullptr;
+}
+
+// A converter from in to out, kept while the formats stay the same. Linear
+// filters: the picture only has to look right at the window's size.
+GstVideoConverter* converterFor(KadDisplaySink* self, const GstVideoInfo& in,
+                                const GstVideoInfo& out)
+{
+    if (self->converter && gst_video_info_is_equal(&self->converterIn, &in) &&
+        gst_video_info_is_equal(&self->converterOut, &out))
+        return self->converter;
+    freeConverter(self);
+    GstStructure* config = gst_structure_new(
+        "config", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
+        GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_CHROMA_RESAMPLER_METHOD,
+        GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
+        GST_VIDEO_CONVERTER_OPT_DITHER_METHOD, GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE,
+        nullptr);
+    self->converter = gst_video_converter_new(&in, &out, config);
+    self->converterIn = in;
+    self->converterOut = out;
+    return self->converter;
+}
+
+// The pixel aspect of a picture of width x height that shows the source of
+// info at its display aspect.
+void scaledAspect(const GstVideoInfo& info, gint width, gint height, gint* parN, gint* parD)
+{
+    const gint64 n =
+        static_cast<gint64>(GST_VIDEO_INFO_PAR_N(&info)) * GST_VIDEO_INFO_WIDTH(&info) * height;
+    const gint64 d =
+        static_cast<gint64>(GST_VIDEO_INFO_PAR_D(&info)) * GST_VIDEO_INFO_HEIGHT(&info) * width;
+    gint64 a = n, b = d;
+    while (b != 0) {
+        const gint64 t = a % b;
+        a = b;
+        b = t;
+    }
+    if (a <= 0 || n / a > G_MAXINT || d / a > G_MAXINT) {
+        *parN = 1;
+        *parD = 1;
+        return;
+    }
+    *parN = static_cast<gint>(n / a);
+    *parD = static_cast<gint>(d / a);
+}
+
+// The frame as it is shown: buffer itself when it is RGBx at the shown size
+// already, otherwise a new buffer made in one conversion and scaling pass.
+// Returns a reference, or NULL when the frame cannot be converted.
+GstBuffer* shownBuffer(KadDisplaySink* self, GstBuffer* buffer, const GstVideoInfo& in,
+                       GstVideoInfo* out)
+{
+    GST_OBJECT_LOCK(self);
+    gint width = self->displayWidth;
+    gint height = self->displayHeight;
+    GST_OBJECT_UNLOCK(self);
+    if (width <= 0 || height <= 0) {
+        width = GST_VIDEO_INFO_WIDTH(&in);
+        height = GST_VIDEO_INFO_HEIGHT(&in);
+    }
+    gst_video_info_set_format(out, GST_VIDEO_FORMAT_RGBx, width, height);
+    scaledAspect(in, width, height, &GST_VIDEO_INFO_PAR_N(out), &GST_VIDEO_INFO_PAR_D(out));
+    GST_VIDEO_INFO_FPS_N(out) = GST_VIDEO_INFO_FPS_N(&in);
+    GST_VIDEO_INFO_FPS_D(out) = GST_VIDEO_INFO_FPS_D(&in);
+    // The converter scales each field of an interlaced picture on its own.
+    GST_VIDEO_INFO_INTERLACE_MODE(out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
+    GST_VIDEO_INFO_FIELD_ORDER(out) = GST_VIDEO_INFO_FIELD_ORDER(&in);
+    if (GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_RGBx && GST_VIDEO_INFO_WIDTH(&in) == width &&
+        GST_VIDEO_INFO_HEIGHT(&in) == height) {
+        *out = in;
+        return gst_buffer_ref(buffer);
+    }
+
+    GstVideoConverter* converter = converterFor(self, in, *out);
+    if (!converter) {
+        GST_WARNING_OBJECT(self, "no conversion from %s to RGBx",
+                           gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&in)));
+        return nullptr;
+    }
+    GstBuffer* shown = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(out), nullptr);
+    GstVideoFrame src;
+    GstVideoFrame dst;
+    if (!gst_video_frame_map(&src, &in, buffer, GST_MAP_READ)) {
+        gst_buffer_unref(shown);
+        return nullptr;
+    }
+    if (!gst_video_frame_map(&dst, out, shown, GST_MAP_WRITE)) {
+        gst_video_frame_unmap(&src);
+        gst_buffer_unref(shown);
+        return nullptr;
+    }
+    gst_video_converter_frame(converter, &src, &dst);
+    gst_video_frame_unmap(&dst);
+    gst_video_frame_unmap(&src);
+    gst_buffer_copy_into(shown, buffer, GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
+    return shown;
+}
 
 void deliver(KadDisplaySink* self, GstBuffer* buffer, GstVideoInfo* info)
 {
@@ -54,25 +175,30 @@ void deliver(KadDisplaySink* self, GstBuffer* buffer, GstVideoInfo* info)
     g_mutex_unlock(&self->callbackLock);
     if (!func) return;
 
+    GstVideoInfo shownInfo;
+    GstBuffer* shown = shownBuffer(self, buffer, *info, &shownInfo);
     GstVideoFrame frame;
-    if (gst_video_frame_map(&frame, info, buffer, GST_MAP_READ)) {
-        KadDisplayFrame shown{};
-        shown.width = GST_VIDEO_FRAME_WIDTH(&frame);
-        shown.height = GST_VIDEO_FRAME_HEIGHT(&frame);
-        shown.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        shown.data = static_cast<const guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        shown.par_n = GST_VIDEO_INFO_PAR_N(info);
-        shown.par_d = GST_VIDEO_INFO_PAR_D(info);
-        shown.pts = GST_BUFFER_PTS(buffer);
-        shown.buffer = buffer;
-        func(&shown, userData);
+    if (shown && gst_video_frame_map(&frame, &shownInfo, shown, GST_MAP_READ)) {
+        KadDisplayFrame view{};
+        view.width = GST_VIDEO_FRAME_WIDTH(&frame);
+        view.height = GST_VIDEO_FRAME_HEIGHT(&frame);
+        view.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        view.data = static_cast<const guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        view.par_n = GST_VIDEO_INFO_PAR_N(&shownInfo);
+        view.par_d = GST_VIDEO_INFO_PAR_D(&shownInfo);
+        view.pts = GST_BUFFER_PTS(buffer);
+        view.buffer = shown;
+        view.source_width = GST_VIDEO_INFO_WIDTH(info);
+        view.source_height = GST_VIDEO_INFO_HEIGHT(info);
+        func(&view, userData);
         gst_video_frame_unmap(&frame);
         g_mutex_lock(&self->mailboxLock);
         ++self->delivered;
         g_mutex_unlock(&self->mailboxLock);
     } else {
-        GST_WARNING_OBJECT(self, "cannot map frame %" GST_PTR_FORMAT, buffer);
+        GST_WARNING_OBJECT(self, "cannot show frame %" GST_PTR_FORMAT, buffer);
     }
+    if (shown) gst_buffer_unref(shown);
 
     g_mutex_lock(&self->callbackLock);
     self->inCall = FALSE;
@@ -112,6 +238,8 @@ void stopDelivery(KadDisplaySink* self)
     g_mutex_lock(&self->mailboxLock);
     gst_clear_buffer(&self->pending);
     g_mutex_unlock(&self->mailboxLock);
+    // The delivery thread has ended: the converter is free to go.
+    freeConverter(self);
 }
 
 gboolean start(GstBaseSink* sink)
@@ -173,9 +301,35 @@ GstFlowReturn showFrame(GstVideoSink* sink, GstBuffer* buffer)
     return GST_FLOW_OK;
 }
 
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
+{
+    KadDisplaySink* self = KAD_DISPLAY_SINK(object);
+    switch (id) {
+    case PROP_DISPLAY_WIDTH:
+        GST_OBJECT_LOCK(self);
+        self->displayWidth = g_value_get_int(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    case PROP_DISPLAY_HEIGHT:
+        GST_OBJECT_LOCK(self);
+        self->displayHeight = g_value_get_int(value);
+        GST_OBJECT_UNLOCK(self);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        break;
+    }
+}
+
 void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
 {
     KadDisplaySink* self = KAD_DISPLAY_SINK(object);
+    if (id == PROP_DISPLAY_WIDTH || id == PROP_DISPLAY_HEIGHT) {
+        GST_OBJECT_LOCK(self);
+        g_value_set_int(value, id == PROP_DISPLAY_WIDTH ? self->displayWidth : self->displayHeight);
+        GST_OBJECT_UNLOCK(self);
+        return;
+    }
     g_mutex_lock(&self->mailboxLock);
     switch (id) {
     case PROP_FRAMES_RENDERED:
@@ -221,8 +375,21 @@ static void kad_display_sink_class_init(KadDisplaySinkClass* klass)
     GstBaseSinkClass* baseSinkClass = GST_BASE_SINK_CLASS(klass);
     GstVideoSinkClass* videoSinkClass = GST_VIDEO_SINK_CLASS(klass);
 
+    gobjectClass->set_property = setProperty;
     gobjectClass->get_property = getProperty;
     gobjectClass->finalize = finalize;
+
+    const auto sizeFlags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(
+        gobjectClass, PROP_DISPLAY_WIDTH,
+        g_param_spec_int("display-width", "Display width",
+                         "Width the frames are shown at (0: the source's)", 0, kMaxDisplaySide, 0,
+                         sizeFlags));
+    g_object_class_install_property(
+        gobjectClass, PROP_DISPLAY_HEIGHT,
+        g_param_spec_int("display-height", "Display height",
+                         "Height the frames are shown at (0: the source's)", 0, kMaxDisplaySide, 0,
+                         sizeFlags));
 
     g_object_class_install_property(
         gobjectClass, PROP_FRAMES_RENDERED,
@@ -236,9 +403,9 @@ static void kad_display_sink_class_init(KadDisplaySinkClass* klass)
                     "Frames replaced by a newer one before the callback was free"));
 
     gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
-    gst_element_class_set_static_metadata(elementClass, "Kadrillo display sink", "Sink/Video",
-                                          "Hands the preview frames to the video window",
-                                          "Kadrillo");
+    gst_element_class_set_static_metadata(
+        elementClass, "Kadrillo display sink", "Sink/Video",
+        "Shows the preview frames in the video window at its size", "Kadrillo");
 
     baseSinkClass->start = start;
     baseSinkClass->stop = stop;
@@ -251,6 +418,11 @@ static void kad_display_sink_init(KadDisplaySink* self)
     gst_video_info_init(&self->info);
     gst_video_info_init(&self->pendingInfo);
     self->haveInfo = FALSE;
+    self->displayWidth = 0;
+    self->displayHeight = 0;
+    self->converter = nullptr;
+    gst_video_info_init(&self->converterIn);
+    gst_video_info_init(&self->converterOut);
     g_mutex_init(&self->mailboxLock);
     g_cond_init(&self->mailboxCond);
     self->pending = nullptr;
@@ -300,6 +472,16 @@ gboolean kad_display_sink_get_aspect(GstElement* sink, gint* width, gint* height
     }
     GST_OBJECT_UNLOCK(self);
     return have;
+}
+
+void kad_display_sink_set_display_size(GstElement* sink, gint width, gint height)
+{
+    g_return_if_fail(KAD_IS_DISPLAY_SINK(sink));
+    KadDisplaySink* self = KAD_DISPLAY_SINK(sink);
+    GST_OBJECT_LOCK(self);
+    self->displayWidth = CLAMP(width, 0, kMaxDisplaySide);
+    self->displayHeight = CLAMP(height, 0, kMaxDisplaySide);
+    GST_OBJECT_UNLOCK(self);
 }
 
 gboolean kad_display_sink_register(GstPlugin* plugin)

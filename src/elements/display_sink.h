@@ -1,7 +1,12 @@
 #pragma once
 
-// kaddisplaysink: the end of the preview. Hands each frame (32-bit RGBx) to
-// a registered callback that the video window (or a test) provides.
+// kaddisplaysink: the end of the preview. Takes the decoder's raw frames in
+// their own format and size and hands each one, as 32-bit RGBx at the size
+// the window shows it ("display-width" x "display-height"; the source's size
+// while they are 0), to a registered callback that the video window (or a
+// test) provides. Colour conversion and scaling are one pass at the shown
+// size, made on the delivery thread, so a frame that is dropped is never
+// converted.
 //
 // The callback runs on a delivery thread of the sink's own, never on the
 // streaming thread: the streaming thread only leaves the frame in a one-frame
@@ -27,10 +32,12 @@ typedef struct {
     gint height;
     gint stride;        // bytes from one row to the next
     const guint8* data; // width x height pixels, R G B x, top row first
-    gint par_n;         // pixel aspect ratio of the source
-    gint par_d;
+    gint par_n;         // pixel aspect ratio of this picture: width * par / height
+    gint par_d;         // is the source's display aspect at any shown size
     GstClockTime pts;
     GstBuffer* buffer;
+    gint source_width; // the source's picture before scaling
+    gint source_height;
 } KadDisplayFrame;
 
 typedef void (*KadDisplayFrameFunc)(const KadDisplayFrame* frame, gpointer user_data);
@@ -46,5 +53,9 @@ void kad_display_sink_set_callback(GstElement* sink, KadDisplayFrameFunc func, g
 // video. FALSE before the first negotiation.
 gboolean kad_display_sink_get_aspect(GstElement* sink, gint* width, gint* height, gint* par_n,
                                      gint* par_d);
+
+// The size the frames are shown at (0 x 0: the source's). Safe from any
+// thread; the next frame delivered has it.
+void kad_display_sink_set_display_size(GstElement* sink, gint width, gint height);
 
 G_END_DECLS

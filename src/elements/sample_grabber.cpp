@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "elements/raw_video_formats.h"
+
 GST_DEBUG_CATEGORY_STATIC(sample_grabber_debug);
 #define GST_CAT_DEFAULT sample_grabber_debug
 
@@ -25,7 +27,7 @@ namespace {
 
 enum { PROP_0, PROP_FRAME_COUNT, PROP_LAST_SAMPLE };
 
-#define GRABBER_CAPS GST_VIDEO_CAPS_MAKE("RGB")
+#define GRABBER_CAPS GST_VIDEO_CAPS_MAKE(KAD_RAW_VIDEO_FORMATS)
 
 GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GRABBER_CAPS));
@@ -100,6 +102,78 @@ void describe(const GstVideoInfo& info, guint64 number, KadGrabbedFrameInfo* out
     out->frame_number = number;
 }
 
+// The 24-bit RGB picture of a frame of info: same size, aspect and rate. Its
+// rows are 3 * width rounded up to 4 bytes apart, as in a bitmap.
+GstVideoInfo rgbInfo(const GstVideoInfo& info)
+{
+    GstVideoInfo rgb;
+    gst_video_info_set_format(&rgb, GST_VIDEO_FORMAT_RGB, GST_VIDEO_INFO_WIDTH(&info),
+                              GST_VIDEO_INFO_HEIGHT(&info));
+    GST_VIDEO_INFO_PAR_N(&rgb) = GST_VIDEO_INFO_PAR_N(&info);
+    GST_VIDEO_INFO_PAR_D(&rgb) = GST_VIDEO_INFO_PAR_D(&info);
+    GST_VIDEO_INFO_FPS_N(&rgb) = GST_VIDEO_INFO_FPS_N(&info);
+    GST_VIDEO_INFO_FPS_D(&rgb) = GST_VIDEO_INFO_FPS_D(&info);
+    GST_VIDEO_INFO_INTERLACE_MODE(&rgb) = GST_VIDEO_INFO_INTERLACE_MODE(&info);
+    GST_VIDEO_INFO_FIELD_ORDER(&rgb) = GST_VIDEO_INFO_FIELD_ORDER(&info);
+    return rgb;
+}
+
+// Writes the frame in buffer (of format info) into dest as 24-bit RGB rows
+// stride bytes apart, the bytes past each row zeroed. Runs on the caller's
+// thread: only a still pays for the conversion.
+gboolean toBitmap(KadSampleGrabber* self, const GstVideoInfo& info, GstBuffer* buffer, guint8* dest,
+                  gint stride)
+{
+    const gint width = GST_VIDEO_INFO_WIDTH(&info);
+    const gint height = GST_VIDEO_INFO_HEIGHT(&info);
+    const gsize rowBytes = static_cast<gsize>(width) * 3;
+    if (width <= 0 || height <= 0 || stride < static_cast<gint>(rowBytes)) return FALSE;
+
+    GstVideoFrame in;
+    if (!gst_video_frame_map(&in, &info, buffer, GST_MAP_READ)) {
+        GST_WARNING_OBJECT(self, "cannot map the latest frame %" GST_PTR_FORMAT, buffer);
+        return FALSE;
+    }
+    if (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_RGB) {
+        const guint8* src = static_cast<const guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&in, 0));
+        const gint srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&in, 0);
+        for (gint row = 0; row < height; ++row)
+            std::memcpy(dest + static_cast<gsize>(row) * static_cast<gsize>(stride),
+                        src + static_cast<gssize>(row) * srcStride, rowBytes);
+    } else {
+        GstVideoInfo rgb = rgbInfo(info);
+        GST_VIDEO_INFO_PLANE_STRIDE(&rgb, 0) = stride;
+        GST_VIDEO_INFO_SIZE(&rgb) = static_cast<gsize>(stride) * static_cast<gsize>(height);
+        GstBuffer* wrapped = gst_buffer_new_wrapped_full(
+            static_cast<GstMemoryFlags>(0), dest, GST_VIDEO_INFO_SIZE(&rgb), 0,
+            GST_VIDEO_INFO_SIZE(&rgb), nullptr, nullptr);
+        GstVideoFrame out;
+        if (!gst_video_frame_map(&out, &rgb, wrapped, GST_MAP_WRITE)) {
+            gst_buffer_unref(wrapped);
+            gst_video_frame_unmap(&in);
+            return FALSE;
+        }
+        GstVideoConverter* converter = gst_video_converter_new(&info, &rgb, nullptr);
+        if (converter) {
+            gst_video_converter_frame(converter, &in, &out);
+            gst_video_converter_free(converter);
+        }
+        gst_video_frame_unmap(&out);
+        gst_buffer_unref(wrapped);
+        if (!converter) {
+            GST_WARNING_OBJECT(self, "no conversion from %s to RGB",
+                               gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info)));
+            gst_video_frame_unmap(&in);
+            return FALSE;
+        }
+    }
+    gst_video_frame_unmap(&in);
+    for (gint row = 0; row < height; ++row)
+        std::memset(dest + static_cast<gsize>(row) * static_cast<gsize>(stride) + rowBytes, 0,
+                    static_cast<gsize>(stride) - rowBytes);
+    return TRUE;
+}
+
 void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
 {
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(object);
@@ -149,8 +223,7 @@ static void kad_sample_grabber_class_init(KadSampleGrabberClass* klass)
     gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
     gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
     gst_element_class_set_static_metadata(elementClass, "Kadrillo sample grabber", "Filter/Video",
-                                          "Keeps the latest RGB frame for still images",
-                                          "Kadrillo");
+                                          "Keeps the latest frame for still images", "Kadrillo");
 
     transClass->set_caps = setCaps;
     transClass->transform_ip = transformIp;
@@ -194,20 +267,8 @@ gboolean kad_sample_grabber_copy_frame(GstElement* grabber, guint8* dest, gsize 
     if (!takeLatest(self, &buffer, &videoInfo, &number)) return FALSE;
     describe(videoInfo, number, info);
     gboolean copied = FALSE;
-    GstVideoFrame frame;
-    if (dest && dest_size >= info->size &&
-        gst_video_frame_map(&frame, &videoInfo, buffer, GST_MAP_READ)) {
-        const guint8* src = static_cast<const guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const gint srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        const gsize rowBytes = static_cast<gsize>(info->width) * 3;
-        for (gint row = 0; row < info->height; ++row) {
-            guint8* out = dest + static_cast<gsize>(row) * static_cast<gsize>(info->stride);
-            std::memcpy(out, src + static_cast<gssize>(row) * srcStride, rowBytes);
-            std::memset(out + rowBytes, 0, static_cast<gsize>(info->stride) - rowBytes);
-        }
-        gst_video_frame_unmap(&frame);
-        copied = TRUE;
-    }
+    if (dest && dest_size >= info->size)
+        copied = toBitmap(self, videoInfo, buffer, dest, info->stride);
     gst_buffer_unref(buffer);
     return copied;
 }
@@ -216,10 +277,34 @@ GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber)
 {
     g_return_val_if_fail(KAD_IS_SAMPLE_GRABBER(grabber), nullptr);
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(grabber);
+    GstBuffer* buffer = nullptr;
+    GstVideoInfo videoInfo;
+    guint64 number = 0;
+    if (!takeLatest(self, &buffer, &videoInfo, &number)) return nullptr;
+
     GstSample* sample = nullptr;
-    GST_OBJECT_LOCK(self);
-    if (self->latest) sample = gst_sample_new(self->latest, self->latestCaps, nullptr, nullptr);
-    GST_OBJECT_UNLOCK(self);
+    if (GST_VIDEO_INFO_FORMAT(&videoInfo) == GST_VIDEO_FORMAT_RGB) {
+        GstCaps* caps = gst_video_info_to_caps(&videoInfo);
+        sample = gst_sample_new(buffer, caps, nullptr, nullptr);
+        gst_caps_unref(caps);
+    } else {
+        GstVideoInfo rgb = rgbInfo(videoInfo);
+        GstBuffer* out = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&rgb), nullptr);
+        GstMapInfo map;
+        gboolean ok = gst_buffer_map(out, &map, GST_MAP_WRITE);
+        if (ok) {
+            ok = toBitmap(self, videoInfo, buffer, map.data, GST_VIDEO_INFO_PLANE_STRIDE(&rgb, 0));
+            gst_buffer_unmap(out, &map);
+        }
+        if (ok) {
+            gst_buffer_copy_into(out, buffer, GST_BUFFER_COPY_METADATA, 0, -1);
+            GstCaps* caps = gst_video_info_to_caps(&rgb);
+            sample = gst_sample_new(out, caps, nullptr, nullptr);
+            gst_caps_unref(caps);
+        }
+        gst_buffer_unref(out);
+    }
+    gst_buffer_unref(buffer);
     return sample;
 }
 

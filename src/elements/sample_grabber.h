@@ -1,8 +1,10 @@
 #pragma once
 
-// kadsamplegrabber: a pass-through for 24-bit RGB video that keeps the latest
+// kadsamplegrabber: a pass-through for raw video that keeps the latest
 // frame, so the application can take a still image of the preview at any
-// time. A converter placed before it delivers the RGB.
+// time. The frame is kept as it came (the decoder's own format, full size):
+// it is turned into 24-bit RGB only when someone asks for it, so a preview
+// nobody grabs from costs a reference per frame and nothing more.
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>
@@ -30,14 +32,15 @@ typedef struct {
 // passed since the grabber started.
 gboolean kad_sample_grabber_peek(GstElement* grabber, KadGrabbedFrameInfo* info);
 
-// Copies the latest frame into dest. Fills info in any case when a frame
+// Copies the latest frame into dest, converted to 24-bit RGB. Fills info in any case when a frame
 // exists; returns FALSE when there is none or dest_size is below info->size
 // (the frame may have changed size since a peek: call again with a bigger
 // buffer). Safe from any thread.
 gboolean kad_sample_grabber_copy_frame(GstElement* grabber, guint8* dest, gsize dest_size,
                                        KadGrabbedFrameInfo* info);
 
-// The latest frame as a sample (caps and buffer), or NULL. Transfer full.
+// The latest frame as a sample of 24-bit RGB (converted on the caller's
+// thread when the stream carries another format), or NULL. Transfer full.
 GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber);
 
 // Frames that passed since the grabber started ("frame-count").

@@ -7,6 +7,7 @@
 #include "system/log.h"
 
 #include <optional>
+#include <string>
 
 namespace kad {
 
@@ -106,6 +107,16 @@ bool isHorodex(GstElement* e)
     return e && KAD_IS_HORODEX(e);
 }
 
+// Names the DV decoder in the log when it differs from the one named last,
+// not at every preview.
+void logDvDecoder(const std::string& factory)
+{
+    static std::string named;
+    if (factory.empty() || factory == named) return;
+    named = factory;
+    WriteLog(QStringLiteral("DV video decoder: %1").arg(QString::fromStdString(factory)));
+}
+
 } // namespace
 
 // ---- Linking slots -------------------------------------------------------------
@@ -201,6 +212,7 @@ bool TdmCam::BuildPreviewDV()
         rs(Smarttee, nullptr, DVsplitter) == LinkResult::MissingElement)
         return false;
 
+    logDvDecoder(DVDEcoder.BoundTo());
     if (Options.PermettreIncruster) {
         place(Infinite);
         place(DVDEcoder);

@@ -1,0 +1,243 @@
+// The DV preview shows at the window's size what a full decode scaled down
+// shows, and a still taken from it is the full picture. The reference
+// pictures come from ffmpeg decoding the same DV file.
+
+#include "elements/display_sink.h"
+#include "elements/sample_grabber.h"
+#include "features/stills.h"
+#include "graph_fixture.h"
+#include "support/probe.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace kad {
+namespace {
+
+using test::waitUntil;
+
+// The latest frame the display handed over, copied.
+struct Shown {
+    std::mutex lock;
+    QImage image;
+    int parN = 0;
+    int parD = 0;
+    int sourceWidth = 0;
+    int count = 0;
+};
+
+void keepFrame(const KadDisplayFrame* frame, gpointer data)
+{
+    auto* shown = static_cast<Shown*>(data);
+    const QImage view(frame->data, frame->width, frame->height, frame->stride,
+                      QImage::Format_RGBX8888);
+    std::lock_guard<std::mutex> hold(shown->lock);
+    shown->image = view.convertToFormat(QImage::Format_RGB888);
+    shown->parN = frame->par_n;
+    shown->parD = frame->par_d;
+    shown->sourceWidth = frame->source_width;
+    ++shown->count;
+}
+
+// One frame of path decoded by ffmpeg to RGB24 at width x height.
+QImage ffmpegFrame(const QString& path, int width, int height)
+{
+    const QByteArray raw =
+        kadtest::runTool("ffmpeg", {"-v", "error", "-i", path, "-frames:v", "1", "-vf",
+                                    QStringLiteral("scale=%1:%2").arg(width).arg(height), "-f",
+                                    "rawvideo", "-pix_fmt", "rgb24", "-"});
+    if (raw.size() != width * height * 3) return {};
+    return QImage(reinterpret_cast<const uchar*>(raw.constData()), width, height, width * 3,
+                  QImage::Format_RGB888)
+        .copy();
+}
+
+// Mean absolute difference per channel; mirrored compares a against b
+// flipped left to right.
+double meanDifference(const QImage& a, const QImage& b, bool mirrored = false)
+{
+    if (a.size() != b.size() || a.isNull()) return 1e9;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const uchar* ra = a.constScanLine(y);
+        const uchar* rb = b.constScanLine(y);
+        for (int x = 0; x < a.width(); ++x) {
+            const int xb = mirrored ? a.width() - 1 - x : x;
+            for (int c = 0; c < 3; ++c)
+                sum += std::abs(int(ra[3 * x + c]) - int(rb[3 * xb + c]));
+        }
+    }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+class LightPreview : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = new QTemporaryDir;
+        file_ = dir_->filePath("bars.dv");
+        // A still picture rich in colours and edges, the same in every frame.
+        kadtest::runTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                    "smptebars=size=720x576:rate=25", "-t", "2", "-target",
+                                    "pal-dv", "-an", "-f", "dv", file_});
+    }
+    static void TearDownTestSuite()
+    {
+        delete dir_;
+        dir_ = nullptr;
+    }
+
+    // Starts the preview of the DV file, the display at width x height, at
+    // the file's own pace when sync.
+    bool start(TdmCam& cam, Shown& shown, int width, int height, bool sync)
+    {
+        GstElement* display = test::makeDisplay();
+        g_object_set(display, "display-width", width, "display-height", height, "sync", sync, NULL);
+        kad_display_sink_set_callback(display, keepFrame, &shown, nullptr);
+        cam.CheckOptionalFilters();
+        cam.SetVideoWindow(display);
+        const std::string description =
+            "filesrc blocksize=144000 location=\"" + file_.toStdString() +
+            "\" ! capsfilter caps=\"video/x-dv,systemstream=true,format=PAL\"";
+        ended_ = false;
+        QObject::connect(&cam, &TdmCam::EndOfStream, [this] { ended_ = true; });
+        return cam.ConnectSourceElement("DV file", test::makeBin(description)) &&
+               cam.BuildPreviewGraph() && cam.RunGraph();
+    }
+
+    // Previews the whole DV file as fast as it goes.
+    bool preview(TdmCam& cam, Shown& shown, int width, int height)
+    {
+        if (!start(cam, shown, width, height, false)) return false;
+        // Every frame of the file through the grabber, one on the display.
+        return waitUntil([&] { return kad_sample_grabber_frame_count(cam.sg.Element()) >= 50; },
+                         30000) &&
+               waitUntil([&] {
+                   std::lock_guard<std::mutex> hold(shown.lock);
+                   return shown.count > 0;
+               });
+    }
+
+    void finish(TdmCam& cam)
+    {
+        cam.StopGraph();
+        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    }
+
+    bool ended_ = false;
+    static QTemporaryDir* dir_;
+    static QString file_;
+};
+
+QTemporaryDir* LightPreview::dir_ = nullptr;
+QString LightPreview::file_;
+
+TEST_F(LightPreview, ShownPictureIsTheFullDecodeScaledToTheWindow)
+{
+    ASSERT_TRUE(QFileInfo::exists(file_));
+    const kadtest::Probe probe = kadtest::ffprobe(file_.toStdString());
+    ASSERT_FALSE(probe.streams.empty()) << probe.error;
+    EXPECT_EQ(probe.streams.front().width, 720);
+
+    TdmCam cam;
+    Shown shown;
+    ASSERT_TRUE(preview(cam, shown, 384, 288));
+    QImage image;
+    {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        image = shown.image;
+        // Square pixels at 384 x 288 show the 4:3 source at its aspect.
+        EXPECT_EQ(shown.parN, shown.parD);
+        EXPECT_EQ(shown.sourceWidth, 720);
+    }
+    finish(cam);
+    ASSERT_EQ(image.size(), QSize(384, 288));
+    const QImage reference = ffmpegFrame(file_, 384, 288);
+    ASSERT_FALSE(reference.isNull());
+    // Different scalers and chroma filters differ at edges by a few levels;
+    // a wrong colour matrix, swapped channels or a shifted picture do not.
+    EXPECT_LT(meanDifference(image, reference), 6.0);
+    EXPECT_GT(meanDifference(image, reference, true), 30.0);
+}
+
+TEST_F(LightPreview, WindowSizeChangesWhilePreviewing)
+{
+    TdmCam cam;
+    Shown shown;
+    ASSERT_TRUE(start(cam, shown, 200, 150, true));
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        return shown.count > 0;
+    }));
+    {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        EXPECT_EQ(shown.image.size(), QSize(200, 150));
+    }
+    // Stretched on a wide window: the pixels say how to get back to 4:3.
+    kad_display_sink_set_display_size(cam.VideoWindowFilter(), 640, 240);
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        return shown.image.width() == 640;
+    }));
+    {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        EXPECT_EQ(shown.image.height(), 240);
+        ASSERT_GT(shown.parN, 0);
+        EXPECT_NEAR(640.0 * shown.parN / shown.parD / 240.0, 4.0 / 3.0, 0.01);
+    }
+    finish(cam);
+}
+
+TEST_F(LightPreview, StillIsTheFullPictureConvertedOnlyWhenTaken)
+{
+    TdmCam cam;
+    Shown shown;
+    ASSERT_TRUE(preview(cam, shown, 192, 144));
+
+    // The grabber keeps the frame as the decoder made it: full size.
+    KadGrabbedFrameInfo info{};
+    ASSERT_TRUE(kad_sample_grabber_peek(cam.sg.Element(), &info));
+    EXPECT_EQ(info.width, 720);
+    EXPECT_EQ(info.height, 576);
+    std::vector<guint8> bytes(info.size);
+    ASSERT_TRUE(kad_sample_grabber_copy_frame(cam.sg.Element(), bytes.data(), bytes.size(), &info));
+    finish(cam);
+
+    const QImage grabbed(bytes.data(), info.width, info.height, info.stride, QImage::Format_RGB888);
+    const QImage reference = ffmpegFrame(file_, 720, 576);
+    ASSERT_FALSE(reference.isNull());
+    EXPECT_LT(meanDifference(grabbed, reference), 4.0);
+
+    RgbFrame frame;
+    frame.Data = bytes.data();
+    frame.Width = info.width;
+    frame.Height = info.height;
+    frame.Stride = info.stride;
+    for (const bool ratio43 : {false, true}) {
+        const QImage stored = MakeStoredImage(frame, ratio43);
+        ASSERT_FALSE(stored.isNull());
+        // The still keeps the full picture: never the display's small one.
+        EXPECT_GE(stored.width(), 720);
+        EXPECT_GE(stored.height(), 540);
+        const QString path = dir_->filePath(ratio43 ? "still43.bmp" : "still.bmp");
+        QString why;
+        ASSERT_TRUE(WriteBmp24(stored, path, &why)) << why.toStdString();
+        QImageReader reader(path);
+        const QImage read = reader.read();
+        ASSERT_FALSE(read.isNull()) << reader.errorString().toStdString();
+        EXPECT_EQ(read.size(), stored.size());
+        const QImage expected =
+            reference.scaled(stored.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        EXPECT_LT(meanDifference(read.convertToFormat(QImage::Format_RGB888), expected), 6.0);
+    }
+}
+
+} // namespace
+} // namespace kad
