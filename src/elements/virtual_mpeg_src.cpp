@@ -5,6 +5,7 @@
 #include "elements/virtual_ps_rewrite.h"
 #include "platform/media/gst_ptr.h"
 
+#include <atomic>
 #include <memory>
 
 GST_DEBUG_CATEGORY_STATIC(virtual_mpeg_src_debug);
@@ -19,6 +20,11 @@ struct State {
     GstElement* audioParser = nullptr;   // owned by the bin
     GstElement* mux = nullptr;           // owned by the bin
     kad::mpeg2::Format format;
+    // First refusal from downstream in this run (GST_FLOW_OK while none):
+    // written by the muxer's streaming thread, read by both branch threads.
+    std::atomic<int> refused{GST_FLOW_OK};
+    // Set once the end of stream went round the muxer.
+    std::atomic<bool> eosSent{false};
     // The tap's streaming thread only.
     std::unique_ptr<kad::StreamIdRewriter> rewriter;
 };
@@ -55,6 +61,65 @@ GstFlowReturn produce(KadVirtualMpegSrc* self, const kad::FrameSlot& slot, GstBu
     return GST_FLOW_OK;
 }
 
+// mpegpsmux forgets the buffer of the branch whose push failed but still
+// holds the peeked reference of the other branch; whatever that branch sends
+// next (a buffer or the end of stream) makes it unref a buffer that is gone.
+// So the muxer never sees a refusal: its output is handed to the tap here and
+// a refusal is latched instead. The branches then get the refusal themselves
+// and their end of stream goes round the muxer.
+GstPadProbeReturn muxOutput(GstPad* pad, GstPadProbeInfo* info, gpointer data)
+{
+    State& s = *KAD_VIRTUAL_MPEG_SRC(data)->state;
+    kad::PadRef peer(gst_pad_get_peer(pad));
+    GstFlowReturn ret = GST_FLOW_NOT_LINKED;
+    if (!peer || s.refused.load() != GST_FLOW_OK)
+        gst_mini_object_unref(GST_MINI_OBJECT(info->data));
+    else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        ret = gst_pad_chain_list(peer.get(), GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    else
+        ret = gst_pad_chain(peer.get(), GST_PAD_PROBE_INFO_BUFFER(info));
+    info->data = nullptr;
+    if (ret != GST_FLOW_OK) {
+        int expected = GST_FLOW_OK;
+        s.refused.compare_exchange_strong(expected, ret);
+    }
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_OK;
+    return GST_PAD_PROBE_HANDLED;
+}
+
+GstPadProbeReturn muxInput(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* self = KAD_VIRTUAL_MPEG_SRC(data);
+    State& s = *self->state;
+    const int refused = s.refused.load();
+    if (refused == GST_FLOW_OK) return GST_PAD_PROBE_OK;
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_EOS) return GST_PAD_PROBE_OK;
+        if (!s.eosSent.exchange(true)) {
+            kad::PadRef tapSink(gst_element_get_static_pad(
+                GST_ELEMENT(kad::virtualSrcTap(KAD_VIRTUAL_SRC(self))), "sink"));
+            if (tapSink) gst_pad_send_event(tapSink.get(), gst_event_ref(event));
+        }
+        return GST_PAD_PROBE_DROP;
+    }
+    gst_mini_object_unref(GST_MINI_OBJECT(info->data));
+    info->data = nullptr;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = static_cast<GstFlowReturn>(refused);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+void watchMuxOutput(KadVirtualMpegSrc* self)
+{
+    State& s = *self->state;
+    kad::PadRef src(gst_element_get_static_pad(s.mux, "src"));
+    if (src)
+        gst_pad_add_probe(src.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          muxOutput, self, nullptr);
+}
+
 // The program-stream muxer keeps its stream state from one run to the next
 // (a second run would be cut short), so every run gets a new one.
 void renewMux(KadVirtualMpegSrc* self)
@@ -70,6 +135,7 @@ void renewMux(KadVirtualMpegSrc* self)
     if (!gst_element_link(GST_ELEMENT(s.video), s.mux) || !gst_element_link(s.audioParser, s.mux) ||
         !gst_element_link(s.mux, tap))
         GST_ERROR_OBJECT(self, "could not link the new program-stream muxer");
+    watchMuxOutput(self);
     gst_element_sync_state_with_parent(s.mux);
 }
 
@@ -78,6 +144,8 @@ void configure(KadVirtualSrc* base, gboolean live, gint numBuffers)
     State& s = *KAD_VIRTUAL_MPEG_SRC(base)->state;
     if (!s.video) return;
     renewMux(KAD_VIRTUAL_MPEG_SRC(base));
+    s.refused = GST_FLOW_OK;
+    s.eosSent = false;
     g_object_set(s.video, "is-live", live, "frame-limit", static_cast<gint64>(numBuffers), nullptr);
     // 1152 samples per audio frame; enough frames to cover the video.
     const gint audioFrames = numBuffers < 0 ? -1 : numBuffers * 48000 / 25 / 1152 + 2;
@@ -126,6 +194,15 @@ void build(KadVirtualMpegSrc* self)
     if (!gst_element_link_many(GST_ELEMENT(s.video), mux, tap, nullptr) ||
         !gst_element_link_many(audio, audioCaps, encoder, parser, mux, nullptr))
         GST_ERROR_OBJECT(self, "could not link the MPEG-2 chain");
+    watchMuxOutput(self);
+    for (GstElement* branch : {GST_ELEMENT(s.video), parser}) {
+        kad::PadRef out(gst_element_get_static_pad(branch, "src"));
+        gst_pad_add_probe(out.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          muxInput, self, nullptr);
+    }
 
     kad::VirtualTapHooks hooks;
     hooks.numberFrames = false;

@@ -143,3 +143,59 @@ TEST(VirtualMpeg, NotLiveRunsAreReproducibleByteForByte)
     EXPECT_FALSE(first.bytes().empty());
     EXPECT_EQ(first.bytes(), second.bytes());
 }
+
+// A preview of the encoder is stopped at any moment: while the muxer is
+// mid-buffer, while the audio branch is at its end, or before the first
+// buffer. Every stop must leave GStreamer quiet (criticals are fatal in
+// tests) and the element ready to run again.
+TEST(VirtualMpeg, StoppingAtAnyMomentIsClean)
+{
+    for (const bool live : {false, true}) {
+        SCOPED_TRACE(live ? "live" : "not live");
+        kad::ElementRef source = vtest::makeDevice("mpeg2", -1);
+        ASSERT_TRUE(source);
+        g_object_set(source.get(), "is-live", live, nullptr);
+        kad::ElementRef pipeline = kad::ElementRef::sink(gst_pipeline_new("stops"));
+        GstElement* sink = gst_element_factory_make("fakesink", "sink");
+        g_object_set(sink, "sync", live, "async", FALSE, nullptr);
+        gst_bin_add_many(GST_BIN(pipeline.get()), source.get(), sink, nullptr);
+        ASSERT_TRUE(gst_element_link(source.get(), sink));
+        kad::BusRef bus(gst_element_get_bus(pipeline.get()));
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING),
+                      GST_STATE_CHANGE_FAILURE)
+                << "run " << i;
+            // Spread the stops over the first frames of a run.
+            g_usleep(static_cast<gulong>((i % 8) * 3000));
+            ASSERT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_NULL),
+                      GST_STATE_CHANGE_SUCCESS)
+                << "run " << i;
+            kad::MessageRef error(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+            ASSERT_FALSE(error) << "run " << i;
+        }
+        gst_bin_remove(GST_BIN(pipeline.get()), source.get());
+    }
+}
+
+// Downstream refusing the stream (here: nothing linked) fails the muxer's
+// push while both branches still feed it; their end of stream that follows
+// must not upset it.
+TEST(VirtualMpeg, DownstreamRefusingTheStreamIsClean)
+{
+    for (int i = 0; i < 60; ++i) {
+        kad::ElementRef source = vtest::makeDevice(i % 2 ? "moviebox" : "mpeg2", 12);
+        ASSERT_TRUE(source);
+        kad::ElementRef pipeline = kad::ElementRef::sink(gst_pipeline_new("refused"));
+        gst_bin_add(GST_BIN(pipeline.get()), source.get());
+        kad::BusRef bus(gst_element_get_bus(pipeline.get()));
+        ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING),
+                  GST_STATE_CHANGE_FAILURE);
+        kad::MessageRef error(
+            gst_bus_timed_pop_filtered(bus.get(), 5 * GST_SECOND, GST_MESSAGE_ERROR));
+        EXPECT_TRUE(error) << "run " << i;
+        // Let both branches run into their end before stopping.
+        g_usleep(20000);
+        EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+        gst_bin_remove(GST_BIN(pipeline.get()), source.get());
+    }
+}
