@@ -6,6 +6,7 @@
 #include "app/program_fixture.h"
 #include "app/source_selection.h"
 #include "app/sources_panel.h"
+#include "support/encoder_fault.h"
 
 #include <QComboBox>
 #include <QRadioButton>
@@ -14,37 +15,6 @@
 
 namespace kad::test {
 namespace {
-
-ElementRef findVideoEncoder(GstBin* bin)
-{
-    ElementRef found;
-    GstIterator* it = gst_bin_iterate_recurse(bin);
-    GValue item = G_VALUE_INIT;
-    while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        auto* e = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory* f = gst_element_get_factory(e);
-        const char* klass =
-            f ? gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS) : nullptr;
-        if (klass && g_strrstr(klass, "Encoder") && g_strrstr(klass, "Video"))
-            found = ElementRef::ref(e);
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
-    return found;
-}
-
-// The encoder says why once, then refuses every frame, as a broken one does.
-GstPadProbeReturn failEncoding(GstPad* pad, GstPadProbeInfo* info, gpointer data)
-{
-    if (!static_cast<std::atomic<bool>*>(data)->exchange(true))
-        GST_ELEMENT_ERROR(GST_PAD_PARENT(pad), STREAM, ENCODE, ("Could not encode the frame."),
-                          ("failure made by the test"));
-    gst_buffer_unref(GST_PAD_PROBE_INFO_BUFFER(info));
-    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
-    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
-    return GST_PAD_PROBE_HANDLED;
-}
 
 class ProgramCaptureErrors : public ProgramTest {
 protected:
