@@ -2,7 +2,10 @@
 #include <QDBusConnection>
 #include <QMessageBox>
 
+#include <glib-unix.h>
 #include <gst/gst.h>
+
+#include <csignal>
 
 #include "app/app_identity.h"
 #include "app/program.h"
@@ -10,6 +13,28 @@
 #include "elements/plugin.h"
 #include "platform/media/media_platform.h"
 #include "system/startup_check.h"
+
+namespace {
+
+// A logout, `kill` or Ctrl+C in a terminal ends the program the way closing
+// its window does: a capture in progress is finished (index and headers
+// written) before the program quits, so the file reads whole. The handler
+// runs on the GUI thread from the GLib main context that Qt's event loop
+// drives, never inside the signal itself.
+gboolean onTerminateSignal(gpointer)
+{
+    QApplication::closeAllWindows();
+    QApplication::quit();
+    return G_SOURCE_CONTINUE;
+}
+
+void endOnTerminateSignals()
+{
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        g_unix_signal_add(signal, onTerminateSignal, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -37,5 +62,6 @@ int main(int argc, char** argv)
     program.Show();
     kad::TRemoteControl remote(program, QDBusConnection::sessionBus());
     remote.Register();
+    endOnTerminateSignals();
     return QApplication::exec();
 }

@@ -11,6 +11,7 @@
 #include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 
 #include <sys/prctl.h>
@@ -433,6 +434,74 @@ TEST_F(RemoteControl, TheCommandLineDrivesTheRunningProgram)
         EXPECT_TRUE(help.out.contains(QString::fromLatin1(option))) << option;
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// The length the file's headers give (what a player shows before it reads
+// anything else), in seconds; -1 when ffprobe gives none.
+double headerSeconds(const QString& file)
+{
+    const QByteArray out =
+        kadtest::runTool(QStringLiteral("ffprobe"),
+                         {QStringLiteral("-v"), QStringLiteral("error"),
+                          QStringLiteral("-show_entries"), QStringLiteral("format=duration"),
+                          QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
+    bool ok = false;
+    const double seconds = out.trimmed().toDouble(&ok);
+    return ok ? seconds : -1;
+}
+
+// A logout or `kill` (SIGTERM) or Ctrl+C (SIGINT) ends a program that is
+// capturing as closing its window does: the file is finished, its headers
+// and index written, instead of being left for a reader to scan.
+TEST_F(RemoteControl, ASignalToEndFinishesTheCaptureInProgress)
+{
+    presetFolders();
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+        QProcess program;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus_.Address());
+        e.insert(QStringLiteral("KADRILLO_VIRTUAL_DEVICES"), QStringLiteral("dv-pal-vcr"));
+        // Live, so the capture lasts as long as the test waits, well short
+        // of the writer's own sync interval.
+        e.insert(QStringLiteral("KADRILLO_VIRTUAL_LIVE"), QStringLiteral("1"));
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(e);
+        program.start(
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../kadrillo")),
+            {});
+        ASSERT_TRUE(program.waitForStarted(5000));
+        bool previewing = false;
+        waitUntil(
+            [&] {
+                const Run state = runCli({QStringLiteral("--state")}, bus_.Address());
+                previewing = state.exitCode == 0 && state.out == QStringLiteral("csPreview");
+                return previewing || program.state() == QProcess::NotRunning;
+            },
+            30000);
+        ASSERT_TRUE(previewing) << program.readAllStandardError().toStdString();
+        const Run capture = runCli({QStringLiteral("--capture")}, bus_.Address());
+        ASSERT_EQ(capture.exitCode, 0) << capture.err.toStdString();
+        const QString file = capture.out;
+        // About twenty frames of PAL DV.
+        EXPECT_TRUE(waitUntil([&] { return QFileInfo(file).size() > 16 * 144000; }, 20000));
+        ASSERT_EQ(::kill(static_cast<pid_t>(program.processId()), signal), 0);
+        const bool ended =
+            waitUntil([&] { return program.state() == QProcess::NotRunning; }, 30000);
+        if (!ended) {
+            program.kill();
+            program.waitForFinished(5000);
+        }
+        ASSERT_TRUE(ended) << "the program did not end";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        const auto probe = probeVideo(file);
+        ASSERT_TRUE(probe.has_value()) << file.toStdString();
+        EXPECT_GE(probe->frames, 15);
+        // A finished file's headers give its length; an abandoned one's give
+        // none.
+        EXPECT_NEAR(headerSeconds(file), probe->frames * 0.04, 0.04) << file.toStdString();
+    }
 }
 
 TEST_F(RemoteControl, ASecondProgramRunsWithoutTheInterfaceAndLogsIt)
