@@ -36,8 +36,8 @@
 //       the process's CPU share.
 //
 //   bench_capture --big [FRAMES]       (default 31500: 4.5 GB of DV video)
-//       Writes a type-2 file over 4 GB through the capture graph's avimux
-//       writer (OpenDML), fed non-live from memory with the preview showing
+//       Writes a type-2 file over 4 GB through the capture graph's AVI
+//       writer (kadaviwriter, OpenDML), fed non-live from memory with the preview showing
 //       its first frame only, checks it with ffprobe and deletes it. Needs
 //       the room in TMPDIR.
 //
@@ -340,13 +340,28 @@ struct Gate {
 // GUI thread's event loop.
 struct EndWatch {
     std::atomic<bool> ended{false};
+    std::atomic<int> open{0}; // writer inputs not yet ended
     QEventLoop* loop = nullptr;
 };
+
+// Every input of the writer (a file sink has one, kadaviwriter one for the
+// picture and one for the sound): the file is complete once all ended.
+std::vector<kad::PadRef> writerInputs(GstElement* writer)
+{
+    std::vector<kad::PadRef> pads;
+    if (!writer) return pads;
+    GST_OBJECT_LOCK(writer);
+    for (GList* l = writer->sinkpads; l; l = l->next)
+        pads.push_back(kad::PadRef::ref(GST_PAD(l->data)));
+    GST_OBJECT_UNLOCK(writer);
+    return pads;
+}
 
 GstPadProbeReturn onSinkEvent(GstPad*, GstPadProbeInfo* info, gpointer data)
 {
     if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS) return GST_PAD_PROBE_OK;
     auto* w = static_cast<EndWatch*>(data);
+    if (--w->open > 0) return GST_PAD_PROBE_OK;
     if (!w->ended.exchange(true) && w->loop)
         QMetaObject::invokeMethod(
             w->loop, [loop = w->loop] { loop->exit(0); }, Qt::QueuedConnection);
@@ -453,12 +468,12 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
         std::fprintf(stderr, "no capture into %s\n", qPrintable(out));
         return r;
     }
-    kad::PadRef sinkIn(cam.CaptureFileSink()
-                           ? gst_element_get_static_pad(cam.CaptureFileSink(), "sink")
-                           : nullptr);
-    if (!sinkIn) return r;
-    gst_pad_add_probe(sinkIn.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSinkEvent, &end,
-                      nullptr);
+    const std::vector<kad::PadRef> sinkIns = writerInputs(cam.CaptureFileSink());
+    if (sinkIns.empty()) return r;
+    end.open = int(sinkIns.size());
+    for (const kad::PadRef& in : sinkIns)
+        gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSinkEvent, &end,
+                          nullptr);
     gate.open();
     // A stall shows as no new frame for a while.
     guint64 lastFrames = 0;
@@ -492,10 +507,12 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
         }
     watchdog.stop();
     if (ended) {
-        // The writer is done with its end of stream once its input's stream
-        // lock is free.
-        GST_PAD_STREAM_LOCK(sinkIn.get());
-        GST_PAD_STREAM_UNLOCK(sinkIn.get());
+        // The writer is done with its end of stream once its inputs' stream
+        // locks are free.
+        for (const kad::PadRef& in : sinkIns) {
+            GST_PAD_STREAM_LOCK(in.get());
+            GST_PAD_STREAM_UNLOCK(in.get());
+        }
     }
     r.wall = t.nsecsElapsed() / 1e9;
     r.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
@@ -858,8 +875,9 @@ int big(guint64 frames)
                           nullptr);
     cam.Capture.FormatIndex = 1;
     cam.CurrentVideoFileName = out;
-    std::printf("writing %llu PAL DV frames (%.2f GB of video) to DV type 2 through avimux...\n",
-                static_cast<unsigned long long>(frames), frames * double(kDvFrameBytes) / 1e9);
+    std::printf(
+        "writing %llu PAL DV frames (%.2f GB of video) to DV type 2 through kadaviwriter...\n",
+        static_cast<unsigned long long>(frames), frames * double(kDvFrameBytes) / 1e9);
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
@@ -867,9 +885,12 @@ int big(guint64 frames)
         std::fprintf(stderr, "no capture into %s\n", qPrintable(out));
         return 1;
     }
-    kad::PadRef sinkIn(gst_element_get_static_pad(cam.CaptureFileSink(), "sink"));
-    gst_pad_add_probe(sinkIn.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSinkEvent, &end,
-                      nullptr);
+    const std::vector<kad::PadRef> sinkIns = writerInputs(cam.CaptureFileSink());
+    if (sinkIns.empty()) return 1;
+    end.open = int(sinkIns.size());
+    for (const kad::PadRef& in : sinkIns)
+        gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSinkEvent, &end,
+                          nullptr);
     bool stopped = false;
     QObject::connect(&cam, &kad::TdmCam::CaptureStopped, [&](const QString& text) {
         std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
@@ -877,8 +898,10 @@ int big(guint64 frames)
     });
     const bool ended =
         waitFor([&] { return end.ended.load() || stopped; }, 3600000, 100) && end.ended.load();
-    GST_PAD_STREAM_LOCK(sinkIn.get());
-    GST_PAD_STREAM_UNLOCK(sinkIn.get());
+    for (const kad::PadRef& in : sinkIns) {
+        GST_PAD_STREAM_LOCK(in.get());
+        GST_PAD_STREAM_UNLOCK(in.get());
+    }
     const double wall = t.nsecsElapsed() / 1e9;
     const double cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
     const guint64 captured = cam.CapturedFrames();

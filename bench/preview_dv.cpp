@@ -8,14 +8,25 @@
 //      (demultiplex, decode, grab, display at the window's 384 x 288) on a
 //      DV file read as fast as possible, beside ffmpeg decoding the same
 //      file to RGB24 (ffmpeg -f dv -i FILE -f rawvideo -pix_fmt rgb24 -y
-//      /dev/null) in the same run, and the ratio of the two;
+//      /dev/null) in the same run, and the ratio of the two; the chain with
+//      the decoder the program binds, then with the other decoder and the
+//      decoders' reduced modes (libav's half-size decode, libdv's lower
+//      qualities) for comparison;
 //  (c) CPU time per frame of the live virtual webcam's 640 x 480 preview
-//      shown at 320 x 240, and its F5 to still on disk.
+//      shown at 320 x 240, and its F5 to still on disk;
+//  (d) a DV type-2 capture of the same file with its preview (every frame
+//      decoded, grabbed and shown), through the capture graph, beside the
+//      same ffmpeg decode; the file's frames counted by ffprobe.
 //
-// Usage: bench_preview_dv [frames]   (default 500 frames, 20 s of PAL DV)
+// Each CPU figure of (b) and (d) is the lowest of the repeats (the machine
+// is shared). Every figure is printed; none is judged.
+//
+// Usage: bench_preview_dv [frames [repeats]]   (default 500 frames, 20 s of
+// PAL DV, and 3 repeats)
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -27,6 +38,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "bench_support.h"
 #include "elements/display_sink.h"
@@ -34,6 +48,7 @@
 #include "elements/sample_grabber.h"
 #include "features/stills.h"
 #include "graph/dm_cam.h"
+#include "platform/media/element_catalogue.h"
 #include "system/devices/video_sources.h"
 
 namespace {
@@ -148,22 +163,67 @@ struct Run {
     int frames = 0;
     double wall = 0;
     double cpu = 0;
+    qint64 fileFrames = -1; // (d): ffprobe's count of the file's video frames
+    int shown = -1;         // frames the display converted and handed on
+    std::string writer;     // (d): the element that wrote the file
+    double cpuMs() const { return frames > 0 ? 1000.0 * cpu / frames : 0; }
 };
 
-// (b) The preview chain over the file, as fast as it goes.
-Run previewFile(const QString& path)
+// The lowest CPU of repeats runs of run(); a failed run fails it all.
+template <typename F> Run best(int repeats, F run)
+{
+    Run kept;
+    for (int i = 0; i < repeats; ++i) {
+        const Run r = run();
+        if (r.frames == 0) return r;
+        if (kept.frames == 0 || r.cpuMs() < kept.cpuMs()) kept = r;
+    }
+    return kept;
+}
+
+// A DV decoder for the preview chain other than the one the program binds:
+// a factory and its property settings ("name=value"), or none to keep the
+// program's.
+struct Decoder {
+    const char* title;
+    const char* factory; // null: as bound by the program
+    std::vector<std::pair<const char*, const char*>> settings;
+};
+
+void bindDecoder(kad::TdmCam& cam, const Decoder& d)
+{
+    if (!d.factory) return;
+    const std::string factory = d.factory;
+    const auto settings = d.settings;
+    cam.DVDEcoder.Bind(factory, [factory, settings]() -> GstElement* {
+        GstElement* e = gst_element_factory_make(factory.c_str(), nullptr);
+        if (!e) return nullptr;
+        kad::SetPictureByPictureDecoding(e);
+        for (const auto& [name, value] : settings)
+            gst_util_set_object_arg(G_OBJECT(e), name, value);
+        return e;
+    });
+}
+
+GstElement* fileSource(const QString& path)
 {
     const QByteArray description =
         "filesrc blocksize=144000 location=\"" + path.toUtf8() +
         "\" ! capsfilter caps=\"video/x-dv,systemstream=true,format=PAL\"";
+    return gst_parse_bin_from_description(description.constData(), TRUE, nullptr);
+}
+
+// (b) The preview chain over the file, as fast as it goes.
+Run previewFile(const QString& path, const Decoder& decoder, KadGrabbedFrameInfo* kept,
+                bool paced = false)
+{
     std::atomic<int> shown{0};
     kad::TdmCam cam;
     cam.CheckOptionalFilters();
-    cam.SetVideoWindow(makeDisplay(&shown, false, 384, 288));
+    bindDecoder(cam, decoder);
+    cam.SetVideoWindow(makeDisplay(&shown, paced, 384, 288));
     Run run;
-    if (!cam.ConnectSourceElement(
-            "DV file", gst_parse_bin_from_description(description.constData(), TRUE, nullptr)) ||
-        !cam.BuildPreviewGraph())
+    if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
         return run;
     bool ended = false;
     QObject::connect(&cam, &kad::TdmCam::EndOfStream, [&] { ended = true; });
@@ -171,12 +231,69 @@ Run previewFile(const QString& path)
     QElapsedTimer t;
     t.start();
     cam.RunGraph();
-    waitFor([&] { return ended; }, 300000);
+    // A look every 50 ms: the waiting thread's CPU is counted as well.
+    if (!waitFor([&] { return ended; }, 300000, 50)) return run;
     run.wall = t.nsecsElapsed() / 1e9;
     run.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
     run.frames = static_cast<int>(kad_sample_grabber_frame_count(cam.sg.Element()));
+    run.shown = shown;
+    if (kept && !kad_sample_grabber_peek(cam.sg.Element(), kept)) *kept = {};
     cam.StopGraph();
     kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    return run;
+}
+
+// Video frames of a file as ffprobe counts them, or -1.
+qint64 probeFrames(const QString& path)
+{
+    QProcess p;
+    p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+                        "stream=nb_read_packets", "-of", "csv=p=0", path});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) return -1;
+    bool ok = false;
+    const qint64 n = p.readAllStandardOutput().trimmed().toLongLong(&ok);
+    return ok ? n : -1;
+}
+
+// (d) The file captured to DV type 2 with its preview, as fast as it goes:
+// the run ends when the graph has ended (the file complete, every frame
+// shown).
+Run captureType2(const QString& path, const QString& out, bool paced)
+{
+    std::atomic<int> shown{0};
+    kad::TdmCam cam;
+    cam.CheckOptionalFilters();
+    cam.SetVideoWindow(makeDisplay(&shown, paced, 384, 288));
+    Run run;
+    if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
+        return run;
+    cam.Capture.FormatIndex = 1;
+    cam.CurrentVideoFileName = out;
+    bool ended = false;
+    bool failed = false;
+    QObject::connect(&cam, &kad::TdmCam::EndOfStream, [&] { ended = true; });
+    QObject::connect(&cam, &kad::TdmCam::GraphError, [&](const QString& text) {
+        std::fprintf(stderr, "graph error: %s\n", qPrintable(text));
+        failed = true;
+    });
+    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer t;
+    t.start();
+    if (!cam.BuildCaptureGraph()) return run;
+    const bool done = waitFor([&] { return ended || failed; }, 300000, 50) && ended;
+    run.wall = t.nsecsElapsed() / 1e9;
+    run.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+    run.frames = done ? static_cast<int>(cam.CapturedFrames()) : 0;
+    run.shown = shown;
+    if (GstElement* writer = cam.CaptureFileSink())
+        if (GstElementFactory* factory = gst_element_get_factory(writer))
+            run.writer = GST_OBJECT_NAME(factory);
+    cam.FinishCapture();
+    cam.StopGraph();
+    kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    cam.FreeAllFilters();
+    run.fileFrames = probeFrames(out);
+    QFile::remove(out);
     return run;
 }
 
@@ -195,14 +312,17 @@ Run ffmpegFile(const QString& path, int frames)
     return run;
 }
 
-void print(const char* what, const Run& r)
+void print(const std::string& what, const Run& r, const Run* ffmpeg = nullptr)
 {
     if (r.frames == 0 || r.wall <= 0) {
-        std::printf("  %-28s failed\n", what);
+        std::printf("  %-44s failed\n", what.c_str());
         return;
     }
-    std::printf("  %-28s %6d frames  %8.1f fps  %7.3f ms CPU/frame\n", what, r.frames,
-                r.frames / r.wall, 1000.0 * r.cpu / r.frames);
+    std::printf("  %-44s %5d frames %7.1f fps %7.3f ms CPU/frame", what.c_str(), r.frames,
+                r.frames / r.wall, r.cpuMs());
+    if (ffmpeg && ffmpeg->frames > 0) std::printf("  %.2fx ffmpeg", r.cpuMs() / ffmpeg->cpuMs());
+    if (r.shown >= 0) std::printf("  (%d shown)", r.shown);
+    std::printf("\n");
 }
 
 } // namespace
@@ -213,6 +333,7 @@ int main(int argc, char** argv)
     kad::registerElements();
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? std::max(25, std::atoi(argv[1])) : 500;
+    const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
     std::printf("DV preview benchmark\n");
     QTemporaryDir dir;
@@ -224,16 +345,52 @@ int main(int argc, char** argv)
         std::printf("(b) could not write the DV file\n");
         return 1;
     }
-    std::printf("(b) %d PAL DV frames as fast as possible (preview shown at 384 x 288):\n", frames);
-    const Run ours = previewFile(file);
-    const Run ffmpeg = ffmpegFile(file, frames);
-    print("Kadrillo DV preview chain", ours);
+    std::printf("(b) %d PAL DV frames as fast as possible (preview shown at 384 x 288), "
+                "lowest CPU of %d runs:\n",
+                frames, repeats);
+    const Run ffmpeg = best(repeats, [&] { return ffmpegFile(file, frames); });
     print("ffmpeg -f dv ... rgb24", ffmpeg);
-    if (ours.frames > 0 && ffmpeg.frames > 0)
-        std::printf("  ratio Kadrillo/ffmpeg: %.2fx the fps, %.2fx the CPU per frame\n",
-                    (ours.frames / ours.wall) / (ffmpeg.frames / ffmpeg.wall),
-                    (ours.cpu / ours.frames) / (ffmpeg.cpu / ffmpeg.frames));
+    kad::TdmCam probe;
+    const std::string bound = probe.DVDEcoder.BoundTo();
+    const Decoder decoders[] = {
+        {"as bound", nullptr, {}},
+        {"avdec_dvvideo", "avdec_dvvideo", {}},
+        {"avdec_dvvideo lowres=1 (half size)", "avdec_dvvideo", {{"lowres", "1"}}},
+        {"dvdec", "dvdec", {}},
+        {"dvdec quality=colour-ac", "dvdec", {{"quality", "colour-ac"}}},
+        {"dvdec quality=colour-fastest", "dvdec", {{"quality", "colour-fastest"}}},
+    };
+    for (const Decoder& d : decoders) {
+        if (d.factory && !kad::Installed(d.factory)) continue;
+        KadGrabbedFrameInfo kept{};
+        const Run r = best(repeats, [&] { return previewFile(file, d, &kept); });
+        std::string what = "chain, " + (d.factory ? std::string(d.title) : bound + " (bound)");
+        what += " [still " + std::to_string(kept.width) + "x" + std::to_string(kept.height) + "]";
+        print(what, r, &ffmpeg);
+    }
+    // As fast as it goes, the display drops the frames that come while it
+    // is still busy with one; at the file's own pace (the display synced to
+    // the clock, as behind a camcorder) it shows every frame.
+    std::printf("  at the file's pace (%.0f s a run), every frame shown:\n", frames / 25.0);
+    for (const Decoder& d : {decoders[0], decoders[3]}) {
+        if (d.factory && !kad::Installed(d.factory)) continue;
+        const Run r = previewFile(file, d, nullptr, true);
+        print("chain, " + (d.factory ? std::string(d.title) : bound + " (bound)") + ", paced", r,
+              &ffmpeg);
+    }
     std::printf("(c) live virtual webcam, 640 x 480 shown at 320 x 240:\n");
     printLive("webcam", previewLive("webcam", 320, 240, 4, dir.filePath("webcam.bmp")));
+
+    std::printf(
+        "(d) the same file captured to DV type 2 with its preview, lowest CPU of %d runs:\n",
+        repeats);
+    const Run capture =
+        best(repeats, [&] { return captureType2(file, dir.filePath("capture.avi"), false); });
+    print("capture DV type 2 + preview (" + bound + ")", capture, &ffmpeg);
+    std::printf("  file: %lld frames (ffprobe), written by %s\n",
+                static_cast<long long>(capture.fileFrames), capture.writer.c_str());
+    const Run pacedCapture = captureType2(file, dir.filePath("paced.avi"), true);
+    print("capture DV type 2 + preview, paced", pacedCapture, &ffmpeg);
+    std::printf("  file: %lld frames (ffprobe)\n", static_cast<long long>(pacedCapture.fileFrames));
     return 0;
 }

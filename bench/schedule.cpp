@@ -146,15 +146,29 @@ int main(int argc, char** argv)
                         seconds * 1000 + 5000, 50);
     g.RxSwitch1->click();
     if (!lateness.empty()) {
-        const qint64 worst = *std::max_element(lateness.begin(), lateness.end());
+        const auto worstAt = std::max_element(lateness.begin(), lateness.end());
+        const qint64 worst = *worstAt;
         double mean = 0;
         for (qint64 l : lateness)
             mean += double(l);
         mean /= double(lateness.size());
+        std::vector<qint64> sorted = lateness;
+        std::sort(sorted.begin(), sorted.end());
+        const qint64 p99 = sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
+        const auto over =
+            std::count_if(lateness.begin(), lateness.end(), [](qint64 l) { return l >= 40; });
+        double load[3] = {};
+        getloadavg(load, 3);
         std::printf("  snapshots %zu (images written %lld, expected %d)\n", lateness.size(),
                     static_cast<long long>(binding.SnapshotsWritten()), seconds);
-        std::printf("  lateness: largest %lld ms, mean %.1f ms; one PAL frame is 40 ms: %s\n",
-                    static_cast<long long>(worst), mean, worst < 40 ? "under" : "over");
+        std::printf("  lateness: largest %lld ms (snapshot %lld), mean %.1f ms, 99th percentile "
+                    "%lld ms; one PAL frame is 40 ms: %s, %lld snapshots over\n",
+                    static_cast<long long>(worst),
+                    static_cast<long long>(worstAt - lateness.begin() + 1), mean,
+                    static_cast<long long>(p99), worst < 40 ? "under" : "over",
+                    static_cast<long long>(over));
+        std::printf("  load average over the last 1/5/15 minutes: %.2f %.2f %.2f\n", load[0],
+                    load[1], load[2]);
     } else {
         std::printf("  no snapshot was taken\n");
     }

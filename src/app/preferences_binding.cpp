@@ -67,6 +67,12 @@ void TPreferencesBinding::Bind()
     if (TOptionsFrame* o = p_.OptionsFrame) {
         connect(o, &TOptionsFrame::confirmerChanged, this,
                 [&pr](bool confirm) { pr.Confirmer.Value = confirm; });
+        connect(o, &TOptionsFrame::captureReportChanged, this,
+                [&pr](bool write) { pr.CaptureReport.Value = write; });
+        connect(o, &TOptionsFrame::splitRecordingsChanged, this,
+                [&pr](bool split) { pr.SplitAtRecording.Value = split; });
+        connect(o, &TOptionsFrame::nameByDateChanged, this,
+                [&pr](bool byDate) { pr.NameByRecordingDate.Value = byDate; });
         connect(o, &TOptionsFrame::savePreferencesRequested, this, [this] { GatherPreferences(); });
         connect(o, &TOptionsFrame::nextImageFileNameChanged, this, [this](const QString& path) {
             p_.NextImageFileName = path;
@@ -243,6 +249,9 @@ int TPreferencesBinding::ApplyPreferences()
             o->TrackBar1->setValue(pr.QualiteJPeg.Value);
             o->cbPrefsQuittant->setChecked(pr.SauverPreferencesEnQuittant.Value);
             o->cbConfirmer->setChecked(pr.Confirmer.Value);
+            o->cbCaptureReport->setChecked(pr.CaptureReport.Value);
+            o->cbSplitRecordings->setChecked(pr.SplitAtRecording.Value);
+            o->cbNameByDate->setChecked(pr.NameByRecordingDate.Value);
             o->rgversion->setItemIndex(pr.VersionWmv.Value);
             o->RefillProfiles();
             o->SelectProfile(pr.ProfilWmvFavori.Value);
@@ -335,6 +344,9 @@ bool TPreferencesBinding::GatherPreferences()
             pr.QualiteJPeg.Value = o->TrackBar1->value();
             pr.SauverPreferencesEnQuittant.Value = o->cbPrefsQuittant->isChecked();
             pr.Confirmer.Value = o->cbConfirmer->isChecked();
+            pr.CaptureReport.Value = o->cbCaptureReport->isChecked();
+            pr.SplitAtRecording.Value = o->cbSplitRecordings->isChecked();
+            pr.NameByRecordingDate.Value = o->cbNameByDate->isChecked();
             pr.VersionWmv.Value = o->rgversion->itemIndex();
             pr.ProfilWmvFavori.Value = o->cboxMedia->currentText();
         }

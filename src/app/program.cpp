@@ -239,8 +239,13 @@ void TProgram::movieBoxRebuild()
         cam_->ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
         sources_->FillGraphOptions();
         if (cam_->BuildPreviewGraph()) {
+            // A capture that has ended (stopped, or its device lost) still
+            // shows as running here, but the window has already moved on to
+            // the next name: a writer placed now would make that file.
             const CaptureState state = form_->State();
-            if (state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture) {
+            const bool capturing =
+                state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture;
+            if (capturing && cam_->CaptureFileName == form_->CurrentVideoFileName) {
                 sources_->FillCaptureOptions();
                 cam_->CurrentVideoFileName = form_->CurrentVideoFileName;
                 cam_->BuildCaptureGraph();
@@ -365,7 +370,7 @@ void TProgram::fillHooks()
         pr->PanneauActif.Value = static_cast<std::uint8_t>(f->ActivePanel());
     };
     h.frameCounters = [this] { return capture_->FrameCounters(); };
-    h.nextVideoName = [] { return NextVideoName(); };
+    h.nextVideoName = [this] { return capture_->NameAfterCapture(); };
     h.graphDeviceLost = [src] { src->ReconnectAfterDeviceLost(); };
 
     // ---- actions ----
@@ -389,9 +394,10 @@ void TProgram::fillHooks()
         if (cam->IsVCR && parts->camForm) parts->camForm->setVisible(!parts->camForm->isVisible());
     };
     h.log = [this](bool on) { binding_->acLogExecute(on); };
-    h.ferrovue = [f, pr, parts] {
+    h.ferrovue = [this, f, pr, parts] {
         const QString hint =
-            RunFerrovue(pr->Ferrovue.Value, f->CurrentVideoFileName, Naming().VideoCounter);
+            RunFerrovue(pr->Ferrovue.Value, f->CurrentVideoFileName, Naming().VideoCounter,
+                        DefaultFerrovueLauncher(), capture_->RenamedVideos());
         if (parts->AproposFrame1) parts->AproposFrame1->sbFerrovue->setToolTip(hint);
     };
     h.videoDirectory = [pr] { return pr->VideoDirectory.Value; };

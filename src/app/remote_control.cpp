@@ -189,6 +189,10 @@ QString TRemoteControl::Cut()
     const QString before = f.CurrentVideoFileName;
     TRemoteDialogs said;
     f.acCouperExecute();
+    // The window names the new file once the writer is in it; the cut's
+    // name is known as soon as it is asked for.
+    const QString asked = program_.Capture().PendingCut();
+    if (!asked.isEmpty()) return asked;
     if (f.CurrentVideoFileName != before) return f.CurrentVideoFileName;
     refuse(said.Said(QStringLiteral("The capture could not be cut.")));
     return {};

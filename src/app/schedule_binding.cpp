@@ -214,6 +214,7 @@ bool TScheduleBinding::StartCapture()
 
 void TScheduleBinding::StopCapture()
 {
+    p_.Cam->SetCaptureEndReason(CaptureEnd::ScheduleEnd);
     p_.Form->acStopCaptureExecute();
     p_.Form->ShowCaptureToggle(false);
 }

@@ -725,7 +725,17 @@ void TSourceSelection::VideoPropBtnClick()
 {
     QMenu* menu = p_.Form->SettingsMenu;
     auto* settings = menu->findChild<TSettingsMenu*>();
-    if (!settings) settings = new TSettingsMenu(*p_.Cam, p_.Form, menu);
+    if (!settings) {
+        settings = new TSettingsMenu(*p_.Cam, p_.Form, menu);
+        settings->RebuildPreview = [this] {
+            const bool running = p_.Form->StartPreview();
+            if (running)
+                p_.Form->ShowPreviewState();
+            else
+                p_.Form->ShowIdleState();
+            return running;
+        };
+    }
     if (!settings->BuildSettingsMenu(menu)) menu->addAction(tr("[No settings]"))->setEnabled(false);
     menu->popup(p_.SourcesFrame->SettingsMenuPosition());
 }

@@ -75,11 +75,12 @@ void AviFile::closeFd()
     fd_ = -1;
 }
 
-bool AviFile::open(const std::string& path, guint64 riffLimit, bool durable)
+bool AviFile::open(const std::string& path, guint64 riffLimit, bool durable, bool exclusive)
 {
     ensureDebug();
     closeFd();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | (exclusive ? O_EXCL : O_TRUNC) | O_CLOEXEC, 0666);
     if (fd_ < 0) return false;
     path_ = path;
     durable_ = durable;

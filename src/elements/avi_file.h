@@ -60,12 +60,16 @@ public:
     ~AviFile();
 
     // Opens (creates, truncates) the file; nothing is written before begin().
-    bool open(const std::string& path, guint64 riffLimit, bool durable);
+    // With `exclusive`, a file already there is left alone and the open
+    // fails with EEXIST.
+    bool open(const std::string& path, guint64 riffLimit, bool durable, bool exclusive = false);
     // Writes the header and opens the first RIFF.
     bool begin(const Header& header);
     bool isOpen() const { return fd_ >= 0; }
     bool begun() const { return headerWritten_; }
     const std::string& path() const { return path_; }
+    // The open file was renamed to path (its descriptor stays).
+    void renamed(const std::string& path) { path_ = path; }
 
     // Replaces the 'strf' contents of `stream` in place (same size).
     bool patchFormat(gsize stream, const std::vector<guint8>& format);

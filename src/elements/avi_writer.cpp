@@ -1,7 +1,10 @@
 #include "elements/avi_writer.h"
 
+#include <gst/video/video.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -12,6 +15,8 @@
 
 #include "elements/avi_file.h"
 #include "elements/avi_timeline.h"
+#include "elements/recording_files.h"
+#include "elements/recording_watch.h"
 #include "platform/media/gst_ptr.h"
 
 GST_DEBUG_CATEGORY_STATIC(kad_avi_writer_debug);
@@ -57,13 +62,212 @@ gsize dvFrameBytes(const guint8* data, gsize size)
     return size >= bytes ? bytes : 0;
 }
 
+enum class VideoKind { None, Dv, Raw, Jpeg };
+
+// Bytes moved on the way into the file, so that every reader knows the
+// format: GStreamer's RGB order into the DIB's BGR, YVYU into YUY2, NV12's
+// paired chroma into I420's two planes.
+enum class Swap { None, RedBlue, Chroma, SplitChroma };
+
+// How one raw format is stored: its fourcc, or a DIB (BI_RGB: rows bottom
+// up, each padded to four bytes, blue before red).
+struct RawStorage {
+    GstVideoFormat format;
+    const char* fourcc; // "": BI_RGB
+    guint16 bitCount;
+    Swap swap;
+};
+
+constexpr RawStorage kRawStorage[] = {
+    {GST_VIDEO_FORMAT_YUY2, "YUY2", 16, Swap::None},
+    {GST_VIDEO_FORMAT_UYVY, "UYVY", 16, Swap::None},
+    {GST_VIDEO_FORMAT_YVYU, "YUY2", 16, Swap::Chroma},
+    {GST_VIDEO_FORMAT_I420, "I420", 12, Swap::None},
+    {GST_VIDEO_FORMAT_YV12, "YV12", 12, Swap::None},
+    {GST_VIDEO_FORMAT_NV12, "I420", 12, Swap::SplitChroma},
+    {GST_VIDEO_FORMAT_GRAY8, "Y800", 8, Swap::None},
+    {GST_VIDEO_FORMAT_BGR, "", 24, Swap::None},
+    {GST_VIDEO_FORMAT_RGB, "", 24, Swap::RedBlue},
+    {GST_VIDEO_FORMAT_BGRx, "", 32, Swap::None},
+    {GST_VIDEO_FORMAT_BGRA, "", 32, Swap::None},
+};
+
+// What the video pad carries and how its frames are written: the stream's
+// handler and BITMAPINFOHEADER, and for raw video the layout of a frame in
+// the file (planes one after the other, rows without padding, or a DIB).
+struct VideoFormat {
+    VideoKind kind = VideoKind::None;
+    int width = 0;
+    int height = 0;
+    int fpsN = 0; // 0/1: the caps give no rate
+    int fpsD = 1;
+    char fourcc[5] = {0}; // handler and biCompression; empty: BI_RGB
+    guint16 bitCount = 24;
+    gsize imageBytes = 0; // biSizeImage: one frame (JPEG: the most one may need)
+
+    // Raw video only.
+    GstVideoInfo info{};
+    bool dib = false;
+    Swap swap = Swap::None;
+    bool direct = false; // the delivered buffer already has the file's layout
+    guint planes = 0;
+    gsize rows[GST_VIDEO_MAX_PLANES] = {};
+    gsize rowBytes[GST_VIDEO_MAX_PLANES] = {};
+    gsize stride[GST_VIDEO_MAX_PLANES] = {}; // in the file
+
+    bool sameAs(const VideoFormat& o) const
+    {
+        return kind == o.kind && width == o.width && height == o.height && fpsN == o.fpsN &&
+               fpsD == o.fpsD && std::strcmp(fourcc, o.fourcc) == 0 && bitCount == o.bitCount &&
+               swap == o.swap;
+    }
+};
+
+// Reads the video pad's caps; an empty text when they can be written, else
+// why not.
+std::string readVideoCaps(const GstCaps* caps, VideoFormat& f)
+{
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    const char* name = gst_structure_get_name(s);
+    if (!gst_structure_get_fraction(s, "framerate", &f.fpsN, &f.fpsD) || f.fpsN < 0 || f.fpsD <= 0)
+        f.fpsN = 0, f.fpsD = 1;
+    if (g_str_equal(name, "video/x-dv")) {
+        if (f.fpsN == 0) return "DV caps without a frame rate";
+        f.kind = VideoKind::Dv;
+        f.width = 720;
+        f.height = f.fpsN * 1001 == f.fpsD * 30000 ? 480 : 576;
+        gst_structure_get_int(s, "width", &f.width);
+        gst_structure_get_int(s, "height", &f.height);
+        std::memcpy(f.fourcc, "dvsd", 5);
+        f.imageBytes = f.height == 480 ? kNtscFrame : kPalFrame;
+        return {};
+    }
+    if (g_str_equal(name, "image/jpeg")) {
+        if (!gst_structure_get_int(s, "width", &f.width) ||
+            !gst_structure_get_int(s, "height", &f.height) || f.width <= 0 || f.height <= 0)
+            return "JPEG caps without a picture size";
+        f.kind = VideoKind::Jpeg;
+        std::memcpy(f.fourcc, "MJPG", 5);
+        f.imageBytes = gsize(f.width) * gsize(f.height) * 3;
+        return {};
+    }
+    if (!gst_video_info_from_caps(&f.info, caps)) return "raw video caps that say no format";
+    const RawStorage* storage = nullptr;
+    for (const RawStorage& r : kRawStorage)
+        if (r.format == GST_VIDEO_INFO_FORMAT(&f.info)) storage = &r;
+    if (!storage)
+        return std::string("raw video in ") +
+               gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&f.info));
+    f.kind = VideoKind::Raw;
+    f.width = GST_VIDEO_INFO_WIDTH(&f.info);
+    f.height = GST_VIDEO_INFO_HEIGHT(&f.info);
+    std::memcpy(f.fourcc, storage->fourcc, std::strlen(storage->fourcc) + 1);
+    f.bitCount = storage->bitCount;
+    f.dib = storage->fourcc[0] == '\0';
+    f.swap = storage->swap;
+    f.planes = GST_VIDEO_INFO_N_PLANES(&f.info);
+    f.imageBytes = 0;
+    f.direct = !f.dib && f.swap == Swap::None;
+    for (guint p = 0; p < f.planes; ++p) {
+        gint comps[GST_VIDEO_MAX_COMPONENTS];
+        gst_video_format_info_component(f.info.finfo, p, comps);
+        f.rows[p] = gsize(GST_VIDEO_INFO_COMP_HEIGHT(&f.info, comps[0]));
+        f.rowBytes[p] = gsize(GST_VIDEO_INFO_COMP_WIDTH(&f.info, comps[0])) *
+                        gsize(GST_VIDEO_INFO_COMP_PSTRIDE(&f.info, comps[0]));
+        f.stride[p] = f.dib ? (f.rowBytes[p] + 3) & ~gsize(3) : f.rowBytes[p];
+        f.direct = f.direct && GST_VIDEO_INFO_PLANE_OFFSET(&f.info, p) == f.imageBytes &&
+                   gsize(GST_VIDEO_INFO_PLANE_STRIDE(&f.info, p)) == f.stride[p];
+        f.imageBytes += f.rows[p] * f.stride[p];
+    }
+    return {};
+}
+
+// Copies the raw frame in `buffer` into `out` in the file's layout; false
+// when the buffer holds no whole frame.
+bool packRaw(const VideoFormat& f, GstBuffer* buffer, std::vector<guint8>& out)
+{
+    if (!gst_buffer_get_video_meta(buffer) && gst_buffer_get_size(buffer) < f.info.size)
+        return false;
+    GstVideoInfo info = f.info;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return false;
+    out.resize(f.imageBytes);
+    guint8* to = out.data();
+    for (guint p = 0; p < f.planes; ++p) {
+        const auto* from = static_cast<const guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+        const gsize fromStride = gsize(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p));
+        for (gsize r = 0; r < f.rows[p]; ++r) {
+            const guint8* row = from + (f.dib ? f.rows[p] - 1 - r : r) * fromStride;
+            guint8* dst = to + r * f.stride[p];
+            if (f.swap == Swap::RedBlue) {
+                for (gsize x = 0; x + 2 < f.rowBytes[p]; x += 3) {
+                    dst[x] = row[x + 2];
+                    dst[x + 1] = row[x + 1];
+                    dst[x + 2] = row[x];
+                }
+            } else if (f.swap == Swap::SplitChroma && p == 1) {
+                // Both chroma planes of the file, in place of the one paired
+                // plane: as many bytes.
+                const gsize half = f.rowBytes[p] / 2;
+                guint8* u = to + r * half;
+                guint8* v = to + f.rows[p] * half + r * half;
+                for (gsize x = 0; x < half; ++x) {
+                    u[x] = row[2 * x];
+                    v[x] = row[2 * x + 1];
+                }
+                continue;
+            } else if (f.swap == Swap::Chroma) {
+                for (gsize x = 0; x + 3 < f.rowBytes[p]; x += 4) {
+                    dst[x] = row[x];
+                    dst[x + 1] = row[x + 3];
+                    dst[x + 2] = row[x + 2];
+                    dst[x + 3] = row[x + 1];
+                }
+            } else {
+                std::memcpy(dst, row, f.rowBytes[p]);
+            }
+            std::memset(dst + f.rowBytes[p], 0, f.stride[p] - f.rowBytes[p]);
+        }
+        to += f.rows[p] * f.stride[p];
+    }
+    gst_video_frame_unmap(&frame);
+    return true;
+}
+
+// Frames looked at to find the rate of a source whose caps give none, or
+// fewer when they span this long (a slow source must not hold its sound).
+constexpr gsize kRateProbeFrames = 12;
+constexpr GstClockTime kRateProbeSpan = 400 * GST_MSECOND;
+
+// The nominal rate nearest to frames lasting `frame` ns: the rates sources
+// are built for, within 3 %, else the rate the duration says.
+void nominalRate(GstClockTime frame, int& n, int& d)
+{
+    static constexpr int kNominal[][2] = {
+        {5, 1},  {15, 2}, {10, 1},       {12, 1}, {15, 1}, {20, 1},       {24000, 1001},
+        {24, 1}, {25, 1}, {30000, 1001}, {30, 1}, {50, 1}, {60000, 1001}, {60, 1}};
+    double best = 0.03;
+    bool found = false;
+    for (const auto& r : kNominal) {
+        const double nominal = double(GST_SECOND) * r[1] / r[0];
+        const double off = std::abs(double(frame) - nominal) / nominal;
+        if (off <= best) {
+            best = off;
+            n = r[0];
+            d = r[1];
+            found = true;
+        }
+    }
+    if (!found) gst_video_guess_framerate(frame, &n, &d);
+}
+
 // Everything the streaming threads share; guarded by KadAviWriter::lock.
 struct WriterState {
-    // Stream formats, from caps.
+    // Stream formats, from caps; the frame rate the time line runs at (0
+    // until known).
+    VideoFormat format;
     int fpsN = 0;
     int fpsD = 1;
-    int width = 720;
-    int height = 576;
     int rate = 0;
     int channels = 0;
     GstSegment videoSegment;
@@ -87,10 +291,24 @@ struct WriterState {
     int bytesPerSample = 0;
     std::vector<guint8> sound;
     guint64 soundStart = 0;
+    // Silence the open file's sound begins with: a cut after the picture
+    // stalled finds the sound written past the cut's instant.
+    guint64 leadSilence = 0;
+    // The last frame written: a copy, or the delivered buffer itself.
     std::vector<guint8> lastFrame;
+    kad::BufferRef lastBuffer;
+    gsize lastBufferBytes = 0;
 
     kad::AviFile file;
     bool fileHasSound = false;
+
+    // DV only: the tape's recordings, for the cut at each new one and the
+    // names by recording date. A new recording seen on a frame that got no
+    // slot is cut at the next frame written.
+    kad::dv::RecordingWatch watch;
+    bool splitPending = false;
+    bool fileDated = false;
+    std::string numbered; // the last numbered name written to
 
     GThread* syncer = nullptr;
     bool syncerStop = false;
@@ -106,7 +324,12 @@ struct WriterState {
         timeline.reset();
         sound.clear();
         soundStart = 0;
+        leadSilence = 0;
         lastFrame.clear();
+        lastBuffer.reset();
+        format = VideoFormat{};
+        fpsN = 0;
+        fpsD = 1;
         finished = false;
         gst_segment_init(&videoSegment, GST_FORMAT_TIME);
         gst_segment_init(&audioSegment, GST_FORMAT_TIME);
@@ -125,6 +348,9 @@ struct _KadAviWriter {
     guint64 syncInterval;
     guint64 framesWritten;
     guint64 lostFrames;
+    gboolean splitRecordings;
+    gchar* splitLocation;
+    gchar* dateNameRoot;
 
     // Set by request/release pad under the object lock; read by the
     // streaming threads, which only run while the pads exist.
@@ -146,13 +372,21 @@ enum {
     PROP_SYNC_INTERVAL,
     PROP_FRAMES_WRITTEN,
     PROP_LOST_FRAMES,
+    PROP_SPLIT_RECORDINGS,
+    PROP_SPLIT_LOCATION,
+    PROP_DATE_NAME_ROOT,
 };
 
 G_DEFINE_TYPE(KadAviWriter, kad_avi_writer, GST_TYPE_ELEMENT)
 
-static GstStaticPadTemplate videoTemplate =
-    GST_STATIC_PAD_TEMPLATE("video", GST_PAD_SINK, GST_PAD_REQUEST,
-                            GST_STATIC_CAPS("video/x-dv, systemstream = (boolean) false"));
+static GstStaticPadTemplate videoTemplate = GST_STATIC_PAD_TEMPLATE(
+    "video", GST_PAD_SINK, GST_PAD_REQUEST,
+    GST_STATIC_CAPS("video/x-dv, systemstream = (boolean) false; "
+                    "video/x-raw, format = (string) { YUY2, UYVY, YVYU, I420, YV12, NV12, GRAY8, "
+                    "BGR, RGB, BGRx, BGRA }, width = (int) [ 1, 32767 ], "
+                    "height = (int) [ 1, 32767 ], framerate = (fraction) [ 0/1, MAX ]; "
+                    "image/jpeg, width = (int) [ 1, 32767 ], height = (int) [ 1, 32767 ], "
+                    "framerate = (fraction) [ 0/1, MAX ]"));
 static GstStaticPadTemplate audioTemplate = GST_STATIC_PAD_TEMPLATE(
     "audio", GST_PAD_SINK, GST_PAD_REQUEST,
     GST_STATIC_CAPS("audio/x-raw, format = (string) S16LE, layout = (string) interleaved, "
@@ -197,16 +431,29 @@ void postSynced(KadAviWriter* self, const std::optional<Synced>& synced)
                                                   synced->frames, nullptr)));
 }
 
-bool openFile(KadAviWriter* self, WriterState& st, const gchar* path)
+// Opens `path` for writing. With `claim` an existing file is never
+// truncated: a name taken since it was chosen passes to the next free
+// number. The name opened, or empty once the error is posted.
+std::string openFile(KadAviWriter* self, WriterState& st, const std::string& path, bool claim)
 {
-    if (!st.file.open(path, st.riffLimit, st.syncerPeriod > 0)) {
+    const bool durable = st.syncerPeriod > 0;
+    std::string opened;
+    if (claim) {
+        opened = kad::dv::openUnderFreeName(path, [&](const std::string& name) {
+            return st.file.open(name, st.riffLimit, durable, true);
+        });
+    } else if (st.file.open(path, st.riffLimit, durable)) {
+        opened = path;
+    }
+    if (opened.empty()) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("The capture file \"%s\" could not be created.", path),
+                          ("The capture file \"%s\" could not be created.", path.c_str()),
                           ("open: %s", g_strerror(errno)));
-        return false;
+        return {};
     }
     st.fileHasSound = false;
-    return true;
+    st.leadSilence = 0;
+    return opened;
 }
 
 void finaliseFile(KadAviWriter* self, WriterState& st)
@@ -224,30 +471,33 @@ void finaliseFile(KadAviWriter* self, WriterState& st)
 kad::AviFile::Header makeHeader(const WriterState& st, gsize frameBytes)
 {
     kad::AviFile::Header h;
-    const guint32 frame = guint32(frameBytes);
+    const VideoFormat& f = st.format;
+    const guint32 frame = guint32(std::max(frameBytes, f.imageBytes));
     h.microSecPerFrame = guint32(gst_util_uint64_scale_round(1000000, guint64(st.fpsD), st.fpsN));
     h.maxBytesPerSec = guint32(gst_util_uint64_scale_ceil(frame, st.fpsN, st.fpsD)) +
                        guint32(st.soundRate * st.bytesPerSample);
     h.suggestedBuffer = frame;
-    h.width = guint32(st.width);
-    h.height = guint32(st.height);
+    h.width = guint32(f.width);
+    h.height = guint32(f.height);
 
     kad::AviFile::Stream v;
     std::memcpy(v.type, "vids", 5);
-    std::memcpy(v.handler, "dvsd", 5);
-    std::memcpy(v.chunkId, "00dc", 5);
+    std::memcpy(v.handler, f.fourcc, 5);
+    std::memcpy(v.chunkId, f.kind == VideoKind::Raw ? "00db" : "00dc", 5);
     v.scale = guint32(st.fpsD);
     v.rate = guint32(st.fpsN);
     v.suggestedBuffer = frame;
-    v.width = guint16(st.width);
-    v.height = guint16(st.height);
+    v.width = guint16(f.width);
+    v.height = guint16(f.height);
     putLe32(v.format, 40);
-    putLe32(v.format, guint32(st.width));
-    putLe32(v.format, guint32(st.height));
+    putLe32(v.format, guint32(f.width));
+    // A positive height: DIB rows bottom up, every other format top down.
+    putLe32(v.format, guint32(f.height));
     putLe16(v.format, 1);
-    putLe16(v.format, 24);
-    v.format.insert(v.format.end(), {'d', 'v', 's', 'd'});
-    putLe32(v.format, frame);
+    putLe16(v.format, f.bitCount);
+    for (int i = 0; i < 4; ++i)
+        v.format.push_back(guint8(f.fourcc[0] ? f.fourcc[i] : 0));
+    putLe32(v.format, guint32(f.imageBytes));
     for (int i = 0; i < 4; ++i)
         putLe32(v.format, 0);
     h.streams.push_back(std::move(v));
@@ -290,36 +540,114 @@ bool writeSoundUpTo(WriterState& st, guint64 end)
     return ok;
 }
 
-// Applies a pending next-location before slot `slot`: the sound of the
-// finished file ends at the first sample of that slot.
-bool switchIfAsked(KadAviWriter* self, WriterState& st, guint64 slot)
+// Goes on in `next` from slot `slot`: the sound of the finished file ends at
+// the first sample of that slot, the new file's begins there. "reason" of
+// the message: "cut" or "recording". With `claim`, see openFile. The name
+// opened, or empty on failure.
+std::string switchTo(KadAviWriter* self, WriterState& st, guint64 slot, const std::string& next,
+                     const char* reason, bool claim)
 {
-    GST_OBJECT_LOCK(self);
-    gchar* next = std::exchange(self->nextLocation, nullptr);
-    GST_OBJECT_UNLOCK(self);
-    if (!next) return true;
-    kad::GCharPtr owned(next);
-    bool ok = writeSoundUpTo(st, st.timeline->firstSample(slot));
-    if (!ok) {
+    const guint64 first = st.timeline->firstSample(slot);
+    if (!writeSoundUpTo(st, first)) {
         postWriteError(self, errno, st.file.path());
-        return false;
+        return {};
     }
     const std::string old = st.file.path();
     const guint64 frames = st.file.totalFrames();
     finaliseFile(self, st);
-    if (!openFile(self, st, next)) return false;
+    const std::string opened = openFile(self, st, next, claim);
+    if (opened.empty()) return {};
+    // The picture stalled and the sound went out without it, past this
+    // slot: what was written cannot move, so the new file's sound waits
+    // with silence for as long, and both streams start together.
+    if (st.soundStart > first) st.leadSilence = st.soundStart - first;
+    st.fileDated = false;
     GST_OBJECT_LOCK(self);
     g_free(self->location);
-    self->location = g_strdup(next);
+    self->location = g_strdup(opened.c_str());
     self->framesWritten = 0;
     GST_OBJECT_UNLOCK(self);
     gst_element_post_message(
         GST_ELEMENT(self),
         gst_message_new_element(
-            GST_OBJECT(self), gst_structure_new("kad-file-switched", "old-location", G_TYPE_STRING,
-                                                old.c_str(), "new-location", G_TYPE_STRING, next,
-                                                "frames", G_TYPE_UINT64, frames, nullptr)));
+            GST_OBJECT(self),
+            gst_structure_new("kad-file-switched", "old-location", G_TYPE_STRING, old.c_str(),
+                              "new-location", G_TYPE_STRING, opened.c_str(), "frames",
+                              G_TYPE_UINT64, frames, "reason", G_TYPE_STRING, reason, nullptr)));
+    return opened;
+}
+
+// Applies a pending next-location before slot `slot`. The file being
+// written is never its own next file: opening it again would empty it.
+bool switchIfAsked(KadAviWriter* self, WriterState& st, guint64 slot)
+{
+    GST_OBJECT_LOCK(self);
+    kad::GCharPtr next(std::exchange(self->nextLocation, nullptr));
+    GST_OBJECT_UNLOCK(self);
+    if (!next) return true;
+    if (next.get() == st.file.path()) {
+        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
+                            ("The capture is already being written to \"%s\"; it goes on there "
+                             "without a cut.",
+                             next.get()),
+                            ("next-location is the open file"));
+        return true;
+    }
+    const std::string opened = switchTo(self, st, slot, next.get(), "cut", false);
+    if (opened.empty()) return false;
+    st.numbered = opened;
     return true;
+}
+
+// A new recording begins at slot `slot`: the next file opens there, under
+// split-location (taken and cleared) or the number after the last numbered
+// name, passing over names whose file exists.
+bool splitAtRecording(KadAviWriter* self, WriterState& st, guint64 slot)
+{
+    GST_OBJECT_LOCK(self);
+    kad::GCharPtr given(std::exchange(self->splitLocation, nullptr));
+    GST_OBJECT_UNLOCK(self);
+    const std::string next = kad::dv::splitTarget(given ? given.get() : "", st.numbered);
+    if (next.empty()) {
+        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
+                            ("No free file name was found for the new recording; it goes on in "
+                             "the current file."),
+                            ("every name after %s is taken", st.numbered.c_str()));
+        return true;
+    }
+    const std::string opened = switchTo(self, st, slot, next, "recording", true);
+    if (opened.empty()) return false;
+    st.numbered = opened;
+    return true;
+}
+
+// Renames the current file after the recording date of its first frame that
+// tells one; a failed rename leaves its name.
+void nameByDate(KadAviWriter* self, WriterState& st, const std::string& root,
+                const kad::dv::RecordingDateTime& when)
+{
+    st.fileDated = true;
+    const std::string old = st.file.path();
+    const std::optional<std::string> renamed = kad::dv::renameByRecordingDate(old, root, when);
+    if (!renamed) {
+        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
+                            ("The capture file could not be named after its recording date; it "
+                             "keeps its name."),
+                            ("renaming %s: %s", old.c_str(), g_strerror(errno)));
+        return;
+    }
+    if (*renamed == old) return;
+    st.file.renamed(*renamed);
+    GST_OBJECT_LOCK(self);
+    g_free(self->location);
+    self->location = g_strdup(renamed->c_str());
+    GST_OBJECT_UNLOCK(self);
+    gst_element_post_message(
+        GST_ELEMENT(self),
+        gst_message_new_element(GST_OBJECT(self),
+                                gst_structure_new("kad-file-renamed", "old-location", G_TYPE_STRING,
+                                                  old.c_str(), "new-location", G_TYPE_STRING,
+                                                  renamed->c_str(), nullptr)));
 }
 
 // Writes one frame into slot `slot`, then the sound up to the slot's end.
@@ -333,6 +661,20 @@ bool writeSlot(KadAviWriter* self, WriterState& st, guint64 slot, const guint8* 
         }
         st.fileHasSound = st.soundRate > 0;
     }
+    if (st.leadSilence > 0 && st.fileHasSound) {
+        // In pieces of at most a second, the size of every other sound chunk.
+        const guint64 piece = std::min<guint64>(st.leadSilence, guint64(st.soundRate));
+        const std::vector<guint8> silence(gsize(piece) * gsize(st.bytesPerSample), 0);
+        for (guint64 left = st.leadSilence; left > 0;) {
+            const guint64 n = std::min(left, piece);
+            if (!st.file.writeChunk(1, silence.data(), gsize(n) * gsize(st.bytesPerSample), n)) {
+                postWriteError(self, errno, st.file.path());
+                return false;
+            }
+            left -= n;
+        }
+    }
+    st.leadSilence = 0;
     if (!st.file.writeChunk(0, frame, size) ||
         !writeSoundUpTo(st, st.timeline->firstSample(slot + 1))) {
         postWriteError(self, errno, st.file.path());
@@ -379,13 +721,45 @@ void placeSound(WriterState& st)
 bool writeFrame(KadAviWriter* self, WriterState& st, const QueuedBuffer& q)
 {
     kad::BufferMap map(q.buffer.get(), GST_MAP_READ);
-    const gsize bytes = map ? dvFrameBytes(map.data(), map.size()) : 0;
+    std::vector<guint8> packed;
+    const guint8* data = map ? map.data() : nullptr;
+    gsize bytes = 0;
+    if (map) {
+        switch (st.format.kind) {
+        case VideoKind::Dv:
+            bytes = dvFrameBytes(map.data(), map.size());
+            break;
+        case VideoKind::Jpeg:
+            bytes = map.size();
+            break;
+        case VideoKind::Raw:
+            if (st.format.direct && !gst_buffer_get_video_meta(q.buffer.get())) {
+                bytes = map.size() >= st.format.imageBytes ? st.format.imageBytes : 0;
+            } else if (packRaw(st.format, q.buffer.get(), packed)) {
+                data = packed.data();
+                bytes = packed.size();
+            }
+            break;
+        case VideoKind::None:
+            break;
+        }
+    }
     if (bytes == 0) {
-        GST_WARNING_OBJECT(self, "skipped a damaged DV frame of %" G_GSIZE_FORMAT " bytes",
+        GST_WARNING_OBJECT(self, "skipped a damaged frame of %" G_GSIZE_FORMAT " bytes",
                            map ? map.size() : gsize(0));
         return true;
     }
     if (!st.timeline) startTimeline(self, st);
+    std::optional<kad::dv::RecordingDateTime> recorded;
+    if (st.format.kind == VideoKind::Dv) {
+        const std::optional<std::uint64_t> time =
+            GST_CLOCK_TIME_IS_VALID(q.time) ? std::optional<std::uint64_t>(q.time) : std::nullopt;
+        const std::uint64_t duration =
+            st.fpsN > 0 ? gst_util_uint64_scale(GST_SECOND, st.fpsD, st.fpsN) : GST_SECOND / 25;
+        const kad::dv::FrameRecording seen = st.watch.observe(data, bytes, time, duration);
+        st.splitPending = st.splitPending || seen.split;
+        recorded = seen.recorded;
+    }
     // The first frame starts the time line: the sound queued so far is
     // placed against it.
     const kad::AviTimeline::FramePlace place = st.timeline->placeFrame(q.time);
@@ -395,10 +769,24 @@ bool writeFrame(KadAviWriter* self, WriterState& st, const QueuedBuffer& q)
                          GST_TIME_ARGS(q.time));
         return true;
     }
-    if (st.lastFrame.empty() && place.filled > 0)
-        st.lastFrame.assign(map.data(), map.data() + bytes);
-    for (guint64 k = place.slot - place.filled; k < place.slot; ++k) {
-        if (!writeSlot(self, st, k, st.lastFrame.data(), st.lastFrame.size())) return false;
+    if (place.filled > 0) {
+        // The frame before the gap; this one when the capture opens with it.
+        const guint8* fill = data;
+        gsize fillBytes = bytes;
+        std::optional<kad::BufferMap> last;
+        if (!st.lastFrame.empty()) {
+            fill = st.lastFrame.data();
+            fillBytes = st.lastFrame.size();
+        } else if (st.lastBuffer) {
+            last.emplace(st.lastBuffer.get(), GST_MAP_READ);
+            if (*last) {
+                fill = last->data();
+                fillBytes = st.lastBufferBytes;
+            }
+        }
+        for (guint64 k = place.slot - place.filled; k < place.slot; ++k) {
+            if (!writeSlot(self, st, k, fill, fillBytes)) return false;
+        }
     }
     if (place.filled > 0) {
         GST_OBJECT_LOCK(self);
@@ -406,8 +794,31 @@ bool writeFrame(KadAviWriter* self, WriterState& st, const QueuedBuffer& q)
         GST_OBJECT_UNLOCK(self);
         GST_INFO_OBJECT(self, "filled %" G_GUINT64_FORMAT " missing frame slots", place.filled);
     }
-    if (!writeSlot(self, st, place.slot, map.data(), bytes)) return false;
-    st.lastFrame.assign(map.data(), map.data() + bytes);
+    GST_OBJECT_LOCK(self);
+    const bool splitRecordings = self->splitRecordings;
+    const std::string dateRoot = self->dateNameRoot ? self->dateNameRoot : "";
+    GST_OBJECT_UNLOCK(self);
+    // A cut asked for goes first: the file it opens is the new recording's,
+    // and a split before it would leave a file without a frame.
+    if (!switchIfAsked(self, st, place.slot)) return false;
+    if (std::exchange(st.splitPending, false) && splitRecordings && st.file.totalFrames() > 0 &&
+        !splitAtRecording(self, st, place.slot))
+        return false;
+    if (!writeSlot(self, st, place.slot, data, bytes)) return false;
+    if (!dateRoot.empty() && !st.fileDated && recorded) nameByDate(self, st, dateRoot, *recorded);
+    // DV buffers are the demuxer's own, so keeping one costs nothing; raw
+    // and JPEG frames may belong to a capture driver's few buffers, which
+    // must go back to it.
+    st.lastBuffer.reset();
+    if (!packed.empty()) {
+        st.lastFrame.swap(packed);
+    } else if (st.format.kind == VideoKind::Dv) {
+        st.lastFrame.clear();
+        st.lastBuffer = q.buffer;
+        st.lastBufferBytes = bytes;
+    } else {
+        st.lastFrame.assign(data, data + bytes);
+    }
     return true;
 }
 
@@ -419,6 +830,48 @@ bool hasPad(KadAviWriter* self, bool video)
     return has;
 }
 
+// Sets the time line's frame rate of a source whose caps give none, once
+// enough frames are queued: from the frames' duration, else the median
+// spacing of their times, taken to the nearest nominal rate.
+bool settleRate(KadAviWriter* self, WriterState& st)
+{
+    GstClockTime frame = GST_BUFFER_DURATION(st.video.front().buffer.get());
+    if (!GST_CLOCK_TIME_IS_VALID(frame) || frame == 0) {
+        std::vector<GstClockTime> steps;
+        GstClockTime span = 0;
+        for (gsize i = 1; i < st.video.size(); ++i) {
+            const GstClockTime a = st.video[i - 1].time;
+            const GstClockTime b = st.video[i].time;
+            if (GST_CLOCK_TIME_IS_VALID(a) && GST_CLOCK_TIME_IS_VALID(b) && b > a) {
+                steps.push_back(b - a);
+                span += b - a;
+            }
+        }
+        const bool enough =
+            steps.size() + 1 >= kRateProbeFrames || (steps.size() >= 2 && span >= kRateProbeSpan);
+        if (!enough && !st.videoEos) return false;
+        frame = GST_CLOCK_TIME_NONE;
+        if (!steps.empty()) {
+            // The median step is one frame (fewer than half of them are
+            // missing); the whole span over the frames it holds then gives
+            // the rate, the jitter of the times in between cancelling out.
+            std::vector<GstClockTime> sorted = steps;
+            std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
+                             sorted.end());
+            const GstClockTime median = sorted[sorted.size() / 2];
+            guint64 frames = 0;
+            for (GstClockTime step : steps)
+                frames += std::max<guint64>(1, (step + median / 2) / median);
+            frame = span / frames;
+        }
+    }
+    st.fpsN = 25;
+    st.fpsD = 1;
+    if (GST_CLOCK_TIME_IS_VALID(frame)) nominalRate(frame, st.fpsN, st.fpsD);
+    GST_INFO_OBJECT(self, "no frame rate in the caps: writing at %d/%d", st.fpsN, st.fpsD);
+    return true;
+}
+
 // Writes everything that may be written now, in time order. Call with the
 // lock held.
 bool drain(KadAviWriter* self, WriterState& st)
@@ -426,6 +879,7 @@ bool drain(KadAviWriter* self, WriterState& st)
     const bool withSound = hasPad(self, false);
     const bool withVideo = hasPad(self, true);
     while (!st.video.empty()) {
+        if (st.fpsN == 0 && !settleRate(self, st)) break;
         const QueuedBuffer& head = st.video.front();
         const bool soundThere = GST_CLOCK_TIME_IS_VALID(st.audioEnd) &&
                                 (!GST_CLOCK_TIME_IS_VALID(head.time) || st.audioEnd >= head.time);
@@ -514,7 +968,11 @@ bool start(KadAviWriter* self)
     st.syncerStop = false;
     st.riffLimit = limit;
     st.syncerPeriod = gint64(interval / GST_USECOND);
-    const bool ok = openFile(self, st, path.get());
+    st.watch.reset();
+    st.splitPending = false;
+    st.fileDated = false;
+    st.numbered = path.get();
+    const bool ok = !openFile(self, st, path.get(), false).empty();
     g_mutex_unlock(&self->lock);
     if (!ok || interval == 0) return ok;
     GError* error = nullptr;
@@ -574,10 +1032,10 @@ GstFlowReturn chainVideo(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
         g_mutex_unlock(&self->lock);
         return failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
     }
-    if (st.fpsN <= 0) {
+    if (st.format.kind == VideoKind::None) {
         g_mutex_unlock(&self->lock);
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("The video format is not known."),
-                          ("no caps with a frame rate before the first frame"));
+                          ("no caps before the first frame"));
         return GST_FLOW_NOT_NEGOTIATED;
     }
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
@@ -677,18 +1135,17 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event)
         const GstStructure* s = gst_caps_get_structure(caps, 0);
         g_mutex_lock(&self->lock);
         bool ok = true;
+        std::string refused;
         if (video) {
-            int n = 0, d = 1;
-            ok = gst_structure_get_fraction(s, "framerate", &n, &d) && n > 0 && d > 0;
-            if (ok) {
-                if (st.timeline && (n != st.fpsN || d != st.fpsD)) {
-                    ok = false;
-                } else {
-                    st.fpsN = n;
-                    st.fpsD = d;
-                    gst_structure_get_int(s, "width", &st.width);
-                    gst_structure_get_int(s, "height", &st.height);
-                }
+            VideoFormat f;
+            refused = readVideoCaps(caps, f);
+            if (refused.empty() && st.timeline && !f.sameAs(st.format))
+                refused = "a new video format during the capture";
+            ok = refused.empty();
+            if (ok && !st.timeline) {
+                st.format = f;
+                st.fpsN = f.fpsN;
+                st.fpsD = f.fpsD;
             }
         } else {
             int rate = 0, channels = 0;
@@ -705,7 +1162,8 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event)
         if (!ok) {
             GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                               ("The capture format changed or is not usable."),
-                              ("%s caps refused", video ? "video" : "audio"));
+                              ("%s caps refused%s%s", video ? "video" : "audio",
+                               refused.empty() ? "" : ": ", refused.c_str()));
         }
         return ok;
     }
@@ -862,6 +1320,17 @@ static void kad_avi_writer_set_property(GObject* object, guint id, const GValue*
         self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
         break;
     }
+    case PROP_SPLIT_RECORDINGS:
+        self->splitRecordings = g_value_get_boolean(value);
+        break;
+    case PROP_SPLIT_LOCATION:
+        g_free(self->splitLocation);
+        self->splitLocation = g_value_dup_string(value);
+        break;
+    case PROP_DATE_NAME_ROOT:
+        g_free(self->dateNameRoot);
+        self->dateNameRoot = g_value_dup_string(value);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -892,11 +1361,30 @@ static void kad_avi_writer_get_property(GObject* object, guint id, GValue* value
     case PROP_LOST_FRAMES:
         g_value_set_uint64(value, self->lostFrames);
         break;
+    case PROP_SPLIT_RECORDINGS:
+        g_value_set_boolean(value, self->splitRecordings);
+        break;
+    case PROP_SPLIT_LOCATION:
+        g_value_set_string(value, self->splitLocation);
+        break;
+    case PROP_DATE_NAME_ROOT:
+        g_value_set_string(value, self->dateNameRoot);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
+}
+
+// Returns the pending next-location and clears it in one step, so that a
+// caller giving up a cut knows whether the streaming thread got to it first.
+static gchar* kad_avi_writer_take_next_location(KadAviWriter* self)
+{
+    GST_OBJECT_LOCK(self);
+    gchar* next = std::exchange(self->nextLocation, nullptr);
+    GST_OBJECT_UNLOCK(self);
+    return next;
 }
 
 static void kad_avi_writer_finalize(GObject* object)
@@ -909,6 +1397,8 @@ static void kad_avi_writer_finalize(GObject* object)
     g_cond_clear(&self->moved);
     g_free(self->location);
     g_free(self->nextLocation);
+    g_free(self->splitLocation);
+    g_free(self->dateNameRoot);
     G_OBJECT_CLASS(kad_avi_writer_parent_class)->finalize(object);
 }
 
@@ -946,6 +1436,27 @@ static void kad_avi_writer_class_init(KadAviWriterClass* klass)
             0, G_MAXUINT64, kDefaultSyncInterval,
             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     g_object_class_install_property(
+        gobject, PROP_SPLIT_RECORDINGS,
+        g_param_spec_boolean("split-recordings", "Split at each recording",
+                             "DV: continue into a new file at the first frame of each new "
+                             "recording on the tape (a jump of the recording clock or a "
+                             "recording start), picture and sound cut at the same instant",
+                             FALSE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_SPLIT_LOCATION,
+        g_param_spec_string("split-location", "File of the next recording",
+                            "File the next new recording goes into (cleared when used; without "
+                            "one, the number after the last numbered name); existing files are "
+                            "passed over",
+                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_DATE_NAME_ROOT,
+        g_param_spec_string("date-name-root", "Root of names by recording date",
+                            "DV: when set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus "
+                            "its extension at its first frame with a recording date (\"_2\", "
+                            "\"_3\" when taken; never replacing a file)",
+                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
         gobject, PROP_FRAMES_WRITTEN,
         g_param_spec_uint64("frames-written", "Frames written",
                             "Frames written to the current file, filled slots included", 0,
@@ -958,9 +1469,16 @@ static void kad_avi_writer_class_init(KadAviWriterClass* klass)
                             G_MAXUINT64, 0,
                             GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 
-    gst_element_class_set_static_metadata(element, "AVI writer", "Sink/File",
-                                          "Writes DV video and PCM sound as an OpenDML AVI file",
-                                          "Kadrillo");
+    // Action signal: takes (returns and clears) next-location under the
+    // object lock; NULL when the cut was applied or none was asked for.
+    g_signal_new_class_handler("take-next-location", G_TYPE_FROM_CLASS(klass),
+                               GSignalFlags(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
+                               G_CALLBACK(kad_avi_writer_take_next_location), nullptr, nullptr,
+                               nullptr, G_TYPE_STRING, 0);
+
+    gst_element_class_set_static_metadata(
+        element, "AVI writer", "Sink/File",
+        "Writes DV, raw or JPEG video and PCM sound as an OpenDML AVI file", "Kadrillo");
     gst_element_class_add_static_pad_template(element, &videoTemplate);
     gst_element_class_add_static_pad_template(element, &audioTemplate);
     element->request_new_pad = kad_avi_writer_request_new_pad;

@@ -9,7 +9,7 @@
 #include "elements/chronix2.h"
 
 #include "elements/date_pattern.h"
-#include "elements/dv_packs.h"
+#include "elements/recording_watch.h"
 
 #include <cstdint>
 #include <memory>
@@ -23,7 +23,6 @@ namespace {
 
 constexpr gint kMaxHourOffset = 23;
 constexpr gint kDefaultInlayFrames = 125; // five seconds of PAL
-constexpr GstClockTime kFallbackFrameDuration = GST_SECOND / 25;
 
 // Set from the application's threads, read by the streaming thread, always
 // under the object lock.
@@ -41,10 +40,7 @@ struct Settings {
 // What the stream has told so far; the streaming thread's alone (it runs
 // under the sink pad's stream lock).
 struct Reader {
-    std::optional<kad::dv::RecordingDateTime> lastGood;
-    GstClockTime lastGoodPts = GST_CLOCK_TIME_NONE;
-    guint64 framesSinceGood = 0;
-    bool startFlagBefore = false;
+    kad::dv::RecordingWatch watch;
     gint inlayLeft = 0; // frames of the automatic inlay still to show
 
     void reset() { *this = Reader{}; }
@@ -94,172 +90,38 @@ GstStaticPadTemplate sinkTemplate =
 GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("text/x-raw, format=(string)utf8"));
 
-// ---- Reading the frame -------------------------------------------------------
-
-constexpr std::size_t kBlock = 80;
-constexpr std::size_t kSequence = 150 * kBlock;
-constexpr std::uint8_t kPackVideoSourceControl = 0x61;
-constexpr std::uint8_t kPackAudioSourceControl = 0x51;
-
-// The size of the frame that starts at data: a buffer of exactly one frame
-// tells by its size; a longer one by its header block, which says 625/50 or
-// 525/60 (DSF, the top bit of its fourth byte). 0 when the buffer is too short
-// to hold that frame, so a truncated frame is never read past its end.
-std::size_t frameSize(const std::uint8_t* data, std::size_t size)
-{
-    if (kad::dv::sequenceCount(size) != 0) return size;
-    if (size < kBlock) return 0;
-    const std::size_t expected =
-        (data[3] & 0x80) ? kad::dv::kFrameSizePal : kad::dv::kFrameSizeNtsc;
-    if (size >= expected) return expected;
-    return 0;
-}
-
-// The REC ST bit of a source-control pack: the top bit of its second data
-// byte, 0 on the first frames of a recording.
-bool marksRecordingStart(const std::uint8_t* pack, std::uint8_t id)
-{
-    return pack[0] == id && (pack[2] & 0x80) == 0;
-}
-
-// True when the source-control packs of the frame (VAUX, or AAUX when most
-// sequences carry no VAUX one) mark the start of a recording. A camcorder
-// repeats the pack in every DIF sequence, so most sequences must say so:
-// noise over a damaged frame spells the pack's ID now and then, and one stray
-// copy must not end the recording on screen.
-bool recordingStartFlag(const std::uint8_t* frame, std::size_t size)
-{
-    const int sequences = kad::dv::sequenceCount(size);
-    int videoPacks = 0;
-    int videoStarts = 0;
-    int audioStarts = 0;
-    for (int s = 0; s < sequences; ++s) {
-        const std::uint8_t* seq = frame + s * kSequence;
-        bool packSeen = false;
-        bool startSeen = false;
-        for (int i = 0; i < 45; ++i) {
-            const std::uint8_t* pack = seq + (3 + i / 15) * kBlock + 3 + (i % 15) * 5;
-            if (pack[0] != kPackVideoSourceControl) continue;
-            packSeen = true;
-            startSeen = startSeen || marksRecordingStart(pack, kPackVideoSourceControl);
-        }
-        videoPacks += packSeen ? 1 : 0;
-        videoStarts += startSeen ? 1 : 0;
-        for (int block = 0; block < 9; ++block) {
-            const std::uint8_t* pack = seq + (6 + 16 * block) * kBlock + 3;
-            if (marksRecordingStart(pack, kPackAudioSourceControl)) {
-                ++audioStarts;
-                break;
-            }
-        }
-    }
-    if (videoStarts * 2 > sequences) return true;
-    return videoPacks * 2 <= sequences && audioStarts * 2 > sequences;
-}
-
-struct FrameFacts {
-    std::optional<kad::dv::RecordingDateTime> recorded;
-    bool recordingStart = false;
-};
-
-int daysInMonth(int year, int month)
-{
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-// The pack readers check the date's ranges; a time of 35:72 or a 31st of
-// February is damage too, not a date to show.
-std::optional<kad::dv::RecordingDateTime> plausible(std::optional<kad::dv::RecordingDateTime> when)
-{
-    if (!when) return when;
-    if (when->month < 1 || when->month > 12 || when->day < 1 ||
-        when->day > daysInMonth(when->year, when->month) || when->hour > 23 || when->minute > 59 ||
-        when->second > 59)
-        return std::nullopt;
-    return when;
-}
-
-FrameFacts readFrame(GstBuffer* buffer)
-{
-    FrameFacts facts;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return facts;
-    const std::size_t size = frameSize(map.data, map.size);
-    if (size != 0) {
-        facts.recorded = plausible(kad::dv::readRecordingDateTime(map.data, size, false));
-        if (!facts.recorded)
-            facts.recorded = plausible(kad::dv::readRecordingDateTime(map.data, size, true));
-        facts.recordingStart = recordingStartFlag(map.data, size);
-    }
-    gst_buffer_unmap(buffer, &map);
-    return facts;
-}
-
 // ---- Dates -------------------------------------------------------------------
 
-std::int64_t daysFromCivil(std::int64_t y, int m, int d)
+kad::DateTimeValue shownValue(const kad::dv::RecordingDateTime& when, gint hourOffset)
 {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yearOfEra = y - era * 400;
-    const std::int64_t dayOfYear = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-std::int64_t secondsOf(const kad::dv::RecordingDateTime& when)
-{
-    return daysFromCivil(when.year, when.month, when.day) * 86400 + when.hour * 3600 +
-           when.minute * 60 + when.second;
-}
-
-kad::DateTimeValue fromSeconds(std::int64_t seconds)
-{
-    std::int64_t days = seconds / 86400;
-    std::int64_t inDay = seconds % 86400;
-    if (inDay < 0) {
-        inDay += 86400;
-        --days;
-    }
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+    const kad::dv::RecordingDateTime shifted =
+        kad::dv::fromSeconds(kad::dv::secondsOf(when) + std::int64_t{hourOffset} * 3600);
     kad::DateTimeValue value;
-    value.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-    value.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    value.year = static_cast<int>(yearOfEra + era * 400 + (value.month <= 2 ? 1 : 0));
-    value.hour = static_cast<int>(inDay / 3600);
-    value.minute = static_cast<int>(inDay % 3600 / 60);
-    value.second = static_cast<int>(inDay % 60);
+    value.year = shifted.year;
+    value.month = shifted.month;
+    value.day = shifted.day;
+    value.hour = shifted.hour;
+    value.minute = shifted.minute;
+    value.second = shifted.second;
     return value;
 }
 
-// A camcorder's clock runs with the tape: from one good reading to the next
-// it may advance by the time that passed (frames without a readable pack
-// included) and a second of rounding. Anything else, backwards included, is
-// another recording.
-bool isAnotherRecording(const Reader& r, const kad::dv::RecordingDateTime& now, GstBuffer* buffer)
+std::optional<std::uint64_t> knownTime(GstClockTime time)
 {
-    const std::int64_t advance = secondsOf(now) - secondsOf(*r.lastGood);
-    if (advance < 0) return true;
-    const GstClockTime pts = GST_BUFFER_PTS(buffer);
-    GstClockTime elapsed;
-    if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(r.lastGoodPts) &&
-        pts >= r.lastGoodPts) {
-        elapsed = pts - r.lastGoodPts;
-    } else {
-        const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-        elapsed = (r.framesSinceGood + 1) *
-                  (GST_CLOCK_TIME_IS_VALID(duration) ? duration : kFallbackFrameDuration);
-    }
-    const std::int64_t allowed = static_cast<std::int64_t>(elapsed / GST_SECOND) + 1;
-    return advance > allowed;
+    if (!GST_CLOCK_TIME_IS_VALID(time)) return std::nullopt;
+    return time;
+}
+
+kad::dv::FrameRecording readFrame(kad::dv::RecordingWatch& watch, GstBuffer* buffer)
+{
+    const auto pts = knownTime(GST_BUFFER_PTS(buffer));
+    const auto duration = knownTime(GST_BUFFER_DURATION(buffer));
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return watch.observe(nullptr, 0, pts, duration);
+    const kad::dv::FrameRecording facts = watch.observe(map.data, map.size, pts, duration);
+    gst_buffer_unmap(buffer, &map);
+    return facts;
 }
 
 // Brings the reader up to date with one frame and returns the text it shows.
@@ -271,30 +133,17 @@ std::string textForFrame(KadChronix2* self, GstBuffer* buffer)
     GST_OBJECT_UNLOCK(self);
 
     Reader& r = self->state->reader;
-    const FrameFacts facts = readFrame(buffer);
-    bool newRecording = facts.recordingStart && !r.startFlagBefore;
-    r.startFlagBefore = facts.recordingStart;
-    if (facts.recorded) {
-        if (!r.lastGood || isAnotherRecording(r, *facts.recorded, buffer)) newRecording = true;
-        r.lastGood = facts.recorded;
-        r.lastGoodPts = GST_BUFFER_PTS(buffer);
-        r.framesSinceGood = 0;
-    } else {
-        // The date of a recording that just began is not known yet; the
-        // previous one's would be wrong.
-        if (newRecording) r.lastGood.reset();
-        ++r.framesSinceGood;
-        GST_LOG_OBJECT(self, "no readable recording date in this frame");
-    }
-    if (newRecording || settings.showCurrentScene) r.inlayLeft = settings.inlayFrames;
+    const kad::dv::FrameRecording facts = readFrame(r.watch, buffer);
+    if (!facts.recorded) GST_LOG_OBJECT(self, "no readable recording date in this frame");
+    if (facts.newRecording || settings.showCurrentScene) r.inlayLeft = settings.inlayFrames;
 
-    if (!settings.enabled || !r.lastGood) return {};
+    const std::optional<kad::dv::RecordingDateTime>& shown = r.watch.lastRecorded();
+    if (!settings.enabled || !shown) return {};
     if (settings.automatic) {
         if (r.inlayLeft <= 0) return {};
         --r.inlayLeft;
     }
-    const std::int64_t shown = secondsOf(*r.lastGood) + std::int64_t{settings.hourOffset} * 3600;
-    return kad::formatDatePattern(settings.format, fromSeconds(shown));
+    return kad::formatDatePattern(settings.format, shownValue(*shown, settings.hourOffset));
 }
 
 // ---- Pads --------------------------------------------------------------------

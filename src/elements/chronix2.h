@@ -11,10 +11,12 @@
 //
 // A frame whose packs cannot be read (damaged, truncated, or no DV frame at
 // all) shows the last date read in the same recording, and nothing before
-// the first good one; it never stops the stream. A new recording begins where
-// the recording clock jumps (backwards, or ahead by more than the time that
-// passed plus a second) or where the camcorder flags a recording start (REC
-// ST in the source-control packs of most DIF sequences).
+// the first good one; it never stops the stream. A date counts only when most
+// of the frame agrees on it and it is a real date from 1995 on (earlier ones
+// are a clock never set, or the epoch other tools stamp on DV they make). A new recording begins
+// where the recording clock jumps (backwards, or ahead by more than the time that passed plus a
+// second) or where the camcorder flags a recording start (REC ST in the source-control packs of
+// most DIF sequences).
 //
 // Every operation below is callable from any thread and is also an action
 // signal of the same dashed name ("set-hour-offset", ...). Each has a

@@ -8,7 +8,8 @@ GST_DEBUG_CATEGORY_STATIC(display_sink_debug);
 // Locking:
 // - object lock: info and haveInfo (the negotiated picture, read by the
 //   application), displayWidth and displayHeight;
-// - the converter and its formats belong to the delivery thread alone;
+// - the converters, their formats and the scaled picture belong to the
+//   delivery thread alone;
 // - mailboxLock/mailboxCond: pending, pendingInfo, stopping and the frame
 //   counters, shared by the streaming thread and the delivery thread;
 // - callbackLock/callbackCond: the registered callback and inCall, shared by
@@ -26,6 +27,10 @@ struct _KadDisplaySink {
     GstVideoConverter* converter;
     GstVideoInfo converterIn;
     GstVideoInfo converterOut;
+    GstVideoConverter* scaler;
+    GstVideoInfo scalerIn;
+    GstVideoInfo scalerOut;
+    GstBuffer* scaled;
 
     GMutex mailboxLock;
     GCond mailboxCond;
@@ -64,31 +69,136 @@ GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
                             GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE(KAD_RAW_VIDEO_FORMATS)));
 
-void freeConverter(KadDisplaySink* self)
+void freeConverters(KadDisplaySink* self)
 {
     if (self->converter) gst_video_converter_free(self->converter);
     self->converter = nullptr;
+    if (self->scaler) gst_video_converter_free(self->scaler);
+    self->scaler = nullptr;
+    gst_clear_buffer(&self->scaled);
 }
 
-// A converter from in to out, kept while the formats stay the same. Linear
-// filters: the picture only has to look right at the window's size.
-GstVideoConverter* converterFor(KadDisplaySink* self, const GstVideoInfo& in,
-                                const GstVideoInfo& out)
+// A converter from in to out, kept in *kept while the formats stay the same.
+// Linear filters: the picture only has to look right at the window's size.
+GstVideoConverter* cachedConverter(GstVideoConverter** kept, GstVideoInfo* keptIn,
+                                   GstVideoInfo* keptOut, const GstVideoInfo& in,
+                                   const GstVideoInfo& out)
 {
-    if (self->converter && gst_video_info_is_equal(&self->converterIn, &in) &&
-        gst_video_info_is_equal(&self->converterOut, &out))
-        return self->converter;
-    freeConverter(self);
+    if (*kept && gst_video_info_is_equal(keptIn, &in) && gst_video_info_is_equal(keptOut, &out))
+        return *kept;
+    if (*kept) gst_video_converter_free(*kept);
     GstStructure* config = gst_structure_new(
         "config", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
         GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_CHROMA_RESAMPLER_METHOD,
         GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
         GST_VIDEO_CONVERTER_OPT_DITHER_METHOD, GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE,
         nullptr);
-    self->converter = gst_video_converter_new(&in, &out, config);
-    self->converterIn = in;
-    self->converterOut = out;
-    return self->converter;
+    *kept = gst_video_converter_new(&in, &out, config);
+    *keptIn = in;
+    *keptOut = out;
+    return *kept;
+}
+
+gboolean convertFrame(GstVideoConverter* converter, const GstVideoInfo& in, GstBuffer* from,
+                      const GstVideoInfo& out, GstBuffer* to)
+{
+    GstVideoFrame src;
+    GstVideoFrame dst;
+    if (!gst_video_frame_map(&src, &in, from, GST_MAP_READ)) return FALSE;
+    if (!gst_video_frame_map(&dst, &out, to, GST_MAP_WRITE)) {
+        gst_video_frame_unmap(&src);
+        return FALSE;
+    }
+    gst_video_converter_frame(converter, &src, &dst);
+    gst_video_frame_unmap(&dst);
+    gst_video_frame_unmap(&src);
+    return TRUE;
+}
+
+// A picture shown smaller than the source is first scaled in the source's
+// own format (a plane-by-plane pass that the library runs on its fast
+// paths), and only the small picture is converted to RGBx: one pass doing
+// both works through the colour conversion at a cost several times that of
+// the two passes together (1.26 against 0.38 ms a PAL frame shown at
+// 384 x 288). Returns the scaled frame in *scaledInfo, or NULL when the
+// source is shown at its own size or larger, or cannot be scaled.
+GstBuffer* scaledFirst(KadDisplaySink* self, GstBuffer* buffer, const GstVideoInfo& in,
+                       const GstVideoInfo& out, GstVideoInfo* scaledInfo)
+{
+    const gint width = GST_VIDEO_INFO_WIDTH(&out);
+    const gint height = GST_VIDEO_INFO_HEIGHT(&out);
+    if (gint64(width) * height >= gint64(GST_VIDEO_INFO_WIDTH(&in)) * GST_VIDEO_INFO_HEIGHT(&in))
+        return nullptr;
+    GstVideoInfo small = in;
+    if (!gst_video_info_set_interlaced_format(&small, GST_VIDEO_INFO_FORMAT(&in),
+                                              GST_VIDEO_INFO_INTERLACE_MODE(&in), width, height))
+        return nullptr;
+    GST_VIDEO_INFO_PAR_N(&small) = GST_VIDEO_INFO_PAR_N(&out);
+    GST_VIDEO_INFO_PAR_D(&small) = GST_VIDEO_INFO_PAR_D(&out);
+    GST_VIDEO_INFO_FPS_N(&small) = GST_VIDEO_INFO_FPS_N(&in);
+    GST_VIDEO_INFO_FPS_D(&small) = GST_VIDEO_INFO_FPS_D(&in);
+    GST_VIDEO_INFO_FIELD_ORDER(&small) = GST_VIDEO_INFO_FIELD_ORDER(&in);
+    small.chroma_site = in.chroma_site;
+    small.colorimetry = in.colorimetry;
+    GstVideoConverter* scaler =
+        cachedConverter(&self->scaler, &self->scalerIn, &self->scalerOut, in, small);
+    if (!scaler) return nullptr;
+    // The scaled picture is ours alone until the next frame: it is reused.
+    if (self->scaled && gst_buffer_get_size(self->scaled) != GST_VIDEO_INFO_SIZE(&small))
+        gst_clear_buffer(&self->scaled);
+    if (!self->scaled)
+        self->scaled = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&small), nullptr);
+    if (!convertFrame(scaler, in, buffer, small, self->scaled)) return nullptr;
+    *scaledInfo = small;
+    return self->scaled;
+}
+
+// One field of an interlaced picture of info seen as a picture of its own:
+// every other line, so twice the strides and half the height.
+GstVideoInfo fieldOf(const GstVideoInfo& info)
+{
+    GstVideoInfo field = info;
+    GST_VIDEO_INFO_INTERLACE_MODE(&field) = GST_VIDEO_INTERLACE_MODE_PROGRESSIVE;
+    GST_VIDEO_INFO_HEIGHT(&field) = GST_VIDEO_INFO_HEIGHT(&info) / 2;
+    for (guint p = 0; p < GST_VIDEO_INFO_N_PLANES(&info); ++p)
+        GST_VIDEO_INFO_PLANE_STRIDE(&field, p) = 2 * GST_VIDEO_INFO_PLANE_STRIDE(&info, p);
+    return field;
+}
+
+// The interlaced conversion of 4:2:0 keeps each field's colour apart line by
+// line, at three times the cost of converting whole frames; converting each
+// field as a picture of its own gives the same result at the cost of whole
+// frames. Fields of interleaved pictures of even height only.
+bool convertsByField(const GstVideoInfo& info)
+{
+    return GST_VIDEO_INFO_INTERLACE_MODE(&info) == GST_VIDEO_INTERLACE_MODE_INTERLEAVED &&
+           GST_VIDEO_INFO_HEIGHT(&info) % 2 == 0;
+}
+
+gboolean convertFields(GstVideoConverter* converter, const GstVideoInfo& in, GstBuffer* from,
+                       const GstVideoInfo& out, GstBuffer* to)
+{
+    GstVideoFrame src;
+    GstVideoFrame dst;
+    if (!gst_video_frame_map(&src, &in, from, GST_MAP_READ)) return FALSE;
+    if (!gst_video_frame_map(&dst, &out, to, GST_MAP_WRITE)) {
+        gst_video_frame_unmap(&src);
+        return FALSE;
+    }
+    for (gint field = 0; field < 2; ++field) {
+        GstVideoFrame fieldSrc = src;
+        GstVideoFrame fieldDst = dst;
+        fieldSrc.info = fieldOf(src.info);
+        fieldDst.info = fieldOf(dst.info);
+        for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&src); ++p)
+            fieldSrc.data[p] = static_cast<guint8*>(src.data[p]) + field * src.info.stride[p];
+        for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&dst); ++p)
+            fieldDst.data[p] = static_cast<guint8*>(dst.data[p]) + field * dst.info.stride[p];
+        gst_video_converter_frame(converter, &fieldSrc, &fieldDst);
+    }
+    gst_video_frame_unmap(&dst);
+    gst_video_frame_unmap(&src);
+    return TRUE;
 }
 
 // The pixel aspect of a picture of width x height that shows the source of
@@ -141,27 +251,30 @@ GstBuffer* shownBuffer(KadDisplaySink* self, GstBuffer* buffer, const GstVideoIn
         return gst_buffer_ref(buffer);
     }
 
-    GstVideoConverter* converter = converterFor(self, in, *out);
+    GstVideoInfo fromInfo = in;
+    GstBuffer* from = scaledFirst(self, buffer, in, *out, &fromInfo);
+    if (!from) {
+        from = buffer;
+        fromInfo = in;
+    }
+    // Scaled first, the picture is at the shown size: only the colours change.
+    const bool byField = from != buffer && convertsByField(fromInfo);
+    const GstVideoInfo convertIn = byField ? fieldOf(fromInfo) : fromInfo;
+    const GstVideoInfo convertOut = byField ? fieldOf(*out) : *out;
+    GstVideoConverter* converter = cachedConverter(&self->converter, &self->converterIn,
+                                                   &self->converterOut, convertIn, convertOut);
     if (!converter) {
         GST_WARNING_OBJECT(self, "no conversion from %s to RGBx",
                            gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&in)));
         return nullptr;
     }
     GstBuffer* shown = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(out), nullptr);
-    GstVideoFrame src;
-    GstVideoFrame dst;
-    if (!gst_video_frame_map(&src, &in, buffer, GST_MAP_READ)) {
+    const gboolean converted = byField ? convertFields(converter, fromInfo, from, *out, shown)
+                                       : convertFrame(converter, fromInfo, from, *out, shown);
+    if (!converted) {
         gst_buffer_unref(shown);
         return nullptr;
     }
-    if (!gst_video_frame_map(&dst, out, shown, GST_MAP_WRITE)) {
-        gst_video_frame_unmap(&src);
-        gst_buffer_unref(shown);
-        return nullptr;
-    }
-    gst_video_converter_frame(converter, &src, &dst);
-    gst_video_frame_unmap(&dst);
-    gst_video_frame_unmap(&src);
     gst_buffer_copy_into(shown, buffer, GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
     return shown;
 }
@@ -238,8 +351,8 @@ void stopDelivery(KadDisplaySink* self)
     g_mutex_lock(&self->mailboxLock);
     gst_clear_buffer(&self->pending);
     g_mutex_unlock(&self->mailboxLock);
-    // The delivery thread has ended: the converter is free to go.
-    freeConverter(self);
+    // The delivery thread has ended: the converters are free to go.
+    freeConverters(self);
 }
 
 gboolean start(GstBaseSink* sink)
@@ -423,6 +536,10 @@ static void kad_display_sink_init(KadDisplaySink* self)
     self->converter = nullptr;
     gst_video_info_init(&self->converterIn);
     gst_video_info_init(&self->converterOut);
+    self->scaler = nullptr;
+    gst_video_info_init(&self->scalerIn);
+    gst_video_info_init(&self->scalerOut);
+    self->scaled = nullptr;
     g_mutex_init(&self->mailboxLock);
     g_cond_init(&self->mailboxCond);
     self->pending = nullptr;

@@ -4,9 +4,9 @@
 // their own format and size and hands each one, as 32-bit RGBx at the size
 // the window shows it ("display-width" x "display-height"; the source's size
 // while they are 0), to a registered callback that the video window (or a
-// test) provides. Colour conversion and scaling are one pass at the shown
-// size, made on the delivery thread, so a frame that is dropped is never
-// converted.
+// test) provides. A picture shown smaller than the source is scaled in its
+// own format first and converted to RGBx at the shown size; both happen on
+// the delivery thread, so a frame that is dropped is never converted.
 //
 // The callback runs on a delivery thread of the sink's own, never on the
 // streaming thread: the streaming thread only leaves the frame in a one-frame

@@ -1,7 +1,10 @@
 #include "elements/dump_writer.h"
 
+#include "platform/media/gst_ptr.h"
+
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -15,11 +18,19 @@ GST_DEBUG_CATEGORY_STATIC(kad_dump_writer_debug);
 
 namespace {
 
+constexpr guint64 kDefaultSyncInterval = 5 * GST_SECOND;
+// Below this, syncing would cost more than a buffer's time on common disks.
+constexpr guint64 kMinSyncInterval = 10 * GST_MSECOND;
+
 // Streaming-thread state of the writer.
 struct DumpState {
+    // fd and path change under the writer's file lock too, which the syncer
+    // takes to borrow them.
     int fd = -1;
     std::string path;
     guint64 bytes = 0;
+    // Bytes written since the last sync (under the file lock).
+    bool unsynced = false;
     bool programStream = false;
     bool failed = false;
     // Up to three bytes held back while a switch waits for a pack header, so
@@ -48,6 +59,7 @@ struct DumpState {
                 return false;
             }
             bytes += guint64(n);
+            unsynced = true;
             data += n;
             size -= gsize(n);
         }
@@ -87,9 +99,19 @@ struct _KadDumpWriter {
     gchar* location;
     gchar* nextLocation;
     guint64 bytesWritten;
+    guint64 syncInterval;
 
-    // Streaming thread (and start/stop) only.
+    // Streaming thread (and start/stop) only; the descriptor and path also
+    // under fileLock, which the syncer takes to borrow them.
     std::unique_ptr<DumpState> state;
+
+    // The syncer: a thread of its own, so what was written reaches the disk
+    // even while no buffer comes (a stopped tape). fileLock guards
+    // state->fd, state->path, state->unsynced and the fields below.
+    GMutex fileLock;
+    GCond wake;
+    GThread* syncer;
+    bool syncerStop;
 };
 
 enum {
@@ -97,6 +119,7 @@ enum {
     PROP_LOCATION,
     PROP_NEXT_LOCATION,
     PROP_BYTES_WRITTEN,
+    PROP_SYNC_INTERVAL,
 };
 
 G_DEFINE_TYPE(KadDumpWriter, kad_dump_writer, GST_TYPE_BASE_SINK)
@@ -123,7 +146,12 @@ void postWriteError(KadDumpWriter* self, int err, const std::string& path)
 
 bool openFile(KadDumpWriter* self, const gchar* path)
 {
-    if (!self->state->open(path)) {
+    g_mutex_lock(&self->fileLock);
+    const bool opened = self->state->open(path);
+    const int err = errno;
+    g_mutex_unlock(&self->fileLock);
+    errno = err;
+    if (!opened) {
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
                           ("The capture file \"%s\" could not be created.", path),
                           ("open: %s", g_strerror(errno)));
@@ -132,12 +160,44 @@ bool openFile(KadDumpWriter* self, const gchar* path)
     return true;
 }
 
+bool closeFile(KadDumpWriter* self)
+{
+    g_mutex_lock(&self->fileLock);
+    const bool ok = self->state->closeFd();
+    const int err = errno;
+    g_mutex_unlock(&self->fileLock);
+    errno = err;
+    return ok;
+}
+
+// The file is opened with the first data, so a writer that never receives
+// any (a capture stopped or given up before its first buffer) leaves no
+// empty file behind.
+bool ensureOpen(KadDumpWriter* self)
+{
+    DumpState& st = *self->state;
+    if (st.fd >= 0) return true;
+    GST_OBJECT_LOCK(self);
+    kad::GCharPtr path(g_strdup(self->location));
+    GST_OBJECT_UNLOCK(self);
+    if (!openFile(self, path.get())) {
+        st.failed = true;
+        return false;
+    }
+    return true;
+}
+
 bool writeOrFail(KadDumpWriter* self, const guint8* data, gsize size)
 {
     DumpState& st = *self->state;
-    if (st.write(data, size)) return true;
-    postWriteError(self, errno, st.path);
-    st.closeFd();
+    if (!ensureOpen(self)) return false;
+    g_mutex_lock(&self->fileLock);
+    const bool written = st.write(data, size);
+    const int err = errno;
+    g_mutex_unlock(&self->fileLock);
+    if (written) return true;
+    postWriteError(self, err, st.path);
+    closeFile(self);
     st.failed = true;
     return false;
 }
@@ -149,13 +209,20 @@ void publishBytes(KadDumpWriter* self)
     GST_OBJECT_UNLOCK(self);
 }
 
-// Ends the current file and continues into `next`.
+// Ends the current file and continues into `next`. A file that received
+// nothing yet was never made: the writer simply starts with `next`.
 bool switchTo(KadDumpWriter* self, const gchar* next)
 {
     DumpState& st = *self->state;
-    const std::string old = st.path;
-    const guint64 bytes = st.bytes;
-    if (!st.closeFd()) GST_WARNING_OBJECT(self, "closing %s: %s", old.c_str(), g_strerror(errno));
+    std::string old = st.path;
+    const guint64 bytes = st.fd >= 0 ? st.bytes : 0;
+    if (st.fd < 0) {
+        GST_OBJECT_LOCK(self);
+        old = self->location ? self->location : "";
+        GST_OBJECT_UNLOCK(self);
+    }
+    if (!closeFile(self))
+        GST_WARNING_OBJECT(self, "closing %s: %s", old.c_str(), g_strerror(errno));
     if (!openFile(self, next)) {
         st.failed = true;
         return false;
@@ -176,10 +243,84 @@ bool switchTo(KadDumpWriter* self, const gchar* next)
 bool flushHeld(KadDumpWriter* self)
 {
     DumpState& st = *self->state;
-    if (st.held.empty() || st.fd < 0) return true;
+    if (st.held.empty() || st.failed) return true;
     std::vector<guint8> held = std::move(st.held);
     st.held.clear();
     return writeOrFail(self, held.data(), held.size());
+}
+
+// Every sync interval, what was written reaches the disk: the descriptor is
+// borrowed (dup) under the file lock and synced without it, so the
+// streaming thread never waits for the disk.
+gpointer syncerLoop(gpointer data)
+{
+    auto* self = static_cast<KadDumpWriter*>(data);
+    GST_OBJECT_LOCK(self);
+    const gint64 period = gint64(self->syncInterval / GST_USECOND);
+    GST_OBJECT_UNLOCK(self);
+    g_mutex_lock(&self->fileLock);
+    while (!self->syncerStop) {
+        const gint64 due = g_get_monotonic_time() + period;
+        while (!self->syncerStop && g_get_monotonic_time() < due)
+            g_cond_wait_until(&self->wake, &self->fileLock, due);
+        DumpState& st = *self->state;
+        if (self->syncerStop || st.fd < 0 || !st.unsynced) continue;
+        const int fd = dup(st.fd);
+        const std::string path = st.path;
+        const guint64 bytes = st.bytes;
+        st.unsynced = false;
+        g_mutex_unlock(&self->fileLock);
+        bool synced = false;
+        if (fd >= 0) {
+            synced = fdatasync(fd) == 0 || errno == EINVAL;
+            if (!synced)
+                GST_WARNING_OBJECT(self, "fdatasync %s: %s", path.c_str(), g_strerror(errno));
+            close(fd);
+        }
+        if (synced)
+            gst_element_post_message(
+                GST_ELEMENT(self),
+                gst_message_new_element(GST_OBJECT(self),
+                                        gst_structure_new("kad-file-synced", "location",
+                                                          G_TYPE_STRING, path.c_str(), "bytes",
+                                                          G_TYPE_UINT64, bytes, nullptr)));
+        g_mutex_lock(&self->fileLock);
+    }
+    g_mutex_unlock(&self->fileLock);
+    return nullptr;
+}
+
+bool startSyncer(KadDumpWriter* self)
+{
+    GST_OBJECT_LOCK(self);
+    const guint64 interval = self->syncInterval;
+    GST_OBJECT_UNLOCK(self);
+    if (interval == 0) return true;
+    g_mutex_lock(&self->fileLock);
+    self->syncerStop = false;
+    g_mutex_unlock(&self->fileLock);
+    GError* error = nullptr;
+    GThread* syncer = g_thread_try_new("kaddumpsync", syncerLoop, self, &error);
+    if (!syncer) {
+        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("The capture could not be started."),
+                          ("no syncer thread: %s", error->message));
+        g_error_free(error);
+        return false;
+    }
+    g_mutex_lock(&self->fileLock);
+    self->syncer = syncer;
+    g_mutex_unlock(&self->fileLock);
+    return true;
+}
+
+void stopSyncer(KadDumpWriter* self)
+{
+    g_mutex_lock(&self->fileLock);
+    self->syncerStop = true;
+    g_cond_broadcast(&self->wake);
+    GThread* syncer = std::exchange(self->syncer, nullptr);
+    g_mutex_unlock(&self->fileLock);
+    if (syncer) g_thread_join(syncer);
 }
 
 } // namespace
@@ -203,6 +344,11 @@ static void kad_dump_writer_set_property(GObject* object, guint id, const GValue
         g_free(self->nextLocation);
         self->nextLocation = g_value_dup_string(value);
         break;
+    case PROP_SYNC_INTERVAL: {
+        const guint64 v = g_value_get_uint64(value);
+        self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -225,6 +371,9 @@ static void kad_dump_writer_get_property(GObject* object, guint id, GValue* valu
     case PROP_BYTES_WRITTEN:
         g_value_set_uint64(value, self->bytesWritten);
         break;
+    case PROP_SYNC_INTERVAL:
+        g_value_set_uint64(value, self->syncInterval);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -242,22 +391,23 @@ static gboolean kad_dump_writer_start(GstBaseSink* sink)
     GST_OBJECT_UNLOCK(self);
     self->state->failed = false;
     self->state->held.clear();
-    bool ok = false;
-    if (!path || !*path) {
+    self->state->bytes = 0;
+    const bool named = path && *path;
+    g_free(path);
+    if (!named) {
         GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name was given for the capture."),
                           ("the location property is empty"));
-    } else {
-        ok = openFile(self, path);
+        return FALSE;
     }
-    g_free(path);
-    return ok;
+    return startSyncer(self);
 }
 
 static gboolean kad_dump_writer_stop(GstBaseSink* sink)
 {
     auto* self = KAD_DUMP_WRITER(sink);
+    stopSyncer(self);
     flushHeld(self);
-    if (!self->state->closeFd())
+    if (!closeFile(self))
         GST_WARNING_OBJECT(self, "closing %s: %s", self->state->path.c_str(), g_strerror(errno));
     return TRUE;
 }
@@ -292,7 +442,7 @@ static GstFlowReturn kad_dump_writer_render(GstBaseSink* sink, GstBuffer* buffer
     bool ok = true;
     if (!next) {
         ok = flushHeld(self) && writeOrFail(self, map.data, map.size);
-    } else if (!st.programStream) {
+    } else if (!st.programStream || (st.fd < 0 && st.held.empty())) {
         ok = switchTo(self, next) && writeOrFail(self, map.data, map.size);
     } else {
         std::vector<guint8> work = std::move(st.held);
@@ -338,6 +488,8 @@ static void kad_dump_writer_finalize(GObject* object)
 {
     auto* self = KAD_DUMP_WRITER(object);
     std::destroy_at(&self->state);
+    g_mutex_clear(&self->fileLock);
+    g_cond_clear(&self->wake);
     g_free(self->location);
     g_free(self->nextLocation);
     G_OBJECT_CLASS(kad_dump_writer_parent_class)->finalize(object);
@@ -366,6 +518,13 @@ static void kad_dump_writer_class_init(KadDumpWriterClass* klass)
         g_param_spec_uint64("bytes-written", "Bytes written", "Bytes written to the current file",
                             0, G_MAXUINT64, 0,
                             GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_SYNC_INTERVAL,
+        g_param_spec_uint64("sync-interval", "Sync interval",
+                            "Longest time in nanoseconds before what was written is synced to the "
+                            "disk (0 = only when the stream ends)",
+                            0, G_MAXUINT64, kDefaultSyncInterval,
+                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 
     gst_element_class_set_static_metadata(element, "Dump", "Sink/File",
                                           "Writes the stream to a file exactly as received",
@@ -381,6 +540,9 @@ static void kad_dump_writer_class_init(KadDumpWriterClass* klass)
 static void kad_dump_writer_init(KadDumpWriter* self)
 {
     std::construct_at(&self->state, std::make_unique<DumpState>());
+    g_mutex_init(&self->fileLock);
+    g_cond_init(&self->wake);
+    self->syncInterval = kDefaultSyncInterval;
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "elements/avi_file.h"
+#include "elements/recording_files.h"
+#include "elements/recording_watch.h"
 #include "platform/media/gst_ptr.h"
 
 GST_DEBUG_CATEGORY_STATIC(kad_dv_avi_writer_debug);
@@ -89,14 +91,15 @@ guint32 findVideoPack(const guint8* frame, int sequences, guint8 id)
 // header is made from the first frame. The caller serialises every call.
 class DvAviFile {
 public:
-    bool open(const std::string& path, guint64 riffLimit, bool durable)
+    bool open(const std::string& path, guint64 riffLimit, bool durable, bool exclusive)
     {
         streamInfoSure_ = false;
-        return file_.open(path, riffLimit, durable);
+        return file_.open(path, riffLimit, durable, exclusive);
     }
 
     bool isOpen() const { return file_.isOpen(); }
     const std::string& path() const { return file_.path(); }
+    void renamed(const std::string& path) { file_.renamed(path); }
     guint64 totalFrames() const { return file_.totalFrames(); }
     guint64 framesOnDisk() const { return file_.framesOnDisk(); }
     bool takePublished() { return file_.takePublished(); }
@@ -178,6 +181,17 @@ private:
     bool streamInfoSure_ = false;
 };
 
+// The recordings of the tape as the frames pass, for the cut at each new
+// recording and the names by recording date.
+struct Recordings {
+    kad::dv::RecordingWatch watch;
+    // The current file was named after its recording date (or tried to be).
+    bool fileDated = false;
+    // The last numbered name written to: a cut without a name given follows
+    // on from it.
+    std::string numbered;
+};
+
 } // namespace
 
 struct _KadDvAviWriter {
@@ -190,6 +204,9 @@ struct _KadDvAviWriter {
     guint64 syncInterval;
     guint64 framesWritten;
     guint64 framesRejected;
+    gboolean splitRecordings;
+    gchar* splitLocation;
+    gchar* dateNameRoot;
 
     // The file and everything below are guarded by fileLock: the streaming
     // thread writes, the syncer thread checkpoints, start/stop open and
@@ -197,6 +214,7 @@ struct _KadDvAviWriter {
     GMutex fileLock;
     GCond syncerWake;
     std::unique_ptr<DvAviFile> file;
+    std::unique_ptr<Recordings> recordings;
     bool failed;
     GThread* syncer; // set and joined by start/stop only
     bool syncerStop;
@@ -211,6 +229,9 @@ enum {
     PROP_SYNC_INTERVAL,
     PROP_FRAMES_WRITTEN,
     PROP_FRAMES_REJECTED,
+    PROP_SPLIT_RECORDINGS,
+    PROP_SPLIT_LOCATION,
+    PROP_DATE_NAME_ROOT,
 };
 
 constexpr guint64 kDefaultSyncInterval = 5 * GST_SECOND;
@@ -284,15 +305,26 @@ void finaliseFile(KadDvAviWriter* self)
     self->file->takePublished();
 }
 
-bool openFile(KadDvAviWriter* self, const gchar* path, guint64 limit, bool durable)
+// Opens `path` for writing. With `claim` an existing file is never
+// truncated: a name taken since it was chosen passes to the next free
+// number. The name opened, or empty once the error is posted.
+std::string openFile(KadDvAviWriter* self, const std::string& path, guint64 limit, bool durable,
+                     bool claim)
 {
-    if (!self->file->open(path, limit, durable)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("The capture file \"%s\" could not be created.", path),
-                          ("open: %s", g_strerror(errno)));
-        return false;
+    std::string opened;
+    if (claim) {
+        opened = kad::dv::openUnderFreeName(path, [&](const std::string& name) {
+            return self->file->open(name, limit, durable, true);
+        });
+    } else if (self->file->open(path, limit, durable, false)) {
+        opened = path;
     }
-    return true;
+    if (opened.empty()) {
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                          ("The capture file \"%s\" could not be created.", path.c_str()),
+                          ("open: %s", g_strerror(errno)));
+    }
+    return opened;
 }
 
 // Brings the open file's indexes to disk every sync-interval, whether frames
@@ -362,6 +394,17 @@ static void kad_dv_avi_writer_set_property(GObject* object, guint id, const GVal
         self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
         break;
     }
+    case PROP_SPLIT_RECORDINGS:
+        self->splitRecordings = g_value_get_boolean(value);
+        break;
+    case PROP_SPLIT_LOCATION:
+        g_free(self->splitLocation);
+        self->splitLocation = g_value_dup_string(value);
+        break;
+    case PROP_DATE_NAME_ROOT:
+        g_free(self->dateNameRoot);
+        self->dateNameRoot = g_value_dup_string(value);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -393,6 +436,15 @@ static void kad_dv_avi_writer_get_property(GObject* object, guint id, GValue* va
     case PROP_FRAMES_REJECTED:
         g_value_set_uint64(value, self->framesRejected);
         break;
+    case PROP_SPLIT_RECORDINGS:
+        g_value_set_boolean(value, self->splitRecordings);
+        break;
+    case PROP_SPLIT_LOCATION:
+        g_value_set_string(value, self->splitLocation);
+        break;
+    case PROP_DATE_NAME_ROOT:
+        g_value_set_string(value, self->dateNameRoot);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -421,7 +473,9 @@ static gboolean kad_dv_avi_writer_start(GstBaseSink* sink)
     self->failed = false;
     self->syncerStop = false;
     self->syncerPeriod = gint64(interval / GST_USECOND);
-    const bool ok = openFile(self, path, limit, interval > 0);
+    *self->recordings = Recordings{};
+    self->recordings->numbered = path;
+    const bool ok = !openFile(self, path, limit, interval > 0, false).empty();
     g_mutex_unlock(&self->fileLock);
     g_free(path);
     if (!ok || interval == 0) return ok;
@@ -452,35 +506,112 @@ static gboolean kad_dv_avi_writer_stop(GstBaseSink* sink)
     return TRUE;
 }
 
-// Applies a pending next-location: the current file is finished before the
-// frame that belongs to the new one. Call with fileLock held.
-static bool switchIfAsked(KadDvAviWriter* self)
+// Finishes the current file and goes on in `next` (with `claim`, see
+// openFile), then says so with "kad-file-switched" ("reason": "cut" or
+// "recording"). The name opened, or empty on failure. Call with fileLock
+// held.
+static std::string switchTo(KadDvAviWriter* self, const std::string& next, const char* reason,
+                            bool claim)
 {
     GST_OBJECT_LOCK(self);
-    gchar* next = std::exchange(self->nextLocation, nullptr);
     const guint64 limit = self->riffLimit;
     GST_OBJECT_UNLOCK(self);
-    if (!next) return true;
     const std::string old = self->file->path();
     const guint64 frames = self->file->totalFrames();
     finaliseFile(self);
-    const bool ok = openFile(self, next, limit, self->syncerPeriod > 0);
-    if (ok) {
-        GST_OBJECT_LOCK(self);
-        g_free(self->location);
-        self->location = g_strdup(next);
-        self->framesWritten = 0;
-        GST_OBJECT_UNLOCK(self);
-        gst_element_post_message(
-            GST_ELEMENT(self),
-            gst_message_new_element(GST_OBJECT(self),
-                                    gst_structure_new("kad-file-switched", "old-location",
-                                                      G_TYPE_STRING, old.c_str(), "new-location",
-                                                      G_TYPE_STRING, next, "frames", G_TYPE_UINT64,
-                                                      frames, nullptr)));
+    const std::string opened = openFile(self, next, limit, self->syncerPeriod > 0, claim);
+    if (opened.empty()) return {};
+    self->recordings->fileDated = false;
+    GST_OBJECT_LOCK(self);
+    g_free(self->location);
+    self->location = g_strdup(opened.c_str());
+    self->framesWritten = 0;
+    GST_OBJECT_UNLOCK(self);
+    gst_element_post_message(
+        GST_ELEMENT(self),
+        gst_message_new_element(
+            GST_OBJECT(self),
+            gst_structure_new("kad-file-switched", "old-location", G_TYPE_STRING, old.c_str(),
+                              "new-location", G_TYPE_STRING, opened.c_str(), "frames",
+                              G_TYPE_UINT64, frames, "reason", G_TYPE_STRING, reason, nullptr)));
+    return opened;
+}
+
+// Applies a pending next-location: the current file is finished before the
+// frame that belongs to the new one. The file being written is never its
+// own next file: opening it again would empty it. Call with fileLock held.
+static bool switchIfAsked(KadDvAviWriter* self)
+{
+    GST_OBJECT_LOCK(self);
+    kad::GCharPtr next(std::exchange(self->nextLocation, nullptr));
+    GST_OBJECT_UNLOCK(self);
+    if (!next) return true;
+    if (next.get() == self->file->path()) {
+        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
+                            ("The capture is already being written to \"%s\"; it goes on there "
+                             "without a cut.",
+                             next.get()),
+                            ("next-location is the open file"));
+        return true;
     }
-    g_free(next);
-    return ok;
+    const std::string opened = switchTo(self, next.get(), "cut", false);
+    if (opened.empty()) return false;
+    self->recordings->numbered = opened;
+    return true;
+}
+
+// A new recording begins with this frame: it opens the next file. The name
+// given in split-location is taken (and cleared), else the number after the
+// last numbered name; a name whose file exists is passed over, never
+// written over. Call with fileLock held.
+static bool splitAtRecording(KadDvAviWriter* self)
+{
+    GST_OBJECT_LOCK(self);
+    gchar* given = std::exchange(self->splitLocation, nullptr);
+    GST_OBJECT_UNLOCK(self);
+    const std::string next = kad::dv::splitTarget(given ? given : "", self->recordings->numbered);
+    g_free(given);
+    if (next.empty()) {
+        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
+                            ("No free file name was found for the new recording; it goes on in "
+                             "the current file."),
+                            ("every name after %s is taken", self->recordings->numbered.c_str()));
+        return true;
+    }
+    const std::string opened = switchTo(self, next, "recording", true);
+    if (opened.empty()) return false;
+    self->recordings->numbered = opened;
+    return true;
+}
+
+// Renames the current file after the recording date of its first frame that
+// tells one. A failed rename leaves the file under its name. Call with
+// fileLock held.
+static void nameByDate(KadDvAviWriter* self, const std::string& root,
+                       const kad::dv::RecordingDateTime& when)
+{
+    self->recordings->fileDated = true;
+    const std::string old = self->file->path();
+    const std::optional<std::string> renamed = kad::dv::renameByRecordingDate(old, root, when);
+    if (!renamed) {
+        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
+                            ("The capture file could not be named after its recording date; it "
+                             "keeps its name."),
+                            ("renaming %s: %s", old.c_str(), g_strerror(errno)));
+        return;
+    }
+    if (*renamed == old) return;
+    self->file->renamed(*renamed);
+    GST_OBJECT_LOCK(self);
+    g_free(self->location);
+    self->location = g_strdup(renamed->c_str());
+    GST_OBJECT_UNLOCK(self);
+    gst_element_post_message(
+        GST_ELEMENT(self),
+        gst_message_new_element(GST_OBJECT(self),
+                                gst_structure_new("kad-file-renamed", "old-location", G_TYPE_STRING,
+                                                  old.c_str(), "new-location", G_TYPE_STRING,
+                                                  renamed->c_str(), nullptr)));
 }
 
 static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buffer)
@@ -502,6 +633,10 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         g_mutex_unlock(&self->fileLock);
         return GST_FLOW_ERROR;
     }
+    GST_OBJECT_LOCK(self);
+    const bool splitRecordings = self->splitRecordings;
+    const std::string dateRoot = self->dateNameRoot ? self->dateNameRoot : "";
+    GST_OBJECT_UNLOCK(self);
     // A buffer carries one or more whole frames; anything else is a damaged
     // frame, skipped without stopping the capture.
     DvSystem sys;
@@ -515,7 +650,26 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
             ++rejected;
             break;
         }
-        if (!self->file->writeFrame(map.data() + off, sys.frameBytes)) {
+        const guint8* frame = map.data() + off;
+        // Only a buffer of one frame tells that frame's time.
+        const bool single = off == 0 && map.size() == sys.frameBytes;
+        const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        const kad::dv::FrameRecording recording = self->recordings->watch.observe(
+            frame, sys.frameBytes,
+            single && GST_CLOCK_TIME_IS_VALID(pts) ? std::optional<std::uint64_t>(pts)
+                                                   : std::nullopt,
+            sys.pal ? GST_SECOND / 25 : GST_SECOND * 1001 / 30000);
+        if (recording.split && splitRecordings && self->file->totalFrames() > 0) {
+            if (!splitAtRecording(self)) {
+                self->failed = true;
+                ret = GST_FLOW_ERROR;
+                break;
+            }
+            // The frames of this buffer before the split went into the
+            // finished file; frames-written counts the new one's.
+            if (self->file->totalFrames() == 0) written = 0;
+        }
+        if (!self->file->writeFrame(frame, sys.frameBytes)) {
             const int err = errno;
             postWriteError(self, err, self->file->path());
             finaliseFile(self);
@@ -525,6 +679,8 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         }
         ++written;
         off += sys.frameBytes;
+        if (!dateRoot.empty() && !self->recordings->fileDated && recording.recorded)
+            nameByDate(self, dateRoot, *recording.recorded);
     }
     const std::optional<Synced> synced = takeSynced(self);
     g_mutex_unlock(&self->fileLock);
@@ -550,16 +706,29 @@ static gboolean kad_dv_avi_writer_event(GstBaseSink* sink, GstEvent* event)
     return GST_BASE_SINK_CLASS(kad_dv_avi_writer_parent_class)->event(sink, event);
 }
 
+// Returns the pending next-location and clears it in one step, so that a
+// caller giving up a cut knows whether the streaming thread got to it first.
+static gchar* kad_dv_avi_writer_take_next_location(KadDvAviWriter* self)
+{
+    GST_OBJECT_LOCK(self);
+    gchar* next = std::exchange(self->nextLocation, nullptr);
+    GST_OBJECT_UNLOCK(self);
+    return next;
+}
+
 static void kad_dv_avi_writer_finalize(GObject* object)
 {
     auto* self = KAD_DV_AVI_WRITER(object);
     stopSyncer(self);
     finaliseFile(self);
     std::destroy_at(&self->file);
+    std::destroy_at(&self->recordings);
     g_mutex_clear(&self->fileLock);
     g_cond_clear(&self->syncerWake);
     g_free(self->location);
     g_free(self->nextLocation);
+    g_free(self->splitLocation);
+    g_free(self->dateNameRoot);
     G_OBJECT_CLASS(kad_dv_avi_writer_parent_class)->finalize(object);
 }
 
@@ -596,6 +765,26 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
             0, G_MAXUINT64, kDefaultSyncInterval,
             GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     g_object_class_install_property(
+        gobject, PROP_SPLIT_RECORDINGS,
+        g_param_spec_boolean("split-recordings", "Split at each recording",
+                             "Continue into a new file at the first frame of each new recording "
+                             "on the tape (a jump of the recording clock or a recording start)",
+                             FALSE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_SPLIT_LOCATION,
+        g_param_spec_string("split-location", "File of the next recording",
+                            "File the next new recording goes into (cleared when used; without "
+                            "one, the number after the last numbered name); existing files are "
+                            "passed over",
+                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
+        gobject, PROP_DATE_NAME_ROOT,
+        g_param_spec_string("date-name-root", "Root of names by recording date",
+                            "When set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus its "
+                            "extension at its first frame with a recording date (\"_2\", \"_3\" "
+                            "when taken; never replacing a file)",
+                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    g_object_class_install_property(
         gobject, PROP_FRAMES_WRITTEN,
         g_param_spec_uint64("frames-written", "Frames written",
                             "Frames written to the current file", 0, G_MAXUINT64, 0,
@@ -605,6 +794,13 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
         g_param_spec_uint64("frames-rejected", "Frames rejected",
                             "Damaged or partial DV buffers that were skipped", 0, G_MAXUINT64, 0,
                             GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+
+    // Action signal: takes (returns and clears) next-location under the
+    // object lock; NULL when the cut was applied or none was asked for.
+    g_signal_new_class_handler("take-next-location", G_TYPE_FROM_CLASS(klass),
+                               GSignalFlags(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
+                               G_CALLBACK(kad_dv_avi_writer_take_next_location), nullptr, nullptr,
+                               nullptr, G_TYPE_STRING, 0);
 
     gst_element_class_set_static_metadata(element, "DV type-1 AVI writer", "Sink/File",
                                           "Writes interleaved DV as a type-1 DV AVI file",
@@ -623,6 +819,7 @@ static void kad_dv_avi_writer_init(KadDvAviWriter* self)
     g_mutex_init(&self->fileLock);
     g_cond_init(&self->syncerWake);
     std::construct_at(&self->file, std::make_unique<DvAviFile>());
+    std::construct_at(&self->recordings, std::make_unique<Recordings>());
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }
 

@@ -13,7 +13,24 @@
 //                  while PLAYING, the current file being finalised first; the
 //                  element then posts an element message "kad-file-switched"
 //                  (fields "old-location", "new-location", "frames": frames of
-//                  the finished file)
+//                  the finished file, "reason": "cut"). The file being written
+//                  is refused as its own next file (a warning; the capture
+//                  goes on in it).
+//   split-recordings  continue into a new file at the first frame of each new
+//                  recording on the tape (kad::dv::RecordingWatch: a jump of
+//                  the recording clock, or a recording start flagged with a
+//                  readable date); "kad-file-switched" follows with "reason"
+//                  "recording"
+//   split-location the file the next new recording goes into, cleared when
+//                  used; without one, the number after the last numbered
+//                  name. A name whose file exists is passed over, also when
+//                  it appears between the choice and the open (O_EXCL).
+//   date-name-root when set, each file is renamed at its first frame with a
+//                  recording date to <root>_YYYY.MM.DD_HH-MM-SS plus its
+//                  extension ("_2", "_3"... when taken, never replacing a
+//                  file); the element posts "kad-file-renamed" (fields
+//                  "old-location", "new-location"). A file without any date
+//                  keeps its name.
 //   riff-limit     largest size of one RIFF chunk in bytes (default 1 GiB)
 //   sync-interval  longest time (ns, default 5 s) before the frames written
 //                  are indexed on disk and synced (fdatasync), whether frames
@@ -26,6 +43,11 @@
 //                  Intervals below 10 ms count as 10 ms.
 //   frames-written frames written to the current file (read only)
 //   frames-rejected damaged or partial buffers skipped (read only)
+//
+// Action signal:
+//   take-next-location  gchar* (): returns the pending next-location (the
+//                  caller frees it) and clears it, in one step under the
+//                  object lock; NULL when none is pending (the cut was made).
 //
 // The super index has room for 16 TiB (the largest file ext4 holds) at any
 // riff-limit of 512 MiB or more: 16384 entries, 256 KiB of header, at the

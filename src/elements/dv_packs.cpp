@@ -164,31 +164,37 @@ std::optional<KadTimecode> readTimecode(const std::uint8_t* frame, std::size_t s
     return std::nullopt;
 }
 
+std::optional<RecordingDateTime>
+readSequenceRecordingDateTime(const std::uint8_t* frame, std::size_t size, int sequence, bool audio)
+{
+    const int sequences = sequenceCount(size);
+    if (!frame || sequence < 0 || sequence >= sequences) return std::nullopt;
+    const std::uint8_t* seq = frame + sequence * kSequence;
+    const std::uint8_t* date = nullptr;
+    const std::uint8_t* time = nullptr;
+    if (audio) {
+        for (int block = 0; block < 9; ++block) {
+            const std::uint8_t* p = seq + audioPack(block);
+            if (p[0] == kPackAudioRecDate) date = p;
+            if (p[0] == kPackAudioRecTime) time = p;
+        }
+    } else {
+        for (int i = 0; i < 45; ++i) {
+            const std::uint8_t* p = seq + vauxPack(i);
+            if (p[0] == kPackVideoRecDate && !date) date = p;
+            if (p[0] == kPackVideoRecTime && !time) time = p;
+        }
+    }
+    if (!date || !time) return std::nullopt;
+    return decode(date, time);
+}
+
 std::optional<RecordingDateTime> readRecordingDateTime(const std::uint8_t* frame, std::size_t size,
                                                        bool audio)
 {
     const int sequences = sequenceCount(size);
-    if (!frame || sequences == 0) return std::nullopt;
     for (int s = 0; s < sequences; ++s) {
-        const std::uint8_t* seq = frame + s * kSequence;
-        const std::uint8_t* date = nullptr;
-        const std::uint8_t* time = nullptr;
-        if (audio) {
-            for (int block = 0; block < 9; ++block) {
-                const std::uint8_t* p = seq + audioPack(block);
-                if (p[0] == kPackAudioRecDate) date = p;
-                if (p[0] == kPackAudioRecTime) time = p;
-            }
-        } else {
-            for (int i = 0; i < 45; ++i) {
-                const std::uint8_t* p = seq + vauxPack(i);
-                if (p[0] == kPackVideoRecDate && !date) date = p;
-                if (p[0] == kPackVideoRecTime && !time) time = p;
-            }
-        }
-        if (date && time) {
-            if (auto when = decode(date, time)) return when;
-        }
+        if (auto when = readSequenceRecordingDateTime(frame, size, s, audio)) return when;
     }
     return std::nullopt;
 }

@@ -6,6 +6,7 @@
 // auxiliary data. Frames are 120000 bytes (525/60) or 144000 bytes (625/50).
 
 #include "elements/kad_transport.h"
+#include "elements/recording_watch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,17 +22,6 @@ inline constexpr std::uint8_t kPackAudioRecDate = 0x52;
 inline constexpr std::uint8_t kPackAudioRecTime = 0x53;
 inline constexpr std::uint8_t kPackVideoRecDate = 0x62;
 inline constexpr std::uint8_t kPackVideoRecTime = 0x63;
-
-struct RecordingDateTime {
-    int year = 0; // four digits
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-
-    bool operator==(const RecordingDateTime&) const = default;
-};
 
 // The number of DIF sequences of a frame of that size, 0 when the size is
 // not a DV frame size.
@@ -49,5 +39,9 @@ std::optional<KadTimecode> readTimecode(const std::uint8_t* frame, std::size_t s
 // frame carries none (or only the "no information" pattern).
 std::optional<RecordingDateTime> readRecordingDateTime(const std::uint8_t* frame, std::size_t size,
                                                        bool audio = false);
+// The same from one DIF sequence only.
+std::optional<RecordingDateTime> readSequenceRecordingDateTime(const std::uint8_t* frame,
+                                                               std::size_t size, int sequence,
+                                                               bool audio);
 
 } // namespace kad::dv

@@ -1,5 +1,7 @@
 #include "elements/horodex.h"
 
+#include <gst/audio/audio.h>
+
 GST_DEBUG_CATEGORY_STATIC(horodex_debug);
 #define GST_CAT_DEFAULT horodex_debug
 
@@ -148,6 +150,25 @@ gboolean srcEvent(GstBaseTransform* trans, GstEvent* event)
     return GST_BASE_TRANSFORM_CLASS(kad_horodex_parent_class)->src_event(trans, event);
 }
 
+// Drops the first `lead` of a raw sound buffer: samples before zero would
+// otherwise play at zero and push the rest of the sound late.
+void dropLeadingSound(GstBaseTransform* trans, GstBuffer* buffer, GstClockTime lead)
+{
+    GstCaps* caps = gst_pad_get_current_caps(GST_BASE_TRANSFORM_SINK_PAD(trans));
+    if (!caps) return;
+    GstAudioInfo info;
+    const bool sound = gst_structure_has_name(gst_caps_get_structure(caps, 0), "audio/x-raw") &&
+                       gst_audio_info_from_caps(&info, caps) && GST_AUDIO_INFO_BPF(&info) > 0 &&
+                       GST_AUDIO_INFO_LAYOUT(&info) == GST_AUDIO_LAYOUT_INTERLEAVED;
+    gst_caps_unref(caps);
+    if (!sound) return;
+    const gsize bytes =
+        gsize(gst_util_uint64_scale_round(lead, guint64(GST_AUDIO_INFO_RATE(&info)), GST_SECOND)) *
+        gsize(GST_AUDIO_INFO_BPF(&info));
+    const gsize size = gst_buffer_get_size(buffer);
+    if (bytes > 0 && bytes < size) gst_buffer_resize(buffer, gssize(bytes), gssize(size - bytes));
+}
+
 GstFlowReturn transformIp(GstBaseTransform* trans, GstBuffer* buffer)
 {
     KadHorodex* self = KAD_HORODEX(trans);
@@ -172,6 +193,7 @@ GstFlowReturn transformIp(GstBaseTransform* trans, GstBuffer* buffer)
             }
             moved = 0;
             GST_BUFFER_DURATION(buffer) = end;
+            dropLeadingSound(trans, buffer, static_cast<GstClockTime>(-offset) - pts);
         }
         GST_BUFFER_PTS(buffer) = moved;
     }

@@ -9,6 +9,10 @@
 // offset, "apply" makes the stored offset the one in use, "prepare" resets
 // both to zero. Offsets are in 100-ns units, as the rest of Kadrillo counts
 // frame durations.
+//
+// What a negative offset moves before zero is dropped: a buffer wholly
+// before it, and of a raw sound buffer that straddles it the samples before
+// zero (the rest starts at zero, so the sound after it keeps its place).
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>

@@ -17,7 +17,6 @@ struct _KadSampleGrabber {
     GstVideoInfo info;       // negotiated format (streaming thread, set_caps)
     GstBuffer* latest;       // object lock
     GstVideoInfo latestInfo; // object lock: the format of latest
-    GstCaps* latestCaps;     // object lock
     guint64 frameCount;      // object lock
 };
 
@@ -43,7 +42,6 @@ void clearLatest(KadSampleGrabber* self)
 {
     GST_OBJECT_LOCK(self);
     gst_clear_buffer(&self->latest);
-    gst_clear_caps(&self->latestCaps);
     self->frameCount = 0;
     GST_OBJECT_UNLOCK(self);
 }
@@ -62,14 +60,11 @@ gboolean setCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps* /*outcaps*/)
 GstFlowReturn transformIp(GstBaseTransform* trans, GstBuffer* buffer)
 {
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(trans);
-    GstCaps* caps = gst_pad_get_current_caps(GST_BASE_TRANSFORM_SINK_PAD(trans));
     GST_OBJECT_LOCK(self);
     gst_buffer_replace(&self->latest, buffer);
     self->latestInfo = self->info;
-    gst_caps_replace(&self->latestCaps, caps);
     ++self->frameCount;
     GST_OBJECT_UNLOCK(self);
-    if (caps) gst_caps_unref(caps);
     return GST_FLOW_OK;
 }
 
@@ -194,7 +189,6 @@ void finalize(GObject* object)
 {
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(object);
     gst_clear_buffer(&self->latest);
-    gst_clear_caps(&self->latestCaps);
     G_OBJECT_CLASS(kad_sample_grabber_parent_class)->finalize(object);
 }
 
@@ -237,7 +231,6 @@ static void kad_sample_grabber_init(KadSampleGrabber* self)
     gst_video_info_init(&self->info);
     gst_video_info_init(&self->latestInfo);
     self->latest = nullptr;
-    self->latestCaps = nullptr;
     self->frameCount = 0;
     gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(self), TRUE);
 }

@@ -39,15 +39,15 @@ constexpr Kind kKinds[] = {
     {"webcam", "Virtual Webcam", "Kadrillo virtual webcam (tuner, composite, S-Video inputs)",
      "Video/Source",
      "video/x-raw, format=(string){ YUY2, I420 }, width=(int)640, height=(int)480, "
-     "framerate=(fraction)30/1; video/x-raw, format=(string){ YUY2, I420 }, width=(int)320, "
-     "height=(int)240, framerate=(fraction)30/1"},
+     "framerate=(fraction){ 30/1, 15/1 }; video/x-raw, format=(string){ YUY2, I420 }, "
+     "width=(int)320, height=(int)240, framerate=(fraction){ 30/1, 15/1 }"},
     {"mpeg2", "Virtual MPEG-2 Encoder", "Kadrillo virtual MPEG-2 program-stream encoder",
      "Video/Source", "video/mpeg, mpegversion=(int)2, systemstream=(boolean)true"},
     {"moviebox", kad::kMovieBoxFriendlyName, "Pinnacle MovieBox USB model B (virtual)",
      "Video/Source", "video/mpeg, mpegversion=(int)2, systemstream=(boolean)true"},
     {"mic", "Virtual Microphone", "Kadrillo virtual microphone", "Audio/Source",
-     "audio/x-raw, format=(string)S16LE, rate=(int)48000, channels=(int)2, "
-     "layout=(string)interleaved"},
+     "audio/x-raw, format=(string)S16LE, rate=(int){ 48000, 44100, 32000 }, "
+     "channels=(int){ 2, 1 }, layout=(string)interleaved"},
 };
 
 const Kind* findKind(const std::string& id)

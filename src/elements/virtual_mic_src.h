@@ -1,8 +1,10 @@
 #pragma once
 
-// kadvirtualmicsrc: a virtual microphone sending a test tone as 48 kHz
-// stereo 16-bit audio (audio/x-raw, S16LE) in 20 ms buffers whose offsets
-// count samples. "num-buffers" and the frame drops count those buffers.
+// kadvirtualmicsrc: a virtual microphone sending a test tone as 16-bit audio
+// (audio/x-raw, S16LE), 48 kHz stereo unless asked for 44.1 or 32 kHz or
+// mono, in buffers of 960 samples (20 ms at 48 kHz) whose offsets count
+// samples. "num-buffers" and the frame drops count those buffers. Like a
+// sound card's mixer it has "volume" (0.0 to 1.0) and "mute".
 
 #include "elements/virtual_src.h"
 

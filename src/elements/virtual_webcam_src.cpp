@@ -314,9 +314,9 @@ static void kad_virtual_webcam_src_init(KadVirtualWebcamSrc* self)
         KAD_VIRTUAL_FRAME_SRC(g_object_new(KAD_TYPE_VIRTUAL_FRAME_SRC, "name", "video", nullptr));
     kad::CapsRef caps(gst_caps_from_string(
         "video/x-raw, format=(string){ YUY2, I420 }, width=(int)640, height=(int)480, "
-        "framerate=(fraction)30/1, pixel-aspect-ratio=(fraction)1/1; "
+        "framerate=(fraction){ 30/1, 15/1 }, pixel-aspect-ratio=(fraction)1/1; "
         "video/x-raw, format=(string){ YUY2, I420 }, width=(int)320, height=(int)240, "
-        "framerate=(fraction)30/1, pixel-aspect-ratio=(fraction)1/1"));
+        "framerate=(fraction){ 30/1, 15/1 }, pixel-aspect-ratio=(fraction)1/1"));
     kad::virtualFrameSrcSetCaps(self->video, caps.get());
     kad::virtualFrameSrcSetProducer(
         self->video, [self](const kad::FrameSlot& slot, GstCaps*, const GstVideoInfo* info,

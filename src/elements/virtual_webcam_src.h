@@ -1,7 +1,7 @@
 #pragma once
 
 // kadvirtualwebcamsrc: a virtual webcam / analog capture card sending raw
-// video (YUY2 or I420, 640x480 or 320x240, 30 frames per second). It has
+// video (YUY2 or I420, 640x480 or 320x240, 30 or 15 frames per second). It has
 // three video inputs, as a V4L2 device lists them, which a crossbar adapter
 // presents and switches:
 //

@@ -5,9 +5,12 @@
 //
 // A capture never builds a graph of its own: it adds a writer to the running
 // preview and links it to the taps the preview left free. The writers are
-//   - avimux ! filesink (bigfile: OpenDML past the first RIFF) for DV type 2
-//     and the native video of an analog source, each input behind a queue of
-//     its own so the cut can hold one input while the others move on;
+//   - kadaviwriter for every AVI of picture and sound (DV type 2, the
+//     recompressed paths, whose DV muxer is split again in front of it, and
+//     the native video of an analog source):
+//     it places both on one time line and cuts by itself; each input behind
+//     a queue of its own, since the writer holds one input while it waits
+//     for the other and the DV splitter feeds both from one thread;
 //   - kaddvaviwriter for DV type 1 (one interleaved 'iavs' stream);
 //   - a Windows Media writer bin for ".wmv": raw video and audio in, the
 //     profile's encoders, asfmux, filesink;
@@ -15,9 +18,12 @@
 //
 // Stopping: in GStreamer a muxer writes its index and final headers only
 // when its stream ends, so FinishCapture ends every writer input (EOS) and
-// waits for the file sinks before the graph is stopped or cleared.
+// waits for the file sinks before the graph is stopped or cleared. The
+// AVI writers of our own index and sync the file as they go, so a capture
+// killed outright still reads up to its last sync.
 
 #include "graph/asf_packets.h"
+#include "graph/capture_report_hooks.h"
 #include "graph/capture_state.h"
 
 #include "graph/frame_counter.h"
@@ -37,6 +43,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 
 namespace kad {
 
@@ -194,6 +201,14 @@ GstElement* makeDvAudioInput(int rate)
 // The Windows Media writer: what the profile says, from raw video and audio
 // to the file. Each input is a ghost pad ("video", "audio"); the queues in
 // front of asfmux keep its inputs on their own threads (the cut needs it).
+//
+// After a kill (SIGKILL) of the capturing process the file's header still
+// says it holds no packets and lasts nothing: asfmux writes those only when
+// its stream ends, and has no way to rewrite them while it runs ("streamable"
+// would leave the length and the index out of every file for good). ffprobe
+// and asfdemux read the packets to the end of the file all the same, so the
+// file keeps all but what asfmux and the file sink still held, some 0.4 s;
+// it has no length or index to seek with.
 GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, ElementRef& mux,
                           ElementRef& sink)
 {
@@ -412,33 +427,56 @@ bool TdmCam::Capturing() const
 
 namespace {
 
-// The AVI writer: avimux (OpenDML past 1 GB) ! filesink.
-bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file)
+// The writers' RIFF chunk limit and sync interval, where the capture asks
+// for other than their own.
+void applyAviLimits(GstElement* writer, const TdmCam::TcaptureOptions& options)
 {
-    GstElement* mux = make("avimux");
-    GstElement* sink = make("filesink");
-    if (!mux || !sink) {
-        if (mux) gst_object_unref(gst_object_ref_sink(mux));
-        if (sink) gst_object_unref(gst_object_ref_sink(sink));
+    if (options.AviRiffLimit > 0) g_object_set(writer, "riff-limit", options.AviRiffLimit, NULL);
+    if (options.AviSyncInterval > 0)
+        g_object_set(writer, "sync-interval", options.AviSyncInterval, NULL);
+}
+
+// The DV writers' cut at each new recording and names by recording date. A
+// writer that has neither writes as before, and the log says so.
+void applyRecordingOptions(GstElement* writer, const TdmCam::TcaptureOptions& options)
+{
+    GObjectClass* klass = G_OBJECT_GET_CLASS(writer);
+    if (!g_object_class_find_property(klass, "split-recordings")) {
+        if (options.SplitAtRecording || !options.DateNameRoot.isEmpty())
+            WriteLog("This DV writer neither splits at recordings nor names files by date");
+        return;
+    }
+    g_object_set(writer, "split-recordings", options.SplitAtRecording ? TRUE : FALSE, NULL);
+    if (options.SplitAtRecording && !options.SplitFileName.isEmpty())
+        g_object_set(writer, "split-location", options.SplitFileName.toUtf8().constData(), NULL);
+    if (!options.DateNameRoot.isEmpty())
+        g_object_set(writer, "date-name-root", options.DateNameRoot.toUtf8().constData(), NULL);
+}
+
+// The AVI writer of DV picture and PCM sound, its own file sink. Its inputs
+// are asked for by linkToWriter.
+bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file,
+                    const TdmCam::TcaptureOptions& options)
+{
+    GstElement* w = make("kadaviwriter");
+    if (!w) {
+        WriteLog("The AVI writer (kadaviwriter) is not installed: nothing can be written");
         return false;
     }
-    g_object_set(mux, "bigfile", TRUE, NULL);
-    g_object_set(sink, "location", file.toUtf8().constData(), NULL);
-    neverHoldsState(sink);
-    s.mux = ElementRef::ref(mux);
-    s.fileSink = ElementRef::ref(sink);
-    addToGraph(graph, mux);
-    addToGraph(graph, sink);
-    if (!gst_element_link(mux, sink)) return false;
+    g_object_set(w, "location", file.toUtf8().constData(), NULL);
+    applyAviLimits(w, options);
+    s.writer = ElementRef::ref(w);
+    s.mux = s.writer;
+    s.fileSink = s.writer;
     s.kind = WriterKind::Avi;
-    s.writer = s.mux;
+    addToGraph(graph, w);
     return true;
 }
 
 } // namespace
 
 // Links a (a slot's element or one of its pads) to the writer. The AVI
-// muxer gets a queue of its own before each input, asked for as video or
+// writers get a queue of their own before each input, asked for as video or
 // audio; the other writers take the stream as it is.
 static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstElement* a, GstPad* aPad,
                                MediaHint hint)
@@ -451,7 +489,8 @@ static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstEleme
     GstElement* q = make("queue");
     if (!q) return LinkResult::MissingElement;
     // Two seconds of frames: the cut holds one input while another catches
-    // up to the cut point.
+    // up to the cut point, and kadaviwriter holds one while it waits (at
+    // most a second) for the other.
     g_object_set(q, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time",
                  guint64(2 * GST_SECOND), NULL);
     addToGraph(graph, q);
@@ -472,7 +511,7 @@ static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstEleme
             video = !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)),
                                       "audio/");
     }
-    PadRef muxIn(gst_element_request_pad_simple(s.mux.get(), video ? "video_%u" : "audio_%u"));
+    PadRef muxIn(gst_element_request_pad_simple(s.mux.get(), video ? "video" : "audio"));
     PadRef qOut(gst_element_get_static_pad(q, "src"));
     if (!muxIn || gst_pad_link(qOut.get(), muxIn.get()) != GST_PAD_LINK_OK) {
         if (muxIn) gst_element_release_request_pad(s.mux.get(), muxIn.get());
@@ -513,6 +552,8 @@ bool TdmCam::BuildCaptureGraph()
         s.finished = false;
         s.switchBusy = false;
         s.soundLost = false;
+        s.finishedFileFrames = 0;
+        s.capturedShown = 0;
         s.startedAt = gst_util_get_timestamp();
     }
 
@@ -619,6 +660,7 @@ bool TdmCam::BuildCaptureGraph()
     s.counted = countedRef;
     WrittenFrames().Attach(counted);
     SourceFrames().Reset();
+    BeginCaptureReport(*this, s);
 
     // Errors and file switches from the streaming threads.
     BusRef bus(gst_pipeline_get_bus(fg()));
@@ -632,9 +674,22 @@ bool TdmCam::BuildCaptureGraph()
                 if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_ELEMENT) return;
                 if (type == GST_MESSAGE_ELEMENT &&
                     !gst_structure_has_name(gst_message_get_structure(message),
-                                            "kad-file-switched"))
+                                            "kad-file-switched") &&
+                    !gst_structure_has_name(gst_message_get_structure(message), "kad-file-renamed"))
                     return;
                 auto* cam = static_cast<TdmCam*>(self);
+                if (type == GST_MESSAGE_ELEMENT && cam->capture_ &&
+                    cam->capture_->kind == WriterKind::Avi &&
+                    gst_structure_has_name(gst_message_get_structure(message),
+                                           "kad-file-switched") &&
+                    GST_MESSAGE_SRC(message) == GST_OBJECT(cam->capture_->writer.get())) {
+                    // Counted here, on the thread that cut, before the
+                    // writer counts anything into the next file.
+                    guint64 frames = 0;
+                    if (gst_structure_get_uint64(gst_message_get_structure(message), "frames",
+                                                 &frames))
+                        cam->capture_->finishedFileFrames += frames;
+                }
                 MessageRef held = MessageRef::ref(message);
                 // The message reaches the GUI thread later, maybe after a new
                 // capture began: it must not end that one.
@@ -656,6 +711,7 @@ bool TdmCam::BuildCaptureGraph()
             if (!Capturing() || roomFor(CaptureFileName) >= DiskReserveBytes) return;
             const QString name = CaptureFileName;
             WriteLog("The disk is full: the capture stops");
+            SetCaptureEndReason(CaptureEnd::DiskFull);
             FinishCapture();
             stopCaptureWith("The disk holding " + name +
                             " is full: the capture has stopped.\nThe file keeps everything "
@@ -718,7 +774,31 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         const GstStructure* st = gst_message_get_structure(message);
         const QString oldName = QString::fromUtf8(gst_structure_get_string(st, "old-location"));
         const QString newName = QString::fromUtf8(gst_structure_get_string(st, "new-location"));
+        if (gst_structure_has_name(st, "kad-file-renamed")) {
+            // Named after its recording date while it is being written.
+            if (CaptureFileName == oldName) CaptureFileName = newName;
+            if (s.switchFrom == oldName) s.switchFrom = newName;
+            s.report.FileRenamed(oldName, newName);
+            WriteLog("The capture file " + oldName +
+                     " is named after its recording date: " + newName);
+            emit CaptureFileRenamed(oldName, newName);
+            return;
+        }
+        if (!g_strcmp0(gst_structure_get_string(st, "reason"), "recording")) {
+            // A new recording on the tape; a cut asked for meanwhile still
+            // comes, and leaves this new file.
+            if (s.switchBusy)
+                s.switchFrom = newName;
+            else
+                CaptureFileName = newName;
+            ReportFileSwitched(*this, s, st);
+            WriteLog("A new recording begins: the capture goes on in " + newName);
+            emit CaptureFileSwitched(oldName, newName);
+            return;
+        }
         s.switchBusy = false;
+        CaptureFileName = newName;
+        ReportFileSwitched(*this, s, st);
         WriteLog("The capture goes on in " + newName);
         emit CaptureFileSwitched(oldName, newName);
         return;
@@ -736,6 +816,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
     if (fromSource && s.running && !s.finished) {
         // Everything the source sent is in the file; end it there.
         WriteLog("The capture source is lost: the file is closed");
+        SetCaptureEndReason(CaptureEnd::DeviceLost, MediaErrorText(error));
         FinishCapture();
         s.running = false;
         if (s.diskGuard) s.diskGuard->stop();
@@ -755,6 +836,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         // reached the writer is finished as at a stop.
         const QString name = CaptureFileName;
         WriteLog("The capture stops: " + failed + " failed: " + MediaErrorText(error));
+        SetCaptureEndReason(CaptureEnd::WriteError, failed + " failed: " + MediaErrorText(error));
         FinishCapture();
         stopCaptureWith("The capture has stopped: " + failed + " failed (" + MediaErrorText(error) +
                         ").\nThe file " + name + " keeps everything recorded until then.");
@@ -766,6 +848,9 @@ void TdmCam::onCaptureMessage(GstMessage* message)
     const QString name = CaptureFileName;
     WriteLog("The capture file cannot be written: " + MediaErrorText(error));
     s.finished = true;
+    SetCaptureEndReason(full ? CaptureEnd::DiskFull : CaptureEnd::WriteError,
+                        MediaErrorText(error));
+    FinishCaptureReport(*this, s);
     if (full)
         stopCaptureWith("The disk holding " + name +
                         " is full: the capture has stopped.\nThe file keeps everything "
@@ -784,6 +869,8 @@ bool TdmCam::BuildCaptureDVType1()
     GstElement* w = make("kaddvaviwriter");
     if (!w) return false;
     g_object_set(w, "location", CaptureFileName.toUtf8().constData(), NULL);
+    applyAviLimits(w, Capture);
+    applyRecordingOptions(w, Capture);
     neverHoldsState(w);
     s.writer = ElementRef::ref(w);
     s.fileSink = s.writer;
@@ -799,7 +886,8 @@ bool TdmCam::BuildCaptureDVType2()
     PreviewBuilt = false;
     if (SourceKind != kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
+    applyRecordingOptions(s.writer.get(), Capture);
     NullRenderer.Remove();
     place(DVsplitter2);
     PadRef capture(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "capture")
@@ -816,7 +904,25 @@ bool TdmCam::BuildCaptureDVType2()
 bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* streamAudioThrough)
 {
     TcaptureState& s = cap();
-    const bool packer = s.dvAudioRate == 32000;
+    GstElement* audioIn = makeDvAudioInput(s.dvAudioRate);
+    if (!audioIn) return false;
+    addToGraph(Graph(), audioIn);
+    LinkResult r = LinkResult::MissingElement;
+    if (streamAudio) {
+        r = RenderStream(Graph(), streamAudio,
+                         streamAudioThrough ? streamAudioThrough->Element() : nullptr, audioIn,
+                         MediaHint::Audio);
+    }
+    bool soundCard = false;
+    if (!Succeeded(r) && Options.EnregistrerSourceAudio && infinite3.InGraph()) {
+        r = RenderStream(Graph(), infinite3.Element(), nullptr, audioIn);
+        soundCard = Succeeded(r);
+    }
+    // avmux_dv carries 48 kHz only, and makes no frame for a picture it has
+    // too little sound for: once a failing sound card has ended its stream,
+    // the picture would stop with it. The packer takes every DV rate and
+    // packs silence once the sound has ended, so the picture goes on.
+    const bool packer = s.dvAudioRate == 32000 || soundCard;
     DVencoder.Bind(standard == 1 ? "avenc_dvvideo NTSC" : "avenc_dvvideo PAL",
                    [standard]() -> GstElement* { return makeDvEncoder(standard); });
     if (packer)
@@ -827,17 +933,6 @@ bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* str
     place(DVencoder);
     if (!DVmuxer.InGraph() || !DVencoder.InGraph() || !Infinite2.InGraph()) return false;
     if (!Succeeded(rs(Infinite2, &DVencoder, DVmuxer))) return false;
-    GstElement* audioIn = makeDvAudioInput(s.dvAudioRate);
-    if (!audioIn) return false;
-    addToGraph(Graph(), audioIn);
-    LinkResult r = LinkResult::MissingElement;
-    if (streamAudio) {
-        r = RenderStream(Graph(), streamAudio,
-                         streamAudioThrough ? streamAudioThrough->Element() : nullptr, audioIn,
-                         MediaHint::Audio);
-    }
-    if (!Succeeded(r) && Options.EnregistrerSourceAudio && infinite3.InGraph())
-        r = RenderStream(Graph(), infinite3.Element(), nullptr, audioIn);
     // The muxer's audio input only when sound comes: an input that never
     // gets data would hold the muxer, and the file, at its first frame.
     if (Succeeded(r))
@@ -856,7 +951,7 @@ bool TdmCam::BuildCaptureDVRecompressed(int standard)
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     Smarttee.Remove();
     NullRenderer.Remove();
     place(DVsplitter);
@@ -908,7 +1003,9 @@ bool TdmCam::BuildCaptureAnalogNative()
     if (SourceKind == kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
     NullRenderer.Remove();
-    if (!placeAviWriter(Graph(), s, CaptureFileName) || !Smarttee.InGraph()) return false;
+    // Kadrillo's writer places every frame by its time: a frame the source
+    // did not deliver keeps its slot and the sound keeps its place.
+    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture) || !Smarttee.InGraph()) return false;
     if (!Succeeded(linkToWriter(Graph(), s, Smarttee.Element(), nullptr, MediaHint::Video)))
         return false;
     if (Options.EnregistrerSourceAudio && infinite3.InGraph())
@@ -931,7 +1028,7 @@ bool TdmCam::BuildCaptureAnalogRecompressed(int standard)
     PreviewBuilt = false;
     if (SourceKind != kad::SourceKind::skAnalog) return false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     ElementRef downstream = previewDownstream();
     Smarttee.Remove();
     NullRenderer.Remove();
@@ -1001,7 +1098,7 @@ bool TdmCam::BuildCaptureMovieBoxBRecompressed(int standard)
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     Smarttee.Remove();
     NullRenderer.Remove();
     rs(SourcePin.get(), nullptr, demux);
@@ -1024,7 +1121,7 @@ bool TdmCam::BuildCaptureMpeg2Recompressed(int standard)
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName)) return false;
+    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     GstElement* audio = nullptr;
     TfilterSlot* through = nullptr;
     if (Options.EcouterAudioInclus) {
@@ -1089,6 +1186,26 @@ void TdmCam::linkStreamAudioToWriter()
 
 // ---- The cut ----------------------------------------------------------------------
 
+void TdmCam::SetRecordingSplitName(const QString& name)
+{
+    if (!Capturing() || !capture_->writer) return;
+    GstElement* w = capture_->writer.get();
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(w), "split-location"))
+        g_object_set(w, "split-location", name.toUtf8().constData(), NULL);
+}
+
+QString TdmCam::EndRecordingSplits()
+{
+    if (!capture_ || !capture_->writer) return {};
+    GstElement* w = capture_->writer.get();
+    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(w), "split-recordings")) return {};
+    g_object_set(w, "split-recordings", FALSE, "split-location", nullptr, NULL);
+    gchar* location = nullptr;
+    g_object_get(w, "location", &location, NULL);
+    const GCharPtr owned(location);
+    return QString::fromUtf8(location);
+}
+
 bool TdmCam::CaptureSwitchBusy() const
 {
     return capture_ && (capture_->switchBusy || capture_->fileSwitch.Busy());
@@ -1102,16 +1219,17 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
     s.switchFrom = oldName;
     switch (s.kind) {
     case WriterKind::DvType1:
+    case WriterKind::Avi:
     case WriterKind::Dump:
         s.switchBusy = true;
         g_object_set(CaptureFileSink(), "next-location", name.toUtf8().constData(), NULL);
         break;
-    case WriterKind::Avi:
     case WriterKind::Asf: {
-        GstBin* where = s.kind == WriterKind::Asf ? GST_BIN(s.writer.get()) : Graph();
+        GstBin* where = GST_BIN(s.writer.get());
         GstElement* mux = s.mux.get();
         GstElement* sink = s.fileSink.get();
         QPointer<TdmCam> self(this);
+        s.fileSwitch.SetSoundWaitsForCut(s.kind == WriterKind::Asf);
         const bool started = s.fileSwitch.Start(
             where, mux, sink, name,
             [self, oldName, name](bool ok, const QString& error) {
@@ -1119,10 +1237,13 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
                 self->capture_->switchBusy = false;
                 if (!ok) {
                     WriteLog("The cut into " + name + " has failed: " + error);
+                    if (self->CaptureFileName == name) self->CaptureFileName = oldName;
+                    emit self->CaptureSwitchFailed(name, error);
                     return;
                 }
                 self->capture_->mux = ElementRef::ref(self->capture_->fileSwitch.Mux());
                 self->capture_->fileSink = ElementRef::ref(self->capture_->fileSwitch.Sink());
+                ReportFileCut(*self, *self->capture_, name, self->capture_->fileSwitch.LastCut());
                 WriteLog("The capture goes on in " + name);
                 emit self->CaptureFileSwitched(oldName, name);
             },
@@ -1137,6 +1258,50 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
         return false;
     }
     CaptureFileName = name;
+    return true;
+}
+
+// The writer's pending next location, cleared: in one step where the writer
+// offers it, so that the streaming thread cannot make the cut between the
+// look and the clearing.
+static GCharPtr TakeNextLocation(GstElement* writer)
+{
+    gchar* next = nullptr;
+    if (!writer) return GCharPtr(next);
+    if (g_signal_lookup("take-next-location", G_OBJECT_TYPE(writer)) != 0) {
+        g_signal_emit_by_name(writer, "take-next-location", &next);
+        return GCharPtr(next);
+    }
+    g_object_get(writer, "next-location", &next, NULL);
+    if (next) g_object_set(writer, "next-location", nullptr, NULL);
+    return GCharPtr(next);
+}
+
+bool TdmCam::GiveUpCaptureSwitch(bool stopping)
+{
+    if (!capture_ || !CaptureSwitchBusy()) return false;
+    TcaptureState& s = *capture_;
+    const QString name = CaptureFileName;
+    switch (s.kind) {
+    case WriterKind::DvType1:
+    case WriterKind::Avi:
+    case WriterKind::Dump: {
+        // The writer clears its next location once it has moved on; while
+        // it is still there, no frame has come and no file was made.
+        const GCharPtr pending = TakeNextLocation(CaptureFileSink());
+        if (!pending) return false;
+        break;
+    }
+    case WriterKind::Asf:
+        // A stop cancels the switch before its new file is made.
+        if (!stopping && !s.fileSwitch.GiveUp()) return false;
+        break;
+    case WriterKind::None:
+        return false;
+    }
+    s.switchBusy = false;
+    CaptureFileName = s.switchFrom;
+    WriteLog("The cut into " + name + " was given up: the capture goes on in " + s.switchFrom);
     return true;
 }
 
@@ -1158,15 +1323,12 @@ bool TdmCam::FinishCapture(int timeoutMs)
     if (s.fileSwitch.Busy() || s.switchBusy) {
         bool givenUp = s.fileSwitch.Busy();
         switchFinishedFile = s.fileSwitch.Cancel();
-        if (s.kind == WriterKind::DvType1 || s.kind == WriterKind::Dump) {
+        if (s.kind == WriterKind::DvType1 || s.kind == WriterKind::Avi ||
+            s.kind == WriterKind::Dump) {
             // A writer that switches by itself clears its next location once
             // it has moved on; its message may still be on its way here.
-            GstElement* writer = CaptureFileSink();
-            gchar* next = nullptr;
-            if (writer) g_object_get(writer, "next-location", &next, NULL);
-            const GCharPtr pending(next);
+            const GCharPtr pending = TakeNextLocation(CaptureFileSink());
             givenUp = pending != nullptr;
-            if (givenUp) g_object_set(writer, "next-location", nullptr, NULL);
         }
         if (givenUp) {
             WriteLog("The capture stopped before the cut into " + CaptureFileName +
@@ -1176,17 +1338,19 @@ bool TdmCam::FinishCapture(int timeoutMs)
         s.switchBusy = false;
     }
     s.finished = true;
-    if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED) return false;
+    if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED) {
+        FinishCaptureReport(*this, s);
+        return false;
+    }
 
-    // The file sinks: wait until each has taken its end of stream.
-    std::vector<GstElement*> sinks;
-    if (GstElement* sink = CaptureFileSink()) sinks.push_back(sink);
+    // The file sinks: wait until each input of each has taken its end of
+    // stream (kadaviwriter finishes its file once both of its inputs ended).
+    std::vector<PadRef> sinkInputs;
+    if (GstElement* sink = CaptureFileSink()) sinkInputs = sinkPads(sink);
     std::vector<std::unique_ptr<std::atomic<bool>>> ended;
     std::vector<std::pair<PadRef, gulong>> eosProbes;
     std::vector<PadRef> sinkIns;
-    for (GstElement* sink : sinks) {
-        PadRef in(gst_element_get_static_pad(sink, "sink"));
-        if (!in) continue;
+    for (PadRef& in : sinkInputs) {
         ended.push_back(std::make_unique<std::atomic<bool>>(false));
         eosProbes.emplace_back(in, gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
                                                      onSinkEos, ended.back().get(), nullptr));
@@ -1196,17 +1360,16 @@ bool TdmCam::FinishCapture(int timeoutMs)
         sinkIns.push_back(in);
     }
     // Every input of the writer ends once its feeder is idle.
-    GstElement* writer = s.kind == WriterKind::Dump  ? Dump.Element()
-                         : s.kind == WriterKind::Avi ? CaptureMux()
-                                                     : s.writer.get();
+    GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
     for (PadRef& writerInput : sinkPads(writer)) {
         PadRef input = writerInput;
         PadRef feeder(gst_pad_get_peer(input.get()));
         if (!feeder) continue;
         // The end goes in front of the queue that feeds the writer, so what
-        // the queue still holds reaches the file before it: avimux keeps its
-        // video about half a second behind the sound, and those frames were
-        // lost at every stop. They pass the writer's counter on their way.
+        // the queue still holds reaches the file before it: kadaviwriter may
+        // be waiting on one input while the other's queue fills, and asfmux
+        // holds its inputs to interleave them. They pass the writer's
+        // counter on their way.
         const bool counted = feeder.get() == s.counted.get();
         if (PadRef queueIn = queueInputBehind(feeder.get())) {
             PadRef upstream(gst_pad_get_peer(queueIn.get()));
@@ -1268,14 +1431,39 @@ bool TdmCam::FinishCapture(int timeoutMs)
     // Once ended, a writer refuses whatever still comes; the feeders go on
     // so the rest of the graph is never held.
     if (!all) WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
+    FinishCaptureReport(*this, s);
     return all;
 }
 
 // ---- Counters -----------------------------------------------------------------------
 
+namespace {
+
+// kadaviwriter's own counts: frames in its current file (filled slots
+// included) and slots it filled during the whole capture.
+std::pair<guint64, guint64> aviWriterCounts(GstElement* writer)
+{
+    guint64 written = 0;
+    guint64 filled = 0;
+    if (writer) g_object_get(writer, "frames-written", &written, "lost-frames", &filled, NULL);
+    return {written, filled};
+}
+
+} // namespace
+
 guint64 TdmCam::CapturedFrames() const
 {
-    return writtenFrames_->Frames();
+    if (!capture_ || capture_->kind != WriterKind::Avi || !capture_->writer)
+        return writtenFrames_->Frames();
+    // What the writer wrote from the source: every frame of its files but
+    // the slots it filled with a copy of the frame before.
+    const auto [written, filled] = aviWriterCounts(capture_->writer.get());
+    const guint64 all = capture_->finishedFileFrames + written;
+    const guint64 captured = all > filled ? all - filled : 0;
+    guint64 shown = capture_->capturedShown.load();
+    while (captured > shown && !capture_->capturedShown.compare_exchange_weak(shown, captured)) {
+    }
+    return std::max(captured, shown);
 }
 
 guint64 TdmCam::LostFrames() const
@@ -1283,8 +1471,12 @@ guint64 TdmCam::LostFrames() const
     // A frame missing at the source is missing at the writer too wherever
     // the writer sees the source's own frame numbers (DV type 1 and 2): one
     // lost frame, not two. Where the graph numbers the frames anew (an
-    // encoder) the source's gaps are the ones that tell.
-    return std::max(sourceFrames_->Gaps(), writtenFrames_->Gaps());
+    // encoder) the source's gaps are the ones that tell. kadaviwriter fills
+    // the slot of every frame that did not come: each is one lost frame.
+    guint64 lost = std::max(sourceFrames_->Gaps(), writtenFrames_->Gaps());
+    if (capture_ && capture_->kind == WriterKind::Avi && capture_->writer)
+        lost = std::max(lost, aviWriterCounts(capture_->writer.get()).second);
+    return lost;
 }
 
 } // namespace kad

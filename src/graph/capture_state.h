@@ -3,6 +3,7 @@
 // What TdmCam keeps about the running capture and the MPEG-2 outputs; shared
 // by capture_graph.cpp and preview_mpeg2.cpp only.
 
+#include "graph/capture_report.h"
 #include "graph/dm_cam.h"
 #include "graph/file_switch.h"
 #include "graph/frame_counter.h"
@@ -24,16 +25,16 @@ namespace kad {
 enum class WriterKind {
     None,
     DvType1, // kaddvaviwriter: one element, switches by itself
-    Avi,     // avimux ! filesink in the graph, switched by TfileSwitch
+    Avi,     // kadaviwriter: picture and PCM sound, one element, switches by itself
     Asf,     // the Windows Media writer bin (encoders, asfmux, filesink)
     Dump,    // kaddump, the program stream as it comes
 };
 
 struct TdmCam::TcaptureState {
     WriterKind kind = WriterKind::None;
-    // The writer: for Avi the muxer and file sink in fg; for Asf the bin
-    // (writer) with the muxer and file sink inside it; DvType1 and Dump are
-    // their own sink.
+    // The writer: for Asf the bin (writer) with the muxer and file sink
+    // inside it; DvType1, Avi and Dump are their own sink (for Avi, mux is
+    // the writer too: it interleaves).
     ElementRef writer;
     ElementRef mux;
     ElementRef fileSink;
@@ -43,6 +44,13 @@ struct TdmCam::TcaptureState {
     int dvAudioRate = 48000;
     // Where the written frames are counted.
     PadRef counted;
+    // kadaviwriter: frames of the files finished by its cuts (added from
+    // the streaming thread that posts the switch), and the highest count
+    // the window was given. Its own count of the current file drops to 0
+    // at a cut a moment before the finished file's frames are added here;
+    // the counter never shows that dip.
+    std::atomic<guint64> finishedFileFrames{0};
+    std::atomic<guint64> capturedShown{0};
     bool finished = false;
     bool running = false;
     // When this capture began (gst_util_get_timestamp): errors posted
@@ -50,6 +58,8 @@ struct TdmCam::TcaptureState {
     GstClockTime startedAt = 0;
     // The sound card failed during this capture: the picture went on alone.
     bool soundLost = false;
+    // The report beside each file (when the option is on).
+    TcaptureReporter report;
 
     // The cut.
     TfileSwitch fileSwitch;

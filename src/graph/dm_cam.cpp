@@ -159,7 +159,8 @@ void TdmCam::bindFixedSlots()
         }
         return bin;
     });
-    bindFactory(DVDEcoder, {"dvdec", "avdec_dvvideo"});
+    // libav's DV decoder takes about half libdv's time per picture.
+    bindFactory(DVDEcoder, {"avdec_dvvideo", "dvdec"}, SetPictureByPictureDecoding);
     bindFactory(MpegAudioDec, {"mpg123audiodec", "avdec_mp2float"});
     bindFactory(DVmuxer, {"avmux_dv"});
     acm.Bind("audioconvert ! audioresample ! capsfilter", makeAudioConverter);
@@ -419,9 +420,10 @@ void TdmCam::handleBusMessage(GstMessage* message)
         gst_message_parse_error(message, &error, nullptr);
         GErrorPtr owned(error);
         if (comesFrom(message, VideoSource.Element()) && error &&
-            error->domain == GST_RESOURCE_ERROR)
+            error->domain == GST_RESOURCE_ERROR) {
+            SetCaptureEndReason(CaptureEnd::DeviceLost, MediaErrorText(error));
             emit DeviceLost();
-        else
+        } else
             emit GraphError(MediaErrorText(error));
         break;
     }
@@ -429,7 +431,10 @@ void TdmCam::handleBusMessage(GstMessage* message)
         GstDevice* gone = nullptr;
         gst_message_parse_device_removed(message, &gone);
         GRef<GstDevice> owned(gone);
-        if (gone && device_ && gone == device_.get()) emit DeviceLost();
+        if (gone && device_ && gone == device_.get()) {
+            SetCaptureEndReason(CaptureEnd::DeviceLost);
+            emit DeviceLost();
+        }
         break;
     }
     case GST_MESSAGE_EOS:

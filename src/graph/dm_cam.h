@@ -16,6 +16,7 @@
 // watch on the default GLib main context (which the Qt event loop runs) and
 // come out as the signals below.
 
+#include "graph/capture_report.h"
 #include "graph/filter_slot.h"
 #include "graph/render_stream.h"
 #include "platform/media/gst_ptr.h"
@@ -46,6 +47,9 @@ struct TgraphOptions {
     // The "Listen audio DV" choice is its second item ("force 44100 Hz").
     bool ForceDVAudio44100 = false;
     AudioKind Audio = AudioKind::akNone;
+    // "Capture report": a text report beside each file a capture ends. The
+    // program sets it from the preference; graphs built elsewhere write none.
+    bool CaptureReport = false;
 };
 
 // The categories a filter is looked up in: any element, or a video or
@@ -217,6 +221,20 @@ public:
         int ProfileLevel = 0;   // rgProfiles: 0 High .. 3 Internet
         int MediaEntry = 0;     // cboxMedia entry (0 or less: the level)
         int VersionIndex = 2;   // rgversion: 0 "4", 1 "7", 2 "8"
+        // The AVI writers' largest RIFF chunk and longest time between two
+        // syncs of the file, in bytes and nanoseconds; 0 keeps the writers'
+        // own (1 GiB, 5 s). Tests lower them to reach many chunks and syncs
+        // in a short capture.
+        guint64 AviRiffLimit = 0;
+        guint64 AviSyncInterval = 0;
+        QString FormatName; // the format as the Sources panel names it
+        // DV captures (type 1 and 2): a new file at each new recording on
+        // the tape, the first into SplitFileName (then SetRecordingSplitName
+        // names the next); files renamed DateNameRoot_YYYY.MM.DD_HH-MM-SS
+        // after their first recording date (empty: numbered names stay).
+        bool SplitAtRecording = false;
+        QString SplitFileName;
+        QString DateNameRoot;
     };
     TcaptureOptions Capture;
     QString CurrentVideoFileName; // set by the window before a capture start
@@ -249,6 +267,25 @@ public:
     // cut is still under way.
     bool SwitchCaptureFile(const QString& name);
     bool CaptureSwitchBusy() const;
+    // Gives up a cut still waiting for its first frame (a source that sends
+    // nothing, a stopped tape): the capture goes on in the file it was
+    // writing and no file is made under the cut's name. True when the cut
+    // will certainly not be made; false when no cut waits, when it is made
+    // already (CaptureFileSwitched is on its way) or when a muxer writer has
+    // begun finishing its file (the cut then completes by itself, or fails
+    // with CaptureSwitchFailed). `stopping`: the capture ends next, which
+    // gives up a muxer writer's cut in any case.
+    bool GiveUpCaptureSwitch(bool stopping = false);
+    // The file the next new recording of a DV capture goes into.
+    void SetRecordingSplitName(const QString& name);
+    // A capture that ends makes no more files of recordings: the frames
+    // still to come stay in the current file. The writer's current file
+    // (empty without a DV writer).
+    QString EndRecordingSplits();
+    // Why the file being written will end, for its capture report: the
+    // schedule's end, for one. The first reason given holds until that file
+    // has ended; without one a stop is the user's and a cut is a cut.
+    void SetCaptureEndReason(CaptureEnd why, const QString& detail = {});
     // Ends every writer's stream so its file is complete and readable, and
     // waits for them (at most timeoutMs). Stopping or clearing the graph
     // does it first; true when there was nothing to finish or all finished.
@@ -274,6 +311,11 @@ signals:
     // text says why and was shown. The files written are complete.
     void CaptureStopped(const QString& reason);
     void CaptureFileSwitched(const QString& oldName, const QString& newName);
+    // A muxer writer's cut into name could not be made; the capture goes on
+    // in the file it was writing, or has stopped.
+    void CaptureSwitchFailed(const QString& name, const QString& error);
+    // A DV capture file was named after its recording date while written.
+    void CaptureFileRenamed(const QString& oldName, const QString& newName);
     // The sound card failed during a capture that goes on without sound; the
     // text says from when and was logged.
     void CaptureSoundLost(const QString& text);

@@ -3,6 +3,8 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,6 +25,10 @@ constexpr guint kDrainTimeoutSeconds = 10;
 // buffer has set the cut), and any that sends again goes on in the new file.
 constexpr guint kHoldTimeoutSeconds = 2;
 
+// The longest a sound packet waits for the pictures to tell on which side of
+// the cut it falls.
+constexpr int kSoundWaitMs = 500;
+
 GstClockTime runningTime(GstPad* pad, GstBuffer* buffer)
 {
     GstClockTime ts = GST_BUFFER_PTS(buffer);
@@ -34,6 +40,17 @@ GstClockTime runningTime(GstPad* pad, GstBuffer* buffer)
     gst_event_parse_segment(seg.get(), &segment);
     if (segment->format != GST_FORMAT_TIME) return ts;
     return gst_segment_to_running_time(segment, GST_FORMAT_TIME, ts);
+}
+
+// Whether a buffer starting at `start` before the cut lasts mostly past it.
+// Encoded sound comes in packets longer than a picture (about 42 ms of
+// Windows Media Audio): such a packet goes to the file holding the larger
+// part of it, so each file's sound ends and begins within half a packet of
+// its picture instead of up to a whole one.
+bool mostlyAfter(GstClockTime start, GstClockTime duration, GstClockTime cut)
+{
+    if (!GST_CLOCK_TIME_IS_VALID(duration) || start + duration <= cut) return false;
+    return cut - start < duration / 2;
 }
 
 // A new element of the same factory with the same settings (the writable
@@ -77,6 +94,10 @@ struct TfileSwitch::State {
         Hold hold = Hold::Waiting; // Ended: EOS sent into the old muxer
         bool endedBefore = false;  // the stream ended before the cut
         bool video = false;        // the new file must begin with one of its key frames
+        // The input of the queue in front of a video input: where the
+        // encoder's pictures are seen before the muxer takes them.
+        PadRef early;
+        gulong earlyProbe = 0;
     };
     enum class Phase { Idle, Holding, Draining };
 
@@ -89,6 +110,13 @@ struct TfileSwitch::State {
     bool drained = false;
     bool anyInputCuts = false; // the key-frame rule given up after a wait
     guint idle = 0;
+    // Sound waits for the cut (SetSoundWaitsForCut): the end of the latest
+    // picture out of the encoders since the request; moved wakes the sound
+    // when it or the cut changes.
+    bool soundWaits = false;
+    GstClockTime pictureSeen = GST_CLOCK_TIME_NONE;
+    unsigned run = 0; // counts the switches, so a waiting packet knows its own
+    std::condition_variable moved;
 
     // GUI thread only.
     GRef<GstBin> graph;
@@ -112,12 +140,15 @@ struct TfileSwitch::State {
     bool mayCutLocked(const Input& in, GstBuffer* buffer) const
     {
         if (anyInputCuts) return true;
+        // A picture seen on its way into the queue has set the cut already.
+        if (in.video && in.early) return false;
         if (in.video) return !buffer || !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
         return std::none_of(inputs.begin(), inputs.end(),
                             [](const Input& i) { return i.video && i.hold == Hold::Waiting; });
     }
 
     static GstPadProbeReturn onData(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static GstPadProbeReturn onEarly(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static GstPadProbeReturn onSinkEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static gboolean onIdle(gpointer self);
     static gboolean onTimeout(gpointer self);
@@ -186,13 +217,33 @@ GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info,
         buffer = gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0);
     const GstClockTime rt = buffer ? runningTime(pad, buffer) : GST_CLOCK_TIME_NONE;
 
-    std::lock_guard lock(st->mutex);
+    std::unique_lock lock(st->mutex);
     Input* in = nullptr;
     for (Input& i : st->inputs) {
         if (i.upstream.get() == pad) in = &i;
     }
     if (!in || st->phase == Phase::Idle) return GST_PAD_PROBE_PASS;
     if (in->hold != Hold::Waiting) return GST_PAD_PROBE_OK;
+    // Sound runs a packet ahead of the picture into the muxer: a packet that
+    // may lie across the coming cut waits until the pictures out of the
+    // encoder tell on which side of it the packet's middle falls (briefly:
+    // the queue in front of the muxer lets the encoder go on meanwhile).
+    if (st->soundWaits && !in->video && buffer && GST_CLOCK_TIME_IS_VALID(rt) &&
+        !GST_CLOCK_TIME_IS_VALID(st->cut)) {
+        const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+        const GstClockTime middle = rt + (GST_CLOCK_TIME_IS_VALID(duration) ? duration / 2 : 0);
+        const unsigned run = st->run;
+        const auto decided = [st, in, middle, run] {
+            return st->run != run || st->phase != Phase::Holding || in->hold != Hold::Waiting ||
+                   GST_CLOCK_TIME_IS_VALID(st->cut) || st->anyInputCuts ||
+                   (GST_CLOCK_TIME_IS_VALID(st->pictureSeen) && st->pictureSeen > middle) ||
+                   std::none_of(st->inputs.begin(), st->inputs.end(),
+                                [](const Input& i) { return i.early && i.hold == Hold::Waiting; });
+        };
+        st->moved.wait_for(lock, std::chrono::milliseconds(kSoundWaitMs), decided);
+        if (st->run != run || st->phase == Phase::Idle) return GST_PAD_PROBE_PASS;
+        if (in->hold != Hold::Waiting) return GST_PAD_PROBE_OK;
+    }
     // The first buffer to arrive after the request sets the cut; on every
     // input, what starts before it still belongs to the old file. While a
     // video input still runs, only one of its key frames may set it: a file
@@ -201,11 +252,32 @@ GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info,
     if (!GST_CLOCK_TIME_IS_VALID(st->cut)) {
         if (!st->mayCutLocked(*in, buffer)) return GST_PAD_PROBE_PASS;
         st->cut = GST_CLOCK_TIME_IS_VALID(rt) ? rt : 0;
-    } else if (GST_CLOCK_TIME_IS_VALID(rt) && rt < st->cut) {
+    } else if (GST_CLOCK_TIME_IS_VALID(rt) && rt < st->cut &&
+               !(buffer && !in->video && mostlyAfter(rt, GST_BUFFER_DURATION(buffer), st->cut))) {
         return GST_PAD_PROBE_PASS;
     }
     in->hold = Hold::Held;
     st->scheduleLocked();
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn TfileSwitch::State::onEarly(GstPad* pad, GstPadProbeInfo* info, gpointer self)
+{
+    auto* st = static_cast<State*>(self);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer) return GST_PAD_PROBE_OK;
+    const GstClockTime rt = runningTime(pad, buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(rt)) return GST_PAD_PROBE_OK;
+    std::lock_guard lock(st->mutex);
+    if (st->phase != Phase::Holding) return GST_PAD_PROBE_OK;
+    // The first key frame out of the encoder since the request is the cut.
+    if (!GST_CLOCK_TIME_IS_VALID(st->cut) &&
+        !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT))
+        st->cut = rt;
+    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+    const GstClockTime end = rt + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0);
+    if (!GST_CLOCK_TIME_IS_VALID(st->pictureSeen) || end > st->pictureSeen) st->pictureSeen = end;
+    st->moved.notify_all();
     return GST_PAD_PROBE_OK;
 }
 
@@ -268,6 +340,7 @@ gboolean TfileSwitch::State::onHoldTimeout(gpointer self)
         GST_WARNING("no key frame reached the cut within %u s; any buffer may cut now",
                     kHoldTimeoutSeconds);
         st->anyInputCuts = true;
+        st->moved.notify_all();
         return G_SOURCE_CONTINUE;
     }
     if (!GST_CLOCK_TIME_IS_VALID(st->cut)) {
@@ -428,8 +501,11 @@ void TfileSwitch::State::releaseInputs()
         for (Input& in : inputs) {
             if (in.probe) probes.emplace_back(in.upstream, in.probe);
             in.probe = 0;
+            if (in.earlyProbe) probes.emplace_back(in.early, in.earlyProbe);
+            in.earlyProbe = 0;
         }
         phase = Phase::Idle;
+        moved.notify_all();
     }
     for (auto& [pad, id] : probes)
         gst_pad_remove_probe(pad.get(), id);
@@ -517,9 +593,21 @@ bool TfileSwitch::Start(GstBin* graph, GstElement* mux, GstElement* sink,
         s_->inputs = std::move(inputs);
         s_->cut = GST_CLOCK_TIME_NONE;
         s_->anyInputCuts = false;
+        s_->pictureSeen = GST_CLOCK_TIME_NONE;
+        ++s_->run;
         s_->phase = State::Phase::Holding;
-        for (State::Input& in : s_->inputs)
+        for (State::Input& in : s_->inputs) {
             in.probe = s_->addProbe(in.upstream.get());
+            if (s_->soundWaits && in.video && !in.endedBefore) {
+                ElementRef queue(gst_pad_get_parent_element(in.upstream.get()));
+                GstElementFactory* f = queue ? gst_element_get_factory(queue.get()) : nullptr;
+                if (f && g_str_equal(GST_OBJECT_NAME(f), "queue"))
+                    in.early.reset(gst_element_get_static_pad(queue.get(), "sink"));
+                if (in.early)
+                    in.earlyProbe = gst_pad_add_probe(in.early.get(), GST_PAD_PROBE_TYPE_BUFFER,
+                                                      &State::onEarly, s_.get(), nullptr);
+            }
+        }
     }
     s_->holdTimeout = g_timeout_add_seconds(kHoldTimeoutSeconds, &State::onHoldTimeout, s_.get());
     // An encoder makes its next frame a key frame when asked, so the cut
@@ -548,6 +636,31 @@ bool TfileSwitch::Cancel()
     s_->releaseInputs();
     s_->finish(false, QStringLiteral("the capture stopped before the cut was made"));
     return complete;
+}
+
+void TfileSwitch::SetSoundWaitsForCut(bool on)
+{
+    std::lock_guard lock(s_->mutex);
+    s_->soundWaits = on;
+}
+
+bool TfileSwitch::GiveUp()
+{
+    {
+        std::lock_guard lock(s_->mutex);
+        if (s_->phase != State::Phase::Holding || GST_CLOCK_TIME_IS_VALID(s_->cut)) return false;
+        // An input that ended by itself before the cut has changed nothing.
+        for (const State::Input& in : s_->inputs) {
+            if (in.hold != State::Hold::Waiting && !in.endedBefore) return false;
+        }
+        // From here no probe takes a buffer as the cut.
+        s_->phase = State::Phase::Idle;
+    }
+    s_->stopHoldTimeout();
+    s_->unwatchSink();
+    s_->releaseInputs();
+    s_->finish(false, QStringLiteral("no frame reached the cut"));
+    return true;
 }
 
 bool TfileSwitch::Busy() const

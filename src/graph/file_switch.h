@@ -1,14 +1,17 @@
 #pragma once
 
 // TfileSwitch: the lossless cut for writers made of a muxer and a file sink
-// (avimux ! filesink, asfmux ! filesink). While the graph keeps running it
-// moves the writer to a new file:
+// (the capture's Windows Media writer, asfmux ! filesink; any muxer with
+// request inputs, avimux too). While the graph keeps running it moves the
+// writer to a new file:
 //
 //   1. the first buffer to arrive on any input after the request sets the
 //      cut T (its running time), or, while a video input runs, its first key
 //      frame (the encoders are asked for one at once); every input is held at
 //      its first buffer starting at or after T, so video is cut at a frame and
-//      audio at a buffer, and what starts before T still goes to the old file;
+//      audio at a buffer, and what starts before T still goes to the old file
+//      (but a sound buffer lying mostly after T goes to the new one, so the
+//      sound of each file ends and begins within half a buffer of T);
 //      an input that has not reached the cut two seconds on (a stalled
 //      source, an encoder that gives no key frame) no longer holds it: then
 //      any buffer may set the cut, and two seconds later the inputs are cut
@@ -33,8 +36,9 @@
 // input must be fed by its own streaming thread (a queue before it), since an
 // input is held while the others move on to the cut.
 //
-// Writers of Kadrillo's own (kaddvaviwriter, kaddump) switch by themselves
-// through their "next-location" property and need none of this.
+// Writers of Kadrillo's own (kadaviwriter, kaddvaviwriter, kaddump) switch
+// by themselves through their "next-location" property and need none of
+// this.
 
 #include "platform/media/gst_ptr.h"
 
@@ -73,6 +77,19 @@ public:
     // finished its file (its end of stream was kept from the file sink),
     // false otherwise, or when no switch was running.
     bool Cancel();
+    // Gives up a running switch while the capture goes on, provided no
+    // input has reached the cut yet (nothing has changed): the inputs are
+    // let go into the old writer and the done callback reports the
+    // failure. False when no switch runs or it is past that point (it then
+    // completes by itself).
+    bool GiveUp();
+    // For muxers whose encoded sound runs a packet ahead of the picture
+    // (asfmux): the cut is taken from the first key frame out of the video
+    // encoder, on its way into the queue in front of the muxer, and a sound
+    // packet that may lie across it waits (at most half a second) until the
+    // pictures tell on which side its middle falls; it then goes to the file
+    // holding most of it. Set before Start.
+    void SetSoundWaitsForCut(bool on);
     // The writer in the graph after the last successful switch (or the one
     // given to Start while it runs).
     GstElement* Mux() const;

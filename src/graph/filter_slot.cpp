@@ -79,6 +79,7 @@ bool TfilterSlot::Place(GstBin* graph)
     gst_object_set_name(GST_OBJECT(made.get()), name_.c_str());
     g_object_set_data(G_OBJECT(made.get()), kSlotKey, this);
     if (!gst_bin_add(graph, made.get())) return false;
+    if (OnPlaced) OnPlaced(made.get());
     gst_element_sync_state_with_parent(made.get());
     element_ = std::move(made);
     return true;

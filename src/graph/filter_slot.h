@@ -34,6 +34,11 @@ public:
     bool Bound() const { return static_cast<bool>(make_); }
     const std::string& BoundTo() const { return what_; }
 
+    // Called with each element the slot makes, once it is in the graph and
+    // before it takes the graph's state: what the user set on the device
+    // (a format, a volume) comes back on the new element. Binding keeps it.
+    std::function<void(GstElement*)> OnPlaced;
+
     // Creates the element and adds it to graph. Does nothing when the slot is
     // unbound or already placed; false when the element could not be made.
     bool Place(GstBin* graph);

@@ -1,6 +1,7 @@
 #include "graph/render_stream.h"
 
 #include "graph/filter_slot.h"
+#include "platform/media/element_catalogue.h"
 #include "platform/media/gst_ptr.h"
 
 #include <memory>
@@ -149,10 +150,11 @@ PadRef freeSinkPad(GstElement* element, GstPad* src)
     return PadRef(gst_element_get_compatible_pad(element, src, nullptr));
 }
 
-GstElement* addHelper(GstBin* graph, const char* factory)
+GstElement* addHelper(GstBin* graph, const char* factory, void (*setup)(GstElement*) = nullptr)
 {
     GstElement* element = gst_element_factory_make(factory, nullptr);
     if (!element) return nullptr;
+    if (setup) setup(element);
     g_object_set_data(G_OBJECT(element), kHelperKey, GINT_TO_POINTER(1));
     gst_bin_add(graph, element);
     gst_element_sync_state_with_parent(element);
@@ -236,8 +238,14 @@ LinkResult linkPadTo(GstBin* graph, GstPad* src, GstElement* c)
     bool ok = true;
     GstPad* from = src;
     PadRef lastSrc;
+    // A DV decoder found here serves a preview as the DV decoder slot does.
+    CapsRef srcCaps(gst_pad_query_caps(src, nullptr));
+    const bool dv = srcCaps && !gst_caps_is_any(srcCaps.get()) &&
+                    !gst_caps_is_empty(srcCaps.get()) &&
+                    gst_structure_has_name(gst_caps_get_structure(srcCaps.get(), 0), "video/x-dv");
     for (const std::string& factory : bridge) {
-        GstElement* e = addHelper(graph, factory.c_str());
+        GstElement* e = addHelper(graph, factory.c_str(),
+                                  dv && from == src ? SetPictureByPictureDecoding : nullptr);
         if (!e) {
             ok = false;
             break;

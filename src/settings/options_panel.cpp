@@ -24,6 +24,14 @@ void tighten(QLayout* layout)
     layout->setSpacing(2);
 }
 
+// Inside a titled group the title and the frame already leave room above and
+// below, and the rows are single lines that need no gap between them.
+void snug(QLayout* layout)
+{
+    layout->setContentsMargins(4, 0, 4, 0);
+    layout->setSpacing(0);
+}
+
 QToolButton* iconButton(QWidget* parent, const char* themeIcon, QStyle::StandardPixmap fallback)
 {
     auto* b = new QToolButton(parent);
@@ -53,6 +61,10 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     imageRow->setSpacing(2);
     rgExtension = new TRadioGroup(tr("Images"), GroupBox1);
     rgExtension->setItems({tr("bmp"), tr("jpeg")});
+    // Both types on one line leave room for the quality beside them, and the
+    // group keeps that width when the quality is hidden.
+    rgExtension->setColumns(2);
+    rgExtension->layout()->setContentsMargins(4, 0, 4, 0);
     rgExtension->setItemIndex(0);
     rgExtension->setToolTip(tr("Choose the type of snapshots"));
     imageRow->addWidget(rgExtension);
@@ -70,6 +82,7 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     quality->addWidget(labQuality);
     gbQuality->hide();
     imageRow->addWidget(gbQuality, 1);
+    imageRow->addStretch();
     main->addLayout(imageRow);
     cbConfirmer = new QCheckBox(tr("Confirm before replacing an existing image"), GroupBox1);
     cbConfirmer->setChecked(true);
@@ -79,7 +92,7 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     // Preferences.
     gbPrefs = new QGroupBox(tr("Preferences"), GroupBox1);
     auto* prefs = new QVBoxLayout(gbPrefs);
-    tighten(prefs);
+    snug(prefs);
     auto* saveRow = new QHBoxLayout;
     SpeedButton1 = iconButton(gbPrefs, "document-save", QStyle::SP_DialogSaveButton);
     LabelSauverNow = new TClickLabel(tr("Save the preferences now"), gbPrefs);
@@ -106,7 +119,10 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     prefs->addWidget(cbPrefsQuittant);
     main->addWidget(gbPrefs);
 
-    // Filters.
+    // Filters and what is written beside the videos: rows of check boxes
+    // that need no gap between them.
+    auto* switches = new QVBoxLayout;
+    switches->setSpacing(0);
     auto* filterRow = new QHBoxLayout;
     cbDeinterlacer = new QCheckBox(tr("Deinterlace"), GroupBox1);
     cbDeinterlacer->setToolTip(tr("Add or remove the filter Pinnacle Video Deinterlacer"));
@@ -117,13 +133,31 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     cbAllowIncrust->setEnabled(false);
     filterRow->addWidget(cbDeinterlacer);
     filterRow->addWidget(cbAllowIncrust);
-    main->addLayout(filterRow);
+    switches->addLayout(filterRow);
+    cbCaptureReport = new QCheckBox(tr("Write a capture report beside each video"), GroupBox1);
+    cbCaptureReport->setChecked(true);
+    cbCaptureReport->setToolTip(
+        tr("When a video file ends, a text file of the same name beside it tells\nwhen it was "
+           "recorded, the frames written and lost, and why it ended"));
+    switches->addWidget(cbCaptureReport);
+    cbSplitRecordings = new QCheckBox(tr("Split at each new recording"), GroupBox1);
+    cbSplitRecordings->setToolTip(
+        tr("DV captures (type 1 or 2): each new recording on the tape starts a\nnew numbered "
+           "file at its first frame, without losing a frame"));
+    switches->addWidget(cbSplitRecordings);
+    cbNameByDate = new QCheckBox(tr("Name videos by recording date"), GroupBox1);
+    cbNameByDate->setToolTip(
+        tr("DV captures: each file is named root_YYYY.MM.DD_HH-MM-SS after the\nrecording date "
+           "of its first frame (\"_2\" when taken); a file without\nrecording date keeps its "
+           "numbered name"));
+    switches->addWidget(cbNameByDate);
+    main->addLayout(switches);
 
     // Windows Media.
     gbCodecs = new QGroupBox(tr("Windows Media"), GroupBox1);
     gbCodecs->setToolTip(tr("Profile used when capturing in the Windows Media format"));
     auto* codecs = new QVBoxLayout(gbCodecs);
-    tighten(codecs);
+    snug(codecs);
     auto* versionRow = new QHBoxLayout;
     Label1 = new QLabel(tr("Version\nof Windows Media"), gbCodecs);
     rgversion = new TRadioGroup(QString(), gbCodecs);
@@ -131,6 +165,7 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     rgversion->setColumns(3);
     rgversion->setItemIndex(2);
     rgversion->setFlat(true);
+    rgversion->layout()->setContentsMargins(0, 0, 0, 0);
     rgversion->setToolTip(tr("Version of Windows Media of the system profiles"));
     versionRow->addWidget(Label1);
     versionRow->addWidget(rgversion, 1);
@@ -152,6 +187,9 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
         emit extensionChanged(index);
     });
     connect(cbConfirmer, &QCheckBox::clicked, this, &TOptionsFrame::confirmerChanged);
+    connect(cbCaptureReport, &QCheckBox::clicked, this, &TOptionsFrame::captureReportChanged);
+    connect(cbSplitRecordings, &QCheckBox::clicked, this, &TOptionsFrame::splitRecordingsChanged);
+    connect(cbNameByDate, &QCheckBox::clicked, this, &TOptionsFrame::nameByDateChanged);
     connect(SpeedButton1, &QToolButton::clicked, this, &TOptionsFrame::SavePreferencesNow);
     connect(LabelSauverNow, &TClickLabel::clicked, this, &TOptionsFrame::SavePreferencesNow);
     connect(SpeedButton2, &QToolButton::clicked, this, &TOptionsFrame::DeletePreferencesNow);

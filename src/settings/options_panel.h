@@ -94,6 +94,9 @@ public:
     QCheckBox* cbPrefsQuittant = nullptr;
     QCheckBox* cbDeinterlacer = nullptr;
     QCheckBox* cbAllowIncrust = nullptr;
+    QCheckBox* cbCaptureReport = nullptr;
+    QCheckBox* cbSplitRecordings = nullptr;
+    QCheckBox* cbNameByDate = nullptr;
     QGroupBox* gbCodecs = nullptr;
     QLabel* Label1 = nullptr;
     TRadioGroup* rgversion = nullptr;
@@ -112,6 +115,12 @@ signals:
     void deinterlacerClicked(bool checked);
     // cbAllowIncrust clicked (acAllowIncrust).
     void allowIncrustClicked(bool checked);
+    // cbCaptureReport clicked: "Capture report" takes the state at once.
+    void captureReportChanged(bool write);
+    // cbSplitRecordings clicked: "Split at recording" takes the state at once.
+    void splitRecordingsChanged(bool split);
+    // cbNameByDate clicked: "Name by recording date" takes the state at once.
+    void nameByDateChanged(bool byDate);
     // cboxMedia or rgversion changed the chosen profile.
     void profileChoiceChanged(int entry);
 

@@ -42,7 +42,7 @@ struct PreferenceDefaults {
 // viewer's key, as the lookup always does).
 PreferenceDefaults ComputePreferenceDefaults(const QSize& screenSize, const QSize& windowSize);
 
-// The list and its 58 parameters. The parameters are members, created in
+// The list and its 61 parameters. The parameters are members, created in
 // declaration order, which is the table's order; the list holds them without
 // owning them. Not movable: each parameter keeps the list's address.
 class Preferences : public TparameterList {
@@ -122,6 +122,9 @@ public:
     TBooleanParameter ActiverLog{QStringLiteral("Activer log"), false, *this};
     TBooleanParameter Beeps{QStringLiteral("Beeps"), false, *this};
     TFontParameter IncrustFont{QStringLiteral("IncrustFont"), DefaultIncrustFont, *this};
+    TBooleanParameter CaptureReport{QStringLiteral("Capture report"), true, *this};
+    TBooleanParameter SplitAtRecording{QStringLiteral("Split at recording"), false, *this};
+    TBooleanParameter NameByRecordingDate{QStringLiteral("Name by recording date"), false, *this};
 };
 
 // Creates the table with the machine's defaults and loads it. The screen

@@ -14,29 +14,35 @@ FerrovueLauncher DefaultFerrovueLauncher()
     };
 }
 
-QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter)
+QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter,
+                          const QHash<QString, QString>& renamed)
 {
     QStringList clips;
-    const qsizetype underscore = currentVideoFileName.lastIndexOf(u'_');
+    // The file being captured may be named after its recording date
+    // already: the run's numbers are those of the name it was opened under.
+    const QString current = renamed.key(currentVideoFileName, currentVideoFileName);
+    const qsizetype underscore = current.lastIndexOf(u'_');
     // Every video name has a "_" after its root; without one there is no run
     // base, and an empty base would look for clips in the working folder.
     if (underscore < 0) return clips;
-    const QString base = currentVideoFileName.left(underscore + 1);
+    const QString base = current.left(underscore + 1);
     for (int i = 0; i <= videoCounter - 2; ++i) {
-        const QString clip = base + QString::number(i) + QStringLiteral(".avi");
+        const QString numbered = base + QString::number(i) + QStringLiteral(".avi");
+        const QString clip = renamed.value(numbered, numbered);
         if (QFileInfo(clip).isFile()) clips << clip;
     }
     return clips;
 }
 
 QString RunFerrovue(const QString& viewerPath, const QString& currentVideoFileName,
-                    int videoCounter, const FerrovueLauncher& launcher)
+                    int videoCounter, const FerrovueLauncher& launcher,
+                    const QHash<QString, QString>& renamed)
 {
     if (viewerPath.isEmpty() || !QFileInfo(viewerPath).isFile()) {
         dialogs().information(kFerrovueNotFoundMessage);
         return kFerrovueNotFoundHint;
     }
-    if (launcher) launcher(viewerPath, FerrovueClips(currentVideoFileName, videoCounter));
+    if (launcher) launcher(viewerPath, FerrovueClips(currentVideoFileName, videoCounter, renamed));
     return kFerrovueFoundHint;
 }
 

@@ -2,6 +2,7 @@
 
 // Opening the run's clips in the companion clip viewer (action acFerrovue).
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -28,8 +29,11 @@ FerrovueLauncher DefaultFerrovueLauncher();
 
 // The clips of the run, in capture order: `currentVideoFileName` up to and
 // including its last "_", then i and ".avi" for i = 0 .. videoCounter - 2,
-// those that exist.
-QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter);
+// those that exist; a clip found in `renamed` (named after its recording
+// date while captured) under the name it has now. A `currentVideoFileName`
+// that is itself such a new name stands for the numbered name it had.
+QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter,
+                          const QHash<QString, QString>& renamed = {});
 
 // acFerrovue: when no file exists at `viewerPath` (the "Ferrovue"
 // preference), tells the user so through dialogs() and returns the
@@ -37,6 +41,7 @@ QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter)
 // returns the found hint. The launch's own result is not reported, as a
 // shell "open" would not be.
 QString RunFerrovue(const QString& viewerPath, const QString& currentVideoFileName,
-                    int videoCounter, const FerrovueLauncher& launcher = DefaultFerrovueLauncher());
+                    int videoCounter, const FerrovueLauncher& launcher = DefaultFerrovueLauncher(),
+                    const QHash<QString, QString>& renamed = {});
 
 } // namespace kad

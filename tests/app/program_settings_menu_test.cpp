@@ -1,6 +1,7 @@
 // The device settings pop-up of the Sources panel through the real program:
-// its entries for each kind of device, the video inputs and the picture
-// controls page of the virtual webcam.
+// its entries for each kind of device, the video inputs, the picture
+// controls, capture format and crossbar pages of the virtual webcam, and the
+// volume and format pages of the virtual microphone.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <functional>
 
+#include "app/choice_dialog.h"
 #include "app/device_controls_dialog.h"
 #include "app/program_fixture.h"
 #include "app/sources_panel.h"
@@ -59,6 +61,18 @@ protected:
     {
         for (QAction* a : menu->actions())
             if (a->text() == text) return a;
+        return nullptr;
+    }
+
+    // Opens the page of a menu entry and gives the page it opened.
+    template <typename Page> Page* openPage(const QString& text)
+    {
+        QAction* page = entry(openMenu(), text);
+        if (!page) return nullptr;
+        const auto before = form().findChildren<Page*>();
+        page->trigger();
+        for (Page* p : form().findChildren<Page*>())
+            if (!before.contains(p)) return p;
         return nullptr;
     }
 
@@ -113,7 +127,9 @@ TEST_F(ProgramSettingsMenu, EachDeviceOffersItsOwnPagesAndOpeningNeverReroutes)
     for (int round = 0; round < 2; ++round) {
         QMenu* menu = openMenu();
         EXPECT_EQ(captions(menu),
-                  (QStringList{QStringLiteral("Video Capture Filter..."), QStringLiteral("-"),
+                  (QStringList{QStringLiteral("Video Capture Filter..."),
+                               QStringLiteral("Video Capture Pin..."),
+                               QStringLiteral("Video Crossbar..."), QStringLiteral("-"),
                                QStringLiteral("Video Input")}));
         QMenu* inputs = inputMenu(menu);
         ASSERT_NE(inputs, nullptr);
@@ -200,6 +216,167 @@ TEST_F(ProgramSettingsMenu, APictureControlChangesTheWebcamPictureAndResets)
     const auto reset = lumaOnceItIs([&](double l) { return std::abs(l - *before) < 8; });
     ASSERT_TRUE(reset.has_value());
     EXPECT_NEAR(*reset, *before, 8);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureRecords)
+{
+    useDevices("webcam");
+    presetFolders();
+    start();
+    program->Parts().SourcesFrame->rgFormat->setItemIndex(0);
+    program->Sources().rgFormatClick();
+    ASSERT_TRUE(waitForPicture());
+    auto* page = openPage<TChoiceDialog>(QStringLiteral("Video Capture Pin..."));
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->windowTitle(), QStringLiteral("Video Capture Pin"));
+    // Both pixel formats at both sizes and both rates.
+    const QStringList items = page->Items();
+    EXPECT_EQ(items.size(), 8);
+    for (const char* wanted : {"YUY2 640 x 480, 30 fps", "I420 320 x 240, 15 fps"})
+        EXPECT_TRUE(items.contains(QString::fromLatin1(wanted))) << wanted;
+
+    // The page checks the format the preview runs in, which the source's
+    // first caps tell the window through the bus.
+    ASSERT_TRUE(waitUntil([&] { return cam().VideoWidth > 0; }));
+    const int width = cam().VideoWidth;
+    ASSERT_TRUE(width == 320 || width == 640) << width;
+    ASSERT_TRUE(page->Checked().has_value());
+    EXPECT_TRUE(items[*page->Checked()].contains(QStringLiteral(" %1 x ").arg(width)));
+
+    const int newWidth = width == 640 ? 320 : 640;
+    const int newHeight = newWidth * 3 / 4;
+    const int chosen = static_cast<int>(
+        items.indexOf(QStringLiteral("I420 %1 x %2, 15 fps").arg(newWidth).arg(newHeight)));
+    ASSERT_GE(chosen, 0);
+    ASSERT_TRUE(page->Choose(chosen));
+    EXPECT_EQ(page->Checked(), chosen);
+    EXPECT_EQ(form().State(), CaptureState::csPreview);
+    ASSERT_TRUE(waitUntil([&] { return cam().VideoWidth == newWidth; }, 10000)) << cam().VideoWidth;
+    EXPECT_EQ(cam().VideoHeight, newHeight);
+    EXPECT_EQ(cam().FrameDuration, 666667);
+    ASSERT_TRUE(waitForPicture());
+    // The preview's frames are the new size: a still of them, read back.
+    const QString still = program->Parts().NextImageFileName;
+    ASSERT_TRUE(program->Grab());
+    EXPECT_EQ(QImageReader(still).size(), QSize(newWidth, newHeight));
+
+    // During a capture the format stays: said, and the capture goes on.
+    const QString file = form().CurrentVideoFileName;
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));
+    EXPECT_FALSE(
+        page->Choose(static_cast<int>(items.indexOf(QStringLiteral("YUY2 640 x 480, 30 fps")))));
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("capture")));
+    EXPECT_EQ(page->Checked(), chosen);
+    EXPECT_EQ(form().State(), CaptureState::csCapturing);
+    const guint64 atRefusal = cam().CapturedFrames();
+    EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atRefusal + 10; }));
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csPreview);
+
+    const kadtest::Probe probe = kadtest::ffprobe(file.toStdString(), true);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    const kadtest::ProbeStream* video = probe.first("video");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->width, newWidth);
+    EXPECT_EQ(video->height, newHeight);
+    EXPECT_EQ(video->frameRate, "15/1");
+    EXPECT_GE(video->frames, static_cast<long long>(atRefusal + 10));
+}
+
+TEST_F(ProgramSettingsMenu, TheCrossbarPageRoutesTheInputsAsTheSubMenuDoes)
+{
+    useDevices("webcam");
+    start();
+    ASSERT_NE(cam().VideoSource.Element(), nullptr);
+    auto* page = openPage<TChoiceDialog>(QStringLiteral("Video Crossbar..."));
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->Items(),
+              (QStringList{QStringLiteral("Video Tuner"), QStringLiteral("Video Composite"),
+                           QStringLiteral("Video SVideo")}));
+    EXPECT_EQ(page->Checked(), static_cast<int>(webcamInput()));
+    ASSERT_TRUE(page->Choose(2));
+    EXPECT_EQ(webcamInput(), 2u);
+    EXPECT_EQ(page->Checked(), 2);
+    EXPECT_TRUE(entry(inputMenu(openMenu()), QStringLiteral("Video SVideo"))->isChecked());
+    // Routed from the sub-menu, the page follows when it is opened again.
+    entry(inputMenu(openMenu()), QStringLiteral("Video Tuner"))->trigger();
+    // A second click brings the open page forward rather than a second one.
+    EXPECT_EQ(openPage<TChoiceDialog>(QStringLiteral("Video Crossbar...")), nullptr);
+    page->close();
+    QCoreApplication::processEvents();
+    auto* again = openPage<TChoiceDialog>(QStringLiteral("Video Crossbar..."));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Checked(), 0);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(ProgramSettingsMenu, TheSoundSourceKeepsItsVolumeMuteAndFormatAcrossRebuilds)
+{
+    useDevices("webcam,mic");
+    presetFolders();
+    start();
+    TSourcesFrame& sources = panel();
+    sources.cboxAudioType->setCurrentIndex(
+        sources.cboxAudioType->findText(QStringLiteral("Add an Audio Source (soundcard)")));
+    program->Sources().SourcesFramergaudioChange();
+    ASSERT_TRUE(waitForPicture());
+    GstElement* mic = cam().AudioSource.Element();
+    ASSERT_NE(mic, nullptr);
+    EXPECT_EQ(captions(openMenu()),
+              (QStringList{
+                  QStringLiteral("Video Capture Filter..."), QStringLiteral("Video Capture Pin..."),
+                  QStringLiteral("Video Crossbar..."), QStringLiteral("Audio Capture Filter..."),
+                  QStringLiteral("Audio Capture Pin..."), QStringLiteral("-"),
+                  QStringLiteral("Video Input")}));
+
+    auto* mixer = openPage<TDeviceControlsDialog>(QStringLiteral("Audio Capture Filter..."));
+    ASSERT_NE(mixer, nullptr);
+    auto* volume = mixer->findChild<QSlider*>(QStringLiteral("Volume"));
+    auto* mute = mixer->findChild<QCheckBox*>(QStringLiteral("Mute"));
+    ASSERT_NE(volume, nullptr);
+    ASSERT_NE(mute, nullptr);
+    EXPECT_EQ(volume->value(), 100);
+    volume->setValue(40);
+    mute->setChecked(true);
+    gdouble level = 0;
+    gboolean muted = FALSE;
+    g_object_get(mic, "volume", &level, "mute", &muted, nullptr);
+    EXPECT_DOUBLE_EQ(level, 0.4);
+    EXPECT_TRUE(muted);
+
+    auto* format = openPage<TChoiceDialog>(QStringLiteral("Audio Capture Pin..."));
+    ASSERT_NE(format, nullptr);
+    const QStringList items = format->Items();
+    ASSERT_TRUE(format->Checked().has_value());
+    EXPECT_EQ(items[*format->Checked()], QStringLiteral("48000 Hz, stereo"));
+    const int mono = static_cast<int>(items.indexOf(QStringLiteral("44100 Hz, mono")));
+    ASSERT_GE(mono, 0);
+    ASSERT_TRUE(format->Choose(mono));
+
+    // The preview's new sound source delivers the format and keeps the level.
+    GstElement* rebuilt = cam().AudioSource.Element();
+    ASSERT_NE(rebuilt, nullptr);
+    ASSERT_TRUE(waitForPicture());
+    gint rate = 0, channels = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        GstPad* pad = gst_element_get_static_pad(rebuilt, "src");
+        CapsRef caps(pad ? gst_pad_get_current_caps(pad) : nullptr);
+        if (pad) gst_object_unref(pad);
+        if (!caps) return false;
+        const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
+        return gst_structure_get_int(s, "rate", &rate) &&
+               gst_structure_get_int(s, "channels", &channels);
+    }));
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(channels, 1);
+    g_object_get(rebuilt, "volume", &level, "mute", &muted, nullptr);
+    EXPECT_DOUBLE_EQ(level, 0.4);
+    EXPECT_TRUE(muted);
+    EXPECT_EQ(format->Checked(), mono);
     EXPECT_TRUE(dialogs.shown.empty());
 }
 

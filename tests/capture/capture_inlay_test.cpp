@@ -271,7 +271,11 @@ TEST_F(CaptureInlay, WindowsMediaCarriesTheText)
     const QString withText = file("inlay.wmv");
     captureWith(Source::DvPal, false, 3, plain);
     const Rect allowed = captureWith(Source::DvPal, true, 3, withText);
-    expectTextOnlyInBox(withText, plain, allowed, 8.0);
+    // Two encodings of the tape at a Windows Media rate differ by up to about
+    // 12 in a block of plain picture (the encoder spends its bits where the
+    // text is and its key frames fall elsewhere); the text's own strokes
+    // differ by far more.
+    expectTextOnlyInBox(withText, plain, allowed, 16.0);
 }
 
 // The MPEG-2 source: its preview draws the clock without a datecode, and

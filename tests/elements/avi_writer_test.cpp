@@ -207,6 +207,12 @@ TEST_F(AviWriterTest, MissingFramesKeepTheirSlotsAndAreCountedAsLost)
     EXPECT_EQ(uintProperty(writer.get(), "lost-frames"), 10u);
     EXPECT_EQ(expectPictureAndSoundTogether(out), 50);
     EXPECT_EQ(ffprobe(out, true).first("video")->frames, 50);
+    // Each missing slot holds the frame before it.
+    const std::vector<std::string> md5s = packetMd5s(out);
+    ASSERT_EQ(md5s.size(), 50u);
+    for (size_t i = 2; i < md5s.size(); i += 5)
+        EXPECT_EQ(md5s[i], md5s[i - 1]) << "slot " << i;
+    EXPECT_NE(md5s[1], md5s[0]);
 }
 
 TEST_F(AviWriterTest, SoundThatNeverCameIsWrittenAsSilence)
@@ -270,4 +276,70 @@ TEST_F(AviWriterTest, OneThreadFeedingBothPadsWritesEveryFrameUnchanged)
     ASSERT_TRUE(r.eos) << r.message;
     EXPECT_EQ(expectPictureAndSoundTogether(out), 30);
     EXPECT_EQ(packetMd5s(out), packetMd5s(raw, "v", "dv"));
+}
+
+// The picture stops for more than the writer waits for it while the sound
+// goes on; the cut comes a few frames after the picture is back.
+TEST_F(AviWriterTest, ACutAfterAPictureStallStartsPictureAndSoundTogether)
+{
+    const std::string first = path("before.avi");
+    const std::string second = path("after.avi");
+    kad::ElementRef p =
+        launch("videotestsrc pattern=ball num-buffers=50 ! "
+               "video/x-raw,width=720,height=576,framerate=25/1 ! videoconvert ! avenc_dvvideo ! "
+               "queue name=vq ! w.video audiotestsrc wave=sine freq=440 samplesperbuffer=1920 "
+               "num-buffers=50 ! audio/x-raw,rate=48000,channels=2,format=S16LE ! queue ! "
+               "w.audio kadaviwriter name=w location=" +
+               first);
+    ASSERT_TRUE(p);
+    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    std::function<bool(int)> stallThenCut = [&](int i) {
+        if (i == 10) g_usleep(1500 * G_TIME_SPAN_MILLISECOND);
+        if (i == 15) g_object_set(writer.get(), "next-location", second.c_str(), nullptr);
+        return false;
+    };
+    onEachBuffer(p.get(), "vq", &stallThenCut);
+    const RunResult r = runPipeline(p.get());
+    ASSERT_TRUE(r.eos) << r.message;
+    const Probe probe = ffprobe(second);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    ASSERT_EQ(probe.count("audio"), 1);
+    EXPECT_EQ(expectPictureAndSoundTogether(second), 35);
+    EXPECT_EQ(ffprobe(first, true).first("video")->frames, 15);
+    // The sound of the cut's first frame was written into the file before
+    // while the picture stood still: silence holds its place.
+    const QByteArray sound = audioSamples(second);
+    ASSERT_GE(sound.size(), kBytesPerFrameOfSound);
+    EXPECT_EQ(sound.left(kBytesPerFrameOfSound).count('\0'), kBytesPerFrameOfSound);
+}
+
+TEST_F(AviWriterTest, TheOpenFileIsRefusedAsItsOwnNextFile)
+{
+    const std::string out = path("one.avi");
+    kad::ElementRef p = capture(40, "location=" + out);
+    ASSERT_TRUE(p);
+    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    std::function<bool(int)> ask = [&](int i) {
+        if (i == 12) g_object_set(writer.get(), "next-location", out.c_str(), nullptr);
+        return false;
+    };
+    onEachBuffer(p.get(), "enc", &ask);
+    const RunResult r = runPipeline(p.get());
+    ASSERT_TRUE(r.eos) << r.message;
+    EXPECT_EQ(r.warnings.size(), 1u);
+    for (const auto& s : r.elementMessages)
+        EXPECT_FALSE(gst_structure_has_name(s.get(), "kad-file-switched"));
+    EXPECT_EQ(expectPictureAndSoundTogether(out), 40);
+
+    // The action that gives a cut up takes the pending name and clears it.
+    g_object_set(writer.get(), "next-location", "/nowhere/x.avi", nullptr);
+    gchar* taken = nullptr;
+    g_signal_emit_by_name(writer.get(), "take-next-location", &taken);
+    const kad::GCharPtr owned(taken);
+    ASSERT_TRUE(owned);
+    EXPECT_STREQ(owned.get(), "/nowhere/x.avi");
+    gchar* left = nullptr;
+    g_object_get(writer.get(), "next-location", &left, nullptr);
+    EXPECT_EQ(left, nullptr);
+    g_free(left);
 }

@@ -22,12 +22,19 @@ constexpr GstClockTime kFrame = 40 * GST_MSECOND;
 constexpr std::size_t kBlock = 80;
 constexpr std::size_t kSequence = 150 * kBlock;
 
-// A 625/50 frame holding nothing but its header's DSF bit and, when given,
-// the recording date and time packs.
+// A 625/50 frame holding nothing but its header's DSF bit, an AAUX
+// source-control pack telling no recording start and, when given, the
+// recording date and time packs.
 std::vector<std::uint8_t> palFrame(std::optional<RecordingDateTime> when)
 {
     std::vector<std::uint8_t> frame(kad::dv::kFrameSizePal, 0);
     frame[3] = 0x80;
+    for (std::size_t s = 0; s < 12; ++s) {
+        std::uint8_t* asc =
+            frame.data() + s * kSequence + (6 + 16 * (s % 2 == 0 ? 4 : 1)) * kBlock + 3;
+        const std::uint8_t pack[5] = {0x51, 0x3F, 0xCF, 0xA0, 0xFF};
+        std::copy(pack, pack + 5, asc);
+    }
     if (when) kad::dv::writeRecordingDateTime(frame.data(), frame.size(), *when);
     return frame;
 }

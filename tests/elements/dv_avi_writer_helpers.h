@@ -32,6 +32,7 @@ struct RunResult {
     int code = 0;
     std::string message;
     std::vector<kad::GstStructurePtr> elementMessages;
+    std::vector<std::string> warnings;
 };
 
 // Plays `pipeline` until EOS or an error. `onTick` runs on this thread every
@@ -65,6 +66,12 @@ inline RunResult runPipeline(GstElement* pipeline, const std::function<void()>& 
         if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ELEMENT) {
             if (const GstStructure* s = gst_message_get_structure(msg.get()))
                 r.elementMessages.emplace_back(gst_structure_copy(s));
+        }
+        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_WARNING) {
+            GError* err = nullptr;
+            gst_message_parse_warning(msg.get(), &err, nullptr);
+            r.warnings.emplace_back(err->message);
+            g_error_free(err);
         }
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);

@@ -278,3 +278,40 @@ TEST(Horodex, ShiftedAudioPlaysThroughARealPipelineToItsEnd)
     for (size_t i = 1; i < pts.size(); ++i)
         EXPECT_GT(pts[i], pts[i - 1]);
 }
+
+// Sound moved partly before zero keeps only its samples after zero, so the
+// rest of the sound does not start late by the part cut away.
+TEST(Horodex, SoundStraddlingZeroLosesItsSamplesBeforeZero)
+{
+    ElementRef p = ElementRef::sink(gst_parse_launch(
+        "audiotestsrc num-buffers=3 samplesperbuffer=960 ! "
+        "audio/x-raw,format=S16LE,rate=48000,channels=2 ! kadhorodex name=h ! fakesink name=out",
+        nullptr));
+    ASSERT_TRUE(p);
+    ElementRef h(gst_bin_get_by_name(GST_BIN(p.get()), "h"));
+    kad_horodex_set_offset(h.get(), -250000); // -25 ms: 5 ms into the second buffer
+    kad_horodex_apply(h.get());
+    ElementRef out(gst_bin_get_by_name(GST_BIN(p.get()), "out"));
+    kad::PadRef pad(gst_element_get_static_pad(out.get(), "sink"));
+    std::vector<std::pair<GstClockTime, gsize>> seen;
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+            static_cast<std::vector<std::pair<GstClockTime, gsize>>*>(data)->emplace_back(
+                GST_BUFFER_PTS(b), gst_buffer_get_size(b));
+            return GST_PAD_PROBE_OK;
+        },
+        &seen, nullptr);
+    kad::BusRef bus(gst_element_get_bus(p.get()));
+    gst_element_set_state(p.get(), GST_STATE_PLAYING);
+    kad::MessageRef msg(gst_bus_timed_pop_filtered(
+        bus.get(), 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    gst_element_set_state(p.get(), GST_STATE_NULL);
+    ASSERT_TRUE(msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].first, 0u);
+    EXPECT_EQ(seen[0].second, gsize(720 * 4)); // 15 ms left of 20 ms
+    EXPECT_EQ(seen[1].first, 15 * kMs);
+    EXPECT_EQ(seen[1].second, gsize(960 * 4));
+}

@@ -1,6 +1,6 @@
 // The grabber and the display take the decoder's own formats: the stream
 // passes the grabber unconverted, a still is converted when asked for, and
-// the display converts and scales in one pass to the size it is given. The
+// the display scales and converts to the size it is given. The
 // reference pictures come from GStreamer's own videoconvert and videoscale.
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <gst/video/video.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -157,13 +158,11 @@ TEST(NativeFormatPreview, GrabberPassesYuvUntouchedAndConvertsOnlyForAStill)
     }
 }
 
-TEST(NativeFormatPreview, DisplayScalesAndConvertsInOnePassToTheGivenSize)
+void displayMatchesReference(const std::string& format)
 {
-    // I420 720x576 with 16/15 pixels, shown at 192 x 144; beside it the same
-    // frame scaled and converted by videoscale and videoconvert.
     ElementRef pipeline =
-        launch("videotestsrc num-buffers=3 pattern=smpte ! "
-               "video/x-raw,format=I420,width=720,height=576,pixel-aspect-ratio=16/15 ! "
+        launch("videotestsrc num-buffers=3 pattern=smpte ! video/x-raw," + format +
+               ",width=720,height=576,pixel-aspect-ratio=16/15 ! "
                "tee name=t t. ! queue ! kaddisplaysink name=d sync=false "
                "display-width=192 display-height=144 "
                "t. ! queue ! videoscale ! videoconvert ! "
@@ -202,6 +201,74 @@ TEST(NativeFormatPreview, DisplayScalesAndConvertsInOnePassToTheGivenSize)
     EXPECT_EQ(w, 720);
     EXPECT_EQ(h, 576);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
+
+TEST(NativeFormatPreview, DisplayScalesAndConvertsToTheGivenSize)
+{
+    // 720x576 with 16/15 pixels, shown at 192 x 144; beside it the same frame
+    // scaled and converted by videoscale and videoconvert. The decoders' own
+    // formats: planar 4:2:0 (libav's DV), packed 4:2:2 (libdv).
+    for (const char* format : {"format=I420", "format=YUY2"}) {
+        SCOPED_TRACE(format);
+        displayMatchesReference(format);
+    }
+}
+
+TEST(NativeFormatPreview, DisplayKeepsTheFieldsOfAnInterlacedPictureApart)
+{
+    // Interlaced 4:2:0 as libav decodes DV: one field red, the other blue,
+    // each with its own colour lines (every other chroma line is a field's).
+    const int width = 720, height = 576;
+    GstVideoInfo info;
+    gst_video_info_set_interlaced_format(&info, GST_VIDEO_FORMAT_I420,
+                                         GST_VIDEO_INTERLACE_MODE_INTERLEAVED, width, height);
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+    GstVideoFrame frame;
+    ASSERT_TRUE(gst_video_frame_map(&frame, &info, buffer, GST_MAP_WRITE));
+    const guint8 yuv[2][3] = {{81, 90, 240}, {41, 240, 110}}; // red, blue (BT.601)
+    for (guint plane = 0; plane < 3; ++plane) {
+        const int rows = plane == 0 ? height : height / 2;
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
+        auto* data = static_cast<guint8*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
+        for (int row = 0; row < rows; ++row)
+            std::memset(data + row * stride, yuv[row % 2][plane], stride);
+    }
+    gst_video_frame_unmap(&frame);
+
+    ElementRef pipeline = launch("appsrc name=src format=time ! kaddisplaysink name=d sync=false "
+                                 "display-width=192 display-height=144");
+    ASSERT_TRUE(pipeline);
+    ElementRef src = byName(pipeline.get(), "src");
+    GstCaps* caps = gst_video_info_to_caps(&info);
+    g_object_set(src.get(), "caps", caps, NULL);
+    gst_caps_unref(caps);
+    ElementRef display = byName(pipeline.get(), "d");
+    Shown shown;
+    kad_display_sink_set_callback(display.get(), keepFrame, &shown, nullptr);
+    GST_BUFFER_PTS(buffer) = 0;
+    g_signal_emit_by_name(src.get(), "push-buffer", buffer, nullptr);
+    gst_buffer_unref(buffer);
+    g_signal_emit_by_name(src.get(), "end-of-stream", nullptr);
+    ASSERT_TRUE(runToEos(pipeline.get()));
+    ASSERT_TRUE(kadtest::waitUntil(
+        [&] {
+            std::lock_guard<std::mutex> hold(shown.lock);
+            return shown.count > 0;
+        },
+        10000));
+    kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+
+    std::lock_guard<std::mutex> hold(shown.lock);
+    ASSERT_EQ(shown.frame.height, 144);
+    // Shown lines take turns between the fields: red, blue, red...; a field
+    // given the other's colour lines turns both purple.
+    for (int row = 2; row < 142; ++row) {
+        const guint8* p = shown.pixels.data() + row * shown.frame.stride + 96 * 4;
+        const bool red = row % 2 == 0;
+        EXPECT_GT(red ? p[0] : p[2], 200) << "row " << row;
+        EXPECT_LT(red ? p[2] : p[0], 60) << "row " << row;
+    }
 }
 
 TEST(NativeFormatPreview, DisplaySizeIsBoundedAndZeroMeansTheSourceSize)

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <gst/app/gstappsrc.h>
+
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -237,6 +240,48 @@ TEST_F(LightPreview, StillIsTheFullPictureConvertedOnlyWhenTaken)
             reference.scaled(stored.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         EXPECT_LT(meanDifference(read.convertToFormat(QImage::Format_RGB888), expected), 6.0);
     }
+}
+
+// A file source prerolls the preview with whatever got through before it
+// stopped at its allocation query, which the capture branch holds until the
+// graph plays: the decoder must hand on a picture before the next one comes.
+TEST_F(LightPreview, OneFrameFromTheSourceIsEnoughToShowAPicture)
+{
+    QFile dv(file_);
+    ASSERT_TRUE(dv.open(QIODevice::ReadOnly));
+    const QByteArray frame = dv.read(144000);
+    ASSERT_EQ(frame.size(), 144000);
+
+    GstElement* display = test::makeDisplay();
+    Shown shown;
+    g_object_set(display, "display-width", 384, "display-height", 288, NULL);
+    kad_display_sink_set_callback(display, keepFrame, &shown, nullptr);
+    TdmCam cam;
+    cam.CheckOptionalFilters();
+    cam.SetVideoWindow(display);
+    GstElement* bin = test::makeBin("appsrc name=feed format=time ! capsfilter "
+                                    "caps=\"video/x-dv,systemstream=true,format=PAL\"");
+    ElementRef feed(gst_bin_get_by_name(GST_BIN(bin), "feed"));
+    ASSERT_TRUE(feed);
+    ASSERT_TRUE(cam.ConnectSourceElement("DV feed", bin) && cam.BuildPreviewGraph());
+    cam.RunGraph();
+    GstBuffer* buffer = gst_buffer_new_memdup(frame.constData(), frame.size());
+    GST_BUFFER_PTS(buffer) = 0;
+    GST_BUFFER_DURATION(buffer) = GST_SECOND / 25;
+    ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(feed.get()), buffer), GST_FLOW_OK);
+
+    // No second frame and no end of stream: the one frame has to show.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::lock_guard<std::mutex> hold(shown.lock);
+            return shown.count > 0;
+        },
+        10000));
+    {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        EXPECT_EQ(shown.image.size(), QSize(384, 288));
+    }
+    finish(cam);
 }
 
 } // namespace

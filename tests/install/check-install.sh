@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs Kadrillo from a build folder into a scratch prefix and checks the
 # result with the desktop's own tools: the launcher, the AppStream metainfo,
-# the icons and the man page must be where desktops and `man` look for them
-# and must read cleanly.
+# the icons, the man page and the udev rule must be where desktops, `man` and
+# udev look for them and must read cleanly.
 #
 # Usage: check-install.sh BUILD_DIR
 set -uo pipefail
@@ -11,11 +11,16 @@ build=${1:?usage: check-install.sh BUILD_DIR}
 app=org.tavrel.Kadrillo
 limit=60 # seconds any one tool may take before the check gives up on it
 
+here=$(cd "$(dirname "$0")" && pwd)
+
 failures=0
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
+
+# shellcheck source=tests/install/gzip-header.sh
+. "$here/gzip-header.sh"
 
 need() {
   command -v "$1" >/dev/null 2>&1 || {
@@ -23,11 +28,12 @@ need() {
     exit 1
   }
 }
-for tool in desktop-file-validate appstreamcli man lexgrog groff identify ldd readelf; do
+for tool in desktop-file-validate appstreamcli man lexgrog groff identify ldd readelf gzip od; do
   need "$tool"
 done
 
 prefix=$(mktemp -d "$build/install-check.XXXXXX") || exit 1
+prefix=$(cd "$prefix" && pwd)
 trap 'rm -rf "$prefix"' EXIT
 
 if ! timeout "$limit" cmake --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1; then
@@ -98,22 +104,37 @@ else
     fail "the metainfo does not launch $app.desktop"
 fi
 
-# The man page: renders without a single warning and has a NAME line that
-# apropos and whatis can index.
-page=$prefix/share/man/man1/kadrillo.1
+# The man page: gzipped as Debian wants it (best compression, no name or time
+# stamp in the header), renders without a single warning and has a NAME line
+# that apropos and whatis can index.
+page=$prefix/share/man/man1/kadrillo.1.gz
 if [[ ! -f $page ]]; then
-  fail "share/man/man1/kadrillo.1 is missing"
+  fail "share/man/man1/kadrillo.1.gz is missing"
+  [[ ! -f $prefix/share/man/man1/kadrillo.1 ]] || fail "the man page is installed uncompressed"
 else
+  check_gzip_header "$page" "the man page"
+  timeout "$limit" gzip -t "$page" 2>/dev/null || fail "the man page does not decompress"
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 timeout "$limit" man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "man warns: $warnings"
-  warnings=$(timeout "$limit" groff -man -ww -z "$page" 2>&1)
+  warnings=$(gzip -dc "$page" | timeout "$limit" groff -man -ww -z 2>&1)
   [[ -z $warnings ]] || fail "groff warns: $warnings"
+  found=$(MANPATH=$prefix/share/man timeout "$limit" man -w kadrillo 2>&1)
+  [[ $found == "$page" ]] || fail "man -w kadrillo in the prefix finds '$found', not $page"
   whatis=$(timeout "$limit" lexgrog "$page" 2>&1)
   [[ $whatis == *'"kadrillo - '* ]] || fail "no whatis entry: $whatis"
   text=$(LC_ALL=C.UTF-8 MANWIDTH=80 timeout "$limit" man -E UTF-8 -l "$page" 2>/dev/null)
-  for word in KADRILLO_VIRTUAL_DEVICES KADRILLO_REGISTRY Space F7 F5 Ctrl+Space registry.reg; do
+  for word in KADRILLO_VIRTUAL_DEVICES KADRILLO_REGISTRY Space F7 F5 Ctrl+Space registry.reg \
+    60-kadrillo-firewire.rules; do
     grep -qF -- "$word" <<<"$text" || fail "the rendered man page does not mention $word"
   done
+fi
+
+# The udev rule, where udev looks under the prefix, and well formed.
+rule=$prefix/lib/udev/rules.d/60-kadrillo-firewire.rules
+if [[ ! -f $rule ]]; then
+  fail "lib/udev/rules.d/60-kadrillo-firewire.rules is missing"
+else
+  out=$(timeout "$limit" "$here/lint-udev-rules.sh" "$rule" 2>&1) || fail "the udev rule: $out"
 fi
 
 if ((failures > 0)); then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder with CPack into a scratch
 # folder and reads it back with dpkg-deb: the files a desktop needs must be
-# in it, under /usr, and its dependencies must name the Qt and GStreamer
+# in it, under /usr, the man page gzipped as Debian wants it, the udev rule
+# where udev reads it, and its dependencies must name the Qt and GStreamer
 # libraries the program is linked with. The package is never installed.
 #
 # Usage: check-package.sh BUILD_DIR
@@ -11,7 +12,10 @@ build=${1:?usage: check-package.sh BUILD_DIR}
 app=org.tavrel.Kadrillo
 limit=240 # seconds CPack may take (it copies and strips the program)
 
-for tool in cpack dpkg-deb dpkg-shlibdeps dpkg; do
+here=$(cd "$(dirname "$0")" && pwd)
+source_rule=$here/../../data/60-kadrillo-firewire.rules
+
+for tool in cpack dpkg-deb dpkg-shlibdeps dpkg man gzip od; do
   command -v "$tool" >/dev/null 2>&1 || {
     echo "FAIL: $tool is not installed (scripts/ensure-deps.sh installs it)" >&2
     exit 1
@@ -41,6 +45,9 @@ fail() {
   failures=$((failures + 1))
 }
 
+# shellcheck source=tests/install/gzip-header.sh
+. "$here/gzip-header.sh"
+
 contents=$(timeout 60 dpkg-deb -c "$deb") || fail "dpkg-deb -c cannot read $deb"
 # Each line ends with the path, as ./usr/...; the program must be executable.
 has() { awk '{print $NF}' <<<"$contents" | grep -qxF -- "./usr/$1"; }
@@ -49,7 +56,15 @@ grep -E '^-rwx' <<<"$contents" | awk '{print $NF}' | grep -qxF ./usr/bin/kadrill
   fail "/usr/bin/kadrillo is not executable in the package"
 has share/applications/$app.desktop || fail "the package has no launcher"
 has share/metainfo/$app.metainfo.xml || fail "the package has no metainfo"
-has share/man/man1/kadrillo.1 || has share/man/man1/kadrillo.1.gz || fail "the package has no man page"
+has share/man/man1/kadrillo.1.gz || fail "the package has no gzipped man page"
+! has share/man/man1/kadrillo.1 || fail "the package holds the man page uncompressed"
+rule=lib/udev/rules.d/60-kadrillo-firewire.rules
+has $rule || fail "the package has no /usr/$rule"
+# Data files are plain readable files, not executables.
+for file in share/man/man1/kadrillo.1.gz $rule; do
+  mode=$(awk -v p="./usr/$file" '$NF == p {print $1}' <<<"$contents")
+  [[ -z $mode || $mode == -rw-r--r-- ]] || fail "/usr/$file has mode $mode, not -rw-r--r--"
+done
 for size in 16 32 48 64 128 256; do
   has share/icons/hicolor/${size}x${size}/apps/$app.png || fail "the package has no ${size}x${size} icon"
 done
@@ -58,11 +73,32 @@ has share/icons/hicolor/scalable/apps/$app.svg || fail "the package has no scala
 stray=$(awk '{print $NF}' <<<"$contents" | grep -vE '^\./(usr(/.*)?)?/?$')
 [[ -z $stray ]] || fail "files outside /usr: $stray"
 
+# What the package would put on disk, read with the system's own tools.
+root=$out/root
+if ! timeout 60 dpkg-deb -x "$deb" "$root"; then
+  fail "dpkg-deb -x cannot unpack $deb"
+else
+  page=$root/usr/share/man/man1/kadrillo.1.gz
+  if [[ -f $page ]]; then
+    check_gzip_header "$page" "the packaged man page"
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 timeout 60 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+    [[ -z $warnings ]] || fail "man warns on the packaged page: $warnings"
+  fi
+  if [[ -f $root/usr/$rule ]]; then
+    cmp -s "$root/usr/$rule" "$source_rule" || fail "the packaged udev rule differs from data/"
+    out_lint=$(timeout 60 "$here/lint-udev-rules.sh" "$root/usr/$rule" 2>&1) ||
+      fail "the packaged udev rule: $out_lint"
+  fi
+fi
+
 info=$(timeout 60 dpkg-deb -I "$deb") || fail "dpkg-deb -I cannot read $deb"
 field() { sed -n "s/^ $1: //p" <<<"$info"; }
 [[ $(field Package) == kadrillo ]] || fail "package name is '$(field Package)'"
 arch=$(dpkg --print-architecture)
 [[ $(field Architecture) == "$arch" ]] || fail "architecture is '$(field Architecture)', not $arch"
+# Debian's control files wrap the long description at 80 columns.
+long=$(awk '/^ Description:/ {on = 1; next} on && /^  / {if (length($0) > 81) print} on && !/^  / {on = 0}' <<<"$info")
+[[ -z $long ]] || fail "description lines longer than 80 columns: $long"
 depends=$(field Depends)
 # Computed from the binary: versioned, and naming the libraries' own packages.
 grep -qE '(^|, )libqt6[a-z0-9]+ \(>= ' <<<"$depends" || fail "Depends has no versioned libqt6 package: $depends"

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/media/v4l2_controls.h"
+#include "support/fake_tv_card.h"
 
 using namespace kad;
 
@@ -346,4 +347,36 @@ TEST(V4l2Controls, ANodeThatIsNoCameraGivesNothingAndNoCrash)
     brightness.Maximum = 255;
     EXPECT_TRUE(device.SetValue(brightness, 1).has_value());
     EXPECT_TRUE(device.ResetToDefaults() == std::nullopt);
+}
+
+TEST(V4l2Controls, TheTunerCountsInItsOwnUnitAndListsOnlyTheSoundModesItHas)
+{
+    kadtest::FakeTvCard card;
+    auto port = card.Port();
+    V4l2Controls device(*port);
+    // A radio-grade tuner counts in 62.5 Hz steps: 100 MHz is 1 600 000.
+    card.Capability = V4L2_TUNER_CAP_LOW | V4L2_TUNER_CAP_STEREO;
+    card.RangeLow = 1'000'000;
+    card.RangeHigh = 2'000'000;
+    ASSERT_EQ(device.SetFrequencyMHz(100.0), std::nullopt);
+    EXPECT_EQ(card.Frequency, 1'600'000u);
+    EXPECT_DOUBLE_EQ(*device.FrequencyMHz(), 100.0);
+    const auto range = device.FrequencyRangeMHz();
+    ASSERT_TRUE(range.has_value());
+    EXPECT_DOUBLE_EQ(range->first, 62.5);
+    EXPECT_DOUBLE_EQ(range->second, 125.0);
+
+    const auto modes = device.AudioModes();
+    ASSERT_EQ(modes.size(), 2u);
+    EXPECT_EQ(modes[1].Mode, uint32_t(V4L2_TUNER_MODE_STEREO));
+    // The standard a device answers is read back as it is.
+    card.Standard = V4L2_STD_SECAM_L;
+    EXPECT_EQ(device.Standard(), V4L2_STD_SECAM_L);
+    EXPECT_EQ(device.Standards().size(), 3u);
+
+    card.HasTuner = false;
+    EXPECT_EQ(device.Tuner(), std::nullopt);
+    EXPECT_TRUE(device.AudioModes().empty());
+    EXPECT_EQ(device.FrequencyMHz(), std::nullopt);
+    EXPECT_TRUE(device.SetFrequencyMHz(100.0).has_value());
 }

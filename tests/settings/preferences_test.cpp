@@ -80,6 +80,9 @@ const Row Table[] = {
     {"Activer log", ParameterKind::Boolean, "0"},
     {"Beeps", ParameterKind::Boolean, "0"},
     {"IncrustFont", ParameterKind::Font, nullptr},
+    {"Capture report", ParameterKind::Boolean, "1"},
+    {"Split at recording", ParameterKind::Boolean, "0"},
+    {"Name by recording date", ParameterKind::Boolean, "0"},
 };
 
 QString valueText(const TParameter* p)
@@ -185,8 +188,8 @@ TEST_F(Preferences_, SavedValuesComeBackAtTheNextStart)
     EXPECT_TRUE(
         values.contains(QStringLiteral("\"Sauver préférences en quittant\"=dword:00000000")));
     EXPECT_TRUE(values.contains(QStringLiteral("\"Audio Type\"=\"\"")));
-    // Three list values, then the 57 values of the key; the font has its subkey.
-    EXPECT_EQ(values.size(), 3 + 57);
+    // Three list values, then the 60 values of the key; the font has its subkey.
+    EXPECT_EQ(values.size(), 3 + 60);
     EXPECT_TRUE(section(PreferencesKeyPath() + QStringLiteral("\\IncrustFont"))
                     .contains(QStringLiteral("\"Color\"=dword:00ff8000")));
 

@@ -98,6 +98,22 @@ TEST_F(FerrovueTest, OnlyAviFilesOfTheCurrentBaseCount)
     EXPECT_EQ(FerrovueClips(next, 3), QStringList{clip(1)});
     // A name without "_" has no base: nothing is looked up in the working folder.
     EXPECT_EQ(FerrovueClips(QStringLiteral("noseparator.avi"), 5), QStringList());
+
+    // Clips named after their recording date while captured are found under
+    // their new names, in capture order; a rename whose file is gone is not.
+    const QString dated = dir.filePath(QStringLiteral("Video_2019.07.14_10-21-07.avi"));
+    touch(dated);
+    touch(clip(2));
+    const QHash<QString, QString> renamed{
+        {clip(0), dated}, {clip(2), dir.filePath(QStringLiteral("Video_gone.avi"))}};
+    EXPECT_EQ(FerrovueClips(clip(3), 4, renamed), (QStringList{dated, clip(1)}));
+
+    // The file being captured renamed already: the run is still found from
+    // the numbered name it was opened under.
+    const QString datedNow = dir.filePath(QStringLiteral("Video_2019.07.15_08-00-00.avi"));
+    touch(datedNow);
+    const QHash<QString, QString> capturing{{clip(0), dated}, {clip(3), datedNow}};
+    EXPECT_EQ(FerrovueClips(datedNow, 4, capturing), (QStringList{dated, clip(1), clip(2)}));
 }
 
 TEST_F(FerrovueTest, LaunchStartsNoShellAndKeepsEveryArgumentWhole)

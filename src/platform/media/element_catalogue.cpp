@@ -44,6 +44,12 @@ std::string FirstInstalled(std::initializer_list<const char*> factories)
     return {};
 }
 
+void SetPictureByPictureDecoding(GstElement* decoder)
+{
+    if (decoder && g_object_class_find_property(G_OBJECT_GET_CLASS(decoder), "thread-type"))
+        gst_util_set_object_arg(G_OBJECT(decoder), "thread-type", "slice");
+}
+
 std::vector<TfilterEntry> EnumerateFilters()
 {
     std::vector<TfilterEntry> entries;

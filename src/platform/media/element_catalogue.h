@@ -38,6 +38,16 @@ std::optional<std::string> FindFilterByClsid(const QString& clsid);
 std::string FirstInstalled(std::initializer_list<const char*> factories);
 bool Installed(const char* factory);
 
+// Makes a decoder of pictures that each stand alone (DV) hand every picture
+// on as soon as it is decoded: libav's decoders otherwise thread by frames,
+// holding one picture per extra thread until more arrive. Behind a source
+// that is not live, a preview whose display is still waiting for its first
+// picture then never gets it: the source stops at its allocation query,
+// which the capture branch holds until the pipeline plays, and the pipeline
+// plays only once the display has that picture. Each picture is split among
+// the threads instead. Elements without libav's threading are left alone.
+void SetPictureByPictureDecoding(GstElement* decoder);
+
 // Class identifiers of the platform and third-party filters Kadrillo asks for.
 inline constexpr const char* kClsidCirrusSplitter = "{64143E79-DBA1-4334-9A92-B0B77DAE0877}";
 inline constexpr const char* kClsidPinnacleDemux = "{5E35D25A-E088-48C5-A229-804306F9DEEF}";

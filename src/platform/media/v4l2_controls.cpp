@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -146,7 +148,55 @@ std::vector<V4l2FrameSize> sizesOf(V4l2Ioctl& port, uint32_t fourCC)
     return sizes;
 }
 
+// The tuner settings' refusals name the setting and the value asked.
+std::string tunerRefusal(const std::string& what, const std::string& value, int error)
+{
+    switch (error) {
+    case EBUSY:
+        return "The device is busy: the " + what + " cannot be changed now.";
+    case EINVAL:
+    case ERANGE:
+        return "The device refused the " + what + " " + value + ".";
+    case ENOTTY:
+        return "The device has no " + what + " to set.";
+    default:
+        return "The " + what + " could not be changed: " + std::strerror(error) + ".";
+    }
+}
+
+// The size in Hz of one step of the tuner's frequency.
+double unitHz(uint32_t capability)
+{
+    if (capability & V4L2_TUNER_CAP_1HZ) return 1.0;
+    if (capability & V4L2_TUNER_CAP_LOW) return 62.5;
+    return 62500.0;
+}
+
+std::string mhzText(double mhz)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f MHz", mhz);
+    return text;
+}
+
+V4l2PortOpener& portOpener()
+{
+    static V4l2PortOpener opener;
+    return opener;
+}
+
 } // namespace
+
+std::unique_ptr<V4l2Ioctl> OpenV4l2Port(const std::string& path)
+{
+    if (portOpener()) return portOpener()(path);
+    return V4l2NodeIoctl::Open(path);
+}
+
+void SetV4l2PortOpener(V4l2PortOpener opener)
+{
+    portOpener() = std::move(opener);
+}
 
 std::unique_ptr<V4l2NodeIoctl> V4l2NodeIoctl::Open(const std::string& path)
 {
@@ -279,6 +329,121 @@ std::vector<V4l2Format> V4l2Controls::Formats() const
         formats.push_back(std::move(format));
     }
     return formats;
+}
+
+std::optional<V4l2Tuner> V4l2Controls::Tuner() const
+{
+    v4l2_tuner tuner{};
+    tuner.index = 0;
+    if (port_.Call(VIDIOC_G_TUNER, &tuner) != 0) return std::nullopt;
+    V4l2Tuner result;
+    result.Name = fixedString(tuner.name, sizeof tuner.name);
+    result.Capability = tuner.capability;
+    result.RangeLow = tuner.rangelow;
+    result.RangeHigh = std::max(tuner.rangelow, tuner.rangehigh);
+    result.AudioMode = tuner.audmode;
+    return result;
+}
+
+std::vector<V4l2AudioMode> V4l2Controls::AudioModes() const
+{
+    const auto tuner = Tuner();
+    if (!tuner) return {};
+    const uint32_t caps = tuner->Capability;
+    const bool lang1 = caps & V4L2_TUNER_CAP_LANG1;
+    const bool lang2 = caps & (V4L2_TUNER_CAP_LANG2 | V4L2_TUNER_CAP_SAP);
+    std::vector<V4l2AudioMode> modes{{V4L2_TUNER_MODE_MONO, "Mono"}};
+    if (caps & V4L2_TUNER_CAP_STEREO) modes.push_back({V4L2_TUNER_MODE_STEREO, "Stereo"});
+    if (lang1) modes.push_back({V4L2_TUNER_MODE_LANG1, "Language 1"});
+    if (lang2) modes.push_back({V4L2_TUNER_MODE_LANG2, "Language 2"});
+    if (lang1 && lang2) modes.push_back({V4L2_TUNER_MODE_LANG1_LANG2, "Language 1 and 2"});
+    if (modes.size() < 2) return {};
+    return modes;
+}
+
+V4l2Refusal V4l2Controls::SetAudioMode(uint32_t mode)
+{
+    std::string name = std::to_string(mode);
+    for (const auto& offered : AudioModes())
+        if (offered.Mode == mode) name = "\"" + offered.Name + "\"";
+    v4l2_tuner tuner{};
+    tuner.index = 0;
+    if (const int error = port_.Call(VIDIOC_G_TUNER, &tuner))
+        return tunerRefusal("sound mode", name, error);
+    tuner.audmode = mode;
+    if (const int error = port_.Call(VIDIOC_S_TUNER, &tuner))
+        return tunerRefusal("sound mode", name, error);
+    return std::nullopt;
+}
+
+std::vector<V4l2Standard> V4l2Controls::Standards() const
+{
+    std::vector<V4l2Standard> standards;
+    for (uint32_t index = 0; index < kMaxFormats; ++index) {
+        v4l2_standard standard{};
+        standard.index = index;
+        if (port_.Call(VIDIOC_ENUMSTD, &standard) != 0) break;
+        // A driver answering the same entry for every index lists it once.
+        if (!standards.empty() && standards.back().Id == standard.id) break;
+        standards.push_back({standard.id, fixedString(standard.name, sizeof standard.name)});
+    }
+    return standards;
+}
+
+std::optional<uint64_t> V4l2Controls::Standard() const
+{
+    v4l2_std_id id = 0;
+    if (port_.Call(VIDIOC_G_STD, &id) != 0) return std::nullopt;
+    return id;
+}
+
+V4l2Refusal V4l2Controls::SetStandard(uint64_t id)
+{
+    std::string name = std::to_string(id);
+    for (const auto& offered : Standards())
+        if (offered.Id == id) name = offered.Name;
+    v4l2_std_id value = id;
+    if (const int error = port_.Call(VIDIOC_S_STD, &value))
+        return tunerRefusal("video standard", name, error);
+    return std::nullopt;
+}
+
+std::optional<double> V4l2Controls::FrequencyMHz() const
+{
+    const auto tuner = Tuner();
+    if (!tuner) return std::nullopt;
+    v4l2_frequency frequency{};
+    frequency.tuner = 0;
+    frequency.type = V4L2_TUNER_ANALOG_TV;
+    if (port_.Call(VIDIOC_G_FREQUENCY, &frequency) != 0) return std::nullopt;
+    return frequency.frequency * unitHz(tuner->Capability) / 1e6;
+}
+
+std::optional<std::pair<double, double>> V4l2Controls::FrequencyRangeMHz() const
+{
+    const auto tuner = Tuner();
+    if (!tuner) return std::nullopt;
+    const double unit = unitHz(tuner->Capability) / 1e6;
+    return std::make_pair(tuner->RangeLow * unit, tuner->RangeHigh * unit);
+}
+
+V4l2Refusal V4l2Controls::SetFrequencyMHz(double mhz)
+{
+    const auto tuner = Tuner();
+    if (!tuner) return "The device has no tuner.";
+    const double steps = std::round(mhz * 1e6 / unitHz(tuner->Capability));
+    if (!(steps >= tuner->RangeLow && steps <= tuner->RangeHigh)) {
+        const auto range = FrequencyRangeMHz();
+        return "The frequency " + mhzText(mhz) + " is outside the tuner's range (" +
+               mhzText(range->first) + " to " + mhzText(range->second) + ").";
+    }
+    v4l2_frequency frequency{};
+    frequency.tuner = 0;
+    frequency.type = V4L2_TUNER_ANALOG_TV;
+    frequency.frequency = static_cast<uint32_t>(steps);
+    if (const int error = port_.Call(VIDIOC_S_FREQUENCY, &frequency))
+        return tunerRefusal("frequency", mhzText(mhz), error);
+    return std::nullopt;
 }
 
 std::string FourCCText(uint32_t fourCC)

@@ -6,9 +6,11 @@
 // reached through V4l2NodeIoctl.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kad {
@@ -83,6 +85,30 @@ struct V4l2Format {
 // nullopt when the driver took the change; else the text to show the user.
 using V4l2Refusal = std::optional<std::string>;
 
+// The first tuner of a TV card (VIDIOC_G_TUNER).
+struct V4l2Tuner {
+    std::string Name;
+    // The V4L2_TUNER_CAP_* flags: frequency unit, standards, audio modes.
+    uint32_t Capability = 0;
+    // The frequency range in the tuner's own unit.
+    uint32_t RangeLow = 0;
+    uint32_t RangeHigh = 0;
+    // The V4L2_TUNER_MODE_* sound mode in use.
+    uint32_t AudioMode = 0;
+};
+
+// A sound mode of the tuner: mono, stereo, first or second language...
+struct V4l2AudioMode {
+    uint32_t Mode = 0;
+    std::string Name;
+};
+
+// A video standard the device can take (VIDIOC_ENUMSTD).
+struct V4l2Standard {
+    uint64_t Id = 0;
+    std::string Name;
+};
+
 class V4l2Controls {
 public:
     explicit V4l2Controls(V4l2Ioctl& port);
@@ -101,9 +127,30 @@ public:
     // or rate range is given by its two ends.
     std::vector<V4l2Format> Formats() const;
 
+    // The tuner and what it can be set to; nullopt for a device without one.
+    std::optional<V4l2Tuner> Tuner() const;
+    // The sound modes the tuner offers; empty when it offers mono only.
+    std::vector<V4l2AudioMode> AudioModes() const;
+    V4l2Refusal SetAudioMode(uint32_t mode);
+    std::vector<V4l2Standard> Standards() const;
+    std::optional<uint64_t> Standard() const;
+    V4l2Refusal SetStandard(uint64_t id);
+    // The tuned frequency in MHz, whatever unit the tuner counts in.
+    std::optional<double> FrequencyMHz() const;
+    // The tuner's range in MHz (low, high); nullopt without a tuner.
+    std::optional<std::pair<double, double>> FrequencyRangeMHz() const;
+    V4l2Refusal SetFrequencyMHz(double mhz);
+
 private:
     V4l2Ioctl& port_;
 };
+
+// Opens the ioctl port of a device node: the node itself unless a test put
+// a device of its own behind the path. nullptr when it cannot be opened.
+using V4l2PortOpener = std::function<std::unique_ptr<V4l2Ioctl>(const std::string& path)>;
+std::unique_ptr<V4l2Ioctl> OpenV4l2Port(const std::string& path);
+// An empty opener gives the nodes back to the driver.
+void SetV4l2PortOpener(V4l2PortOpener opener);
 
 // "YUYV" for V4L2_PIX_FMT_YUYV.
 std::string FourCCText(uint32_t fourCC);

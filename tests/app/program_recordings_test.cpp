@@ -1,0 +1,187 @@
+// The options "Split at each new recording" and "Name videos by recording
+// date" through the whole program: the options panel, the preferences, and a
+// capture of the virtual camcorder's tape read back with ffprobe and ffmpeg.
+
+#include <QCheckBox>
+#include <QDir>
+
+#include "app/capture_control.h"
+#include "app/program_fixture.h"
+#include "app/sources_panel.h"
+#include "elements/recording_watch.h"
+#include "settings/options_panel.h"
+
+namespace kad::test {
+namespace {
+
+// The recording date of a file's first DV frame, as ffmpeg hands it out.
+std::optional<dv::RecordingDateTime> firstFrameDate(const QString& file)
+{
+    const QByteArray frame =
+        kadtest::runTool("ffmpeg", {"-v", "error", "-i", file, "-map", "0:v:0", "-frames:v", "1",
+                                    "-c", "copy", "-f", "rawvideo", "-"});
+    if (frame.size() != 144000) return std::nullopt;
+    return dv::agreedRecordingDateTime(reinterpret_cast<const std::uint8_t*>(frame.data()),
+                                       frame.size());
+}
+
+class ProgramRecordings : public ProgramTest {};
+
+TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
+{
+    useDevices("dv-pal-vcr");
+    presetFolders();
+    start();
+    ASSERT_EQ(form().State(), CaptureState::csPreview);
+    ASSERT_TRUE(waitForPicture());
+    TOptionsFrame* options = program->Parts().OptionsFrame;
+    ASSERT_FALSE(options->cbSplitRecordings->isChecked());
+    ASSERT_FALSE(options->cbNameByDate->isChecked());
+    act(ActionId::acOptionsFrame)->trigger();
+    options->cbSplitRecordings->click();
+    options->cbNameByDate->click();
+    EXPECT_TRUE(program->Parts().Prefs->SplitAtRecording.Value);
+    EXPECT_TRUE(program->Parts().Prefs->NameByRecordingDate.Value);
+
+    // One recording a second on the tape.
+    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    const QString numbered = form().CurrentVideoFileName;
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    // The window shows the file being written under its date name.
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 80; }));
+    ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName != numbered; }));
+    EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName).startsWith(QLatin1String("Video_20")));
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csPreview);
+    const qint64 captured = static_cast<qint64>(cam().CapturedFrames());
+
+    const QStringList files =
+        QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
+    ASSERT_GE(files.size(), 3) << files.join(u',').toStdString();
+    qint64 total = 0;
+    std::optional<dv::RecordingDateTime> before;
+    for (const QString& name : files) {
+        const QString path = QDir(videos).filePath(name);
+        const auto probe = probeVideo(path);
+        ASSERT_TRUE(probe.has_value()) << name.toStdString();
+        total += probe->frames;
+        // Every file is named after its first frame; the files after the
+        // first begin a recording, a jump from the one before.
+        const auto date = firstFrameDate(path);
+        ASSERT_TRUE(date.has_value()) << name.toStdString();
+        EXPECT_EQ(
+            name,
+            QStringLiteral("Video_%1.avi").arg(QString::fromStdString(dv::fileNameStamp(*date))));
+        if (before) EXPECT_GT(dv::secondsOf(*date) - dv::secondsOf(*before), 90000);
+        before = date;
+    }
+    EXPECT_EQ(total, captured);
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    // Saved with the preferences, and shown again at the next start.
+    form().close();
+    program.reset();
+    auto prefs = CreatePreferences(QSize(700, 459), hive);
+    EXPECT_TRUE(prefs->SplitAtRecording.Value);
+    EXPECT_TRUE(prefs->NameByRecordingDate.Value);
+    Naming() = NamingState();
+    start();
+    EXPECT_TRUE(program->Parts().OptionsFrame->cbSplitRecordings->isChecked());
+    EXPECT_TRUE(program->Parts().OptionsFrame->cbNameByDate->isChecked());
+}
+
+TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThem)
+{
+    useDevices("dv-pal-vcr");
+    presetFolders();
+    start();
+    ASSERT_TRUE(waitForPicture());
+    program->Parts().OptionsFrame->cbSplitRecordings->click();
+    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    const QString first = form().CurrentVideoFileName;
+    ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi")));
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 70; }));
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csPreview);
+    pump(200);
+
+    const QStringList files =
+        QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
+    ASSERT_GE(files.size(), 3) << files.join(u',').toStdString();
+    qint64 total = 0;
+    for (int k = 0; k < files.size(); ++k) {
+        EXPECT_EQ(QDir(videos).filePath(files[k]),
+                  first.left(first.size() - 5) + QString("%1.avi").arg(k));
+        const auto probe = probeVideo(QDir(videos).filePath(files[k]));
+        ASSERT_TRUE(probe.has_value()) << files[k].toStdString();
+        total += probe->frames;
+    }
+    EXPECT_EQ(total, static_cast<qint64>(cam().CapturedFrames()));
+    // The next capture's name is none of the files just written.
+    EXPECT_EQ(form().CurrentVideoFileName,
+              first.left(first.size() - 5) + QString("%1.avi").arg(files.size()));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(ProgramRecordings, ACutNeverDrawsTheNameTheNextRecordingWillTake)
+{
+    useDevices("dv-pal-vcr");
+    presetFolders();
+    start();
+    ASSERT_TRUE(waitForPicture());
+    program->Parts().OptionsFrame->cbSplitRecordings->click();
+    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    const QString first = form().CurrentVideoFileName;
+    ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi")));
+    const QString stem = first.left(first.size() - 5);
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 5; }));
+    // _1 waits for the tape's next recording: the cut takes _2.
+    act(ActionId::acCouper)->trigger();
+    const QString cut = program->Capture().PendingCut();
+    EXPECT_EQ(cut, stem + "2.avi");
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 70; }));
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csPreview);
+    pump(200);
+
+    // Every file holds frames, and together all that was captured.
+    const QStringList files =
+        QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
+    EXPECT_TRUE(files.contains(FileNamePart(cut))) << files.join(u',').toStdString();
+    qint64 total = 0;
+    for (const QString& name : files) {
+        const auto probe = probeVideo(QDir(videos).filePath(name));
+        ASSERT_TRUE(probe.has_value()) << name.toStdString();
+        EXPECT_GT(probe->frames, 0) << name.toStdString();
+        total += probe->frames;
+    }
+    EXPECT_EQ(total, static_cast<qint64>(cam().CapturedFrames()));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(ProgramRecordings, WithTheOptionsOffTheTapeStaysInOneNumberedFile)
+{
+    useDevices("dv-pal-vcr");
+    presetFolders();
+    start();
+    ASSERT_TRUE(waitForPicture());
+    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    const QString numbered = form().CurrentVideoFileName;
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_EQ(form().State(), CaptureState::csCapturing);
+    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 60; }));
+    act(ActionId::acCapturerBascule)->trigger();
+    EXPECT_EQ(QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files),
+              QStringList{FileNamePart(numbered)});
+    const auto probe = probeVideo(numbered);
+    ASSERT_TRUE(probe.has_value());
+    EXPECT_EQ(probe->frames, static_cast<int>(cam().CapturedFrames()));
+}
+
+} // namespace
+} // namespace kad::test

@@ -1,0 +1,151 @@
+// The native-video AVI capture of a webcam or analog card, through the real
+// capture graph: frames the source fails to deliver keep their slots, so
+// the picture lasts as long as the sound, and the sound keeps its place
+// against the picture (the sync correction included). ffprobe and
+// GStreamer's avidemux read every file.
+
+#include "capture_graph_fixture.h"
+#include "elements/dv_avi_writer_helpers.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cmath>
+
+namespace kad::test {
+namespace {
+
+// Start and length of each stream as ffprobe gives them, in seconds; the
+// sound's length from its samples (PCM in AVI has no duration of its own).
+struct StreamTimes {
+    double videoStart = -1;
+    double videoLength = -1;
+    double audioStart = -1;
+    double audioLength = -1;
+};
+
+StreamTimes streamTimes(const QString& name)
+{
+    const QJsonObject root =
+        QJsonDocument::fromJson(
+            kadtest::runTool("ffprobe", {"-v", "error", "-show_entries",
+                                         "stream=codec_type,start_time,duration,sample_"
+                                         "rate,nb_frames",
+                                         "-of", "json", name}))
+            .object();
+    StreamTimes t;
+    for (const QJsonValue& v : root["streams"].toArray()) {
+        const QJsonObject o = v.toObject();
+        if (o["codec_type"].toString() == "video") {
+            t.videoStart = o["start_time"].toString().toDouble();
+            t.videoLength = o["duration"].toString().toDouble();
+        } else {
+            t.audioStart = o["start_time"].toString().toDouble();
+            t.audioLength =
+                o["nb_frames"].toString().toDouble() / o["sample_rate"].toString().toDouble();
+        }
+    }
+    return t;
+}
+
+// Video frames avidemux gives out of `name`; -1 when it does not read to
+// the end.
+qint64 avidemuxFrames(const QString& name)
+{
+    ElementRef p = kadtest::launch("filesrc location=" + name.toStdString() +
+                                   " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
+                                   "d.audio_0 ! queue ! fakesink");
+    if (!p) return -1;
+    std::atomic<qint64> frames{0};
+    ElementRef v(gst_bin_get_by_name(GST_BIN(p.get()), "v"));
+    PadRef pad(gst_element_get_static_pad(v.get(), "sink"));
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer n) {
+            ++*static_cast<std::atomic<qint64>*>(n);
+            return GST_PAD_PROBE_OK;
+        },
+        &frames, nullptr);
+    if (!kadtest::runPipeline(p.get(), {}, 60).eos) return -1;
+    return frames.load();
+}
+
+class CaptureNativeAvi : public CaptureTest {};
+
+} // namespace
+
+// A webcam that drops one frame in five: avimux used to shorten the picture
+// by as much; now every missing slot is filled and counted as lost.
+TEST_F(CaptureNativeAvi, DroppedFramesKeepThePictureAsLongAsTheSound)
+{
+    ASSERT_TRUE(preview(Source::Webcam, false, true));
+    g_object_set(source, "drop-frames", 5, NULL);
+    const QString name = file("dropping.avi");
+    ASSERT_TRUE(capture(0, name, 120));
+
+    const Probed p = probe(name);
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_NE(p.first("video"), nullptr);
+    ASSERT_NE(p.first("audio"), nullptr);
+    EXPECT_EQ(p.first("video")->codec, "rawvideo");
+    const qint64 frames = p.first("video")->frames;
+    // The writer's own counts: the slots it filled are the frames the source
+    // did not deliver, one in five give or take the start and the stop.
+    guint64 written = 0, lost = 0;
+    g_object_get(cam.CaptureMux(), "frames-written", &written, "lost-frames", &lost, NULL);
+    EXPECT_EQ(qint64(written), frames);
+    EXPECT_NEAR(double(lost), frames / 5.0, 2.0);
+    EXPECT_GE(cam.LostFrames(), lost);
+    EXPECT_GE(qint64(cam.CapturedFrames()), frames - qint64(lost));
+    EXPECT_EQ(avidemuxFrames(name), frames);
+
+    const StreamTimes t = streamTimes(name);
+    const double frame = 1.0 / 30;
+    EXPECT_NEAR(t.videoStart, 0, 0.001);
+    EXPECT_NEAR(t.audioStart, 0, 0.001);
+    EXPECT_NEAR(t.videoLength, frames * frame, 0.001);
+    EXPECT_NEAR(t.audioLength, t.videoLength, frame);
+}
+
+// The sound keeps its place against the picture: the sync correction moves
+// it later (silence first) or earlier (its first moment cut) in the file.
+TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
+{
+    // Not a whole number of periods of the microphone's tone.
+    constexpr int kFrames = 5;
+    QByteArray sound[3];
+    int shift = 0;       // bytes of the file's sound in kFrames of correction
+    int secondBytes = 0; // bytes of the file's sound in one second
+    const int corrections[3] = {0, kFrames, -kFrames};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(corrections[i]);
+        cam.Options.CorrectionSync = corrections[i];
+        ASSERT_TRUE(preview(Source::Webcam, false, true));
+        const QString name = file(QString("sync%1.avi").arg(i).toUtf8());
+        ASSERT_TRUE(capture(0, name, 120));
+        const kadtest::Probe p = kadtest::ffprobe(name.toStdString());
+        ASSERT_NE(p.first("audio"), nullptr);
+        const int rate = p.first("audio")->sampleRate;
+        shift = int(std::lround(kFrames * double(cam.FrameDuration) * rate / 1e7)) * 2 *
+                p.first("audio")->channels;
+        secondBytes = rate * 2 * p.first("audio")->channels;
+        const StreamTimes t = streamTimes(name);
+        EXPECT_NEAR(t.videoStart, 0, 0.001);
+        EXPECT_NEAR(t.audioStart, 0, 0.001);
+        EXPECT_NEAR(t.audioLength, t.videoLength, 1.0 / 30);
+        sound[i] = kadtest::audioSamples(name.toStdString());
+        ASSERT_GT(sound[i].size(), 3 * secondBytes + 3 * shift);
+        cam.FreeAllFilters();
+    }
+    // Compared three seconds in: sound the non-live microphone sent long
+    // before the first picture (a loaded machine) is not kept, its place is
+    // silence, and what follows keeps its place all the same.
+    const int window = 2 * shift;
+    const int at = 3 * secondBytes;
+    EXPECT_NE(sound[0].mid(at, shift), QByteArray(shift, '\0'));
+    EXPECT_EQ(sound[1].left(shift), QByteArray(shift, '\0'));
+    EXPECT_EQ(sound[1].mid(at + shift, window), sound[0].mid(at, window));
+    EXPECT_EQ(sound[2].mid(at, window), sound[0].mid(at + shift, window));
+}
+
+} // namespace kad::test

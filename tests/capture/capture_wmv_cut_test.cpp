@@ -1,0 +1,249 @@
+// Windows Media files made by cuts: each file's picture and sound start
+// together at zero and last as long as each other, as ffprobe and
+// GStreamer's own ASF reader see them.
+
+#include "capture_graph_fixture.h"
+#include "elements/dv_avi_writer_helpers.h"
+#include "support/wait.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+
+namespace kad::test {
+namespace {
+
+// Where one stream of a file begins and ends, in seconds of the file's
+// time line.
+struct Span {
+    double start = -1;
+    double end = -1;
+    double lastStart = -1;
+    int packets = 0;
+    double length() const { return end - start; }
+    // The time between packets (picture packets carry no duration in
+    // either reader, and asfdemux's sound none either).
+    double step() const { return packets > 1 ? (lastStart - start) / (packets - 1) : 0.0; }
+};
+
+struct Spans {
+    Span video;
+    Span audio;
+};
+
+void widen(Span& s, double start, double end)
+{
+    if (s.packets == 0 || start < s.start) s.start = start;
+    if (s.packets == 0 || end > s.end) s.end = end;
+    if (s.packets == 0 || start > s.lastStart) s.lastStart = start;
+    ++s.packets;
+}
+
+// A packet without a duration lasts until the next one, the last one as
+// long as the others.
+void closeSpans(Spans& spans)
+{
+    for (Span* s : {&spans.video, &spans.audio})
+        s->end = std::max(s->end, s->lastStart + s->step());
+}
+
+// The streams' spans read from every packet by ffprobe.
+Spans ffprobeSpans(const QString& file)
+{
+    const QByteArray out = kadtest::runTool("ffprobe", {"-v", "error", "-show_entries",
+                                                        "packet=codec_type,pts_time,duration_time",
+                                                        "-of", "json", file});
+    Spans spans;
+    for (const QJsonValue& v : QJsonDocument::fromJson(out).object()["packets"].toArray()) {
+        const QJsonObject p = v.toObject();
+        const double start = p["pts_time"].toString().toDouble();
+        const double end = start + p["duration_time"].toString().toDouble();
+        widen(p["codec_type"].toString() == "video" ? spans.video : spans.audio, start, end);
+    }
+    closeSpans(spans);
+    return spans;
+}
+
+// The same read by asfdemux: each buffer's time stamp and duration.
+Spans asfdemuxSpans(const QString& file)
+{
+    kad::ElementRef p = kadtest::launch("filesrc location=\"" + file.toStdString() +
+                                        "\" ! asfdemux name=d d.video_0 ! queue ! fakesink "
+                                        "name=v d.audio_0 ! queue ! fakesink name=a");
+    Spans spans;
+    if (!p) return spans;
+    std::mutex lock;
+    struct Tap {
+        Span* span;
+        std::mutex* lock;
+    };
+    Tap taps[2] = {{&spans.video, &lock}, {&spans.audio, &lock}};
+    const char* names[2] = {"v", "a"};
+    for (int i = 0; i < 2; ++i) {
+        kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), names[i]));
+        kad::PadRef pad(gst_element_get_static_pad(sink.get(), "sink"));
+        gst_pad_add_probe(
+            pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                auto* tap = static_cast<Tap*>(data);
+                GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+                if (!GST_BUFFER_PTS_IS_VALID(b)) return GST_PAD_PROBE_OK;
+                const double start = double(GST_BUFFER_PTS(b)) / GST_SECOND;
+                const double length = GST_BUFFER_DURATION_IS_VALID(b)
+                                          ? double(GST_BUFFER_DURATION(b)) / GST_SECOND
+                                          : 0.0;
+                std::lock_guard hold(*tap->lock);
+                widen(*tap->span, start, start + length);
+                return GST_PAD_PROBE_OK;
+            },
+            &taps[i], nullptr);
+    }
+    const kadtest::RunResult r = kadtest::runPipeline(p.get(), {}, 60);
+    EXPECT_TRUE(r.eos) << file.toStdString() << ": " << r.message;
+    closeSpans(spans);
+    return spans;
+}
+
+class WmvCut : public CaptureTest {
+protected:
+    // Captures `format` into three files of at least 25 frames each.
+    void captureWithTwoCuts(int format, const QStringList& names)
+    {
+        cam.Capture.FormatIndex = format;
+        cam.CurrentVideoFileName = names[0];
+        ASSERT_TRUE(cam.BuildCaptureGraph());
+        int switches = 0;
+        QMetaObject::Connection c =
+            QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+                             [&](const QString&, const QString&) { ++switches; });
+        guint64 from = 0;
+        for (int i = 1; i < 3; ++i) {
+            ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= from + 25; }));
+            ASSERT_TRUE(cam.SwitchCaptureFile(names[i]));
+            ASSERT_TRUE(waitUntil([&] { return switches == i; })) << "cut " << i;
+            from = cam.CapturedFrames();
+        }
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= from + 25; }));
+        ASSERT_TRUE(cam.FinishCapture());
+        QObject::disconnect(c);
+    }
+
+    // Each file's picture and sound start at zero together and end within
+    // one frame of each other, in both readers. Where a cut made the edge,
+    // the sound meets the picture within half a sound packet (the packet
+    // lying across the cut goes whole to the file holding most of it).
+    void expectAligned(const QStringList& names)
+    {
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const QString& name = names[i];
+            SCOPED_TRACE(name.toStdString());
+            const Probed p = probe(name);
+            ASSERT_TRUE(p.ok) << p.error.toStdString();
+            EXPECT_EQ(p.count("video"), 1);
+            EXPECT_EQ(p.count("audio"), 1);
+            EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+            for (const auto& [reader, spans] :
+                 {std::pair{"ffprobe", ffprobeSpans(name)}, {"asfdemux", asfdemuxSpans(name)}}) {
+                SCOPED_TRACE(reader);
+                ASSERT_GT(spans.video.packets, 5);
+                ASSERT_GT(spans.audio.packets, 5);
+                const double frame = spans.video.step();
+                EXPECT_GT(frame, 0.03);
+                EXPECT_NEAR(spans.video.start, 0.0, frame);
+                EXPECT_NEAR(spans.audio.start, 0.0, frame);
+                EXPECT_NEAR(spans.video.start, spans.audio.start, frame);
+                const double half = spans.audio.step() / 2 + 0.002;
+                // The last file ends at the stop, where the sound's last
+                // packet is not cut to the picture: half a packet more.
+                const double slack = i + 1 < names.size() ? frame : frame + half;
+                EXPECT_NEAR(spans.video.length(), spans.audio.length(), slack)
+                    << "video " << spans.video.start << ".." << spans.video.end << ", audio "
+                    << spans.audio.start << ".." << spans.audio.end;
+                if (i > 0) EXPECT_NEAR(spans.audio.start, spans.video.start, half);
+                if (i + 1 < names.size()) EXPECT_NEAR(spans.audio.end, spans.video.end, half);
+            }
+        }
+    }
+};
+
+TEST_F(WmvCut, DvFilesStartTogetherAndLastAlike)
+{
+    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    // Picture and sound of one DV stream: in step whatever the pace.
+    ASSERT_TRUE(preview(Source::DvPal, true));
+    const QStringList names{file("dv-1.wmv"), file("dv-2.wmv"), file("dv-3.wmv")};
+    ASSERT_NO_FATAL_FAILURE(captureWithTwoCuts(3, names));
+    expectAligned(names);
+}
+
+TEST_F(WmvCut, AnalogFilesStartTogetherAndLastAlike)
+{
+    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    // Two devices are in step only in real time: left to run as fast as
+    // they can, the microphone would race ahead of the webcam.
+    cam.AudioSource.Bind("Virtual Microphone",
+                         [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
+    cam.Options.EnregistrerSourceAudio = true;
+    cam.Options.EcouterAudioInclus = false;
+    cam.Options.Audio = AudioKind::akSoundCard;
+    ASSERT_TRUE(cam.ConnectSourceElement("Virtual",
+                                         gst_element_factory_make("kadvirtualwebcamsrc", nullptr)));
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    ASSERT_TRUE(cam.RunGraph());
+    const QStringList names{file("analog-1.wmv"), file("analog-2.wmv"), file("analog-3.wmv")};
+    ASSERT_NO_FATAL_FAILURE(captureWithTwoCuts(2, names));
+    expectAligned(names);
+}
+
+} // namespace
+} // namespace kad::test
+
+namespace kad::test {
+namespace {
+
+// A cut that no frame comes to make is given up, and the writer goes on in
+// its file as if it had never been asked.
+TEST_F(WmvCut, ACutGivenUpLeavesTheWriterAsItWas)
+{
+    std::vector<std::pair<int, const char*>> formats{{0, "avi"}, {1, "avi"}};
+    if (cam.WmvAvailable) formats.push_back({3, "wmv"});
+    for (const auto& [format, extension] : formats) {
+        SCOPED_TRACE("format " + std::to_string(format));
+        ASSERT_TRUE(preview(Source::DvPal, true));
+        const QString name = file((std::to_string(format) + "-kept." + extension).c_str());
+        const QString cut = file((std::to_string(format) + "-cut." + extension).c_str());
+        cam.Capture.FormatIndex = format;
+        cam.CurrentVideoFileName = name;
+        ASSERT_TRUE(cam.BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+        PadRef out(gst_element_get_static_pad(source, "src"));
+        const gulong stall = gst_pad_add_probe(
+            out.get(), GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
+            [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
+        kadtest::pump(200);
+        ASSERT_TRUE(cam.SwitchCaptureFile(cut));
+        // Past the switch's own wait for a key frame.
+        kadtest::pump(3000);
+        EXPECT_TRUE(cam.GiveUpCaptureSwitch());
+        EXPECT_FALSE(cam.CaptureSwitchBusy());
+        EXPECT_EQ(cam.CaptureFileName, name);
+        gst_pad_remove_probe(out.get(), stall);
+        const guint64 before = cam.CapturedFrames();
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= before + 20; }))
+            << cam.CapturedFrames();
+        ASSERT_TRUE(cam.FinishCapture());
+        EXPECT_FALSE(QFileInfo::exists(cut));
+        const Probed p = probe(name);
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    }
+}
+
+} // namespace
+} // namespace kad::test
