@@ -77,6 +77,7 @@
 #include "graph/frame_counter.h"
 #include "platform/media/gst_ptr.h"
 #include "system/devices/video_sources.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -941,6 +942,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     gst_init(&argc, &argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
     QCoreApplication app(argc, argv);
     guint64 frames = 1500;
     int liveSeconds = 0;

@@ -19,6 +19,7 @@
 #include "bench_support.h"
 #include "elements/plugin.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -96,6 +97,7 @@ int main(int argc, char** argv)
 {
     gst_init(&argc, &argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
     const int frames = argc > 1 ? std::max(50, std::atoi(argv[1])) : 2000;
 
     // Both draw bold white text of the same pixel size (21 points at 96

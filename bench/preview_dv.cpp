@@ -50,6 +50,7 @@
 #include "graph/dm_cam.h"
 #include "platform/media/element_catalogue.h"
 #include "system/devices/video_sources.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -331,6 +332,7 @@ int main(int argc, char** argv)
 {
     gst_init(&argc, &argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? std::max(25, std::atoi(argv[1])) : 500;
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;

@@ -6,7 +6,8 @@
 //       every second for SECONDS. Each snapshot's lateness is the time it
 //       was taken less its place on the grid counted from the switch-on
 //       (start + n x 1 s): the largest, the mean, and the largest against one
-//       PAL frame (40 ms). Then, the capture stopped, a schedule is armed to
+//       PAL frame (40 ms), and how long each snapshot kept the GUI thread.
+//       Then, the capture stopped, a schedule is armed to
 //       start at the next whole second plus 2 s and to end 3 s later; the
 //       lateness of the start and of the end is the time the window entered
 //       the capture-until state, and left it, less the time asked for.
@@ -39,9 +40,11 @@
 #include "elements/plugin.h"
 #include "features/grab_panel.h"
 #include "features/schedule_panel.h"
+#include "features/stills.h"
 #include "graph/dm_cam.h"
 #include "settings/preferences.h"
 #include "system/dialogs.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -109,6 +112,7 @@ int main(int argc, char** argv)
 
     gst_init(&argc, &argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
     QApplication app(argc, argv);
     {
         auto prefs = kad::CreatePreferences(QSize(700, 459), hive);
@@ -135,7 +139,13 @@ int main(int argc, char** argv)
     }
     kad::TScheduleBinding& binding = program.Schedule();
     std::vector<qint64> lateness;
-    binding.SetSnapshotObserver([&](qint64 due, qint64 taken) { lateness.push_back(taken - due); });
+    // How long each snapshot kept the GUI thread: the observer runs as soon
+    // as the grab returns.
+    std::vector<qint64> held;
+    binding.SetSnapshotObserver([&](qint64 due, qint64 taken) {
+        lateness.push_back(taken - due);
+        held.push_back(binding.Clock().SteadyMs() - taken);
+    });
     kad::TExtraireFrame& g = *program.Parts().ExtraireFrame1;
     g.RxSpinEdit7->setValue(1);
     g.cbUnites->setCurrentIndex(int(kad::IntervalUnit::Seconds));
@@ -145,6 +155,9 @@ int main(int argc, char** argv)
     kad::bench::waitFor([&] { return binding.Clock().SteadyMs() - onAt >= seconds * 1000LL + 500; },
                         seconds * 1000 + 5000, 50);
     g.RxSwitch1->click();
+    // The images reach the disk on the still writer's thread.
+    kad::bench::waitFor([&] { return program.Stills().Pending() == 0; }, 20000, 20);
+    const qint64 onDisk = QDir(images).entryList(QDir::Files).size();
     if (!lateness.empty()) {
         const auto worstAt = std::max_element(lateness.begin(), lateness.end());
         const qint64 worst = *worstAt;
@@ -159,14 +172,22 @@ int main(int argc, char** argv)
             std::count_if(lateness.begin(), lateness.end(), [](qint64 l) { return l >= 40; });
         double load[3] = {};
         getloadavg(load, 3);
-        std::printf("  snapshots %zu (images written %lld, expected %d)\n", lateness.size(),
-                    static_cast<long long>(binding.SnapshotsWritten()), seconds);
+        std::printf("  snapshots %zu (images handed over %lld, on the disk %lld, expected %d)\n",
+                    lateness.size(), static_cast<long long>(binding.SnapshotsWritten()),
+                    static_cast<long long>(onDisk), seconds);
         std::printf("  lateness: largest %lld ms (snapshot %lld), mean %.1f ms, 99th percentile "
                     "%lld ms; one PAL frame is 40 ms: %s, %lld snapshots over\n",
                     static_cast<long long>(worst),
                     static_cast<long long>(worstAt - lateness.begin() + 1), mean,
                     static_cast<long long>(p99), worst < 40 ? "under" : "over",
                     static_cast<long long>(over));
+        const qint64 heldMost = *std::max_element(held.begin(), held.end());
+        double heldMean = 0;
+        for (qint64 h : held)
+            heldMean += double(h);
+        heldMean /= double(held.size());
+        std::printf("  GUI thread held by a snapshot: largest %lld ms, mean %.1f ms\n",
+                    static_cast<long long>(heldMost), heldMean);
         std::printf("  load average over the last 1/5/15 minutes: %.2f %.2f %.2f\n", load[0],
                     load[1], load[2]);
     } else {

@@ -27,6 +27,7 @@
 #include "elements/plugin.h"
 #include "graph/dm_cam.h"
 #include "settings/preferences.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ int main(int argc, char** argv)
 
     gst_init(&argc, &argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
     QApplication app(argc, argv);
     {
         auto prefs = kad::CreatePreferences(QSize(700, 459));

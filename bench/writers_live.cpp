@@ -37,6 +37,7 @@
 #include "graph/frame_counter.h"
 #include "platform/media/gst_ptr.h"
 #include "system/devices/video_sources.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -105,6 +106,7 @@ int main(int argc, char** argv)
     gst_init(&argc, &argv);
     QCoreApplication app(argc, argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
     const double minutes = argc > 1 ? std::atof(argv[1]) : 20;
     const double cutMinutes = argc > 2 ? std::atof(argv[2]) : 5;
     if (minutes <= 0 || cutMinutes <= 0) {

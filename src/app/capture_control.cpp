@@ -120,15 +120,19 @@ void TCaptureControl::cutWaitOver()
 
 QString TCaptureControl::NameAfterCapture()
 {
-    catchUpWithWriter();
+    // The cut is given up before the writer is caught up with: that
+    // finishes the capture, which would give the cut up in its own way.
+    QString givenUp;
     if (!pendingCut_.isEmpty()) {
         cutWait_->stop();
         const QString name = std::exchange(pendingCut_, QString());
+        if (p_.Cam->GiveUpCaptureSwitch(true)) givenUp = name;
+    }
+    catchUpWithWriter();
+    if (!givenUp.isEmpty()) {
         // Never made: its number, already taken, is the next capture's.
-        if (p_.Cam->GiveUpCaptureSwitch(true)) {
-            sources_.ShowVideoName(name);
-            return name;
-        }
+        sources_.ShowVideoName(givenUp);
+        return givenUp;
     }
     return NextVideoName();
 }

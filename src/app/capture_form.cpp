@@ -524,16 +524,6 @@ void TCaptureForm::applyMainWindowTexts()
         a->setProperty(kSecondaryProperty, secondary);
         a->setShortcuts(keys);
     }
-    // Entries that stay in the menus for a feature still to come are off and
-    // say why, rather than running and doing nothing.
-    for (ActionId id : {ActionId::acFixerAudio}) {
-        QAction* a = Action(id);
-        const ActionRow& row = ActionInfo(id);
-        const QString hint = row.hint != kNoText ? Text(row.hint) : a->text();
-        a->setToolTip(hint + Text(TextId::NotAvailableYet));
-        a->setEnabled(false);
-    }
-
     VolumeLab->setText(Text(TextId::VolumeLabCaption));
     Label1->setText(Text(TextId::Label1Caption));
     CouperBtn->setText(Text(TextId::CouperBtnCaption));
@@ -1343,11 +1333,9 @@ void TCaptureForm::acLogExecute()
     if (hooks_.log) hooks_.log(Action(ActionId::acLog)->isChecked());
 }
 
-// The audio settings entry is off (see applyMainWindowTexts); should it be
-// triggered all the same, it says so.
 void TCaptureForm::acFixerAudioExecute()
 {
-    dialogs().information(Action(ActionId::acFixerAudio)->toolTip());
+    emit audioSettingsRequested();
 }
 
 void TCaptureForm::acFerrovueExecute()

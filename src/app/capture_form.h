@@ -326,6 +326,8 @@ signals:
     void stateChanged(kad::CaptureState state);
     // The text pass built the two help lists.
     void shortcutListsBuilt(const kad::HelpLists& lists);
+    // "Set the Audio": the sound source's settings pages.
+    void audioSettingsRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -13,6 +13,7 @@
 #include "elements/plugin.h"
 #include "platform/media/media_platform.h"
 #include "system/startup_check.h"
+#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -40,6 +41,10 @@ int main(int argc, char** argv)
 {
     gst_init(&argc, &argv);
     kad::registerElements();
+    // The simulated devices stand in for hardware in demonstrations and in the
+    // tests that start the whole program; without the variable they would
+    // list nothing, so they stay out of the registry.
+    if (g_getenv("KADRILLO_VIRTUAL_DEVICES")) kad::registerVirtualDevices();
     // --capture, --stop, ... talk to a program that runs already and never
     // open a window of their own.
     if (const auto status = kad::RunRemoteCommandLine(argc, argv)) return *status;

@@ -29,12 +29,14 @@
 #include "features/stills.h"
 #include "graph/dm_cam.h"
 #include "platform/media/cam_transport.h"
+#include "platform/media/gst_ptr.h"
 #include "platform/media/media_platform.h"
 #include "settings/folders_panel.h"
 #include "settings/naming.h"
 #include "settings/options_panel.h"
 #include "settings/preferences.h"
 #include "system/about_panel.h"
+#include "system/dialogs.h"
 #include "system/error_report_panel.h"
 #include "system/ferrovue.h"
 #include "system/help_panel.h"
@@ -103,12 +105,20 @@ TProgram::TProgram(QObject* parent) : QObject(parent)
     fillHooks();
     inlay_ = new TInlayBinding(parts_, this);
     inlay_->Bind();
+    stills_ = std::make_unique<TStillWriter>();
+    connect(stills_.get(), &TStillWriter::failed, this, &TProgram::stillFailed);
+    connect(stills_.get(), &TStillWriter::written, this,
+            [this](const QString& path) { quietStills_.remove(path); });
+    connect(stills_.get(), &TStillWriter::thumbnailReady, this,
+            [this](const QImage& thumbnail) { parts_.ExtraireFrame1->ShowThumbnail(thumbnail); });
 }
 
 TProgram::~TProgram()
 {
     // The picture stops reaching the window before the window goes, and
-    // the window (whose end stops the log) goes before the graph.
+    // the window (whose end stops the log) goes before the graph. Images
+    // still on their way to the disk are waited for first, for a while.
+    stills_.reset();
     SetVideoNameShown({});
     SetImageNameShown({});
     if (form_ && form_->vwEcran) form_->vwEcran->AttachDisplaySink(nullptr);
@@ -262,26 +272,32 @@ bool TProgram::Grab(bool fromIntervalometer)
     if (!fromIntervalometer && f.ActivePanel() != piExtraire)
         f.Action(ActionId::acExtraireFrame)->trigger();
 
+    // Only a reference to the latest frame is taken here, at the due time;
+    // the conversion, scaling, encoding and write (whose sync can take most
+    // of a second on a busy disk) happen on the still writer's thread.
     GstElement* grabber = cam_->sg.Element();
-    QImage stored;
-    if (grabber) {
+    if (!grabber) return false;
+    const SampleRef frame(kad_sample_grabber_take_frame(grabber));
+    if (!frame) return false;
+    StillJob job;
+    job.Develop = [frame](StillJob& j, QString* reason) {
         KadGrabbedFrameInfo info{};
-        if (kad_sample_grabber_peek(grabber, &info)) {
-            std::vector<guint8> bytes(info.size);
-            if (kad_sample_grabber_copy_frame(grabber, bytes.data(), bytes.size(), &info)) {
-                RgbFrame frame;
-                frame.Data = bytes.data();
-                frame.Width = info.width;
-                frame.Height = info.height;
-                frame.Stride = info.stride;
-                stored = MakeStoredImage(frame, f.Action(ActionId::acVMRKeepratio)->isChecked());
-            }
+        kad_sample_grabber_frame_to_rgb(frame.get(), nullptr, 0, &info);
+        if (info.width < 1 || info.height < 1) {
+            *reason = QStringLiteral("the grabbed frame holds no picture");
+            return false;
         }
-    }
-    if (stored.isNull()) return false;
-    // The thumbnail shows what was grabbed even when the user then declines
-    // to replace the file it would go to.
-    parts_.ExtraireFrame1->ShowThumbnail(stored);
+        j.Bytes.resize(info.size);
+        if (!kad_sample_grabber_frame_to_rgb(frame.get(), j.Bytes.data(), j.Bytes.size(), &info)) {
+            *reason = QStringLiteral("the grabbed frame could not be converted to RGB");
+            return false;
+        }
+        j.Width = info.width;
+        j.Height = info.height;
+        j.Stride = info.stride;
+        return true;
+    };
+    job.Ratio43 = f.Action(ActionId::acVMRKeepratio)->isChecked();
 
     StoreOptions options;
     options.Confirm = prefs_->Confirmer.Value;
@@ -290,15 +306,54 @@ bool TProgram::Grab(bool fromIntervalometer)
                          : StillFormat::Bmp;
     options.Quality = parts_.OptionsFrame ? parts_.OptionsFrame->TrackBar1->value() : 50;
     if (parts_.NextImageFileName.isEmpty()) parts_.NextImageFileName = NextImageName();
-    const StoreOutcome outcome =
-        StoreAndAdvance(stored, parts_.NextImageFileName, options, Naming());
+    const bool replace = ConfirmReplace(parts_.NextImageFileName, options);
     if (!options.Confirm && prefs_->Confirmer.Value) {
         prefs_->Confirmer.Value = false;
         if (parts_.OptionsFrame) parts_.OptionsFrame->cbConfirmer->setChecked(false);
     }
-    if (!fromIntervalometer && outcome != StoreOutcome::Failed)
-        parts_.ExtraireFrame1->Bevel3->hide();
-    return outcome == StoreOutcome::Written;
+    if (!replace) {
+        // The thumbnail shows what was grabbed even when the user declines
+        // to replace the file it would go to; the user was asked, so the
+        // conversion here costs nothing that matters.
+        QString ignored;
+        if (job.Develop(job, &ignored)) {
+            RgbFrame rgb{job.Bytes.data(), job.Width, job.Height, job.Stride};
+            parts_.ExtraireFrame1->ShowThumbnail(MakeStoredImage(rgb, job.Ratio43));
+        }
+        if (!fromIntervalometer) parts_.ExtraireFrame1->Bevel3->hide();
+        return false;
+    }
+
+    job.Path = parts_.NextImageFileName;
+    job.Format = options.Format;
+    job.Quality = options.Quality;
+    const QString path = job.Path;
+    if (!stills_->Submit(std::move(job))) {
+        dialogs().error(ImageWriteFailedMessage(
+            path, QStringLiteral("the images grabbed before it are still being written")));
+        return false;
+    }
+    // The name moves on now so the next grab, due before this write may
+    // end, takes the next one; a failed write takes the number back.
+    lastStillHandedOver_ = path;
+    parts_.NextImageFileName = NextImageName();
+    if (!fromIntervalometer) parts_.ExtraireFrame1->Bevel3->hide();
+    return true;
+}
+
+void TProgram::stillFailed(const QString& path, const QString& reason)
+{
+    // The next grab tries the same name again, unless a later grab has
+    // already been handed over under the name that followed.
+    if (path == lastStillHandedOver_ && Naming().ImageCounter >= 2) {
+        Naming().ImageCounter -= 2;
+        parts_.NextImageFileName = NextImageName();
+    }
+    if (quietStills_.remove(path)) {
+        WriteLog(ImageWriteFailedMessage(path, reason));
+        return;
+    }
+    dialogs().error(ImageWriteFailedMessage(path, reason));
 }
 
 void TProgram::fillHooks()

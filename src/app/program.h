@@ -11,6 +11,7 @@
 // GUI thread only.
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -24,6 +25,7 @@ class TInlayBinding;
 class TPreferencesBinding;
 class TScheduleBinding;
 class TSourceSelection;
+class TStillWriter;
 
 class TProgram : public QObject {
     Q_OBJECT
@@ -46,11 +48,18 @@ public:
     TInlayBinding& InlayBinding() const { return *inlay_; }
     TScheduleBinding& Schedule() const { return *schedule_; }
 
-    // acGrab: the current frame of the sample grabber stored as the next
-    // image. False when nothing was written (no preview, no frame, the user
-    // declined or the write failed). The intervalometer's grab leaves the
-    // active panel and the thumbnail's frame as they are.
+    // acGrab: the current frame of the sample grabber taken now and handed
+    // to the still writer as the next image. False when nothing was handed
+    // over (no preview, no frame, the user declined, or the writer's queue
+    // is full). A write that then fails shows its message and gives the name
+    // back. The intervalometer's grab leaves the active panel and the
+    // thumbnail's frame as they are.
     bool Grab(bool fromIntervalometer = false);
+    // An image handed over by a caller that cannot answer a message box
+    // (the remote control): should its write fail, the log says so instead.
+    void MarkStillQuiet(const QString& path) { quietStills_.insert(path); }
+    // Writes the grabbed images off the GUI thread.
+    TStillWriter& Stills() const { return *stills_; }
 
 private:
     void createPanels();
@@ -59,6 +68,7 @@ private:
     void initPanels();
     void writeSystemReport();
     void movieBoxRebuild();
+    void stillFailed(const QString& path, const QString& reason);
 
     TProgramParts parts_;
     std::unique_ptr<TCaptureForm> form_;
@@ -71,6 +81,11 @@ private:
     TPreferencesBinding* binding_ = nullptr;
     TInlayBinding* inlay_ = nullptr;
     TScheduleBinding* schedule_ = nullptr;
+    std::unique_ptr<TStillWriter> stills_;
+    // The last image handed to stills_, to tell whether a failed one may
+    // take its number back.
+    QString lastStillHandedOver_;
+    QSet<QString> quietStills_;
     bool rebuilding_ = false;
 };
 

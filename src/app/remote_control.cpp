@@ -206,7 +206,12 @@ QString TRemoteControl::Grab()
     }
     const QString target = program_.Parts().NextImageFileName;
     TRemoteDialogs said;
-    if (program_.Grab()) return target;
+    if (program_.Grab()) {
+        // The image is written after this answer; a failure then goes to
+        // the log, as no one is there to close a message box.
+        program_.MarkStillQuiet(target);
+        return target;
+    }
     refuse(said.Said(QStringLiteral("No frame could be grabbed.")));
     return {};
 }

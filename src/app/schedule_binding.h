@@ -25,8 +25,9 @@ struct TCaptureHooks;
 class TScheduleBinding : public QObject, private TScheduleHost {
     Q_OBJECT
 public:
-    // `snapshot` grabs and stores one image as a manual grab does; true
-    // when an image was written.
+    // `snapshot` grabs one image as a manual grab does; true when it was
+    // handed over to be written (the write itself ends later, off the GUI
+    // thread).
     TScheduleBinding(TProgramParts& parts, std::function<bool()> snapshot,
                      QObject* parent = nullptr);
     ~TScheduleBinding() override;
@@ -37,7 +38,7 @@ public:
 
     TSchedule& Schedule() { return schedule_; }
     TIntervalometer& Intervalometer() { return intervalometer_; }
-    // Images the intervalometer has written since start.
+    // Images the intervalometer has handed over to be written since start.
     qint64 SnapshotsWritten() const { return snapshotsWritten_; }
     // Called after each intervalometer snapshot with the steady time it was
     // due and the time it was taken (for measurements).

@@ -176,6 +176,25 @@ void TSettingsMenu::SettingsMenuClick(QAction* entry)
     page->show();
 }
 
+bool TSettingsMenu::OpenAudioSettings()
+{
+    GstElement* sound = cam_.AudioSource.Element();
+    if (!sound) return false;
+    bool opened = false;
+    const auto open = [this, &opened](SettingsEntry what) {
+        QPointer<QWidget>& page = pages_[what];
+        if (!page) page = openPage(what);
+        if (!page) return;
+        page->show();
+        page->raise();
+        page->activateWindow();
+        opened = true;
+    };
+    if (AudioControlsOf(sound)) open(AudioCaptureFilter);
+    if (AudioFormatsOf(sound).size() > 1) open(AudioCapturePin);
+    return opened;
+}
+
 QWidget* TSettingsMenu::openPage(int entry)
 {
     GstElement* source = cam_.VideoSource.Element();

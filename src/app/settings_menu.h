@@ -33,6 +33,11 @@ public:
     bool BuildSettingsMenu(QMenu* menu);
     void SettingsMenuClick(QAction* entry);
     void VideoInputClick(QAction* entry);
+    // The sound source's pages ("Audio Capture Filter...", and "Audio
+    // Capture Pin..." where it offers more than one format), opened or
+    // brought forward; false when the sound source in the graph offers
+    // neither, or none is there.
+    bool OpenAudioSettings();
 
     // Builds and runs the preview again after a format change; true when it
     // runs. Without it the new format waits for the next build.

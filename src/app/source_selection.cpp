@@ -27,6 +27,7 @@
 #include "settings/naming.h"
 #include "settings/options_panel.h"
 #include "settings/preferences.h"
+#include "system/dialogs.h"
 #include "system/log.h"
 
 namespace kad {
@@ -104,6 +105,7 @@ void TSourceSelection::Bind()
     connect(s, &TSourcesFrame::audioSourceChanged, this,
             [this](const QString&) { cboxAudioChange(); });
     connect(s, &TSourcesFrame::audioSettingsRequested, this, &TSourceSelection::AudiopropBtnClick);
+    connect(f, &TCaptureForm::audioSettingsRequested, this, &TSourceSelection::AudiopropBtnClick);
     connect(s, &TSourcesFrame::syncCorrectionChanged, this,
             &TSourceSelection::SourcesFrameRXspinCorrEditChange);
     connect(s, &TSourcesFrame::optionsPanelRequested, f,
@@ -721,7 +723,7 @@ void TSourceSelection::SourcesFramesbVideoClick()
     if (!folder.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
-void TSourceSelection::VideoPropBtnClick()
+TSettingsMenu* TSourceSelection::settingsMenu()
 {
     QMenu* menu = p_.Form->SettingsMenu;
     auto* settings = menu->findChild<TSettingsMenu*>();
@@ -736,17 +738,29 @@ void TSourceSelection::VideoPropBtnClick()
             return running;
         };
     }
-    if (!settings->BuildSettingsMenu(menu)) menu->addAction(tr("[No settings]"))->setEnabled(false);
+    return settings;
+}
+
+void TSourceSelection::VideoPropBtnClick()
+{
+    QMenu* menu = p_.Form->SettingsMenu;
+    if (!settingsMenu()->BuildSettingsMenu(menu))
+        menu->addAction(tr("[No settings]"))->setEnabled(false);
     menu->popup(p_.SourcesFrame->SettingsMenuPosition());
 }
 
+// The sound source's pages. They act on the running graph (volume, mute)
+// or stop and rebuild it themselves (a format), so the preview goes on while
+// they are open.
 void TSourceSelection::AudiopropBtnClick()
 {
-    if (!p_.Cam->AudioSource.InGraph()) return;
-    // No settings page of the audio device exists yet: the graph only
-    // restarts.
-    p_.Cam->StopGraph();
-    p_.Cam->RunGraph();
+    if (!p_.Cam->AudioSource.InGraph()) {
+        dialogs().information(tr("No sound card records the sound now: there are no sound "
+                                 "settings to show."));
+        return;
+    }
+    if (!settingsMenu()->OpenAudioSettings())
+        dialogs().information(tr("The sound card in use offers no settings."));
 }
 
 } // namespace kad

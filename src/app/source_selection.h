@@ -22,6 +22,8 @@ class QTimer;
 
 namespace kad {
 
+class TSettingsMenu;
+
 class TSourceSelection : public QObject {
     Q_OBJECT
 public:
@@ -68,6 +70,8 @@ public:
     void SourcesFramePilotSpeedBtnClick();
     void SourcesFramesbVideoClick();
     void VideoPropBtnClick();
+    // The sound source's settings pages (the Sources panel's button and
+    // "Set the Audio"); a message says why when there are none.
     void AudiopropBtnClick();
     // The camcorder window shows only for a tape player when "Show Pilot DV"
     // is set.
@@ -90,6 +94,8 @@ public:
     const QString& LostVideoSource() const { return lostVideo_; }
 
 private:
+    // The settings pop-up's pages and their owner, made on first use.
+    TSettingsMenu* settingsMenu();
     // The MovieBox step's hooks: the preview, the start-up window, the log.
     void bindMovieBoxStep();
     // rgFormatClick's rules for the current kind and format, without the

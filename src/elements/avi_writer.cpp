@@ -15,6 +15,7 @@
 
 #include "elements/avi_file.h"
 #include "elements/avi_timeline.h"
+#include "elements/file_writer.h"
 #include "elements/recording_files.h"
 #include "elements/recording_watch.h"
 #include "platform/media/gst_ptr.h"
@@ -22,11 +23,10 @@
 GST_DEBUG_CATEGORY_STATIC(kad_avi_writer_debug);
 #define GST_CAT_DEFAULT kad_avi_writer_debug
 
+namespace fw = kad::filewriter;
+
 namespace {
 
-constexpr guint64 kDefaultSyncInterval = 5 * GST_SECOND;
-// Below this, syncing would cost more than a frame's time on common disks.
-constexpr guint64 kMinSyncInterval = 10 * GST_MSECOND;
 // How long one pad waits for the other before writing without it: longer
 // than any jitter between a camera's picture and sound, short enough that a
 // source that died does not hold the capture back.
@@ -310,9 +310,7 @@ struct WriterState {
     bool fileDated = false;
     std::string numbered; // the last numbered name written to
 
-    GThread* syncer = nullptr;
-    bool syncerStop = false;
-    gint64 syncerPeriod = 0; // microseconds
+    fw::Syncer syncer;
     guint64 riffLimit = kad::AviFile::kDefaultRiffLimit;
 
     void resetStreams()
@@ -342,15 +340,10 @@ struct _KadAviWriter {
     GstElement parent;
 
     // Guarded by the object lock.
-    gchar* location;
-    gchar* nextLocation;
-    guint64 riffLimit;
-    guint64 syncInterval;
+    kad::filewriter::Locations props;
+    kad::filewriter::RecordingProps rec;
     guint64 framesWritten;
     guint64 lostFrames;
-    gboolean splitRecordings;
-    gchar* splitLocation;
-    gchar* dateNameRoot;
 
     // Set by request/release pad under the object lock; read by the
     // streaming threads, which only run while the pads exist.
@@ -377,6 +370,11 @@ enum {
     PROP_DATE_NAME_ROOT,
 };
 
+constexpr kad::filewriter::PropertyIds kPropertyIds{PROP_LOCATION, PROP_NEXT_LOCATION,
+                                                    PROP_SYNC_INTERVAL};
+constexpr kad::filewriter::RecordingPropertyIds kRecordingIds{
+    PROP_RIFF_LIMIT, PROP_SPLIT_RECORDINGS, PROP_SPLIT_LOCATION, PROP_DATE_NAME_ROOT};
+
 G_DEFINE_TYPE(KadAviWriter, kad_avi_writer, GST_TYPE_ELEMENT)
 
 static GstStaticPadTemplate videoTemplate = GST_STATIC_PAD_TEMPLATE(
@@ -396,17 +394,7 @@ namespace {
 
 void postWriteError(KadAviWriter* self, int err, const std::string& path)
 {
-    if (err == ENOSPC || err == EFBIG || err == EDQUOT) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
-                          ("The disk is full: the capture was stopped and the file written "
-                           "so far was kept."),
-                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
-    } else {
-        GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                          ("The capture file could not be written: the capture was stopped "
-                           "and the file written so far was kept."),
-                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
-    }
+    fw::postWriteError(GST_ELEMENT(self), err, path);
 }
 
 struct Synced {
@@ -422,13 +410,7 @@ std::optional<Synced> takeSynced(WriterState& st)
 
 void postSynced(KadAviWriter* self, const std::optional<Synced>& synced)
 {
-    if (!synced) return;
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(GST_OBJECT(self),
-                                gst_structure_new("kad-file-synced", "location", G_TYPE_STRING,
-                                                  synced->path.c_str(), "frames", G_TYPE_UINT64,
-                                                  synced->frames, nullptr)));
+    if (synced) fw::postSynced(GST_ELEMENT(self), synced->path, "frames", synced->frames);
 }
 
 // Opens `path` for writing. With `claim` an existing file is never
@@ -436,7 +418,7 @@ void postSynced(KadAviWriter* self, const std::optional<Synced>& synced)
 // number. The name opened, or empty once the error is posted.
 std::string openFile(KadAviWriter* self, WriterState& st, const std::string& path, bool claim)
 {
-    const bool durable = st.syncerPeriod > 0;
+    const bool durable = st.syncer.period() > 0;
     std::string opened;
     if (claim) {
         opened = kad::dv::openUnderFreeName(path, [&](const std::string& name) {
@@ -446,9 +428,7 @@ std::string openFile(KadAviWriter* self, WriterState& st, const std::string& pat
         opened = path;
     }
     if (opened.empty()) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("The capture file \"%s\" could not be created.", path.c_str()),
-                          ("open: %s", g_strerror(errno)));
+        fw::postOpenError(GST_ELEMENT(self), path, errno);
         return {};
     }
     st.fileHasSound = false;
@@ -461,9 +441,7 @@ void finaliseFile(KadAviWriter* self, WriterState& st)
     if (!st.file.isOpen()) return;
     const std::string path = st.file.path();
     if (!st.file.finalise()) {
-        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
-                            ("The end of the capture file could not be completed."),
-                            ("finalising %s: %s", path.c_str(), g_strerror(errno)));
+        fw::warnFinaliseFailed(GST_ELEMENT(self), path, errno);
     }
     st.file.takePublished();
 }
@@ -563,34 +541,27 @@ std::string switchTo(KadAviWriter* self, WriterState& st, guint64 slot, const st
     if (st.soundStart > first) st.leadSilence = st.soundStart - first;
     st.fileDated = false;
     GST_OBJECT_LOCK(self);
-    g_free(self->location);
-    self->location = g_strdup(opened.c_str());
+    g_free(self->props.location);
+    self->props.location = g_strdup(opened.c_str());
     self->framesWritten = 0;
     GST_OBJECT_UNLOCK(self);
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(
-            GST_OBJECT(self),
-            gst_structure_new("kad-file-switched", "old-location", G_TYPE_STRING, old.c_str(),
-                              "new-location", G_TYPE_STRING, opened.c_str(), "frames",
-                              G_TYPE_UINT64, frames, "reason", G_TYPE_STRING, reason, nullptr)));
+    fw::postSwitched(GST_ELEMENT(self), old, opened, "frames", frames, reason);
     return opened;
 }
 
 // Applies a pending next-location before slot `slot`. The file being
-// written is never its own next file: opening it again would empty it.
+// written is never its own next file: opening it again would empty it. A
+// file without a frame has no header yet; finished now it would be an empty,
+// unreadable file handed over as done (a cut before the first frame, or a
+// second cut before the file of the first got its frame), so the cut stays
+// pending until the file holds one.
 bool switchIfAsked(KadAviWriter* self, WriterState& st, guint64 slot)
 {
-    GST_OBJECT_LOCK(self);
-    kad::GCharPtr next(std::exchange(self->nextLocation, nullptr));
-    GST_OBJECT_UNLOCK(self);
+    if (st.file.totalFrames() == 0) return true;
+    kad::GCharPtr next(fw::takeNextLocation(GST_ELEMENT(self), self->props));
     if (!next) return true;
     if (next.get() == st.file.path()) {
-        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
-                            ("The capture is already being written to \"%s\"; it goes on there "
-                             "without a cut.",
-                             next.get()),
-                            ("next-location is the open file"));
+        fw::warnSameFile(GST_ELEMENT(self), next.get());
         return true;
     }
     const std::string opened = switchTo(self, st, slot, next.get(), "cut", false);
@@ -605,14 +576,11 @@ bool switchIfAsked(KadAviWriter* self, WriterState& st, guint64 slot)
 bool splitAtRecording(KadAviWriter* self, WriterState& st, guint64 slot)
 {
     GST_OBJECT_LOCK(self);
-    kad::GCharPtr given(std::exchange(self->splitLocation, nullptr));
+    kad::GCharPtr given(std::exchange(self->rec.splitLocation, nullptr));
     GST_OBJECT_UNLOCK(self);
     const std::string next = kad::dv::splitTarget(given ? given.get() : "", st.numbered);
     if (next.empty()) {
-        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
-                            ("No free file name was found for the new recording; it goes on in "
-                             "the current file."),
-                            ("every name after %s is taken", st.numbered.c_str()));
+        fw::warnNoFreeName(GST_ELEMENT(self), st.numbered);
         return true;
     }
     const std::string opened = switchTo(self, st, slot, next, "recording", true);
@@ -630,24 +598,13 @@ void nameByDate(KadAviWriter* self, WriterState& st, const std::string& root,
     const std::string old = st.file.path();
     const std::optional<std::string> renamed = kad::dv::renameByRecordingDate(old, root, when);
     if (!renamed) {
-        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
-                            ("The capture file could not be named after its recording date; it "
-                             "keeps its name."),
-                            ("renaming %s: %s", old.c_str(), g_strerror(errno)));
+        fw::warnRenameFailed(GST_ELEMENT(self), old, errno);
         return;
     }
     if (*renamed == old) return;
     st.file.renamed(*renamed);
-    GST_OBJECT_LOCK(self);
-    g_free(self->location);
-    self->location = g_strdup(renamed->c_str());
-    GST_OBJECT_UNLOCK(self);
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(GST_OBJECT(self),
-                                gst_structure_new("kad-file-renamed", "old-location", G_TYPE_STRING,
-                                                  old.c_str(), "new-location", G_TYPE_STRING,
-                                                  renamed->c_str(), nullptr)));
+    fw::setLocation(GST_ELEMENT(self), self->props, *renamed);
+    fw::postRenamed(GST_ELEMENT(self), old, *renamed);
 }
 
 // Writes one frame into slot `slot`, then the sound up to the slot's end.
@@ -795,8 +752,8 @@ bool writeFrame(KadAviWriter* self, WriterState& st, const QueuedBuffer& q)
         GST_INFO_OBJECT(self, "filled %" G_GUINT64_FORMAT " missing frame slots", place.filled);
     }
     GST_OBJECT_LOCK(self);
-    const bool splitRecordings = self->splitRecordings;
-    const std::string dateRoot = self->dateNameRoot ? self->dateNameRoot : "";
+    const bool splitRecordings = self->rec.splitRecordings;
+    const std::string dateRoot = self->rec.dateNameRoot ? self->rec.dateNameRoot : "";
     GST_OBJECT_UNLOCK(self);
     // A cut asked for goes first: the file it opens is the new recording's,
     // and a split before it would leave a file without a frame.
@@ -921,85 +878,55 @@ void finishCapture(KadAviWriter* self, WriterState& st)
     finaliseFile(self, st);
 }
 
-gpointer syncerLoop(gpointer data)
+// Runs with the data lock held, every sync interval.
+void syncTick(gpointer data)
 {
     auto* self = static_cast<KadAviWriter*>(data);
     WriterState& st = *self->state;
-    g_mutex_lock(&self->lock);
-    while (!st.syncerStop) {
-        const gint64 due = g_get_monotonic_time() + st.syncerPeriod;
-        while (!st.syncerStop && g_get_monotonic_time() < due)
-            g_cond_wait_until(&self->moved, &self->lock, due);
-        if (st.syncerStop || st.failed || !st.file.isOpen()) continue;
-        if (!st.file.checkpoint()) {
-            postWriteError(self, errno ? errno : EIO, st.file.path());
-            st.failed = true;
-            continue;
-        }
-        const std::optional<Synced> synced = takeSynced(st);
-        g_mutex_unlock(&self->lock);
-        postSynced(self, synced);
-        g_mutex_lock(&self->lock);
+    if (st.failed || !st.file.isOpen()) return;
+    if (!st.file.checkpoint()) {
+        postWriteError(self, errno ? errno : EIO, st.file.path());
+        st.failed = true;
+        return;
     }
+    const std::optional<Synced> synced = takeSynced(st);
     g_mutex_unlock(&self->lock);
-    return nullptr;
+    postSynced(self, synced);
+    g_mutex_lock(&self->lock);
 }
 
 bool start(KadAviWriter* self)
 {
+    fw::StartValues start;
+    const bool named = fw::takeStartValues(GST_ELEMENT(self), self->props, start);
     GST_OBJECT_LOCK(self);
-    kad::GCharPtr path(g_strdup(self->location));
-    g_clear_pointer(&self->nextLocation, g_free);
-    const guint64 limit = self->riffLimit;
-    const guint64 interval = self->syncInterval;
+    const guint64 limit = self->rec.riffLimit;
     self->framesWritten = 0;
     self->lostFrames = 0;
     GST_OBJECT_UNLOCK(self);
-    if (!path || !*path) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name was given for the capture."),
-                          ("the location property is empty"));
-        return false;
-    }
+    if (!named) return false;
+    const guint64 interval = start.syncInterval;
     g_mutex_lock(&self->lock);
     WriterState& st = *self->state;
     st.resetStreams();
     st.failed = false;
     st.flushing = false;
-    st.syncerStop = false;
     st.riffLimit = limit;
-    st.syncerPeriod = gint64(interval / GST_USECOND);
+    st.syncer.arm(gint64(interval / GST_USECOND));
     st.watch.reset();
     st.splitPending = false;
     st.fileDated = false;
-    st.numbered = path.get();
-    const bool ok = !openFile(self, st, path.get(), false).empty();
+    st.numbered = start.location;
+    const bool ok = !openFile(self, st, start.location, false).empty();
     g_mutex_unlock(&self->lock);
     if (!ok || interval == 0) return ok;
-    GError* error = nullptr;
-    GThread* syncer = g_thread_try_new("kadavisync", syncerLoop, self, &error);
-    if (!syncer) {
-        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("The capture could not be started."),
-                          ("no syncer thread: %s", error->message));
-        g_error_free(error);
+    if (!st.syncer.start(GST_ELEMENT(self), "kadavisync")) {
         g_mutex_lock(&self->lock);
         finaliseFile(self, st);
         g_mutex_unlock(&self->lock);
         return false;
     }
-    g_mutex_lock(&self->lock);
-    st.syncer = syncer;
-    g_mutex_unlock(&self->lock);
     return true;
-}
-
-void stopSyncer(KadAviWriter* self)
-{
-    g_mutex_lock(&self->lock);
-    self->state->syncerStop = true;
-    g_cond_broadcast(&self->moved);
-    GThread* syncer = std::exchange(self->state->syncer, nullptr);
-    g_mutex_unlock(&self->lock);
-    if (syncer) g_thread_join(syncer);
 }
 
 // Waits (lock held) while `tooMuch` says this pad is too far ahead of the
@@ -1285,7 +1212,7 @@ static GstStateChangeReturn kad_avi_writer_change_state(GstElement* element,
     const GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(kad_avi_writer_parent_class)->change_state(element, transition);
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
-        stopSyncer(self);
+        self->state->syncer.stop();
         g_mutex_lock(&self->lock);
         finishCapture(self, *self->state);
         g_mutex_unlock(&self->lock);
@@ -1299,40 +1226,10 @@ static void kad_avi_writer_set_property(GObject* object, guint id, const GValue*
     auto* self = KAD_AVI_WRITER(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_LOCATION:
-        if (GST_STATE(self) > GST_STATE_READY) {
-            GST_WARNING_OBJECT(self,
-                               "location can only change in NULL or READY; use next-location");
-        } else {
-            g_free(self->location);
-            self->location = g_value_dup_string(value);
-        }
-        break;
-    case PROP_NEXT_LOCATION:
-        g_free(self->nextLocation);
-        self->nextLocation = g_value_dup_string(value);
-        break;
-    case PROP_RIFF_LIMIT:
-        self->riffLimit = g_value_get_uint64(value);
-        break;
-    case PROP_SYNC_INTERVAL: {
-        const guint64 v = g_value_get_uint64(value);
-        self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
-        break;
-    }
-    case PROP_SPLIT_RECORDINGS:
-        self->splitRecordings = g_value_get_boolean(value);
-        break;
-    case PROP_SPLIT_LOCATION:
-        g_free(self->splitLocation);
-        self->splitLocation = g_value_dup_string(value);
-        break;
-    case PROP_DATE_NAME_ROOT:
-        g_free(self->dateNameRoot);
-        self->dateNameRoot = g_value_dup_string(value);
-        break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        if (!fw::setProperty(GST_ELEMENT(self), self->props, kPropertyIds, id, value) &&
+            !fw::setRecordingProperty(self->rec, kRecordingIds, id, value))
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -1343,35 +1240,16 @@ static void kad_avi_writer_get_property(GObject* object, guint id, GValue* value
     auto* self = KAD_AVI_WRITER(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_LOCATION:
-        g_value_set_string(value, self->location);
-        break;
-    case PROP_NEXT_LOCATION:
-        g_value_set_string(value, self->nextLocation);
-        break;
-    case PROP_RIFF_LIMIT:
-        g_value_set_uint64(value, self->riffLimit);
-        break;
-    case PROP_SYNC_INTERVAL:
-        g_value_set_uint64(value, self->syncInterval);
-        break;
     case PROP_FRAMES_WRITTEN:
         g_value_set_uint64(value, self->framesWritten);
         break;
     case PROP_LOST_FRAMES:
         g_value_set_uint64(value, self->lostFrames);
         break;
-    case PROP_SPLIT_RECORDINGS:
-        g_value_set_boolean(value, self->splitRecordings);
-        break;
-    case PROP_SPLIT_LOCATION:
-        g_value_set_string(value, self->splitLocation);
-        break;
-    case PROP_DATE_NAME_ROOT:
-        g_value_set_string(value, self->dateNameRoot);
-        break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        if (!fw::getProperty(self->props, kPropertyIds, id, value) &&
+            !fw::getRecordingProperty(self->rec, kRecordingIds, id, value))
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -1381,24 +1259,19 @@ static void kad_avi_writer_get_property(GObject* object, guint id, GValue* value
 // caller giving up a cut knows whether the streaming thread got to it first.
 static gchar* kad_avi_writer_take_next_location(KadAviWriter* self)
 {
-    GST_OBJECT_LOCK(self);
-    gchar* next = std::exchange(self->nextLocation, nullptr);
-    GST_OBJECT_UNLOCK(self);
-    return next;
+    return fw::takeNextLocation(GST_ELEMENT(self), self->props);
 }
 
 static void kad_avi_writer_finalize(GObject* object)
 {
     auto* self = KAD_AVI_WRITER(object);
-    stopSyncer(self);
+    self->state->syncer.stop();
     finaliseFile(self, *self->state);
     std::destroy_at(&self->state);
     g_mutex_clear(&self->lock);
     g_cond_clear(&self->moved);
-    g_free(self->location);
-    g_free(self->nextLocation);
-    g_free(self->splitLocation);
-    g_free(self->dateNameRoot);
+    fw::clearLocations(self->props);
+    fw::clearRecordingProps(self->rec);
     G_OBJECT_CLASS(kad_avi_writer_parent_class)->finalize(object);
 }
 
@@ -1410,52 +1283,24 @@ static void kad_avi_writer_class_init(KadAviWriterClass* klass)
     gobject->get_property = kad_avi_writer_get_property;
     gobject->finalize = kad_avi_writer_finalize;
 
-    g_object_class_install_property(
-        gobject, PROP_LOCATION,
-        g_param_spec_string("location", "File location", "The AVI file to write", nullptr,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_NEXT_LOCATION,
-        g_param_spec_string("next-location", "Next file location",
+    fw::installLocation(gobject, PROP_LOCATION, "The AVI file to write");
+    fw::installNextLocation(gobject, PROP_NEXT_LOCATION,
                             "File to continue into at the next frame, picture and sound cut at "
-                            "the same instant",
-                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_RIFF_LIMIT,
-        g_param_spec_uint64("riff-limit", "RIFF chunk limit",
-                            "Largest size in bytes of one RIFF chunk of the file",
-                            kad::AviFile::kMinRiffLimit, kad::AviFile::kHardRiffLimit,
-                            kad::AviFile::kDefaultRiffLimit,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
+                            "the same instant");
+    fw::installRiffLimit(gobject, PROP_RIFF_LIMIT);
+    fw::installSyncInterval(
         gobject, PROP_SYNC_INTERVAL,
-        g_param_spec_uint64(
-            "sync-interval", "Sync interval",
-            "Longest time in nanoseconds before what was written is indexed on disk and synced "
-            "(0 = only when the file is finished, without syncing)",
-            0, G_MAXUINT64, kDefaultSyncInterval,
-            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_SPLIT_RECORDINGS,
-        g_param_spec_boolean("split-recordings", "Split at each recording",
-                             "DV: continue into a new file at the first frame of each new "
-                             "recording on the tape (a jump of the recording clock or a "
-                             "recording start), picture and sound cut at the same instant",
-                             FALSE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_SPLIT_LOCATION,
-        g_param_spec_string("split-location", "File of the next recording",
-                            "File the next new recording goes into (cleared when used; without "
-                            "one, the number after the last numbered name); existing files are "
-                            "passed over",
-                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_DATE_NAME_ROOT,
-        g_param_spec_string("date-name-root", "Root of names by recording date",
+        "Longest time in nanoseconds before what was written is indexed on disk and synced "
+        "(0 = only when the file is finished, without syncing)");
+    fw::installSplitRecordings(gobject, PROP_SPLIT_RECORDINGS,
+                               "DV: continue into a new file at the first frame of each new "
+                               "recording on the tape (a jump of the recording clock or a "
+                               "recording start), picture and sound cut at the same instant");
+    fw::installSplitLocation(gobject, PROP_SPLIT_LOCATION);
+    fw::installDateNameRoot(gobject, PROP_DATE_NAME_ROOT,
                             "DV: when set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus "
                             "its extension at its first frame with a recording date (\"_2\", "
-                            "\"_3\" when taken; never replacing a file)",
-                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+                            "\"_3\" when taken; never replacing a file)");
     g_object_class_install_property(
         gobject, PROP_FRAMES_WRITTEN,
         g_param_spec_uint64("frames-written", "Frames written",
@@ -1471,10 +1316,7 @@ static void kad_avi_writer_class_init(KadAviWriterClass* klass)
 
     // Action signal: takes (returns and clears) next-location under the
     // object lock; NULL when the cut was applied or none was asked for.
-    g_signal_new_class_handler("take-next-location", G_TYPE_FROM_CLASS(klass),
-                               GSignalFlags(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
-                               G_CALLBACK(kad_avi_writer_take_next_location), nullptr, nullptr,
-                               nullptr, G_TYPE_STRING, 0);
+    fw::installTakeNextLocation(gobject, G_CALLBACK(kad_avi_writer_take_next_location));
 
     gst_element_class_set_static_metadata(
         element, "AVI writer", "Sink/File",
@@ -1488,11 +1330,12 @@ static void kad_avi_writer_class_init(KadAviWriterClass* klass)
 
 static void kad_avi_writer_init(KadAviWriter* self)
 {
-    self->riffLimit = kad::AviFile::kDefaultRiffLimit;
-    self->syncInterval = kDefaultSyncInterval;
+    fw::initLocations(self->props);
+    fw::initRecordingProps(self->rec);
     g_mutex_init(&self->lock);
     g_cond_init(&self->moved);
     std::construct_at(&self->state, std::make_unique<WriterState>());
+    self->state->syncer.bind(&self->lock, &self->moved, syncTick, self);
     self->state->resetStreams();
     GST_OBJECT_FLAG_SET(self, GST_ELEMENT_FLAG_SINK);
 }

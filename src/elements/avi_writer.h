@@ -35,8 +35,10 @@
 // Properties:
 //   location       the file to write (settable in NULL/READY)
 //   next-location  the file to continue into: applied before the next frame
-//                  slot while PLAYING; the sound is cut at the first sample of
-//                  that slot, so both streams of every file begin together.
+//                  slot while PLAYING, once the file being written holds a
+//                  frame (until then it stays pending: no file is finished
+//                  empty); the sound is cut at the first sample of that slot,
+//                  so both streams of every file begin together.
 //                  Posts "kad-file-switched" (fields "old-location",
 //                  "new-location", "frames": frames of the finished file,
 //                  "reason": "cut"). The file being written is refused as

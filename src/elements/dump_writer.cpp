@@ -1,5 +1,6 @@
 #include "elements/dump_writer.h"
 
+#include "elements/file_writer.h"
 #include "platform/media/gst_ptr.h"
 
 #include <glib/gstdio.h>
@@ -18,9 +19,7 @@ GST_DEBUG_CATEGORY_STATIC(kad_dump_writer_debug);
 
 namespace {
 
-constexpr guint64 kDefaultSyncInterval = 5 * GST_SECOND;
-// Below this, syncing would cost more than a buffer's time on common disks.
-constexpr guint64 kMinSyncInterval = 10 * GST_MSECOND;
+namespace fw = kad::filewriter;
 
 // Streaming-thread state of the writer.
 struct DumpState {
@@ -36,6 +35,7 @@ struct DumpState {
     // Up to three bytes held back while a switch waits for a pack header, so
     // that a start code split between two buffers is still found.
     std::vector<guint8> held;
+    fw::Syncer syncer;
 
     ~DumpState() { closeFd(); }
 
@@ -96,22 +96,18 @@ struct _KadDumpWriter {
     GstBaseSink parent;
 
     // Guarded by the object lock.
-    gchar* location;
-    gchar* nextLocation;
+    kad::filewriter::Locations props;
     guint64 bytesWritten;
-    guint64 syncInterval;
 
     // Streaming thread (and start/stop) only; the descriptor and path also
     // under fileLock, which the syncer takes to borrow them.
     std::unique_ptr<DumpState> state;
 
-    // The syncer: a thread of its own, so what was written reaches the disk
-    // even while no buffer comes (a stopped tape). fileLock guards
-    // state->fd, state->path, state->unsynced and the fields below.
+    // The syncer (state->syncer): a thread of its own, so what was written
+    // reaches the disk even while no buffer comes (a stopped tape). fileLock
+    // guards state->fd, state->path, state->unsynced and the syncer.
     GMutex fileLock;
     GCond wake;
-    GThread* syncer;
-    bool syncerStop;
 };
 
 enum {
@@ -122,27 +118,15 @@ enum {
     PROP_SYNC_INTERVAL,
 };
 
+constexpr kad::filewriter::PropertyIds kPropertyIds{PROP_LOCATION, PROP_NEXT_LOCATION,
+                                                    PROP_SYNC_INTERVAL};
+
 G_DEFINE_TYPE(KadDumpWriter, kad_dump_writer, GST_TYPE_BASE_SINK)
 
 static GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
 
 namespace {
-
-void postWriteError(KadDumpWriter* self, int err, const std::string& path)
-{
-    if (err == ENOSPC || err == EFBIG || err == EDQUOT) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
-                          ("The disk is full: the capture was stopped and the file written "
-                           "so far was kept."),
-                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
-    } else {
-        GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                          ("The capture file could not be written: the capture was stopped "
-                           "and the file written so far was kept."),
-                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
-    }
-}
 
 bool openFile(KadDumpWriter* self, const gchar* path)
 {
@@ -152,9 +136,7 @@ bool openFile(KadDumpWriter* self, const gchar* path)
     g_mutex_unlock(&self->fileLock);
     errno = err;
     if (!opened) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("The capture file \"%s\" could not be created.", path),
-                          ("open: %s", g_strerror(errno)));
+        fw::postOpenError(GST_ELEMENT(self), path, err);
         return false;
     }
     return true;
@@ -177,10 +159,8 @@ bool ensureOpen(KadDumpWriter* self)
 {
     DumpState& st = *self->state;
     if (st.fd >= 0) return true;
-    GST_OBJECT_LOCK(self);
-    kad::GCharPtr path(g_strdup(self->location));
-    GST_OBJECT_UNLOCK(self);
-    if (!openFile(self, path.get())) {
+    const std::string path = fw::currentLocation(GST_ELEMENT(self), self->props);
+    if (!openFile(self, path.c_str())) {
         st.failed = true;
         return false;
     }
@@ -196,7 +176,7 @@ bool writeOrFail(KadDumpWriter* self, const guint8* data, gsize size)
     const int err = errno;
     g_mutex_unlock(&self->fileLock);
     if (written) return true;
-    postWriteError(self, err, st.path);
+    fw::postWriteError(GST_ELEMENT(self), err, st.path);
     closeFile(self);
     st.failed = true;
     return false;
@@ -216,27 +196,15 @@ bool switchTo(KadDumpWriter* self, const gchar* next)
     DumpState& st = *self->state;
     std::string old = st.path;
     const guint64 bytes = st.fd >= 0 ? st.bytes : 0;
-    if (st.fd < 0) {
-        GST_OBJECT_LOCK(self);
-        old = self->location ? self->location : "";
-        GST_OBJECT_UNLOCK(self);
-    }
+    if (st.fd < 0) old = fw::currentLocation(GST_ELEMENT(self), self->props);
     if (!closeFile(self))
         GST_WARNING_OBJECT(self, "closing %s: %s", old.c_str(), g_strerror(errno));
     if (!openFile(self, next)) {
         st.failed = true;
         return false;
     }
-    GST_OBJECT_LOCK(self);
-    g_free(self->location);
-    self->location = g_strdup(next);
-    GST_OBJECT_UNLOCK(self);
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(
-            GST_OBJECT(self), gst_structure_new("kad-file-switched", "old-location", G_TYPE_STRING,
-                                                old.c_str(), "new-location", G_TYPE_STRING, next,
-                                                "bytes", G_TYPE_UINT64, bytes, nullptr)));
+    fw::setLocation(GST_ELEMENT(self), self->props, next);
+    fw::postSwitched(GST_ELEMENT(self), old, next, "bytes", bytes, nullptr);
     return true;
 }
 
@@ -251,76 +219,34 @@ bool flushHeld(KadDumpWriter* self)
 
 // Every sync interval, what was written reaches the disk: the descriptor is
 // borrowed (dup) under the file lock and synced without it, so the
-// streaming thread never waits for the disk.
-gpointer syncerLoop(gpointer data)
+// streaming thread never waits for the disk. Runs with fileLock held.
+void syncTick(gpointer data)
 {
     auto* self = static_cast<KadDumpWriter*>(data);
-    GST_OBJECT_LOCK(self);
-    const gint64 period = gint64(self->syncInterval / GST_USECOND);
-    GST_OBJECT_UNLOCK(self);
-    g_mutex_lock(&self->fileLock);
-    while (!self->syncerStop) {
-        const gint64 due = g_get_monotonic_time() + period;
-        while (!self->syncerStop && g_get_monotonic_time() < due)
-            g_cond_wait_until(&self->wake, &self->fileLock, due);
-        DumpState& st = *self->state;
-        if (self->syncerStop || st.fd < 0 || !st.unsynced) continue;
-        const int fd = dup(st.fd);
-        const std::string path = st.path;
-        const guint64 bytes = st.bytes;
-        st.unsynced = false;
-        g_mutex_unlock(&self->fileLock);
-        bool synced = false;
-        if (fd >= 0) {
-            synced = fdatasync(fd) == 0 || errno == EINVAL;
-            if (!synced)
-                GST_WARNING_OBJECT(self, "fdatasync %s: %s", path.c_str(), g_strerror(errno));
-            close(fd);
-        }
-        if (synced)
-            gst_element_post_message(
-                GST_ELEMENT(self),
-                gst_message_new_element(GST_OBJECT(self),
-                                        gst_structure_new("kad-file-synced", "location",
-                                                          G_TYPE_STRING, path.c_str(), "bytes",
-                                                          G_TYPE_UINT64, bytes, nullptr)));
-        g_mutex_lock(&self->fileLock);
-    }
+    DumpState& st = *self->state;
+    if (st.fd < 0 || !st.unsynced) return;
+    const int fd = dup(st.fd);
+    const std::string path = st.path;
+    const guint64 bytes = st.bytes;
+    st.unsynced = false;
     g_mutex_unlock(&self->fileLock);
-    return nullptr;
+    bool synced = false;
+    if (fd >= 0) {
+        synced = fdatasync(fd) == 0 || errno == EINVAL;
+        if (!synced) GST_WARNING_OBJECT(self, "fdatasync %s: %s", path.c_str(), g_strerror(errno));
+        close(fd);
+    }
+    if (synced) fw::postSynced(GST_ELEMENT(self), path, "bytes", bytes);
+    g_mutex_lock(&self->fileLock);
 }
 
-bool startSyncer(KadDumpWriter* self)
+bool startSyncer(KadDumpWriter* self, guint64 interval)
 {
-    GST_OBJECT_LOCK(self);
-    const guint64 interval = self->syncInterval;
-    GST_OBJECT_UNLOCK(self);
     if (interval == 0) return true;
     g_mutex_lock(&self->fileLock);
-    self->syncerStop = false;
+    self->state->syncer.arm(gint64(interval / GST_USECOND));
     g_mutex_unlock(&self->fileLock);
-    GError* error = nullptr;
-    GThread* syncer = g_thread_try_new("kaddumpsync", syncerLoop, self, &error);
-    if (!syncer) {
-        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("The capture could not be started."),
-                          ("no syncer thread: %s", error->message));
-        g_error_free(error);
-        return false;
-    }
-    g_mutex_lock(&self->fileLock);
-    self->syncer = syncer;
-    g_mutex_unlock(&self->fileLock);
-    return true;
-}
-
-void stopSyncer(KadDumpWriter* self)
-{
-    g_mutex_lock(&self->fileLock);
-    self->syncerStop = true;
-    g_cond_broadcast(&self->wake);
-    GThread* syncer = std::exchange(self->syncer, nullptr);
-    g_mutex_unlock(&self->fileLock);
-    if (syncer) g_thread_join(syncer);
+    return self->state->syncer.start(GST_ELEMENT(self), "kaddumpsync");
 }
 
 } // namespace
@@ -330,29 +256,8 @@ static void kad_dump_writer_set_property(GObject* object, guint id, const GValue
 {
     auto* self = KAD_DUMP_WRITER(object);
     GST_OBJECT_LOCK(self);
-    switch (id) {
-    case PROP_LOCATION:
-        if (GST_STATE(self) > GST_STATE_READY) {
-            GST_WARNING_OBJECT(self,
-                               "location can only change in NULL or READY; use next-location");
-        } else {
-            g_free(self->location);
-            self->location = g_value_dup_string(value);
-        }
-        break;
-    case PROP_NEXT_LOCATION:
-        g_free(self->nextLocation);
-        self->nextLocation = g_value_dup_string(value);
-        break;
-    case PROP_SYNC_INTERVAL: {
-        const guint64 v = g_value_get_uint64(value);
-        self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
-        break;
-    }
-    default:
+    if (!fw::setProperty(GST_ELEMENT(self), self->props, kPropertyIds, id, value))
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
-    }
     GST_OBJECT_UNLOCK(self);
 }
 
@@ -361,51 +266,32 @@ static void kad_dump_writer_get_property(GObject* object, guint id, GValue* valu
 {
     auto* self = KAD_DUMP_WRITER(object);
     GST_OBJECT_LOCK(self);
-    switch (id) {
-    case PROP_LOCATION:
-        g_value_set_string(value, self->location);
-        break;
-    case PROP_NEXT_LOCATION:
-        g_value_set_string(value, self->nextLocation);
-        break;
-    case PROP_BYTES_WRITTEN:
+    if (id == PROP_BYTES_WRITTEN)
         g_value_set_uint64(value, self->bytesWritten);
-        break;
-    case PROP_SYNC_INTERVAL:
-        g_value_set_uint64(value, self->syncInterval);
-        break;
-    default:
+    else if (!fw::getProperty(self->props, kPropertyIds, id, value))
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
-    }
     GST_OBJECT_UNLOCK(self);
 }
 
 static gboolean kad_dump_writer_start(GstBaseSink* sink)
 {
     auto* self = KAD_DUMP_WRITER(sink);
+    fw::StartValues start;
+    const bool named = fw::takeStartValues(GST_ELEMENT(self), self->props, start);
     GST_OBJECT_LOCK(self);
-    gchar* path = g_strdup(self->location);
-    g_clear_pointer(&self->nextLocation, g_free);
     self->bytesWritten = 0;
     GST_OBJECT_UNLOCK(self);
     self->state->failed = false;
     self->state->held.clear();
     self->state->bytes = 0;
-    const bool named = path && *path;
-    g_free(path);
-    if (!named) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name was given for the capture."),
-                          ("the location property is empty"));
-        return FALSE;
-    }
-    return startSyncer(self);
+    if (!named) return FALSE;
+    return startSyncer(self, start.syncInterval);
 }
 
 static gboolean kad_dump_writer_stop(GstBaseSink* sink)
 {
     auto* self = KAD_DUMP_WRITER(sink);
-    stopSyncer(self);
+    self->state->syncer.stop();
     flushHeld(self);
     if (!closeFile(self))
         GST_WARNING_OBJECT(self, "closing %s: %s", self->state->path.c_str(), g_strerror(errno));
@@ -429,7 +315,7 @@ static GstFlowReturn kad_dump_writer_render(GstBaseSink* sink, GstBuffer* buffer
     if (st.failed) return GST_FLOW_ERROR;
 
     GST_OBJECT_LOCK(self);
-    gchar* next = self->nextLocation ? g_strdup(self->nextLocation) : nullptr;
+    gchar* next = g_strdup(self->props.nextLocation);
     GST_OBJECT_UNLOCK(self);
 
     GstMapInfo map;
@@ -464,7 +350,8 @@ static GstFlowReturn kad_dump_writer_render(GstBaseSink* sink, GstBuffer* buffer
         // The switch was made (or failed): forget the request unless a newer
         // one came in meanwhile.
         GST_OBJECT_LOCK(self);
-        if (g_strcmp0(self->nextLocation, next) == 0) g_clear_pointer(&self->nextLocation, g_free);
+        if (g_strcmp0(self->props.nextLocation, next) == 0)
+            g_clear_pointer(&self->props.nextLocation, g_free);
         GST_OBJECT_UNLOCK(self);
         g_free(next);
     }
@@ -490,8 +377,7 @@ static void kad_dump_writer_finalize(GObject* object)
     std::destroy_at(&self->state);
     g_mutex_clear(&self->fileLock);
     g_cond_clear(&self->wake);
-    g_free(self->location);
-    g_free(self->nextLocation);
+    fw::clearLocations(self->props);
     G_OBJECT_CLASS(kad_dump_writer_parent_class)->finalize(object);
 }
 
@@ -504,27 +390,17 @@ static void kad_dump_writer_class_init(KadDumpWriterClass* klass)
     gobject->get_property = kad_dump_writer_get_property;
     gobject->finalize = kad_dump_writer_finalize;
 
-    g_object_class_install_property(
-        gobject, PROP_LOCATION,
-        g_param_spec_string("location", "File location", "The file to write the stream to", nullptr,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_NEXT_LOCATION,
-        g_param_spec_string("next-location", "Next file location",
-                            "File to continue into at the next buffer or pack boundary", nullptr,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    fw::installLocation(gobject, PROP_LOCATION, "The file to write the stream to");
+    fw::installNextLocation(gobject, PROP_NEXT_LOCATION,
+                            "File to continue into at the next buffer or pack boundary");
     g_object_class_install_property(
         gobject, PROP_BYTES_WRITTEN,
         g_param_spec_uint64("bytes-written", "Bytes written", "Bytes written to the current file",
                             0, G_MAXUINT64, 0,
                             GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_SYNC_INTERVAL,
-        g_param_spec_uint64("sync-interval", "Sync interval",
+    fw::installSyncInterval(gobject, PROP_SYNC_INTERVAL,
                             "Longest time in nanoseconds before what was written is synced to the "
-                            "disk (0 = only when the stream ends)",
-                            0, G_MAXUINT64, kDefaultSyncInterval,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+                            "disk (0 = only when the stream ends)");
 
     gst_element_class_set_static_metadata(element, "Dump", "Sink/File",
                                           "Writes the stream to a file exactly as received",
@@ -542,7 +418,8 @@ static void kad_dump_writer_init(KadDumpWriter* self)
     std::construct_at(&self->state, std::make_unique<DumpState>());
     g_mutex_init(&self->fileLock);
     g_cond_init(&self->wake);
-    self->syncInterval = kDefaultSyncInterval;
+    self->state->syncer.bind(&self->fileLock, &self->wake, syncTick, self);
+    fw::initLocations(self->props);
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "elements/avi_file.h"
+#include "elements/file_writer.h"
 #include "elements/recording_files.h"
 #include "elements/recording_watch.h"
 #include "platform/media/gst_ptr.h"
@@ -22,15 +23,14 @@
 GST_DEBUG_CATEGORY_STATIC(kad_dv_avi_writer_debug);
 #define GST_CAT_DEFAULT kad_dv_avi_writer_debug
 
+namespace fw = kad::filewriter;
+
 namespace {
 
 constexpr gsize kDifBlock = 80;
 constexpr gsize kSequenceBytes = 150 * kDifBlock;
 constexpr gsize kNtscFrame = 10 * kSequenceBytes; // 120000
 constexpr gsize kPalFrame = 12 * kSequenceBytes;  // 144000
-constexpr guint64 kDefaultRiffLimit = kad::AviFile::kDefaultRiffLimit;
-constexpr guint64 kMinRiffLimit = kad::AviFile::kMinRiffLimit;
-constexpr guint64 kHardRiffLimit = kad::AviFile::kHardRiffLimit;
 
 // The DV system of a frame, read from its first DIF block (header section,
 // DSF bit: 0 = 525/60, 1 = 625/50).
@@ -198,15 +198,10 @@ struct _KadDvAviWriter {
     GstBaseSink parent;
 
     // Guarded by the object lock.
-    gchar* location;
-    gchar* nextLocation;
-    guint64 riffLimit;
-    guint64 syncInterval;
+    kad::filewriter::Locations props;
+    kad::filewriter::RecordingProps rec;
     guint64 framesWritten;
     guint64 framesRejected;
-    gboolean splitRecordings;
-    gchar* splitLocation;
-    gchar* dateNameRoot;
 
     // The file and everything below are guarded by fileLock: the streaming
     // thread writes, the syncer thread checkpoints, start/stop open and
@@ -216,9 +211,8 @@ struct _KadDvAviWriter {
     std::unique_ptr<DvAviFile> file;
     std::unique_ptr<Recordings> recordings;
     bool failed;
-    GThread* syncer; // set and joined by start/stop only
-    bool syncerStop;
-    gint64 syncerPeriod; // microseconds
+    // Started and joined by start/stop only.
+    kad::filewriter::Syncer syncer;
 };
 
 enum {
@@ -234,9 +228,10 @@ enum {
     PROP_DATE_NAME_ROOT,
 };
 
-constexpr guint64 kDefaultSyncInterval = 5 * GST_SECOND;
-// Below this, syncing would cost more than a frame's time on common disks.
-constexpr guint64 kMinSyncInterval = 10 * GST_MSECOND;
+constexpr kad::filewriter::PropertyIds kPropertyIds{PROP_LOCATION, PROP_NEXT_LOCATION,
+                                                    PROP_SYNC_INTERVAL};
+constexpr kad::filewriter::RecordingPropertyIds kRecordingIds{
+    PROP_RIFF_LIMIT, PROP_SPLIT_RECORDINGS, PROP_SPLIT_LOCATION, PROP_DATE_NAME_ROOT};
 
 G_DEFINE_TYPE(KadDvAviWriter, kad_dv_avi_writer, GST_TYPE_BASE_SINK)
 
@@ -245,26 +240,6 @@ static GstStaticPadTemplate sinkTemplate =
                             GST_STATIC_CAPS("video/x-dv, systemstream = (boolean) true"));
 
 namespace {
-
-bool isNoSpace(int err)
-{
-    return err == ENOSPC || err == EFBIG || err == EDQUOT;
-}
-
-void postWriteError(KadDvAviWriter* self, int err, const std::string& path)
-{
-    if (isNoSpace(err)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
-                          ("The disk is full: the capture was stopped and the file written "
-                           "so far was kept."),
-                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
-    } else {
-        GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                          ("The capture file could not be written: the capture was stopped "
-                           "and the file written so far was kept."),
-                          ("writing %s failed: %s", path.c_str(), g_strerror(err)));
-    }
-}
 
 // What a checkpoint reached, posted once fileLock is released.
 struct Synced {
@@ -281,13 +256,7 @@ std::optional<Synced> takeSynced(KadDvAviWriter* self)
 
 void postSynced(KadDvAviWriter* self, const std::optional<Synced>& synced)
 {
-    if (!synced) return;
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(GST_OBJECT(self),
-                                gst_structure_new("kad-file-synced", "location", G_TYPE_STRING,
-                                                  synced->path.c_str(), "frames", G_TYPE_UINT64,
-                                                  synced->frames, nullptr)));
+    if (synced) fw::postSynced(GST_ELEMENT(self), synced->path, "frames", synced->frames);
 }
 
 // Finalises the open file; posts a warning (never an error: the data already
@@ -298,9 +267,7 @@ void finaliseFile(KadDvAviWriter* self)
     if (!self->file || !self->file->isOpen()) return;
     const std::string path = self->file->path();
     if (!self->file->finalise()) {
-        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
-                            ("The end of the capture file could not be completed."),
-                            ("finalising %s: %s", path.c_str(), g_strerror(errno)));
+        fw::warnFinaliseFailed(GST_ELEMENT(self), path, errno);
     }
     self->file->takePublished();
 }
@@ -319,50 +286,28 @@ std::string openFile(KadDvAviWriter* self, const std::string& path, guint64 limi
     } else if (self->file->open(path, limit, durable, false)) {
         opened = path;
     }
-    if (opened.empty()) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("The capture file \"%s\" could not be created.", path.c_str()),
-                          ("open: %s", g_strerror(errno)));
-    }
+    if (opened.empty()) fw::postOpenError(GST_ELEMENT(self), path, errno);
     return opened;
 }
 
 // Brings the open file's indexes to disk every sync-interval, whether frames
 // flow or not: a tape that stops must not leave the frames before it
-// unindexed until the next one comes.
-gpointer syncerLoop(gpointer data)
+// unindexed until the next one comes. Runs with fileLock held.
+void syncTick(gpointer data)
 {
     auto* self = static_cast<KadDvAviWriter*>(data);
-    g_mutex_lock(&self->fileLock);
-    while (!self->syncerStop) {
-        const gint64 due = g_get_monotonic_time() + self->syncerPeriod;
-        while (!self->syncerStop && g_get_monotonic_time() < due)
-            g_cond_wait_until(&self->syncerWake, &self->fileLock, due);
-        if (self->syncerStop || self->failed) continue;
-        if (!self->file->checkpoint()) {
-            // Reported now, not at the next frame: the source may have
-            // stopped. The streaming thread refuses what comes next.
-            postWriteError(self, errno ? errno : EIO, self->file->path());
-            self->failed = true;
-            continue;
-        }
-        const std::optional<Synced> synced = takeSynced(self);
-        g_mutex_unlock(&self->fileLock);
-        postSynced(self, synced);
-        g_mutex_lock(&self->fileLock);
+    if (self->failed) return;
+    if (!self->file->checkpoint()) {
+        // Reported now, not at the next frame: the source may have
+        // stopped. The streaming thread refuses what comes next.
+        fw::postWriteError(GST_ELEMENT(self), errno ? errno : EIO, self->file->path());
+        self->failed = true;
+        return;
     }
+    const std::optional<Synced> synced = takeSynced(self);
     g_mutex_unlock(&self->fileLock);
-    return nullptr;
-}
-
-void stopSyncer(KadDvAviWriter* self)
-{
+    postSynced(self, synced);
     g_mutex_lock(&self->fileLock);
-    self->syncerStop = true;
-    g_cond_broadcast(&self->syncerWake);
-    GThread* syncer = std::exchange(self->syncer, nullptr);
-    g_mutex_unlock(&self->fileLock);
-    if (syncer) g_thread_join(syncer);
 }
 
 } // namespace
@@ -373,40 +318,10 @@ static void kad_dv_avi_writer_set_property(GObject* object, guint id, const GVal
     auto* self = KAD_DV_AVI_WRITER(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_LOCATION:
-        if (GST_STATE(self) > GST_STATE_READY) {
-            GST_WARNING_OBJECT(self,
-                               "location can only change in NULL or READY; use next-location");
-        } else {
-            g_free(self->location);
-            self->location = g_value_dup_string(value);
-        }
-        break;
-    case PROP_NEXT_LOCATION:
-        g_free(self->nextLocation);
-        self->nextLocation = g_value_dup_string(value);
-        break;
-    case PROP_RIFF_LIMIT:
-        self->riffLimit = g_value_get_uint64(value);
-        break;
-    case PROP_SYNC_INTERVAL: {
-        const guint64 v = g_value_get_uint64(value);
-        self->syncInterval = v == 0 ? 0 : std::max(v, kMinSyncInterval);
-        break;
-    }
-    case PROP_SPLIT_RECORDINGS:
-        self->splitRecordings = g_value_get_boolean(value);
-        break;
-    case PROP_SPLIT_LOCATION:
-        g_free(self->splitLocation);
-        self->splitLocation = g_value_dup_string(value);
-        break;
-    case PROP_DATE_NAME_ROOT:
-        g_free(self->dateNameRoot);
-        self->dateNameRoot = g_value_dup_string(value);
-        break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        if (!fw::setProperty(GST_ELEMENT(self), self->props, kPropertyIds, id, value) &&
+            !fw::setRecordingProperty(self->rec, kRecordingIds, id, value))
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -418,35 +333,16 @@ static void kad_dv_avi_writer_get_property(GObject* object, guint id, GValue* va
     auto* self = KAD_DV_AVI_WRITER(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
-    case PROP_LOCATION:
-        g_value_set_string(value, self->location);
-        break;
-    case PROP_NEXT_LOCATION:
-        g_value_set_string(value, self->nextLocation);
-        break;
-    case PROP_RIFF_LIMIT:
-        g_value_set_uint64(value, self->riffLimit);
-        break;
-    case PROP_SYNC_INTERVAL:
-        g_value_set_uint64(value, self->syncInterval);
-        break;
     case PROP_FRAMES_WRITTEN:
         g_value_set_uint64(value, self->framesWritten);
         break;
     case PROP_FRAMES_REJECTED:
         g_value_set_uint64(value, self->framesRejected);
         break;
-    case PROP_SPLIT_RECORDINGS:
-        g_value_set_boolean(value, self->splitRecordings);
-        break;
-    case PROP_SPLIT_LOCATION:
-        g_value_set_string(value, self->splitLocation);
-        break;
-    case PROP_DATE_NAME_ROOT:
-        g_value_set_string(value, self->dateNameRoot);
-        break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        if (!fw::getProperty(self->props, kPropertyIds, id, value) &&
+            !fw::getRecordingProperty(self->rec, kRecordingIds, id, value))
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
     }
     GST_OBJECT_UNLOCK(self);
@@ -455,51 +351,36 @@ static void kad_dv_avi_writer_get_property(GObject* object, guint id, GValue* va
 static gboolean kad_dv_avi_writer_start(GstBaseSink* sink)
 {
     auto* self = KAD_DV_AVI_WRITER(sink);
+    fw::StartValues start;
+    const bool named = fw::takeStartValues(GST_ELEMENT(self), self->props, start);
     GST_OBJECT_LOCK(self);
-    gchar* path = g_strdup(self->location);
-    g_clear_pointer(&self->nextLocation, g_free);
-    const guint64 limit = self->riffLimit;
-    const guint64 interval = self->syncInterval;
+    const guint64 limit = self->rec.riffLimit;
     self->framesWritten = 0;
     self->framesRejected = 0;
     GST_OBJECT_UNLOCK(self);
-    if (!path || !*path) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name was given for the capture."),
-                          ("the location property is empty"));
-        g_free(path);
-        return FALSE;
-    }
+    if (!named) return FALSE;
+    const guint64 interval = start.syncInterval;
     g_mutex_lock(&self->fileLock);
     self->failed = false;
-    self->syncerStop = false;
-    self->syncerPeriod = gint64(interval / GST_USECOND);
+    self->syncer.arm(gint64(interval / GST_USECOND));
     *self->recordings = Recordings{};
-    self->recordings->numbered = path;
-    const bool ok = !openFile(self, path, limit, interval > 0, false).empty();
+    self->recordings->numbered = start.location;
+    const bool ok = !openFile(self, start.location, limit, interval > 0, false).empty();
     g_mutex_unlock(&self->fileLock);
-    g_free(path);
     if (!ok || interval == 0) return ok;
-    GError* error = nullptr;
-    GThread* syncer = g_thread_try_new("kadavisync", syncerLoop, self, &error);
-    if (!syncer) {
-        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("The capture could not be started."),
-                          ("no syncer thread: %s", error->message));
-        g_error_free(error);
+    if (!self->syncer.start(GST_ELEMENT(self), "kadavisync")) {
         g_mutex_lock(&self->fileLock);
         finaliseFile(self);
         g_mutex_unlock(&self->fileLock);
         return FALSE;
     }
-    g_mutex_lock(&self->fileLock);
-    self->syncer = syncer;
-    g_mutex_unlock(&self->fileLock);
     return TRUE;
 }
 
 static gboolean kad_dv_avi_writer_stop(GstBaseSink* sink)
 {
     auto* self = KAD_DV_AVI_WRITER(sink);
-    stopSyncer(self);
+    self->syncer.stop();
     g_mutex_lock(&self->fileLock);
     finaliseFile(self);
     g_mutex_unlock(&self->fileLock);
@@ -514,44 +395,35 @@ static std::string switchTo(KadDvAviWriter* self, const std::string& next, const
                             bool claim)
 {
     GST_OBJECT_LOCK(self);
-    const guint64 limit = self->riffLimit;
+    const guint64 limit = self->rec.riffLimit;
     GST_OBJECT_UNLOCK(self);
     const std::string old = self->file->path();
     const guint64 frames = self->file->totalFrames();
     finaliseFile(self);
-    const std::string opened = openFile(self, next, limit, self->syncerPeriod > 0, claim);
+    const std::string opened = openFile(self, next, limit, self->syncer.period() > 0, claim);
     if (opened.empty()) return {};
     self->recordings->fileDated = false;
     GST_OBJECT_LOCK(self);
-    g_free(self->location);
-    self->location = g_strdup(opened.c_str());
+    g_free(self->props.location);
+    self->props.location = g_strdup(opened.c_str());
     self->framesWritten = 0;
     GST_OBJECT_UNLOCK(self);
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(
-            GST_OBJECT(self),
-            gst_structure_new("kad-file-switched", "old-location", G_TYPE_STRING, old.c_str(),
-                              "new-location", G_TYPE_STRING, opened.c_str(), "frames",
-                              G_TYPE_UINT64, frames, "reason", G_TYPE_STRING, reason, nullptr)));
+    fw::postSwitched(GST_ELEMENT(self), old, opened, "frames", frames, reason);
     return opened;
 }
 
 // Applies a pending next-location: the current file is finished before the
 // frame that belongs to the new one. The file being written is never its
-// own next file: opening it again would empty it. Call with fileLock held.
+// own next file: opening it again would empty it. A file without a frame
+// has no header yet and would be finished empty and unreadable, so the cut
+// stays pending until the file holds one. Call with fileLock held.
 static bool switchIfAsked(KadDvAviWriter* self)
 {
-    GST_OBJECT_LOCK(self);
-    kad::GCharPtr next(std::exchange(self->nextLocation, nullptr));
-    GST_OBJECT_UNLOCK(self);
+    if (self->file->totalFrames() == 0) return true;
+    kad::GCharPtr next(fw::takeNextLocation(GST_ELEMENT(self), self->props));
     if (!next) return true;
     if (next.get() == self->file->path()) {
-        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
-                            ("The capture is already being written to \"%s\"; it goes on there "
-                             "without a cut.",
-                             next.get()),
-                            ("next-location is the open file"));
+        fw::warnSameFile(GST_ELEMENT(self), next.get());
         return true;
     }
     const std::string opened = switchTo(self, next.get(), "cut", false);
@@ -567,15 +439,12 @@ static bool switchIfAsked(KadDvAviWriter* self)
 static bool splitAtRecording(KadDvAviWriter* self)
 {
     GST_OBJECT_LOCK(self);
-    gchar* given = std::exchange(self->splitLocation, nullptr);
+    gchar* given = std::exchange(self->rec.splitLocation, nullptr);
     GST_OBJECT_UNLOCK(self);
     const std::string next = kad::dv::splitTarget(given ? given : "", self->recordings->numbered);
     g_free(given);
     if (next.empty()) {
-        GST_ELEMENT_WARNING(self, RESOURCE, OPEN_WRITE,
-                            ("No free file name was found for the new recording; it goes on in "
-                             "the current file."),
-                            ("every name after %s is taken", self->recordings->numbered.c_str()));
+        fw::warnNoFreeName(GST_ELEMENT(self), self->recordings->numbered);
         return true;
     }
     const std::string opened = switchTo(self, next, "recording", true);
@@ -594,24 +463,13 @@ static void nameByDate(KadDvAviWriter* self, const std::string& root,
     const std::string old = self->file->path();
     const std::optional<std::string> renamed = kad::dv::renameByRecordingDate(old, root, when);
     if (!renamed) {
-        GST_ELEMENT_WARNING(self, RESOURCE, WRITE,
-                            ("The capture file could not be named after its recording date; it "
-                             "keeps its name."),
-                            ("renaming %s: %s", old.c_str(), g_strerror(errno)));
+        fw::warnRenameFailed(GST_ELEMENT(self), old, errno);
         return;
     }
     if (*renamed == old) return;
     self->file->renamed(*renamed);
-    GST_OBJECT_LOCK(self);
-    g_free(self->location);
-    self->location = g_strdup(renamed->c_str());
-    GST_OBJECT_UNLOCK(self);
-    gst_element_post_message(
-        GST_ELEMENT(self),
-        gst_message_new_element(GST_OBJECT(self),
-                                gst_structure_new("kad-file-renamed", "old-location", G_TYPE_STRING,
-                                                  old.c_str(), "new-location", G_TYPE_STRING,
-                                                  renamed->c_str(), nullptr)));
+    fw::setLocation(GST_ELEMENT(self), self->props, *renamed);
+    fw::postRenamed(GST_ELEMENT(self), old, *renamed);
 }
 
 static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buffer)
@@ -634,8 +492,8 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         return GST_FLOW_ERROR;
     }
     GST_OBJECT_LOCK(self);
-    const bool splitRecordings = self->splitRecordings;
-    const std::string dateRoot = self->dateNameRoot ? self->dateNameRoot : "";
+    const bool splitRecordings = self->rec.splitRecordings;
+    const std::string dateRoot = self->rec.dateNameRoot ? self->rec.dateNameRoot : "";
     GST_OBJECT_UNLOCK(self);
     // A buffer carries one or more whole frames; anything else is a damaged
     // frame, skipped without stopping the capture.
@@ -671,7 +529,7 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         }
         if (!self->file->writeFrame(frame, sys.frameBytes)) {
             const int err = errno;
-            postWriteError(self, err, self->file->path());
+            fw::postWriteError(GST_ELEMENT(self), err, self->file->path());
             finaliseFile(self);
             self->failed = true;
             ret = GST_FLOW_ERROR;
@@ -710,25 +568,21 @@ static gboolean kad_dv_avi_writer_event(GstBaseSink* sink, GstEvent* event)
 // caller giving up a cut knows whether the streaming thread got to it first.
 static gchar* kad_dv_avi_writer_take_next_location(KadDvAviWriter* self)
 {
-    GST_OBJECT_LOCK(self);
-    gchar* next = std::exchange(self->nextLocation, nullptr);
-    GST_OBJECT_UNLOCK(self);
-    return next;
+    return fw::takeNextLocation(GST_ELEMENT(self), self->props);
 }
 
 static void kad_dv_avi_writer_finalize(GObject* object)
 {
     auto* self = KAD_DV_AVI_WRITER(object);
-    stopSyncer(self);
+    self->syncer.stop();
     finaliseFile(self);
     std::destroy_at(&self->file);
     std::destroy_at(&self->recordings);
+    std::destroy_at(&self->syncer);
     g_mutex_clear(&self->fileLock);
     g_cond_clear(&self->syncerWake);
-    g_free(self->location);
-    g_free(self->nextLocation);
-    g_free(self->splitLocation);
-    g_free(self->dateNameRoot);
+    fw::clearLocations(self->props);
+    fw::clearRecordingProps(self->rec);
     G_OBJECT_CLASS(kad_dv_avi_writer_parent_class)->finalize(object);
 }
 
@@ -741,49 +595,22 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
     gobject->get_property = kad_dv_avi_writer_get_property;
     gobject->finalize = kad_dv_avi_writer_finalize;
 
-    g_object_class_install_property(
-        gobject, PROP_LOCATION,
-        g_param_spec_string("location", "File location", "The type-1 DV AVI file to write", nullptr,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_NEXT_LOCATION,
-        g_param_spec_string("next-location", "Next file location",
-                            "File to continue into before the next frame (cut without loss)",
-                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_RIFF_LIMIT,
-        g_param_spec_uint64("riff-limit", "RIFF chunk limit",
-                            "Largest size in bytes of one RIFF chunk of the file", kMinRiffLimit,
-                            kHardRiffLimit, kDefaultRiffLimit,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
+    fw::installLocation(gobject, PROP_LOCATION, "The type-1 DV AVI file to write");
+    fw::installNextLocation(gobject, PROP_NEXT_LOCATION,
+                            "File to continue into before the next frame (cut without loss)");
+    fw::installRiffLimit(gobject, PROP_RIFF_LIMIT);
+    fw::installSyncInterval(
         gobject, PROP_SYNC_INTERVAL,
-        g_param_spec_uint64(
-            "sync-interval", "Sync interval",
-            "Longest time in nanoseconds before written frames are indexed on disk and synced "
-            "(0 = only when the file is finished, without syncing)",
-            0, G_MAXUINT64, kDefaultSyncInterval,
-            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_SPLIT_RECORDINGS,
-        g_param_spec_boolean("split-recordings", "Split at each recording",
-                             "Continue into a new file at the first frame of each new recording "
-                             "on the tape (a jump of the recording clock or a recording start)",
-                             FALSE, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_SPLIT_LOCATION,
-        g_param_spec_string("split-location", "File of the next recording",
-                            "File the next new recording goes into (cleared when used; without "
-                            "one, the number after the last numbered name); existing files are "
-                            "passed over",
-                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_DATE_NAME_ROOT,
-        g_param_spec_string("date-name-root", "Root of names by recording date",
+        "Longest time in nanoseconds before written frames are indexed on disk and synced "
+        "(0 = only when the file is finished, without syncing)");
+    fw::installSplitRecordings(gobject, PROP_SPLIT_RECORDINGS,
+                               "Continue into a new file at the first frame of each new recording "
+                               "on the tape (a jump of the recording clock or a recording start)");
+    fw::installSplitLocation(gobject, PROP_SPLIT_LOCATION);
+    fw::installDateNameRoot(gobject, PROP_DATE_NAME_ROOT,
                             "When set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus its "
                             "extension at its first frame with a recording date (\"_2\", \"_3\" "
-                            "when taken; never replacing a file)",
-                            nullptr, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+                            "when taken; never replacing a file)");
     g_object_class_install_property(
         gobject, PROP_FRAMES_WRITTEN,
         g_param_spec_uint64("frames-written", "Frames written",
@@ -797,10 +624,7 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
 
     // Action signal: takes (returns and clears) next-location under the
     // object lock; NULL when the cut was applied or none was asked for.
-    g_signal_new_class_handler("take-next-location", G_TYPE_FROM_CLASS(klass),
-                               GSignalFlags(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
-                               G_CALLBACK(kad_dv_avi_writer_take_next_location), nullptr, nullptr,
-                               nullptr, G_TYPE_STRING, 0);
+    fw::installTakeNextLocation(gobject, G_CALLBACK(kad_dv_avi_writer_take_next_location));
 
     gst_element_class_set_static_metadata(element, "DV type-1 AVI writer", "Sink/File",
                                           "Writes interleaved DV as a type-1 DV AVI file",
@@ -814,10 +638,12 @@ static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
 
 static void kad_dv_avi_writer_init(KadDvAviWriter* self)
 {
-    self->riffLimit = kDefaultRiffLimit;
-    self->syncInterval = kDefaultSyncInterval;
+    fw::initLocations(self->props);
+    fw::initRecordingProps(self->rec);
     g_mutex_init(&self->fileLock);
     g_cond_init(&self->syncerWake);
+    std::construct_at(&self->syncer);
+    self->syncer.bind(&self->fileLock, &self->syncerWake, syncTick, self);
     std::construct_at(&self->file, std::make_unique<DvAviFile>());
     std::construct_at(&self->recordings, std::make_unique<Recordings>());
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);

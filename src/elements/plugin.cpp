@@ -16,8 +16,8 @@ namespace kad {
 
 // One line per production element; each element's header declares its
 // kad_<name>_register() that adds the factory to the plugin. The virtual
-// devices are not listed here: they join only the program's static plugin
-// (static_plugin.cpp), never the loadable one.
+// devices live in a library of their own above this one and register as a
+// plugin of their own, never in the loadable one.
 bool registerProductionElements(GstPlugin* plugin)
 {
     gboolean ok = TRUE;

@@ -4,8 +4,9 @@
 
 namespace kad {
 
-// Registers Kadrillo's own elements and the virtual device provider as a
-// static plugin. Safe to call more than once; gst_init() must have run.
+// Registers Kadrillo's production elements as the program's static plugin.
+// The virtual devices register apart (virtual/virtual_plugin.h). Safe to call
+// more than once; gst_init() must have run.
 bool registerElements();
 
 // Adds the production elements (no virtual devices) to plugin: the static

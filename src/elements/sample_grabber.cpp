@@ -301,6 +301,40 @@ GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber)
     return sample;
 }
 
+GstSample* kad_sample_grabber_take_frame(GstElement* grabber)
+{
+    g_return_val_if_fail(KAD_IS_SAMPLE_GRABBER(grabber), nullptr);
+    KadSampleGrabber* self = KAD_SAMPLE_GRABBER(grabber);
+    GstBuffer* buffer = nullptr;
+    GstVideoInfo videoInfo;
+    guint64 number = 0;
+    if (!takeLatest(self, &buffer, &videoInfo, &number)) return nullptr;
+    GstCaps* caps = gst_video_info_to_caps(&videoInfo);
+    GstStructure* details =
+        gst_structure_new("kad-grabbed-frame", "frame-number", G_TYPE_UINT64, number, nullptr);
+    GstSample* sample = gst_sample_new(buffer, caps, nullptr, details);
+    gst_caps_unref(caps);
+    gst_buffer_unref(buffer);
+    return sample;
+}
+
+gboolean kad_sample_grabber_frame_to_rgb(GstSample* frame, guint8* dest, gsize dest_size,
+                                         KadGrabbedFrameInfo* info)
+{
+    g_return_val_if_fail(frame != nullptr, FALSE);
+    g_return_val_if_fail(info != nullptr, FALSE);
+    GstBuffer* buffer = gst_sample_get_buffer(frame);
+    GstCaps* caps = gst_sample_get_caps(frame);
+    GstVideoInfo videoInfo;
+    if (!buffer || !caps || !gst_video_info_from_caps(&videoInfo, caps)) return FALSE;
+    guint64 number = 0;
+    if (const GstStructure* details = gst_sample_get_info(frame))
+        gst_structure_get_uint64(details, "frame-number", &number);
+    describe(videoInfo, number, info);
+    if (!dest || dest_size < info->size) return FALSE;
+    return toBitmap(nullptr, videoInfo, buffer, dest, info->stride);
+}
+
 guint64 kad_sample_grabber_frame_count(GstElement* grabber)
 {
     g_return_val_if_fail(KAD_IS_SAMPLE_GRABBER(grabber), 0);

@@ -43,6 +43,18 @@ gboolean kad_sample_grabber_copy_frame(GstElement* grabber, guint8* dest, gsize 
 // thread when the stream carries another format), or NULL. Transfer full.
 GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber);
 
+// The latest frame as it came (the stream's own format and caps, with its
+// "frame-number" in the sample's info), or NULL: only a reference is taken,
+// so it is cheap enough for the moment a still is due. Transfer full.
+GstSample* kad_sample_grabber_take_frame(GstElement* grabber);
+
+// Converts a frame taken by kad_sample_grabber_take_frame into dest as
+// kad_sample_grabber_copy_frame does, with the same rules for info and
+// dest_size. Safe from any thread, so a still can be converted away from the
+// thread that took it.
+gboolean kad_sample_grabber_frame_to_rgb(GstSample* frame, guint8* dest, gsize dest_size,
+                                         KadGrabbedFrameInfo* info);
+
 // Frames that passed since the grabber started ("frame-count").
 guint64 kad_sample_grabber_frame_count(GstElement* grabber);
 

@@ -1,17 +1,12 @@
 #include "elements/plugin.h"
-#include "elements/virtual_device_provider.h"
 
 #include <gst/gst.h>
 
 namespace {
 
-// The program's own plugin: the production elements and, beside them, the
-// virtual devices that stand in for hardware in tests and demonstrations.
 gboolean pluginInit(GstPlugin* plugin)
 {
-    gboolean ok = kad::registerProductionElements(plugin);
-    ok = kad_virtual_devices_register(plugin) && ok;
-    return ok;
+    return kad::registerProductionElements(plugin) ? TRUE : FALSE;
 }
 
 } // namespace

@@ -6,10 +6,16 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include <jpeglib.h>
 
@@ -208,15 +214,20 @@ QString ImageWriteFailedMessage(const QString& path, const QString& reason)
         .arg(QFileInfo(path).fileName(), QFileInfo(path).absolutePath(), reason);
 }
 
+bool ConfirmReplace(const QString& fileName, StoreOptions& options)
+{
+    if (!options.Confirm || !QFileInfo::exists(fileName)) return true;
+    const DialogAnswer answer =
+        dialogs().warningYesNoAll(ReplaceImageQuestion(QFileInfo(fileName).fileName()));
+    if (answer == DialogAnswer::No) return false;
+    if (answer == DialogAnswer::YesToAll) options.Confirm = false;
+    return true;
+}
+
 StoreOutcome StoreWithConfirmation(const QImage& stored, const QString& fileName,
                                    StoreOptions& options)
 {
-    if (options.Confirm && QFileInfo::exists(fileName)) {
-        const DialogAnswer answer =
-            dialogs().warningYesNoAll(ReplaceImageQuestion(QFileInfo(fileName).fileName()));
-        if (answer == DialogAnswer::No) return StoreOutcome::Declined;
-        if (answer == DialogAnswer::YesToAll) options.Confirm = false;
-    }
+    if (!ConfirmReplace(fileName, options)) return StoreOutcome::Declined;
     QString reason;
     const bool written = options.Format == StillFormat::Jpeg
                              ? WriteJpeg(stored, fileName, options.Quality, &reason)
@@ -234,6 +245,141 @@ StoreOutcome StoreAndAdvance(const QImage& stored, QString& nextImageFileName,
     const StoreOutcome outcome = StoreWithConfirmation(stored, nextImageFileName, options);
     if (outcome == StoreOutcome::Written) nextImageFileName = NextImageName(naming);
     return outcome;
+}
+
+bool StoreStill(const StillJob& job, QString* reason, QImage* thumbnail)
+{
+    RgbFrame frame;
+    frame.Data = job.Bytes.data();
+    frame.Width = job.Width;
+    frame.Height = job.Height;
+    frame.Stride = job.Stride;
+    if (job.Bytes.size() < std::size_t(qint64(job.Stride) * std::max(job.Height, 0))) {
+        if (reason) *reason = QStringLiteral("there is no picture");
+        return false;
+    }
+    const QImage stored = MakeStoredImage(frame, job.Ratio43);
+    if (thumbnail && !stored.isNull())
+        *thumbnail = stored.scaled(ThumbnailRect(stored.width(), stored.height()).size(),
+                                   Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return job.Format == StillFormat::Jpeg ? WriteJpeg(stored, job.Path, job.Quality, reason)
+                                           : WriteBmp24(stored, job.Path, reason);
+}
+
+// Shared by the writer and its worker, so a worker left behind at quitting
+// never touches the writer itself. `lock` guards every member; `report` is
+// cleared when the writer goes.
+struct TStillWriter::Shared {
+    WriteFunction write;
+    std::mutex lock;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<StillJob> queue;
+    bool busy = false;
+    bool quit = false;
+    std::function<void(const QString& path, bool ok, const QString& reason,
+                       const QImage& thumbnail)>
+        report;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            wake.wait(guard, [this] { return quit || !queue.empty(); });
+            if (queue.empty()) return;
+            StillJob job = std::move(queue.front());
+            queue.pop_front();
+            busy = true;
+            const WriteFunction writeNow = write;
+            guard.unlock();
+            QString reason;
+            QImage thumbnail;
+            bool ok = false;
+            try {
+                ok = (!job.Develop || job.Develop(job, &reason)) &&
+                     writeNow(job, &reason, &thumbnail);
+            } catch (const std::exception& e) {
+                reason = QString::fromLocal8Bit(e.what());
+            } catch (...) {
+                reason = QStringLiteral("unexpected error");
+            }
+            guard.lock();
+            busy = false;
+            if (report) report(job.Path, ok, reason, thumbnail);
+            idle.notify_all();
+        }
+    }
+};
+
+TStillWriter::TStillWriter(WriteFunction write, QObject* parent)
+    : QObject(parent), shared_(std::make_shared<Shared>())
+{
+    shared_->write = write ? std::move(write) : WriteFunction(StoreStill);
+    shared_->report = [this](const QString& path, bool ok, const QString& reason,
+                             const QImage& thumbnail) {
+        // Queued to this object's thread; dropped by Qt should the writer
+        // be gone by then.
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, ok, reason, thumbnail] {
+                if (!thumbnail.isNull()) emit thumbnailReady(thumbnail);
+                if (ok)
+                    emit written(path);
+                else
+                    emit failed(path, reason);
+            },
+            Qt::QueuedConnection);
+    };
+    worker_ = std::thread([shared = shared_] { shared->run(); });
+}
+
+TStillWriter::~TStillWriter()
+{
+    const bool drained = WaitIdle(kQuitWaitMs);
+    {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        if (!drained)
+            qWarning("Kadrillo: quitting with %d image(s) not yet written to the disk",
+                     int(shared_->queue.size()) + (shared_->busy ? 1 : 0));
+        shared_->queue.clear();
+        shared_->report = nullptr;
+        shared_->quit = true;
+        shared_->wake.notify_all();
+    }
+    // A worker stuck in a write past the deadline keeps only the shared
+    // state alive; it ends once that write returns.
+    if (drained)
+        worker_.join();
+    else
+        worker_.detach();
+}
+
+bool TStillWriter::Submit(StillJob job)
+{
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    if (int(shared_->queue.size()) + (shared_->busy ? 1 : 0) >= kQueueLimit) return false;
+    shared_->queue.push_back(std::move(job));
+    shared_->wake.notify_one();
+    return true;
+}
+
+void TStillWriter::SetWriteFunction(WriteFunction write)
+{
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    shared_->write = write ? std::move(write) : WriteFunction(StoreStill);
+}
+
+int TStillWriter::Pending() const
+{
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    return int(shared_->queue.size()) + (shared_->busy ? 1 : 0);
+}
+
+bool TStillWriter::WaitIdle(int ms)
+{
+    std::unique_lock<std::mutex> guard(shared_->lock);
+    return shared_->idle.wait_for(guard, std::chrono::milliseconds(ms),
+                                  [this] { return shared_->queue.empty() && !shared_->busy; });
 }
 
 QString ChangeImageExtension(NamingState& naming, StillFormat format)

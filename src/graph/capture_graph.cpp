@@ -22,6 +22,7 @@
 // AVI writers of our own index and sync the file as they go, so a capture
 // killed outright still reads up to its last sync.
 
+#include "elements/file_writer.h"
 #include "graph/asf_packets.h"
 #include "graph/capture_report_hooks.h"
 #include "graph/capture_state.h"
@@ -674,14 +675,15 @@ bool TdmCam::BuildCaptureGraph()
                 if (type != GST_MESSAGE_ERROR && type != GST_MESSAGE_ELEMENT) return;
                 if (type == GST_MESSAGE_ELEMENT &&
                     !gst_structure_has_name(gst_message_get_structure(message),
-                                            "kad-file-switched") &&
-                    !gst_structure_has_name(gst_message_get_structure(message), "kad-file-renamed"))
+                                            kad::filewriter::kFileSwitched) &&
+                    !gst_structure_has_name(gst_message_get_structure(message),
+                                            kad::filewriter::kFileRenamed))
                     return;
                 auto* cam = static_cast<TdmCam*>(self);
                 if (type == GST_MESSAGE_ELEMENT && cam->capture_ &&
                     cam->capture_->kind == WriterKind::Avi &&
                     gst_structure_has_name(gst_message_get_structure(message),
-                                           "kad-file-switched") &&
+                                           kad::filewriter::kFileSwitched) &&
                     GST_MESSAGE_SRC(message) == GST_OBJECT(cam->capture_->writer.get())) {
                     // Counted here, on the thread that cut, before the
                     // writer counts anything into the next file.
@@ -774,7 +776,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         const GstStructure* st = gst_message_get_structure(message);
         const QString oldName = QString::fromUtf8(gst_structure_get_string(st, "old-location"));
         const QString newName = QString::fromUtf8(gst_structure_get_string(st, "new-location"));
-        if (gst_structure_has_name(st, "kad-file-renamed")) {
+        if (gst_structure_has_name(st, kad::filewriter::kFileRenamed)) {
             // Named after its recording date while it is being written.
             if (CaptureFileName == oldName) CaptureFileName = newName;
             if (s.switchFrom == oldName) s.switchFrom = newName;
@@ -1200,6 +1202,9 @@ QString TdmCam::EndRecordingSplits()
     GstElement* w = capture_->writer.get();
     if (!g_object_class_find_property(G_OBJECT_GET_CLASS(w), "split-recordings")) return {};
     g_object_set(w, "split-recordings", FALSE, "split-location", nullptr, NULL);
+    // The frame the writer holds now may still open the next recording's
+    // file: its last name is known once it has finished.
+    FinishCapture();
     gchar* location = nullptr;
     g_object_get(w, "location", &location, NULL);
     const GCharPtr owned(location);

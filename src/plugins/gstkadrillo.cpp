@@ -1,7 +1,7 @@
 // The loadable GStreamer plugin: Kadrillo's production elements for
 // gst-inspect-1.0, gst-launch-1.0 and other programs, found through
-// GST_PLUGIN_PATH. The virtual devices stay out: they belong to the
-// program's own static plugin.
+// GST_PLUGIN_PATH. The virtual devices stay out: the program, the tests and
+// the benchmarks register them as a static plugin of their own.
 
 #include "elements/plugin.h"
 

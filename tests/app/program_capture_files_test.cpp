@@ -20,22 +20,6 @@ const QString kBox = QStringLiteral("Pinnacle Moviebox-B");
 
 class ProgramCaptureFiles : public ProgramTest {
 protected:
-    TSourcesFrame& panel() const { return *program->Parts().SourcesFrame; }
-
-    void pickVideo(const QString& name)
-    {
-        const int index = panel().cboxvideo->findText(name);
-        ASSERT_GE(index, 0) << name.toStdString();
-        panel().cboxvideo->setCurrentIndex(index);
-        program->Sources().cboxVideoChange();
-    }
-
-    void pickFormat(int index)
-    {
-        panel().rgFormat->setItemIndex(index);
-        program->Sources().rgFormatClick();
-    }
-
     // The MovieBox's priming dialog, closed as the user does.
     void primeTheBox()
     {
@@ -129,7 +113,7 @@ TEST_F(ProgramCaptureFiles, NoOtherPathLeavesAnEmptyFile)
     for (const Path& path : paths) {
         ASSERT_NO_FATAL_FAILURE(pickVideo(QString::fromLatin1(path.source)));
         ASSERT_EQ(cam().SourceKind, path.kind) << path.source;
-        const int formats = panel().rgFormat->count();
+        const int formats = sourcesPanel().rgFormat->count();
         ASSERT_GE(formats, 2) << path.source;
         for (int format = 0; format < formats; ++format) {
             SCOPED_TRACE(std::string(path.source) + " format " + std::to_string(format));

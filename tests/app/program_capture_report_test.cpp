@@ -21,11 +21,7 @@ class ProgramCaptureReport : public ProgramTest {
 protected:
     void startDv()
     {
-        useDevices("dv-pal-vcr");
-        presetFolders();
-        start();
-        ASSERT_EQ(form().State(), CaptureState::csPreview);
-        ASSERT_TRUE(waitForPicture());
+        ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
         ASSERT_TRUE(showActive());
     }
 

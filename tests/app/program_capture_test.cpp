@@ -8,7 +8,7 @@
 #include "app/capture_control.h"
 #include "app/program_fixture.h"
 #include "app/sources_panel.h"
-#include "elements/virtual_device_provider.h"
+#include "virtual/virtual_device_provider.h"
 
 namespace kad::test {
 namespace {

@@ -31,6 +31,7 @@
 #include "app/capture_form.h"
 #include "app/program.h"
 #include "app/source_selection.h"
+#include "app/sources_panel.h"
 #include "app/video_widget.h"
 #include "graph/dm_cam.h"
 #include "settings/naming.h"
@@ -148,9 +149,41 @@ protected:
         return QTest::qWaitForWindowActive(&form());
     }
 
+    // Starts the program on `devices` with the test's folders and waits for
+    // the preview's pictures.
+    ::testing::AssertionResult startPreviewing(const char* devices)
+    {
+        useDevices(devices);
+        presetFolders();
+        if (HasFatalFailure()) return ::testing::AssertionFailure() << "the folders were not set";
+        start();
+        if (form().State() != CaptureState::csPreview)
+            return ::testing::AssertionFailure() << "no preview after the start";
+        if (!waitForPicture()) return ::testing::AssertionFailure() << "the preview shows nothing";
+        return ::testing::AssertionSuccess();
+    }
+
     TCaptureForm& form() const { return program->Form(); }
     TdmCam& cam() const { return program->Cam(); }
     QAction* act(ActionId id) const { return form().Action(id); }
+
+    TSourcesFrame& sourcesPanel() const { return *program->Parts().SourcesFrame; }
+
+    // Picks the video device of this name in the Sources panel as the user
+    // does.
+    void pickVideo(const QString& name)
+    {
+        const int index = sourcesPanel().cboxvideo->findText(name);
+        ASSERT_GE(index, 0) << name.toStdString();
+        sourcesPanel().cboxvideo->setCurrentIndex(index);
+        program->Sources().cboxVideoChange();
+    }
+
+    void pickFormat(int index)
+    {
+        sourcesPanel().rgFormat->setItemIndex(index);
+        program->Sources().rgFormatClick();
+    }
 
     // The preview shows pictures.
     bool waitForPicture(int ms = 15000)

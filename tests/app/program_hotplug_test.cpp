@@ -10,8 +10,8 @@
 
 #include "app/program_fixture.h"
 #include "app/sources_panel.h"
-#include "elements/virtual_device_provider.h"
 #include "system/log.h"
+#include "virtual/virtual_device_provider.h"
 
 namespace kad::test {
 namespace {

@@ -36,17 +36,8 @@ protected:
         ProgramTest::TearDown();
     }
 
-    TSourcesFrame& panel() const { return *program->Parts().SourcesFrame; }
     TamorcerForm& instructions() const { return *program->Parts().amorcerForm; }
     QDialog* dialog() const { return instructions().PrimingDialog(); }
-
-    void pickVideo(const QString& name)
-    {
-        const int index = panel().cboxvideo->findText(name);
-        ASSERT_GE(index, 0) << name.toStdString();
-        panel().cboxvideo->setCurrentIndex(index);
-        program->Sources().cboxVideoChange();
-    }
 
     int launchLines() const
     {

@@ -5,35 +5,50 @@
 #include <QCheckBox>
 #include <QDir>
 
+#include <functional>
+
 #include "app/capture_control.h"
 #include "app/program_fixture.h"
 #include "app/sources_panel.h"
 #include "elements/recording_watch.h"
 #include "settings/options_panel.h"
+#include "support/readers.h"
 
 namespace kad::test {
 namespace {
 
-// The recording date of a file's first DV frame, as ffmpeg hands it out.
-std::optional<dv::RecordingDateTime> firstFrameDate(const QString& file)
-{
-    const QByteArray frame =
-        kadtest::runTool("ffmpeg", {"-v", "error", "-i", file, "-map", "0:v:0", "-frames:v", "1",
-                                    "-c", "copy", "-f", "rawvideo", "-"});
-    if (frame.size() != 144000) return std::nullopt;
-    return dv::agreedRecordingDateTime(reinterpret_cast<const std::uint8_t*>(frame.data()),
-                                       frame.size());
-}
+using kadtest::firstFrameDate;
 
-class ProgramRecordings : public ProgramTest {};
+class ProgramRecordings : public ProgramTest {
+protected:
+    // The camcorder's tape, one recording a second, previewed with "Split
+    // at each new recording" on; the capture's first file is its _0.
+    void previewTapeSplitting()
+    {
+        ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
+        program->Parts().OptionsFrame->cbSplitRecordings->click();
+        g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+        ASSERT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_0.avi")));
+    }
+
+    // One capture by the toggle, stopped once `frames` frames are in;
+    // `meanwhile` runs as soon as it has begun.
+    void captureByToggle(guint64 frames, const std::function<void()>& meanwhile = {})
+    {
+        act(ActionId::acCapturerBascule)->trigger();
+        ASSERT_EQ(form().State(), CaptureState::csCapturing);
+        if (meanwhile) meanwhile();
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= frames; }));
+        act(ActionId::acCapturerBascule)->trigger();
+        ASSERT_EQ(form().State(), CaptureState::csPreview);
+        pump(200);
+    }
+};
 
 TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
 {
-    useDevices("dv-pal-vcr");
-    presetFolders();
-    start();
-    ASSERT_EQ(form().State(), CaptureState::csPreview);
-    ASSERT_TRUE(waitForPicture());
+    ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
     TOptionsFrame* options = program->Parts().OptionsFrame;
     ASSERT_FALSE(options->cbSplitRecordings->isChecked());
     ASSERT_FALSE(options->cbNameByDate->isChecked());
@@ -73,7 +88,9 @@ TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
         EXPECT_EQ(
             name,
             QStringLiteral("Video_%1.avi").arg(QString::fromStdString(dv::fileNameStamp(*date))));
-        if (before) EXPECT_GT(dv::secondsOf(*date) - dv::secondsOf(*before), 90000);
+        if (before) {
+            EXPECT_GT(dv::secondsOf(*date) - dv::secondsOf(*before), 90000);
+        }
         before = date;
     }
     EXPECT_EQ(total, captured);
@@ -93,20 +110,9 @@ TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
 
 TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThem)
 {
-    useDevices("dv-pal-vcr");
-    presetFolders();
-    start();
-    ASSERT_TRUE(waitForPicture());
-    program->Parts().OptionsFrame->cbSplitRecordings->click();
-    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    ASSERT_NO_FATAL_FAILURE(previewTapeSplitting());
     const QString first = form().CurrentVideoFileName;
-    ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi")));
-    act(ActionId::acCapturerBascule)->trigger();
-    ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 70; }));
-    act(ActionId::acCapturerBascule)->trigger();
-    ASSERT_EQ(form().State(), CaptureState::csPreview);
-    pump(200);
+    ASSERT_NO_FATAL_FAILURE(captureByToggle(70));
 
     const QStringList files =
         QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
@@ -128,26 +134,17 @@ TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThe
 
 TEST_F(ProgramRecordings, ACutNeverDrawsTheNameTheNextRecordingWillTake)
 {
-    useDevices("dv-pal-vcr");
-    presetFolders();
-    start();
-    ASSERT_TRUE(waitForPicture());
-    program->Parts().OptionsFrame->cbSplitRecordings->click();
-    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    ASSERT_NO_FATAL_FAILURE(previewTapeSplitting());
     const QString first = form().CurrentVideoFileName;
-    ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi")));
     const QString stem = first.left(first.size() - 5);
-    act(ActionId::acCapturerBascule)->trigger();
-    ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 5; }));
-    // _1 waits for the tape's next recording: the cut takes _2.
-    act(ActionId::acCouper)->trigger();
-    const QString cut = program->Capture().PendingCut();
-    EXPECT_EQ(cut, stem + "2.avi");
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 70; }));
-    act(ActionId::acCapturerBascule)->trigger();
-    ASSERT_EQ(form().State(), CaptureState::csPreview);
-    pump(200);
+    QString cut;
+    ASSERT_NO_FATAL_FAILURE(captureByToggle(70, [&] {
+        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 5; }));
+        // _1 waits for the tape's next recording: the cut takes _2.
+        act(ActionId::acCouper)->trigger();
+        cut = program->Capture().PendingCut();
+        EXPECT_EQ(cut, stem + "2.avi");
+    }));
 
     // Every file holds frames, and together all that was captured.
     const QStringList files =
@@ -166,10 +163,7 @@ TEST_F(ProgramRecordings, ACutNeverDrawsTheNameTheNextRecordingWillTake)
 
 TEST_F(ProgramRecordings, WithTheOptionsOffTheTapeStaysInOneNumberedFile)
 {
-    useDevices("dv-pal-vcr");
-    presetFolders();
-    start();
-    ASSERT_TRUE(waitForPicture());
+    ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
     g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
     const QString numbered = form().CurrentVideoFileName;
     act(ActionId::acCapturerBascule)->trigger();

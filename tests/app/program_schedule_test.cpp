@@ -17,6 +17,7 @@
 #include "features/grab_panel.h"
 #include "features/schedule.h"
 #include "features/schedule_panel.h"
+#include "features/stills.h"
 
 namespace kad::test {
 namespace {
@@ -213,6 +214,7 @@ TEST_F(ProgramSchedule, TheIntervalometerStoresImagesAndTheWindowFollows)
     // The intervalometer's grabs leave the active panel alone.
     EXPECT_EQ(form().ActivePanel(), panelBefore);
 
+    ASSERT_TRUE(waitUntil([&] { return program->Stills().Pending() == 0; }, 10000));
     const QStringList stored = storedImages();
     pump(600);
     EXPECT_EQ(storedImages(), stored);

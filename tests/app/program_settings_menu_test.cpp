@@ -23,15 +23,7 @@ namespace {
 
 class ProgramSettingsMenu : public ProgramTest {
 protected:
-    TSourcesFrame& panel() const { return *program->Parts().SourcesFrame; }
-
-    void pickVideo(const QString& name)
-    {
-        const int index = panel().cboxvideo->findText(name);
-        ASSERT_GE(index, 0) << name.toStdString();
-        panel().cboxvideo->setCurrentIndex(index);
-        program->Sources().cboxVideoChange();
-    }
+    TSourcesFrame& panel() const { return sourcesPanel(); }
 
     // Opens the pop-up as the settings button does and closes it again.
     QMenu* openMenu()
@@ -89,6 +81,7 @@ protected:
     {
         const QString file = program->Parts().NextImageFileName;
         if (!program->Grab()) return std::nullopt;
+        if (!waitUntil([&] { return QFileInfo::exists(file); }, 10000)) return std::nullopt;
         const QImage image = QImageReader(file).read().convertToFormat(QImage::Format_Grayscale8);
         if (image.isNull()) return std::nullopt;
         double sum = 0;
@@ -259,6 +252,7 @@ TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureR
     // The preview's frames are the new size: a still of them, read back.
     const QString still = program->Parts().NextImageFileName;
     ASSERT_TRUE(program->Grab());
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(still); }, 10000));
     EXPECT_EQ(QImageReader(still).size(), QSize(newWidth, newHeight));
 
     // During a capture the format stays: said, and the capture goes on.
@@ -378,6 +372,45 @@ TEST_F(ProgramSettingsMenu, TheSoundSourceKeepsItsVolumeMuteAndFormatAcrossRebui
     EXPECT_TRUE(muted);
     EXPECT_EQ(format->Checked(), mono);
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// "Set the Audio" and the Sources panel's sound button open the sound
+// source's two pages once each, while the preview runs on; with no sound
+// card in the graph they say why instead of doing nothing.
+TEST_F(ProgramSettingsMenu, SetTheAudioOpensTheSoundSourcePagesOrSaysWhyNot)
+{
+    useDevices("webcam,mic");
+    presetFolders();
+    start();
+    ASSERT_TRUE(waitForPicture());
+    ASSERT_FALSE(cam().AudioSource.InGraph());
+    QAction* setAudio = act(ActionId::acFixerAudio);
+    ASSERT_TRUE(setAudio->isEnabled());
+    setAudio->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(form().findChildren<TDeviceControlsDialog*>().isEmpty());
+
+    TSourcesFrame& sources = panel();
+    sources.cboxAudioType->setCurrentIndex(
+        sources.cboxAudioType->findText(QStringLiteral("Add an Audio Source (soundcard)")));
+    program->Sources().SourcesFramergaudioChange();
+    ASSERT_TRUE(waitForPicture());
+    ASSERT_TRUE(cam().AudioSource.InGraph());
+    for (int round = 0; round < 2; ++round) {
+        if (round == 0)
+            setAudio->trigger();
+        else
+            emit sources.audioSettingsRequested();
+        const auto mixers = form().findChildren<TDeviceControlsDialog*>();
+        const auto formats = form().findChildren<TChoiceDialog*>();
+        ASSERT_EQ(mixers.size(), 1);
+        ASSERT_EQ(formats.size(), 1);
+        EXPECT_TRUE(mixers.first()->isVisible());
+        EXPECT_TRUE(formats.first()->isVisible());
+        EXPECT_NE(mixers.first()->findChild<QSlider*>(QStringLiteral("Volume")), nullptr);
+    }
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(waitForPicture());
 }
 
 } // namespace

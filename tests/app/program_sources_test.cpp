@@ -13,35 +13,18 @@ namespace {
 
 class ProgramSources : public ProgramTest {
 protected:
-    TSourcesFrame& panel() const { return *program->Parts().SourcesFrame; }
-
-    // Picks the video device of this name as the user would.
-    void pickVideo(const QString& name)
-    {
-        const int index = panel().cboxvideo->findText(name);
-        ASSERT_GE(index, 0) << name.toStdString();
-        panel().cboxvideo->setCurrentIndex(index);
-        program->Sources().cboxVideoChange();
-    }
-
-    void pickFormat(int index)
-    {
-        panel().rgFormat->setItemIndex(index);
-        program->Sources().rgFormatClick();
-    }
-
     void pickAudioType(const QString& text)
     {
-        panel().cboxAudioType->setCurrentIndex(panel().cboxAudioType->findText(text));
+        sourcesPanel().cboxAudioType->setCurrentIndex(sourcesPanel().cboxAudioType->findText(text));
         program->Sources().SourcesFramergaudioChange();
     }
 
-    QString audioType() const { return panel().cboxAudioType->currentText(); }
+    QString audioType() const { return sourcesPanel().cboxAudioType->currentText(); }
     QStringList audioTypes() const
     {
         QStringList items;
-        for (int i = 0; i < panel().cboxAudioType->count(); ++i)
-            items << panel().cboxAudioType->itemText(i);
+        for (int i = 0; i < sourcesPanel().cboxAudioType->count(); ++i)
+            items << sourcesPanel().cboxAudioType->itemText(i);
         return items;
     }
 };
@@ -59,7 +42,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
                              QStringLiteral("DV type 2 (normal)"),
                              QStringLiteral("DV type 2 (recompressed)")};
     if (wmv) dvFormats << QStringLiteral("Wmv");
-    EXPECT_EQ(panel().rgFormat->items(), dvFormats);
+    EXPECT_EQ(sourcesPanel().rgFormat->items(), dvFormats);
     EXPECT_EQ(audioTypes(),
               (QStringList{QStringLiteral("No Audio"), QStringLiteral("Audio from the DV stream"),
                            QStringLiteral("Add an Audio Source (soundcard)")}));
@@ -69,18 +52,18 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // DV kept in its own coding forces the stream's audio.
     pickFormat(0);
     EXPECT_EQ(audioType(), QStringLiteral("Audio from the DV stream"));
-    EXPECT_FALSE(panel().cboxAudioType->isEnabled());
+    EXPECT_FALSE(sourcesPanel().cboxAudioType->isEnabled());
     EXPECT_TRUE(act(ActionId::acEcouterAudioInclus)->isChecked() ||
                 program->Prefs().EcouterAudioInclus.Value);
     EXPECT_FALSE(program->Prefs().EnregistrerSourceAudio.Value);
     EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".avi")));
     // Recompressed DV frees the audio choice and shows the standard.
     pickFormat(2);
-    EXPECT_TRUE(panel().cboxAudioType->isEnabled());
-    EXPECT_TRUE(panel().rgStandard->isVisibleTo(&panel()));
-    EXPECT_FALSE(panel().rgFrequenceDV->isHidden());
+    EXPECT_TRUE(sourcesPanel().cboxAudioType->isEnabled());
+    EXPECT_TRUE(sourcesPanel().rgStandard->isVisibleTo(&sourcesPanel()));
+    EXPECT_FALSE(sourcesPanel().rgFrequenceDV->isHidden());
     pickFormat(1);
-    EXPECT_FALSE(panel().rgStandard->isVisibleTo(&panel()));
+    EXPECT_FALSE(sourcesPanel().rgStandard->isVisibleTo(&sourcesPanel()));
     EXPECT_EQ(form().StatusText(2), QStringLiteral("Vid: DV type 2  - Aud:  DV"));
 
     // The webcam has no "DV type 2 (normal)": its first format; and no
@@ -90,8 +73,8 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     QStringList camFormats = {QStringLiteral("Native Video"),
                               QStringLiteral("DV type 2 (recompressed)")};
     if (wmv) camFormats << QStringLiteral("Wmv");
-    EXPECT_EQ(panel().rgFormat->items(), camFormats);
-    EXPECT_EQ(panel().rgFormat->itemIndex(), 0);
+    EXPECT_EQ(sourcesPanel().rgFormat->items(), camFormats);
+    EXPECT_EQ(sourcesPanel().rgFormat->itemIndex(), 0);
     EXPECT_EQ(audioTypes(), (QStringList{QStringLiteral("No Audio"),
                                          QStringLiteral("Add an Audio Source (soundcard)")}));
     EXPECT_EQ(audioType(), QStringLiteral("No Audio"));
@@ -101,7 +84,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // its own audio.
     pickVideo(QStringLiteral("Pinnacle Moviebox-B"));
     ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
-    EXPECT_EQ(panel().rgFormat->items(), camFormats);
+    EXPECT_EQ(sourcesPanel().rgFormat->items(), camFormats);
     EXPECT_EQ(audioTypes(),
               (QStringList{QStringLiteral("No Audio"), QStringLiteral("Audio from the MovieBox"),
                            QStringLiteral("Add an Audio Source (soundcard)")}));
@@ -109,13 +92,13 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // Native MPEG-2 is recorded with the box's own audio, as ".mpg".
     pickFormat(0);
     EXPECT_EQ(audioType(), QStringLiteral("Audio from the MovieBox"));
-    EXPECT_FALSE(panel().cboxAudioType->isEnabled());
+    EXPECT_FALSE(sourcesPanel().cboxAudioType->isEnabled());
     EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".mpg")));
 
     // "Audio from the MovieBox" does not exist for DV: the DV stream's audio.
     pickVideo(dvName);
     EXPECT_EQ(audioType(), QStringLiteral("Audio from the DV stream"));
-    EXPECT_EQ(panel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));
+    EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));
 }
 
 TEST_F(ProgramSources, ASavedWmvFormatFallsBackWhenWindowsMediaIsMissing)
@@ -129,11 +112,12 @@ TEST_F(ProgramSources, ASavedWmvFormatFallsBackWhenWindowsMediaIsMissing)
     }
     start();
     // The saved device is gone: the first one is taken.
-    EXPECT_EQ(panel().cboxvideo->currentText(), QStringLiteral("Virtual DV Camcorder (PAL)"));
+    EXPECT_EQ(sourcesPanel().cboxvideo->currentText(),
+              QStringLiteral("Virtual DV Camcorder (PAL)"));
     if (cam().WmvAvailable)
-        EXPECT_EQ(panel().rgFormat->selectedText(), QStringLiteral("Wmv"));
+        EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("Wmv"));
     else
-        EXPECT_EQ(panel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));
+        EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));
 }
 
 TEST_F(ProgramSources, AReducedWindowShowsOnlyTheSourceName)

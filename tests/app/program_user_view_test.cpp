@@ -17,9 +17,9 @@
 #include "app/message_dialog.h"
 #include "app/program_fixture.h"
 #include "app/sources_panel.h"
-#include "elements/virtual_device_provider.h"
 #include "features/camcorder_window.h"
 #include "features/grab_panel.h"
+#include "virtual/virtual_device_provider.h"
 
 namespace kad::test {
 namespace {
@@ -185,6 +185,7 @@ TEST_F(ProgramUserView, ADeclinedReplaceKeepsTheFileButShowsTheNewFrame)
     dialogs.answer(DialogAnswer::Yes);
     act(ActionId::acGrab)->trigger();
     ASSERT_EQ(dialogs.shown.size(), 2u);
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(target).size() > 13; }, 10000));
     QImageReader reader(target);
     EXPECT_EQ(reader.format(), QByteArray("bmp"));
     EXPECT_EQ(reader.read().size(), QSize(720, 540));

@@ -341,6 +341,9 @@ TEST_F(RemoteControl, AGrabWritesAnImageAndNeverReplacesOne)
     ASSERT_FALSE(grabbed.error) << grabbed.errorText.toStdString();
     const QString image = grabbed.text();
     ASSERT_TRUE(image.startsWith(images)) << image.toStdString();
+    // The answer names the file as soon as the frame is taken; the image
+    // reaches the disk, whole, a moment later.
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(image); }, 10000));
     const QImage read(image);
     EXPECT_FALSE(read.isNull()) << image.toStdString();
     EXPECT_GT(read.width(), 0);
@@ -362,6 +365,25 @@ TEST_F(RemoteControl, AGrabWritesAnImageAndNeverReplacesOne)
     EXPECT_EQ(older.readAll(), QByteArray("older image"));
     EXPECT_TRUE(program->Prefs().Confirmer.Value);
     EXPECT_TRUE(dialogs.shown.empty());
+
+    // A write that fails after the answer (the folder gone meanwhile) is
+    // told in the log, never by a message box nobody at the station closes.
+    ASSERT_TRUE(StartLog(true));
+    ASSERT_TRUE(QDir(images).removeRecursively());
+    const Answer lost = call(QStringLiteral("Grab"));
+    ASSERT_FALSE(lost.error) << lost.errorText.toStdString();
+    const QString lostName = QFileInfo(lost.text()).fileName();
+    QString log;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            QFile file(LogFileName());
+            log = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            return log.contains(lostName);
+        },
+        10000))
+        << log.toStdString();
+    EXPECT_TRUE(dialogs.shown.empty());
+    StopLog();
 }
 
 TEST_F(RemoteControl, MalformedCallsAreErrorsAndTheProgramGoesOn)

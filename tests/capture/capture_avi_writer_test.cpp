@@ -6,16 +6,10 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
-
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QRegularExpression>
-#include <QtEndian>
+#include "support/kill_child.h"
+#include "support/readers.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,81 +21,40 @@ namespace {
 
 constexpr const char* kKillChildEnv = "KAD_CAPTURE_KILL_CHILD_OUT";
 
-// Where each stream starts and how long the picture lasts, as ffprobe
-// gives them, in seconds (it gives no length for PCM sound in AVI).
-struct StreamTimes {
-    double videoStart = -1;
-    double videoLength = -1;
-    double audioStart = -1;
-};
-
-StreamTimes streamTimes(const QString& name)
-{
-    const QJsonObject root =
-        QJsonDocument::fromJson(
-            kadtest::runTool("ffprobe",
-                             {"-v", "error", "-show_entries",
-                              "stream=codec_type,start_time,duration", "-of", "json", name}))
-            .object();
-    StreamTimes t;
-    for (const QJsonValue& v : root["streams"].toArray()) {
-        const QJsonObject o = v.toObject();
-        const bool video = o["codec_type"].toString() == "video";
-        (video ? t.videoStart : t.audioStart) = o["start_time"].toString().toDouble();
-        if (video) t.videoLength = o["duration"].toString().toDouble();
-    }
-    return t;
-}
-
 // Video frames and sound bytes GStreamer's AVI reader gives out of `name`
 // (it reads through the index only); -1 frames when it does not read to
 // the end.
 std::pair<qint64, qint64> avidemuxRead(const QString& name)
 {
-    ElementRef p = kadtest::launch("filesrc location=" + name.toStdString() +
-                                   " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
-                                   "d.audio_0 ! queue ! fakesink name=a");
-    if (!p) return {-1, -1};
-    std::atomic<qint64> frames{0}, bytes{0};
-    ElementRef v(gst_bin_get_by_name(GST_BIN(p.get()), "v"));
-    PadRef vpad(gst_element_get_static_pad(v.get(), "sink"));
-    gst_pad_add_probe(
-        vpad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer n) {
-            ++*static_cast<std::atomic<qint64>*>(n);
-            return GST_PAD_PROBE_OK;
-        },
-        &frames, nullptr);
-    ElementRef a(gst_bin_get_by_name(GST_BIN(p.get()), "a"));
-    PadRef apad(gst_element_get_static_pad(a.get(), "sink"));
-    gst_pad_add_probe(
-        apad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo* info, gpointer n) {
-            *static_cast<std::atomic<qint64>*>(n) +=
-                gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
-            return GST_PAD_PROBE_OK;
-        },
-        &bytes, nullptr);
-    if (!kadtest::runPipeline(p.get(), {}, 60).eos) return {-1, -1};
-    return {frames.load(), bytes.load()};
+    const kadtest::Demuxed d = kadtest::demuxRead(name, "avidemux", true);
+    return {d.frames, d.soundBytes};
 }
 
 // Top-level RIFF chunks of the file, or -1 when they do not tile it.
 int riffChunks(const QString& name)
 {
+    const kadtest::RiffTiles tiles = kadtest::riffTiles(name);
+    return tiles.whole ? int(tiles.forms.size()) : -1;
+}
+
+// The whole top-level RIFF chunks a killed capture's file begins with: each
+// with its form inside and its end within the file. What follows them is
+// what was written after the last sync, outside every size and index.
+QByteArray syncedRiffChunks(const QString& name, int* count)
+{
+    *count = 0;
     QFile f(name);
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    int n = 0;
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray all = f.readAll();
     qint64 at = 0;
-    while (at < f.size()) {
-        f.seek(at);
-        const QByteArray head = f.read(8);
-        if (head.size() < 8 || !head.startsWith("RIFF")) return -1;
-        const auto size = qFromLittleEndian<quint32>(head.constData() + 4);
-        at += 8 + size + (size & 1);
-        ++n;
+    while (at + 12 <= all.size() && all.mid(int(at), 4) == "RIFF") {
+        const auto size = qFromLittleEndian<quint32>(all.constData() + at + 4);
+        const qint64 end = at + 8 + qint64(size) + (size & 1);
+        if (size < 4 || end > all.size()) break;
+        at = end;
+        ++*count;
     }
-    return at == f.size() ? n : -1;
+    return all.left(int(at));
 }
 
 // Buffers that enter each queue of the graph, counted from the moment the
@@ -237,7 +190,7 @@ TEST_F(CaptureAviWriter, TwoCutsKeepPictureAndSoundTogetherInEveryFile)
             const qint64 frames = p.first("video")->frames;
             EXPECT_GE(frames, 10);
             total += frames;
-            const StreamTimes t = streamTimes(name);
+            const kadtest::StreamTimes t = kadtest::streamTimes(name);
             EXPECT_NEAR(t.videoStart, t.audioStart, frame);
             EXPECT_NEAR(t.videoLength, frames * frame, frame / 2);
             // The sound decoded by ffmpeg lasts as long as the picture.
@@ -326,18 +279,7 @@ TEST_F(CaptureAviWriter, KilledChildCapturesUntilKilled)
     cam.Capture.AviRiffLimit = 512 * 1024;
     cam.Capture.AviSyncInterval = 100 * GST_MSECOND;
     BusRef bus(gst_pipeline_get_bus(cam.fg()));
-    gst_bus_enable_sync_message_emission(bus.get());
-    g_signal_connect(
-        bus.get(), "sync-message::element", G_CALLBACK(+[](GstBus*, GstMessage* message, gpointer) {
-            const GstStructure* s = gst_message_get_structure(message);
-            guint64 frames = 0;
-            if (gst_structure_has_name(s, "kad-file-synced") &&
-                gst_structure_get_uint64(s, "frames", &frames)) {
-                std::printf("kad-synced %llu\n", static_cast<unsigned long long>(frames));
-                std::fflush(stdout);
-            }
-        }),
-        nullptr);
+    kadtest::tellSyncs(bus.get(), "frames");
     ASSERT_TRUE(startCapture(1, QString::fromUtf8(out)));
     kadtest::pump(60000);
     ADD_FAILURE() << "the child capture was not killed";
@@ -346,47 +288,42 @@ TEST_F(CaptureAviWriter, KilledChildCapturesUntilKilled)
 TEST_F(CaptureAviWriter, AKilledCaptureReadsBackUpToItsLastSync)
 {
     const QString out = file("killed.avi");
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kKillChildEnv, out);
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=CaptureAviWriter.KilledChildCapturesUntilKilled"});
-    ASSERT_TRUE(child.waitForStarted(10000));
     // Well past a dozen chunks of three frames, inside an open one.
     constexpr qint64 kUntil = 50;
-    qint64 synced = -1;
-    QByteArray pending;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (synced < kUntil && std::chrono::steady_clock::now() < deadline &&
-           child.state() == QProcess::Running) {
-        child.waitForReadyRead(100);
-        pending += child.readAllStandardOutput();
-        int nl;
-        while ((nl = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(nl).trimmed();
-            pending.remove(0, nl + 1);
-            if (line.startsWith("kad-synced ")) synced = line.mid(11).toLongLong();
-        }
-    }
-    const bool running = child.state() == QProcess::Running;
-    child.kill(); // SIGKILL
-    child.waitForFinished(10000);
-    ASSERT_TRUE(running) << child.readAllStandardError().toStdString();
+    const kadtest::KilledChild k = kadtest::killChildWhen(
+        "CaptureAviWriter.KilledChildCapturesUntilKilled", {{kKillChildEnv, out}},
+        [](const kadtest::KilledChild& told) { return told.last("synced") >= kUntil; }, 60);
+    ASSERT_TRUE(k.started);
+    ASSERT_TRUE(k.runningAtKill) << k.errors;
+    const qint64 synced = k.last("synced");
     ASSERT_GE(synced, kUntil);
 
-    EXPECT_GT(riffChunks(out), 10);
-    const Probed p = probe(out);
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
-    ASSERT_NE(p.first("video"), nullptr);
-    ASSERT_NE(p.first("audio"), nullptr);
-    EXPECT_GE(p.first("video")->frames, synced);
-    // The sound indexed with those frames (1920 stereo samples a frame),
-    // the last frame's maybe not yet written when it was synced.
-    EXPECT_GE(kadtest::audioSamples(out.toStdString()).size(), (synced - 1) * 1920 * 4);
-    const auto [frames, bytes] = avidemuxRead(out);
-    EXPECT_GE(frames, synced);
-    EXPECT_GE(bytes, (synced - 1) * 1920 * 4);
+    // The chunks written after the last sync lie outside every size and
+    // index: the file as killed and its synced chunks alone, cut from it, both
+    // read every synced frame.
+    int chunks = 0;
+    const QByteArray head = syncedRiffChunks(out, &chunks);
+    EXPECT_GT(chunks, 10);
+    const QString cut = file("killed-synced.avi");
+    {
+        QFile c(cut);
+        ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+        ASSERT_EQ(c.write(head), head.size());
+    }
+    for (const QString& name : {out, cut}) {
+        SCOPED_TRACE(name.toStdString());
+        const Probed p = probe(name);
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_NE(p.first("video"), nullptr);
+        ASSERT_NE(p.first("audio"), nullptr);
+        EXPECT_GE(p.first("video")->frames, synced);
+        // The sound indexed with those frames (1920 stereo samples a frame),
+        // the last frame's maybe not yet written when it was synced.
+        EXPECT_GE(kadtest::audioSamples(name.toStdString()).size(), (synced - 1) * 1920 * 4);
+        const auto [frames, bytes] = avidemuxRead(name);
+        EXPECT_GE(frames, synced);
+        EXPECT_GE(bytes, (synced - 1) * 1920 * 4);
+    }
 }
 
 // ---- The sound card --------------------------------------------------------------
@@ -408,7 +345,7 @@ TEST_F(CaptureAviWriter, TheSyncCorrectionShiftsTheSoundInTheFile)
         ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 50; }));
         ASSERT_TRUE(cam.FinishCapture());
         // Both streams begin at the file's start; the shift is in the sound.
-        const StreamTimes t = streamTimes(name);
+        const kadtest::StreamTimes t = kadtest::streamTimes(name);
         EXPECT_NEAR(t.videoStart, 0, 0.001);
         EXPECT_NEAR(t.audioStart, 0, 0.001);
         sound[i] = kadtest::audioSamples(name.toStdString());
@@ -435,25 +372,13 @@ TEST_F(CaptureAviWriter, AFailingSoundCardLeavesThePictureGoingWithSilence)
                          [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
     ASSERT_TRUE(preview(Source::DvPal, false, true));
     g_object_set(source, "is-live", TRUE, NULL);
-    QString lost;
-    bool stopped = false;
-    QObject::connect(&cam, &TdmCam::CaptureSoundLost, [&](const QString& text) { lost = text; });
-    QObject::connect(&cam, &TdmCam::CaptureStopped, [&](const QString&) { stopped = true; });
     const QString name = file("mic-lost.avi");
     ASSERT_TRUE(startCapture(2, name));
     ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 25; }));
-    g_object_set(cam.AudioSource.Element(), "unplug", TRUE, NULL);
-    ASSERT_TRUE(waitUntil([&] { return !lost.isEmpty(); }, 10000)) << "the lost sound went unseen";
-    EXPECT_TRUE(lost.contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"))) << lost.toStdString();
-    guint64 buffers = 0;
-    g_object_get(cam.AudioSource.Element(), "frames-sent", &buffers, NULL);
-    const double soundSent = buffers * 0.02;
     // Two seconds of picture past the last sound.
-    const guint64 wanted = guint64(soundSent * 25) + 50;
-    EXPECT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= wanted; }, 15000))
-        << "the picture stopped with the sound at " << cam.CapturedFrames() << " frames";
-    EXPECT_TRUE(cam.Capturing());
-    EXPECT_FALSE(stopped);
+    const SoundCardLoss loss = unplugSoundCard(25);
+    ASSERT_GE(loss.seconds, 0);
+    const guint64 wanted = loss.frames;
     ASSERT_TRUE(cam.FinishCapture());
 
     const Probed p = probe(name);

@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -168,6 +169,47 @@ protected:
             GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(cam.fg()), GST_DEBUG_GRAPH_SHOW_ALL, "stuck");
         if (reached && meanwhile) meanwhile();
         return cam.FinishCapture() && reached;
+    }
+
+    // What a sound card unplugged during a capture left: the seconds of
+    // sound it sent (20 ms buffers; it may have run ahead of the picture),
+    // and the frames the picture reached past them. seconds < 0: the loss
+    // went untold.
+    struct SoundCardLoss {
+        double seconds = -1;
+        guint64 frames = 0;
+    };
+
+    // Unplugs the sound card of the running capture at `fps` frames a
+    // second: the loss must be told with the time it happened, and the
+    // picture go on well past the last sound without the capture stopping.
+    SoundCardLoss unplugSoundCard(double fps)
+    {
+        QString lost;
+        bool stopped = false;
+        const auto told = QObject::connect(&cam, &TdmCam::CaptureSoundLost,
+                                           [&](const QString& text) { lost = text; });
+        const auto ended = QObject::connect(&cam, &TdmCam::CaptureStopped,
+                                            [&](const QString&) { stopped = true; });
+        SoundCardLoss loss;
+        g_object_set(cam.AudioSource.Element(), "unplug", TRUE, NULL);
+        if (waitUntil([&] { return !lost.isEmpty(); }, 10000)) {
+            EXPECT_TRUE(lost.contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d")))
+                << lost.toStdString();
+            guint64 buffers = 0;
+            g_object_get(cam.AudioSource.Element(), "frames-sent", &buffers, NULL);
+            loss.seconds = buffers * 0.02;
+            loss.frames = guint64(loss.seconds * fps) + 50;
+            EXPECT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= loss.frames; }, 15000))
+                << "the picture stopped with the sound at " << cam.CapturedFrames() << " frames";
+            EXPECT_TRUE(cam.Capturing());
+            EXPECT_FALSE(stopped);
+        } else {
+            ADD_FAILURE() << "the lost sound went unseen";
+        }
+        QObject::disconnect(told);
+        QObject::disconnect(ended);
+        return loss;
     }
 
     void TearDown() override

@@ -4,18 +4,16 @@
 // again with KAD_KILL_CHILD set runs only CaptureKillChild.
 
 #include "capture_graph_fixture.h"
-#include "elements/dv_avi_writer_helpers.h"
+#include "support/kill_child.h"
+#include "support/readers.h"
 
-#include <QProcessEnvironment>
-
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 
 namespace kad::test {
 namespace {
 
-constexpr const char* kChildFilter = "--gtest_filter=CaptureKillChild.CapturesUntilKilled";
+constexpr const char* kChildTest = "CaptureKillChild.CapturesUntilKilled";
 
 // Run only as the child of CaptureKill: KAD_KILL_CHILD is "wmv" or "dump",
 // KAD_KILL_OUT the file. Says how many frames reached the writer, and each
@@ -36,47 +34,14 @@ TEST_F(CaptureKillChild, CapturesUntilKilled)
         // What the Dump has synced, as it says it.
         g_object_set(cam.CaptureFileSink(), "sync-interval", guint64(200 * GST_MSECOND), NULL);
         BusRef bus(gst_pipeline_get_bus(cam.fg()));
-        gst_bus_enable_sync_message_emission(bus.get());
-        g_signal_connect(
-            bus.get(), "sync-message::element", G_CALLBACK(+[](GstBus*, GstMessage* m, gpointer) {
-                const GstStructure* s = gst_message_get_structure(m);
-                guint64 bytes = 0;
-                if (gst_structure_has_name(s, "kad-file-synced") &&
-                    gst_structure_get_uint64(s, "bytes", &bytes)) {
-                    std::printf("kad-synced %llu\n", static_cast<unsigned long long>(bytes));
-                    std::fflush(stdout);
-                }
-            }),
-            nullptr);
+        kadtest::tellSyncs(bus.get(), "bytes");
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (std::chrono::steady_clock::now() < deadline) {
         kadtest::pump(50);
-        std::printf("kad-captured %llu\n", static_cast<unsigned long long>(cam.CapturedFrames()));
-        std::fflush(stdout);
+        kadtest::tellParent("captured", cam.CapturedFrames());
     }
     ADD_FAILURE() << "the child capture was not killed";
-}
-
-// Pictures GStreamer's ASF reader gets out of file, -1 when it does not
-// read to the end.
-long long asfdemuxFrames(const QString& file)
-{
-    kad::ElementRef p = kadtest::launch("filesrc location=\"" + file.toStdString() +
-                                        "\" ! asfdemux name=d d.video_0 ! fakesink name=v");
-    if (!p) return -1;
-    std::atomic<long long> frames{0};
-    kad::ElementRef v(gst_bin_get_by_name(GST_BIN(p.get()), "v"));
-    kad::PadRef pad(gst_element_get_static_pad(v.get(), "sink"));
-    gst_pad_add_probe(
-        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer data) {
-            ++*static_cast<std::atomic<long long>*>(data);
-            return GST_PAD_PROBE_OK;
-        },
-        &frames, nullptr);
-    const kadtest::RunResult r = kadtest::runPipeline(p.get(), {}, 60);
-    return r.eos ? frames.load() : -1;
 }
 
 class CaptureKill : public ::testing::Test {
@@ -87,33 +52,15 @@ protected:
     std::pair<long long, long long> killAfter(const char* kind, const QString& out,
                                               long long frames, bool waitForSync)
     {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KAD_KILL_CHILD", kind);
-        env.insert("KAD_KILL_OUT", out);
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {kChildFilter});
-        EXPECT_TRUE(child.waitForStarted(10000));
-        long long captured = -1, synced = -1;
-        QByteArray pending;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while ((captured < frames || (waitForSync && synced <= 0)) &&
-               std::chrono::steady_clock::now() < deadline && child.state() == QProcess::Running) {
-            child.waitForReadyRead(100);
-            pending += child.readAllStandardOutput();
-            int nl;
-            while ((nl = pending.indexOf('\n')) >= 0) {
-                const QByteArray line = pending.left(nl).trimmed();
-                pending.remove(0, nl + 1);
-                if (line.startsWith("kad-captured ")) captured = line.mid(13).toLongLong();
-                if (line.startsWith("kad-synced ")) synced = line.mid(11).toLongLong();
-            }
-        }
-        const bool running = child.state() == QProcess::Running;
-        child.kill();
-        child.waitForFinished(10000);
-        EXPECT_TRUE(running) << child.readAllStandardError().toStdString();
-        return {captured, synced};
+        const kadtest::KilledChild k = kadtest::killChildWhen(
+            kChildTest, {{"KAD_KILL_CHILD", kind}, {"KAD_KILL_OUT", out}},
+            [&](const kadtest::KilledChild& told) {
+                return told.last("captured") >= frames && (!waitForSync || told.last("synced") > 0);
+            },
+            60);
+        EXPECT_TRUE(k.started);
+        EXPECT_TRUE(k.runningAtKill) << k.errors;
+        return {k.last("captured"), k.last("synced")};
     }
 
     QTemporaryDir dir;
@@ -142,7 +89,7 @@ TEST_F(CaptureKill, AWindowsMediaFileReadsUpToShortlyBeforeTheKill)
     // under a second at this rate. The header still says the file holds no
     // packets and lasts nothing; both readers read on to the end anyway.
     EXPECT_GE(read, captured - 25);
-    EXPECT_GE(asfdemuxFrames(out), captured - 25);
+    EXPECT_GE(kadtest::demuxRead(out, "asfdemux", false).frames, captured - 25);
 }
 
 TEST_F(CaptureKill, TheDumpReadsUpToTheKillAndSyncsOnItsOwn)

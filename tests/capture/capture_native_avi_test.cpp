@@ -6,68 +6,20 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/readers.h"
 
 #include <QFile>
 
-#include <atomic>
 #include <cmath>
 
 namespace kad::test {
 namespace {
 
-// Start and length of each stream as ffprobe gives them, in seconds; the
-// sound's length from its samples (PCM in AVI has no duration of its own).
-struct StreamTimes {
-    double videoStart = -1;
-    double videoLength = -1;
-    double audioStart = -1;
-    double audioLength = -1;
-};
-
-StreamTimes streamTimes(const QString& name)
-{
-    const QJsonObject root =
-        QJsonDocument::fromJson(
-            kadtest::runTool("ffprobe", {"-v", "error", "-show_entries",
-                                         "stream=codec_type,start_time,duration,sample_"
-                                         "rate,nb_frames",
-                                         "-of", "json", name}))
-            .object();
-    StreamTimes t;
-    for (const QJsonValue& v : root["streams"].toArray()) {
-        const QJsonObject o = v.toObject();
-        if (o["codec_type"].toString() == "video") {
-            t.videoStart = o["start_time"].toString().toDouble();
-            t.videoLength = o["duration"].toString().toDouble();
-        } else {
-            t.audioStart = o["start_time"].toString().toDouble();
-            t.audioLength =
-                o["nb_frames"].toString().toDouble() / o["sample_rate"].toString().toDouble();
-        }
-    }
-    return t;
-}
-
-// Video frames avidemux gives out of `name`; -1 when it does not read to
-// the end.
+// Video frames GStreamer's AVI reader gives out of `name`; -1 when it does
+// not read to the end.
 qint64 avidemuxFrames(const QString& name)
 {
-    ElementRef p = kadtest::launch("filesrc location=" + name.toStdString() +
-                                   " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
-                                   "d.audio_0 ! queue ! fakesink");
-    if (!p) return -1;
-    std::atomic<qint64> frames{0};
-    ElementRef v(gst_bin_get_by_name(GST_BIN(p.get()), "v"));
-    PadRef pad(gst_element_get_static_pad(v.get(), "sink"));
-    gst_pad_add_probe(
-        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer n) {
-            ++*static_cast<std::atomic<qint64>*>(n);
-            return GST_PAD_PROBE_OK;
-        },
-        &frames, nullptr);
-    if (!kadtest::runPipeline(p.get(), {}, 60).eos) return -1;
-    return frames.load();
+    return kadtest::demuxRead(name, "avidemux", true).frames;
 }
 
 class CaptureNativeAvi : public CaptureTest {};
@@ -99,7 +51,7 @@ TEST_F(CaptureNativeAvi, DroppedFramesKeepThePictureAsLongAsTheSound)
     EXPECT_GE(qint64(cam.CapturedFrames()), frames - qint64(lost));
     EXPECT_EQ(avidemuxFrames(name), frames);
 
-    const StreamTimes t = streamTimes(name);
+    const kadtest::StreamTimes t = kadtest::streamTimes(name);
     const double frame = 1.0 / 30;
     EXPECT_NEAR(t.videoStart, 0, 0.001);
     EXPECT_NEAR(t.audioStart, 0, 0.001);
@@ -129,7 +81,7 @@ TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
         shift = int(std::lround(kFrames * double(cam.FrameDuration) * rate / 1e7)) * 2 *
                 p.first("audio")->channels;
         secondBytes = rate * 2 * p.first("audio")->channels;
-        const StreamTimes t = streamTimes(name);
+        const kadtest::StreamTimes t = kadtest::streamTimes(name);
         EXPECT_NEAR(t.videoStart, 0, 0.001);
         EXPECT_NEAR(t.audioStart, 0, 0.001);
         EXPECT_NEAR(t.audioLength, t.videoLength, 1.0 / 30);

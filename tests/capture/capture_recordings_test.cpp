@@ -8,6 +8,7 @@
 #include "elements/kad_transport.h"
 #include "elements/recording_files.h"
 #include "elements/recording_watch.h"
+#include "support/readers.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,16 +16,7 @@
 namespace kad::test {
 namespace {
 
-// The recording date of a file's first DV frame, as ffmpeg hands it out.
-std::optional<dv::RecordingDateTime> firstFrameDate(const QString& file)
-{
-    const QByteArray frame =
-        kadtest::runTool("ffmpeg", {"-v", "error", "-i", file, "-map", "0:v:0", "-frames:v", "1",
-                                    "-c", "copy", "-f", "rawvideo", "-"});
-    if (frame.size() != 144000) return std::nullopt;
-    return dv::agreedRecordingDateTime(reinterpret_cast<const std::uint8_t*>(frame.data()),
-                                       frame.size());
-}
+using kadtest::firstFrameDate;
 
 // The virtual camcorder's tape: scene k begins 97631 s after scene k - 1,
 // from 2019-07-14 10:21:07.

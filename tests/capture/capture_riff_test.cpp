@@ -5,11 +5,11 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/readers.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <atomic>
 #include <vector>
 
 namespace kad::test {
@@ -84,22 +84,7 @@ qint64 dmlhFrames(const QString& name)
 // not read to the end.
 qint64 avidemuxFrames(const QString& name)
 {
-    ElementRef p = kadtest::launch("filesrc location=" + name.toStdString() +
-                                   " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
-                                   "d.audio_0 ! queue ! fakesink");
-    if (!p) return -1;
-    std::atomic<qint64> frames{0};
-    ElementRef v(gst_bin_get_by_name(GST_BIN(p.get()), "v"));
-    PadRef pad(gst_element_get_static_pad(v.get(), "sink"));
-    gst_pad_add_probe(
-        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer n) {
-            ++*static_cast<std::atomic<qint64>*>(n);
-            return GST_PAD_PROBE_OK;
-        },
-        &frames, nullptr);
-    if (!kadtest::runPipeline(p.get(), {}, 60).eos) return -1;
-    return frames.load();
+    return kadtest::demuxRead(name, "avidemux", true).frames;
 }
 
 class CaptureRiff : public CaptureTest {};

@@ -39,7 +39,7 @@ protected:
         return "videotestsrc pattern=ball num-buffers=" + n +
                " ! video/x-raw,width=720,height=576,framerate=25/1 ! videoconvert ! "
                "avenc_dvvideo ! identity sleep-time=2000 ! queue name=vq ! mux.video_0 "
-               "audiotestsrc wave=ticks num-buffers=" +
+               "audiotestsrc wave=sine freq=441 num-buffers=" +
                na +
                " samplesperbuffer=1920 ! audio/x-raw,rate=48000,channels=2,format=S16LE ! "
                "queue ! mux.audio_0 avimux name=mux ! filesink name=sink location=" +
@@ -96,9 +96,10 @@ protected:
 };
 
 // The largest difference between two runs' samples, or -1 when they do not
-// hold the same number of samples. audiotestsrc's ticks are not bit-exact
-// from run to run (a sample now and then is off by one), so a lost,
-// doubled or misplaced buffer shows as a length or a large difference.
+// hold the same number of samples. The sine does not repeat from one buffer
+// to the next (441 Hz against 1920 samples a buffer), so a lost, doubled or
+// misplaced buffer shows as a length or a large difference; the tick wave
+// was not the same from run to run.
 int largestDifference(const QByteArray& a, const QByteArray& b)
 {
     if (a.size() != b.size()) return -1;

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "elements/virtual_device_provider.h"
 #include "system/devices/element_device.h"
 #include "system/devices/video_sources.h"
+#include "virtual/virtual_device_provider.h"
 
 using namespace kad;
 

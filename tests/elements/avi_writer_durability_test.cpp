@@ -6,57 +6,20 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/kill_child.h"
+#include "support/readers.h"
 
 using namespace kadtest;
 
 namespace {
 
-constexpr const char* kChildFilter = "--gtest_filter=AviWriterKillChild.CapturesUntilKilled";
-
-// Frames and sound bytes avidemux gives out of `file`; frames -1 when it does
-// not read to the end.
-std::pair<long long, long long> avidemuxRead(const std::string& file)
-{
-    kad::ElementRef p = launch("filesrc location=" + file +
-                               " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
-                               "d.audio_0 ! queue ! fakesink name=a");
-    if (!p) return {-1, -1};
-    std::atomic<long long> frames{0}, bytes{0};
-    kad::ElementRef v(gst_bin_get_by_name(GST_BIN(p.get()), "v"));
-    kad::PadRef vpad(gst_element_get_static_pad(v.get(), "sink"));
-    gst_pad_add_probe(
-        vpad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer data) {
-            ++*static_cast<std::atomic<long long>*>(data);
-            return GST_PAD_PROBE_OK;
-        },
-        &frames, nullptr);
-    kad::ElementRef a(gst_bin_get_by_name(GST_BIN(p.get()), "a"));
-    kad::PadRef apad(gst_element_get_static_pad(a.get(), "sink"));
-    gst_pad_add_probe(
-        apad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
-            *static_cast<std::atomic<long long>*>(data) +=
-                gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
-            return GST_PAD_PROBE_OK;
-        },
-        &bytes, nullptr);
-    const RunResult r = runPipeline(p.get(), {}, 60);
-    if (!r.eos) return {-1, -1};
-    return {frames.load(), bytes.load()};
-}
+constexpr const char* kChildTest = "AviWriterKillChild.CapturesUntilKilled";
 
 } // namespace
 
@@ -74,27 +37,7 @@ TEST(AviWriterKillChild, CapturesUntilKilled)
                     "sync-interval=100000000 location=") +
         out);
     ASSERT_TRUE(p);
-    kad::BusRef bus(gst_element_get_bus(p.get()));
-    gst_element_set_state(p.get(), GST_STATE_PLAYING);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        kad::MessageRef msg(gst_bus_timed_pop(bus.get(), 20 * GST_MSECOND));
-        if (!msg) continue;
-        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
-            ADD_FAILURE() << "child capture error";
-            break;
-        }
-        const GstStructure* s = gst_message_get_structure(msg.get());
-        guint64 frames = 0;
-        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ELEMENT &&
-            gst_structure_has_name(s, "kad-file-synced") &&
-            gst_structure_get_uint64(s, "frames", &frames)) {
-            std::printf("kad-synced %llu\n", static_cast<unsigned long long>(frames));
-            std::fflush(stdout);
-        }
-    }
-    gst_element_set_state(p.get(), GST_STATE_NULL);
-    ADD_FAILURE() << "the child capture was not killed";
+    playUntilKilled(p.get(), "frames", 60);
 }
 
 TEST(AviWriterKillTest, PictureAndSoundBeforeTheLastSyncReadBack)
@@ -102,32 +45,14 @@ TEST(AviWriterKillTest, PictureAndSoundBeforeTheLastSyncReadBack)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string out = dir.filePath("killed.avi").toStdString();
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KAD_AVIW_CHILD_OUT", QString::fromStdString(out));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {kChildFilter});
-    ASSERT_TRUE(child.waitForStarted(10000));
     // Killed past the first RIFFs (three frames each), inside an open one.
     constexpr long long kUntil = 40;
-    long long synced = -1;
-    QByteArray pending;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (synced < kUntil && std::chrono::steady_clock::now() < deadline &&
-           child.state() == QProcess::Running) {
-        child.waitForReadyRead(100);
-        pending += child.readAllStandardOutput();
-        int nl;
-        while ((nl = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(nl).trimmed();
-            pending.remove(0, nl + 1);
-            if (line.startsWith("kad-synced ")) synced = line.mid(11).toLongLong();
-        }
-    }
-    const bool running = child.state() == QProcess::Running;
-    child.kill();
-    child.waitForFinished(10000);
-    ASSERT_TRUE(running) << child.readAllStandardError().toStdString();
+    const KilledChild k = killChildWhen(
+        kChildTest, {{"KAD_AVIW_CHILD_OUT", QString::fromStdString(out)}},
+        [](const KilledChild& told) { return told.last("synced") >= kUntil; }, 60);
+    ASSERT_TRUE(k.started);
+    ASSERT_TRUE(k.runningAtKill) << k.errors;
+    const long long synced = k.last("synced");
     ASSERT_GE(synced, kUntil);
 
     const Probe probe = ffprobe(out);
@@ -139,7 +64,7 @@ TEST(AviWriterKillTest, PictureAndSoundBeforeTheLastSyncReadBack)
     // The sound indexed reaches the end of the frames indexed with it.
     const long long soundBytes = audioSamples(out).size();
     EXPECT_GE(soundBytes, (synced - 1) * 1920 * 4);
-    const auto [demuxedFrames, demuxedBytes] = avidemuxRead(out);
-    EXPECT_GE(demuxedFrames, synced);
-    EXPECT_GE(demuxedBytes, (synced - 1) * 1920 * 4);
+    const Demuxed demuxed = demuxRead(out, "avidemux", true);
+    EXPECT_GE(demuxed.frames, synced) << demuxed.error;
+    EXPECT_GE(demuxed.soundBytes, (synced - 1) * 1920 * 4);
 }

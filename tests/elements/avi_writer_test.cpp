@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "elements/file_writer.h"
 
 using namespace kadtest;
 
@@ -162,8 +163,9 @@ TEST_F(AviWriterTest, TwoCutsGiveFilesWhosePictureAndSoundStartAndEndTogether)
     kad::ElementRef p = capture(60, "location=" + first);
     ASSERT_TRUE(p);
     kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
-    // The cuts are asked for from the streaming thread at fixed frames, so
-    // that the files' lengths do not depend on scheduling.
+    // The cuts are asked for from the encoder's thread at fixed frames; the
+    // writer, behind a queue, makes each at the next frame it writes, maybe
+    // both before the middle file got its frame.
     std::function<bool(int)> cut = [&](int i) {
         if (i == 17) g_object_set(writer.get(), "next-location", second.c_str(), nullptr);
         if (i == 41) g_object_set(writer.get(), "next-location", third.c_str(), nullptr);
@@ -188,9 +190,81 @@ TEST_F(AviWriterTest, TwoCutsGiveFilesWhosePictureAndSoundStartAndEndTogether)
     EXPECT_EQ(frames, 60);
     int switched = 0;
     for (const auto& s : r.elementMessages)
-        switched += gst_structure_has_name(s.get(), "kad-file-switched");
+        switched += gst_structure_has_name(s.get(), kad::filewriter::kFileSwitched);
     EXPECT_EQ(switched, 2);
     EXPECT_EQ(uintProperty(writer.get(), "lost-frames"), 0u);
+}
+
+// A cut asked for before the writer's first frame, and another asked for
+// while the first is being made (a user pressing twice): each file gets a
+// frame before it is finished, every finished file reads whole, and each
+// message counts what its file holds.
+TEST_F(AviWriterTest, ACutBeforeTheFileHasAFrameWaitsForOne)
+{
+    const std::string first = path("a.avi");
+    const std::string second = path("b.avi");
+    const std::string third = path("c.avi");
+    kad::ElementRef p = capture(30, "location=" + first);
+    ASSERT_TRUE(p);
+    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
+    kad::PadRef video(gst_element_get_static_pad(writer.get(), "video"));
+    ASSERT_TRUE(video);
+    std::atomic<bool> asked{false};
+    gst_pad_add_probe(
+        video.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer data) {
+            auto* c = static_cast<std::pair<GstElement*, const std::string*>*>(data);
+            g_object_set(c->first, "next-location", c->second->c_str(), nullptr);
+            return GST_PAD_PROBE_REMOVE;
+        },
+        new std::pair<GstElement*, const std::string*>(writer.get(), &second),
+        [](gpointer data) {
+            delete static_cast<std::pair<GstElement*, const std::string*>*>(data);
+        });
+    // The message is posted on the streaming thread as the cut is made.
+    kad::BusRef bus(gst_element_get_bus(p.get()));
+    gst_bus_enable_sync_message_emission(bus.get());
+    struct Again {
+        GstElement* writer;
+        const std::string* next;
+        std::atomic<bool>* asked;
+    } again{writer.get(), &third, &asked};
+    const gulong handler = g_signal_connect(
+        bus.get(), "sync-message::element", G_CALLBACK(+[](GstBus*, GstMessage* m, gpointer data) {
+            auto* a = static_cast<Again*>(data);
+            if (!gst_structure_has_name(gst_message_get_structure(m),
+                                        kad::filewriter::kFileSwitched))
+                return;
+            if (!a->asked->exchange(true))
+                g_object_set(a->writer, "next-location", a->next->c_str(), nullptr);
+        }),
+        &again);
+    const RunResult r = runPipeline(p.get());
+    g_signal_handler_disconnect(bus.get(), handler);
+    gst_bus_disable_sync_message_emission(bus.get());
+    ASSERT_TRUE(r.eos) << r.message;
+
+    std::vector<std::pair<std::string, guint64>> finished;
+    for (const auto& s : r.elementMessages) {
+        if (!gst_structure_has_name(s.get(), kad::filewriter::kFileSwitched)) continue;
+        guint64 frames = 0;
+        EXPECT_TRUE(gst_structure_get_uint64(s.get(), "frames", &frames));
+        finished.emplace_back(gst_structure_get_string(s.get(), "old-location"), frames);
+    }
+    ASSERT_EQ(finished.size(), 2u);
+    EXPECT_EQ(finished[0], std::make_pair(first, guint64(1)));
+    EXPECT_EQ(finished[1], std::make_pair(second, guint64(1)));
+    long long frames = 0;
+    for (const std::string& file : {first, second, third}) {
+        SCOPED_TRACE(file);
+        const Probe probe = ffprobe(file);
+        ASSERT_TRUE(probe.ok) << probe.error;
+        ASSERT_EQ(probe.count("video"), 1);
+        ASSERT_EQ(probe.count("audio"), 1);
+        frames += expectPictureAndSoundTogether(file);
+    }
+    EXPECT_EQ(expectPictureAndSoundTogether(second), 1);
+    EXPECT_EQ(frames, 30);
 }
 
 TEST_F(AviWriterTest, MissingFramesKeepTheirSlotsAndAreCountedAsLost)
@@ -328,7 +402,7 @@ TEST_F(AviWriterTest, TheOpenFileIsRefusedAsItsOwnNextFile)
     ASSERT_TRUE(r.eos) << r.message;
     EXPECT_EQ(r.warnings.size(), 1u);
     for (const auto& s : r.elementMessages)
-        EXPECT_FALSE(gst_structure_has_name(s.get(), "kad-file-switched"));
+        EXPECT_FALSE(gst_structure_has_name(s.get(), kad::filewriter::kFileSwitched));
     EXPECT_EQ(expectPictureAndSoundTogether(out), 40);
 
     // The action that gives a cut up takes the pending name and clears it.

@@ -4,23 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/scratch_folder.h"
 
 using namespace kadtest;
 
 namespace {
 
-class DumpWriterFiles : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
-    QTemporaryDir dir_;
-};
+using DumpWriterFiles = ScratchFolder<>;
 
 TEST_F(DumpWriterFiles, NoDataMakesNoFileAndACutBeforeAnyDataStartsInTheNewName)
 {
@@ -87,14 +82,7 @@ TEST_F(DumpWriterFiles, WhatWasWrittenIsSyncedWhileTheStreamStandsStill)
     kad::PadRef gateOut(gst_element_get_static_pad(gate.get(), "src"));
     // The end of stream is held back: the writer sees no more data, and no
     // end either, for as long as the test looks.
-    const gulong hold = gst_pad_add_probe(
-        gateOut.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-        [](GstPad*, GstPadProbeInfo* info, gpointer) {
-            return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS
-                       ? GST_PAD_PROBE_DROP
-                       : GST_PAD_PROBE_OK;
-        },
-        nullptr, nullptr);
+    const gulong hold = holdBackEndOfStream(gateOut.get());
     kad::BusRef bus(gst_element_get_bus(p.get()));
     gst_element_set_state(p.get(), GST_STATE_PLAYING);
     guint64 synced = 0;

@@ -8,51 +8,31 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/kill_child.h"
+#include "support/readers.h"
+#include "support/scratch_folder.h"
 
 using namespace kadtest;
 
 namespace {
 
 constexpr int kPalFrame = 144000;
-constexpr const char* kChildFilter = "--gtest_filter=DvAviWriterKillChild.CapturesUntilKilled";
+constexpr const char* kChildTest = "DvAviWriterKillChild.CapturesUntilKilled";
 
 // Frames GStreamer's avidemux gives out of `file`; -1 when it does not read
 // to the end.
 long long avidemuxFrames(const std::string& file)
 {
-    kad::ElementRef p =
-        launch("filesrc location=" + file + " ! avidemux name=d d. ! fakesink name=f sync=false");
-    if (!p) return -1;
-    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "f"));
-    kad::PadRef pad(gst_element_get_static_pad(sink.get(), "sink"));
-    std::atomic<long long> buffers{0};
-    gst_pad_add_probe(
-        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer data) {
-            ++*static_cast<std::atomic<long long>*>(data);
-            return GST_PAD_PROBE_OK;
-        },
-        &buffers, nullptr);
-    const RunResult r = runPipeline(p.get(), {}, 60);
-    if (!r.eos) {
-        ADD_FAILURE() << "avidemux did not read " << file << ": " << r.message;
-        return -1;
-    }
-    return buffers.load();
+    const Demuxed d = demuxRead(file, "avidemux", false);
+    if (d.frames < 0) ADD_FAILURE() << "avidemux did not read " << file << ": " << d.error;
+    return d.frames;
 }
 
 long long ffprobeFrames(const std::string& file)
@@ -75,54 +55,30 @@ void PrintTo(const KillCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class DvAviWriterKillTest : public ::testing::TestWithParam<KillCase> {
+class DvAviWriterKillTest : public ScratchFolder<::testing::TestWithParam<KillCase>> {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
-
     // Runs the child capture and kills it (SIGKILL) once it reports `until`
     // frames synced. Returns the frames of its last reported sync, -1 when
     // it never got there.
     long long captureAndKill(const KillCase& c, const std::string& out, const std::string& sent)
     {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KAD_AVI_CHILD_OUT", QString::fromStdString(out));
-        env.insert("KAD_AVI_CHILD_SENT", QString::fromStdString(sent));
-        env.insert("KAD_AVI_CHILD_RIFF", QString::number(c.riffLimit));
-        env.insert("KAD_AVI_CHILD_SYNC_MS", QString::number(c.syncMs));
-        env.insert("KAD_AVI_CHILD_FRAMES", QString::number(c.frames));
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::SeparateChannels);
-        child.start(QCoreApplication::applicationFilePath(), {kChildFilter});
-        if (!child.waitForStarted(10000)) {
+        const KilledChild k = killChildWhen(
+            kChildTest,
+            {{"KAD_AVI_CHILD_OUT", QString::fromStdString(out)},
+             {"KAD_AVI_CHILD_SENT", QString::fromStdString(sent)},
+             {"KAD_AVI_CHILD_RIFF", QString::number(c.riffLimit)},
+             {"KAD_AVI_CHILD_SYNC_MS", QString::number(c.syncMs)},
+             {"KAD_AVI_CHILD_FRAMES", QString::number(c.frames)}},
+            [&c](const KilledChild& told) { return told.last("synced") >= c.until; }, 90);
+        if (!k.started) {
             ADD_FAILURE() << "the child capture did not start";
             return -1;
         }
-        long long synced = -1;
-        QByteArray pending;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-        while (synced < c.until && std::chrono::steady_clock::now() < deadline &&
-               child.state() == QProcess::Running) {
-            child.waitForReadyRead(100);
-            pending += child.readAllStandardOutput();
-            int nl;
-            while ((nl = pending.indexOf('\n')) >= 0) {
-                const QByteArray line = pending.left(nl).trimmed();
-                pending.remove(0, nl + 1);
-                if (line.startsWith("kad-synced ")) synced = line.mid(11).toLongLong();
-            }
-        }
-        const bool running = child.state() == QProcess::Running;
-        child.kill();
-        child.waitForFinished(10000);
-        EXPECT_TRUE(running) << "the child capture ended before it was killed:\n"
-                             << child.readAllStandardError().toStdString();
-        EXPECT_GE(synced, c.until) << "the child never synced enough frames in 90 s";
-        return synced;
+        EXPECT_TRUE(k.runningAtKill) << "the child capture ended before it was killed:\n"
+                                     << k.errors;
+        EXPECT_GE(k.last("synced"), c.until) << "the child never synced enough frames in 90 s";
+        return k.last("synced");
     }
-
-    QTemporaryDir dir_;
 };
 
 } // namespace
@@ -146,38 +102,8 @@ TEST(DvAviWriterKillChild, CapturesUntilKilled)
     // see the end of the stream, which would finish the file.
     kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
     kad::PadRef pad(gst_element_get_static_pad(writer.get(), "sink"));
-    gst_pad_add_probe(
-        pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-        [](GstPad*, GstPadProbeInfo* info, gpointer) {
-            return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS
-                       ? GST_PAD_PROBE_DROP
-                       : GST_PAD_PROBE_OK;
-        },
-        nullptr, nullptr);
-    kad::BusRef bus(gst_element_get_bus(p.get()));
-    gst_element_set_state(p.get(), GST_STATE_PLAYING);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(80);
-    while (std::chrono::steady_clock::now() < deadline) {
-        kad::MessageRef msg(gst_bus_timed_pop(bus.get(), 20 * GST_MSECOND));
-        if (!msg) continue;
-        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
-            GError* err = nullptr;
-            gst_message_parse_error(msg.get(), &err, nullptr);
-            ADD_FAILURE() << "child capture error: " << err->message;
-            g_error_free(err);
-            break;
-        }
-        const GstStructure* s = gst_message_get_structure(msg.get());
-        guint64 frames = 0;
-        if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ELEMENT &&
-            gst_structure_has_name(s, "kad-file-synced") &&
-            gst_structure_get_uint64(s, "frames", &frames)) {
-            std::printf("kad-synced %llu\n", static_cast<unsigned long long>(frames));
-            std::fflush(stdout);
-        }
-    }
-    gst_element_set_state(p.get(), GST_STATE_NULL);
-    ADD_FAILURE() << "the child capture was not killed";
+    holdBackEndOfStream(pad.get());
+    playUntilKilled(p.get(), "frames", 80);
 }
 
 TEST_P(DvAviWriterKillTest, EveryFrameBeforeTheLastSyncReadsBack)
@@ -234,12 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Kills, DvAviWriterKillTest,
                              return std::string(info.param.name);
                          });
 
-class DvAviWriterSyncTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
-    QTemporaryDir dir_;
-};
+using DvAviWriterSyncTest = ScratchFolder<>;
 
 TEST_F(DvAviWriterSyncTest, CaptureThroughMoreThanFortyChunksReadsWholeInBothReaders)
 {

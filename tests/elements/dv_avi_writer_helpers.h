@@ -171,4 +171,19 @@ inline QByteArray readAll(const std::string& path)
     return f.readAll();
 }
 
+// Drops the end of the stream at `pad`: what lies beyond it sees no more
+// data and no end either, as a writer behind a tape that stopped does.
+// Gives the probe's id.
+inline gulong holdBackEndOfStream(GstPad* pad)
+{
+    return gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad*, GstPadProbeInfo* info, gpointer) {
+            return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS
+                       ? GST_PAD_PROBE_DROP
+                       : GST_PAD_PROBE_OK;
+        },
+        nullptr, nullptr);
+}
+
 } // namespace kadtest

@@ -11,6 +11,7 @@
 
 #include "elements/dv_avi_writer_helpers.h"
 #include "elements/recording_watch.h"
+#include "support/readers.h"
 
 using namespace kadtest;
 using kad::dv::RecordingDateTime;
@@ -175,26 +176,7 @@ TEST_F(DvAviWriterRecordings, DvWithoutRecordingDatesIsNeitherCutNorRenamed)
     // ffmpeg stamps the epoch as the recording date of DV it makes: no
     // camcorder's date, so nothing to cut at or to name after.
     const std::string raw = path("other.dv");
-    runTool("ffmpeg", {"-v",
-                       "error",
-                       "-y",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "testsrc=size=720x576:rate=25",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "sine=sample_rate=48000",
-                       "-t",
-                       "3",
-                       "-pix_fmt",
-                       "yuv420p",
-                       "-ac",
-                       "2",
-                       "-f",
-                       "dv",
-                       QString::fromStdString(raw)});
+    ASSERT_TRUE(ffmpegDv(QString::fromStdString(raw), "3"));
     ASSERT_EQ(QFile(QString::fromStdString(raw)).size(), 75 * 144000);
     const RunResult r = runLaunch("filesrc location=" + raw +
                                   " blocksize=144000 ! video/x-dv,systemstream=true ! "

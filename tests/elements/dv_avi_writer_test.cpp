@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "elements/file_writer.h"
 
 using namespace kadtest;
 
@@ -217,7 +218,7 @@ TEST_F(DvAviWriterTest, NextLocationCutsAtAFrameWithoutLosingOrRepeatingOne)
 
     ASSERT_EQ(r.elementMessages.size(), 1u);
     const GstStructure* s = r.elementMessages.front().get();
-    EXPECT_TRUE(gst_structure_has_name(s, "kad-file-switched"));
+    EXPECT_TRUE(gst_structure_has_name(s, kad::filewriter::kFileSwitched));
     EXPECT_STREQ(gst_structure_get_string(s, "old-location"), first.c_str());
     EXPECT_STREQ(gst_structure_get_string(s, "new-location"), second.c_str());
     guint64 frames = 0;

@@ -246,9 +246,11 @@ TEST(NativeFormatPreview, DisplayKeepsTheFieldsOfAnInterlacedPictureApart)
     Shown shown;
     kad_display_sink_set_callback(display.get(), keepFrame, &shown, nullptr);
     GST_BUFFER_PTS(buffer) = 0;
-    g_signal_emit_by_name(src.get(), "push-buffer", buffer, nullptr);
+    GstFlowReturn flow = GST_FLOW_ERROR;
+    g_signal_emit_by_name(src.get(), "push-buffer", buffer, &flow);
     gst_buffer_unref(buffer);
-    g_signal_emit_by_name(src.get(), "end-of-stream", nullptr);
+    EXPECT_EQ(flow, GST_FLOW_OK);
+    g_signal_emit_by_name(src.get(), "end-of-stream", &flow);
     ASSERT_TRUE(runToEos(pipeline.get()));
     ASSERT_TRUE(kadtest::waitUntil(
         [&] {

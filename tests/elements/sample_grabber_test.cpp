@@ -144,3 +144,39 @@ TEST(SampleGrabber, FrameMatchesAnIndependentConversionOfTheSamePicture)
     EXPECT_EQ(wrong, 0);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
+
+TEST(SampleGrabber, ATakenFrameKeepsItsFormatAndConvertsLaterAsACopyWould)
+{
+    // The grabber sees I420: taking the frame must not convert it, and the
+    // later conversion must give the very bitmap a direct copy gives.
+    ElementRef pipeline = launch("videotestsrc num-buffers=3 pattern=smpte ! "
+                                 "video/x-raw,format=I420,width=322,height=240 ! "
+                                 "kadsamplegrabber name=sg ! fakesink");
+    ASSERT_TRUE(pipeline);
+    std::string why;
+    ASSERT_TRUE(runToEos(pipeline.get(), &why)) << why;
+    ElementRef sg = byName(pipeline.get(), "sg");
+
+    kad::SampleRef taken(kad_sample_grabber_take_frame(sg.get()));
+    ASSERT_TRUE(taken);
+    GstVideoInfo own;
+    ASSERT_TRUE(gst_video_info_from_caps(&own, gst_sample_get_caps(taken.get())));
+    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&own), GST_VIDEO_FORMAT_I420);
+
+    KadGrabbedFrameInfo direct{};
+    ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &direct));
+    std::vector<guint8> copied(direct.size);
+    ASSERT_TRUE(kad_sample_grabber_copy_frame(sg.get(), copied.data(), copied.size(), &direct));
+
+    KadGrabbedFrameInfo later{};
+    std::vector<guint8> small(16);
+    EXPECT_FALSE(kad_sample_grabber_frame_to_rgb(taken.get(), small.data(), small.size(), &later));
+    EXPECT_EQ(later.width, 322);
+    EXPECT_EQ(later.stride, 968);
+    EXPECT_EQ(later.frame_number, direct.frame_number);
+    std::vector<guint8> converted(later.size);
+    ASSERT_TRUE(
+        kad_sample_grabber_frame_to_rgb(taken.get(), converted.data(), converted.size(), &later));
+    EXPECT_TRUE(converted == copied);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "elements/kad_transport.h"
-#include "elements/virtual_device_provider.h"
-#include "elements/virtual_src.h"
+#include "virtual/virtual_device_provider.h"
+#include "virtual/virtual_src.h"
 #include "virtual_devices_support.h"
 
 using vtest::deviceProperty;

@@ -13,6 +13,7 @@
 #include "dv_avi_writer_helpers.h"
 #include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
+#include "support/readers.h"
 #include "virtual_devices_support.h"
 
 namespace {
@@ -63,12 +64,8 @@ protected:
                     "-f",
                     "avi",
                     QString::fromStdString(file)});
-        ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25", "-f", "lavfi", "-i",
-                "sine=frequency=440:sample_rate=48000", "-t", "2", "-target", "pal-dv",
-                QString::fromStdString(raw_)});
-        ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x480:rate=30000/1001", "-f", "lavfi", "-i",
-                "sine=sample_rate=48000", "-t", "0.4", "-target", "ntsc-dv",
-                QString::fromStdString(ntsc_)});
+        kadtest::ffmpegDv(QString::fromStdString(raw_), "2");
+        kadtest::ffmpegDv(QString::fromStdString(ntsc_), "0.4", true);
         ffmpeg({"-i", QString::fromStdString(raw_), "-c", "copy", "-f", "avi",
                 QString::fromStdString(type2_)});
         kadtest::runLaunch("filesrc location=" + raw_ +

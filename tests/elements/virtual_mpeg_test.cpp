@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "elements/virtual_ps_rewrite.h"
+#include "virtual/virtual_ps_rewrite.h"
 #include "virtual_devices_support.h"
 
 namespace {

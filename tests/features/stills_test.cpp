@@ -1,18 +1,25 @@
 // Still images: the stored size after the 4:3 option, the thumbnail box,
 // BMP (24-bit) and JPEG files read back by Qt's own decoders, the replace
-// question and a write that fails.
+// question, a write that fails, and the writer that keeps slow writes off
+// the GUI thread.
 
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "features/stills.h"
 #include "support/fake_dialogs.h"
+#include "support/wait.h"
 
 using namespace kad;
 
@@ -229,4 +236,169 @@ TEST_F(StillsStore, WriteFailureIsReportedAndKeepsTheName)
     next = ChangeImageExtension(naming, StillFormat::Jpeg);
     EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Written);
     EXPECT_TRUE(QFileInfo::exists(dir.filePath("missing/folder/Image_0005.jpg")));
+}
+
+namespace {
+
+// A write held until the test opens the gate (or a deadline passes, so a
+// broken test cannot hang), then done for real.
+class Gate {
+public:
+    void open()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        open_ = true;
+        wake_.notify_all();
+    }
+    bool waitOpen()
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        return wake_.wait_for(guard, std::chrono::seconds(10), [this] { return open_; });
+    }
+    TStillWriter::WriteFunction heldWrite()
+    {
+        return [this](const StillJob& job, QString* reason, QImage* thumbnail) {
+            if (!waitOpen()) {
+                *reason = QStringLiteral("the test never opened the gate");
+                return false;
+            }
+            return StoreStill(job, reason, thumbnail);
+        };
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool open_ = false;
+};
+
+StillJob jobFor(const Frame& frame, const QString& path, StillFormat format)
+{
+    StillJob job;
+    job.Bytes = frame.bytes;
+    job.Width = frame.width;
+    job.Height = frame.height;
+    job.Stride = frame.stride;
+    job.Ratio43 = true;
+    job.Path = path;
+    job.Format = format;
+    job.Quality = 90;
+    return job;
+}
+
+} // namespace
+
+TEST(StillWriter, ASlowWriteLeavesTheEventLoopRunningAndEndsComplete)
+{
+    QTemporaryDir dir;
+    Gate gate;
+    TStillWriter writer(gate.heldWrite());
+    QStringList written;
+    QObject::connect(&writer, &TStillWriter::written, [&](const QString& p) { written << p; });
+    std::vector<QSize> thumbnails;
+    QObject::connect(&writer, &TStillWriter::thumbnailReady,
+                     [&](const QImage& t) { thumbnails.push_back(t.size()); });
+
+    const Frame pal(720, 576);
+    const QString first = dir.filePath("first.jpg");
+    const QString second = dir.filePath("second.bmp");
+    ASSERT_TRUE(writer.Submit(jobFor(pal, first, StillFormat::Jpeg)));
+    // The second frame comes in the stream's own form and is converted on
+    // the writer's thread.
+    StillJob developed = jobFor(pal, second, StillFormat::Bmp);
+    developed.Bytes.clear();
+    developed.Develop = [bytes = pal.bytes](StillJob& job, QString*) {
+        job.Bytes = bytes;
+        return true;
+    };
+    ASSERT_TRUE(writer.Submit(std::move(developed)));
+
+    // The write is held, yet timers of the GUI thread keep firing.
+    bool fired = false;
+    QTimer::singleShot(20, [&] { fired = true; });
+    EXPECT_TRUE(kadtest::waitUntil([&] { return fired; }, 5000));
+    EXPECT_EQ(writer.Pending(), 2);
+    EXPECT_FALSE(QFileInfo::exists(first));
+
+    gate.open();
+    ASSERT_TRUE(kadtest::waitUntil([&] { return written.size() == 2; }, 10000));
+    EXPECT_EQ(written, QStringList({first, second})) << "images are written in their order";
+    EXPECT_EQ(writer.Pending(), 0);
+    EXPECT_EQ(thumbnails, std::vector<QSize>(2, QSize(192, 144)));
+    for (const QString& path : {first, second}) {
+        QByteArray format;
+        const QImage image = readBack(path, &format);
+        ASSERT_FALSE(image.isNull()) << path.toStdString();
+        EXPECT_EQ(image.size(), QSize(720, 540));
+        EXPECT_TRUE(near(image.pixel(360, 10), Qt::red));
+        EXPECT_TRUE(near(image.pixel(360, 530), Qt::blue));
+    }
+}
+
+TEST(StillWriter, TheQueueIsBoundedAndAFailureNamesItsFile)
+{
+    QTemporaryDir dir;
+    Gate gate;
+    TStillWriter writer(gate.heldWrite());
+    QStringList failed;
+    QStringList reasons;
+    QObject::connect(&writer, &TStillWriter::failed, [&](const QString& p, const QString& r) {
+        failed << p;
+        reasons << r;
+    });
+    const Frame small(64, 48);
+    const QString missing = dir.filePath("missing/Image_0000.bmp");
+    ASSERT_TRUE(writer.Submit(jobFor(small, missing, StillFormat::Bmp)));
+    const QString unconverted = dir.filePath("unconverted.bmp");
+    StillJob lost = jobFor(small, unconverted, StillFormat::Bmp);
+    lost.Develop = [](StillJob&, QString* reason) {
+        *reason = QStringLiteral("no conversion");
+        return false;
+    };
+    ASSERT_TRUE(writer.Submit(std::move(lost)));
+    for (int i = 2; i < TStillWriter::kQueueLimit; ++i)
+        EXPECT_TRUE(writer.Submit(
+            jobFor(small, dir.filePath(QStringLiteral("%1.bmp").arg(i)), StillFormat::Bmp)));
+    EXPECT_FALSE(writer.Submit(jobFor(small, dir.filePath("over.bmp"), StillFormat::Bmp)))
+        << "a full queue refuses rather than grows";
+
+    gate.open();
+    ASSERT_TRUE(
+        kadtest::waitUntil([&] { return writer.Pending() == 0 && !failed.isEmpty(); }, 10000));
+    kadtest::pump(50);
+    EXPECT_EQ(failed, QStringList({missing, unconverted}));
+    EXPECT_FALSE(reasons.value(0).isEmpty());
+    EXPECT_EQ(reasons.value(1), QStringLiteral("no conversion"));
+    EXPECT_FALSE(QFileInfo::exists(unconverted));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("over.bmp")));
+    EXPECT_FALSE(readBack(dir.filePath("3.bmp")).isNull());
+
+    // A frame that lies about its size is refused, not read past its end.
+    StillJob shortJob = jobFor(small, dir.filePath("short.bmp"), StillFormat::Bmp);
+    shortJob.Bytes.resize(100);
+    QString reason;
+    EXPECT_FALSE(StoreStill(shortJob, &reason));
+    EXPECT_FALSE(reason.isEmpty());
+}
+
+TEST(StillWriter, QuittingWaitsForTheImagesStillQueued)
+{
+    QTemporaryDir dir;
+    const Frame small(64, 48);
+    QStringList paths;
+    {
+        TStillWriter writer([](const StillJob& job, QString* reason, QImage* thumbnail) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            return StoreStill(job, reason, thumbnail);
+        });
+        for (int i = 0; i < 3; ++i) {
+            paths << dir.filePath(QStringLiteral("q%1.jpg").arg(i));
+            ASSERT_TRUE(writer.Submit(jobFor(small, paths.last(), StillFormat::Jpeg)));
+        }
+    }
+    for (const QString& path : paths) {
+        QByteArray format;
+        EXPECT_FALSE(readBack(path, &format).isNull()) << path.toStdString();
+        EXPECT_EQ(format, QByteArray("jpeg"));
+    }
 }

@@ -6,6 +6,7 @@
 #include "graph_fixture.h"
 #include "support/fake_dialogs.h"
 #include "support/probe.h"
+#include "support/readers.h"
 #include "system/devices/video_sources.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ namespace {
 using test::makeDisplay;
 using test::waitUntil;
 
-class DvFilePreview : public ::testing::Test {
+class DvFilePreview : public test::ListedDevicesTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -30,9 +31,7 @@ protected:
         const QString raw = dir_->path() + "/holiday.dv";
         const QString avi = dir_->path() + "/holiday.avi";
         // DV made by ffmpeg, and its type-2 AVI.
-        kadtest::runTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                    "testsrc=size=720x576:rate=25", "-f", "lavfi", "-i",
-                                    "sine=sample_rate=48000", "-t", "1", "-target", "pal-dv", raw});
+        kadtest::ffmpegDv(raw, "1");
         kadtest::runTool("ffmpeg",
                          {"-v", "error", "-y", "-i", raw, "-c", "copy", "-f", "avi", avi});
         qputenv("KADRILLO_VIRTUAL_DEVICES", ("dvfile:" + raw + ",dvfile:" + avi).toUtf8());
@@ -44,22 +43,6 @@ protected:
         qunsetenv("KADRILLO_VIRTUAL_LIVE");
         delete dir_;
         dir_ = nullptr;
-    }
-
-    void SetUp() override
-    {
-        cam.CheckOptionalFilters();
-        GstElement* display = makeDisplay();
-        kad_display_sink_set_callback(
-            display,
-            [](const KadDisplayFrame*, gpointer n) { ++*static_cast<std::atomic<int>*>(n); },
-            &shown, nullptr);
-        cam.SetVideoWindow(display);
-        ASSERT_TRUE(LoadVideoSources(sources, items));
-    }
-    void TearDown() override
-    {
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
     }
 
     // Distinct colours in the latest grabbed frame (24-bit RGB).
@@ -81,11 +64,6 @@ protected:
     }
 
     static inline QTemporaryDir* dir_ = nullptr;
-    test::FakeDialogs boxes;
-    std::atomic<int> shown{0};
-    TdmCam cam;
-    TvideoSourceList sources;
-    TvideoItems items;
 };
 
 TEST_F(DvFilePreview, RawAndAviFilesPreviewAsDvTapes)

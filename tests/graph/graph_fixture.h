@@ -4,9 +4,12 @@
 // GStreamer elements, and waiting on the Qt event loop (which runs the bus
 // watch).
 
+#include "elements/display_sink.h"
 #include "graph/dm_cam.h"
 #include "platform/media/gst_ptr.h"
+#include "support/fake_dialogs.h"
 #include "support/wait.h"
+#include "system/devices/video_sources.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,6 +18,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -57,5 +61,33 @@ inline GstElement* makeDisplay()
     g_object_set(display, "sync", FALSE, NULL);
     return display;
 }
+
+// The video devices listed as the window lists them (the suite chooses the
+// virtual ones through KADRILLO_VIRTUAL_DEVICES), and a data module whose
+// display counts the frames it is shown.
+class ListedDevicesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cam.CheckOptionalFilters();
+        GstElement* display = makeDisplay();
+        kad_display_sink_set_callback(
+            display,
+            [](const KadDisplayFrame*, gpointer n) { ++*static_cast<std::atomic<int>*>(n); },
+            &shown, nullptr);
+        cam.SetVideoWindow(display);
+        ASSERT_TRUE(LoadVideoSources(sources, items));
+    }
+    void TearDown() override
+    {
+        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    }
+
+    FakeDialogs boxes;
+    std::atomic<int> shown{0};
+    TdmCam cam;
+    TvideoSourceList sources;
+    TvideoItems items;
+};
 
 } // namespace kad::test

@@ -3,11 +3,11 @@
 
 #include "elements/display_sink.h"
 #include "elements/sample_grabber.h"
-#include "elements/virtual_device_provider.h"
 #include "graph/crossbar.h"
 #include "graph_fixture.h"
 #include "support/fake_dialogs.h"
 #include "system/devices/video_sources.h"
+#include "virtual/virtual_device_provider.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ namespace {
 using test::makeDisplay;
 using test::waitUntil;
 
-class VirtualDevices : public ::testing::Test {
+class VirtualDevices : public test::ListedDevicesTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -30,22 +30,6 @@ protected:
     {
         qunsetenv("KADRILLO_VIRTUAL_DEVICES");
         qunsetenv("KADRILLO_VIRTUAL_LIVE");
-    }
-
-    void SetUp() override
-    {
-        cam.CheckOptionalFilters();
-        GstElement* display = makeDisplay();
-        kad_display_sink_set_callback(
-            display,
-            [](const KadDisplayFrame*, gpointer n) { ++*static_cast<std::atomic<int>*>(n); },
-            &shown, nullptr);
-        cam.SetVideoWindow(display);
-        ASSERT_TRUE(LoadVideoSources(sources, items));
-    }
-    void TearDown() override
-    {
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
     }
 
     const TvideoSource* find(const char* friendlyName)
@@ -64,12 +48,6 @@ protected:
         return shown > 2 && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
                info.width == width && info.height == height && info.stride >= 3 * width;
     }
-
-    test::FakeDialogs boxes;
-    std::atomic<int> shown{0};
-    TdmCam cam;
-    TvideoSourceList sources;
-    TvideoItems items;
 };
 
 TEST_F(VirtualDevices, DvCamcordersPreviewAndReadTheirStandard)

@@ -26,6 +26,7 @@ using TestApplication = QCoreApplication;
 #include <gst/gst.h>
 
 #include "elements/plugin.h"
+#include "virtual/virtual_plugin.h"
 #endif
 
 namespace {
@@ -131,6 +132,7 @@ int main(int argc, char** argv)
 #ifdef KADRILLO_TEST_MEDIA
     gst_init(&argc, &argv);
     kad::registerElements();
+    kad::registerVirtualDevices();
 #endif
     TestApplication app(argc, argv);
     const int result = RUN_ALL_TESTS();

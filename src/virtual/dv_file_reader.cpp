@@ -1,4 +1,4 @@
-#include "elements/dv_file_reader.h"
+#include "virtual/dv_file_reader.h"
 
 #include "elements/dv_audio_pack.h"
 #include "elements/dv_packs.h"

@@ -23,7 +23,7 @@
 // hands what the streaming threads need to its children when it starts (READY
 // to PAUSED).
 
-#include "elements/virtual_tap.h"
+#include "virtual/virtual_tap.h"
 
 #include <gst/gst.h>
 

@@ -18,7 +18,7 @@
 // "monochrome" and "power-line-frequency" (a menu with no effect on the
 // picture, as on most cameras under steady light).
 
-#include "elements/virtual_src.h"
+#include "virtual/virtual_src.h"
 
 G_BEGIN_DECLS
 

@@ -10,7 +10,7 @@
 // lost frames show as gaps in the video time stamps. "sent-location"
 // records the stream byte for byte as it leaves the device.
 
-#include "elements/virtual_src.h"
+#include "virtual/virtual_src.h"
 
 G_BEGIN_DECLS
 

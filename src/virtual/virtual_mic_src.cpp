@@ -1,4 +1,4 @@
-#include "elements/virtual_mic_src.h"
+#include "virtual/virtual_mic_src.h"
 
 #include "platform/media/gst_ptr.h"
 

@@ -1,4 +1,4 @@
-#include "elements/virtual_picture.h"
+#include "virtual/virtual_picture.h"
 
 namespace kad::picture {
 

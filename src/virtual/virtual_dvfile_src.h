@@ -30,7 +30,7 @@
 // are under the object lock; the reader belongs to the streaming thread
 // between READY and PAUSED.
 
-#include "elements/virtual_src.h"
+#include "virtual/virtual_src.h"
 
 G_BEGIN_DECLS
 

@@ -6,7 +6,7 @@
 // samples. "num-buffers" and the frame drops count those buffers. Like a
 // sound card's mixer it has "volume" (0.0 to 1.0) and "mute".
 
-#include "elements/virtual_src.h"
+#include "virtual/virtual_src.h"
 
 G_BEGIN_DECLS
 

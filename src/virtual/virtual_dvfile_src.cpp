@@ -1,10 +1,10 @@
-#include "elements/virtual_dvfile_src.h"
+#include "virtual/virtual_dvfile_src.h"
 
-#include "elements/dv_file_reader.h"
 #include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
-#include "elements/virtual_frame_src.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/dv_file_reader.h"
+#include "virtual/virtual_frame_src.h"
 
 #include <cstring>
 #include <memory>

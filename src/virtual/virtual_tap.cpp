@@ -1,4 +1,4 @@
-#include "elements/virtual_tap.h"
+#include "virtual/virtual_tap.h"
 
 #include "platform/media/gst_ptr.h"
 

@@ -1,8 +1,8 @@
-#include "elements/virtual_webcam_src.h"
+#include "virtual/virtual_webcam_src.h"
 
-#include "elements/virtual_frame_src.h"
-#include "elements/virtual_picture.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/virtual_frame_src.h"
+#include "virtual/virtual_picture.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
-#include "elements/virtual_device_provider.h"
+#include "virtual/virtual_device_provider.h"
 
-#include "elements/dv_file_reader.h"
-#include "elements/virtual_dv_src.h"
-#include "elements/virtual_dvfile_src.h"
-#include "elements/virtual_mic_src.h"
-#include "elements/virtual_mpeg_src.h"
-#include "elements/virtual_webcam_src.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/dv_file_reader.h"
+#include "virtual/virtual_dv_src.h"
+#include "virtual/virtual_dvfile_src.h"
+#include "virtual/virtual_mic_src.h"
+#include "virtual/virtual_mpeg_src.h"
+#include "virtual/virtual_webcam_src.h"
 
 #include <algorithm>
 #include <cstdlib>

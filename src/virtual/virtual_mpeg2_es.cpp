@@ -1,4 +1,4 @@
-#include "elements/virtual_mpeg2_es.h"
+#include "virtual/virtual_mpeg2_es.h"
 
 #include <cstdlib>
 

@@ -1,10 +1,10 @@
-#include "elements/virtual_dv_src.h"
+#include "virtual/virtual_dv_src.h"
 
 #include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
-#include "elements/virtual_frame_src.h"
-#include "elements/virtual_picture.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/virtual_frame_src.h"
+#include "virtual/virtual_picture.h"
 
 #include <chrono>
 #include <condition_variable>

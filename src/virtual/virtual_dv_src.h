@@ -32,7 +32,7 @@
 // their frame number and time stamps. KADRILLO_VIRTUAL_DV_DAMAGE=N[:kind]
 // sets the defaults for a whole program run.
 
-#include "elements/virtual_src.h"
+#include "virtual/virtual_src.h"
 
 G_BEGIN_DECLS
 

@@ -1,4 +1,4 @@
-#include "elements/virtual_ps_rewrite.h"
+#include "virtual/virtual_ps_rewrite.h"
 
 namespace kad {
 

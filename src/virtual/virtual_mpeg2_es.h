@@ -5,7 +5,7 @@
 // every MPEG-2 decoder reads and which costs next to nothing to produce. The
 // picture is described by a colour function evaluated at each block.
 
-#include "elements/virtual_picture.h"
+#include "virtual/virtual_picture.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "elements/virtual_src.h"
+#include "virtual/virtual_src.h"
 
-#include "elements/virtual_device_provider.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/virtual_device_provider.h"
 
 #include <cstdlib>
 #include <cstring>

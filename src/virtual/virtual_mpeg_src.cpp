@@ -1,9 +1,9 @@
-#include "elements/virtual_mpeg_src.h"
+#include "virtual/virtual_mpeg_src.h"
 
-#include "elements/virtual_frame_src.h"
-#include "elements/virtual_mpeg2_es.h"
-#include "elements/virtual_ps_rewrite.h"
 #include "platform/media/gst_ptr.h"
+#include "virtual/virtual_frame_src.h"
+#include "virtual/virtual_mpeg2_es.h"
+#include "virtual/virtual_ps_rewrite.h"
 
 #include <atomic>
 #include <memory>
