@@ -21,8 +21,10 @@
 // Each CPU figure of (b) and (d) is the lowest of the repeats (the machine
 // is shared). Every figure is printed; none is judged.
 //
-// Usage: bench_preview_dv [frames [repeats]]   (default 500 frames, 20 s of
-// PAL DV, and 3 repeats)
+// Usage: bench_preview_dv [frames [repeats [sections]]]   (default 500
+// frames, 20 s of PAL DV, 3 repeats and sections "abcd"). sections picks what
+// runs, for a profiler's sake: a, b, c, d as above; B is (b) with the bound
+// decoder alone and D is (d), both without their paced runs.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -46,9 +48,10 @@
 #include "elements/display_sink.h"
 #include "elements/plugin.h"
 #include "elements/sample_grabber.h"
-#include "features/stills.h"
 #include "graph/dm_cam.h"
 #include "platform/media/element_catalogue.h"
+#include "platform/media/gst_ptr.h"
+#include "session/stills.h"
 #include "system/devices/video_sources.h"
 #include "virtual/virtual_plugin.h"
 
@@ -62,11 +65,16 @@ void countFrame(const KadDisplayFrame*, gpointer counter)
     ++*static_cast<std::atomic<int>*>(counter);
 }
 
-GstElement* makeDisplay(std::atomic<int>* counter, bool sync, int width, int height)
+// A display counting its frames into counter. The run holds it to the end
+// and takes the callback back from it itself: the graph may have let the
+// display go by then, and counter lives no longer than the run.
+kad::ElementRef makeDisplay(std::atomic<int>* counter, bool sync, int width, int height)
 {
-    GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
-    g_object_set(display, "sync", sync, "display-width", width, "display-height", height, NULL);
-    kad_display_sink_set_callback(display, countFrame, counter, nullptr);
+    kad::ElementRef display =
+        kad::ElementRef::sink(gst_element_factory_make("kaddisplaysink", nullptr));
+    g_object_set(display.get(), "sync", sync, "display-width", width, "display-height", height,
+                 NULL);
+    kad_display_sink_set_callback(display.get(), countFrame, counter, nullptr);
     return display;
 }
 
@@ -109,7 +117,8 @@ LiveRun previewLive(const char* device, int width, int height, int seconds, cons
     std::atomic<int> shown{0};
     kad::TdmCam cam;
     cam.CheckOptionalFilters();
-    cam.SetVideoWindow(makeDisplay(&shown, true, width, height));
+    const kad::ElementRef display = makeDisplay(&shown, true, width, height);
+    cam.SetVideoWindow(display.get());
     QElapsedTimer t;
     t.start();
     if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph())
@@ -124,7 +133,7 @@ LiveRun previewLive(const char* device, int width, int height, int seconds, cons
         run.stillMs = stillToDisk(cam.sg.Element(), still);
     }
     cam.StopGraph();
-    kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
     return run;
 }
 
@@ -222,7 +231,8 @@ Run previewFile(const QString& path, const Decoder& decoder, KadGrabbedFrameInfo
     kad::TdmCam cam;
     cam.CheckOptionalFilters();
     bindDecoder(cam, decoder);
-    cam.SetVideoWindow(makeDisplay(&shown, paced, 384, 288));
+    const kad::ElementRef display = makeDisplay(&shown, paced, 384, 288);
+    cam.SetVideoWindow(display.get());
     Run run;
     if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
         return run;
@@ -240,7 +250,7 @@ Run previewFile(const QString& path, const Decoder& decoder, KadGrabbedFrameInfo
     run.shown = shown;
     if (kept && !kad_sample_grabber_peek(cam.sg.Element(), kept)) *kept = {};
     cam.StopGraph();
-    kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
     return run;
 }
 
@@ -264,7 +274,8 @@ Run captureType2(const QString& path, const QString& out, bool paced)
     std::atomic<int> shown{0};
     kad::TdmCam cam;
     cam.CheckOptionalFilters();
-    cam.SetVideoWindow(makeDisplay(&shown, paced, 384, 288));
+    const kad::ElementRef display = makeDisplay(&shown, paced, 384, 288);
+    cam.SetVideoWindow(display.get());
     Run run;
     if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
         return run;
@@ -291,10 +302,42 @@ Run captureType2(const QString& path, const QString& out, bool paced)
             run.writer = GST_OBJECT_NAME(factory);
     cam.FinishCapture();
     cam.StopGraph();
-    kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
     cam.FreeAllFilters();
     run.fileFrames = probeFrames(out);
     QFile::remove(out);
+    return run;
+}
+
+// The floor under (b): the file demultiplexed and decoded by the bound
+// decoder into a fakesink, with nothing else.
+Run decodeOnly(const QString& path, const std::string& decoder, int frames)
+{
+    Run run;
+    const QByteArray description = "filesrc blocksize=144000 location=\"" + path.toUtf8() +
+                                   "\" ! video/x-dv,systemstream=true,format=PAL ! dvdemux ! " +
+                                   QByteArray::fromStdString(decoder) +
+                                   " name=decoder ! fakesink sync=false";
+    GstElement* pipeline = gst_parse_launch(description.constData(), nullptr);
+    if (!pipeline) return run;
+    if (GstElement* d = gst_bin_get_by_name(GST_BIN(pipeline), "decoder")) {
+        kad::SetPictureByPictureDecoding(d);
+        gst_object_unref(d);
+    }
+    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer t;
+    t.start();
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* msg = gst_bus_timed_pop_filtered(
+        bus, 300 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    run.wall = t.nsecsElapsed() / 1e9;
+    run.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+    run.frames = msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS ? frames : 0;
+    if (msg) gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
     return run;
 }
 
@@ -336,24 +379,41 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? std::max(25, std::atoi(argv[1])) : 500;
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string sections = argc > 3 ? argv[3] : "abcd";
+    const auto runs = [&](char section) { return sections.find(section) != std::string::npos; };
+    const bool fileRuns = runs('b') || runs('B') || runs('d') || runs('D');
 
     std::printf("DV preview benchmark\n");
     QTemporaryDir dir;
-    std::printf("(a) live virtual DV camcorder (PAL), shown at 384 x 288:\n");
-    printLive("DV", previewLive("dv-pal-vcr", 384, 288, 2, dir.filePath("dv.bmp")));
+    if (runs('a')) {
+        std::printf("(a) live virtual DV camcorder (PAL), shown at 384 x 288:\n");
+        printLive("DV", previewLive("dv-pal-vcr", 384, 288, 2, dir.filePath("dv.bmp")));
+    }
+    if (!fileRuns) {
+        if (runs('c')) {
+            std::printf("(c) live virtual webcam, 640 x 480 shown at 320 x 240:\n");
+            printLive("webcam", previewLive("webcam", 320, 240, 4, dir.filePath("webcam.bmp")));
+        }
+        return 0;
+    }
 
     const QString file = dir.filePath("bench.dv");
     if (!writeDvFile(file, frames)) {
         std::printf("(b) could not write the DV file\n");
         return 1;
     }
-    std::printf("(b) %d PAL DV frames as fast as possible (preview shown at 384 x 288), "
-                "lowest CPU of %d runs:\n",
-                frames, repeats);
+    const bool chains = runs('b') || runs('B');
+    if (chains)
+        std::printf("(b) %d PAL DV frames as fast as possible (preview shown at 384 x 288), "
+                    "lowest CPU of %d runs:\n",
+                    frames, repeats);
     const Run ffmpeg = best(repeats, [&] { return ffmpegFile(file, frames); });
     print("ffmpeg -f dv ... rgb24", ffmpeg);
     kad::TdmCam probe;
     const std::string bound = probe.DVDEcoder.BoundTo();
+    if (chains)
+        print("decode alone, " + bound + " to fakesink",
+              best(repeats, [&] { return decodeOnly(file, bound, frames); }), &ffmpeg);
     const Decoder decoders[] = {
         {"as bound", nullptr, {}},
         {"avdec_dvvideo", "avdec_dvvideo", {}},
@@ -363,6 +423,7 @@ int main(int argc, char** argv)
         {"dvdec quality=colour-fastest", "dvdec", {{"quality", "colour-fastest"}}},
     };
     for (const Decoder& d : decoders) {
+        if (!runs('b') && (d.factory || !runs('B'))) continue;
         if (d.factory && !kad::Installed(d.factory)) continue;
         KadGrabbedFrameInfo kept{};
         const Run r = best(repeats, [&] { return previewFile(file, d, &kept); });
@@ -373,15 +434,19 @@ int main(int argc, char** argv)
     // As fast as it goes, the display drops the frames that come while it
     // is still busy with one; at the file's own pace (the display synced to
     // the clock, as behind a camcorder) it shows every frame.
-    std::printf("  at the file's pace (%.0f s a run), every frame shown:\n", frames / 25.0);
+    if (runs('b'))
+        std::printf("  at the file's pace (%.0f s a run), every frame shown:\n", frames / 25.0);
     for (const Decoder& d : {decoders[0], decoders[3]}) {
-        if (d.factory && !kad::Installed(d.factory)) continue;
+        if (!runs('b') || (d.factory && !kad::Installed(d.factory))) continue;
         const Run r = previewFile(file, d, nullptr, true);
         print("chain, " + (d.factory ? std::string(d.title) : bound + " (bound)") + ", paced", r,
               &ffmpeg);
     }
-    std::printf("(c) live virtual webcam, 640 x 480 shown at 320 x 240:\n");
-    printLive("webcam", previewLive("webcam", 320, 240, 4, dir.filePath("webcam.bmp")));
+    if (runs('c')) {
+        std::printf("(c) live virtual webcam, 640 x 480 shown at 320 x 240:\n");
+        printLive("webcam", previewLive("webcam", 320, 240, 4, dir.filePath("webcam.bmp")));
+    }
+    if (!runs('d') && !runs('D')) return 0;
 
     std::printf(
         "(d) the same file captured to DV type 2 with its preview, lowest CPU of %d runs:\n",
@@ -391,6 +456,7 @@ int main(int argc, char** argv)
     print("capture DV type 2 + preview (" + bound + ")", capture, &ffmpeg);
     std::printf("  file: %lld frames (ffprobe), written by %s\n",
                 static_cast<long long>(capture.fileFrames), capture.writer.c_str());
+    if (!runs('d')) return 0;
     const Run pacedCapture = captureType2(file, dir.filePath("paced.avi"), true);
     print("capture DV type 2 + preview, paced", pacedCapture, &ffmpeg);
     std::printf("  file: %lld frames (ffprobe)\n", static_cast<long long>(pacedCapture.fileFrames));

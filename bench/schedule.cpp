@@ -33,17 +33,17 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/capture_form.h"
 #include "app/program.h"
 #include "app/schedule_binding.h"
 #include "bench_support.h"
 #include "elements/plugin.h"
-#include "features/grab_panel.h"
-#include "features/schedule_panel.h"
-#include "features/stills.h"
 #include "graph/dm_cam.h"
+#include "session/stills.h"
 #include "settings/preferences.h"
 #include "system/dialogs.h"
+#include "ui/capture_form.h"
+#include "ui/grab_panel.h"
+#include "ui/schedule_panel.h"
 #include "virtual/virtual_plugin.h"
 
 namespace {
@@ -197,6 +197,11 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(program.Cam().CapturedFrames()),
                 static_cast<unsigned long long>(program.Cam().LostFrames()));
     form.Action(kad::ActionId::acCapturerBascule)->trigger();
+    // The files finish before the preview is back.
+    if (!kad::bench::waitFor([&] { return form.State() == kad::CaptureState::csPreview; }, 20000)) {
+        std::printf("the capture did not stop\n");
+        return 1;
+    }
 
     // ---- scheduled start and end ----
     form.Action(kad::ActionId::acProgrammerFrame)->trigger();

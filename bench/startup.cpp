@@ -21,12 +21,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/capture_form.h"
 #include "app/program.h"
-#include "app/video_widget.h"
 #include "elements/plugin.h"
 #include "graph/dm_cam.h"
 #include "settings/preferences.h"
+#include "support/wait.h"
+#include "ui/capture_form.h"
+#include "ui/video_widget.h"
 #include "virtual/virtual_plugin.h"
 
 namespace {
@@ -156,7 +157,15 @@ int main(int argc, char** argv)
 
     startClock.restart();
     form.Action(kad::ActionId::acCapturerBascule)->trigger();
-    std::printf("capture stop (file finished, preview rebuilt): %lld ms\n",
-                static_cast<long long>(startClock.elapsed()));
+    const qint64 stopCallMs = startClock.elapsed();
+    // The stop returns at once; the files finish and the preview comes back
+    // on the event loop.
+    if (!kadtest::waitUntil([&] { return form.State() == kad::CaptureState::csPreview; }, 20000)) {
+        std::printf("the capture did not stop\n");
+        return 1;
+    }
+    std::printf("capture stop: %lld ms in the call, %lld ms until the file was finished and the "
+                "preview rebuilt\n",
+                static_cast<long long>(stopCallMs), static_cast<long long>(startClock.elapsed()));
     return 0;
 }

@@ -9,10 +9,8 @@
 #   QT_WIDGETS_INCLUDE_DIR  the installed QtWidgets header folder (default:
 #                           Debian's /usr/include/x86_64-linux-gnu/qt6/QtWidgets)
 #
-# Files go to libraries the way CMakeLists.txt sorts them: src/app and every
-# *_panel/_window/_widget/_dialog/_frame file make the user interface; the
-# rest by folder. Prints one line per forbidden include and exits 1, or
-# prints a summary and exits 0.
+# Files go to libraries by folder, as CMakeLists.txt builds them. Prints one
+# line per forbidden include and exits 1, or prints a summary and exits 0.
 set -uo pipefail
 
 root=${1:?usage: check-layers.sh SOURCE_DIR [QT_WIDGETS_INCLUDE_DIR]}
@@ -52,27 +50,23 @@ declare -A permitted=(
 declare -A known_exception=()
 declare -A exception_used=()
 
-widget_re='_(panel|window|widget|dialog|frame)\.(cpp|h)$'
-
 # layer_of PATH (relative to src/) -> the library part it belongs to.
 layer_of() {
-  local p=$1
-  if [[ $p == app/* || $p =~ $widget_re ]]; then
-    layer=ui
-    return
-  fi
-  case $p in
+  case $1 in
+    app/*) layer=app ;;
+    ui/*) layer=ui ;;
+    session/*) layer=session ;;
     platform/os/*) layer=os ;;
     system/devices/*) layer=devices ;;
     system/*) layer=system ;;
     settings/*) layer=settings ;;
+    media/dv/*) layer=dv ;;
     elements/*) layer=elements ;;
     virtual/*) layer=virtual ;;
     plugins/*) layer=plugins ;;
     platform/media/gst_ptr.h) layer=gst_ptr ;;
     platform/media/*) layer=media_platform ;;
     graph/*) layer=graph ;;
-    features/*) layer=features ;;
     *) layer=unknown ;;
   esac
 }
@@ -84,18 +78,22 @@ declare -A allowed=(
   [os]="gst_ptr"
   [system]="os gst_ptr"
   [settings]="os system gst_ptr"
-  [elements]="gst_ptr"
-  [virtual]="elements gst_ptr"
-  [plugins]="elements gst_ptr"
-  [media_platform]="$core elements gst_ptr"
-  [devices]="$core elements gst_ptr media_platform"
-  [graph]="$core elements gst_ptr media_platform devices"
-  [features]="$core elements gst_ptr media_platform devices graph"
-  [ui]="$core elements gst_ptr media_platform devices graph features"
+  [dv]=""
+  [elements]="dv gst_ptr"
+  [virtual]="elements dv gst_ptr"
+  [plugins]="elements dv gst_ptr"
+  [media_platform]="$core elements dv gst_ptr"
+  [devices]="$core elements dv gst_ptr media_platform"
+  [graph]="$core elements dv gst_ptr media_platform devices"
+  [session]="$core elements dv gst_ptr media_platform devices graph"
+  [ui]="$core elements dv gst_ptr media_platform devices graph session"
+  [app]="$core elements dv gst_ptr media_platform devices graph session ui"
   [gst_ptr]=""
 )
+# The layers that may use Qt Widgets.
+declare -A widgets_ok=([ui]=1 [app]=1)
 # Parts that are GStreamer only: no Qt header at all.
-declare -A no_qt=([elements]=1 [virtual]=1 [plugins]=1 [gst_ptr]=1)
+declare -A no_qt=([dv]=1 [elements]=1 [virtual]=1 [plugins]=1 [gst_ptr]=1)
 
 violations=0
 checked=0
@@ -118,8 +116,8 @@ while IFS= read -r hit; do
   from=$layer
   if [[ $kind == "<" ]]; then
     base=${inc#QtWidgets/}
-    if [[ $from != ui && ( -n ${widget_header[$base]+x} || $inc == QtWidgets/* ) ]]; then
-      report "src/$rel" "$n" "<$inc> is a Qt Widgets header, only the user interface (src/app, *_panel/_window/_widget/_dialog/_frame) may include it"
+    if [[ -z ${widgets_ok[$from]+x} && ( -n ${widget_header[$base]+x} || $inc == QtWidgets/* ) ]]; then
+      report "src/$rel" "$n" "<$inc> is a Qt Widgets header, only the user interface (src/ui) and the program's assembly (src/app) may include it"
     elif [[ -n ${no_qt[$from]+x} && $inc =~ ^Q ]]; then
       report "src/$rel" "$n" "<$inc>: $from code is GStreamer only, no Qt"
     fi

@@ -14,7 +14,7 @@ packages=(
   libavc1394-dev libraw1394-dev libiec61883-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb xauth imagemagick dbus-daemon
-  desktop-file-utils appstream man-db groff-base librsvg2-bin
+  desktop-file-utils appstream man-db groff-base librsvg2-bin lintian python3-debian
   libpango1.0-dev
   fonts-dejavu-core fonts-liberation2 adwaita-icon-theme
 )

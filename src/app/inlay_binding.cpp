@@ -12,15 +12,15 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/app_icons.h"
-#include "app/capture_form.h"
-#include "app/texts.h"
-#include "features/inlay.h"
-#include "features/inlay_panel.h"
 #include "graph/dm_cam.h"
-#include "settings/options_panel.h"
+#include "session/inlay.h"
 #include "settings/preferences.h"
 #include "system/dialogs.h"
+#include "system/texts.h"
+#include "ui/app_icons.h"
+#include "ui/capture_form.h"
+#include "ui/inlay_panel.h"
+#include "ui/options_panel.h"
 
 namespace kad {
 
@@ -85,12 +85,13 @@ void TInlayBinding::Bind()
     f.Shape1->raise();
     f.Shape1->installEventFilter(this);
 
-    TCaptureHooks& h = f.Hooks();
-    h.incruster = [inlay] { inlay->Toggle(); };
-    h.startIncruster = [inlay] { inlay->Start(); };
-    h.stopIncruster = [inlay] { inlay->Stop(); };
-    h.allowIncrust = [this](bool allowed) { AllowIncrust(allowed); };
-    h.setFlip = [inlay](bool flip) { return inlay->SetFlip(flip); };
+    connect(&f, &TCaptureForm::inlayToggleRequested, inlay, &TInlay::Toggle);
+    connect(&f, &TCaptureForm::inlayStartRequested, inlay, &TInlay::Start);
+    connect(&f, &TCaptureForm::inlayStopRequested, inlay, &TInlay::Stop);
+    connect(&f, &TCaptureForm::inlaysAllowed, this, &TInlayBinding::AllowIncrust);
+    // The switch shows what the overlay filter did.
+    connect(&f, &TCaptureForm::flipRequested, inlay,
+            [&f, inlay](bool flip) { f.ShowFlip(inlay->SetFlip(flip) && flip); });
     // Until inlays are allowed, starting or stopping one has nothing to act
     // on; AllowIncrust turns the three on together.
     for (ActionId id : {ActionId::acStartIncruster, ActionId::acStopIncruster})

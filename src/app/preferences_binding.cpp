@@ -12,19 +12,19 @@
 
 #include <exception>
 
-#include "app/capture_form.h"
 #include "app/source_selection.h"
-#include "app/sources_panel.h"
-#include "features/camcorder_window.h"
-#include "features/grab_panel.h"
-#include "features/inlay_panel.h"
 #include "graph/dm_cam.h"
-#include "settings/folders_panel.h"
 #include "settings/naming.h"
-#include "settings/options_panel.h"
 #include "settings/preferences.h"
-#include "system/help_panel.h"
 #include "system/log.h"
+#include "ui/camcorder_window.h"
+#include "ui/capture_form.h"
+#include "ui/folders_panel.h"
+#include "ui/grab_panel.h"
+#include "ui/help_panel.h"
+#include "ui/inlay_panel.h"
+#include "ui/options_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad {
 
@@ -48,11 +48,22 @@ TPreferencesBinding::TPreferencesBinding(TProgramParts& parts, TSourceSelection&
 void TPreferencesBinding::Bind()
 {
     Preferences& pr = *p_.Prefs;
+    TCaptureSettings& c = p_.Settings;
     if (TDossiersFrame* d = p_.DossiersFrame1) {
-        connect(d, &TDossiersFrame::videoDirectoryChanged, this,
-                [&pr](const QString& folder) { pr.VideoDirectory.Value = folder; });
-        connect(d, &TDossiersFrame::imageDirectoryChanged, this,
-                [&pr](const QString& folder) { pr.ImageDirectory.Value = folder; });
+        connect(d, &TDossiersFrame::videoDirectoryChanged, this, [&pr, &c](const QString& folder) {
+            pr.VideoDirectory.Value = folder;
+            c.VideoDirectory = folder;
+        });
+        connect(d, &TDossiersFrame::imageDirectoryChanged, this, [&pr, &c](const QString& folder) {
+            pr.ImageDirectory.Value = folder;
+            c.ImageDirectory = folder;
+        });
+        connect(d->VideoRacineEdit, &QLineEdit::textChanged, this,
+                [&c](const QString& root) { c.VideoRoot = root; });
+        connect(d->ImageRacineEdit, &QLineEdit::textChanged, this,
+                [&c](const QString& root) { c.ImageRoot = root; });
+        connect(d->cbVideoDate, &QCheckBox::toggled, this, [&c](bool on) { c.VideoDate = on; });
+        connect(d->cbImageDate, &QCheckBox::toggled, this, [&c](bool on) { c.ImageDate = on; });
         connect(d, &TDossiersFrame::ferrovuePathChanged, this,
                 [&pr](const QString& path) { pr.Ferrovue.Value = path; });
         connect(d, &TDossiersFrame::currentVideoFileNameChanged, this, [this](const QString& path) {
@@ -67,20 +78,32 @@ void TPreferencesBinding::Bind()
     if (TOptionsFrame* o = p_.OptionsFrame) {
         connect(o, &TOptionsFrame::confirmerChanged, this,
                 [&pr](bool confirm) { pr.Confirmer.Value = confirm; });
-        connect(o, &TOptionsFrame::captureReportChanged, this,
-                [&pr](bool write) { pr.CaptureReport.Value = write; });
-        connect(o, &TOptionsFrame::splitRecordingsChanged, this,
-                [&pr](bool split) { pr.SplitAtRecording.Value = split; });
-        connect(o, &TOptionsFrame::nameByDateChanged, this,
-                [&pr](bool byDate) { pr.NameByRecordingDate.Value = byDate; });
+        connect(o, &TOptionsFrame::captureReportChanged, this, [&pr, &c](bool write) {
+            pr.CaptureReport.Value = write;
+            c.CaptureReport = write;
+        });
+        connect(o, &TOptionsFrame::splitRecordingsChanged, this, [&pr, &c](bool split) {
+            pr.SplitAtRecording.Value = split;
+            c.SplitAtRecording = split;
+        });
+        connect(o, &TOptionsFrame::nameByDateChanged, this, [&pr, &c](bool byDate) {
+            pr.NameByRecordingDate.Value = byDate;
+            c.NameByRecordingDate = byDate;
+        });
         connect(o, &TOptionsFrame::savePreferencesRequested, this, [this] { GatherPreferences(); });
         connect(o, &TOptionsFrame::nextImageFileNameChanged, this, [this](const QString& path) {
             p_.NextImageFileName = path;
             if (p_.ExtraireFrame1) p_.ExtraireFrame1->ShowImageName(FileNamePart(path));
             if (p_.DossiersFrame1) p_.DossiersFrame1->ShowImageName(FileNamePart(path));
         });
-        connect(o, &TOptionsFrame::extensionChanged, this,
-                [&pr](int index) { pr.ExtensionDesImages.Value = index; });
+        connect(o, &TOptionsFrame::extensionChanged, this, [&pr, &c](int index) {
+            pr.ExtensionDesImages.Value = index;
+            c.Image = index == 1 ? ImageType::Jpeg : ImageType::Bmp;
+        });
+        connect(o->TrackBar1, &QSlider::valueChanged, this,
+                [&c](int quality) { c.JpegQuality = quality; });
+        connect(o, &TOptionsFrame::profileChoiceChanged, this,
+                [this](int) { takeProfileChoice(); });
     }
     if (THelpFrame* h = p_.HelpFrame1) {
         // A click on the box runs the action, which toggles itself.
@@ -97,6 +120,9 @@ int TPreferencesBinding::ApplyPreferences()
     Preferences& pr = *p_.Prefs;
     TdmCam& cam = *p_.Cam;
     TSourcesFrame* s = p_.SourcesFrame;
+    // The panels are shown the settings read from the hive; what they signal
+    // back keeps the settings equal to them.
+    TCaptureSettings& c = p_.Settings;
     int step = 0;
     try {
         // 1. Load; a failure leaves what was loaded and is not reported.
@@ -104,6 +130,7 @@ int TPreferencesBinding::ApplyPreferences()
             pr.LoadAll();
         } catch (const std::exception&) {
         }
+        p_.Settings = TCaptureSettings::FromPreferences(pr);
         step = 1;
 
         f.move(pr.Left.Value, pr.Top.Value);
@@ -147,20 +174,23 @@ int TPreferencesBinding::ApplyPreferences()
         step = 10;
 
         if (TDossiersFrame* d = p_.DossiersFrame1) {
-            d->VideoDirEdit->setText(pr.VideoDirectory.Value);
-            d->VideoRacineEdit->setText(pr.VideoRacine.Value);
-            d->cbVideoDate->setChecked(pr.VideoDate.Value);
-            d->ImageDirEdit->setText(pr.ImageDirectory.Value);
-            d->ImageRacineEdit->setText(pr.ImageRacine.Value);
-            d->cbImageDate->setChecked(pr.ImageDate.Value);
+            // Each field signals its change back into the settings as it is
+            // set: the values come from a copy.
+            const TCaptureSettings files = c;
+            d->VideoDirEdit->setText(files.VideoDirectory);
+            d->VideoRacineEdit->setText(files.VideoRoot);
+            d->cbVideoDate->setChecked(files.VideoDate);
+            d->ImageDirEdit->setText(files.ImageDirectory);
+            d->ImageRacineEdit->setText(files.ImageRoot);
+            d->cbImageDate->setChecked(files.ImageDate);
         }
         NamingState& n = Naming();
-        n.videoDirectory = pr.VideoDirectory.Value;
-        n.videoRacine = pr.VideoRacine.Value;
-        n.videoDate = pr.VideoDate.Value;
-        n.imageDirectory = pr.ImageDirectory.Value;
-        n.imageRacine = pr.ImageRacine.Value;
-        n.imageDate = pr.ImageDate.Value;
+        n.videoDirectory = c.VideoDirectory;
+        n.videoRacine = c.VideoRoot;
+        n.videoDate = c.VideoDate;
+        n.imageDirectory = c.ImageDirectory;
+        n.imageRacine = c.ImageRoot;
+        n.imageDate = c.ImageDate;
         step = 11;
 
         // 12. The run's names start here: the folder fields above rebuilt
@@ -168,7 +198,7 @@ int TPreferencesBinding::ApplyPreferences()
         SetStartupTime(QDateTime::currentDateTime());
         n.VideoCounter = 0;
         n.ImageCounter = 0;
-        n.imageExtension = pr.ExtensionDesImages.Value == 1 ? 1 : 0;
+        n.imageExtension = c.Image == ImageType::Jpeg ? 1 : 0;
         f.CurrentVideoFileName = NextVideoName();
         sources_.ShowVideoName(f.CurrentVideoFileName);
         p_.NextImageFileName = NextImageName();
@@ -180,49 +210,33 @@ int TPreferencesBinding::ApplyPreferences()
         step = 13;
 
         sources_.SelectVideoByName(pr.SourceVideo.Value);
+        // Connecting shows the format and audio type of the settings.
         sources_.cboxVideoChange();
-        s->rgFormat->setItemIndex(IndexOrFirst(pr.CaptureFormat.Value, s->rgFormat->items()));
         {
             const QSignalBlocker block(s->cboxAudio);
             s->cboxAudio->setCurrentIndex(IndexOrFirst(pr.SourceAudio.Value, p_.AudioItems));
         }
         step = 14;
 
-        QStringList types;
-        for (int i = 0; i < s->cboxAudioType->count(); ++i)
-            types << s->cboxAudioType->itemText(i);
-        int type = -1;
-        for (int i = 0; i < types.size(); ++i)
-            if (types[i].compare(pr.AudioType.Value, Qt::CaseInsensitive) == 0) {
-                type = i;
-                break;
-            }
-        if (type >= 0) {
-            const QSignalBlocker block(s->cboxAudioType);
-            s->cboxAudioType->setCurrentIndex(type);
-        } else {
-            pr.AudioType.Value.clear();
-        }
         step = 15;
 
-        if (pr.EcouterAudioInclus.Value) checkByExecuting(f.Action(ActionId::acEcouterAudioInclus));
-        if (pr.EnregistrerSourceAudio.Value)
-            checkByExecuting(f.Action(ActionId::acEnregistrerAudioSource));
+        if (c.ListenIncludedAudio) checkByExecuting(f.Action(ActionId::acEcouterAudioInclus));
+        if (c.RecordAudioSource) checkByExecuting(f.Action(ActionId::acEnregistrerAudioSource));
         step = 16;
 
         sources_.ShowCamcorderWindow();
         step = 17;
 
-        s->rgStandard->setItemIndex(pr.StandardDV.Value);
-        s->rgProfiles->setItemIndex(pr.ProfileWmv.Value);
-        s->rgFrequenceDV->setItemIndex(pr.FrequenceDV.Value);
+        s->rgStandard->setItemIndex(static_cast<int>(c.Standard));
+        s->rgProfiles->setItemIndex(static_cast<int>(c.ProfileLevel));
+        s->rgFrequenceDV->setItemIndex(static_cast<int>(c.Frequency));
         sources_.rgFormatClick();
         step = 18;
 
-        s->rgEcouterDV->setItemIndex(pr.Forcer44100EnDV.Value ? 1 : 0);
+        s->rgEcouterDV->setItemIndex(c.ForceDVAudio44100 ? 1 : 0);
         step = 19;
 
-        s->RXspinCorrEdit->setValue(pr.CorrectionSync.Value);
+        s->RXspinCorrEdit->setValue(c.CorrectionSync);
         step = 20;
 
         if (TIncrusterFrame* i = p_.IncrusterFrame1) {
@@ -245,16 +259,18 @@ int TPreferencesBinding::ApplyPreferences()
         step = 22;
 
         if (TOptionsFrame* o = p_.OptionsFrame) {
-            o->SelectExtension(pr.ExtensionDesImages.Value);
-            o->TrackBar1->setValue(pr.QualiteJPeg.Value);
+            const TCaptureSettings options = c;
+            o->SelectExtension(static_cast<int>(options.Image));
+            o->TrackBar1->setValue(options.JpegQuality);
             o->cbPrefsQuittant->setChecked(pr.SauverPreferencesEnQuittant.Value);
             o->cbConfirmer->setChecked(pr.Confirmer.Value);
-            o->cbCaptureReport->setChecked(pr.CaptureReport.Value);
-            o->cbSplitRecordings->setChecked(pr.SplitAtRecording.Value);
-            o->cbNameByDate->setChecked(pr.NameByRecordingDate.Value);
-            o->rgversion->setItemIndex(pr.VersionWmv.Value);
+            o->cbCaptureReport->setChecked(options.CaptureReport);
+            o->cbSplitRecordings->setChecked(options.SplitAtRecording);
+            o->cbNameByDate->setChecked(options.NameByRecordingDate);
+            o->rgversion->setItemIndex(static_cast<int>(options.Version));
             o->RefillProfiles();
-            o->SelectProfile(pr.ProfilWmvFavori.Value);
+            o->SelectProfile(options.MediaProfile);
+            takeProfileChoice();
             o->OptionsframecboxdivxChange();
         }
         step = 23;
@@ -304,26 +320,12 @@ bool TPreferencesBinding::GatherPreferences()
             pr.StopperCameraDVEnQuittant.Value = p_.camForm->cbStopQuittant->isChecked();
         }
 
-        if (TDossiersFrame* d = p_.DossiersFrame1) {
-            pr.VideoDirectory.Value = d->VideoDirEdit->text();
-            pr.VideoRacine.Value = d->VideoRacineEdit->text();
-            pr.VideoDate.Value = d->cbVideoDate->isChecked();
-            pr.ImageDirectory.Value = d->ImageDirEdit->text();
-            pr.ImageRacine.Value = d->ImageRacineEdit->text();
-            pr.ImageDate.Value = d->cbImageDate->isChecked();
-            pr.Ferrovue.Value = d->feFerrovue->text();
-        }
+        if (TDossiersFrame* d = p_.DossiersFrame1) pr.Ferrovue.Value = d->feFerrovue->text();
 
         pr.SourceVideo.Value = s->cboxvideo->currentText();
         pr.SourceAudio.Value = s->cboxAudio->currentText();
-        pr.StandardDV.Value = s->rgStandard->itemIndex();
-        if (s->rgFormat->itemIndex() >= 0) pr.CaptureFormat.Value = s->rgFormat->selectedText();
-        pr.AudioType.Value = s->cboxAudioType->currentText();
-        pr.EcouterAudioInclus.Value = f.Action(ActionId::acEcouterAudioInclus)->isChecked();
-        pr.ProfileWmv.Value = s->rgProfiles->itemIndex();
-        pr.Forcer44100EnDV.Value = s->rgEcouterDV->itemIndex() == 1;
-        pr.FrequenceDV.Value = s->rgFrequenceDV->itemIndex();
-        pr.CorrectionSync.Value = s->RXspinCorrEdit->value();
+        // The capture choices, folders and still settings included.
+        p_.Settings.ToPreferences(pr, p_.Cam->SourceKind);
 
         pr.MasquerReglagesAudio.Value = s->AudioGroupCollapsed();
 
@@ -339,16 +341,8 @@ bool TPreferencesBinding::GatherPreferences()
         pr.PositionY.Value = f.Yslider->value();
 
         if (TOptionsFrame* o = p_.OptionsFrame) {
-            pr.ProfilWindowsMedia.Value = o->cboxMedia->currentText();
-            pr.ExtensionDesImages.Value = o->rgExtension->itemIndex();
-            pr.QualiteJPeg.Value = o->TrackBar1->value();
             pr.SauverPreferencesEnQuittant.Value = o->cbPrefsQuittant->isChecked();
             pr.Confirmer.Value = o->cbConfirmer->isChecked();
-            pr.CaptureReport.Value = o->cbCaptureReport->isChecked();
-            pr.SplitAtRecording.Value = o->cbSplitRecordings->isChecked();
-            pr.NameByRecordingDate.Value = o->cbNameByDate->isChecked();
-            pr.VersionWmv.Value = o->rgversion->itemIndex();
-            pr.ProfilWmvFavori.Value = o->cboxMedia->currentText();
         }
 
         if (TExtraireFrame* g = p_.ExtraireFrame1) {
@@ -361,6 +355,18 @@ bool TPreferencesBinding::GatherPreferences()
     } catch (const std::exception&) {
     }
     return SavePreferences(pr);
+}
+
+void TPreferencesBinding::takeProfileChoice()
+{
+    const TOptionsFrame* o = p_.OptionsFrame;
+    if (!o) return;
+    TCaptureSettings& c = p_.Settings;
+    const int entry = o->ChosenProfileEntry();
+    const int version = o->rgversion->itemIndex();
+    if (version >= 0) c.Version = static_cast<WmVersion>(version);
+    c.MediaEntry = entry;
+    c.MediaProfile = entry > 0 ? o->cboxMedia->itemText(entry) : QString();
 }
 
 void TPreferencesBinding::AdjustAudioGroup()

@@ -41,6 +41,11 @@ public:
     void acLogExecute(bool checked);
 
 private:
+    // The Windows Media version and profile the Settings panel shows, into
+    // the capture settings (the entry's number depends on the machine's
+    // profiles, so it is taken from the panel).
+    void takeProfileChoice();
+
     TProgramParts& p_;
     TSourceSelection& sources_;
 };

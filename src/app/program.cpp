@@ -4,44 +4,48 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSlider>
+#include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <vector>
 
 #include "app/capture_control.h"
-#include "app/capture_form.h"
 #include "app/inlay_binding.h"
 #include "app/preferences_binding.h"
 #include "app/schedule_binding.h"
 #include "app/source_selection.h"
-#include "app/sources_panel.h"
-#include "app/video_widget.h"
 #include "elements/sample_grabber.h"
-#include "features/camcorder_window.h"
-#include "features/grab_panel.h"
-#include "features/inlay_panel.h"
-#include "features/moviebox_window.h"
-#include "features/schedule_panel.h"
-#include "features/stills.h"
 #include "graph/dm_cam.h"
 #include "platform/media/cam_transport.h"
 #include "platform/media/gst_ptr.h"
 #include "platform/media/media_platform.h"
-#include "settings/folders_panel.h"
+#include "session/stills.h"
 #include "settings/naming.h"
-#include "settings/options_panel.h"
 #include "settings/preferences.h"
-#include "system/about_panel.h"
 #include "system/dialogs.h"
-#include "system/error_report_panel.h"
 #include "system/ferrovue.h"
-#include "system/help_panel.h"
 #include "system/log.h"
 #include "system/sysinfo.h"
+#include "system/texts.h"
+#include "ui/about_panel.h"
+#include "ui/camcorder_window.h"
+#include "ui/capture_form.h"
+#include "ui/error_report_panel.h"
+#include "ui/folders_panel.h"
+#include "ui/grab_panel.h"
+#include "ui/help_panel.h"
+#include "ui/inlay_panel.h"
+#include "ui/moviebox_window.h"
+#include "ui/options_panel.h"
+#include "ui/schedule_panel.h"
+#include "ui/sources_panel.h"
+#include "ui/video_widget.h"
 
 namespace kad {
 
@@ -70,6 +74,40 @@ std::optional<CamCommand> CamCommandOfAction(ActionId id)
     }
 }
 
+// The facts the window's state routines read, from the graph, the panels,
+// the preferences and the schedule as they are at that moment.
+class TProgramFacts : public TWindowFacts {
+public:
+    TProgramFacts(TProgramParts& parts, TSourceSelection& sources, TScheduleBinding& schedule)
+        : p_(parts), sources_(sources), schedule_(schedule)
+    {
+    }
+
+    void Refresh(TStateFacts& facts) const override
+    {
+        const TdmCam& cam = *p_.Cam;
+        const Preferences& pr = *p_.Prefs;
+        const TSourcesFrame* s = p_.SourcesFrame;
+        facts.Kind = cam.SourceKind;
+        facts.Audio = sources_.CurrentAudioKind();
+        facts.IsVCR = cam.IsVCR;
+        facts.FormatIndex = s->rgFormat->itemIndex();
+        facts.FormatCaption = s->rgFormat->selectedText();
+        facts.PermettreIncruster = pr.PermettreIncruster.Value;
+        facts.DeinterlacerChecked = p_.OptionsFrame && p_.OptionsFrame->cbDeinterlacer->isChecked();
+        facts.EcouterAudioInclus = pr.EcouterAudioInclus.Value;
+        facts.EnregistrerSourceAudio = pr.EnregistrerSourceAudio.Value;
+        facts.DeinterlacerPresent = cam.DeinterlacerPresent;
+        facts.InlayFiltersAvailable = cam.InlayFiltersAvailable;
+        facts.AlarmTime = schedule_.Schedule().Alarm().Time();
+    }
+
+private:
+    TProgramParts& p_;
+    TSourceSelection& sources_;
+    TScheduleBinding& schedule_;
+};
+
 } // namespace
 
 TProgram::TProgram(QObject* parent) : QObject(parent)
@@ -95,14 +133,18 @@ TProgram::TProgram(QObject* parent) : QObject(parent)
     createPanels();
 
     sources_ = new TSourceSelection(parts_, this);
-    capture_ = new TCaptureControl(parts_, *sources_, this);
+    capture_ = new TCaptureSession(*cam_, this);
+    form_->SetSession(capture_);
     binding_ = new TPreferencesBinding(parts_, *sources_, this);
     schedule_ = new TScheduleBinding(
         parts_, [this] { return Grab(true); }, this);
+    facts_ = std::make_unique<TProgramFacts>(parts_, *sources_, *schedule_);
+    form_->SetFactsSource(facts_.get());
     sources_->Bind();
-    capture_->Bind();
+    BindCaptureSession(*capture_, parts_, *sources_);
     binding_->Bind();
-    fillHooks();
+    connectStartup();
+    connectWindow();
     inlay_ = new TInlayBinding(parts_, this);
     inlay_->Bind();
     stills_ = std::make_unique<TStillWriter>();
@@ -301,10 +343,9 @@ bool TProgram::Grab(bool fromIntervalometer)
 
     StoreOptions options;
     options.Confirm = prefs_->Confirmer.Value;
-    options.Format = parts_.OptionsFrame && parts_.OptionsFrame->rgExtension->itemIndex() == 1
-                         ? StillFormat::Jpeg
-                         : StillFormat::Bmp;
-    options.Quality = parts_.OptionsFrame ? parts_.OptionsFrame->TrackBar1->value() : 50;
+    const TCaptureSettings& settings = parts_.Settings;
+    options.Format = settings.Image == ImageType::Jpeg ? StillFormat::Jpeg : StillFormat::Bmp;
+    options.Quality = settings.JpegQuality;
     if (parts_.NextImageFileName.isEmpty()) parts_.NextImageFileName = NextImageName();
     const bool replace = ConfirmReplace(parts_.NextImageFileName, options);
     if (!options.Confirm && prefs_->Confirmer.Value) {
@@ -356,106 +397,104 @@ void TProgram::stillFailed(const QString& path, const QString& reason)
     dialogs().error(ImageWriteFailedMessage(path, reason));
 }
 
-void TProgram::fillHooks()
+void TProgram::connectStartup()
 {
-    TCaptureHooks& h = form_->Hooks();
+    // The first showing's steps, in the window's order.
+    TCaptureForm* f = form_.get();
+    TdmCam* cam = cam_.get();
+    TSourceSelection* src = sources_;
+    TProgramParts* parts = &parts_;
+    connect(f, &TCaptureForm::videoWindowWanted, this, [this] { attachVideoWindow(); });
+    connect(f, &TCaptureForm::panelsInitWanted, this, [this] { initPanels(); });
+    connect(f, &TCaptureForm::deviceListsWanted, this, [f, src] {
+        const bool video = src->LoadVideoList();
+        const bool audio = src->LoadAudioList();
+        f->ReportDeviceLists(video, audio);
+    });
+    connect(f, &TCaptureForm::optionalFiltersWanted, this, [cam] { cam->CheckOptionalFilters(); });
+    // The profile table is Kadrillo's own; Windows Media is available when
+    // its encoders and muxer are installed, which the presence checks found.
+    connect(f, &TCaptureForm::systemReportWanted, this, [this] { writeSystemReport(); });
+    connect(f, &TCaptureForm::preferencesWanted, this, [this] { binding_->ApplyPreferences(); });
+    connect(f, &TCaptureForm::audioTypeWanted, this, [src] { src->ApplyAudioType(); });
+    connect(f, &TCaptureForm::startupPreviewShown, this, [this, f, cam] {
+        if (prefs_->FlipOn.Value && !f->Action(ActionId::acFlip)->isChecked())
+            f->Action(ActionId::acFlip)->trigger();
+        binding_->AdjustAudioGroup();
+        QObject::connect(
+            cam, &TdmCam::DeviceLost, f, &TCaptureForm::GraphDeviceLost,
+            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+    });
+    connect(f, &TCaptureForm::startupErrorReported, this,
+            [parts](const QString& report, bool fatal) {
+                parts->ErreurFrame1->ShowErrorReport(report, fatal);
+            });
+
+    // ---- shutdown ----
+    connect(f, &TCaptureForm::closing, this, [this, parts] {
+        if (parts->camForm) parts->camForm->hide();
+        if (parts->OptionsFrame && parts->OptionsFrame->cbPrefsQuittant->isChecked())
+            binding_->GatherPreferences();
+    });
+    connect(f, &TCaptureForm::destroying, this, [parts] {
+        StopLog();
+        parts->VideoItems.clear();
+        parts->VideoSources.Clear();
+    });
+}
+
+void TProgram::connectWindow()
+{
     TCaptureForm* f = form_.get();
     TdmCam* cam = cam_.get();
     Preferences* pr = prefs_.get();
     TSourceSelection* src = sources_;
     TProgramParts* parts = &parts_;
+    TCaptureSession* session = capture_;
 
-    // ---- start-up ----
-    h.attachVideoWindow = [this] { attachVideoWindow(); };
-    h.initPanels = [this] { initPanels(); };
-    h.loadVideoSources = [src] { return src->LoadVideoList(); };
-    h.loadAudioSources = [src] { return src->LoadAudioList(); };
-    h.checkOptionalFilters = [cam] { cam->CheckOptionalFilters(); };
-    h.writeSystemReport = [this] { writeSystemReport(); };
-    // The profile table is Kadrillo's own; Windows Media is available when
-    // its encoders and muxer are installed, which the presence checks found.
-    h.createProfileManager = [] {};
-    h.applyPreferences = [this] { binding_->ApplyPreferences(); };
-    h.flipPreference = [pr] { return pr->FlipOn.Value; };
-    h.adjustAudioGroup = [this] { binding_->AdjustAudioGroup(); };
-    h.bindDeviceLost = [cam, f] {
-        QObject::connect(
-            cam, &TdmCam::DeviceLost, f, &TCaptureForm::GraphDeviceLost,
-            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
-    };
-    h.showErrorReport = [parts](const QString& report, bool fatal) {
-        parts->ErreurFrame1->ShowErrorReport(report, fatal);
-    };
-    h.mediaPlatformVersion = [] { return MediaPlatformVersion(); };
-    h.operatingSystemName = [] { return OperatingSystemName(); };
+    // ---- capture ----
+    connect(f, &TCaptureForm::startCaptureRequested, this, [this, f, session] {
+        if (session->State() == CaptureState::csPreview)
+            session->StartCapture(f->CurrentVideoFileName);
+        else if (session->State() == CaptureState::csScheduled)
+            schedule_->Schedule().LancerEnregistrement();
+    });
+    connect(f, &TCaptureForm::stopCaptureRequested, session, &TCaptureSession::StopCapture);
+    connect(f, &TCaptureForm::cutRequested, this, [session] { session->Cut(); });
+    connect(f, &TCaptureForm::deviceLost, this, &TProgram::graphDeviceLost);
+    connect(f, &TCaptureForm::grabRequested, this, [this] { Grab(); });
 
-    // ---- state routines ----
-    h.refreshFacts = [cam, pr, src, parts](TStateFacts& facts) {
-        const TSourcesFrame* s = parts->SourcesFrame;
-        facts.Kind = cam->SourceKind;
-        facts.Audio = src->CurrentAudioKind();
-        facts.IsVCR = cam->IsVCR;
-        facts.FormatIndex = s->rgFormat->itemIndex();
-        facts.FormatCaption = s->rgFormat->selectedText();
-        facts.AudioTypeText = s->cboxAudioType->currentText();
-        facts.PermettreIncruster = pr->PermettreIncruster.Value;
-        facts.DeinterlacerChecked =
-            parts->OptionsFrame && parts->OptionsFrame->cbDeinterlacer->isChecked();
-        facts.EcouterAudioInclus = pr->EcouterAudioInclus.Value;
-        facts.EnregistrerSourceAudio = pr->EnregistrerSourceAudio.Value;
-        facts.DeinterlacerPresent = cam->DeinterlacerPresent;
-        facts.InlayFiltersAvailable = cam->InlayFiltersAvailable;
-    };
-    h.applyAudioType = [src] { src->ApplyAudioType(); };
-
-    // ---- graph ----
-    h.stopGraph = [cam] { cam->StopGraph(); };
-    h.buildPreviewGraph = [cam, src] {
-        src->FillGraphOptions();
-        return cam->BuildPreviewGraph();
-    };
-    h.runGraph = [cam] { return cam->RunGraph(); };
-    h.setVolume = [cam](int volume) { cam->SetVolume(volume); };
-    h.previewBuilt = [cam] { return cam->PreviewBuilt; };
-    h.deinterlacerOn = [pr, parts](bool on) {
+    // ---- switches and settings ----
+    connect(f, &TCaptureForm::deinterlacerToggled, this, [pr, parts](bool on) {
         pr->DeinterlacerOn.Value = on;
         if (parts->OptionsFrame) parts->OptionsFrame->cbDeinterlacer->setChecked(on);
-    };
-    h.viewChanged = [f, pr] {
-        pr->PanneauActif.Value = static_cast<std::uint8_t>(f->ActivePanel());
-    };
-    h.frameCounters = [this] { return capture_->FrameCounters(); };
-    h.nextVideoName = [this] { return capture_->NameAfterCapture(); };
-    h.graphDeviceLost = [src] { src->ReconnectAfterDeviceLost(); };
-
-    // ---- actions ----
-    h.grab = [this] { Grab(); };
-    h.startCapture = [this] { return capture_->StartCapture(); };
-    h.cut = [this] { capture_->Cut(); };
-    // The inlay hooks (acIncruster, acAllowIncrust, acFlip, ...) are filled
-    // by TInlayBinding.
-    h.imageExtension = [pr, parts](int extension) {
+    });
+    connect(f, &TCaptureForm::viewChanged, this,
+            [f, pr] { pr->PanneauActif.Value = static_cast<std::uint8_t>(f->ActivePanel()); });
+    connect(f, &TCaptureForm::imageTypeChosen, this, [pr, parts](int extension) {
         pr->ExtensionDesImages.Value = extension;
         if (parts->OptionsFrame) parts->OptionsFrame->SelectExtension(extension);
-    };
-    h.savePreferences = [parts] {
+    });
+    connect(f, &TCaptureForm::savePreferencesRequested, this, [parts] {
         if (parts->OptionsFrame) parts->OptionsFrame->SavePreferencesNow();
-    };
-    h.ecouterAudioInclus = [src](bool on) { src->acEcouterAudioInclusExecute(on); };
-    h.enregistrerAudioSource = [src](bool on) { src->acEnregistrerAudioSourceExecute(on); };
+    });
+    connect(f, &TCaptureForm::includedAudioToggled, this,
+            [src](bool on) { src->acEcouterAudioInclusExecute(on); });
+    connect(f, &TCaptureForm::auxAudioToggled, this,
+            [src](bool on) { src->acEnregistrerAudioSourceExecute(on); });
     // The menu's toggle leaves "Show Pilot DV" alone (the camcorder button
     // of the sources panel is the one that changes it).
-    h.showPilotDV = [cam, parts] {
+    connect(f, &TCaptureForm::pilotWindowRequested, this, [cam, parts] {
         if (cam->IsVCR && parts->camForm) parts->camForm->setVisible(!parts->camForm->isVisible());
-    };
-    h.log = [this](bool on) { binding_->acLogExecute(on); };
-    h.ferrovue = [this, f, pr, parts] {
+    });
+    connect(f, &TCaptureForm::logToggled, this, [this](bool on) { binding_->acLogExecute(on); });
+    connect(f, &TCaptureForm::ferrovueRequested, this, [this, f, pr, parts] {
         const QString hint =
             RunFerrovue(pr->Ferrovue.Value, f->CurrentVideoFileName, Naming().VideoCounter,
                         DefaultFerrovueLauncher(), capture_->RenamedVideos());
         if (parts->AproposFrame1) parts->AproposFrame1->sbFerrovue->setToolTip(hint);
-    };
-    h.videoDirectory = [pr] { return pr->VideoDirectory.Value; };
+    });
+    connect(f, &TCaptureForm::openVideoFolderRequested, this, &TProgram::openVideoFolder);
 
     // ---- camcorder ----
     // Both sets of shortcuts end in the camcorder window's own actions, and
@@ -464,18 +503,19 @@ void TProgram::fillHooks()
     QObject::connect(camForm, &TcamForm::commandRequested, cam, [cam](CamCommand command) {
         if (cam->HasExtTransport && cam->Transport) cam->Transport->Command(command);
     });
-    h.camera = [camForm](ActionId id) {
+    connect(f, &TCaptureForm::cameraCommandRequested, this, [camForm](ActionId id) {
         if (const std::optional<CamCommand> command = CamCommandOfAction(id))
             camForm->CommandAction(*command)->trigger();
-    };
-    h.cameraTick = [cam, camForm] {
+    });
+    // The camcorder part of the window's 50 ms timer.
+    connect(f->DroppedFramesTimer, &QTimer::timeout, this, [cam, camForm] {
         if (!cam->IsVCR || !cam->HasTimecodeReader || !cam->Transport) return;
         // Each connection makes a new transport; the panel follows the
         // current one.
         QObject::connect(cam->Transport.get(), &TcamTransport::timecodeRead, camForm,
                          &TcamForm::ShowTimecode, Qt::UniqueConnection);
         cam->Transport->RequestTimecode();
-    };
+    });
     // A FireWire unit says whether it is a camera or a VCR only after the
     // connection.
     QObject::connect(cam, &TdmCam::TransportFactsChanged, f, [src, f] {
@@ -483,22 +523,27 @@ void TProgram::fillHooks()
         if (f->State() == CaptureState::csPreview) f->ShowPreviewState();
     });
 
-    // ---- shutdown ----
-    h.hideCamcorderWindow = [parts] {
-        if (parts->camForm) parts->camForm->hide();
-    };
-    h.savePreferencesOnExit = [parts] {
-        return parts->OptionsFrame && parts->OptionsFrame->cbPrefsQuittant->isChecked();
-    };
-    h.gatherPreferences = [this] { binding_->GatherPreferences(); };
-    h.formDestroy = [parts] {
-        StopLog();
-        parts->VideoItems.clear();
-        parts->VideoSources.Clear();
-    };
+    // Intervalometer and schedule.
+    schedule_->Bind(*capture_);
+}
 
-    // Intervalometer and schedule; they wrap refreshFacts, so they come last.
-    schedule_->Bind(h);
+void TProgram::graphDeviceLost()
+{
+    TCaptureForm& f = *form_;
+    // The interrupted file stays; the next capture gets a new name.
+    if (capture_->Capturing()) f.CurrentVideoFileName = capture_->NameAfterCapture();
+    sources_->ReconnectAfterDeviceLost();
+    f.ShowPreviewState();
+    if (!f.StartPreview()) f.ShowIdleState();
+}
+
+void TProgram::openVideoFolder()
+{
+    const QString folder = prefs_->VideoDirectory.Value;
+    if (folder.isEmpty()) return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        // No file manager answered (none installed, or no desktop session).
+        dialogs().warning(Text(TextId::FolderNotOpened) + folder);
 }
 
 } // namespace kad

@@ -2,8 +2,9 @@
 
 // The assembled program: the main window, the camcorder window, the data
 // module and the MovieBox start-up window, created in that order, the
-// option panels put in their places, and every hook of the main window
-// filled with the part that does the work.
+// option panels put in their places, the capture session made over the data
+// module, and every intent of the main window connected to the part that
+// does the work.
 //
 // main.cpp creates one TProgram and shows it; tests create one per case
 // (with their own hive and XDG folders) and drive the window.
@@ -20,7 +21,8 @@
 
 namespace kad {
 
-class TCaptureControl;
+class TCaptureSession;
+class TWindowFacts;
 class TInlayBinding;
 class TPreferencesBinding;
 class TScheduleBinding;
@@ -42,8 +44,11 @@ public:
     TdmCam& Cam() const { return *parts_.Cam; }
     Preferences& Prefs() const { return *parts_.Prefs; }
     TProgramParts& Parts() { return parts_; }
+    // The capture choices the panels keep current.
+    TCaptureSettings& Settings() { return parts_.Settings; }
     TSourceSelection& Sources() const { return *sources_; }
-    TCaptureControl& Capture() const { return *capture_; }
+    // The capture session the window shows.
+    TCaptureSession& Capture() const { return *capture_; }
     TPreferencesBinding& Binding() const { return *binding_; }
     TInlayBinding& InlayBinding() const { return *inlay_; }
     TScheduleBinding& Schedule() const { return *schedule_; }
@@ -63,7 +68,12 @@ public:
 
 private:
     void createPanels();
-    void fillHooks();
+    void connectWindow();
+    void connectStartup();
+    // The window's GraphDeviceLost: the interrupted file stays, the source
+    // is connected again and the preview comes back.
+    void graphDeviceLost();
+    void openVideoFolder();
     void attachVideoWindow();
     void initPanels();
     void writeSystemReport();
@@ -77,7 +87,8 @@ private:
     std::unique_ptr<TamorcerForm> amorcer_;
     std::unique_ptr<Preferences> prefs_;
     TSourceSelection* sources_ = nullptr;
-    TCaptureControl* capture_ = nullptr;
+    TCaptureSession* capture_ = nullptr;
+    std::unique_ptr<TWindowFacts> facts_;
     TPreferencesBinding* binding_ = nullptr;
     TInlayBinding* inlay_ = nullptr;
     TScheduleBinding* schedule_ = nullptr;

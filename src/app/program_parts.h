@@ -13,7 +13,8 @@
 
 #include <memory>
 
-#include "features/moviebox_step.h"
+#include "session/capture_settings.h"
+#include "session/moviebox_step.h"
 #include "system/devices/video_sources.h"
 
 namespace kad {
@@ -65,6 +66,11 @@ struct TProgramParts {
 
     // The file the next grab writes.
     QString NextImageFileName;
+
+    // The capture choices of the panels, kept current by their change
+    // signals; the graph's and the capture's options and the grabs read
+    // them from here.
+    TCaptureSettings Settings;
 };
 
 } // namespace kad

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "app/capture_control.h"
-#include "app/capture_form.h"
 #include "app/program.h"
 #include "graph/dm_cam.h"
 #include "system/dialogs.h"
 #include "system/log.h"
+#include "ui/capture_form.h"
 
 namespace kad {
 
@@ -165,6 +165,11 @@ QString TRemoteControl::StopCapture()
     if (!Capturing(f.State())) {
         refuse(QStringLiteral("No capture runs (the window is in ") + CaptureStateName(f.State()) +
                QStringLiteral(")."));
+        return {};
+    }
+    // A capture already stopped keeps its state while its files finish.
+    if (program_.Capture().Finishing()) {
+        refuse(QStringLiteral("No capture runs: the last one is finishing its files."));
         return {};
     }
     const QString finished = f.CurrentVideoFileName;

@@ -14,14 +14,15 @@
 #include <algorithm>
 #include <climits>
 
-#include "app/capture_form.h"
-#include "app/status_bar.h"
-#include "app/texts.h"
-#include "features/grab_panel.h"
-#include "features/schedule_panel.h"
 #include "graph/dm_cam.h"
+#include "session/capture_session.h"
 #include "settings/naming.h"
 #include "system/dialogs.h"
+#include "system/texts.h"
+#include "ui/capture_form.h"
+#include "ui/grab_panel.h"
+#include "ui/schedule_panel.h"
+#include "ui/status_bar.h"
 
 namespace kad {
 
@@ -41,8 +42,9 @@ TScheduleBinding::TScheduleBinding(TProgramParts& parts, std::function<bool()> s
 
 TScheduleBinding::~TScheduleBinding() = default;
 
-void TScheduleBinding::Bind(TCaptureHooks& hooks)
+void TScheduleBinding::Bind(TCaptureSession& session)
 {
+    session_ = &session;
     TCaptureForm& f = *p_.Form;
     TExtraireFrame* g = p_.ExtraireFrame1;
     TProgrammerFrame* s = p_.ProgrammerFrame1;
@@ -52,7 +54,7 @@ void TScheduleBinding::Bind(TCaptureHooks& hooks)
     f.Timer1->stop();
     f.Timer1->setSingleShot(true);
     f.Timer1->setTimerType(Qt::PreciseTimer);
-    hooks.intervalometerTick = [this] { IntervalometerTick(); };
+    connect(f.Timer1, &QTimer::timeout, this, &TScheduleBinding::IntervalometerTick);
     connect(g, &TExtraireFrame::intervalometerSwitched, this,
             &TScheduleBinding::SwitchIntervalometer);
     connect(g->cbBeeps, &QCheckBox::toggled, this,
@@ -60,16 +62,10 @@ void TScheduleBinding::Bind(TCaptureHooks& hooks)
     statusPalette_ = f.StatusBar1->palette();
     statusAutoFill_ = f.StatusBar1->autoFillBackground();
 
-    hooks.programmer = [this] { schedule_.Programmer(); };
-    hooks.stopProg = [this] { schedule_.StopProg(); };
-    hooks.lancerEnregistrement = [this] { schedule_.LancerEnregistrement(); };
-    hooks.resetAlarm = [this] { schedule_.ResetAlarm(); };
-    hooks.armStopAlarm = [this] { schedule_.ArmStopAlarm(); };
-    // The state routines show the alarm's time.
-    hooks.refreshFacts = [this, previous = hooks.refreshFacts](TStateFacts& facts) {
-        if (previous) previous(facts);
-        facts.AlarmTime = schedule_.Alarm().Time();
-    };
+    connect(&f, &TCaptureForm::scheduleRequested, this, [this] { schedule_.Programmer(); });
+    connect(&f, &TCaptureForm::stopScheduleRequested, this, [this] { schedule_.StopProg(); });
+    connect(&f, &TCaptureForm::alarmResetWanted, this, [this] { schedule_.ResetAlarm(); });
+    connect(&f, &TCaptureForm::stopAlarmWanted, this, [this] { schedule_.ArmStopAlarm(); });
 
     connect(s, &TProgrammerFrame::clockTick, this, [this] { schedule_.CheckAlarm(); });
     connect(s, &TProgrammerFrame::startTimeChanged, this,
@@ -208,8 +204,8 @@ ScheduleFields TScheduleBinding::Fields() const
 
 bool TScheduleBinding::StartCapture()
 {
-    const TCaptureHooks& h = p_.Form->Hooks();
-    return h.startCapture && h.startCapture();
+    return session_ &&
+           session_->StartCapture(p_.Form->CurrentVideoFileName, CaptureState::csScheduledCapture);
 }
 
 void TScheduleBinding::StopCapture()

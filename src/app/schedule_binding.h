@@ -14,13 +14,13 @@
 #include <memory>
 
 #include "app/program_parts.h"
-#include "features/feature_clock.h"
-#include "features/intervalometer.h"
-#include "features/schedule.h"
+#include "session/feature_clock.h"
+#include "session/intervalometer.h"
+#include "session/schedule.h"
 
 namespace kad {
 
-struct TCaptureHooks;
+class TCaptureSession;
 
 class TScheduleBinding : public QObject, private TScheduleHost {
     Q_OBJECT
@@ -32,9 +32,9 @@ public:
                      QObject* parent = nullptr);
     ~TScheduleBinding() override;
 
-    // Connects the panels and the window's timer; sets the hooks the
-    // window calls for the schedule and the intervalometer.
-    void Bind(TCaptureHooks& hooks);
+    // Connects the panels, the window's timer and the window's schedule
+    // intents; the schedule's captures go through session.
+    void Bind(TCaptureSession& session);
 
     TSchedule& Schedule() { return schedule_; }
     TIntervalometer& Intervalometer() { return intervalometer_; }
@@ -76,6 +76,7 @@ private:
     void playBeep(int index);
 
     TProgramParts& p_;
+    TCaptureSession* session_ = nullptr;
     std::function<bool()> snapshot_;
     std::function<void(qint64, qint64)> snapshotObserver_;
     TSystemFeatureClock clock_;

@@ -13,50 +13,26 @@
 #include <exception>
 #include <utility>
 
-#include "app/capture_form.h"
-#include "app/settings_menu.h"
-#include "app/sources_panel.h"
-#include "app/texts.h"
-#include "app/video_widget.h"
-#include "features/camcorder_window.h"
-#include "features/inlay_panel.h"
-#include "features/moviebox_window.h"
 #include "graph/dm_cam.h"
 #include "platform/media/cam_transport.h"
-#include "settings/folders_panel.h"
 #include "settings/naming.h"
-#include "settings/options_panel.h"
 #include "settings/preferences.h"
 #include "system/dialogs.h"
 #include "system/log.h"
+#include "system/texts.h"
+#include "ui/camcorder_window.h"
+#include "ui/capture_form.h"
+#include "ui/folders_panel.h"
+#include "ui/inlay_panel.h"
+#include "ui/moviebox_window.h"
+#include "ui/options_panel.h"
+#include "ui/settings_menu.h"
+#include "ui/sources_panel.h"
+#include "ui/video_widget.h"
 
 namespace kad {
 
 namespace {
-
-// The audio-type items whatever the kind: "No Audio", the included-audio
-// item of each kind, the sound-card item.
-QString noAudioItem()
-{
-    return TSourcesFrame::AudioTypeItems(SourceKind::skAnalog, false).value(0);
-}
-
-QString includedItem(SourceKind kind)
-{
-    return TSourcesFrame::AudioTypeItems(kind, false).value(1);
-}
-
-QString soundCardItem()
-{
-    return Text(TextId::AudioTypeSoundCard);
-}
-
-bool isIncludedItem(const QString& text)
-{
-    for (SourceKind k : {SourceKind::skDV, SourceKind::skMovieBoxB, SourceKind::skMpeg2})
-        if (text == includedItem(k)) return true;
-    return false;
-}
 
 QString replaceExtension(const QString& path, const QString& extension)
 {
@@ -101,13 +77,25 @@ void TSourceSelection::Bind()
     connect(s, &TSourcesFrame::listenRateClicked, this,
             &TSourceSelection::SourcesFramergEcouterDVClick);
     connect(s, &TSourcesFrame::audioTypeChanged, this,
-            [this](const QString&) { SourcesFramergaudioChange(); });
+            [this](int) { SourcesFramergaudioChange(); });
     connect(s, &TSourcesFrame::audioSourceChanged, this,
             [this](const QString&) { cboxAudioChange(); });
     connect(s, &TSourcesFrame::audioSettingsRequested, this, &TSourceSelection::AudiopropBtnClick);
     connect(f, &TCaptureForm::audioSettingsRequested, this, &TSourceSelection::AudiopropBtnClick);
     connect(s, &TSourcesFrame::syncCorrectionChanged, this,
             &TSourceSelection::SourcesFrameRXspinCorrEditChange);
+    // The choices that only matter to the next capture are taken as they
+    // change, whoever changes them.
+    TCaptureSettings& c = p_.Settings;
+    connect(s->rgStandard, &TRadioGroup::itemIndexChanged, this, [&c](int index) {
+        if (index >= 0) c.Standard = static_cast<VideoStandard>(index);
+    });
+    connect(s->rgFrequenceDV, &TRadioGroup::itemIndexChanged, this, [&c](int index) {
+        if (index >= 0) c.Frequency = static_cast<DVAudioFrequency>(index);
+    });
+    connect(s->rgProfiles, &TRadioGroup::itemIndexChanged, this, [&c](int index) {
+        if (index >= 0) c.ProfileLevel = static_cast<WmProfileLevel>(index);
+    });
     connect(s, &TSourcesFrame::optionsPanelRequested, f,
             [f] { f->Action(ActionId::acOptionsFrame)->trigger(); });
     connect(s, &TSourcesFrame::foldersPanelRequested, f,
@@ -157,8 +145,7 @@ void TSourceSelection::fillVideoCombo()
 
 void TSourceSelection::setVideoPlaceholder()
 {
-    QComboBox* box = p_.SourcesFrame->cboxvideo;
-    box->setPlaceholderText(box->count() == 0 ? tr("No video source") : Text(TextId::StNoVideo));
+    p_.SourcesFrame->ShowVideoPlaceholder();
 }
 
 bool TSourceSelection::LoadVideoList()
@@ -214,33 +201,23 @@ SourceKind TSourceSelection::Kind() const
 
 CaptureFormat TSourceSelection::Format() const
 {
-    return CaptureFormatOf(Kind(), p_.SourcesFrame->rgFormat->itemIndex());
+    return CaptureFormatOf(Kind(), p_.Settings.FormatPosition(Kind()));
 }
 
 void TSourceSelection::FillGraphOptions()
 {
+    // The deinterlacer and the inlay follow their own actions, which keep
+    // them in the preferences.
     const Preferences& pr = *p_.Prefs;
     TgraphOptions& o = p_.Cam->Options;
     o.DeinterlacerOn = pr.DeinterlacerOn.Value && p_.Cam->DeinterlacerPresent;
     o.PermettreIncruster = pr.PermettreIncruster.Value;
-    o.EcouterAudioInclus = pr.EcouterAudioInclus.Value;
-    o.EnregistrerSourceAudio = pr.EnregistrerSourceAudio.Value;
-    o.CorrectionSync = pr.CorrectionSync.Value;
-    o.UtiliserCirrus = pr.UtiliserCirrus.Value;
-    o.ForceDVAudio44100 = p_.SourcesFrame->rgEcouterDV->itemIndex() == 1;
-    o.Audio = audioKind_;
+    p_.Settings.FillGraphOptions(o);
 }
 
 void TSourceSelection::FillCaptureOptions()
 {
-    TdmCam::TcaptureOptions& c = p_.Cam->Capture;
-    const TSourcesFrame* s = p_.SourcesFrame;
-    c.FormatIndex = s->rgFormat->itemIndex();
-    c.Standard = std::max(0, s->rgStandard->itemIndex());
-    c.FrequencyIndex = std::max(0, s->rgFrequenceDV->itemIndex());
-    c.ProfileLevel = std::max(0, s->rgProfiles->itemIndex());
-    c.MediaEntry = p_.OptionsFrame ? p_.OptionsFrame->ChosenProfileEntry() : 0;
-    c.VersionIndex = p_.OptionsFrame ? std::max(0, p_.OptionsFrame->rgversion->itemIndex()) : 2;
+    p_.Settings.FillCaptureOptions(*p_.Cam, Kind());
 }
 
 void TSourceSelection::ShowVideoName(const QString& path)
@@ -299,7 +276,9 @@ bool TSourceSelection::ConnectVideoSource()
     try {
         WriteLogSeparator();
         WriteLog(QStringLiteral("Start of connecting Video"));
-        if (s->rgFormat->itemIndex() >= 0) pr.CaptureFormat.Value = s->rgFormat->selectedText();
+        // The hive's values keep up with the choices made on the source
+        // being left.
+        p_.Settings.ToPreferences(pr, cam.SourceKind);
 
         const int index = s->cboxvideo->currentIndex();
         if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
@@ -338,31 +317,24 @@ bool TSourceSelection::ConnectVideoSource()
         updateCaption();
 
         const SourceKind kind = cam.SourceKind;
+        // The format and audio type picked before carry over to the new
+        // kind's lists where they have a place, else the lists' fall-backs.
+        TCaptureSettings& settings = p_.Settings;
         const QStringList formats = TSourcesFrame::FormatItems(kind, cam.WmvAvailable);
-        s->rgFormat->setItems(formats);
-        s->rgFormat->setItemIndex(IndexOrFirst(pr.CaptureFormat.Value, formats));
+        s->ShowFormatItems(kind, cam.WmvAvailable);
+        int format = settings.FormatPosition(kind);
+        if (format >= formats.size()) format = formats.isEmpty() ? -1 : 0;
+        s->rgFormat->setItemIndex(format);
+        if (format >= 0) settings.Format = CaptureFormatOf(kind, format);
         s->rgFormat->setVisible(kind != SourceKind::skNoVideo);
 
         QComboBox* type = s->cboxAudioType;
-        if (type->currentIndex() >= 0) pr.AudioType.Value = type->currentText();
-        const QStringList types = TSourcesFrame::AudioTypeItems(kind, !p_.AudioItems.isEmpty());
+        const bool haveAudioDevices = !p_.AudioItems.isEmpty();
+        audioChoices_ = AudioTypeChoices(kind, haveAudioDevices);
         {
             const QSignalBlocker block(type);
-            type->clear();
-            type->addItems(types);
-            int chosen = -1;
-            for (int i = 0; i < types.size(); ++i)
-                if (types[i].compare(pr.AudioType.Value, Qt::CaseInsensitive) == 0) {
-                    chosen = i;
-                    break;
-                }
-            if (chosen < 0) {
-                if (kind == SourceKind::skDV || kind == SourceKind::skMovieBoxB ||
-                    kind == SourceKind::skMpeg2)
-                    chosen = types.size() > 1 ? 1 : -1;
-                else if (kind == SourceKind::skAnalog)
-                    chosen = 0;
-            }
+            s->ShowAudioTypeItems(kind, haveAudioDevices);
+            const int chosen = settings.AudioPosition(kind, audioChoices_);
             type->setCurrentIndex(chosen);
         }
 
@@ -558,9 +530,8 @@ void TSourceSelection::followAudioDevices()
 
 void TSourceSelection::switchAction(ActionId id, bool wanted)
 {
-    const bool current = id == ActionId::acEcouterAudioInclus
-                             ? p_.Prefs->EcouterAudioInclus.Value
-                             : p_.Prefs->EnregistrerSourceAudio.Value;
+    const bool current = id == ActionId::acEcouterAudioInclus ? p_.Settings.ListenIncludedAudio
+                                                              : p_.Settings.RecordAudioSource;
     if (current == wanted) return;
     // The entry may be off while the audio is locked; the switch is ours.
     QAction* a = p_.Form->Action(id);
@@ -583,17 +554,19 @@ void TSourceSelection::applyFormatRules()
     s->ShowProfileControls(format == CaptureFormat::cfWmv,
                            p_.OptionsFrame && p_.OptionsFrame->ChosenProfileEntry() > 0);
 
-    const auto forceIncluded = [&](SourceKind k) {
-        const QString item = includedItem(k);
-        const int at = s->cboxAudioType->findText(item);
+    const auto forceIncluded = [&] {
+        const auto included =
+            std::find(audioChoices_.begin(), audioChoices_.end(), AudioKind::akIncluded);
+        const int at = included == audioChoices_.end()
+                           ? -1
+                           : static_cast<int>(std::distance(audioChoices_.begin(), included));
         {
             const QSignalBlocker block(s->cboxAudioType);
             s->cboxAudioType->setCurrentIndex(at);
         }
         switchAction(ActionId::acEnregistrerAudioSource, false);
         switchAction(ActionId::acEcouterAudioInclus, true);
-        p_.Prefs->EnregistrerSourceAudio.Value = false;
-        p_.Prefs->EcouterAudioInclus.Value = true;
+        setAudioSwitches(true, false);
         // The preview state enables the whole audio group again: the list
         // itself stays locked.
         s->gbAudio->setEnabled(false);
@@ -612,7 +585,7 @@ void TSourceSelection::applyFormatRules()
     const bool keptAsItComes = format != CaptureFormat::cfNone && !CaptureReencodes(format) &&
                                (kind == SourceKind::skDV || kind == SourceKind::skMovieBoxB);
     if (keptAsItComes)
-        forceIncluded(kind);
+        forceIncluded();
     else if (CaptureReencodes(format) ||
              (kind != SourceKind::skDV && kind != SourceKind::skMovieBoxB))
         s->gbAudio->setEnabled(true);
@@ -625,6 +598,8 @@ void TSourceSelection::applyFormatRules()
 
 void TSourceSelection::rgFormatClick()
 {
+    const CaptureFormat picked = CaptureFormatOf(Kind(), p_.SourcesFrame->rgFormat->itemIndex());
+    if (picked != CaptureFormat::cfNone) p_.Settings.Format = picked;
     applyFormatRules();
     ApplyAudioType();
     p_.Form->ShowPreviewState();
@@ -633,34 +608,36 @@ void TSourceSelection::rgFormatClick()
 void TSourceSelection::ApplyAudioType()
 {
     if (applyingAudio_) return;
+    // The position in the list says which audio it is; its caption is only
+    // what the user reads.
+    const int index = p_.SourcesFrame->cboxAudioType->currentIndex();
+    if (index < 0 || index >= static_cast<int>(audioChoices_.size())) return;
     applyingAudio_ = true;
-    const QString text = p_.SourcesFrame->cboxAudioType->currentText();
-    bool known = true;
-    bool ecouter = false;
-    bool enregistrer = false;
-    if (text == noAudioItem()) {
-        audioKind_ = AudioKind::akNone;
-    } else if (isIncludedItem(text)) {
-        audioKind_ = AudioKind::akIncluded;
-        ecouter = true;
-    } else if (text == soundCardItem()) {
-        audioKind_ = AudioKind::akSoundCard;
-        enregistrer = true;
-    } else {
-        known = false;
-    }
-    if (known) {
-        switchAction(ActionId::acEcouterAudioInclus, ecouter);
-        switchAction(ActionId::acEnregistrerAudioSource, enregistrer);
-        p_.Prefs->EcouterAudioInclus.Value = ecouter;
-        p_.Prefs->EnregistrerSourceAudio.Value = enregistrer;
-        p_.SourcesFrame->SetAudioSettingsShown(audioKind_ == AudioKind::akSoundCard);
-    }
+    const AudioKind audio = audioChoices_[static_cast<std::size_t>(index)];
+    p_.Settings.AudioInUse = audio;
+    const bool ecouter = audio == AudioKind::akIncluded;
+    const bool enregistrer = audio == AudioKind::akSoundCard;
+    switchAction(ActionId::acEcouterAudioInclus, ecouter);
+    switchAction(ActionId::acEnregistrerAudioSource, enregistrer);
+    setAudioSwitches(ecouter, enregistrer);
+    p_.SourcesFrame->SetAudioSettingsShown(enregistrer);
     applyingAudio_ = false;
+}
+
+void TSourceSelection::setAudioSwitches(bool listen, bool record)
+{
+    p_.Prefs->EcouterAudioInclus.Value = listen;
+    p_.Prefs->EnregistrerSourceAudio.Value = record;
+    p_.Settings.ListenIncludedAudio = listen;
+    p_.Settings.RecordAudioSource = record;
 }
 
 void TSourceSelection::SourcesFramergaudioChange()
 {
+    // The user's pick, unlike a fall-back, carries over to the next source.
+    const int index = p_.SourcesFrame->cboxAudioType->currentIndex();
+    if (index >= 0 && index < static_cast<int>(audioChoices_.size()))
+        p_.Settings.Audio = audioChoices_[static_cast<std::size_t>(index)];
     ApplyAudioType();
     p_.Form->ShowPreviewState();
 }
@@ -668,6 +645,7 @@ void TSourceSelection::SourcesFramergaudioChange()
 void TSourceSelection::acEcouterAudioInclusExecute(bool checked)
 {
     p_.Prefs->EcouterAudioInclus.Value = checked;
+    p_.Settings.ListenIncludedAudio = checked;
     if (!p_.Cam->PreviewBuilt) return;
     FillGraphOptions();
     p_.Cam->UpdateIncludedAudio();
@@ -678,6 +656,7 @@ void TSourceSelection::acEcouterAudioInclusExecute(bool checked)
 void TSourceSelection::acEnregistrerAudioSourceExecute(bool checked)
 {
     p_.Prefs->EnregistrerSourceAudio.Value = checked;
+    p_.Settings.RecordAudioSource = checked;
     if (checked && !ChooseAudioSource()) return;
     if (p_.Cam->PreviewBuilt && p_.Form->StartPreview()) p_.Form->ShowPreviewState();
 }
@@ -702,13 +681,14 @@ void TSourceSelection::cboxAudioChange()
 void TSourceSelection::SourcesFramergEcouterDVClick(int index)
 {
     int rate = index == 1 ? 44100 : 0;
+    p_.Settings.ForceDVAudio44100 = index == 1;
     p_.Cam->Options.ForceDVAudio44100 = index == 1;
     p_.Cam->SetDVAudioRate(rate);
 }
 
 void TSourceSelection::SourcesFrameRXspinCorrEditChange(int frames)
 {
-    p_.Prefs->CorrectionSync.Value = frames;
+    p_.Settings.CorrectionSync = frames;
 }
 
 void TSourceSelection::SourcesFramePilotSpeedBtnClick()
@@ -719,7 +699,7 @@ void TSourceSelection::SourcesFramePilotSpeedBtnClick()
 
 void TSourceSelection::SourcesFramesbVideoClick()
 {
-    const QString folder = p_.Prefs->VideoDirectory.Value;
+    const QString folder = p_.Settings.VideoDirectory;
     if (!folder.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
@@ -745,7 +725,7 @@ void TSourceSelection::VideoPropBtnClick()
 {
     QMenu* menu = p_.Form->SettingsMenu;
     if (!settingsMenu()->BuildSettingsMenu(menu))
-        menu->addAction(tr("[No settings]"))->setEnabled(false);
+        menu->addAction(Text(TextId::NoSettingsItem))->setEnabled(false);
     menu->popup(p_.SourcesFrame->SettingsMenuPosition());
 }
 
@@ -755,12 +735,11 @@ void TSourceSelection::VideoPropBtnClick()
 void TSourceSelection::AudiopropBtnClick()
 {
     if (!p_.Cam->AudioSource.InGraph()) {
-        dialogs().information(tr("No sound card records the sound now: there are no sound "
-                                 "settings to show."));
+        dialogs().information(Text(TextId::NoSoundCardInUse));
         return;
     }
     if (!settingsMenu()->OpenAudioSettings())
-        dialogs().information(tr("The sound card in use offers no settings."));
+        dialogs().information(Text(TextId::SoundCardWithoutSettings));
 }
 
 } // namespace kad

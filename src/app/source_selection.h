@@ -12,11 +12,13 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/action_table.h"
+#include <vector>
+
 #include "app/program_parts.h"
 #include "system/capture_format.h"
 #include "system/devices/device_watch.h"
 #include "system/kinds.h"
+#include "ui/action_table.h"
 
 class QTimer;
 
@@ -42,7 +44,8 @@ public:
     SourceKind Kind() const;
     // The capture format the Sources panel's choice stands for.
     CaptureFormat Format() const;
-    AudioKind CurrentAudioKind() const { return audioKind_; }
+    // The audio type the list shows, which the graph gets.
+    AudioKind CurrentAudioKind() const { return p_.Settings.AudioInUse; }
     // The graph's build options from the preferences and the panel.
     void FillGraphOptions();
     // The capture's options (format, standard, profile) from the panels.
@@ -105,6 +108,9 @@ private:
     void setVideoPlaceholder();
     void updateCaption();
     void switchAction(ActionId action, bool wanted);
+    // "Ecouter Audio inclus" and "Enregistrer Source Audio", in the
+    // preferences the window reads and in the capture settings.
+    void setAudioSwitches(bool listen, bool record);
     // The watch's report, handled once per turn of the event loop.
     void devicesChanged(DeviceCategory category);
     void followVideoDevices();
@@ -119,7 +125,9 @@ private:
     bool videoChanged_ = false;
     bool audioChanged_ = false;
     QString lostVideo_;
-    AudioKind audioKind_ = AudioKind::akNone;
+    // What each position of the audio-type list stands for, as the list was
+    // last filled (nothing until a source is connected).
+    std::vector<AudioKind> audioChoices_;
     bool applyingAudio_ = false;
 };
 

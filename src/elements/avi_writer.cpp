@@ -17,7 +17,8 @@
 #include "elements/avi_timeline.h"
 #include "elements/file_writer.h"
 #include "elements/recording_files.h"
-#include "elements/recording_watch.h"
+#include "media/dv/dv_frame.h"
+#include "media/dv/recording_watch.h"
 #include "platform/media/gst_ptr.h"
 
 GST_DEBUG_CATEGORY_STATIC(kad_avi_writer_debug);
@@ -34,9 +35,6 @@ constexpr gint64 kStallWait = G_USEC_PER_SEC;
 // Frames / sound held back while waiting for the other pad.
 constexpr gsize kMaxQueuedFrames = 15;
 constexpr GstClockTime kMaxSoundAhead = GST_SECOND / 2;
-
-constexpr gsize kPalFrame = 144000;
-constexpr gsize kNtscFrame = 120000;
 
 struct QueuedBuffer {
     kad::BufferRef buffer;
@@ -57,8 +55,9 @@ void putLe32(std::vector<guint8>& v, guint32 x)
 // The frame size of a whole DV frame starting at `data`; 0 when it is not one.
 gsize dvFrameBytes(const guint8* data, gsize size)
 {
-    if (size < 80 || (data[0] >> 5) != 0) return 0;
-    const gsize bytes = (data[3] & 0x80) ? kPalFrame : kNtscFrame;
+    if (size < kad::dv::kDifBlockSize || !kad::dv::isSection(data, kad::dv::Section::Header))
+        return 0;
+    const gsize bytes = kad::dv::announcedFrameSize(data);
     return size >= bytes ? bytes : 0;
 }
 
@@ -139,7 +138,7 @@ std::string readVideoCaps(const GstCaps* caps, VideoFormat& f)
         gst_structure_get_int(s, "width", &f.width);
         gst_structure_get_int(s, "height", &f.height);
         std::memcpy(f.fourcc, "dvsd", 5);
-        f.imageBytes = f.height == 480 ? kNtscFrame : kPalFrame;
+        f.imageBytes = kad::dv::frameSizeOf(f.height != 480);
         return {};
     }
     if (g_str_equal(name, "image/jpeg")) {
@@ -1047,7 +1046,13 @@ GstFlowReturn chainAudio(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
 
 bool allEnded(KadAviWriter* self, const WriterState& st)
 {
-    return (!hasPad(self, true) || st.videoEos) && (!hasPad(self, false) || st.audioEos);
+    // A sound input that had not begun by the first frame takes no part in
+    // the file (its time line was made without sound), so once the picture
+    // has ended it cannot hold the file's end: a sound pad requested for a
+    // source that turns out to carry none may never see a stream at all.
+    const bool soundLeftOut = st.timeline && st.soundRate == 0 && st.videoEos;
+    return (!hasPad(self, true) || st.videoEos) &&
+           (!hasPad(self, false) || st.audioEos || soundLeftOut);
 }
 
 gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event)

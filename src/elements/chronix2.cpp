@@ -9,7 +9,7 @@
 #include "elements/chronix2.h"
 
 #include "elements/date_pattern.h"
-#include "elements/recording_watch.h"
+#include "media/dv/recording_watch.h"
 
 #include <cstdint>
 #include <memory>

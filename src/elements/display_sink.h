@@ -4,9 +4,9 @@
 // their own format and size and hands each one, as 32-bit RGBx at the size
 // the window shows it ("display-width" x "display-height"; the source's size
 // while they are 0), to a registered callback that the video window (or a
-// test) provides. A picture shown smaller than the source is scaled in its
-// own format first and converted to RGBx at the shown size; both happen on
-// the delivery thread, so a frame that is dropped is never converted.
+// test) provides. The decoders' YUV is scaled and converted to RGBx in one
+// pass that reads only the source samples the shown size needs; it happens
+// on the delivery thread, so a frame that is dropped is never converted.
 //
 // The callback runs on a delivery thread of the sink's own, never on the
 // streaming thread: the streaming thread only leaves the frame in a one-frame
@@ -25,8 +25,14 @@ G_DECLARE_FINAL_TYPE(KadDisplaySink, kad_display_sink, KAD, DISPLAY_SINK, GstVid
 
 gboolean kad_display_sink_register(GstPlugin* plugin);
 
-// One frame as the callback sees it. data is valid only during the call;
-// take a reference of buffer to keep the frame longer.
+// One frame as the callback sees it. data is valid only during the call.
+// To keep the picture longer without copying it, take a reference of buffer
+// and map it whole (gst_buffer_map): the pixels start offset bytes in. A
+// kept picture stays as it is: the sink draws every picture into a buffer
+// of its own pool, which grows rather than waits while pictures are kept,
+// and hands a source's frame on as it comes (RGBx at the shown size
+// already) only when no pool upstream waits for it back (a capture device
+// has few buffers); otherwise it copies it into one of its own.
 typedef struct {
     gint width;
     gint height;
@@ -38,6 +44,7 @@ typedef struct {
     GstBuffer* buffer;
     gint source_width; // the source's picture before scaling
     gint source_height;
+    gsize offset; // where data starts in buffer, mapped whole
 } KadDisplayFrame;
 
 typedef void (*KadDisplayFrameFunc)(const KadDisplayFrame* frame, gpointer user_data);

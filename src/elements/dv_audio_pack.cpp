@@ -1,5 +1,7 @@
 #include "elements/dv_audio_pack.h"
 
+#include "media/dv/dv_frame.h"
+
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -9,10 +11,7 @@ GST_DEBUG_CATEGORY_STATIC(kad_dv_audio_pack_debug);
 
 namespace {
 
-constexpr std::size_t kDifBlock = 80;
-constexpr std::size_t kSequenceBytes = 150 * kDifBlock;
-constexpr std::size_t kNtscFrame = 10 * kSequenceBytes;
-constexpr std::size_t kPalFrame = 12 * kSequenceBytes;
+namespace dv = kad::dv;
 
 // Smallest sample count per frame of each system and frequency; the AAUX
 // source pack stores the count as an offset from it.
@@ -36,7 +35,7 @@ int frequencyCode(int rate)
 // The audio DIF block `a` (0..8) of sequence `s`.
 std::uint8_t* audioBlock(std::uint8_t* frame, int s, int a)
 {
-    return frame + s * kSequenceBytes + (6 + a * 16) * kDifBlock;
+    return frame + dv::audioBlockOffset(s, a);
 }
 
 } // namespace
@@ -55,45 +54,44 @@ int DvAudioSamplesForFrame(bool pal, int rate, std::uint64_t index)
 bool PackDvAudio(std::uint8_t* frame, std::size_t frameBytes, int rate, const std::int16_t* pcm,
                  int count)
 {
-    if (frameBytes != kPalFrame && frameBytes != kNtscFrame) return false;
+    const int sequences = dv::sequenceCount(frameBytes);
+    if (sequences == 0) return false;
     if (rate != 32000 && rate != 44100 && rate != 48000) return false;
-    const bool pal = frameBytes == kPalFrame;
-    const int sequences = pal ? 12 : 10;
+    const bool pal = frameBytes == dv::kFrameSizePal;
     const int half = sequences / 2;
-    const int capacity = 9 * half * 36;
+    // 16-bit samples: each audio block carries 36 of one channel.
+    const int capacity = dv::kAudioBlocks * half * int(dv::kAudioSamplesSize / 2);
     const int minimum = minimumSamples(pal, rate);
     if (count < minimum || count > minimum + 63 || count > capacity) return false;
 
     for (int s = 0; s < sequences; ++s) {
         const bool secondChannel = s >= half;
-        // Even sequences carry the packs in audio blocks 3 to 6, odd ones in
-        // blocks 0 to 3.
-        const int first = (s % 2 == 0) ? 3 : 0;
-        for (int a = 0; a < 9; ++a) {
+        const int first = dv::aauxSourceBlock(s);
+        for (int a = 0; a < dv::kAudioBlocks; ++a) {
             std::uint8_t* block = audioBlock(frame, s, a);
-            std::uint8_t* pack = block + 3;
-            std::memset(pack, 0xFF, 5);
-            std::memset(block + 8, 0, 72);
+            std::uint8_t* pack = block + dv::kBlockIdSize;
+            std::memset(pack, 0xFF, dv::kPackSize);
+            std::memset(block + dv::kAudioSamplesAt, 0, dv::kAudioSamplesSize);
             switch (a - first) {
             case 0: // AAUX source
-                pack[0] = 0x50;
+                pack[0] = dv::kPackAudioSource;
                 pack[1] = std::uint8_t(0xC0 | (count - minimum));
                 pack[2] = secondChannel ? 0x01 : 0x00;
                 pack[3] = std::uint8_t(0xC0 | (pal ? 0x20 : 0x00));
                 pack[4] = std::uint8_t(0x80 | (frequencyCode(rate) << 3));
                 break;
             case 1: // AAUX source control: copy free, digital input, original
-                pack[0] = 0x51;
+                pack[0] = dv::kPackAudioSourceControl;
                 pack[1] = 0x1C;
                 pack[2] = 0xCF;
                 pack[3] = pal ? 0xA0 : 0xF8;
                 pack[4] = 0xFF;
                 break;
             case 2: // recording date and time: no information
-                pack[0] = 0x52;
+                pack[0] = dv::kPackAudioRecDate;
                 break;
             case 3:
-                pack[0] = 0x53;
+                pack[0] = dv::kPackAudioRecTime;
                 break;
             default:
                 break;
@@ -110,7 +108,7 @@ bool PackDvAudio(std::uint8_t* frame, std::size_t frameBytes, int rate, const st
             const int pos = n / (9 * half);
             int v = pcm[2 * n + ch];
             if (v == -32768) v = -32767; // 0x8000 is the error code
-            std::uint8_t* out = audioBlock(frame, s, a) + 8 + 2 * pos;
+            std::uint8_t* out = audioBlock(frame, s, a) + dv::kAudioSamplesAt + 2 * pos;
             out[0] = std::uint8_t((v >> 8) & 0xFF);
             out[1] = std::uint8_t(v & 0xFF);
         }
@@ -189,8 +187,8 @@ static GstFlowReturn kad_dv_audio_pack_aggregate(GstAggregator* agg, gboolean ti
     GstBuffer* video = gst_aggregator_pad_peek_buffer(self->video);
     if (!video) return gst_aggregator_pad_is_eos(self->video) ? GST_FLOW_EOS : GST_FLOW_OK;
     const gsize size = gst_buffer_get_size(video);
-    const bool pal = size == kPalFrame;
-    if (size != kPalFrame && size != kNtscFrame) {
+    const bool pal = size == dv::kFrameSizePal;
+    if (!dv::isDvFrameSize(size)) {
         GST_WARNING_OBJECT(self, "skipping a DV buffer of %" G_GSIZE_FORMAT " bytes", size);
         gst_buffer_unref(video);
         gst_aggregator_pad_drop_buffer(self->video);

@@ -17,7 +17,8 @@
 #include "elements/avi_file.h"
 #include "elements/file_writer.h"
 #include "elements/recording_files.h"
-#include "elements/recording_watch.h"
+#include "media/dv/dv_frame.h"
+#include "media/dv/recording_watch.h"
 #include "platform/media/gst_ptr.h"
 
 GST_DEBUG_CATEGORY_STATIC(kad_dv_avi_writer_debug);
@@ -27,10 +28,7 @@ namespace fw = kad::filewriter;
 
 namespace {
 
-constexpr gsize kDifBlock = 80;
-constexpr gsize kSequenceBytes = 150 * kDifBlock;
-constexpr gsize kNtscFrame = 10 * kSequenceBytes; // 120000
-constexpr gsize kPalFrame = 12 * kSequenceBytes;  // 144000
+namespace dv = kad::dv;
 
 // The DV system of a frame, read from its first DIF block (header section,
 // DSF bit: 0 = 525/60, 1 = 625/50).
@@ -41,24 +39,24 @@ struct DvSystem {
 
 bool readSystem(const guint8* data, gsize size, DvSystem* out)
 {
-    if (size < kDifBlock || (data[0] >> 5) != 0) return false;
-    out->pal = (data[3] & 0x80) != 0;
-    out->frameBytes = out->pal ? kPalFrame : kNtscFrame;
+    if (size < dv::kDifBlockSize || !dv::isSection(data, dv::Section::Header)) return false;
+    out->pal = dv::headerSaysPal(data);
+    out->frameBytes = dv::frameSizeOf(out->pal);
     return true;
 }
 
-// Finds a pack by its id in the audio DIF blocks (AAUX) of DIF sequences
-// [firstSeq, lastSeq) and returns its four data bytes as the little-endian
-// DWORD DVINFO keeps; 0xFFFFFFFF (the "no info" pack) when absent.
+// The four data bytes of a pack as the little-endian DWORD DVINFO keeps;
+// 0xFFFFFFFF (the "no info" pack) for a pack that is absent.
+guint32 dvinfoWord(const guint8* pack)
+{
+    return pack ? GST_READ_UINT32_LE(pack + 1) : 0xFFFFFFFFu;
+}
+
+// A pack by its id in the audio DIF blocks (AAUX) of DIF sequences
+// [firstSeq, lastSeq), as DVINFO keeps it.
 guint32 findAudioPack(const guint8* frame, int firstSeq, int lastSeq, guint8 id)
 {
-    for (int s = firstSeq; s < lastSeq; ++s) {
-        for (int a = 0; a < 9; ++a) {
-            const guint8* block = frame + s * kSequenceBytes + (6 + a * 16) * kDifBlock;
-            if (block[3] == id) return GST_READ_UINT32_LE(block + 4);
-        }
-    }
-    return 0xFFFFFFFFu;
+    return dvinfoWord(dv::findAauxPack(frame, firstSeq, lastSeq, id));
 }
 
 // Whether an AAUX source pack (as findAudioPack returns it) can describe
@@ -73,18 +71,10 @@ bool plausibleAudioSource(guint32 pack, bool pal)
     return bool(pc3 & 0x20) == pal && ((pc4 >> 3) & 7) <= 2 && (pc4 & 7) <= 2;
 }
 
-// The same in the VAUX blocks (blocks 3 to 5 of a sequence, 15 packs each).
+// The same in the VAUX blocks of the first `sequences` DIF sequences.
 guint32 findVideoPack(const guint8* frame, int sequences, guint8 id)
 {
-    for (int s = 0; s < sequences; ++s) {
-        for (int b = 3; b < 6; ++b) {
-            const guint8* block = frame + s * kSequenceBytes + b * kDifBlock;
-            for (int p = 0; p < 15; ++p) {
-                if (block[3 + p * 5] == id) return GST_READ_UINT32_LE(block + 4 + p * 5);
-            }
-        }
-    }
-    return 0xFFFFFFFFu;
+    return dvinfoWord(dv::findVauxPack(frame, 0, sequences, id));
 }
 
 // One type-1 DV AVI file being written: a single 'iavs' stream whose
@@ -131,16 +121,17 @@ private:
     // frame with a sound one comes.
     bool takeStreamInfo(const guint8* frame)
     {
-        const guint32 source = findAudioPack(frame, 0, 1, 0x50);
+        const guint32 source = findAudioPack(frame, 0, 1, dv::kPackAudioSource);
         streamInfoSure_ = plausibleAudioSource(source, system_.pal);
         if (!streamInfoSure_ && file_.begun()) return false;
-        const int half = system_.pal ? 6 : 5;
+        // The second audio channel starts halfway through the sequences.
+        const int half = dv::sequenceCount(system_.frameBytes) / 2;
         dvinfo_[0] = source;
-        dvinfo_[1] = findAudioPack(frame, 0, 1, 0x51);
-        dvinfo_[2] = findAudioPack(frame, half, half + 1, 0x50);
-        dvinfo_[3] = findAudioPack(frame, half, half + 1, 0x51);
-        dvinfo_[4] = findVideoPack(frame, 1, 0x60);
-        dvinfo_[5] = findVideoPack(frame, 1, 0x61);
+        dvinfo_[1] = findAudioPack(frame, 0, 1, dv::kPackAudioSourceControl);
+        dvinfo_[2] = findAudioPack(frame, half, half + 1, dv::kPackAudioSource);
+        dvinfo_[3] = findAudioPack(frame, half, half + 1, dv::kPackAudioSourceControl);
+        dvinfo_[4] = findVideoPack(frame, 1, dv::kPackVideoSource);
+        dvinfo_[5] = findVideoPack(frame, 1, dv::kPackVideoSourceControl);
         return streamInfoSure_;
     }
 

@@ -13,6 +13,8 @@
 // talks to hardware may block for a short while (an AV/C transaction) and
 // reports failure with FALSE instead of waiting for ever.
 
+#include "media/dv/dv_timecode.h"
+
 #include <glib-object.h>
 
 G_BEGIN_DECLS
@@ -33,13 +35,6 @@ G_BEGIN_DECLS
 #define KAD_TRANSPORT_PLAY_SLOWEST_FORWARD 0x13A6
 #define KAD_TRANSPORT_PLAY_FASTEST_REVERSE 0x13A7
 #define KAD_TRANSPORT_PLAY_SLOWEST_REVERSE 0x13A8
-
-typedef struct {
-    guint hours;
-    guint minutes;
-    guint seconds;
-    guint frames;
-} KadTimecode;
 
 #define KAD_TYPE_TRANSPORT (kad_transport_get_type())
 G_DECLARE_INTERFACE(KadTransport, kad_transport, KAD, TRANSPORT, GObject)
@@ -68,9 +63,6 @@ gboolean kad_transport_get_timecode(KadTransport* self, KadTimecode* timecode);
 
 // The timecode packed as camcorder control reports it: two BCD digits each,
 // hours in the highest byte (1:23:45:12 is 0x01234512).
-guint32 kad_timecode_to_bcd(const KadTimecode* timecode);
-KadTimecode kad_timecode_from_bcd(guint32 bcd);
-
 // The transport of an element, or NULL: the element itself when it
 // implements the interface, else NULL (a bin does not search its children:
 // the device's own element is the one that answers).

@@ -4,7 +4,7 @@
 // names that never land on an existing file, and the rename of a file to the
 // date and time its first frame was recorded. Plain C++ over POSIX calls.
 
-#include "elements/recording_watch.h"
+#include "media/dv/recording_watch.h"
 
 #include <functional>
 #include <optional>

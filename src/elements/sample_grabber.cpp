@@ -74,18 +74,23 @@ gboolean start(GstBaseTransform* trans)
     return TRUE;
 }
 
-// Takes a reference to the latest frame and its format; FALSE when none.
-gboolean takeLatest(KadSampleGrabber* self, GstBuffer** buffer, GstVideoInfo* info, guint64* number)
+// The latest frame as it came, with its number in the sample's info, or
+// NULL when none has passed: a reference, taken under the lock.
+GstSample* latestFrame(KadSampleGrabber* self)
 {
     GST_OBJECT_LOCK(self);
-    const gboolean have = self->latest != nullptr;
-    if (have) {
-        *buffer = gst_buffer_ref(self->latest);
-        *info = self->latestInfo;
-        *number = self->frameCount;
-    }
+    GstBuffer* buffer = self->latest ? gst_buffer_ref(self->latest) : nullptr;
+    const GstVideoInfo info = self->latestInfo;
+    const guint64 number = self->frameCount;
     GST_OBJECT_UNLOCK(self);
-    return have;
+    if (!buffer) return nullptr;
+    GstCaps* caps = gst_video_info_to_caps(&info);
+    GstStructure* details =
+        gst_structure_new("kad-grabbed-frame", "frame-number", G_TYPE_UINT64, number, nullptr);
+    GstSample* sample = gst_sample_new(buffer, caps, nullptr, details);
+    gst_caps_unref(caps);
+    gst_buffer_unref(buffer);
+    return sample;
 }
 
 void describe(const GstVideoInfo& info, guint64 number, KadGrabbedFrameInfo* out)
@@ -167,6 +172,24 @@ gboolean toBitmap(KadSampleGrabber* self, const GstVideoInfo& info, GstBuffer* b
         std::memset(dest + static_cast<gsize>(row) * static_cast<gsize>(stride) + rowBytes, 0,
                     static_cast<gsize>(stride) - rowBytes);
     return TRUE;
+}
+
+// A frame of latestFrame as 24-bit RGB into dest, described in info (even
+// when dest is too small for it). Every way out of the grabber to RGB comes
+// here.
+gboolean frameToBitmap(KadSampleGrabber* self, GstSample* frame, guint8* dest, gsize destSize,
+                       KadGrabbedFrameInfo* info)
+{
+    GstBuffer* buffer = gst_sample_get_buffer(frame);
+    GstCaps* caps = gst_sample_get_caps(frame);
+    GstVideoInfo videoInfo;
+    if (!buffer || !caps || !gst_video_info_from_caps(&videoInfo, caps)) return FALSE;
+    guint64 number = 0;
+    if (const GstStructure* details = gst_sample_get_info(frame))
+        gst_structure_get_uint64(details, "frame-number", &number);
+    describe(videoInfo, number, info);
+    if (!dest || destSize < info->size) return FALSE;
+    return toBitmap(self, videoInfo, buffer, dest, info->stride);
 }
 
 void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
@@ -253,16 +276,10 @@ gboolean kad_sample_grabber_copy_frame(GstElement* grabber, guint8* dest, gsize 
     g_return_val_if_fail(KAD_IS_SAMPLE_GRABBER(grabber), FALSE);
     g_return_val_if_fail(info != nullptr, FALSE);
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(grabber);
-
-    GstBuffer* buffer = nullptr;
-    GstVideoInfo videoInfo;
-    guint64 number = 0;
-    if (!takeLatest(self, &buffer, &videoInfo, &number)) return FALSE;
-    describe(videoInfo, number, info);
-    gboolean copied = FALSE;
-    if (dest && dest_size >= info->size)
-        copied = toBitmap(self, videoInfo, buffer, dest, info->stride);
-    gst_buffer_unref(buffer);
+    GstSample* frame = latestFrame(self);
+    if (!frame) return FALSE;
+    const gboolean copied = frameToBitmap(self, frame, dest, dest_size, info);
+    gst_sample_unref(frame);
     return copied;
 }
 
@@ -270,52 +287,37 @@ GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber)
 {
     g_return_val_if_fail(KAD_IS_SAMPLE_GRABBER(grabber), nullptr);
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(grabber);
-    GstBuffer* buffer = nullptr;
+    GstSample* frame = latestFrame(self);
     GstVideoInfo videoInfo;
-    guint64 number = 0;
-    if (!takeLatest(self, &buffer, &videoInfo, &number)) return nullptr;
-
-    GstSample* sample = nullptr;
-    if (GST_VIDEO_INFO_FORMAT(&videoInfo) == GST_VIDEO_FORMAT_RGB) {
-        GstCaps* caps = gst_video_info_to_caps(&videoInfo);
-        sample = gst_sample_new(buffer, caps, nullptr, nullptr);
-        gst_caps_unref(caps);
-    } else {
-        GstVideoInfo rgb = rgbInfo(videoInfo);
-        GstBuffer* out = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&rgb), nullptr);
-        GstMapInfo map;
-        gboolean ok = gst_buffer_map(out, &map, GST_MAP_WRITE);
-        if (ok) {
-            ok = toBitmap(self, videoInfo, buffer, map.data, GST_VIDEO_INFO_PLANE_STRIDE(&rgb, 0));
-            gst_buffer_unmap(out, &map);
-        }
-        if (ok) {
-            gst_buffer_copy_into(out, buffer, GST_BUFFER_COPY_METADATA, 0, -1);
-            GstCaps* caps = gst_video_info_to_caps(&rgb);
-            sample = gst_sample_new(out, caps, nullptr, nullptr);
-            gst_caps_unref(caps);
-        }
-        gst_buffer_unref(out);
+    if (!frame || !gst_video_info_from_caps(&videoInfo, gst_sample_get_caps(frame))) {
+        if (frame) gst_sample_unref(frame);
+        return nullptr;
     }
-    gst_buffer_unref(buffer);
+    const GstVideoInfo rgb = rgbInfo(videoInfo);
+    GstBuffer* out = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&rgb), nullptr);
+    GstMapInfo map;
+    KadGrabbedFrameInfo info{};
+    gboolean ok = gst_buffer_map(out, &map, GST_MAP_WRITE);
+    if (ok) {
+        ok = frameToBitmap(self, frame, map.data, map.size, &info);
+        gst_buffer_unmap(out, &map);
+    }
+    GstSample* sample = nullptr;
+    if (ok) {
+        gst_buffer_copy_into(out, gst_sample_get_buffer(frame), GST_BUFFER_COPY_METADATA, 0, -1);
+        GstCaps* caps = gst_video_info_to_caps(&rgb);
+        sample = gst_sample_new(out, caps, nullptr, nullptr);
+        gst_caps_unref(caps);
+    }
+    gst_buffer_unref(out);
+    gst_sample_unref(frame);
     return sample;
 }
 
 GstSample* kad_sample_grabber_take_frame(GstElement* grabber)
 {
     g_return_val_if_fail(KAD_IS_SAMPLE_GRABBER(grabber), nullptr);
-    KadSampleGrabber* self = KAD_SAMPLE_GRABBER(grabber);
-    GstBuffer* buffer = nullptr;
-    GstVideoInfo videoInfo;
-    guint64 number = 0;
-    if (!takeLatest(self, &buffer, &videoInfo, &number)) return nullptr;
-    GstCaps* caps = gst_video_info_to_caps(&videoInfo);
-    GstStructure* details =
-        gst_structure_new("kad-grabbed-frame", "frame-number", G_TYPE_UINT64, number, nullptr);
-    GstSample* sample = gst_sample_new(buffer, caps, nullptr, details);
-    gst_caps_unref(caps);
-    gst_buffer_unref(buffer);
-    return sample;
+    return latestFrame(KAD_SAMPLE_GRABBER(grabber));
 }
 
 gboolean kad_sample_grabber_frame_to_rgb(GstSample* frame, guint8* dest, gsize dest_size,
@@ -323,16 +325,7 @@ gboolean kad_sample_grabber_frame_to_rgb(GstSample* frame, guint8* dest, gsize d
 {
     g_return_val_if_fail(frame != nullptr, FALSE);
     g_return_val_if_fail(info != nullptr, FALSE);
-    GstBuffer* buffer = gst_sample_get_buffer(frame);
-    GstCaps* caps = gst_sample_get_caps(frame);
-    GstVideoInfo videoInfo;
-    if (!buffer || !caps || !gst_video_info_from_caps(&videoInfo, caps)) return FALSE;
-    guint64 number = 0;
-    if (const GstStructure* details = gst_sample_get_info(frame))
-        gst_structure_get_uint64(details, "frame-number", &number);
-    describe(videoInfo, number, info);
-    if (!dest || dest_size < info->size) return FALSE;
-    return toBitmap(nullptr, videoInfo, buffer, dest, info->stride);
+    return frameToBitmap(nullptr, frame, dest, dest_size, info);
 }
 
 guint64 kad_sample_grabber_frame_count(GstElement* grabber)

@@ -7,6 +7,10 @@
 // file read as fast as it goes) nothing is late, and the preview keeps every
 // frame.
 //
+// Queries that travel in the stream (allocation, drain) are answered by the
+// capture output alone and never reach the preview, so a preview that sits
+// on a query (a paused or busy sink) cannot hold the capture either.
+//
 // The capture pad is added before the preview pad: a caller that takes "the
 // first free source pad" gets the capture output first, then the preview.
 //

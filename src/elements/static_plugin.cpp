@@ -17,7 +17,7 @@ bool registerElements()
 {
     static const bool registered = gst_plugin_register_static(
         GST_VERSION_MAJOR, GST_VERSION_MINOR, "kadrillo", "Kadrillo's own capture elements",
-        pluginInit, "3.3c", "LGPL", "kadrillo", "Kadrillo", "https://kadrillo.invalid/");
+        pluginInit, "3.3c", "Proprietary", "kadrillo", "Kadrillo", "https://kadrillo.invalid/");
     return registered;
 }
 

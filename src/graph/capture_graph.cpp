@@ -17,10 +17,12 @@
 //   - kaddump ("Dump") for the untouched MPEG-2 program stream.
 //
 // Stopping: in GStreamer a muxer writes its index and final headers only
-// when its stream ends, so FinishCapture ends every writer input (EOS) and
-// waits for the file sinks before the graph is stopped or cleared. The
-// AVI writers of our own index and sync the file as they go, so a capture
-// killed outright still reads up to its last sync.
+// when its stream ends, so every writer input is ended (EOS) and the file
+// sinks are followed until they are done with it: on the event loop after
+// BeginFinishCapture, or on the spot by FinishCapture before the graph is
+// stopped or cleared. The capture's elements then come out of the preview
+// they were added to. The AVI writers of our own index and sync the file as
+// they go, so a capture killed outright still reads up to its last sync.
 
 #include "elements/file_writer.h"
 #include "graph/asf_packets.h"
@@ -44,6 +46,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace kad {
@@ -72,6 +75,20 @@ void removeFromGraph(GstBin* graph, GstElement* e)
     gst_bin_remove(graph, e);
 }
 
+// Links two neighbours of a chain made here to fit each other: their
+// formats are settled when the stream starts, so the link does not ask both
+// sides for them first, which took most of the GUI thread's time in making a
+// writer. Elements without a static "src" and "sink" pad are linked as usual.
+void linkInChain(GstElement* a, GstElement* b)
+{
+    PadRef out(gst_element_get_static_pad(a, "src"));
+    PadRef in(gst_element_get_static_pad(b, "sink"));
+    if (out && in &&
+        gst_pad_link_full(out.get(), in.get(), GST_PAD_LINK_CHECK_HIERARCHY) == GST_PAD_LINK_OK)
+        return;
+    gst_element_link(a, b);
+}
+
 // A chain of elements in a bin with ghost "sink" and "src" pads.
 GstElement* chainBin(const std::vector<GstElement*>& chain, const char* name = nullptr)
 {
@@ -85,7 +102,7 @@ GstElement* chainBin(const std::vector<GstElement*>& chain, const char* name = n
     GstElement* previous = nullptr;
     for (GstElement* e : chain) {
         gst_bin_add(GST_BIN(bin), e);
-        if (previous) gst_element_link(previous, e);
+        if (previous) linkInChain(previous, e);
         previous = e;
     }
     PadRef in(gst_element_get_static_pad(*chain.begin(), "sink"));
@@ -232,7 +249,7 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
         GstElement* q = make("queue", queueName);
         if (!body || !q) return false;
         gst_bin_add_many(GST_BIN(bin), body, q, NULL);
-        gst_element_link(body, q);
+        linkInChain(body, q);
         PadRef out(gst_element_get_static_pad(q, "src"));
         PadRef muxIn(gst_element_request_pad_simple(asf, pad));
         if (!muxIn || gst_pad_link(out.get(), muxIn.get()) != GST_PAD_LINK_OK) return false;
@@ -266,6 +283,45 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
     mux = ElementRef::ref(asf);
     sink = ElementRef::ref(file);
     return bin;
+}
+
+std::vector<ElementRef> childrenOf(GstBin* bin)
+{
+    std::vector<ElementRef> children;
+    GST_OBJECT_LOCK(bin);
+    for (GList* l = bin->children; l; l = l->next)
+        children.push_back(ElementRef::ref(GST_ELEMENT(l->data)));
+    GST_OBJECT_UNLOCK(bin);
+    return children;
+}
+
+bool holds(const std::vector<ElementRef>& set, GstElement* e)
+{
+    return std::any_of(set.begin(), set.end(), [e](const ElementRef& x) { return x.get() == e; });
+}
+
+std::vector<PadRef> padsOf(GstElement* e)
+{
+    std::vector<PadRef> pads;
+    GST_OBJECT_LOCK(e);
+    for (GList* l = e->pads; l; l = l->next)
+        pads.push_back(PadRef::ref(GST_PAD(l->data)));
+    GST_OBJECT_UNLOCK(e);
+    return pads;
+}
+
+// The links between elements of `set`, each as its output and its input.
+std::vector<std::pair<PadRef, PadRef>> linksBetween(const std::vector<ElementRef>& set)
+{
+    std::vector<std::pair<PadRef, PadRef>> links;
+    for (const ElementRef& e : set)
+        for (PadRef& pad : padsOf(e.get())) {
+            if (!GST_PAD_IS_SRC(pad.get())) continue;
+            PadRef peer(gst_pad_get_peer(pad.get()));
+            ElementRef owner(peer ? gst_pad_get_parent_element(peer.get()) : nullptr);
+            if (owner && holds(set, owner.get())) links.emplace_back(pad, std::move(peer));
+        }
+    return links;
 }
 
 std::vector<PadRef> sinkPads(GstElement* e)
@@ -333,13 +389,6 @@ PadRef queueInputBehind(GstPad* pad)
     GstElementFactory* factory = owner ? gst_element_get_factory(owner.get()) : nullptr;
     if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "queue") != 0) return {};
     return PadRef(gst_element_get_static_pad(owner.get(), "sink"));
-}
-
-GstPadProbeReturn onSinkEos(GstPad*, GstPadProbeInfo* info, gpointer data)
-{
-    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
-        static_cast<std::atomic<bool>*>(data)->store(true);
-    return GST_PAD_PROBE_OK;
 }
 
 // Whether src is element or inside it.
@@ -545,6 +594,18 @@ bool TdmCam::BuildCaptureGraph()
     {
         TcaptureState& s = cap();
         s.removeBlocks();
+        // The preview as it is before the capture is added to it.
+        s.previewBefore.reset();
+        if (PreviewBuilt && SourceKind != kad::SourceKind::skMovieBoxB) {
+            TcaptureState::PreviewBefore& b = s.previewBefore.emplace();
+            b.children = childrenOf(Graph());
+            b.links = linksBetween(b.children);
+            if (Smarttee.InGraph()) b.smartTee = ElementRef::ref(Smarttee.Element());
+            if (NullRenderer.InGraph()) b.nullRenderer = ElementRef::ref(NullRenderer.Element());
+            if (VideoSource.Element()) b.source = ElementRef::ref(VideoSource.Element());
+            b.kind = SourceKind;
+            b.options = Options;
+        }
         s.kind = WriterKind::None;
         s.writer.reset();
         s.mux.reset();
@@ -635,6 +696,7 @@ bool TdmCam::BuildCaptureGraph()
         break;
     }
     if (!built || !CaptureFileSink()) {
+        s.previewBefore.reset();
         WriteLog("The capture graph could not be built");
         return false;
     }
@@ -1311,14 +1373,109 @@ bool TdmCam::GiveUpCaptureSwitch(bool stopping)
 }
 
 // ---- Ending the files ------------------------------------------------------------
+//
+// A capture ends in three steps. The ends are arranged (arrangeFinish): a cut
+// still under way is given up, and every writer input is ended once its
+// feeder is idle. Then the file sink's inputs are watched: a probe sees each
+// take its end of stream, a thread of GStreamer's pool waits for the sink to
+// be done with it and posts a message on the bus. Half way through the time
+// allowed, inputs whose feeder never went idle are ended at the writer
+// itself (forceEnds); at the end of it, the capture is given up as
+// unfinished. BeginFinishCapture leaves all of it to the event loop; the
+// blocking FinishCapture waits on the flags the pool's threads set.
 
-bool TdmCam::FinishCapture(int timeoutMs)
+namespace {
+
+// The bus messages that bring the end of a capture to the GUI thread.
+constexpr const char* kSinkThrough = "kad-capture-sink-through";
+constexpr const char* kGraphStopped = "kad-capture-graph-stopped";
+
+void postFinishMessage(GstBus* bus, const char* name, guint generation)
+{
+    gst_bus_post(
+        bus, gst_message_new_application(
+                 nullptr, gst_structure_new(name, "generation", G_TYPE_UINT, generation, NULL)));
+}
+
+using SinkEndsRef = std::shared_ptr<TdmCam::TcaptureState::SinkEnds>;
+
+// One file-sink input as its end-of-stream probe and the pool's thread see
+// it.
+struct SinkInput {
+    SinkEndsRef sinks;
+    std::size_t index = 0;
+    PadRef pad; // only for the pool's thread: the probe's pad is given to it
+};
+
+void deleteSinkInput(gpointer data)
+{
+    std::unique_ptr<SinkInput> owned(static_cast<SinkInput*>(data));
+}
+
+// `pad` has taken its end of stream. Its streaming thread holds the stream
+// lock while the sink finishes the file: a thread of the pool waits for that
+// lock, never the streaming thread itself nor the GUI thread.
+void sinkInputEnded(const SinkEndsRef& sinks, std::size_t index, GstPad* pad)
+{
+    if (sinks->ended[index].exchange(true)) return;
+    ElementRef owner(gst_pad_get_parent_element(pad));
+    if (!owner) {
+        sinks->through[index].store(true);
+        postFinishMessage(sinks->bus.get(), kSinkThrough, sinks->generation);
+        return;
+    }
+    gst_element_call_async(
+        owner.get(),
+        [](GstElement*, gpointer data) {
+            auto* in = static_cast<SinkInput*>(data);
+            GST_PAD_STREAM_LOCK(in->pad.get());
+            GST_PAD_STREAM_UNLOCK(in->pad.get());
+            in->sinks->through[in->index].store(true);
+            postFinishMessage(in->sinks->bus.get(), kSinkThrough, in->sinks->generation);
+        },
+        std::make_unique<SinkInput>(SinkInput{sinks, index, PadRef::ref(pad)}).release(),
+        deleteSinkInput);
+}
+
+GstPadProbeReturn onSinkEos(GstPad* pad, GstPadProbeInfo* info, gpointer data)
+{
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+        const auto* in = static_cast<SinkInput*>(data);
+        sinkInputEnded(in->sinks, in->index, pad);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// The name of the file the writer wrote last: a writer that cuts or renames
+// by itself knows it better than the messages still on their way here.
+QString lastFileOf(GstElement* sink, const QString& fallback)
+{
+    if (!sink || !g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "location"))
+        return fallback;
+    gchar* location = nullptr;
+    g_object_get(sink, "location", &location, NULL);
+    const GCharPtr owned(location);
+    return location && *location ? QString::fromUtf8(location) : fallback;
+}
+
+struct GraphStop {
+    BusRef bus;
+    guint generation = 0;
+    std::shared_ptr<TdmCam::TcaptureState::Finish::StopOrder> order;
+};
+
+void deleteGraphStop(gpointer data)
+{
+    std::unique_ptr<GraphStop> owned(static_cast<GraphStop*>(data));
+}
+
+} // namespace
+
+std::optional<bool> TdmCam::arrangeFinish(int timeoutMs)
 {
     if (!capture_ || capture_->kind == WriterKind::None || capture_->finished) return true;
     TcaptureState& s = *capture_;
     if (s.diskGuard) s.diskGuard->stop();
-    QElapsedTimer clock;
-    clock.start();
     // A cut still under way is given up: the capture ends in the file it is
     // writing and no file is made under the cut's name. Waiting for the cut
     // instead could take longer than the stop allows (an input that sends
@@ -1348,21 +1505,24 @@ bool TdmCam::FinishCapture(int timeoutMs)
         return false;
     }
 
-    // The file sinks: wait until each input of each has taken its end of
-    // stream (kadaviwriter finishes its file once both of its inputs ended).
-    std::vector<PadRef> sinkInputs;
-    if (GstElement* sink = CaptureFileSink()) sinkInputs = sinkPads(sink);
-    std::vector<std::unique_ptr<std::atomic<bool>>> ended;
-    std::vector<std::pair<PadRef, gulong>> eosProbes;
-    std::vector<PadRef> sinkIns;
-    for (PadRef& in : sinkInputs) {
-        ended.push_back(std::make_unique<std::atomic<bool>>(false));
-        eosProbes.emplace_back(in, gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
-                                                     onSinkEos, ended.back().get(), nullptr));
+    // The file sinks: each input of each must take its end of stream
+    // (kadaviwriter finishes its file once both of its inputs ended).
+    TcaptureState::Finish& f = s.finish.emplace();
+    f.clock.start();
+    f.timeoutMs = timeoutMs;
+    const std::vector<PadRef> sinkInputs = sinkPads(CaptureFileSink());
+    f.sinks = std::make_shared<TcaptureState::SinkEnds>(sinkInputs.size());
+    f.sinks->bus = BusRef(gst_pipeline_get_bus(fg()));
+    f.sinks->generation = ++s.finishGeneration;
+    for (std::size_t i = 0; i < sinkInputs.size(); ++i) {
+        GstPad* in = sinkInputs[i].get();
+        const gulong id = gst_pad_add_probe(
+            in, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSinkEos,
+            std::make_unique<SinkInput>(SinkInput{f.sinks, i, {}}).release(), deleteSinkInput);
+        f.eosProbes.emplace_back(sinkInputs[i], id);
         // A stream that ended by itself (the source's end) has been through,
         // and so has a file the given-up cut had already finished.
-        if (GST_PAD_IS_EOS(in.get()) || switchFinishedFile) ended.back()->store(true);
-        sinkIns.push_back(in);
+        if (GST_PAD_IS_EOS(in) || switchFinishedFile) sinkInputEnded(f.sinks, i, in);
     }
     // Every input of the writer ends once its feeder is idle.
     GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
@@ -1395,49 +1555,320 @@ bool TdmCam::FinishCapture(int timeoutMs)
         if (!raw->sent) raw->idleProbe = id;
     }
     if (s.kind == WriterKind::Dump) WrittenFrames().Detach();
-    bool all = false;
-    bool forced = false;
-    while (clock.elapsed() < timeoutMs) {
-        all = true;
-        for (auto& e : ended)
-            all = all && e->load();
-        if (all) break;
-        // A feeder that is never idle keeps its end from the writer: its
-        // thread waits in a full queue whose muxer waits for an input that
-        // sends nothing. Half way through, such inputs are ended at the
-        // writer itself: what their queues still hold is lost, the file is
-        // finished.
-        if (!forced && clock.elapsed() >= timeoutMs / 2) {
-            forced = true;
-            for (auto& e : s.ends) {
-                if (e->sent.exchange(true)) continue;
-                if (e->idleProbe) gst_pad_remove_probe(e->feeder.get(), e->idleProbe);
-                e->idleProbe = 0;
-                if (e->counter) e->counter->Detach();
-                e->dropProbe = gst_pad_add_probe(
-                    e->feeder.get(),
-                    GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
-                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                    onAfterEnd, nullptr, nullptr);
-                endAsync(e->writerInput.get());
-                e->done = true;
-            }
-        }
+    return std::nullopt;
+}
+
+void TdmCam::forceEnds()
+{
+    // A feeder that is never idle keeps its end from the writer: its thread
+    // waits in a full queue whose muxer waits for an input that sends
+    // nothing. Such inputs are ended at the writer itself: what their
+    // queues still hold is lost, the file is finished.
+    TcaptureState& s = *capture_;
+    s.finish->forced = true;
+    for (auto& e : s.ends) {
+        if (e->sent.exchange(true)) continue;
+        if (e->idleProbe) gst_pad_remove_probe(e->feeder.get(), e->idleProbe);
+        e->idleProbe = 0;
+        if (e->counter) e->counter->Detach();
+        e->dropProbe = gst_pad_add_probe(e->feeder.get(),
+                                         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                                         GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                                         onAfterEnd, nullptr, nullptr);
+        endAsync(e->writerInput.get());
+        e->done = true;
+    }
+}
+
+bool TdmCam::waitForSinks()
+{
+    TcaptureState::Finish& f = *capture_->finish;
+    while (!f.sinks->allThrough() && f.clock.elapsed() < f.timeoutMs) {
+        if (!f.forced && f.clock.elapsed() >= f.timeoutMs / 2) forceEnds();
         g_usleep(2000);
     }
-    // Taking the stream lock waits for the sink to be done with the end.
-    for (PadRef& in : sinkIns) {
-        if (!all) break;
-        GST_PAD_STREAM_LOCK(in.get());
-        GST_PAD_STREAM_UNLOCK(in.get());
-    }
-    for (auto& [pad, id] : eosProbes)
+    return f.sinks->allThrough();
+}
+
+void TdmCam::settleFinish(bool complete)
+{
+    TcaptureState& s = *capture_;
+    TcaptureState::Finish& f = *s.finish;
+    if (f.settled) return;
+    f.settled = true;
+    f.complete = complete;
+    for (auto& [pad, id] : f.eosProbes)
         gst_pad_remove_probe(pad.get(), id);
+    f.eosProbes.clear();
     // Once ended, a writer refuses whatever still comes; the feeders go on
     // so the rest of the graph is never held.
-    if (!all) WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
+    if (!complete)
+        WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
     FinishCaptureReport(*this, s);
-    return all;
+    f.lastFile = lastFileOf(CaptureFileSink(), CaptureFileName);
+    // The files hold all they will: the counts stay those of the capture
+    // while the preview, which may keep the counted pad, runs on.
+    WrittenFrames().Detach();
+}
+
+void TdmCam::finishSettled()
+{
+    TcaptureState::Finish& f = *capture_->finish;
+    // The graph serves nothing more than the preview now, and the next build
+    // stops it first: stopping it here, on a thread of the pool, spares the
+    // GUI thread the wait for every streaming thread. The MovieBox is never
+    // stopped in place (StopGraph rebuilds it).
+    if (SourceKind != kad::SourceKind::skMovieBoxB && IsRunning()) {
+        f.stop = std::make_shared<TcaptureState::Finish::StopOrder>();
+        gst_element_call_async(
+            fg_.get(),
+            [](GstElement* graph, gpointer data) {
+                const auto* stop = static_cast<GraphStop*>(data);
+                {
+                    std::lock_guard held(stop->order->lock);
+                    if (stop->order->calledOff) return;
+                    gst_element_set_state(graph, GST_STATE_READY);
+                }
+                postFinishMessage(stop->bus.get(), kGraphStopped, stop->generation);
+            },
+            std::make_unique<GraphStop>(GraphStop{f.sinks->bus, f.sinks->generation, f.stop})
+                .release(),
+            deleteGraphStop);
+        return;
+    }
+    announceFinished(f.lastFile, f.complete);
+    capture_->finish.reset();
+}
+
+void TdmCam::announceFinished(const QString& lastFile, bool complete)
+{
+    // Always from the event loop: the caller of BeginFinishCapture sees the
+    // end after its call has returned, whichever way the end came.
+    QMetaObject::invokeMethod(
+        this,
+        [this, lastFile, complete] {
+            finishing_ = false;
+            emit CaptureFinished(lastFile, complete);
+        },
+        Qt::QueuedConnection);
+}
+
+bool TdmCam::onFinishMessage(GstMessage* message)
+{
+    const GstStructure* st = gst_message_get_structure(message);
+    const bool through = st && gst_structure_has_name(st, kSinkThrough);
+    const bool stopped = st && gst_structure_has_name(st, kGraphStopped);
+    if (!through && !stopped) return false;
+    guint generation = 0;
+    gst_structure_get_uint(st, "generation", &generation);
+    // Messages of an end that was overtaken (FinishCapture) or of an earlier
+    // capture have nothing left to tell.
+    if (!capture_ || !capture_->finish || !capture_->finish->announced ||
+        capture_->finish->sinks->generation != generation)
+        return true;
+    TcaptureState::Finish& f = *capture_->finish;
+    if (through && !f.settled && f.sinks->allThrough()) {
+        settleFinish(true);
+        finishSettled();
+    } else if (stopped && f.settled) {
+        announceFinished(f.lastFile, f.complete);
+        capture_->finish.reset();
+    }
+    return true;
+}
+
+bool TdmCam::FinishCapture(int timeoutMs)
+{
+    // This waits on the GUI thread, for the tear-downs that cannot wait for
+    // CaptureFinished: the graph is about to be stopped, cleared or
+    // destroyed, and its files must be complete before. An end begun by
+    // BeginFinishCapture is overtaken here within its own time, and still
+    // announced.
+    if (capture_ && capture_->finish) {
+        TcaptureState::Finish& f = *capture_->finish;
+        if (!f.settled) settleFinish(waitForSinks());
+        if (f.stop) {
+            // What follows stops or rebuilds the graph itself.
+            std::lock_guard held(f.stop->lock);
+            f.stop->calledOff = true;
+        }
+        const bool complete = f.complete;
+        if (f.announced) announceFinished(f.lastFile, complete);
+        capture_->finish.reset();
+        return complete;
+    }
+    if (const std::optional<bool> now = arrangeFinish(timeoutMs)) return *now;
+    settleFinish(waitForSinks());
+    const bool complete = capture_->finish->complete;
+    capture_->finish.reset();
+    return complete;
+}
+
+void TdmCam::BeginFinishCapture(int timeoutMs)
+{
+    if (finishing_) return;
+    finishing_ = true;
+    // A capture that ends makes no more files of recordings: the frames
+    // still to come stay in the current file.
+    if (capture_ && capture_->writer && !capture_->finished) {
+        GstElement* w = capture_->writer.get();
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(w), "split-recordings"))
+            g_object_set(w, "split-recordings", FALSE, "split-location", nullptr, NULL);
+    }
+    if (const std::optional<bool> now = arrangeFinish(timeoutMs)) {
+        announceFinished(lastFileOf(CaptureFileSink(), CaptureFileName), *now);
+        return;
+    }
+    TcaptureState::Finish& f = *capture_->finish;
+    f.announced = true;
+    const guint generation = f.sinks->generation;
+    const auto pending = [this, generation] {
+        return capture_ && capture_->finish && capture_->finish->sinks->generation == generation &&
+               !capture_->finish->settled;
+    };
+    QTimer::singleShot(timeoutMs / 2, this, [this, pending] {
+        if (pending() && !capture_->finish->forced) forceEnds();
+    });
+    QTimer::singleShot(timeoutMs, this, [this, pending] {
+        if (!pending()) return;
+        settleFinish(capture_->finish->sinks->allThrough());
+        finishSettled();
+    });
+    // A sink without inputs has nothing to wait for.
+    if (f.sinks->allThrough()) {
+        settleFinish(true);
+        finishSettled();
+    }
+}
+
+// ---- The preview after the capture ----------------------------------------------
+
+void TdmCam::forgetPreviewBefore()
+{
+    if (capture_) capture_->previewBefore.reset();
+}
+
+bool TdmCam::reusePreview()
+{
+    if (!capture_ || !capture_->previewBefore) return false;
+    TcaptureState& s = *capture_;
+    const TcaptureState::PreviewBefore before = std::move(*s.previewBefore);
+    s.previewBefore.reset();
+    // Only a capture that has ended, in a stopped graph whose preview is
+    // still the one the capture was added to, with the same source and
+    // options.
+    if (!s.finished || s.finish || GST_STATE_TARGET(fg()) > GST_STATE_READY) return false;
+    if (SourceKind != before.kind || !before.source ||
+        VideoSource.Element() != before.source.get() || Options != before.options ||
+        !before.smartTee || !before.nullRenderer || NullRenderer.InGraph())
+        return false;
+    // The capture took the null renderer off the Smart Tee's capture output,
+    // and for a DV source it may have taken the Smart Tee out too, the
+    // source going straight to the DV splitter. Every other element of the
+    // preview is still there.
+    const std::vector<ElementRef> now = childrenOf(Graph());
+    const bool teeKept = holds(now, before.smartTee.get());
+    if (teeKept != (Smarttee.Element() == before.smartTee.get())) return false;
+    for (const ElementRef& e : before.children)
+        if (e.get() != before.nullRenderer.get() && e.get() != before.smartTee.get() &&
+            !holds(now, e.get()))
+            return false;
+    PadRef sourceToSplitter;
+    if (!teeKept) {
+        PadRef splitterIn(DVsplitter.InGraph()
+                              ? gst_element_get_static_pad(DVsplitter.Element(), "sink")
+                              : nullptr);
+        PadRef peer(SourcePin ? gst_pad_get_peer(SourcePin.get()) : nullptr);
+        if (SourceKind != kad::SourceKind::skDV || !splitterIn || peer.get() != splitterIn.get())
+            return false;
+        sourceToSplitter = SourcePin;
+    }
+    PadRef captureOut(teeKept ? gst_element_get_static_pad(Smarttee.Element(), "capture")
+                              : nullptr);
+    if (teeKept && !captureOut) return false;
+
+    // What the capture added: every element placed since but the link
+    // helpers, and the helpers linked to those. Other helpers came from the
+    // preview's own links to pads its demultiplexers made meanwhile.
+    const auto neighbours = [](GstElement* e) {
+        std::vector<std::pair<PadRef, ElementRef>> linked;
+        for (PadRef& pad : padsOf(e)) {
+            PadRef peer(gst_pad_get_peer(pad.get()));
+            ElementRef owner(peer ? gst_pad_get_parent_element(peer.get()) : nullptr);
+            if (owner) linked.emplace_back(std::move(peer), std::move(owner));
+        }
+        return linked;
+    };
+    std::vector<ElementRef> added;
+    for (const ElementRef& e : now)
+        if (!holds(before.children, e.get()) && !IsLinkHelperElement(e.get())) added.push_back(e);
+    for (std::size_t i = 0; i < added.size(); ++i)
+        for (auto& [peer, owner] : neighbours(added[i].get()))
+            if (!holds(before.children, owner.get()) && !holds(added, owner.get()) &&
+                holds(now, owner.get()))
+                added.push_back(std::move(owner));
+    // They hang off the preview only at the Smart Tee's capture output and at
+    // outputs they asked the preview's tees for (given back as they leave).
+    for (const ElementRef& e : added)
+        for (auto& [peer, owner] : neighbours(e.get())) {
+            if (holds(added, owner.get()) || peer.get() == captureOut.get()) continue;
+            GstPadTemplate* made = GST_PAD_PAD_TEMPLATE(peer.get());
+            GstElementFactory* factory = gst_element_get_factory(owner.get());
+            if (!made || GST_PAD_TEMPLATE_PRESENCE(made) != GST_PAD_REQUEST || !factory ||
+                g_strcmp0(GST_OBJECT_NAME(factory), "tee") != 0)
+                return false;
+        }
+    // Between the preview's own elements, no link was made or undone but
+    // the source's straight one to the splitter.
+    std::vector<ElementRef> kept;
+    for (const ElementRef& e : before.children)
+        if (holds(now, e.get())) kept.push_back(e);
+    const auto linksNow = linksBetween(kept);
+    const auto linked = [](const std::vector<std::pair<PadRef, PadRef>>& links, GstPad* out) {
+        return std::any_of(links.begin(), links.end(),
+                           [out](const auto& l) { return l.first.get() == out; });
+    };
+    for (const auto& link : linksNow)
+        if (link.first.get() != sourceToSplitter.get() && !linked(before.links, link.first.get()))
+            return false;
+    for (const auto& link : before.links)
+        if (holds(kept, GST_PAD_PARENT(link.first.get())) &&
+            holds(kept, GST_PAD_PARENT(link.second.get())) && !linked(linksNow, link.first.get()))
+            return false;
+
+    // The writers' feeders are let through again: every end is done and the
+    // graph is stopped.
+    s.removeBlocks();
+    for (const ElementRef& e : added)
+        ForgetDeferredLinks(e.get());
+    for (const ElementRef& e : added) {
+        if (TfilterSlot* slot = TfilterSlot::OfElement(e.get())) {
+            slot->Remove();
+            continue;
+        }
+        UnlinkAllPads(e.get());
+        gst_element_set_state(e.get(), GST_STATE_NULL);
+        gst_bin_remove(Graph(), e.get());
+    }
+    place(NullRenderer);
+    if (!teeKept) {
+        // As the preview's build links them.
+        gst_pad_unlink(SourcePin.get(), PadRef(gst_pad_get_peer(SourcePin.get())).get());
+        place(Smarttee);
+        if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
+            rs(Smarttee, nullptr, DVsplitter) == LinkResult::MissingElement)
+            return false;
+    } else {
+        PadRef nullIn(NullRenderer.InGraph()
+                          ? gst_element_get_static_pad(NullRenderer.Element(), "sink")
+                          : nullptr);
+        if (!nullIn || gst_pad_link(captureOut.get(), nullIn.get()) != GST_PAD_LINK_OK)
+            return false;
+    }
+    PreviewBuilt = true;
+    ReadFormat();
+    return true;
 }
 
 // ---- Counters -----------------------------------------------------------------------

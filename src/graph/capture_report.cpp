@@ -1,7 +1,7 @@
 #include "graph/capture_report.h"
 
-#include "elements/recording_watch.h"
-#include "graph/dv_frame_screen.h"
+#include "media/dv/dv_frame_screen.h"
+#include "media/dv/recording_watch.h"
 #include "system/log.h"
 
 #include <QCoreApplication>

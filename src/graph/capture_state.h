@@ -9,12 +9,15 @@
 #include "graph/frame_counter.h"
 #include "settings/wm_profiles.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -83,6 +86,66 @@ struct TdmCam::TcaptureState {
         gulong idleProbe = 0;
     };
     std::vector<std::unique_ptr<EndInput>> ends;
+
+    // The file sink's inputs while the capture ends. Each input's flags are
+    // set by the threads that see its end of stream: `ended` when it takes
+    // it, `through` once the sink is done with it (its stream lock passed).
+    // Then a message on the bus tells the GUI thread; a GUI thread that
+    // cannot wait for the bus reads the flags.
+    struct SinkEnds {
+        explicit SinkEnds(std::size_t inputs) : ended(inputs), through(inputs) {}
+        std::vector<std::atomic<bool>> ended;
+        std::vector<std::atomic<bool>> through;
+        BusRef bus;
+        guint generation = 0;
+        bool allThrough() const
+        {
+            for (const auto& t : through)
+                if (!t.load()) return false;
+            return true;
+        }
+    };
+    // The end of the capture, from the ends' arrangement until its files are
+    // finished or the time is up, then until the graph has stopped.
+    struct Finish {
+        std::shared_ptr<SinkEnds> sinks;
+        std::vector<std::pair<PadRef, gulong>> eosProbes;
+        QElapsedTimer clock;
+        int timeoutMs = 0;
+        bool forced = false;
+        // Begun by BeginFinishCapture: CaptureFinished tells its end.
+        bool announced = false;
+        // The files are done with; the graph is on its way to READY.
+        bool settled = false;
+        // That stop, made on a thread of GStreamer's pool. Whoever overtakes
+        // the end calls it off, or waits for it under the lock, so that a
+        // stop coming late never stops the graph built next.
+        struct StopOrder {
+            std::mutex lock;
+            bool calledOff = false;
+        };
+        std::shared_ptr<StopOrder> stop;
+        bool complete = false;
+        QString lastFile;
+    };
+    std::optional<Finish> finish;
+    // Tells the messages of one end from those of an earlier one.
+    guint finishGeneration = 0;
+
+    // The preview this capture was added to: the graph's elements before
+    // the capture's, and what the preview was built from. The capture's own
+    // elements come out again once it has ended, instead of a new build.
+    struct PreviewBefore {
+        std::vector<ElementRef> children;
+        // Every link between them, output first.
+        std::vector<std::pair<PadRef, PadRef>> links;
+        ElementRef smartTee;
+        ElementRef nullRenderer;
+        ElementRef source;
+        kad::SourceKind kind = kad::SourceKind::skNoVideo;
+        TgraphOptions options;
+    };
+    std::optional<PreviewBefore> previewBefore;
 
     // Errors and element messages from the streaming threads.
     BusRef bus;

@@ -4,13 +4,14 @@
 
 #include "elements/kad_transport.h"
 #include "graph/crossbar_source.h"
-#include "graph/dv_frame_screen.h"
 #include "graph/frame_counter.h"
+#include "media/dv/dv_frame_screen.h"
 #include "platform/media/cam_transport.h"
 #include "platform/media/element_catalogue.h"
 #include "system/devices/video_sources.h"
 #include "system/dialogs.h"
 #include "system/log.h"
+#include "system/texts.h"
 
 #include <vector>
 
@@ -168,29 +169,19 @@ bool TdmCam::classify()
             if (Options.UtiliserCirrus) {
                 found = BindFilterByClsid(FilterCategory::DirectShowFilters, kClsidCirrusSplitter,
                                           demux);
-                if (!found)
-                    dialogs().error("The filter Cirrus Logic USB-DVR2 Splitter  is not found on "
-                                    "this computer\nIt is needed to manage the MovieBox USB - "
-                                    "model B");
+                if (!found) dialogs().error(Text(TextId::CirrusSplitterMissing));
             } else {
                 found = BindFilterByClsid(FilterCategory::DirectShowFilters, kClsidPinnacleDemux,
                                           demux);
-                if (!found)
-                    dialogs().error("The filter Pinnacle MPEG2 Demux II(MovieBox USB version)  is "
-                                    "not found on this computer\nIt is needed to manage the "
-                                    "MovieBox USB - model B");
+                if (!found) dialogs().error(Text(TextId::PinnacleDemuxMissing));
             }
         } else {
             found = BindFilterByClsid(FilterCategory::DirectShowFilters, kClsidMpeg2Demultiplexer,
                                       demux);
-            if (!found)
-                dialogs().error("The filter MPEG2 Demultiplexer is not found on this "
-                                "computer\nIt is needed to manage your capture source");
+            if (!found) dialogs().error(Text(TextId::Mpeg2DemuxMissing));
         }
         if (!found) return false;
-        if (!DumpPresent)
-            dialogs().warning("Warning: The dump filter is not found on your system. Capture "
-                              "will be disabled.\nOnly preview will be enabled.");
+        if (!DumpPresent) dialogs().warning(Text(TextId::DumpFilterMissing));
         return true;
     }
     if ((SourcePin = findPin(source, kInterleavedCaps))) {

@@ -259,6 +259,7 @@ void TdmCam::CheckOptionalFilters()
 void TdmCam::clearGraph()
 {
     FinishCapture();
+    forgetPreviewBefore();
     gst_element_set_state(fg_.get(), GST_STATE_READY);
     std::vector<ElementRef> children;
     GST_OBJECT_LOCK(fg_.get());
@@ -323,6 +324,8 @@ void TdmCam::FreeAllFilters()
 void TdmCam::DataModuleDestroy()
 {
     if (!fg_) return;
+    // A capture still ending is finished before its source goes.
+    if (finishing_) FinishCapture();
     SetVolume(10000);
     VideoSource.Remove();
     if (SourceKind != kad::SourceKind::skMovieBoxB)
@@ -355,7 +358,12 @@ bool TdmCam::IsRunning() const
 
 void TdmCam::StopGraph()
 {
-    if (!IsRunning()) return;
+    // A capture still ending (BeginFinishCapture) is finished here, also
+    // when its graph has stopped already: what follows rebuilds the graph.
+    if (!IsRunning()) {
+        if (finishing_) FinishCapture();
+        return;
+    }
     FinishCapture();
     if (SourceKind != kad::SourceKind::skMovieBoxB) {
         gst_element_set_state(fg_.get(), GST_STATE_READY);
@@ -441,6 +449,7 @@ void TdmCam::handleBusMessage(GstMessage* message)
         emit EndOfStream();
         break;
     case GST_MESSAGE_APPLICATION: {
+        if (onFinishMessage(message)) break;
         const GstStructure* s = gst_message_get_structure(message);
         gint64 duration = 0;
         int width = 0, height = 0;

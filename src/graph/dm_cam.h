@@ -26,6 +26,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace kad {
 
@@ -50,6 +51,8 @@ struct TgraphOptions {
     // "Capture report": a text report beside each file a capture ends. The
     // program sets it from the preference; graphs built elsewhere write none.
     bool CaptureReport = false;
+
+    bool operator==(const TgraphOptions&) const = default;
 };
 
 // The categories a filter is looked up in: any element, or a video or
@@ -287,9 +290,20 @@ public:
     // has ended; without one a stop is the user's and a cut is a cut.
     void SetCaptureEndReason(CaptureEnd why, const QString& detail = {});
     // Ends every writer's stream so its file is complete and readable, and
-    // waits for them (at most timeoutMs). Stopping or clearing the graph
-    // does it first; true when there was nothing to finish or all finished.
+    // waits for them (at most timeoutMs) on this thread. Only for what
+    // cannot wait for CaptureFinished: stopping or clearing the graph does it
+    // first, and it overtakes an end BeginFinishCapture started (within that
+    // end's time). True when there was nothing to finish or all finished.
     bool FinishCapture(int timeoutMs = 5000);
+    // Starts ending every writer's stream and returns at once; the graph
+    // keeps running while the files are finished. Then the graph is stopped
+    // (READY) away from this thread, so the next build starts at once, and
+    // CaptureFinished follows on this thread: every file complete, or not
+    // within timeoutMs. With no capture to finish it follows too, at the
+    // next turn of the event loop.
+    void BeginFinishCapture(int timeoutMs = 5000);
+    // Between BeginFinishCapture and CaptureFinished.
+    bool CaptureFinishing() const { return finishing_; }
     bool Capturing() const;
     // The status bar's counters: frames that reached the file writer, and
     // frames the source produced that never did.
@@ -319,6 +333,9 @@ signals:
     // The sound card failed during a capture that goes on without sound; the
     // text says from when and was logged.
     void CaptureSoundLost(const QString& text);
+    // The capture's files are finished: lastFile is the one written last,
+    // complete is false when it could not be finished in time.
+    void CaptureFinished(const QString& lastFile, bool complete);
 
 private:
     bool UpdateIncludedAudioMpeg2();
@@ -332,7 +349,20 @@ private:
     void onCaptureMessage(GstMessage* message);
     void soundCardLost(const GError* error);
     void stopCaptureWith(const QString& reason);
+    // The end of a capture's files (capture_graph.cpp).
+    std::optional<bool> arrangeFinish(int timeoutMs);
+    void forceEnds();
+    bool waitForSinks();
+    void settleFinish(bool complete);
+    void finishSettled();
+    void announceFinished(const QString& lastFile, bool complete);
+    bool onFinishMessage(GstMessage* message);
+    // The preview the last capture was added to, had back once that capture
+    // has ended (BuildPreviewGraph); false when a new build is needed.
+    bool reusePreview();
+    void forgetPreviewBefore();
     std::unique_ptr<TcaptureState, TcaptureStateDeleter> capture_;
+    bool finishing_ = false;
 
 public:
     // ==== end of capture graphs ============================================

@@ -158,22 +158,25 @@ TfilterSlot* TdmCam::deint()
 
 bool TdmCam::BuildPreviewGraph()
 {
-    bool built = false;
-    switch (SourceKind) {
-    case kad::SourceKind::skDV:
-        built = BuildPreviewDV();
-        break;
-    case kad::SourceKind::skMovieBoxB:
-        built = BuildPreviewMovieBoxB();
-        break;
-    case kad::SourceKind::skAnalog:
-        built = BuildPreviewAnalog();
-        break;
-    case kad::SourceKind::skMpeg2:
-        built = BuildPreviewMpeg2();
-        break;
-    case kad::SourceKind::skNoVideo:
-        break;
+    // After a capture, the preview it was added to is had back as it was.
+    bool built = reusePreview();
+    if (!built) {
+        switch (SourceKind) {
+        case kad::SourceKind::skDV:
+            built = BuildPreviewDV();
+            break;
+        case kad::SourceKind::skMovieBoxB:
+            built = BuildPreviewMovieBoxB();
+            break;
+        case kad::SourceKind::skAnalog:
+            built = BuildPreviewAnalog();
+            break;
+        case kad::SourceKind::skMpeg2:
+            built = BuildPreviewMpeg2();
+            break;
+        case kad::SourceKind::skNoVideo:
+            break;
+        }
     }
     if (!built) return false;
     ConfigureCompanionFilters();
@@ -241,7 +244,6 @@ bool TdmCam::BuildPreviewDV()
             rs(Infinite2, nullptr, sg) == LinkResult::MissingElement)
             return false;
     }
-    rs(Infinite2, nullptr, sg);
     place(hdVideo);
     if (rsToWindow(sg, &hdVideo) == LinkResult::MissingElement) return false;
     PreviewBuilt = true;

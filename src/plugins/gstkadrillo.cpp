@@ -22,4 +22,4 @@ GST_PLUGIN_DEFINE(
     GST_VERSION_MAJOR, GST_VERSION_MINOR, kadrillo,
     "Kadrillo's capture elements: overlay, datecode, time stamps, writers, Smart Tee, "
     "grabber and display",
-    pluginInit, "3.3c", "LGPL", "Kadrillo", "https://kadrillo.invalid/")
+    pluginInit, "3.3c", "Proprietary", "Kadrillo", "https://kadrillo.invalid/")

@@ -3,6 +3,7 @@
 #include "platform/os/registry.h"
 #include "system/dialogs.h"
 #include "system/sysinfo.h"
+#include "system/texts.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -84,13 +85,10 @@ bool SavePreferences(Preferences& preferences)
 
 bool DeletePreferences(const QString& hiveFile)
 {
-    const QString question =
-        QStringLiteral("Do you really want to delete the preferences of %1\r\nfrom your registry?")
-            .arg(ProductName);
+    const QString question = Text(TextId::PrefsDeleteQuestion).arg(ProductName);
     if (dialogs().warningYesNo(question) != DialogAnswer::Yes) return false;
 
-    const QString notFound =
-        QStringLiteral("The preferences of %1 were not found in the registry.").arg(ProductName);
+    const QString notFound = Text(TextId::PrefsNotFound).arg(ProductName);
     Registry reg(hiveFile.isEmpty() ? Registry::defaultHiveFile() : hiveFile);
     // Saying "deleted" when there was nothing to delete would be untrue: a
     // missing product key gets the not-found warning like a missing maker key.
@@ -104,13 +102,10 @@ bool DeletePreferences(const QString& hiveFile)
     }
     reg.closeKey();
     if (!reg.flush()) {
-        dialogs().error(QStringLiteral("The preferences of %1 could not be deleted from your "
-                                       "registry: %2 cannot be written.")
-                            .arg(ProductName, reg.hiveFile()));
+        dialogs().error(Text(TextId::PrefsNotDeleted).arg(ProductName, reg.hiveFile()));
         return false;
     }
-    dialogs().information(
-        QStringLiteral("%1 has been completely deleted from your registry.").arg(ProductName));
+    dialogs().information(Text(TextId::PrefsDeleted).arg(ProductName));
     return true;
 }
 

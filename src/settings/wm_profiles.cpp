@@ -1,6 +1,6 @@
 #include "settings/wm_profiles.h"
 
-#include <QCoreApplication>
+#include "system/texts.h"
 
 namespace kad {
 
@@ -130,7 +130,7 @@ QString normalisedId(QString id)
 
 QString DefaultProfilesEntry()
 {
-    return QCoreApplication::translate("kad::WmProfiles", "Use the default profiles");
+    return Text(TextId::WmDefaultProfiles);
 }
 
 unsigned WmVersionCode(int versionIndex)

@@ -4,6 +4,7 @@
 #include <QProcess>
 
 #include "system/dialogs.h"
+#include "system/texts.h"
 
 namespace kad {
 
@@ -39,11 +40,11 @@ QString RunFerrovue(const QString& viewerPath, const QString& currentVideoFileNa
                     const QHash<QString, QString>& renamed)
 {
     if (viewerPath.isEmpty() || !QFileInfo(viewerPath).isFile()) {
-        dialogs().information(kFerrovueNotFoundMessage);
-        return kFerrovueNotFoundHint;
+        dialogs().information(Text(TextId::FerrovueNotFoundMessage));
+        return Text(TextId::FerrovueNotFoundHint);
     }
     if (launcher) launcher(viewerPath, FerrovueClips(currentVideoFileName, videoCounter, renamed));
-    return kFerrovueFoundHint;
+    return Text(TextId::FerrovueFoundHint);
 }
 
 } // namespace kad

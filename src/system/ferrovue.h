@@ -10,17 +10,6 @@
 
 namespace kad {
 
-// The hint of the about panel's viewer button after a launch attempt.
-inline const QString kFerrovueNotFoundHint =
-    QStringLiteral("Ferrovue by Tavrel has not been found.");
-inline const QString kFerrovueFoundHint =
-    QStringLiteral("Click on the icon to open the captured clips with Ferrovue by Tavrel");
-// Shown (information, OK) when no viewer exists at the configured path.
-inline const QString kFerrovueNotFoundMessage =
-    QStringLiteral("Ferrovue by Tavrel has not been found on this computer.\n"
-                   "If it is present, please indicate its name and path in the Settings "
-                   "panel (ALT+D).");
-
 // Starts `program` with `arguments` as a detached process, each argument
 // handed over as it is (no shell); returns whether it started.
 using FerrovueLauncher = std::function<bool(const QString& program, const QStringList& arguments)>;
@@ -36,10 +25,10 @@ QStringList FerrovueClips(const QString& currentVideoFileName, int videoCounter,
                           const QHash<QString, QString>& renamed = {});
 
 // acFerrovue: when no file exists at `viewerPath` (the "Ferrovue"
-// preference), tells the user so through dialogs() and returns the
-// not-found hint; otherwise launches the viewer with the run's clips and
-// returns the found hint. The launch's own result is not reported, as a
-// shell "open" would not be.
+// preference), tells the user so through dialogs() (information, OK) and
+// returns the About panel's not-found hint for its viewer button; otherwise
+// launches the viewer with the run's clips and returns the found hint. The
+// launch's own result is not reported, as a shell "open" would not be.
 QString RunFerrovue(const QString& viewerPath, const QString& currentVideoFileName,
                     int videoCounter, const FerrovueLauncher& launcher = DefaultFerrovueLauncher(),
                     const QHash<QString, QString>& renamed = {});

@@ -1,5 +1,7 @@
 #include "system/startup_check.h"
 
+#include "system/texts.h"
+
 namespace kad {
 
 bool MediaPlatformSupported(unsigned major, unsigned minor)
@@ -10,16 +12,14 @@ bool MediaPlatformSupported(unsigned major, unsigned minor)
 
 QString MediaPlatformWarning(const QString& versionText)
 {
-    const QString oldest = QStringLiteral("GStreamer %1.%2")
+    const QString oldest = Text(TextId::MediaPlatformVersion)
                                .arg(kOldestMediaPlatformMajor)
                                .arg(kOldestMediaPlatformMinor);
-    return QStringLiteral("Vous avez GStreamer ") + versionText + QStringLiteral(".\n") +
-           QStringLiteral("Il faut avoir au moins %1 pour faire tourner correctement %2 version "
-                          "%3 %4.")
-               .arg(oldest, QStringLiteral("Kadrillo"), QStringLiteral("3.3c"),
-                    QStringLiteral("En")) +
-           QStringLiteral("\nVoulez-vous continuer quand même? Si oui, l'application risque de "
-                          "ne pas bien fonctionner.");
+    return Text(TextId::MediaPlatformYouHave).arg(versionText) + u'\n' +
+           Text(TextId::MediaPlatformAtLeast)
+               .arg(oldest, Text(TextId::ProductName), Text(TextId::ProductVersion),
+                    Text(TextId::ProductLanguage)) +
+           u'\n' + Text(TextId::MediaPlatformGoOn);
 }
 
 bool ConfirmMediaPlatform(unsigned major, unsigned minor, const QString& versionText,

@@ -8,6 +8,7 @@
 #include <QSysInfo>
 
 #include "platform/os/registry.h"
+#include "system/texts.h"
 
 namespace kad {
 
@@ -79,7 +80,7 @@ QDateTime startupTime;
 
 QString OperatingSystemName(const QString& osRelease, const QString& kernelRelease)
 {
-    QString name = QStringLiteral("Unknown");
+    QString name = Text(TextId::OsUnknown);
     const QStringList lines = osRelease.split(u'\n');
     for (const QString& line : lines) {
         const QString trimmed = line.trimmed();
@@ -87,7 +88,7 @@ QString OperatingSystemName(const QString& osRelease, const QString& kernelRelea
         const QString value = unquoteOsReleaseValue(trimmed.mid(12));
         if (!value.isEmpty()) name = value;
     }
-    return name + QStringLiteral(" - kernel ") + kernelRelease;
+    return name + Text(TextId::OsKernel) + kernelRelease;
 }
 
 QString OperatingSystemName()

@@ -1,7 +1,7 @@
 #include "virtual/dv_file_reader.h"
 
 #include "elements/dv_audio_pack.h"
-#include "elements/dv_packs.h"
+#include "media/dv/dv_frame.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,15 +15,11 @@ namespace kad::dv {
 
 namespace {
 
-constexpr std::size_t kBlock = 80;
 // Enough of the first DIF sequence to recognise a frame: the header block,
 // two subcode blocks and three VAUX blocks.
-constexpr std::size_t kProbeBytes = 6 * kBlock;
+constexpr std::size_t kProbeBytes = kFirstAudioBlock * kDifBlockSize;
 // The header list of an AVI is small; anything larger is not one we read.
 constexpr std::uint32_t kMaxHeaderList = 16u << 20;
-// The AAUX pack that says a frame carries sound (rate, samples, channels).
-constexpr std::uint8_t kPackAudioSource = 0x50;
-
 std::uint32_t le32(const std::uint8_t* p)
 {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -115,12 +111,12 @@ DvStream findDvStream(const std::vector<std::uint8_t>& hdrl)
 bool looksLikeDvFrame(const std::uint8_t* data, std::size_t size, bool* ntsc)
 {
     if (size < kProbeBytes) return false;
-    const auto section = [&](int block) { return data[block * kBlock] >> 5; };
-    // The first block is the header of sequence 0, channel 0, block 0.
-    if (section(0) != 0 || (data[1] >> 4) != 0 || data[2] != 0) return false;
-    if (section(1) != 1 || section(2) != 1) return false;
-    if (section(3) != 2 || section(4) != 2 || section(5) != 2) return false;
-    if (ntsc) *ntsc = (data[3] & 0x80) == 0;
+    if (!isFrameHeaderBlock(data)) return false;
+    for (int i = 0; i < kSubcodeBlocks; ++i)
+        if (!isSection(data + blockOffset(0, subcodeBlock(i)), Section::Subcode)) return false;
+    for (int i = 0; i < kVauxBlocks; ++i)
+        if (!isSection(data + blockOffset(0, vauxBlock(i)), Section::Vaux)) return false;
+    if (ntsc) *ntsc = !headerSaysPal(data);
     return true;
 }
 
@@ -157,7 +153,7 @@ std::unique_ptr<DvFileReader> DvFileReader::open(const std::string& path, std::s
         *error = "The file holds no DV video (neither raw DV nor a DV AVI file).";
         return nullptr;
     }
-    reader->frameSize_ = reader->ntsc_ ? kFrameSizeNtsc : kFrameSizePal;
+    reader->frameSize_ = frameSizeOf(!reader->ntsc_);
     const std::uint64_t frames = fileSize / reader->frameSize_;
     if (frames == 0) {
         *error = "The file is shorter than one DV frame.";
@@ -256,7 +252,7 @@ bool DvFileReader::indexAvi(std::uint64_t fileSize, std::string* error)
                             std::uint8_t probe[kProbeBytes];
                             if (readAt(data, probe, sizeof probe) &&
                                 looksLikeDvFrame(probe, sizeof probe, &ntsc_))
-                                frameSize_ = ntsc_ ? kFrameSizeNtsc : kFrameSizePal;
+                                frameSize_ = frameSizeOf(!ntsc_);
                         }
                         if (frameSize_ != 0 && ksize == frameSize_) offsets_.push_back(data);
                     } else if (std::memcmp(k, wantedAudio, 2) == 0 && audioChannels_ > 0) {
@@ -283,11 +279,15 @@ bool DvFileReader::indexAvi(std::uint64_t fileSize, std::string* error)
         return false;
     }
     if (audio_.empty()) return true;
-    // Frames that carry sound of their own keep it.
+    // Frames that carry sound of their own keep it: an AAUX source pack
+    // tells its rate, samples and channels.
     std::vector<std::uint8_t> first(frameSize_);
     if (!readAt(offsets_[0], first.data(), first.size())) return true;
-    for (std::size_t off = 0; off + kBlock <= first.size(); off += kBlock)
-        if ((first[off] >> 5) == 3 && first[off + 3] == kPackAudioSource) return true;
+    bool ownSound = false;
+    forEachAudioBlock(first.data(), first.size(), [&](const std::uint8_t* block) {
+        ownSound = ownSound || block[kBlockIdSize] == kPackAudioSource;
+    });
+    if (ownSound) return true;
     rebuildAudio_ = true;
     frameSampleStart_.reserve(offsets_.size() + 1);
     std::uint64_t at = 0;

@@ -1,10 +1,12 @@
 #include "virtual/virtual_dv_src.h"
 
-#include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
+#include "media/dv/dv_frame.h"
+#include "media/dv/dv_packs.h"
 #include "platform/media/gst_ptr.h"
 #include "virtual/virtual_frame_src.h"
 #include "virtual/virtual_picture.h"
+#include "virtual/virtual_tape.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -19,12 +21,10 @@ GST_DEBUG_CATEGORY_STATIC(virtual_dv_src_debug);
 
 namespace {
 
+namespace dv = kad::dv;
+namespace tape = kad::tape;
+
 constexpr guint64 kTapeMinutes = 60;
-// Tape motion per frame sent, in tenths of a tape frame.
-constexpr gint64 kStepPlay = 10;
-constexpr gint64 kStepSlow = 2;
-constexpr gint64 kStepFastPlay = 100;
-constexpr gint64 kStepWind = 300;
 constexpr gdouble kVolume = 0.3;
 
 // What the tape (or the camera) put into one frame; made with the raw frame,
@@ -38,12 +38,9 @@ struct FrameFacts {
 };
 
 struct State {
-    // Object lock: the transport, shared by the application thread (commands,
-    // timecode) and the streaming thread (tape motion).
-    gint mode = KAD_TRANSPORT_PLAY;
-    gint64 position = 0; // tenths of a tape frame
+    // Object lock: the transport and the settings below.
+    tape::Transport tape;
     guint sceneSeconds = 4;
-    KadTimecode lastTimecode{};
     guint damageEvery = 0; // 0: no damaged frames
     gint damageKind = KAD_VIRTUAL_DV_DAMAGE_MIXED;
 
@@ -95,9 +92,6 @@ enum {
     PROP_DAMAGE_KIND,
 };
 
-constexpr gsize kDifBlockBytes = 80;
-constexpr gsize kDifSequenceBytes = 150 * kDifBlockBytes;
-
 int framesPerSecond(const State& s)
 {
     return s.ntsc ? 30 : 25;
@@ -106,14 +100,6 @@ int framesPerSecond(const State& s)
 guint64 tapeFrames(const State& s)
 {
     return kTapeMinutes * 60 * framesPerSecond(s);
-}
-
-KadTimecode timecodeOf(const State& s, guint64 frame)
-{
-    const guint fps = static_cast<guint>(framesPerSecond(s));
-    const guint64 seconds = frame / fps;
-    return KadTimecode{static_cast<guint>(seconds / 3600), static_cast<guint>((seconds / 60) % 60),
-                       static_cast<guint>(seconds % 60), static_cast<guint>(frame % fps)};
 }
 
 kad::dv::RecordingDateTime fromDateTime(GDateTime* dt)
@@ -142,33 +128,6 @@ kad::dv::RecordingDateTime now()
     std::unique_ptr<GDateTime, decltype(&g_date_time_unref)> dt(g_date_time_new_now_local(),
                                                                 g_date_time_unref);
     return fromDateTime(dt.get());
-}
-
-gint64 stepOf(gint mode)
-{
-    switch (mode) {
-    case KAD_TRANSPORT_PLAY:
-        return kStepPlay;
-    case KAD_TRANSPORT_PLAY_SLOWEST_FORWARD:
-        return kStepSlow;
-    case KAD_TRANSPORT_PLAY_SLOWEST_REVERSE:
-        return -kStepSlow;
-    case KAD_TRANSPORT_PLAY_FASTEST_FORWARD:
-        return kStepFastPlay;
-    case KAD_TRANSPORT_PLAY_FASTEST_REVERSE:
-        return -kStepFastPlay;
-    case KAD_TRANSPORT_FAST_FORWARD:
-        return kStepWind;
-    case KAD_TRANSPORT_REWIND:
-        return -kStepWind;
-    default:
-        return 0;
-    }
-}
-
-bool validMode(gint mode)
-{
-    return mode == KAD_TRANSPORT_STOP || mode == KAD_TRANSPORT_FREEZE || stepOf(mode) != 0;
 }
 
 bool showsPicture(gint mode)
@@ -201,18 +160,19 @@ GstFlowReturn produce(KadVirtualDvSrc* self, const kad::FrameSlot& slot, const G
     } else {
         GST_OBJECT_LOCK(self);
         // This frame shows where the tape is; the tape then moves on.
-        const gint64 shown = s.position;
-        const bool picture = showsPicture(s.mode);
+        tape::Transport& t = s.tape;
+        const gint64 shown = t.position;
+        const bool picture = showsPicture(t.mode);
         const gint64 end = static_cast<gint64>(tapeFrames(s)) * 10 - 10;
-        s.position += stepOf(s.mode);
-        if (s.position <= 0 || s.position >= end) {
+        t.position += tape::stepOf(t.mode);
+        if (t.position <= 0 || t.position >= end) {
             // The tape stops by itself at either end.
-            s.position = CLAMP(s.position, 0, end);
-            if (stepOf(s.mode) != 0) s.mode = KAD_TRANSPORT_STOP;
+            t.position = CLAMP(t.position, 0, end);
+            if (tape::stepOf(t.mode) != 0) t.mode = KAD_TRANSPORT_STOP;
         }
         const guint64 frame = static_cast<guint64>(shown / 10);
-        facts.timecode = timecodeOf(s, frame);
-        s.lastTimecode = facts.timecode;
+        facts.timecode = tape::timecodeAt(static_cast<guint>(framesPerSecond(s)), frame);
+        t.lastTimecode = facts.timecode;
         const guint sceneSeconds = MAX(1u, s.sceneSeconds);
         GST_OBJECT_UNLOCK(self);
         facts.recorded = recordedAt(s, frame);
@@ -298,7 +258,7 @@ void damageFrame(KadVirtualDvSrc* self, guint64 n, GstBuffer* buffer)
     switch (kind) {
     case KAD_VIRTUAL_DV_DAMAGE_TRUNCATED:
         // The link gave up after three DIF sequences.
-        gst_buffer_resize(buffer, 0, MIN(size, 3 * kDifSequenceBytes));
+        gst_buffer_resize(buffer, 0, MIN(size, dv::sequenceOffset(3)));
         break;
     case KAD_VIRTUAL_DV_DAMAGE_EMPTY:
         gst_buffer_resize(buffer, 0, 0);
@@ -306,17 +266,17 @@ void damageFrame(KadVirtualDvSrc* self, guint64 n, GstBuffer* buffer)
     case KAD_VIRTUAL_DV_DAMAGE_GARBAGE:
     case KAD_VIRTUAL_DV_DAMAGE_BAD_HEADER: {
         kad::BufferMap map(buffer, GST_MAP_READWRITE);
-        if (!map || map.size() < 4 * kDifSequenceBytes) break;
+        if (!map || map.size() < dv::sequenceOffset(4)) break;
         if (kind == KAD_VIRTUAL_DV_DAMAGE_GARBAGE) {
             // Two sequences' worth of blocks from the middle of sequence 1 on:
             // audio, video and their ids alike.
-            fillNoise(map.data() + kDifSequenceBytes + 40 * kDifBlockBytes, 2 * kDifSequenceBytes,
-                      n);
+            fillNoise(map.data() + dv::blockOffset(1, 40), 2 * dv::kSequenceSize, n);
         } else {
             // Header, subcode and VAUX blocks of the first sequence lost; the
-            // first block is then anything but a header.
-            fillNoise(map.data(), 6 * kDifBlockBytes, n);
-            map.data()[0] = static_cast<guint8>((map.data()[0] & 0x1F) | 0x80);
+            // first block then says it is a video block.
+            fillNoise(map.data(), dv::audioBlockOffset(0, 0), n);
+            map.data()[0] = static_cast<guint8>((map.data()[0] & 0x1F) |
+                                                (static_cast<int>(dv::Section::Video) << 5));
         }
         break;
     }
@@ -327,10 +287,9 @@ void damageFrame(KadVirtualDvSrc* self, guint64 n, GstBuffer* buffer)
         kad::BufferMap map(buffer, GST_MAP_READWRITE);
         if (!map) break;
         guint64 seed = n << 16;
-        for (gsize off = 0; off + kDifBlockBytes <= map.size(); off += kDifBlockBytes) {
-            if ((map.data()[off] >> 5) != 3) continue;
-            fillNoise(map.data() + off + 3, kDifBlockBytes - 3, ++seed);
-        }
+        dv::forEachAudioBlock(map.data(), map.size(), [&](guint8* block) {
+            fillNoise(block + dv::kBlockIdSize, dv::kDifBlockSize - dv::kBlockIdSize, ++seed);
+        });
         break;
     }
     default:
@@ -373,7 +332,7 @@ void configure(KadVirtualSrc* base, gboolean live, gint numBuffers)
     g_object_set(s.audio, "is-live", live, "num-buffers", audioBuffers, "samplesperbuffer",
                  perBuffer, nullptr);
     GST_OBJECT_LOCK(self);
-    const gint mode = s.mode;
+    const gint mode = s.tape.mode;
     GST_OBJECT_UNLOCK(self);
     applyAudio(s, mode);
 }
@@ -485,9 +444,9 @@ void build(KadVirtualDvSrc* self)
         GST_ERROR_OBJECT(self, "could not link the DV chain");
 
     kad::VirtualTapHooks hooks;
-    hooks.frameSize = s.ntsc ? kad::dv::kFrameSizeNtsc : kad::dv::kFrameSizePal;
+    hooks.frameSize = dv::frameSizeOf(!s.ntsc);
     // The DV muxer announces no caps of its own.
-    hooks.caps = kad::CapsRef(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
+    hooks.caps = tape::dvStreamCaps();
     hooks.frame = [self](guint64 n, GstBuffer* buffer) {
         finishFrame(self, n, buffer);
         damageFrame(self, n, buffer);
@@ -505,9 +464,9 @@ gboolean setMode(KadTransport* transport, gint mode)
 {
     auto* self = KAD_VIRTUAL_DV_SRC(transport);
     State& s = *self->state;
-    if (s.camera || !validMode(mode)) return FALSE;
+    if (s.camera || !tape::validMode(mode)) return FALSE;
     GST_OBJECT_LOCK(self);
-    s.mode = mode;
+    s.tape.mode = mode;
     GST_OBJECT_UNLOCK(self);
     applyAudio(s, mode);
     return TRUE;
@@ -517,23 +476,14 @@ gboolean getMode(KadTransport* transport, gint* mode)
 {
     auto* self = KAD_VIRTUAL_DV_SRC(transport);
     GST_OBJECT_LOCK(self);
-    *mode = self->state->camera ? KAD_TRANSPORT_STOP : self->state->mode;
+    *mode = self->state->camera ? KAD_TRANSPORT_STOP : self->state->tape.mode;
     GST_OBJECT_UNLOCK(self);
     return TRUE;
 }
 
-gboolean getTimecode(KadTransport* transport, KadTimecode* timecode)
+tape::Transport& tapeOf(KadTransport* transport)
 {
-    auto* self = KAD_VIRTUAL_DV_SRC(transport);
-    GST_OBJECT_LOCK(self);
-    *timecode = self->state->lastTimecode;
-    GST_OBJECT_UNLOCK(self);
-    return TRUE;
-}
-
-gboolean yes(KadTransport*)
-{
-    return TRUE;
+    return KAD_VIRTUAL_DV_SRC(transport)->state->tape;
 }
 
 gint deviceType(KadTransport* transport)
@@ -640,12 +590,10 @@ void finalize(GObject* object)
 
 static void kad_virtual_dv_src_transport_init(KadTransportInterface* iface)
 {
-    iface->has_ext_transport = yes;
-    iface->has_timecode_reader = yes;
+    tape::fillTransportInterface<tapeOf>(iface);
     iface->get_device_type = deviceType;
     iface->get_mode = getMode;
     iface->set_mode = setMode;
-    iface->get_timecode = getTimecode;
 }
 
 static void kad_virtual_dv_src_class_init(KadVirtualDvSrcClass* klass)
@@ -668,11 +616,7 @@ static void kad_virtual_dv_src_class_init(KadVirtualDvSrcClass* klass)
         gobject, PROP_CAMERA,
         g_param_spec_boolean("camera", "Camera mode", "Camera mode (no tape) instead of VCR mode",
                              FALSE, construct));
-    g_object_class_install_property(
-        gobject, PROP_TRANSPORT_MODE,
-        g_param_spec_int("transport-mode", "Transport mode",
-                         "Tape transport mode (0x10C8 play, 0x10C9 stop, 0x10CA freeze, ...)", 0,
-                         G_MAXINT, KAD_TRANSPORT_PLAY, rw));
+    tape::installModeProperty(gobject, PROP_TRANSPORT_MODE);
     g_object_class_install_property(
         gobject, PROP_SCENE_LENGTH,
         g_param_spec_uint(

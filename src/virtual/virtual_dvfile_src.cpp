@@ -1,10 +1,12 @@
 #include "virtual/virtual_dvfile_src.h"
 
-#include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
+#include "media/dv/dv_frame.h"
+#include "media/dv/dv_packs.h"
 #include "platform/media/gst_ptr.h"
 #include "virtual/dv_file_reader.h"
 #include "virtual/virtual_frame_src.h"
+#include "virtual/virtual_tape.h"
 
 #include <cstring>
 #include <memory>
@@ -16,22 +18,13 @@ GST_DEBUG_CATEGORY_STATIC(virtual_dvfile_src_debug);
 
 namespace {
 
-// Tape motion per frame sent, in tenths of a frame of the file.
-constexpr gint64 kStepPlay = 10;
-constexpr gint64 kStepSlow = 2;
-constexpr gint64 kStepFastPlay = 100;
-constexpr gint64 kStepWind = 300;
-
-constexpr gsize kDifBlockBytes = 80;
-// An audio DIF block: 3 bytes of id, a 5-byte AAUX pack, then the samples.
-constexpr gsize kAudioSamplesAt = 8;
+namespace dv = kad::dv;
+namespace tape = kad::tape;
 
 struct State {
-    // Object lock.
+    // Object lock. The tape position counts tenths of a frame of the file.
     std::string location;
-    gint mode = KAD_TRANSPORT_PLAY;
-    gint64 position = 0; // tenths of a frame
-    KadTimecode lastTimecode{};
+    tape::Transport tape;
     guint64 frameCount = 0;
 
     // Opened on the way to READY, closed on the way back to NULL; read by
@@ -63,46 +56,11 @@ enum {
     PROP_FRAME_COUNT,
 };
 
-gint64 stepOf(gint mode)
-{
-    switch (mode) {
-    case KAD_TRANSPORT_PLAY:
-        return kStepPlay;
-    case KAD_TRANSPORT_PLAY_SLOWEST_FORWARD:
-        return kStepSlow;
-    case KAD_TRANSPORT_PLAY_SLOWEST_REVERSE:
-        return -kStepSlow;
-    case KAD_TRANSPORT_PLAY_FASTEST_FORWARD:
-        return kStepFastPlay;
-    case KAD_TRANSPORT_PLAY_FASTEST_REVERSE:
-        return -kStepFastPlay;
-    case KAD_TRANSPORT_FAST_FORWARD:
-        return kStepWind;
-    case KAD_TRANSPORT_REWIND:
-        return -kStepWind;
-    default:
-        return 0;
-    }
-}
-
-bool validMode(gint mode)
-{
-    return mode == KAD_TRANSPORT_STOP || mode == KAD_TRANSPORT_FREEZE || stepOf(mode) != 0;
-}
-
-KadTimecode timecodeOf(bool ntsc, guint64 frame)
-{
-    const guint fps = ntsc ? 30 : 25;
-    const guint64 seconds = frame / fps;
-    return KadTimecode{static_cast<guint>(seconds / 3600), static_cast<guint>((seconds / 60) % 60),
-                       static_cast<guint>(seconds % 60), static_cast<guint>(frame % fps)};
-}
-
 void silence(guint8* frame, gsize size)
 {
-    for (gsize off = 0; off + kDifBlockBytes <= size; off += kDifBlockBytes)
-        if ((frame[off] >> 5) == 3)
-            std::memset(frame + off + kAudioSamplesAt, 0, kDifBlockBytes - kAudioSamplesAt);
+    dv::forEachAudioBlock(frame, size, [](guint8* block) {
+        std::memset(block + dv::kAudioSamplesAt, 0, dv::kAudioSamplesSize);
+    });
 }
 
 GstFlowReturn produce(KadVirtualDvFileSrc* self, GstBuffer** out)
@@ -112,15 +70,16 @@ GstFlowReturn produce(KadVirtualDvFileSrc* self, GstBuffer** out)
     const gint64 end = static_cast<gint64>(s.reader->frameCount()) * 10;
     GST_OBJECT_LOCK(self);
     // This frame shows where the tape is; the tape then moves on.
-    const gint64 shown = CLAMP(s.position, 0, end - 1);
-    const gint mode = s.mode;
-    gint64 next = shown + stepOf(mode);
+    tape::Transport& t = s.tape;
+    const gint64 shown = CLAMP(t.position, 0, end - 1);
+    const gint mode = t.mode;
+    gint64 next = shown + tape::stepOf(mode);
     if (next >= end) next %= end;
     if (next < 0) {
         next = 0;
-        s.mode = KAD_TRANSPORT_STOP;
+        t.mode = KAD_TRANSPORT_STOP;
     }
-    s.position = next;
+    t.position = next;
     const std::string location = s.location;
     GST_OBJECT_UNLOCK(self);
 
@@ -149,7 +108,8 @@ GstFlowReturn produce(KadVirtualDvFileSrc* self, GstBuffer** out)
         return GST_FLOW_ERROR;
     }
     GST_OBJECT_LOCK(self);
-    s.lastTimecode = timecode ? *timecode : timecodeOf(s.reader->ntsc(), frame);
+    s.tape.lastTimecode =
+        timecode ? *timecode : tape::timecodeAt(s.reader->ntsc() ? 30 : 25, frame);
     GST_OBJECT_UNLOCK(self);
     *out = buffer.release();
     return GST_FLOW_OK;
@@ -213,8 +173,7 @@ void build(KadVirtualDvFileSrc* self)
     State& s = *self->state;
     s.video =
         KAD_VIRTUAL_FRAME_SRC(g_object_new(KAD_TYPE_VIRTUAL_FRAME_SRC, "name", "video", nullptr));
-    kad::CapsRef caps(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
-    kad::virtualFrameSrcSetCaps(s.video, caps.get());
+    kad::virtualFrameSrcSetCaps(s.video, tape::dvStreamCaps().get());
     kad::virtualFrameSrcSetProducer(s.video,
                                     [self](const kad::FrameSlot&, GstCaps*, const GstVideoInfo*,
                                            GstBuffer** out) { return produce(self, out); });
@@ -223,7 +182,7 @@ void build(KadVirtualDvFileSrc* self)
     if (!gst_element_link(GST_ELEMENT(s.video), tap))
         GST_ERROR_OBJECT(self, "could not link the frame source to the tap");
     kad::VirtualTapHooks hooks;
-    hooks.caps = kad::CapsRef(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
+    hooks.caps = tape::dvStreamCaps();
     kad::virtualTapSetHooks(kad::virtualSrcTap(KAD_VIRTUAL_SRC(self)), std::move(hooks));
 }
 
@@ -236,9 +195,9 @@ void constructed(GObject* object)
 gboolean setMode(KadTransport* transport, gint mode)
 {
     auto* self = KAD_VIRTUAL_DVFILE_SRC(transport);
-    if (!validMode(mode)) return FALSE;
+    if (!tape::validMode(mode)) return FALSE;
     GST_OBJECT_LOCK(self);
-    self->state->mode = mode;
+    self->state->tape.mode = mode;
     GST_OBJECT_UNLOCK(self);
     return TRUE;
 }
@@ -247,23 +206,14 @@ gboolean getMode(KadTransport* transport, gint* mode)
 {
     auto* self = KAD_VIRTUAL_DVFILE_SRC(transport);
     GST_OBJECT_LOCK(self);
-    *mode = self->state->mode;
+    *mode = self->state->tape.mode;
     GST_OBJECT_UNLOCK(self);
     return TRUE;
 }
 
-gboolean getTimecode(KadTransport* transport, KadTimecode* timecode)
+tape::Transport& tapeOf(KadTransport* transport)
 {
-    auto* self = KAD_VIRTUAL_DVFILE_SRC(transport);
-    GST_OBJECT_LOCK(self);
-    *timecode = self->state->lastTimecode;
-    GST_OBJECT_UNLOCK(self);
-    return TRUE;
-}
-
-gboolean yes(KadTransport*)
-{
-    return TRUE;
+    return KAD_VIRTUAL_DVFILE_SRC(transport)->state->tape;
 }
 
 gint deviceType(KadTransport*)
@@ -305,7 +255,7 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
         g_value_set_string(value, s.location.c_str());
         break;
     case PROP_TRANSPORT_MODE:
-        g_value_set_int(value, s.mode);
+        g_value_set_int(value, s.tape.mode);
         break;
     case PROP_FRAME_COUNT:
         g_value_set_uint64(value, s.frameCount);
@@ -327,12 +277,10 @@ void finalize(GObject* object)
 
 static void kad_virtual_dvfile_src_transport_init(KadTransportInterface* iface)
 {
-    iface->has_ext_transport = yes;
-    iface->has_timecode_reader = yes;
+    tape::fillTransportInterface<tapeOf>(iface);
     iface->get_device_type = deviceType;
     iface->get_mode = getMode;
     iface->set_mode = setMode;
-    iface->get_timecode = getTimecode;
 }
 
 static void kad_virtual_dvfile_src_class_init(KadVirtualDvFileSrcClass* klass)
@@ -349,11 +297,7 @@ static void kad_virtual_dvfile_src_class_init(KadVirtualDvFileSrcClass* klass)
         gobject, PROP_LOCATION,
         g_param_spec_string("location", "Location",
                             "The DV file to play (raw DV, type-1 or type-2 DV AVI)", nullptr, rw));
-    g_object_class_install_property(
-        gobject, PROP_TRANSPORT_MODE,
-        g_param_spec_int("transport-mode", "Transport mode",
-                         "Tape transport mode (0x10C8 play, 0x10C9 stop, 0x10CA freeze, ...)", 0,
-                         G_MAXINT, KAD_TRANSPORT_PLAY, rw));
+    tape::installModeProperty(gobject, PROP_TRANSPORT_MODE);
     g_object_class_install_property(
         gobject, PROP_FRAME_COUNT,
         g_param_spec_uint64("frame-count", "Frame count",

@@ -19,8 +19,8 @@ bool registerVirtualDevices()
 {
     static const bool registered = gst_plugin_register_static(
         GST_VERSION_MAJOR, GST_VERSION_MINOR, "kadrillovirtual",
-        "Simulated capture devices standing in for Kadrillo's hardware", pluginInit, "3.3c", "LGPL",
-        "kadrillo", "Kadrillo", "https://kadrillo.invalid/");
+        "Simulated capture devices standing in for Kadrillo's hardware", pluginInit, "3.3c",
+        "Proprietary", "kadrillo", "Kadrillo", "https://kadrillo.invalid/");
     return registered;
 }
 

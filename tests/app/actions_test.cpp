@@ -3,14 +3,15 @@
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/action_table.h"
-#include "app/app_icons.h"
-#include "app/shortcuts.h"
 #include "form_fixture.h"
+#include "ui/action_table.h"
+#include "ui/app_icons.h"
+#include "ui/shortcuts.h"
 
 namespace kad::test {
 namespace {
@@ -167,13 +168,12 @@ TEST_F(ActionsTest, HelpListsFollowTheActions)
 
 TEST_F(ActionsTest, PrimaryAndSecondaryKeysBothRunTheAction)
 {
-    int grabs = 0;
-    form->Hooks().grab = [&] { ++grabs; };
+    QSignalSpy grabs(form.get(), &TCaptureForm::grabRequested);
     ASSERT_TRUE(showActive());
     QTest::keyClick(form.get(), Qt::Key_F5);
-    EXPECT_EQ(grabs, 1);
+    EXPECT_EQ(grabs.count(), 1);
     QTest::keyClick(form.get(), Qt::Key_G, Qt::ControlModifier);
-    EXPECT_EQ(grabs, 2);
+    EXPECT_EQ(grabs.count(), 2);
 
     form->ShowPanel(piSources);
     QTest::keyClick(form.get(), Qt::Key_H, Qt::AltModifier);

@@ -10,7 +10,7 @@
 
 #include <map>
 
-#include "app/device_controls_dialog.h"
+#include "ui/device_controls_dialog.h"
 
 using namespace kad;
 

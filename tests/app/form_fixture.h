@@ -8,12 +8,13 @@
 
 #include <memory>
 
-#include "app/capture_form.h"
+#include "ui/capture_form.h"
 
 namespace kad::test {
 
-// A main window with no program behind it: every hook is empty unless a test
-// sets it, and the first showing is run by hand.
+// A main window with no program behind it: no session and no facts source
+// unless a test gives them, nobody hears its intents unless a test listens,
+// and the first showing is run by hand.
 class FormTest : public ::testing::Test {
 protected:
     void SetUp() override { form = std::make_unique<TCaptureForm>(); }

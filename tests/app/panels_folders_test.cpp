@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/sources_panel.h"
-#include "settings/folders_panel.h"
 #include "settings/naming.h"
+#include "ui/folders_panel.h"
+#include "ui/sources_panel.h"
 
 using namespace kad;
 

@@ -16,11 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/sources_panel.h"
 #include "platform/os/registry.h"
 #include "settings/naming.h"
-#include "settings/options_panel.h"
 #include "support/fake_dialogs.h"
+#include "ui/options_panel.h"
+#include "ui/sources_panel.h"
 
 using namespace kad;
 

@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "system/about_panel.h"
-#include "system/error_report_panel.h"
-#include "system/help_panel.h"
+#include "ui/about_panel.h"
+#include "ui/error_report_panel.h"
+#include "ui/help_panel.h"
 
 using namespace kad;
 

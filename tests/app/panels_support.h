@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/panel_controls_widget.h"
+#include "ui/panel_controls_widget.h"
 
 namespace kad::test {
 

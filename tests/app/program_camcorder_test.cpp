@@ -11,10 +11,10 @@
 
 #include "app/preferences_binding.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
 #include "elements/kad_transport.h"
-#include "features/camcorder_window.h"
 #include "platform/media/cam_transport.h"
+#include "ui/camcorder_window.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {

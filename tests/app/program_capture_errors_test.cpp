@@ -5,8 +5,8 @@
 
 #include "app/program_fixture.h"
 #include "app/source_selection.h"
-#include "app/sources_panel.h"
 #include "support/encoder_fault.h"
+#include "ui/sources_panel.h"
 
 #include <QComboBox>
 #include <QRadioButton>
@@ -90,6 +90,7 @@ TEST_F(ProgramCaptureErrors, AFailingSoundCardKeepsTheCaptureGoingAndTheStatusBa
     EXPECT_TRUE(dialogs.shown.empty());
 
     QTest::keyClick(&form(), Qt::Key_Space);
+    ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     const auto probe = probeVideo(first);
     ASSERT_TRUE(probe.has_value()) << first.toStdString();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
-#include "features/moviebox_window.h"
+#include "ui/moviebox_window.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {
@@ -43,7 +43,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= guint64(frames); }))
             << name.toStdString();
         act(ActionId::acCapturerBascule)->trigger();
-        ASSERT_NE(form().State(), CaptureState::csCapturing);
+        ASSERT_TRUE(waitStopped()) << name.toStdString();
         pump(300);
         EXPECT_FALSE(QFileInfo::exists(form().CurrentVideoFileName))
             << "the name offered next is taken: " << form().CurrentVideoFileName.toStdString();

@@ -9,10 +9,10 @@
 
 #include "app/program_fixture.h"
 #include "app/schedule_binding.h"
-#include "app/sources_panel.h"
 #include "graph/capture_report.h"
-#include "settings/options_panel.h"
 #include "support/report_reader.h"
+#include "ui/options_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {
@@ -33,6 +33,7 @@ protected:
         EXPECT_EQ(form().State(), CaptureState::csCapturing);
         EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 25; }));
         stop();
+        EXPECT_TRUE(waitStopped());
         EXPECT_EQ(form().State(), CaptureState::csPreview);
         return file;
     }

@@ -7,7 +7,7 @@
 
 #include "app/capture_control.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
+#include "ui/sources_panel.h"
 #include "virtual/virtual_device_provider.h"
 
 namespace kad::test {
@@ -55,6 +55,7 @@ TEST_F(ProgramCapture, SpaceStartsACaptureAndSpaceAgainStopsAndAdvancesTheName)
     }));
 
     key(Qt::Key_Space);
+    ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Capture"));
     EXPECT_FALSE(act(ActionId::acCouper)->isEnabled());
@@ -89,6 +90,7 @@ TEST_F(ProgramCapture, F7CutsIntoASecondFile)
     const guint64 atCut = cam().CapturedFrames();
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 20; }));
     key(Qt::Key_Space);
+    ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_2.avi")));
 

@@ -9,7 +9,7 @@
 
 #include "app/capture_control.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {
@@ -114,6 +114,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         ASSERT_FALSE(dropped.isEmpty());
         act(ActionId::acCapturerBascule)->trigger();
         flow();
+        ASSERT_TRUE(waitStopped());
         EXPECT_EQ(form().State(), CaptureState::csPreview);
         EXPECT_EQ(form().CurrentVideoFileName, dropped);
         EXPECT_EQ(shownName(), QFileInfo(dropped).fileName());

@@ -9,9 +9,9 @@
 
 #include <map>
 
-#include "app/action_table.h"
 #include "app/program_fixture.h"
-#include "features/camcorder_window.h"
+#include "ui/action_table.h"
+#include "ui/camcorder_window.h"
 
 namespace kad::test {
 namespace {

@@ -28,18 +28,19 @@
 #include <optional>
 #include <string>
 
-#include "app/capture_form.h"
 #include "app/program.h"
 #include "app/source_selection.h"
-#include "app/sources_panel.h"
-#include "app/video_widget.h"
 #include "graph/dm_cam.h"
+#include "session/capture_session.h"
 #include "settings/naming.h"
 #include "settings/preferences.h"
 #include "support/fake_dialogs.h"
 #include "support/probe.h"
 #include "support/wait.h"
 #include "system/devices/video_sources.h"
+#include "ui/capture_form.h"
+#include "ui/sources_panel.h"
+#include "ui/video_widget.h"
 
 namespace kad::test {
 
@@ -183,6 +184,19 @@ protected:
     {
         sourcesPanel().rgFormat->setItemIndex(index);
         program->Sources().rgFormatClick();
+    }
+
+    // A stop is over once the capture's files are finished and the window
+    // has left the capture for the preview (or the idle state).
+    bool waitStopped(int ms = 15000)
+    {
+        return waitUntil(
+            [&] {
+                const CaptureState s = form().State();
+                return !program->Capture().Finishing() && s != CaptureState::csCapturing &&
+                       s != CaptureState::csScheduledCapture;
+            },
+            ms);
     }
 
     // The preview shows pictures.

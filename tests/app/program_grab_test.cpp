@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "app/program_fixture.h"
-#include "features/grab_panel.h"
-#include "features/stills.h"
-#include "settings/options_panel.h"
+#include "session/stills.h"
+#include "ui/grab_panel.h"
+#include "ui/options_panel.h"
 
 namespace kad::test {
 namespace {

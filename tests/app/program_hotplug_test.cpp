@@ -9,8 +9,8 @@
 #include <set>
 
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
 #include "system/log.h"
+#include "ui/sources_panel.h"
 #include "virtual/virtual_device_provider.h"
 
 namespace kad::test {
@@ -249,6 +249,7 @@ TEST_F(ProgramHotplug, AReturnDuringACaptureRestartsNothing)
     EXPECT_TRUE(logText().contains(QStringLiteral("Video source back: ") + kDv));
 
     act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_TRUE(waitStopped());
     ASSERT_EQ(form().State(), CaptureState::csPreview);
     // Once the capture is over the return is not acted on later either.
     pump(300);

@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "app/inlay_binding.h"
-#include "app/panel_controls_widget.h"
 #include "app/program_fixture.h"
 #include "elements/sample_grabber.h"
-#include "features/inlay.h"
-#include "features/inlay_panel.h"
 #include "platform/media/gst_ptr.h"
-#include "settings/options_panel.h"
+#include "session/inlay.h"
+#include "ui/inlay_panel.h"
+#include "ui/options_panel.h"
+#include "ui/panel_controls_widget.h"
 
 namespace kad::test {
 namespace {

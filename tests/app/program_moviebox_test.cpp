@@ -9,9 +9,9 @@
 #include <QPushButton>
 
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
-#include "features/moviebox_window.h"
 #include "system/log.h"
+#include "ui/moviebox_window.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "app/preferences_binding.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
-#include "features/grab_panel.h"
-#include "settings/folders_panel.h"
-#include "settings/options_panel.h"
+#include "ui/folders_panel.h"
+#include "ui/grab_panel.h"
+#include "ui/options_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "app/capture_control.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
-#include "elements/recording_watch.h"
-#include "settings/options_panel.h"
+#include "media/dv/recording_watch.h"
 #include "support/readers.h"
+#include "ui/options_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {
@@ -41,6 +41,7 @@ protected:
         if (HasFatalFailure()) return;
         ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= frames; }));
         act(ActionId::acCapturerBascule)->trigger();
+        ASSERT_TRUE(waitStopped());
         ASSERT_EQ(form().State(), CaptureState::csPreview);
         pump(200);
     }
@@ -68,6 +69,7 @@ TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
     ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName != numbered; }));
     EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName).startsWith(QLatin1String("Video_20")));
     act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_TRUE(waitStopped());
     ASSERT_EQ(form().State(), CaptureState::csPreview);
     const qint64 captured = static_cast<qint64>(cam().CapturedFrames());
 
@@ -170,6 +172,7 @@ TEST_F(ProgramRecordings, WithTheOptionsOffTheTapeStaysInOneNumberedFile)
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 60; }));
     act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_TRUE(waitStopped());
     EXPECT_EQ(QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files),
               QStringList{FileNamePart(numbered)});
     const auto probe = probeVideo(numbered);

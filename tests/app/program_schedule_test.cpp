@@ -13,11 +13,11 @@
 
 #include "app/program_fixture.h"
 #include "app/schedule_binding.h"
-#include "app/status_bar.h"
-#include "features/grab_panel.h"
-#include "features/schedule.h"
-#include "features/schedule_panel.h"
-#include "features/stills.h"
+#include "session/schedule.h"
+#include "session/stills.h"
+#include "ui/grab_panel.h"
+#include "ui/schedule_panel.h"
+#include "ui/status_bar.h"
 
 namespace kad::test {
 namespace {

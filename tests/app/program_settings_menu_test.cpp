@@ -13,10 +13,10 @@
 #include <cmath>
 #include <functional>
 
-#include "app/choice_dialog.h"
-#include "app/device_controls_dialog.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
+#include "ui/choice_dialog.h"
+#include "ui/device_controls_dialog.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {
@@ -269,6 +269,7 @@ TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureR
     const guint64 atRefusal = cam().CapturedFrames();
     EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atRefusal + 10; }));
     act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_TRUE(waitStopped());
     ASSERT_EQ(form().State(), CaptureState::csPreview);
 
     const kadtest::Probe probe = kadtest::ffprobe(file.toStdString(), true);

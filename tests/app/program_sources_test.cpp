@@ -6,7 +6,7 @@
 
 #include "app/program_fixture.h"
 #include "app/source_selection.h"
-#include "app/sources_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {

@@ -10,11 +10,11 @@
 #include <QSlider>
 
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
-#include "settings/options_panel.h"
-#include "system/error_report_panel.h"
-#include "system/help_panel.h"
 #include "system/log.h"
+#include "ui/error_report_panel.h"
+#include "ui/help_panel.h"
+#include "ui/options_panel.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {

@@ -14,11 +14,11 @@
 
 #include "app/app_identity.h"
 #include "app/form_fixture.h"
-#include "app/message_dialog.h"
 #include "app/program_fixture.h"
-#include "app/sources_panel.h"
-#include "features/camcorder_window.h"
-#include "features/grab_panel.h"
+#include "ui/camcorder_window.h"
+#include "ui/grab_panel.h"
+#include "ui/message_dialog.h"
+#include "ui/sources_panel.h"
 #include "virtual/virtual_device_provider.h"
 
 namespace kad::test {
@@ -231,9 +231,9 @@ using HelpListsOrder = FormTest;
 TEST_F(HelpListsOrder, TheListsShowTheActionsAsThePanelsLeftThem)
 {
     // Whatever the panels' set-up does to an action shows in the lists.
-    form->Hooks().initPanels = [this] {
+    QObject::connect(form.get(), &TCaptureForm::panelsInitWanted, form.get(), [this] {
         act(ActionId::acGrab)->setText(QStringLiteral("Grab after set-up"));
-    };
+    });
     form->FormShow();
     const QStringList& lines = form->ShortcutLists().Shortcuts;
     EXPECT_TRUE(lines.contains(QStringLiteral("Grab after set-up=F5 (CTRL+G)")))

@@ -21,8 +21,8 @@
 #include "app/capture_control.h"
 #include "app/program_fixture.h"
 #include "app/remote_control.h"
-#include "app/sources_panel.h"
 #include "system/log.h"
+#include "ui/sources_panel.h"
 
 namespace kad::test {
 namespace {
@@ -219,6 +219,7 @@ TEST_F(RemoteControl, StartAndStopFromTheBusWriteAFileAndReportIt)
     const Answer stopped = call(QStringLiteral("StopCapture"));
     ASSERT_FALSE(stopped.error) << stopped.errorText.toStdString();
     EXPECT_EQ(stopped.text(), file);
+    ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_FALSE(act(ActionId::acCapturerBascule)->isChecked());
     EXPECT_NE(form().CurrentVideoFileName, file);

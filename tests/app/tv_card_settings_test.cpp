@@ -11,14 +11,14 @@
 #include <QSlider>
 #include <QWidget>
 
-#include "app/choice_dialog.h"
-#include "app/device_controls_dialog.h"
-#include "app/settings_menu.h"
-#include "app/tuner_dialog.h"
 #include "graph/crossbar.h"
 #include "graph/dm_cam.h"
 #include "support/fake_dialogs.h"
 #include "support/fake_tv_card.h"
+#include "ui/choice_dialog.h"
+#include "ui/device_controls_dialog.h"
+#include "ui/settings_menu.h"
+#include "ui/tuner_dialog.h"
 
 namespace kad::test {
 namespace {

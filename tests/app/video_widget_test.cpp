@@ -7,11 +7,15 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
-#include "app/video_widget.h"
+#include "elements/display_sink.h"
 #include "platform/media/gst_ptr.h"
+#include "support/pipeline.h"
 #include "support/wait.h"
+#include "ui/video_widget.h"
 
 namespace kad::test {
 namespace {
@@ -141,6 +145,87 @@ TEST(VideoWidget, ShowsTheFramesOfTheDisplaySink)
     EXPECT_EQ(frame.pixelColor(160, 120), QColor(0, 255, 0));
     w.AttachDisplaySink(nullptr);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
+
+// The first picture of a display sink goes to the widget, with a copy of
+// its pixels as the sink handed them over; the later ones are only looked
+// at, while the widget keeps showing the first.
+struct FirstToWidget {
+    TVideoWidget* widget = nullptr;
+    std::mutex lock;
+    QImage handedOver;      // the first picture's pixels, copied during the call
+    int laterDiffering = 0; // pictures after it that differ from it
+    std::atomic<bool> firstFreed{false};
+};
+
+void firstToWidget(const KadDisplayFrame* frame, gpointer data)
+{
+    auto* seen = static_cast<FirstToWidget*>(data);
+    const QImage view(frame->data, frame->width, frame->height, frame->stride,
+                      QImage::Format_RGBX8888);
+    std::lock_guard hold(seen->lock);
+    if (seen->handedOver.isNull()) {
+        seen->handedOver = view.copy();
+        // Freed only once nobody holds it: not while the widget shows it.
+        gst_mini_object_weak_ref(
+            GST_MINI_OBJECT_CAST(frame->buffer),
+            [](gpointer d, GstMiniObject*) { static_cast<FirstToWidget*>(d)->firstFreed = true; },
+            seen);
+        seen->widget->PushDisplayFrame(*frame);
+        return;
+    }
+    // (The first frame may come twice: shown before the stream runs, then
+    // in its turn.)
+    if (view != seen->handedOver) ++seen->laterDiffering;
+}
+
+TEST(VideoWidget, KeepsTheSinksPictureIntactWhileTheSinkGoesOn)
+{
+    FirstToWidget seen; // outlives the widget, which may be the last to hold a picture
+    // Snow: every frame differs everywhere, so a picture the sink drew over
+    // would show.
+    ElementRef pipeline =
+        kadtest::launch("videotestsrc is-live=true pattern=snow ! "
+                        "video/x-raw,format=I420,width=384,height=288,"
+                        "framerate=100/1 ! kaddisplaysink name=display sync=false");
+    ASSERT_TRUE(pipeline);
+    ElementRef display(gst_bin_get_by_name(GST_BIN(pipeline.get()), "display"));
+    ASSERT_TRUE(display);
+    kad_display_sink_set_display_size(display.get(), 192, 144);
+
+    TVideoWidget w;
+    w.resize(192, 144);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    seen.widget = &w;
+    kad_display_sink_set_callback(display.get(), firstToWidget, &seen, nullptr);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    // Enough later pictures for the sink to have gone round its buffers.
+    const bool wentOn = kadtest::waitUntil(
+        [&] {
+            std::lock_guard hold(seen.lock);
+            return seen.laterDiffering >= 12;
+        },
+        10000);
+    kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
+    ASSERT_TRUE(wentOn);
+    EXPECT_EQ(w.FramesReceived(), 1u);
+    ASSERT_EQ(w.CurrentFrame().size(), QSize(192, 144));
+    EXPECT_TRUE(w.CurrentFrame() == seen.handedOver);
+    // Painted as it is, at its own size.
+    EXPECT_TRUE(w.grab().toImage().convertToFormat(QImage::Format_RGB32) ==
+                seen.handedOver.convertToFormat(QImage::Format_RGB32));
+
+    // The sink and its pictures gone, the widget still has its own.
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    display.reset();
+    pipeline.reset();
+    EXPECT_FALSE(seen.firstFreed.load());
+    EXPECT_TRUE(w.CurrentFrame() == seen.handedOver);
+    // Cleared, it lets the picture go.
+    w.ClearFrame();
+    kadtest::pump(50);
+    EXPECT_TRUE(seen.firstFreed.load());
 }
 
 } // namespace

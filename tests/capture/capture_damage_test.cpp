@@ -6,8 +6,8 @@
 #include "capture_graph_fixture.h"
 
 #include "elements/dv_avi_writer_helpers.h"
-#include "graph/dv_frame_screen.h"
 #include "graph/frame_counter.h"
+#include "media/dv/dv_frame_screen.h"
 #include "virtual/virtual_dv_src.h"
 
 #include <QStringList>

@@ -4,10 +4,10 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
-#include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
 #include "elements/recording_files.h"
-#include "elements/recording_watch.h"
+#include "media/dv/dv_packs.h"
+#include "media/dv/recording_watch.h"
 #include "support/readers.h"
 
 #include <QDir>

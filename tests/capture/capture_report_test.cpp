@@ -7,8 +7,8 @@
 #include "capture_graph_fixture.h"
 
 #include "graph/capture_report.h"
-#include "graph/dv_frame_screen.h"
 #include "graph/frame_counter.h"
+#include "media/dv/dv_frame_screen.h"
 #include "support/report_reader.h"
 #include "system/log.h"
 

@@ -7,14 +7,13 @@
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/scratch_folder.h"
 
 using namespace kadtest;
 
@@ -108,14 +107,8 @@ QByteArray ffmpegFrames(const std::string& file, const char* pixFmt)
                               "-f", "rawvideo", "-pix_fmt", pixFmt, "-"});
 }
 
-class AviWriterRaw : public ::testing::Test {
+class AviWriterRaw : public kadtest::ScratchFolder<> {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const std::string& name) const
-    {
-        return dir_.filePath(QString::fromStdString(name)).toStdString();
-    }
-    QTemporaryDir dir_;
 };
 
 struct RawCase {

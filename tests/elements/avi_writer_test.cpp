@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
-
 #include <atomic>
 #include <cmath>
 #include <functional>
 
 #include "elements/dv_avi_writer_helpers.h"
 #include "elements/file_writer.h"
+#include "support/readers.h"
+#include "support/scratch_folder.h"
 
 using namespace kadtest;
 
@@ -19,71 +16,8 @@ namespace {
 constexpr int kSamplesPerFrame = 1920; // 48 kHz at 25 frames/s
 constexpr int kBytesPerFrameOfSound = kSamplesPerFrame * 4;
 
-// What ffprobe says of one stream: where it starts and how long it lasts.
-struct StreamTimes {
-    double start = -1;
-    double duration = -1;
-    long long packets = -1;
-};
-
-StreamTimes streamTimes(const std::string& file, const char* type)
-{
-    const QByteArray out = runTool(
-        "ffprobe", {"-v", "error", "-count_packets", "-select_streams", type, "-show_entries",
-                    "stream=start_time,duration,nb_frames,sample_rate,nb_read_packets", "-of",
-                    "json", QString::fromStdString(file)});
-    const QJsonArray streams = QJsonDocument::fromJson(out).object()["streams"].toArray();
-    StreamTimes t;
-    if (streams.isEmpty()) return t;
-    const QJsonObject o = streams[0].toObject();
-    t.start = o["start_time"].toString("-1").toDouble();
-    // PCM in AVI has no duration of its own: its length is in samples.
-    const double rate = o["sample_rate"].toString("0").toDouble();
-    t.duration = rate > 0 ? o["nb_frames"].toString("-1").toDouble() / rate
-                          : o["duration"].toString("-1").toDouble();
-    t.packets = o["nb_read_packets"].toString("-1").toLongLong();
-    return t;
-}
-
-// What avidemux delivers from `file`: frames, and sound bytes.
-struct Demuxed {
-    bool eos = false;
-    guint64 frames = 0;
-    guint64 soundBytes = 0;
-};
-
-GstPadProbeReturn countBuffer(GstPad*, GstPadProbeInfo* info, gpointer data)
-{
-    auto* counter = static_cast<std::pair<guint64, guint64>*>(data);
-    ++counter->first;
-    counter->second += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
-    return GST_PAD_PROBE_OK;
-}
-
-Demuxed avidemux(const std::string& file)
-{
-    kad::ElementRef p = launch("filesrc location=" + file +
-                               " ! avidemux name=d d.video_0 ! queue ! fakesink name=v "
-                               "d.audio_0 ! queue ! fakesink name=a");
-    Demuxed d;
-    if (!p) return d;
-    std::pair<guint64, guint64> video{0, 0}, audio{0, 0};
-    for (auto& [name, counter] : {std::pair{"v", &video}, std::pair{"a", &audio}}) {
-        kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), name));
-        kad::PadRef pad(gst_element_get_static_pad(sink.get(), "sink"));
-        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, countBuffer, counter, nullptr);
-    }
-    d.eos = runPipeline(p.get()).eos;
-    d.frames = video.first;
-    d.soundBytes = audio.second;
-    return d;
-}
-
-class AviWriterTest : public ::testing::Test {
+class AviWriterTest : public kadtest::ScratchFolder<> {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
-
     // PAL DV pictures and 48 kHz stereo sine sound, `frames` frames of each,
     // into kadaviwriter `w` (its properties in `writer`).
     static kad::ElementRef capture(int frames, const std::string& writer)
@@ -99,51 +33,37 @@ protected:
                       writer);
     }
 
-    // Calls `onBuffer(index)` for every buffer leaving `element`'s src pad;
-    // true drops the buffer.
-    static void onEachBuffer(GstElement* pipeline, const char* element,
-                             std::function<bool(int)>* onBuffer)
-    {
-        kad::ElementRef e(gst_bin_get_by_name(GST_BIN(pipeline), element));
-        kad::PadRef pad(gst_element_get_static_pad(e.get(), "src"));
-        gst_pad_add_probe(
-            pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-            [](GstPad*, GstPadProbeInfo*, gpointer data) {
-                auto* state = static_cast<std::pair<std::function<bool(int)>*, int>*>(data);
-                const bool drop = (*state->first)(state->second++);
-                return drop ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
-            },
-            new std::pair<std::function<bool(int)>*, int>(onBuffer, 0),
-            [](gpointer data) {
-                std::unique_ptr<std::pair<std::function<bool(int)>*, int>> owned(
-                    static_cast<std::pair<std::function<bool(int)>*, int>*>(data));
-            });
-    }
-
-    // Both streams of `file` start at 0 and last as long as each other
-    // within one frame, in ffprobe and in avidemux; returns the frames.
+    // One DV picture and one 48 kHz PCM sound stream, both starting at 0 and
+    // lasting as long as each other within one frame, in ffprobe, ffmpeg and
+    // avidemux; returns the frames.
     static long long expectPictureAndSoundTogether(const std::string& file)
     {
-        const StreamTimes v = streamTimes(file, "v");
-        const StreamTimes a = streamTimes(file, "a");
-        EXPECT_NEAR(v.start, 0.0, 1e-6) << file;
-        EXPECT_NEAR(a.start, 0.0, 1e-6) << file;
-        EXPECT_GT(v.packets, 0) << file;
-        EXPECT_NEAR(v.duration, v.packets / 25.0, 1e-3) << file;
-        EXPECT_NEAR(a.duration, v.duration, 0.04) << file;
+        const Probe probe = ffprobe(file);
+        EXPECT_TRUE(probe.ok) << file << ": " << probe.error;
+        if (probe.count("video") != 1 || probe.count("audio") != 1) {
+            ADD_FAILURE() << file << ": not one picture and one sound stream";
+            return -1;
+        }
+        EXPECT_EQ(probe.first("video")->codec, "dvvideo") << file;
+        EXPECT_EQ(probe.first("audio")->codec, "pcm_s16le") << file;
+        EXPECT_EQ(probe.first("audio")->sampleRate, 48000) << file;
+        const long long frames = probe.first("video")->frames;
+        const StreamTimes t = streamTimes(QString::fromStdString(file));
+        EXPECT_NEAR(t.videoStart, 0.0, 1e-6) << file;
+        EXPECT_NEAR(t.audioStart, 0.0, 1e-6) << file;
+        EXPECT_GT(frames, 0) << file;
+        EXPECT_NEAR(t.videoLength, frames / 25.0, 1e-3) << file;
+        EXPECT_NEAR(t.audioLength, t.videoLength, 0.04) << file;
         const QByteArray sound = audioSamples(file);
-        EXPECT_NEAR(double(sound.size()), double(v.packets * kBytesPerFrameOfSound),
+        EXPECT_NEAR(double(sound.size()), double(frames * kBytesPerFrameOfSound),
                     double(kBytesPerFrameOfSound))
             << file;
-        const Demuxed d = avidemux(file);
-        EXPECT_TRUE(d.eos) << file;
-        EXPECT_EQ(d.frames, guint64(v.packets)) << file;
-        EXPECT_EQ(d.soundBytes, guint64(sound.size())) << file;
+        const Demuxed d = demuxRead(file, "avidemux", true);
+        EXPECT_EQ(d.frames, frames) << file << ": " << d.error;
+        EXPECT_EQ(d.soundBytes, sound.size()) << file;
         EXPECT_EQ(readerWarnings(file), "") << file;
-        return v.packets;
+        return frames;
     }
-
-    QTemporaryDir dir_;
 };
 
 guint64 uintProperty(GstElement* e, const char* name)
@@ -154,46 +74,6 @@ guint64 uintProperty(GstElement* e, const char* name)
 }
 
 } // namespace
-
-TEST_F(AviWriterTest, TwoCutsGiveFilesWhosePictureAndSoundStartAndEndTogether)
-{
-    const std::string first = path("a.avi");
-    const std::string second = path("b.avi");
-    const std::string third = path("c.avi");
-    kad::ElementRef p = capture(60, "location=" + first);
-    ASSERT_TRUE(p);
-    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
-    // The cuts are asked for from the encoder's thread at fixed frames; the
-    // writer, behind a queue, makes each at the next frame it writes, maybe
-    // both before the middle file got its frame.
-    std::function<bool(int)> cut = [&](int i) {
-        if (i == 17) g_object_set(writer.get(), "next-location", second.c_str(), nullptr);
-        if (i == 41) g_object_set(writer.get(), "next-location", third.c_str(), nullptr);
-        return false;
-    };
-    onEachBuffer(p.get(), "enc", &cut);
-    const RunResult r = runPipeline(p.get());
-    ASSERT_TRUE(r.eos) << r.message;
-
-    long long frames = 0;
-    for (const std::string& file : {first, second, third}) {
-        SCOPED_TRACE(file);
-        const Probe probe = ffprobe(file);
-        ASSERT_TRUE(probe.ok) << probe.error;
-        ASSERT_EQ(probe.count("video"), 1);
-        ASSERT_EQ(probe.count("audio"), 1);
-        EXPECT_EQ(probe.first("video")->codec, "dvvideo");
-        EXPECT_EQ(probe.first("audio")->codec, "pcm_s16le");
-        EXPECT_EQ(probe.first("audio")->sampleRate, 48000);
-        frames += expectPictureAndSoundTogether(file);
-    }
-    EXPECT_EQ(frames, 60);
-    int switched = 0;
-    for (const auto& s : r.elementMessages)
-        switched += gst_structure_has_name(s.get(), kad::filewriter::kFileSwitched);
-    EXPECT_EQ(switched, 2);
-    EXPECT_EQ(uintProperty(writer.get(), "lost-frames"), 0u);
-}
 
 // A cut asked for before the writer's first frame, and another asked for
 // while the first is being made (a user pressing twice): each file gets a
@@ -257,10 +137,6 @@ TEST_F(AviWriterTest, ACutBeforeTheFileHasAFrameWaitsForOne)
     long long frames = 0;
     for (const std::string& file : {first, second, third}) {
         SCOPED_TRACE(file);
-        const Probe probe = ffprobe(file);
-        ASSERT_TRUE(probe.ok) << probe.error;
-        ASSERT_EQ(probe.count("video"), 1);
-        ASSERT_EQ(probe.count("audio"), 1);
         frames += expectPictureAndSoundTogether(file);
     }
     EXPECT_EQ(expectPictureAndSoundTogether(second), 1);
@@ -321,18 +197,26 @@ TEST_F(AviWriterTest, SoundThatNeverCameIsWrittenAsSilence)
     EXPECT_NEAR(s[2 * at], expected, 2.0);
 }
 
-TEST_F(AviWriterTest, CaptureThroughManyRiffChunksReadsWhole)
+// gst-launch asks for the sound pad at once; a DV source without sound
+// never feeds it, not even a stream start. The file must still end with the
+// picture, picture only.
+TEST_F(AviWriterTest, ASoundPadThatNeverStartsDoesNotHoldTheEnd)
 {
-    const std::string out = path("long.avi");
-    // 144 kB frames and a 512 KiB limit: three frames and their sound per
-    // RIFF, so 150 frames need about fifty RIFFs and super index entries.
-    kad::ElementRef p = capture(150, "location=" + out + " riff-limit=524288 sync-interval=0");
+    const std::string out = path("mute.avi");
+    kad::ElementRef p = launch("videotestsrc num-buffers=25 ! "
+                               "video/x-raw,width=720,height=576,framerate=25/1 ! videoconvert ! "
+                               "avenc_dvvideo ! queue ! w.video queue name=nothing ! w.audio "
+                               "kadaviwriter name=w location=" +
+                               out);
     ASSERT_TRUE(p);
-    const RunResult r = runPipeline(p.get());
+    const RunResult r = runPipeline(p.get(), {}, 20);
     ASSERT_TRUE(r.eos) << r.message;
-    const QByteArray file = readAll(out);
-    EXPECT_GT(file.count("AVIX"), 40);
-    EXPECT_EQ(expectPictureAndSoundTogether(out), 150);
+    const Probe probe = ffprobe(out);
+    ASSERT_EQ(probe.count("video"), 1) << probe.error;
+    EXPECT_EQ(probe.first("video")->frames, 25);
+    EXPECT_EQ(probe.count("audio"), 0) << "a sound stream with no sound";
+    const Demuxed d = demuxRead(out, "avidemux", false, 20);
+    EXPECT_EQ(d.frames, 25) << d.error;
 }
 
 // A demuxer feeds both pads from one thread: the writer never waits for a
@@ -375,9 +259,6 @@ TEST_F(AviWriterTest, ACutAfterAPictureStallStartsPictureAndSoundTogether)
     onEachBuffer(p.get(), "vq", &stallThenCut);
     const RunResult r = runPipeline(p.get());
     ASSERT_TRUE(r.eos) << r.message;
-    const Probe probe = ffprobe(second);
-    ASSERT_TRUE(probe.ok) << probe.error;
-    ASSERT_EQ(probe.count("audio"), 1);
     EXPECT_EQ(expectPictureAndSoundTogether(second), 35);
     EXPECT_EQ(ffprobe(first, true).first("video")->frames, 15);
     // The sound of the cut's first frame was written into the file before
@@ -404,16 +285,4 @@ TEST_F(AviWriterTest, TheOpenFileIsRefusedAsItsOwnNextFile)
     for (const auto& s : r.elementMessages)
         EXPECT_FALSE(gst_structure_has_name(s.get(), kad::filewriter::kFileSwitched));
     EXPECT_EQ(expectPictureAndSoundTogether(out), 40);
-
-    // The action that gives a cut up takes the pending name and clears it.
-    g_object_set(writer.get(), "next-location", "/nowhere/x.avi", nullptr);
-    gchar* taken = nullptr;
-    g_signal_emit_by_name(writer.get(), "take-next-location", &taken);
-    const kad::GCharPtr owned(taken);
-    ASSERT_TRUE(owned);
-    EXPECT_STREQ(owned.get(), "/nowhere/x.avi");
-    gchar* left = nullptr;
-    g_object_get(writer.get(), "next-location", &left, nullptr);
-    EXPECT_EQ(left, nullptr);
-    g_free(left);
 }

@@ -1,38 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "elements/display_sink.h"
 #include "platform/media/gst_ptr.h"
+#include "support/pipeline.h"
 
 using kad::ElementRef;
+using kadtest::launch;
+using kadtest::playToEnd;
 
 namespace {
-
-ElementRef launch(const std::string& description)
-{
-    GError* error = nullptr;
-    ElementRef p = ElementRef::sink(gst_parse_launch(description.c_str(), &error));
-    if (error) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-    }
-    return p;
-}
-
-bool waitForEos(GstElement* pipeline)
-{
-    kad::BusRef bus(gst_element_get_bus(pipeline));
-    kad::MessageRef msg(gst_bus_timed_pop_filtered(
-        bus.get(), 30 * GST_SECOND,
-        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    return msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS;
-}
 
 guint64 counter(GstElement* sink, const char* name)
 {
@@ -105,8 +92,7 @@ TEST(DisplaySink, HandsEveryFrameWithItsSizeAndAspectToTheCallback)
 
     Seen seen;
     kad_display_sink_set_callback(sink.get(), onFrame, &seen, onDestroy);
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    ASSERT_TRUE(waitForEos(pipeline.get()));
+    ASSERT_TRUE(playToEnd(pipeline.get()));
     ASSERT_TRUE(settle(sink.get()));
 
     gint width = 0, height = 0, parN = 0, parD = 0;
@@ -144,8 +130,7 @@ TEST(DisplaySink, SlowConsumerCostsFramesNotTheStream)
     Seen seen;
     seen.hold = true;
     kad_display_sink_set_callback(sink.get(), onFrame, &seen, nullptr);
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    ASSERT_TRUE(waitForEos(pipeline.get()));
+    ASSERT_TRUE(playToEnd(pipeline.get()));
     const guint64 rendered = counter(sink.get(), "frames-rendered");
     EXPECT_GE(rendered, 30u);
     {
@@ -172,8 +157,7 @@ TEST(DisplaySink, StopsCleanlyWhileTheConsumerIsBusy)
     Seen seen;
     seen.hold = true;
     kad_display_sink_set_callback(sink.get(), onFrame, &seen, nullptr);
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    ASSERT_TRUE(waitForEos(pipeline.get()));
+    ASSERT_TRUE(playToEnd(pipeline.get()));
     {
         // The consumer is busy with a frame before the stop begins.
         std::unique_lock lock(seen.lock);
@@ -199,4 +183,154 @@ TEST(DisplaySink, StopsCleanlyWhileTheConsumerIsBusy)
     // The held frame, and at most the one waiting when it was released.
     EXPECT_GE(counter(sink.get(), "frames-delivered"), 1u);
     EXPECT_LE(counter(sink.get(), "frames-delivered"), 2u);
+}
+
+namespace {
+
+// Every picture handed over, kept by reference, with a copy of its pixels
+// taken during the call.
+struct Kept {
+    std::mutex lock;
+    std::vector<kad::BufferRef> buffers;
+    std::vector<gsize> offsets;
+    std::vector<std::vector<guint8>> pixels;
+    int width = 0, height = 0, stride = 0;
+};
+
+void keepEvery(const KadDisplayFrame* frame, gpointer data)
+{
+    auto* kept = static_cast<Kept*>(data);
+    std::lock_guard lock(kept->lock);
+    kept->width = frame->width;
+    kept->height = frame->height;
+    kept->stride = frame->stride;
+    std::vector<guint8> pixels;
+    for (int y = 0; y < frame->height; ++y)
+        pixels.insert(pixels.end(), frame->data + y * frame->stride,
+                      frame->data + y * frame->stride + 4 * frame->width);
+    kept->pixels.push_back(std::move(pixels));
+    kept->buffers.push_back(kad::BufferRef::ref(frame->buffer));
+    kept->offsets.push_back(frame->offset);
+}
+
+} // namespace
+
+// A consumer may keep the pictures it is handed: the sink neither draws over
+// them nor runs out of pictures, whether it scales the source's frames or
+// shows them as they come (frames from upstream's pool included).
+TEST(DisplaySink, PicturesKeptByTheConsumerStayAsTheyWere)
+{
+    const struct {
+        const char* caps;
+        int shownWidth, shownHeight; // 0: as they come
+    } cases[] = {
+        {"format=I420,width=352,height=288", 176, 144},
+        {"format=RGBx,width=176,height=144", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.caps);
+        // Snow: every frame differs from the one before.
+        ElementRef pipeline =
+            launch(std::string("videotestsrc is-live=true num-buffers=24 pattern=snow ! "
+                               "video/x-raw,framerate=100/1,") +
+                   c.caps + " ! kaddisplaysink name=ds sync=false");
+        ASSERT_TRUE(pipeline);
+        ElementRef sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "ds"));
+        kad_display_sink_set_display_size(sink.get(), c.shownWidth, c.shownHeight);
+        Kept kept;
+        kad_display_sink_set_callback(sink.get(), keepEvery, &kept, nullptr);
+        ASSERT_TRUE(playToEnd(pipeline.get()));
+        ASSERT_TRUE(settle(sink.get()));
+        kad_display_sink_set_callback(sink.get(), nullptr, nullptr, nullptr);
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+
+        std::lock_guard lock(kept.lock);
+        // Nearly all frames reach the consumer at this pace; holding every
+        // one of them never made the sink wait for a free picture.
+        EXPECT_GE(kept.buffers.size(), 12u);
+        EXPECT_EQ(kept.buffers.size(), counter(sink.get(), "frames-delivered"));
+        EXPECT_EQ(kept.width, c.shownWidth ? c.shownWidth : 176);
+        EXPECT_EQ(kept.height, c.shownHeight ? c.shownHeight : 144);
+        int differing = 0;
+        for (size_t i = 0; i < kept.buffers.size(); ++i) {
+            kad::BufferMap map(kept.buffers[i].get(), GST_MAP_READ);
+            ASSERT_TRUE(map);
+            ASSERT_LE(kept.offsets[i] + gsize(kept.stride) * (kept.height - 1) + 4 * kept.width,
+                      map.size());
+            bool same = true;
+            for (int y = 0; y < kept.height && same; ++y)
+                same = std::memcmp(map.data() + kept.offsets[i] + y * kept.stride,
+                                   kept.pixels[i].data() + y * 4 * kept.width, 4 * kept.width) == 0;
+            EXPECT_TRUE(same) << "picture " << i << " was drawn over";
+            if (i > 0 && kept.pixels[i] != kept.pixels[i - 1]) ++differing;
+        }
+        // Otherwise the check above could not tell (the first frame may
+        // come twice: shown before the stream runs, then in its turn).
+        EXPECT_GE(differing, 10);
+    }
+}
+
+// A source's frame shown as it comes is not kept from its pool: a capture
+// device has only a few buffers and stops when they are all held. Here the
+// source has three, and the consumer keeps every picture it is handed.
+TEST(DisplaySink, ConsumerKeepingPicturesNeverHoldsTheSourcesBuffers)
+{
+    constexpr int kWidth = 64, kHeight = 48, kFrames = 10;
+    ElementRef pipeline = launch("appsrc name=src format=time "
+                                 "caps=video/x-raw,format=RGBx,width=64,height=48,"
+                                 "framerate=25/1 ! kaddisplaysink name=ds sync=false "
+                                 "show-preroll-frame=false");
+    ASSERT_TRUE(pipeline);
+    ElementRef source(gst_bin_get_by_name(GST_BIN(pipeline.get()), "src"));
+    ElementRef sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "ds"));
+    Kept kept;
+    kad_display_sink_set_callback(sink.get(), keepEvery, &kept, nullptr);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+
+    kad::GRef<GstBufferPool> pool(gst_buffer_pool_new());
+    GstStructure* config = gst_buffer_pool_get_config(pool.get());
+    gst_buffer_pool_config_set_params(config, nullptr, kWidth * kHeight * 4, 3, 3);
+    ASSERT_TRUE(gst_buffer_pool_set_config(pool.get(), config));
+    ASSERT_TRUE(gst_buffer_pool_set_active(pool.get(), TRUE));
+    GstBufferPoolAcquireParams dontWait{};
+    dontWait.flags = GST_BUFFER_POOL_ACQUIRE_FLAG_DONTWAIT;
+    for (int i = 0; i < kFrames; ++i) {
+        GstBuffer* buffer = nullptr;
+        // The sink gives each one back once it has shown it.
+        for (int tries = 0; tries < 300 && !buffer; ++tries)
+            if (gst_buffer_pool_acquire_buffer(pool.get(), &buffer, &dontWait) != GST_FLOW_OK)
+                g_usleep(10000);
+        ASSERT_TRUE(buffer) << "the source has had none of its buffers back after frame " << i;
+        {
+            kad::BufferMap map(buffer, GST_MAP_WRITE);
+            ASSERT_TRUE(map);
+            for (gsize b = 0; b < map.size(); ++b)
+                map.data()[b] = static_cast<guint8>(i * 37 + b);
+        }
+        GST_BUFFER_PTS(buffer) = i * GST_SECOND / 25;
+        ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(source.get()), buffer), GST_FLOW_OK);
+        // One frame at a time, so that every one is handed over.
+        for (int tries = 0; tries < 300 && counter(sink.get(), "frames-delivered") <= guint64(i);
+             ++tries)
+            g_usleep(10000);
+        ASSERT_EQ(counter(sink.get(), "frames-delivered"), guint64(i + 1));
+    }
+    kad_display_sink_set_callback(sink.get(), nullptr, nullptr, nullptr);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+
+    std::lock_guard lock(kept.lock);
+    ASSERT_EQ(kept.buffers.size(), size_t(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+        kad::BufferMap map(kept.buffers[i].get(), GST_MAP_READ);
+        ASSERT_TRUE(map);
+        bool same = true;
+        for (int y = 0; y < kHeight && same; ++y)
+            same = std::memcmp(map.data() + kept.offsets[i] + y * kept.stride,
+                               kept.pixels[i].data() + y * 4 * kWidth, 4 * kWidth) == 0;
+        EXPECT_TRUE(same) << "picture " << i << " was drawn over";
+        // What the source sent, byte for byte.
+        EXPECT_EQ(kept.pixels[i][5], static_cast<guint8>(i * 37 + 5));
+    }
+    kept.buffers.clear();
+    gst_buffer_pool_set_active(pool.get(), FALSE);
 }

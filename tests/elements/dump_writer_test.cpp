@@ -2,20 +2,15 @@
 
 #include <QTemporaryDir>
 
-#include <csignal>
-#include <sys/resource.h>
-
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/scratch_folder.h"
 
 using namespace kadtest;
 
 namespace {
 
-class DumpWriterTest : public ::testing::Test {
+class DumpWriterTest : public kadtest::ScratchFolder<> {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
-
     // An MPEG-2 program stream like an encoder box sends: 2048-byte packs,
     // a sequence header every GOP. Made once by ffmpeg for the whole suite.
     static std::string programStream()
@@ -23,32 +18,12 @@ protected:
         static QTemporaryDir shared;
         static const std::string file = [] {
             const QString p = shared.filePath("in.mpg");
-            QProcess ff;
-            ff.start("ffmpeg", {"-v",
-                                "error",
-                                "-y",
-                                "-f",
-                                "lavfi",
-                                "-i",
-                                "testsrc=size=352x288:rate=25",
-                                "-f",
-                                "lavfi",
-                                "-i",
-                                "sine=frequency=440:sample_rate=48000",
-                                "-t",
-                                "3",
-                                "-c:v",
-                                "mpeg2video",
-                                "-b:v",
-                                "2M",
-                                "-g",
-                                "12",
-                                "-c:a",
-                                "mp2",
-                                "-f",
-                                "vob",
-                                p});
-            ff.waitForFinished(60000);
+            runTool("ffmpeg",
+                    QString("-v error -y -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi "
+                            "-i sine=frequency=440:sample_rate=48000 -t 3 -c:v mpeg2video "
+                            "-b:v 2M -g 12 -c:a mp2 -f vob")
+                            .split(u' ')
+                        << p);
             return p.toStdString();
         }();
         return file;
@@ -59,8 +34,6 @@ protected:
         return "filesrc location=" + file + " blocksize=" + std::to_string(blocksize) +
                " ! video/mpeg,mpegversion=2,systemstream=true";
     }
-
-    QTemporaryDir dir_;
 };
 
 guint64 bytesWritten(GstElement* e)
@@ -159,15 +132,8 @@ TEST_F(DumpWriterTest, DiskFullPostsTheErrorAndKeepsWhatWasWritten)
 {
     const std::string in = programStream();
     const std::string out = path("full.mpg");
-    struct rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = old;
-    limited.rlim_cur = 30000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const RunResult r = runLaunch(source(in, 4096) + " ! kaddump location=" + out);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const RunResult r =
+        runLaunchOnAFullDisk(source(in, 4096) + " ! kaddump location=" + out, 30000);
 
     ASSERT_TRUE(r.error);
     EXPECT_EQ(r.domain, GST_RESOURCE_ERROR);

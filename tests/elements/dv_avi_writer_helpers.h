@@ -16,11 +16,15 @@
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "platform/media/gst_ptr.h"
+#include "support/pipeline.h"
 #include "support/probe.h"
 
 namespace kadtest {
@@ -78,22 +82,27 @@ inline RunResult runPipeline(GstElement* pipeline, const std::function<void()>& 
     return r;
 }
 
-inline kad::ElementRef launch(const std::string& description)
-{
-    GError* err = nullptr;
-    GstElement* p = gst_parse_launch(description.c_str(), &err);
-    if (err) {
-        ADD_FAILURE() << "parse: " << err->message << " in " << description;
-        g_error_free(err);
-    }
-    return kad::ElementRef::sink(p);
-}
-
 inline RunResult runLaunch(const std::string& description)
 {
     kad::ElementRef p = launch(description);
     if (!p) return {};
     return runPipeline(p.get());
+}
+
+// Runs `description` with files limited to `bytes`: writes past the limit
+// fail with EFBIG, as they would with ENOSPC on a full disk.
+inline RunResult runLaunchOnAFullDisk(const std::string& description, rlim_t bytes)
+{
+    struct rlimit old {};
+    if (getrlimit(RLIMIT_FSIZE, &old) != 0) return {};
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = bytes;
+    RunResult r;
+    if (setrlimit(RLIMIT_FSIZE, &limited) == 0) r = runLaunch(description);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return r;
 }
 
 // The launch text of a DV source (video/x-dv, systemstream=true) of

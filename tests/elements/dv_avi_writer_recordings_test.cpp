@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <string>
@@ -10,8 +9,9 @@
 #include <vector>
 
 #include "elements/dv_avi_writer_helpers.h"
-#include "elements/recording_watch.h"
+#include "media/dv/recording_watch.h"
 #include "support/readers.h"
+#include "support/scratch_folder.h"
 
 using namespace kadtest;
 using kad::dv::RecordingDateTime;
@@ -25,34 +25,6 @@ RecordingDateTime sceneStart(int scene)
     return kad::dv::fromSeconds(kad::dv::secondsOf({2019, 7, 14, 10, 21, 7}) + scene * 97631LL);
 }
 
-// The first DV frame of a file as ffmpeg reads it, dated by the watch.
-std::optional<RecordingDateTime> firstFrameDate(const std::string& file)
-{
-    const QByteArray frame =
-        runTool("ffmpeg", {"-v", "error", "-i", QString::fromStdString(file), "-map", "0:v:0",
-                           "-frames:v", "1", "-c", "copy", "-f", "rawvideo", "-"});
-    if (frame.size() != 144000) return std::nullopt;
-    return kad::dv::agreedRecordingDateTime(reinterpret_cast<const std::uint8_t*>(frame.data()),
-                                            frame.size());
-}
-
-// Calls `f(index)` for every buffer leaving `element`'s src pad, on the
-// streaming thread, before the element downstream gets it.
-void onEachBuffer(GstElement* pipeline, const char* element, std::function<void(int)>* f)
-{
-    kad::ElementRef e(gst_bin_get_by_name(GST_BIN(pipeline), element));
-    kad::PadRef pad(gst_element_get_static_pad(e.get(), "src"));
-    using State = std::pair<std::function<void(int)>*, int>;
-    gst_pad_add_probe(
-        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
-        [](GstPad*, GstPadProbeInfo*, gpointer data) {
-            auto* state = static_cast<State*>(data);
-            (*state->first)(state->second++);
-            return GST_PAD_PROBE_OK;
-        },
-        new State(f, 0), [](gpointer data) { delete static_cast<State*>(data); });
-}
-
 long long videoFrames(const std::string& file)
 {
     const Probe probe = ffprobe(file, true);
@@ -61,13 +33,8 @@ long long videoFrames(const std::string& file)
     return video ? video->frames : -1;
 }
 
-class DvAviWriterRecordings : public ::testing::Test {
+class DvAviWriterRecordings : public kadtest::ScratchFolder<> {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string path(const std::string& name) const
-    {
-        return dir_.filePath(QString::fromStdString(name)).toStdString();
-    }
     QStringList files() const { return QDir(dir_.path()).entryList(QDir::Files, QDir::Name); }
 
     // The non-live virtual PAL camcorder, one scene a second, into the
@@ -91,8 +58,6 @@ protected:
         }
         return out;
     }
-
-    QTemporaryDir dir_;
 };
 
 } // namespace
@@ -248,8 +213,9 @@ TEST_F(DvAviWriterRecordings, ACutOnTheFirstFrameOfARecordingMakesOneFileNotAnEm
     ASSERT_TRUE(p);
     kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
     const std::string cut = path("Cut.avi");
-    std::function<void(int)> ask = [&](int i) {
+    std::function<bool(int)> ask = [&](int i) {
         if (i == 25) g_object_set(writer.get(), "next-location", cut.c_str(), nullptr);
+        return false;
     };
     onEachBuffer(p.get(), "gate", &ask);
     const RunResult r = runPipeline(p.get());
@@ -273,8 +239,9 @@ TEST_F(DvAviWriterRecordings, TheOpenFileIsNeverItsOwnNextFile)
                next + " location=" + path("Video_0.avi"));
     ASSERT_TRUE(p);
     kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
-    std::function<void(int)> ask = [&](int i) {
+    std::function<bool(int)> ask = [&](int i) {
         if (i == 35) g_object_set(writer.get(), "next-location", next.c_str(), nullptr);
+        return false;
     };
     onEachBuffer(p.get(), "src", &ask);
     const RunResult r = runPipeline(p.get());

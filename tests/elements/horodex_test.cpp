@@ -6,6 +6,8 @@
 
 #include "elements/horodex.h"
 #include "platform/media/gst_ptr.h"
+#include "support/pad_harness.h"
+#include "support/pipeline.h"
 
 using kad::ElementRef;
 
@@ -13,47 +15,10 @@ namespace {
 
 constexpr GstClockTime kMs = GST_MSECOND;
 
-// Drives one element by hand: our own source pad feeds its sink pad, our own
-// sink pad collects what it sends, all on the test's thread.
-class Harness {
+// kadhorodex driven by hand, with buffers that carry only their times.
+class Harness : public kadtest::PadHarness {
 public:
-    explicit Harness(const char* factory)
-        : element_(ElementRef::sink(gst_element_factory_make(factory, nullptr)))
-    {
-        src_ = kad::PadRef::sink(gst_pad_new("testsrc", GST_PAD_SRC));
-        sink_ = kad::PadRef::sink(gst_pad_new("testsink", GST_PAD_SINK));
-        g_object_set_data(G_OBJECT(sink_.get()), "harness", this);
-        gst_pad_set_chain_function(sink_.get(), chain);
-        gst_pad_set_event_function(sink_.get(), event);
-        kad::PadRef elementSink(gst_element_get_static_pad(element_.get(), "sink"));
-        kad::PadRef elementSrc(gst_element_get_static_pad(element_.get(), "src"));
-        gst_pad_link(src_.get(), elementSink.get());
-        gst_pad_link(elementSrc.get(), sink_.get());
-        gst_pad_set_active(src_.get(), TRUE);
-        gst_pad_set_active(sink_.get(), TRUE);
-        gst_element_set_state(element_.get(), GST_STATE_PLAYING);
-        gst_pad_push_event(src_.get(), gst_event_new_stream_start("horodex-test"));
-        kad::CapsRef caps(gst_caps_new_empty_simple("application/x-test"));
-        gst_pad_push_event(src_.get(), gst_event_new_caps(caps.get()));
-    }
-    ~Harness()
-    {
-        gst_element_set_state(element_.get(), GST_STATE_NULL);
-        gst_pad_set_active(src_.get(), FALSE);
-        gst_pad_set_active(sink_.get(), FALSE);
-    }
-
-    GstElement* element() const { return element_.get(); }
-
-    void segment(GstClockTime start, GstClockTime stop)
-    {
-        GstSegment seg;
-        gst_segment_init(&seg, GST_FORMAT_TIME);
-        seg.start = start;
-        seg.stop = stop;
-        seg.time = start;
-        gst_pad_push_event(src_.get(), gst_event_new_segment(&seg));
-    }
+    explicit Harness(const char* factory) : PadHarness(factory, "application/x-test", false) {}
 
     GstFlowReturn push(GstClockTime pts, GstClockTime duration,
                        GstClockTime dts = GST_CLOCK_TIME_NONE)
@@ -62,52 +27,13 @@ public:
         GST_BUFFER_PTS(buffer) = pts;
         GST_BUFFER_DTS(buffer) = dts;
         GST_BUFFER_DURATION(buffer) = duration;
-        return gst_pad_push(src_.get(), buffer);
+        return PadHarness::push(buffer);
     }
 
     void gap(GstClockTime timestamp, GstClockTime duration)
     {
-        gst_pad_push_event(src_.get(), gst_event_new_gap(timestamp, duration));
+        sendEvent(gst_event_new_gap(timestamp, duration));
     }
-
-    std::vector<kad::BufferRef> buffers;
-    std::vector<GstSegment> segments;
-    std::vector<GstClockTime> gaps;
-    // The order of what arrived: 'b' buffer, 's' segment, 'g' gap.
-    std::string order;
-
-private:
-    static Harness* self(GstPad* pad)
-    {
-        return static_cast<Harness*>(g_object_get_data(G_OBJECT(pad), "harness"));
-    }
-    static GstFlowReturn chain(GstPad* pad, GstObject*, GstBuffer* buffer)
-    {
-        self(pad)->buffers.emplace_back(buffer);
-        self(pad)->order += 'b';
-        return GST_FLOW_OK;
-    }
-    static gboolean event(GstPad* pad, GstObject*, GstEvent* event)
-    {
-        Harness* h = self(pad);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
-            const GstSegment* seg = nullptr;
-            gst_event_parse_segment(event, &seg);
-            h->segments.push_back(*seg);
-            h->order += 's';
-        } else if (GST_EVENT_TYPE(event) == GST_EVENT_GAP) {
-            GstClockTime ts = 0;
-            gst_event_parse_gap(event, &ts, nullptr);
-            h->gaps.push_back(ts);
-            h->order += 'g';
-        }
-        gst_event_unref(event);
-        return TRUE;
-    }
-
-    ElementRef element_;
-    kad::PadRef src_;
-    kad::PadRef sink_;
 };
 
 gint64 int64Property(GstElement* e, const char* name)
@@ -213,7 +139,7 @@ TEST(Horodex, SegmentEndFollowsTheOffsetEvenWhenAppliedMidStream)
     EXPECT_EQ(h.segments[1].start, 0u);
     EXPECT_EQ(h.segments[1].stop, 1050 * kMs);
     // The updated segment arrives before the first shifted buffer.
-    EXPECT_EQ(h.order, "sbsb");
+    EXPECT_EQ(h.order, "Scsbsb");
     EXPECT_EQ(GST_BUFFER_PTS(h.buffers[1].get()), 90 * kMs);
 
     // A new segment upstream is shifted with the offset in use.
@@ -242,56 +168,19 @@ TEST(Horodex, HugeOffsetsAreClampedInsteadOfOverflowing)
     EXPECT_GT(GST_BUFFER_PTS(h.buffers[0].get()), GST_SECOND);
 }
 
-TEST(Horodex, ShiftedAudioPlaysThroughARealPipelineToItsEnd)
-{
-    // 10 buffers of 1024 samples at 48 kHz (21.33 ms each); a -50 ms offset
-    // drops the first two, cuts the third and moves the rest back.
-    GError* error = nullptr;
-    ElementRef pipeline = ElementRef::sink(gst_parse_launch(
-        "audiotestsrc num-buffers=10 samplesperbuffer=1024 ! audio/x-raw,rate=48000 ! "
-        "kadhorodex name=hd ! appsink name=out sync=false emit-signals=false",
-        &error));
-    ASSERT_EQ(error, nullptr);
-    ElementRef hd(gst_bin_get_by_name(GST_BIN(pipeline.get()), "hd"));
-    ElementRef out(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
-    kad_horodex_prepare(hd.get());
-    kad_horodex_set_offset(hd.get(), -500000);
-    kad_horodex_apply(hd.get());
-
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    std::vector<GstClockTime> pts;
-    for (;;) {
-        GstSample* sample = nullptr;
-        g_signal_emit_by_name(out.get(), "pull-sample", &sample);
-        if (!sample) break;
-        pts.push_back(GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
-        gst_sample_unref(sample);
-    }
-    gboolean eos = FALSE;
-    g_object_get(out.get(), "eos", &eos, nullptr);
-    EXPECT_TRUE(eos);
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-
-    ASSERT_EQ(pts.size(), 8u);
-    EXPECT_EQ(pts[0], 0u);
-    EXPECT_EQ(pts[1], gst_util_uint64_scale(3 * 1024, GST_SECOND, 48000) - 50 * kMs);
-    for (size_t i = 1; i < pts.size(); ++i)
-        EXPECT_GT(pts[i], pts[i - 1]);
-}
-
 // Sound moved partly before zero keeps only its samples after zero, so the
-// rest of the sound does not start late by the part cut away.
+// rest of the sound does not start late by the part cut away; buffers wholly
+// before zero are dropped, the rest moved back, to the end of the stream.
 TEST(Horodex, SoundStraddlingZeroLosesItsSamplesBeforeZero)
 {
-    ElementRef p = ElementRef::sink(gst_parse_launch(
+    ElementRef p = kadtest::launch(
         "audiotestsrc num-buffers=3 samplesperbuffer=960 ! "
-        "audio/x-raw,format=S16LE,rate=48000,channels=2 ! kadhorodex name=h ! fakesink name=out",
-        nullptr));
+        "audio/x-raw,format=S16LE,rate=48000,channels=2 ! kadhorodex name=h ! fakesink name=out");
     ASSERT_TRUE(p);
-    ElementRef h(gst_bin_get_by_name(GST_BIN(p.get()), "h"));
+    ElementRef h = kadtest::byName(p.get(), "h");
     kad_horodex_set_offset(h.get(), -250000); // -25 ms: 5 ms into the second buffer
     kad_horodex_apply(h.get());
-    ElementRef out(gst_bin_get_by_name(GST_BIN(p.get()), "out"));
+    ElementRef out = kadtest::byName(p.get(), "out");
     kad::PadRef pad(gst_element_get_static_pad(out.get(), "sink"));
     std::vector<std::pair<GstClockTime, gsize>> seen;
     gst_pad_add_probe(
@@ -303,12 +192,10 @@ TEST(Horodex, SoundStraddlingZeroLosesItsSamplesBeforeZero)
             return GST_PAD_PROBE_OK;
         },
         &seen, nullptr);
-    kad::BusRef bus(gst_element_get_bus(p.get()));
-    gst_element_set_state(p.get(), GST_STATE_PLAYING);
-    kad::MessageRef msg(gst_bus_timed_pop_filtered(
-        bus.get(), 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    std::string why;
+    const bool ended = kadtest::playToEnd(p.get(), &why);
     gst_element_set_state(p.get(), GST_STATE_NULL);
-    ASSERT_TRUE(msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS);
+    ASSERT_TRUE(ended) << why;
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].first, 0u);
     EXPECT_EQ(seen[0].second, gsize(720 * 4)); // 15 ms left of 20 ms

@@ -12,9 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "elements/dv_packs.h"
 #include "elements/recording_files.h"
-#include "elements/recording_watch.h"
+#include "media/dv/dv_packs.h"
+#include "media/dv/recording_watch.h"
 
 using kad::dv::FrameRecording;
 using kad::dv::RecordingDateTime;

@@ -92,6 +92,21 @@ struct Run {
     }
 };
 
+// Takes an error waiting on `bus` into `run`; false when there is none.
+inline bool takeError(GstBus* bus, Run& run)
+{
+    kad::MessageRef msg(gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR));
+    if (!msg) return false;
+    GError* err = nullptr;
+    gst_message_parse_error(msg.get(), &err, nullptr);
+    run.error = err->message;
+    run.errorDomain = err->domain;
+    run.errorCode = err->code;
+    run.errorSource = GST_MESSAGE_SRC(msg.get());
+    g_error_free(err);
+    return true;
+}
+
 // Runs source ! appsink until end of stream or error. onBuffer is called
 // on the test thread with each buffer's index.
 inline Run runDevice(GstElement* source, const std::function<void(std::size_t)>& onBuffer = {},
@@ -110,17 +125,8 @@ inline Run runDevice(GstElement* source, const std::function<void(std::size_t)>&
     }
     kad::BusRef bus(gst_element_get_bus(pipeline.get()));
     if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        kad::MessageRef msg(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
         run.error = "state change failed";
-        if (msg) {
-            GError* err = nullptr;
-            gst_message_parse_error(msg.get(), &err, nullptr);
-            run.error = err->message;
-            run.errorDomain = err->domain;
-            run.errorCode = err->code;
-            run.errorSource = GST_MESSAGE_SRC(msg.get());
-            g_error_free(err);
-        }
+        takeError(bus.get(), run);
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
         gst_bin_remove(GST_BIN(pipeline.get()), source);
         return run;
@@ -138,17 +144,7 @@ inline Run runDevice(GstElement* source, const std::function<void(std::size_t)>&
             run.eos = true;
             break;
         }
-        kad::MessageRef msg(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
-        if (msg) {
-            GError* err = nullptr;
-            gst_message_parse_error(msg.get(), &err, nullptr);
-            run.error = err->message;
-            run.errorDomain = err->domain;
-            run.errorCode = err->code;
-            run.errorSource = GST_MESSAGE_SRC(msg.get());
-            g_error_free(err);
-            break;
-        }
+        if (takeError(bus.get(), run)) break;
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     // The caller may run the same device again in a new pipeline.

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
+#include "media/dv/dv_packs.h"
+#include "support/pipeline.h"
+#include "support/probe.h"
 #include "virtual_devices_support.h"
 
 namespace {
@@ -66,25 +68,21 @@ TEST(VirtualDv, PalFramesDecodeWithAudioInside)
 
     const std::string file = vtest::tempPath("pal.dv");
     ASSERT_TRUE(vtest::writeFile(file, run.bytes()));
-    const std::string video = ffprobe(
-        file, "-select_streams v:0 -show_entries stream=codec_name,width,height,r_frame_rate");
-    EXPECT_NE(video.find("codec_name=dvvideo"), std::string::npos) << video;
-    EXPECT_NE(video.find("width=720"), std::string::npos);
-    EXPECT_NE(video.find("height=576"), std::string::npos);
-    EXPECT_NE(video.find("r_frame_rate=25/1"), std::string::npos);
-    const std::string audio =
-        ffprobe(file, "-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels");
-    EXPECT_NE(audio.find("codec_name=pcm_s16le"), std::string::npos) << audio;
-    EXPECT_NE(audio.find("sample_rate=48000"), std::string::npos);
-    EXPECT_NE(audio.find("channels=2"), std::string::npos);
+    const kadtest::Probe probe = kadtest::ffprobe(file, true);
+    const kadtest::ProbeStream* v = probe.first("video");
+    const kadtest::ProbeStream* a = probe.first("audio");
+    ASSERT_TRUE(v && a) << probe.error;
+    EXPECT_EQ(v->codec, "dvvideo");
+    EXPECT_EQ(v->width, 720);
+    EXPECT_EQ(v->height, 576);
+    EXPECT_EQ(v->frameRate, "25/1");
+    EXPECT_EQ(v->frames, 50);
+    EXPECT_EQ(a->codec, "pcm_s16le");
+    EXPECT_EQ(a->sampleRate, 48000);
+    EXPECT_EQ(a->channels, 2);
     // ffprobe reads the subcode timecode of the first frame.
     const std::string tc = ffprobe(file, "-show_entries format_tags=timecode");
     EXPECT_NE(tc.find("00:00:00:00"), std::string::npos) << tc;
-    const std::string count = vtest::commandOutput(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
-        "-of default=nw=1 '" +
-        file + "'");
-    EXPECT_NE(count.find("nb_read_frames=50"), std::string::npos) << count;
 }
 
 TEST(VirtualDv, NtscCameraSendsLockedAudioAndTheCurrentDate)
@@ -117,11 +115,11 @@ TEST(VirtualDv, NtscCameraSendsLockedAudioAndTheCurrentDate)
 
     const std::string file = vtest::tempPath("ntsc.dv");
     ASSERT_TRUE(vtest::writeFile(file, run.bytes()));
-    const std::string video = ffprobe(
-        file, "-select_streams v:0 -show_entries stream=codec_name,width,height,r_frame_rate");
-    EXPECT_NE(video.find("width=720"), std::string::npos) << video;
-    EXPECT_NE(video.find("height=480"), std::string::npos);
-    EXPECT_NE(video.find("r_frame_rate=30000/1001"), std::string::npos);
+    const kadtest::Probe probe = kadtest::ffprobe(file);
+    ASSERT_NE(probe.first("video"), nullptr) << probe.error;
+    EXPECT_EQ(probe.first("video")->width, 720);
+    EXPECT_EQ(probe.first("video")->height, 480);
+    EXPECT_EQ(probe.first("video")->frameRate, "30000/1001");
     // Locked 48 kHz audio: 1600 or 1602 samples per frame, never the same
     // count throughout.
     const std::string sizes = ffprobe(file, "-select_streams a:0 -show_entries packet=size");
@@ -266,14 +264,9 @@ TEST(VirtualDv, RunsAgainAfterReadyAndTheTapeStaysWhereItWas)
             return GST_PAD_PROBE_OK;
         },
         &timecodes, nullptr);
-    kad::BusRef bus(gst_element_get_bus(pipeline.get()));
     for (int run = 0; run < 2; ++run) {
-        ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING),
-                  GST_STATE_CHANGE_FAILURE);
-        kad::MessageRef msg(gst_bus_timed_pop_filtered(
-            bus.get(), 30 * GST_SECOND,
-            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-        ASSERT_TRUE(msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS) << run;
+        std::string why;
+        ASSERT_TRUE(kadtest::playToEnd(pipeline.get(), &why)) << run << ": " << why;
         gst_element_set_state(pipeline.get(), GST_STATE_READY);
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "dv_avi_writer_helpers.h"
-#include "elements/dv_packs.h"
 #include "elements/kad_transport.h"
+#include "media/dv/dv_packs.h"
 #include "support/readers.h"
 #include "virtual_devices_support.h"
 
@@ -43,27 +43,12 @@ protected:
         // encoder's), the sound only in the PCM stream beside them.
         for (const auto& [file, rate, channels] :
              {std::tuple{bare48_, "48000", "2"}, std::tuple{bare44mono_, "44100", "1"}})
-            ffmpeg({"-f",
-                    "lavfi",
-                    "-i",
-                    "testsrc=size=720x576:rate=25",
-                    "-f",
-                    "lavfi",
-                    "-i",
-                    QString("sine=frequency=300:sample_rate=") + rate,
-                    "-t",
-                    "2",
-                    "-c:v",
-                    "dvvideo",
-                    "-pix_fmt",
-                    "yuv420p",
-                    "-c:a",
-                    "pcm_s16le",
-                    "-ac",
-                    channels,
-                    "-f",
-                    "avi",
-                    QString::fromStdString(file)});
+            ffmpeg(QString("-f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
+                           "sine=frequency=300:sample_rate=%1 -t 2 -c:v dvvideo -pix_fmt yuv420p "
+                           "-c:a pcm_s16le -ac %2 -f avi")
+                       .arg(rate, channels)
+                       .split(u' ')
+                   << QString::fromStdString(file));
         kadtest::ffmpegDv(QString::fromStdString(raw_), "2");
         kadtest::ffmpegDv(QString::fromStdString(ntsc_), "0.4", true);
         ffmpeg({"-i", QString::fromStdString(raw_), "-c", "copy", "-f", "avi",

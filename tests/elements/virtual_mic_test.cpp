@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/media/gst_ptr.h"
+#include "support/pipeline.h"
 
 namespace {
 
@@ -25,15 +26,11 @@ struct Heard {
 Heard listen(const char* wanted, const char* micProperties)
 {
     Heard heard;
-    const std::string description = std::string("kadvirtualmicsrc is-live=false num-buffers=25 ") +
-                                    micProperties + " ! " + wanted +
-                                    " ! appsink name=out sync=false";
-    GError* error = nullptr;
-    kad::ElementRef pipeline = kad::ElementRef::sink(gst_parse_launch(description.c_str(), &error));
-    kad::GErrorPtr owned(error);
-    EXPECT_TRUE(pipeline && !error) << (error ? error->message : "");
+    kad::ElementRef pipeline =
+        kadtest::launch(std::string("kadvirtualmicsrc is-live=false num-buffers=25 ") +
+                        micProperties + " ! " + wanted + " ! appsink name=out sync=false");
     if (!pipeline) return heard;
-    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
+    kad::ElementRef sink = kadtest::byName(pipeline.get(), "out");
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
     guint64 next = 0;
     while (kad::SampleRef sample{

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/probe.h"
 #include "virtual/virtual_ps_rewrite.h"
 #include "virtual_devices_support.h"
 
@@ -30,14 +31,6 @@ std::vector<std::uint8_t> readAll(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string probeStreams(const std::string& file)
-{
-    return vtest::commandOutput("ffprobe -v error -show_entries "
-                                "stream=id,codec_name,width,height,sample_rate,channels "
-                                "-of default=nw=1 '" +
-                                file + "'");
-}
-
 } // namespace
 
 TEST(VirtualMpeg, EncoderUsesE0C0AndMovieBoxE1C1)
@@ -57,19 +50,21 @@ TEST(VirtualMpeg, EncoderUsesE0C0AndMovieBoxE1C1)
 
         const std::string file = vtest::tempPath(std::string(id) + ".mpg");
         ASSERT_TRUE(vtest::writeFile(file, ps));
-        const std::string streams = probeStreams(file);
-        EXPECT_NE(streams.find("codec_name=mpeg2video"), std::string::npos) << streams;
-        EXPECT_NE(streams.find("width=720"), std::string::npos);
-        EXPECT_NE(streams.find("height=576"), std::string::npos);
-        EXPECT_NE(streams.find("codec_name=mp2"), std::string::npos);
-        EXPECT_NE(streams.find("sample_rate=48000"), std::string::npos);
-        EXPECT_NE(streams.find(moviebox ? "id=0x1e1" : "id=0x1e0"), std::string::npos);
-        EXPECT_NE(streams.find(moviebox ? "id=0x1c1" : "id=0x1c0"), std::string::npos);
-        const std::string count =
-            vtest::commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                 "stream=nb_read_frames -of default=nw=1 '" +
-                                 file + "'");
-        EXPECT_NE(count.find("nb_read_frames=25"), std::string::npos) << count;
+        const kadtest::Probe probe = kadtest::ffprobe(file, true);
+        const kadtest::ProbeStream* v = probe.first("video");
+        const kadtest::ProbeStream* a = probe.first("audio");
+        ASSERT_TRUE(v && a) << probe.error;
+        EXPECT_EQ(v->codec, "mpeg2video");
+        EXPECT_EQ(v->width, 720);
+        EXPECT_EQ(v->height, 576);
+        EXPECT_EQ(v->frames, 25);
+        EXPECT_EQ(a->codec, "mp2");
+        EXPECT_EQ(a->sampleRate, 48000);
+        // The stream ids as ffprobe reads them from the pack headers.
+        const std::string read = vtest::commandOutput(
+            "ffprobe -v error -show_entries stream=id -of default=nw=1 '" + file + "'");
+        EXPECT_NE(read.find(moviebox ? "id=0x1e1" : "id=0x1e0"), std::string::npos) << read;
+        EXPECT_NE(read.find(moviebox ? "id=0x1c1" : "id=0x1c0"), std::string::npos) << read;
     }
 }
 
@@ -96,11 +91,9 @@ TEST(VirtualMpeg, DroppedFramesLeaveTimeStampGaps)
     ASSERT_TRUE(run.eos) << run.error;
     const std::string file = vtest::tempPath("drop.mpg");
     ASSERT_TRUE(vtest::writeFile(file, run.bytes()));
-    const std::string count = vtest::commandOutput(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
-        "-of default=nw=1 '" +
-        file + "'");
-    EXPECT_NE(count.find("nb_read_frames=15"), std::string::npos) << count;
+    const kadtest::Probe probe = kadtest::ffprobe(file, true);
+    ASSERT_NE(probe.first("video"), nullptr) << probe.error;
+    EXPECT_EQ(probe.first("video")->frames, 15);
 }
 
 TEST(StreamIdRewriter, SameResultWhateverTheBufferBoundaries)

@@ -4,8 +4,8 @@
 
 #include "elements/display_sink.h"
 #include "elements/sample_grabber.h"
-#include "features/stills.h"
 #include "graph_fixture.h"
+#include "session/stills.h"
 #include "support/probe.h"
 
 #include <gtest/gtest.h>

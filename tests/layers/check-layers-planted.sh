@@ -59,23 +59,28 @@ element-sees-virtual|elements/smart_tee.cpp|#include "virtual/virtual_src.h"|ref
 element-sees-graph|elements/smart_tee.cpp|#include "graph/dm_cam.h"|refuse
 element-sees-settings|elements/smart_tee.cpp|#include "settings/preferences.h"|refuse
 element-uses-qt|elements/smart_tee.cpp|#include <QString>|refuse
+dv-sees-elements|media/dv/dv_packs.cpp|#include "elements/avi_writer.h"|refuse
+dv-uses-qt|media/dv/dv_packs.cpp|#include <QByteArray>|refuse
 virtual-sees-graph|virtual/virtual_tap.cpp|#include "graph/dm_cam.h"|refuse
 plugin-sees-virtual|plugins/gstkadrillo.cpp|#include "virtual/virtual_plugin.h"|refuse
 program-sees-virtual|app/program.cpp|#include "virtual/virtual_device_provider.h"|refuse
 graph-sees-app|graph/dm_cam.cpp|#include "app/program.h"|refuse
-graph-sees-panel|graph/dm_cam.cpp|#include "features/grab_panel.h"|refuse
-graph-sees-features|graph/dm_cam.cpp|#include "features/schedule.h"|refuse
+graph-sees-panel|graph/dm_cam.cpp|#include "ui/grab_panel.h"|refuse
+graph-sees-session|graph/dm_cam.cpp|#include "session/schedule.h"|refuse
+session-sees-ui|session/schedule.cpp|#include "ui/capture_form.h"|refuse
+ui-sees-app|ui/capture_form.cpp|#include "app/program.h"|refuse
 devices-see-graph|system/devices/video_sources.cpp|#include "graph/dm_cam.h"|refuse
 core-sees-media|settings/naming.cpp|#include "platform/media/beeps.h"|refuse
 registry-sees-log|platform/os/registry.cpp|#include "system/log.h"|refuse
 log-uses-widget|system/log.cpp|#  include  <QLabel>|refuse
-features-use-widgets-module|features/schedule.cpp|#include <QtWidgets/QPushButton>|refuse
-features-use-widgets-all|features/schedule.cpp|#include <QtWidgets>|refuse
+session-uses-widgets-module|session/schedule.cpp|#include <QtWidgets/QPushButton>|refuse
+session-uses-widgets-all|session/schedule.cpp|#include <QtWidgets>|refuse
 new-graph-file-uses-widget|graph/probe_source.cpp|#include <QDialog>|refuse
+new-graph-panel-uses-widget|graph/probe_panel.cpp|#include <QDialog>|refuse
 graph-uses-gui-action|graph/dm_cam.cpp|#include <QAction>|accept
-new-graph-panel-uses-widget|graph/probe_panel.cpp|#include <QDialog>|accept
-features-see-graph|features/schedule.cpp|#include "graph/dm_cam.h"|accept
-virtual-sees-elements|virtual/virtual_tap.cpp|#include "elements/dv_packs.h"|accept
+session-sees-graph|session/schedule.cpp|#include "graph/dm_cam.h"|accept
+virtual-sees-elements|virtual/virtual_tap.cpp|#include "media/dv/dv_packs.h"|accept
+ui-sees-session|ui/capture_form.cpp|#include "session/stills.h"|accept
 EOF
 
 if ((failures > 0)); then

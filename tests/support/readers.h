@@ -5,7 +5,7 @@
 // chunks; and DV test material made by ffmpeg. Every reader has a deadline.
 // Free of GoogleTest, so the benchmarks read their files the same way.
 
-#include "elements/recording_watch.h"
+#include "media/dv/recording_watch.h"
 #include "platform/media/gst_ptr.h"
 #include "support/probe.h"
 
@@ -166,6 +166,11 @@ inline std::optional<kad::dv::RecordingDateTime> firstFrameDate(const QString& f
     if (frame.size() != 144000) return std::nullopt;
     return kad::dv::agreedRecordingDateTime(reinterpret_cast<const std::uint8_t*>(frame.data()),
                                             frame.size());
+}
+
+inline std::optional<kad::dv::RecordingDateTime> firstFrameDate(const std::string& file)
+{
+    return firstFrameDate(QString::fromStdString(file));
 }
 
 // Raw DV made by ffmpeg: its test pattern and a 440 Hz tone at 48 kHz

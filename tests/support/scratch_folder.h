@@ -15,6 +15,7 @@ template <class Base = ::testing::Test> class ScratchFolder : public Base {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
     std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+    std::string path(const std::string& name) const { return path(name.c_str()); }
 
     QTemporaryDir dir_;
 };

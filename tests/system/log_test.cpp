@@ -80,64 +80,43 @@ TEST_F(LogTest, WhileOffNothingTouchesTheDisk)
     EXPECT_FALSE(LogOpen());
 }
 
-TEST_F(LogTest, HeaderLinesAreExact)
+// A whole session, line for line: the header, what was written, and the
+// termination; after the stop nothing more arrives.
+TEST_F(LogTest, ASessionReadsLineForLine)
 {
     ASSERT_TRUE(StartLog(true));
     EXPECT_TRUE(LogOpen());
-    const QByteArray raw = bytes();
-    EXPECT_FALSE(raw.contains('\r'));
-    EXPECT_TRUE(raw.endsWith('\n'));
-    const QStringList l = lines();
-    ASSERT_EQ(l.size(), 7);
-    EXPECT_EQ(l[0], QString());
-    EXPECT_EQ(l[1], kSeparator);
-    EXPECT_EQ(l[2], QString());
-    EXPECT_TRUE(l[3].startsWith(QStringLiteral("Log file created on "))) << l[3].toStdString();
-    EXPECT_EQ(l[4], QStringLiteral("with Kadrillo by Tavrel 3.3c En last updated on 26th of "
-                                   "October, 2005"));
-    EXPECT_EQ(l[5], QString());
-    EXPECT_EQ(l[6], QStringLiteral("Visit my webpage: "));
-}
-
-TEST_F(LogTest, SectionBlankSeparatorAndTextsWrittenUnchanged)
-{
-    ASSERT_TRUE(StartLog(true));
     EXPECT_TRUE(WriteLogSection(QStringLiteral("Preview")));
     EXPECT_TRUE(WriteLogBlank());
     EXPECT_TRUE(WriteLog(QStringLiteral("first\nsecond")));
     EXPECT_TRUE(WriteLogSeparator());
     EXPECT_TRUE(WriteLog(QStringLiteral("Durée Incruster")));
     EXPECT_TRUE(WriteLog(QStringLiteral("   >>> Select = ")));
-    const QStringList l = lines().mid(7);
-    const QStringList expected{QStringLiteral("##### Preview #####"),
-                               QString(),
-                               QStringLiteral("first"),
-                               QStringLiteral("second"),
-                               QString(),
-                               kSeparator,
-                               QString(),
-                               QStringLiteral("Durée Incruster"),
-                               QStringLiteral("   >>> Select = ")};
-    EXPECT_EQ(l, expected);
-    EXPECT_TRUE(bytes().contains("Dur\xc3\xa9"
-                                 "e Incruster"));
-}
-
-TEST_F(LogTest, StopWritesTheTerminationBetweenSeparatorsThenGoesQuiet)
-{
-    ASSERT_TRUE(StartLog(true));
     EXPECT_TRUE(StopLog());
     EXPECT_FALSE(LogOpen());
     EXPECT_TRUE(WriteLog(QStringLiteral("after the stop")));
-    const QStringList tail = lines().mid(7);
-    ASSERT_EQ(tail.size(), 7);
-    EXPECT_EQ(tail[0], QString());
-    EXPECT_EQ(tail[1], kSeparator);
-    EXPECT_EQ(tail[2], QString());
-    EXPECT_TRUE(tail[3].startsWith(QStringLiteral("Log file terminated on ")));
-    EXPECT_EQ(tail[4], QString());
-    EXPECT_EQ(tail[5], kSeparator);
-    EXPECT_EQ(tail[6], QString());
+
+    const QByteArray raw = bytes();
+    EXPECT_FALSE(raw.contains('\r'));
+    EXPECT_TRUE(raw.endsWith('\n'));
+    EXPECT_TRUE(raw.contains("Dur\xc3\xa9"
+                             "e Incruster"));
+    QStringList l = lines();
+    ASSERT_EQ(l.size(), 7 + 9 + 7);
+    EXPECT_TRUE(l[3].startsWith(QStringLiteral("Log file created on "))) << l[3].toStdString();
+    EXPECT_TRUE(l[19].startsWith(QStringLiteral("Log file terminated on "))) << l[19].toStdString();
+    l[3] = l[19] = QString();
+    const QStringList expected{
+        QString(), kSeparator, QString(), QString(),
+        QStringLiteral("with Kadrillo by Tavrel 3.3c En last updated on 26th of October, 2005"),
+        QString(), QStringLiteral("Visit my webpage: "),
+        // What was written.
+        QStringLiteral("##### Preview #####"), QString(), QStringLiteral("first"),
+        QStringLiteral("second"), QString(), kSeparator, QString(),
+        QStringLiteral("Durée Incruster"), QStringLiteral("   >>> Select = "),
+        // The termination.
+        QString(), kSeparator, QString(), QString(), QString(), kSeparator, QString()};
+    EXPECT_EQ(l, expected);
 }
 
 TEST_F(LogTest, StartStopStartInOneRunKeepsOnlyTheSecondSession)

@@ -1,0 +1,337 @@
+#include "session/capture_session.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <utility>
+
+#include "graph/dm_cam.h"
+#include "settings/naming.h"
+#include "system/dialogs.h"
+#include "system/log.h"
+
+namespace kad {
+
+QString ExistingFileQuestion(const QString& path)
+{
+    return QStringLiteral("The file ") + path +
+           QStringLiteral(" exists already. Do you want to crush it?");
+}
+
+QString MissingFolderError(const QString& path)
+{
+    const QFileInfo info(path);
+    return QStringLiteral("The folder ") + info.path() +
+           QStringLiteral(" does not exist. Please check in which folder you want to create") +
+           QStringLiteral("\r\n") + QStringLiteral(" the video file ") + info.fileName() +
+           QStringLiteral(".");
+}
+
+TCaptureSession::TCaptureSession(TdmCam& cam, QObject* parent)
+    : QObject(parent), cam_(cam), cutWait_(new QTimer(this))
+{
+    cutWait_->setSingleShot(true);
+    cutWait_->setInterval(kCutWaitMs);
+    connect(cutWait_, &QTimer::timeout, this, &TCaptureSession::cutWaitOver);
+    connectGraph();
+}
+
+TCaptureSession::~TCaptureSession() = default;
+
+void TCaptureSession::connectGraph()
+{
+    // A capture that ended by itself (full disk, write error) has already
+    // said why; whoever drives the session stops it as if by hand.
+    connect(&cam_, &TdmCam::CaptureStopped, this, [this](const QString&) {
+        if (Capturing() && !finishing_) emit captureEndedByItself();
+    });
+    // The capture goes on without its sound: the status bar keeps saying so
+    // until the capture ends, the log says when.
+    connect(&cam_, &TdmCam::CaptureSoundLost, this, &TCaptureSession::statusText);
+    // Any other failure of the graph is at least written down; a capture
+    // has said its own words about what ended it.
+    connect(&cam_, &TdmCam::GraphError, this,
+            [](const QString& text) { WriteLog("The media graph reports: " + text); });
+    connect(&cam_, &TdmCam::CaptureFileSwitched, this,
+            [this](const QString&, const QString& newName) { fileSwitched(newName); });
+    connect(&cam_, &TdmCam::CaptureSwitchFailed, this,
+            [this](const QString& name, const QString& error) {
+                if (name == pendingCut_) cutGivenUp(QStringLiteral("it failed (") + error + u')');
+            });
+    connect(&cam_, &TdmCam::CaptureFileRenamed, this,
+            [this](const QString& oldName, const QString& newName) {
+                renamed_.insert(oldName, newName);
+                if (currentFile_ != oldName) return;
+                currentFile_ = newName;
+                emit currentFileChanged(newName);
+            });
+    connect(&cam_, &TdmCam::CaptureFinished, this, &TCaptureSession::captureFinished);
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+void TCaptureSession::SetState(CaptureState state)
+{
+    if (state == state_) return;
+    state_ = state;
+    emit stateChanged(state);
+}
+
+void TCaptureSession::setFinishing(bool finishing)
+{
+    if (finishing == finishing_) return;
+    finishing_ = finishing;
+    emit finishingChanged(finishing);
+}
+
+void TCaptureSession::SetVolume(int volume)
+{
+    volume_ = volume;
+    cam_.SetVolume(volume);
+}
+
+// ---------------------------------------------------------------------------
+// Preview and stop
+
+bool TCaptureSession::StartPreview()
+{
+    cam_.StopGraph();
+    emit graphOptionsWanted();
+    if (!cam_.BuildPreviewGraph()) return false;
+    cam_.SetVolume(volume_);
+    cam_.RunGraph();
+    return true;
+}
+
+bool TCaptureSession::PreviewBuilt() const
+{
+    return cam_.PreviewBuilt;
+}
+
+void TCaptureSession::StopGraph()
+{
+    cam_.StopGraph();
+}
+
+void TCaptureSession::enterPreview()
+{
+    state_ = StartPreview() ? CaptureState::csPreview : CaptureState::csIdle;
+    emit stateChanged(state_);
+}
+
+void TCaptureSession::StopCapture()
+{
+    if (finishing_) return;
+    const QString givenUp = giveUpPendingCut();
+    if (!cam_.Capturing()) {
+        catchUpWithWriter();
+        emit nameAfterCapture(givenUp.isEmpty() ? NextVideoName() : givenUp);
+        enterPreview();
+        return;
+    }
+    // A writer that splits at recordings may still open the next
+    // recording's file with the frame it holds: the number after its last
+    // file is known once it has finished.
+    nameAtFinish_ = splitting_ && givenUp.isEmpty();
+    if (!nameAtFinish_) emit nameAfterCapture(givenUp.isEmpty() ? NextVideoName() : givenUp);
+    // The files are finished while the preview goes on showing the source;
+    // the state stays the capture's until they are complete.
+    setFinishing(true);
+    cam_.BeginFinishCapture();
+}
+
+void TCaptureSession::captureFinished(const QString& lastFile)
+{
+    if (!finishing_) return;
+    // Neither finished flag nor state may say "capturing" once the preview
+    // is built again, so the flag falls first and the state follows.
+    finishing_ = false;
+    if (splitting_) {
+        splitting_ = false;
+        useNumberOf(lastFile);
+    }
+    if (std::exchange(nameAtFinish_, false)) emit nameAfterCapture(NextVideoName());
+    enterPreview();
+    emit finishingChanged(false);
+}
+
+// ---------------------------------------------------------------------------
+// Capture start
+
+bool TCaptureSession::checkTarget(const QString& path)
+{
+    if (QFileInfo::exists(path) &&
+        dialogs().warningYesNo(ExistingFileQuestion(path)) != DialogAnswer::Yes)
+        return false;
+    const QFileInfo info(path);
+    if (!info.dir().exists()) {
+        dialogs().error(MissingFolderError(path));
+        return false;
+    }
+    return true;
+}
+
+bool TCaptureSession::StartCapture(const QString& path, CaptureState as)
+{
+    if (finishing_ || path.isEmpty() || !checkTarget(path)) return false;
+    if (!QDir().mkpath(QFileInfo(path).path())) return false;
+    emit graphOptionsWanted();
+    emit captureOptionsWanted();
+    cam_.Options.CaptureReport = choices_.CaptureReport;
+    cam_.Capture.FormatName = choices_.FormatName;
+    cam_.CurrentVideoFileName = path;
+    currentFile_ = path;
+    // DV only: the builders of the other formats never read these.
+    splitting_ = choices_.SplitAtRecording;
+    cam_.Capture.SplitAtRecording = splitting_;
+    splitName_ = splitting_ ? peekNextVideoName() : QString();
+    cam_.Capture.SplitFileName = splitName_;
+    cam_.Capture.DateNameRoot = choices_.NameByRecordingDate
+                                    ? QFileInfo(path).path() + u'/' + Naming().videoRacine
+                                    : QString();
+    WriteLogSeparator();
+    WriteLog(QStringLiteral("Start of capture into ") + path);
+    if (!cam_.BuildCaptureGraph()) return false;
+    cam_.SetVolume(volume_);
+    SetState(as);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Names, cuts and splits
+
+void TCaptureSession::fileSwitched(const QString& name)
+{
+    // A switch reported once the capture has ended changes nothing: the
+    // window has moved on to the next capture's name.
+    if (!cam_.Capturing()) return;
+    if (!pendingCut_.isEmpty() && name == pendingCut_) {
+        pendingCut_.clear();
+        cutWait_->stop();
+        currentFile_ = name;
+        emit currentFileChanged(name);
+    }
+    followRecordingSplit(name);
+}
+
+void TCaptureSession::cutGivenUp(const QString& why)
+{
+    cutWait_->stop();
+    const QString name = std::exchange(pendingCut_, QString());
+    NamingState& n = Naming();
+    // The number goes back unless another name was taken meanwhile.
+    if (n.VideoCounter == counterAfterCut_ && n.VideoCounter > 0) --n.VideoCounter;
+    const QString text = QStringLiteral("The cut into ") + QFileInfo(name).fileName() +
+                         QStringLiteral(" was given up: ") + why +
+                         QStringLiteral(". The capture goes on in ") +
+                         QFileInfo(currentFile_).fileName() + u'.';
+    WriteLog(text);
+    emit statusText(text);
+    emit videoNameShown(currentFile_);
+}
+
+void TCaptureSession::cutWaitOver()
+{
+    if (pendingCut_.isEmpty()) return;
+    if (cam_.GiveUpCaptureSwitch()) {
+        cutGivenUp(QStringLiteral("no picture came from the source"));
+        return;
+    }
+    // A muxer writer past the point of no return completes (or fails) by
+    // itself; a writer that has just moved on says so on its way here.
+    if (cam_.CaptureSwitchBusy()) cutWait_->start();
+}
+
+QString TCaptureSession::giveUpPendingCut()
+{
+    if (pendingCut_.isEmpty()) return {};
+    cutWait_->stop();
+    const QString name = std::exchange(pendingCut_, QString());
+    if (!cam_.GiveUpCaptureSwitch(true)) return {};
+    // Never made: its number, already taken, is the next capture's.
+    emit videoNameShown(name);
+    return name;
+}
+
+QString TCaptureSession::NameAfterCapture()
+{
+    // The cut is given up before the writer is caught up with: that
+    // finishes the capture, which would give the cut up in its own way.
+    const QString givenUp = giveUpPendingCut();
+    catchUpWithWriter();
+    return givenUp.isEmpty() ? NextVideoName() : givenUp;
+}
+
+QString TCaptureSession::peekNextVideoName()
+{
+    NamingState& n = Naming();
+    const QString next = NextVideoName(n);
+    if (n.VideoCounter > 0) --n.VideoCounter;
+    emit videoNameShown(currentFile_);
+    return next;
+}
+
+void TCaptureSession::followRecordingSplit(const QString& name)
+{
+    if (name != currentFile_) {
+        // Not a cut of ours (that one names the file itself): the tape's
+        // next recording, in the next free numbered name.
+        currentFile_ = name;
+        emit currentFileChanged(name);
+        useNumberOf(name);
+    }
+    if (splitting_) {
+        splitName_ = peekNextVideoName();
+        cam_.SetRecordingSplitName(splitName_);
+    }
+}
+
+void TCaptureSession::useNumberOf(const QString& name)
+{
+    const QString stem = QFileInfo(name).completeBaseName();
+    bool numbered = false;
+    const int number = stem.mid(stem.lastIndexOf(u'_') + 1).toInt(&numbered);
+    NamingState& n = Naming();
+    if (numbered && number >= n.VideoCounter) n.VideoCounter = number + 1;
+}
+
+void TCaptureSession::catchUpWithWriter()
+{
+    if (!splitting_) return;
+    splitting_ = false;
+    useNumberOf(cam_.EndRecordingSplits());
+}
+
+bool TCaptureSession::Cut()
+{
+    if (finishing_ || !cam_.Capturing() || cam_.CaptureSwitchBusy() || !pendingCut_.isEmpty())
+        return false;
+    NamingState& n = Naming();
+    QString next = NextVideoName(n);
+    // The tape's next recording may take the split's pending name at any
+    // frame, before the writer gets to the cut: the cut never draws it.
+    if (splitting_ && next == splitName_) next = NextVideoName(n);
+    // The labels keep the file being written until the writer moves on.
+    emit videoNameShown(currentFile_);
+    if (!checkTarget(next) || !cam_.SwitchCaptureFile(next)) {
+        // The name was not used: the next cut or stop offers it again.
+        if (n.VideoCounter > 0) --n.VideoCounter;
+        return false;
+    }
+    WriteLog(QStringLiteral("Cut into ") + next);
+    pendingCut_ = next;
+    counterAfterCut_ = n.VideoCounter;
+    cutWait_->start();
+    return true;
+}
+
+std::optional<std::pair<qint64, qint64>> TCaptureSession::FrameCounters() const
+{
+    if (!cam_.Capturing()) return std::nullopt;
+    return std::make_pair(static_cast<qint64>(cam_.CapturedFrames()),
+                          static_cast<qint64>(cam_.LostFrames()));
+}
+
+} // namespace kad
