@@ -14,9 +14,6 @@ namespace kad {
 
 class TSourceSelection;
 
-// The program's capture session, by the name the program has always given it.
-using TCaptureControl = TCaptureSession;
-
 void BindCaptureSession(TCaptureSession& session, TProgramParts& parts, TSourceSelection& sources);
 
 } // namespace kad

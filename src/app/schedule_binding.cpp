@@ -268,6 +268,10 @@ void TScheduleBinding::ShowAlarmTime(const QTime& time)
 
 void TScheduleBinding::AdvanceVideoName()
 {
+    // The end of a capture that splits at recordings names the next file
+    // once its last one is known: advancing now would take a number before
+    // that one, and the name arriving then would skip it.
+    if (session_ && session_->AdvanceNameAfterFinish()) return;
     p_.Form->CurrentVideoFileName = NextVideoName();
 }
 

@@ -776,7 +776,9 @@ bool TdmCam::BuildCaptureGraph()
             const QString name = CaptureFileName;
             WriteLog("The disk is full: the capture stops");
             SetCaptureEndReason(CaptureEnd::DiskFull);
-            FinishCapture();
+            // The graph runs on while the files are finished in the
+            // background; CaptureFinished says when they are complete.
+            BeginFinishCapture();
             stopCaptureWith("The disk holding " + name +
                             " is full: the capture has stopped.\nThe file keeps everything "
                             "recorded until then.");
@@ -901,7 +903,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         const QString name = CaptureFileName;
         WriteLog("The capture stops: " + failed + " failed: " + MediaErrorText(error));
         SetCaptureEndReason(CaptureEnd::WriteError, failed + " failed: " + MediaErrorText(error));
-        FinishCapture();
+        BeginFinishCapture();
         stopCaptureWith("The capture has stopped: " + failed + " failed (" + MediaErrorText(error) +
                         ").\nThe file " + name + " keeps everything recorded until then.");
         return;
@@ -915,6 +917,10 @@ void TdmCam::onCaptureMessage(GstMessage* message)
     SetCaptureEndReason(full ? CaptureEnd::DiskFull : CaptureEnd::WriteError,
                         MediaErrorText(error));
     FinishCaptureReport(*this, s);
+    // Nothing more reaches that file; the end is still told the usual way,
+    // by CaptureFinished, so the stop that follows waits for it as for any
+    // other.
+    BeginFinishCapture();
     if (full)
         stopCaptureWith("The disk holding " + name +
                         " is full: the capture has stopped.\nThe file keeps everything "
@@ -1256,21 +1262,6 @@ void TdmCam::SetRecordingSplitName(const QString& name)
     GstElement* w = capture_->writer.get();
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(w), "split-location"))
         g_object_set(w, "split-location", name.toUtf8().constData(), NULL);
-}
-
-QString TdmCam::EndRecordingSplits()
-{
-    if (!capture_ || !capture_->writer) return {};
-    GstElement* w = capture_->writer.get();
-    if (!g_object_class_find_property(G_OBJECT_GET_CLASS(w), "split-recordings")) return {};
-    g_object_set(w, "split-recordings", FALSE, "split-location", nullptr, NULL);
-    // The frame the writer holds now may still open the next recording's
-    // file: its last name is known once it has finished.
-    FinishCapture();
-    gchar* location = nullptr;
-    g_object_get(w, "location", &location, NULL);
-    const GCharPtr owned(location);
-    return QString::fromUtf8(location);
 }
 
 bool TdmCam::CaptureSwitchBusy() const

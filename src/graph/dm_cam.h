@@ -281,10 +281,6 @@ public:
     bool GiveUpCaptureSwitch(bool stopping = false);
     // The file the next new recording of a DV capture goes into.
     void SetRecordingSplitName(const QString& name);
-    // A capture that ends makes no more files of recordings: the frames
-    // still to come stay in the current file. Finishes the capture, then
-    // gives the last file the writer wrote (empty without a DV writer).
-    QString EndRecordingSplits();
     // Why the file being written will end, for its capture report: the
     // schedule's end, for one. The first reason given holds until that file
     // has ended; without one a stop is the user's and a cut is a cut.

@@ -125,7 +125,10 @@ void TCaptureSession::StopCapture()
 {
     if (finishing_) return;
     const QString givenUp = giveUpPendingCut();
-    if (!cam_.Capturing()) {
+    // A capture that ended by itself (a full disk, a failed encoder) may
+    // still be finishing its files: the preview waits for them as after a
+    // stop by hand.
+    if (!cam_.Capturing() && !cam_.CaptureFinishing()) {
         catchUpWithWriter();
         emit nameAfterCapture(givenUp.isEmpty() ? NextVideoName() : givenUp);
         enterPreview();
@@ -142,17 +145,30 @@ void TCaptureSession::StopCapture()
     cam_.BeginFinishCapture();
 }
 
+bool TCaptureSession::AdvanceNameAfterFinish()
+{
+    if (!finishing_ || !nameAtFinish_) return false;
+    ++advancesAtFinish_;
+    return true;
+}
+
 void TCaptureSession::captureFinished(const QString& lastFile)
 {
+    // The writer has opened its last file: the next names come after it,
+    // also when the capture ended by itself and its stop is still to come.
+    if (splitting_) useNumberOf(lastFile);
     if (!finishing_) return;
     // Neither finished flag nor state may say "capturing" once the preview
     // is built again, so the flag falls first and the state follows.
     finishing_ = false;
-    if (splitting_) {
-        splitting_ = false;
-        useNumberOf(lastFile);
+    splitting_ = false;
+    if (std::exchange(nameAtFinish_, false)) {
+        QString next = NextVideoName();
+        for (; advancesAtFinish_ > 0; --advancesAtFinish_)
+            next = NextVideoName();
+        emit nameAfterCapture(next);
     }
-    if (std::exchange(nameAtFinish_, false)) emit nameAfterCapture(NextVideoName());
+    advancesAtFinish_ = 0;
     enterPreview();
     emit finishingChanged(false);
 }
@@ -301,7 +317,11 @@ void TCaptureSession::catchUpWithWriter()
 {
     if (!splitting_) return;
     splitting_ = false;
-    useNumberOf(cam_.EndRecordingSplits());
+    // Only for a capture that has ended already (its source lost, its files
+    // finished): the writer's moves into new recordings have all been told,
+    // the graph's own name of its file included.
+    useNumberOf(currentFile_);
+    useNumberOf(cam_.CaptureFileName);
 }
 
 bool TCaptureSession::Cut()

@@ -103,6 +103,12 @@ public:
     // a capture torn down at once (its device lost); the writer is caught up
     // with here.
     QString NameAfterCapture();
+    // A capture that splits at the tape's recordings and is being stopped
+    // learns its next name once its last file is known: an advance of the
+    // name asked for meanwhile (the schedule's end) is made after that name
+    // instead of before it. False when there is no such name to wait for:
+    // the caller advances the name itself.
+    bool AdvanceNameAfterFinish();
     // The cut's name while the writer has not moved into it yet.
     QString PendingCut() const { return pendingCut_; }
     // The file the capture writes now.
@@ -163,6 +169,8 @@ private:
     bool splitting_ = false;
     // The stopped capture's next name waits for its last file.
     bool nameAtFinish_ = false;
+    // Advances of the name asked for while it waits for the last file.
+    int advancesAtFinish_ = 0;
     // The name the writer opens at the tape's next recording.
     QString splitName_;
     // The cut asked for and not made yet, and the run's counter just after

@@ -85,7 +85,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         // Given up in its own time, said in the status bar; the window keeps
         // the file it writes.
         ASSERT_TRUE(waitUntil([&] { return program->Capture().PendingCut().isEmpty(); },
-                              TCaptureControl::kCutWaitMs + 5000));
+                              TCaptureSession::kCutWaitMs + 5000));
         EXPECT_TRUE(form().StatusText(1).contains(QStringLiteral("was given up")))
             << form().StatusText(1).toStdString();
         EXPECT_EQ(form().CurrentVideoFileName, first);

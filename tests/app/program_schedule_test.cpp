@@ -16,6 +16,7 @@
 #include "session/schedule.h"
 #include "session/stills.h"
 #include "ui/grab_panel.h"
+#include "ui/options_panel.h"
 #include "ui/schedule_panel.h"
 #include "ui/status_bar.h"
 
@@ -122,6 +123,46 @@ TEST_F(ProgramSchedule, ACaptureArmedAFewSecondsAheadStartsAndEndsByItself)
     EXPECT_LE(probe->frames, 200);
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_TRUE(waitForPicture());
+}
+
+// A scheduled capture of a tape with one recording a second, split at each
+// recording: its files take the numbers in order, and the name left for the
+// next capture comes after the last of them, known only once the files are
+// finished. As for a capture in one file, the stop names the next file and
+// the schedule's end then takes one more.
+TEST_F(ProgramSchedule, ASplitCaptureEndedByTheScheduleLeavesANameAfterItsLastFile)
+{
+    startDv(true);
+    program->Parts().OptionsFrame->cbSplitRecordings->click();
+    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    act(ActionId::acProgrammerFrame)->trigger();
+    QDateTime now = QDateTime::currentDateTime();
+    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    const QDateTime startAt = now.addSecs(2);
+    setStart(startAt);
+    setEnd(startAt.addSecs(3));
+    const QString first = form().CurrentVideoFileName;
+    ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi"))) << first.toStdString();
+    const QString stem = first.left(first.size() - 5);
+
+    panel().ProgBtn->click();
+    ASSERT_TRUE(
+        waitUntil([&] { return form().State() == CaptureState::csScheduledCapture; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return form().State() == CaptureState::csPreview; }, 15000));
+    EXPECT_FALSE(program->Capture().Finishing());
+
+    const QStringList files =
+        QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
+    ASSERT_GE(files.size(), 2) << files.join(u',').toStdString();
+    for (int k = 0; k < files.size(); ++k) {
+        const QString path = QDir(videos).filePath(files[k]);
+        EXPECT_EQ(path, stem + QString("%1.avi").arg(k));
+        const auto probe = probeVideo(path);
+        ASSERT_TRUE(probe.has_value()) << files[k].toStdString();
+        EXPECT_GT(probe->frames, 0);
+    }
+    EXPECT_EQ(form().CurrentVideoFileName, stem + QString("%1.avi").arg(files.size() + 1));
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(ProgramSchedule, ArmingRefusalsAndDisarmingLeaveThePreview)

@@ -485,13 +485,23 @@ TEST_F(CaptureCut, AFullDiskStopsTheCaptureWithAMessageAndAReadableFile)
         GTEST_SKIP() << "cannot mount a small disk here";
     cam.DiskReserveBytes = 12 * 1024 * 1024;
     int stopped = 0;
-    QObject::connect(&cam, &TdmCam::CaptureStopped, [&] { ++stopped; });
+    // The file is finished in the background once the stop is told.
+    bool finishingAtStop = false;
+    QObject::connect(&cam, &TdmCam::CaptureStopped, [&] {
+        ++stopped;
+        finishingAtStop = cam.CaptureFinishing();
+    });
+    bool finished = false;
+    QObject::connect(&cam, &TdmCam::CaptureFinished, [&] { finished = true; });
     ASSERT_TRUE(preview(Source::DvPal));
     cam.Capture.FormatIndex = 1;
     cam.CurrentVideoFileName = disk + "/full.avi";
     ASSERT_TRUE(cam.BuildCaptureGraph());
     EXPECT_TRUE(waitUntil([&] { return stopped > 0; }));
-    ASSERT_FALSE(boxes.shown.empty());
+    EXPECT_TRUE(finishingAtStop);
+    EXPECT_TRUE(waitUntil([&] { return finished; }));
+    EXPECT_EQ(stopped, 1);
+    ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown.back().kind, "error");
     EXPECT_TRUE(boxes.shown.back().text.contains("full"));
     const Probed p = probe(disk + "/full.avi");
