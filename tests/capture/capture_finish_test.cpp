@@ -100,6 +100,26 @@ protected:
     {
         return PadRef(gst_element_get_static_pad(cam.CaptureFileSink(), "sink"));
     }
+
+    // Starts a DV type-1 capture into name on the previewing source and, once
+    // frames are being written, holds the writer's input at `gate`; the probe
+    // holding it goes in *held.
+    void captureAndHold(const QString& name, Gate& gate, gulong* held = nullptr)
+    {
+        cam.Capture.FormatIndex = 0;
+        cam.CurrentVideoFileName = name;
+        ASSERT_TRUE(cam.BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+        held_ = writerInput();
+        ASSERT_TRUE(held_);
+        const gulong id =
+            gst_pad_add_probe(held_.get(), GST_PAD_PROBE_TYPE_BUFFER, Gate::hold, &gate, nullptr);
+        if (held) *held = id;
+        ASSERT_TRUE(waitUntil([&] { return gate.held(); }));
+    }
+
+    // The input captureAndHold holds.
+    PadRef held_;
 };
 
 // Each writer kind: the call leaves the capture ending, the end is told on
@@ -195,16 +215,10 @@ TEST_F(CaptureFinish, AWriterHeldBackFinishesOnceLetGo)
         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         countSinceStart, &arrived, nullptr);
     const QString name = file("held.avi");
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = name;
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
-    PadRef in = writerInput();
-    ASSERT_TRUE(in);
     Gate gate;
-    const gulong held =
-        gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_BUFFER, Gate::hold, &gate, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return gate.held(); }));
+    gulong held = 0;
+    captureAndHold(name, gate, &held);
+    ASSERT_FALSE(HasFatalFailure());
 
     Finished finished(cam);
     cam.BeginFinishCapture(10000);
@@ -221,7 +235,7 @@ TEST_F(CaptureFinish, AWriterHeldBackFinishesOnceLetGo)
 
     gate.open();
     ASSERT_TRUE(waitUntil([&] { return finished.count > 0; }, 15000));
-    gst_pad_remove_probe(in.get(), held);
+    gst_pad_remove_probe(held_.get(), held);
     EXPECT_TRUE(finished.complete);
     EXPECT_EQ(finished.lastFile, name);
     const Probed p = probe(name);
@@ -242,15 +256,9 @@ TEST_F(CaptureFinish, AWriterThatNeverEndsIsGivenUpInTime)
     ASSERT_TRUE(preview(Source::DvPal));
     g_object_set(source, "is-live", TRUE, NULL);
     const QString name = file("stuck.avi");
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = name;
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
-    PadRef in = writerInput();
-    ASSERT_TRUE(in);
     Gate gate;
-    gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_BUFFER, Gate::hold, &gate, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return gate.held(); }));
+    captureAndHold(name, gate);
+    ASSERT_FALSE(HasFatalFailure());
 
     Finished finished(cam);
     cam.BeginFinishCapture(1000);
