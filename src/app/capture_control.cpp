@@ -27,13 +27,12 @@ void BindCaptureSession(TCaptureSession& session, TProgramParts& parts, TSourceS
         choices.NameByRecordingDate = p->Settings.NameByRecordingDate;
         s->SetChoices(choices);
     });
-    QObject::connect(s, &TCaptureSession::currentFileChanged, form,
-                     [form, src](const QString& name) {
-                         form->CurrentVideoFileName = name;
-                         src->ShowVideoName(name);
-                     });
-    QObject::connect(s, &TCaptureSession::nameAfterCapture, form,
-                     [form](const QString& name) { form->CurrentVideoFileName = name; });
+    QObject::connect(s, &TCaptureSession::currentFileChanged, form, [s, src](const QString& name) {
+        s->SetVideoFileName(name);
+        src->ShowVideoName(name);
+    });
+    QObject::connect(s, &TCaptureSession::nameAfterCapture, s,
+                     [s](const QString& name) { s->SetVideoFileName(name); });
     QObject::connect(s, &TCaptureSession::videoNameShown, src,
                      [src](const QString& name) { src->ShowVideoName(name); });
     QObject::connect(s, &TCaptureSession::statusText, form,

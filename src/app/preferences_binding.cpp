@@ -14,6 +14,7 @@
 
 #include "app/source_selection.h"
 #include "graph/dm_cam.h"
+#include "session/capture_session.h"
 #include "settings/naming.h"
 #include "settings/preferences.h"
 #include "system/log.h"
@@ -67,7 +68,7 @@ void TPreferencesBinding::Bind()
         connect(d, &TDossiersFrame::ferrovuePathChanged, this,
                 [&pr](const QString& path) { pr.Ferrovue.Value = path; });
         connect(d, &TDossiersFrame::currentVideoFileNameChanged, this, [this](const QString& path) {
-            p_.Form->CurrentVideoFileName = path;
+            p_.Session->SetVideoFileName(path);
             sources_.ShowVideoName(path);
         });
         connect(d, &TDossiersFrame::nextImageFileNameChanged, this, [this](const QString& path) {
@@ -199,8 +200,8 @@ int TPreferencesBinding::ApplyPreferences()
         n.VideoCounter = 0;
         n.ImageCounter = 0;
         n.imageExtension = c.Image == ImageType::Jpeg ? 1 : 0;
-        f.CurrentVideoFileName = NextVideoName();
-        sources_.ShowVideoName(f.CurrentVideoFileName);
+        p_.Session->SetVideoFileName(NextVideoName());
+        sources_.ShowVideoName(p_.Session->VideoFileName());
         p_.NextImageFileName = NextImageName();
         if (p_.ExtraireFrame1) p_.ExtraireFrame1->ShowImageName(FileNamePart(p_.NextImageFileName));
         if (p_.DossiersFrame1) p_.DossiersFrame1->ShowImageName(FileNamePart(p_.NextImageFileName));

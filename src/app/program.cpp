@@ -134,6 +134,7 @@ TProgram::TProgram(QObject* parent) : QObject(parent)
 
     sources_ = new TSourceSelection(parts_, this);
     capture_ = new TCaptureSession(*cam_, this);
+    parts_.Session = capture_;
     form_->SetSession(capture_);
     binding_ = new TPreferencesBinding(parts_, *sources_, this);
     schedule_ = new TScheduleBinding(
@@ -297,9 +298,9 @@ void TProgram::movieBoxRebuild()
             const CaptureState state = form_->State();
             const bool capturing =
                 state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture;
-            if (capturing && cam_->CaptureFileName == form_->CurrentVideoFileName) {
+            if (capturing && cam_->CaptureFileName == capture_->VideoFileName()) {
                 sources_->FillCaptureOptions();
-                cam_->CurrentVideoFileName = form_->CurrentVideoFileName;
+                cam_->CurrentVideoFileName = capture_->VideoFileName();
                 cam_->BuildCaptureGraph();
             }
         }
@@ -455,7 +456,7 @@ void TProgram::connectWindow()
     // ---- capture ----
     connect(f, &TCaptureForm::startCaptureRequested, this, [this, f, session] {
         if (session->State() == CaptureState::csPreview)
-            session->StartCapture(f->CurrentVideoFileName);
+            session->StartCapture(session->VideoFileName());
         else if (session->State() == CaptureState::csScheduled)
             schedule_->Schedule().LancerEnregistrement();
     });
@@ -490,7 +491,7 @@ void TProgram::connectWindow()
     connect(f, &TCaptureForm::logToggled, this, [this](bool on) { binding_->acLogExecute(on); });
     connect(f, &TCaptureForm::ferrovueRequested, this, [this, f, pr, parts] {
         const QString hint =
-            RunFerrovue(pr->Ferrovue.Value, f->CurrentVideoFileName, Naming().VideoCounter,
+            RunFerrovue(pr->Ferrovue.Value, f->CurrentVideoFileName(), Naming().VideoCounter,
                         DefaultFerrovueLauncher(), capture_->RenamedVideos());
         if (parts->AproposFrame1) parts->AproposFrame1->sbFerrovue->setToolTip(hint);
     });
@@ -531,7 +532,7 @@ void TProgram::graphDeviceLost()
 {
     TCaptureForm& f = *form_;
     // The interrupted file stays; the next capture gets a new name.
-    if (capture_->Capturing()) f.CurrentVideoFileName = capture_->NameAfterCapture();
+    if (capture_->Capturing()) capture_->SetVideoFileName(capture_->NameAfterCapture());
     sources_->ReconnectAfterDeviceLost();
     f.ShowPreviewState();
     if (!f.StartPreview()) f.ShowIdleState();

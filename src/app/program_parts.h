@@ -33,10 +33,13 @@ class TSourcesFrame;
 class TamorcerForm;
 class TcamForm;
 class TdmCam;
+class TCaptureSession;
 
 struct TProgramParts {
     TCaptureForm* Form = nullptr;
     TdmCam* Cam = nullptr;
+    // The headless capture session (it names the next capture's file).
+    TCaptureSession* Session = nullptr;
     // Created with the window and loaded by ApplyPreferences.
     Preferences* Prefs = nullptr;
 

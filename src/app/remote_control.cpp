@@ -86,7 +86,7 @@ TRemoteControl::TRemoteControl(TProgram& program, QDBusConnection bus, QObject* 
 {
     TCaptureForm& f = program_.Form();
     lastState_ = f.State();
-    if (Capturing(lastState_)) capturing_ = f.CurrentVideoFileName;
+    if (Capturing(lastState_)) capturing_ = program_.Capture().VideoFileName();
     connect(&f, &TCaptureForm::stateChanged, this, &TRemoteControl::onStateChanged);
     connect(&program_.Cam(), &TdmCam::CaptureFileSwitched, this,
             [this](const QString& oldName, const QString&) { onFileSwitched(oldName); });
@@ -136,7 +136,7 @@ QString TRemoteControl::StartCapture()
 {
     TCaptureForm& f = program_.Form();
     if (Capturing(f.State())) {
-        refuse(QStringLiteral("A capture runs already into ") + f.CurrentVideoFileName +
+        refuse(QStringLiteral("A capture runs already into ") + program_.Capture().VideoFileName() +
                QLatin1Char('.'));
         return {};
     }
@@ -150,11 +150,11 @@ QString TRemoteControl::StartCapture()
     QAction* toggle = f.Action(ActionId::acCapturerBascule);
     toggle->setChecked(true);
     f.acCapturerBasculeExecute();
-    if (Capturing(f.State())) return f.CurrentVideoFileName;
+    if (Capturing(f.State())) return program_.Capture().VideoFileName();
     // The window's toggle keeps the wish of a press; a refused remote start
     // leaves it as it was, ready for the next start.
     f.ShowCaptureToggle(false);
-    refuse(said.Said(QStringLiteral("The capture into ") + f.CurrentVideoFileName +
+    refuse(said.Said(QStringLiteral("The capture into ") + program_.Capture().VideoFileName() +
                      QStringLiteral(" could not be started.")));
     return {};
 }
@@ -172,7 +172,7 @@ QString TRemoteControl::StopCapture()
         refuse(QStringLiteral("No capture runs: the last one is finishing its files."));
         return {};
     }
-    const QString finished = f.CurrentVideoFileName;
+    const QString finished = program_.Capture().VideoFileName();
     TRemoteDialogs said;
     QAction* toggle = f.Action(ActionId::acCapturerBascule);
     toggle->setChecked(false);
@@ -191,14 +191,14 @@ QString TRemoteControl::Cut()
         refuse(QStringLiteral("The previous cut is not finished yet."));
         return {};
     }
-    const QString before = f.CurrentVideoFileName;
+    const QString before = program_.Capture().VideoFileName();
     TRemoteDialogs said;
     f.acCouperExecute();
     // The window names the new file once the writer is in it; the cut's
     // name is known as soon as it is asked for.
     const QString asked = program_.Capture().PendingCut();
     if (!asked.isEmpty()) return asked;
-    if (f.CurrentVideoFileName != before) return f.CurrentVideoFileName;
+    if (program_.Capture().VideoFileName() != before) return program_.Capture().VideoFileName();
     refuse(said.Said(QStringLiteral("The capture could not be cut.")));
     return {};
 }
@@ -228,7 +228,7 @@ QString TRemoteControl::State()
 
 QString TRemoteControl::CurrentFile()
 {
-    return program_.Form().CurrentVideoFileName;
+    return program_.Capture().VideoFileName();
 }
 
 qlonglong TRemoteControl::Counters(qlonglong& lost)
@@ -246,7 +246,7 @@ void TRemoteControl::onFileSwitched(const QString& oldName)
     emit FileFinished(oldName, frames - fileStartFrames_, lost - fileStartLost_);
     fileStartFrames_ = frames;
     fileStartLost_ = lost;
-    capturing_ = program_.Form().CurrentVideoFileName;
+    capturing_ = program_.Capture().VideoFileName();
 }
 
 void TRemoteControl::onStateChanged(CaptureState state)
@@ -254,7 +254,7 @@ void TRemoteControl::onStateChanged(CaptureState state)
     const CaptureState was = lastState_;
     lastState_ = state;
     if (!Capturing(was) && Capturing(state)) {
-        capturing_ = program_.Form().CurrentVideoFileName;
+        capturing_ = program_.Capture().VideoFileName();
         fileStartFrames_ = 0;
         fileStartLost_ = 0;
     } else if (Capturing(was) && !Capturing(state) && !capturing_.isEmpty()) {

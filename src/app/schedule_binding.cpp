@@ -205,7 +205,7 @@ ScheduleFields TScheduleBinding::Fields() const
 bool TScheduleBinding::StartCapture()
 {
     return session_ &&
-           session_->StartCapture(p_.Form->CurrentVideoFileName, CaptureState::csScheduledCapture);
+           session_->StartCapture(session_->VideoFileName(), CaptureState::csScheduledCapture);
 }
 
 void TScheduleBinding::StopCapture()
@@ -272,7 +272,7 @@ void TScheduleBinding::AdvanceVideoName()
     // once its last one is known: advancing now would take a number before
     // that one, and the name arriving then would skip it.
     if (session_ && session_->AdvanceNameAfterFinish()) return;
-    p_.Form->CurrentVideoFileName = NextVideoName();
+    p_.Session->SetVideoFileName(NextVideoName());
 }
 
 } // namespace kad

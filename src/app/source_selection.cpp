@@ -15,6 +15,7 @@
 
 #include "graph/dm_cam.h"
 #include "platform/media/cam_transport.h"
+#include "session/capture_session.h"
 #include "settings/naming.h"
 #include "settings/preferences.h"
 #include "system/dialogs.h"
@@ -231,8 +232,9 @@ void TSourceSelection::ApplyVideoExtension()
 {
     NamingState& n = Naming();
     n.captureFormat = Format();
-    QString& name = p_.Form->CurrentVideoFileName;
-    name = replaceExtension(name, CaptureExtension(n.captureFormat));
+    const QString name =
+        replaceExtension(p_.Session->VideoFileName(), CaptureExtension(n.captureFormat));
+    p_.Session->SetVideoFileName(name);
     ShowVideoName(name);
 }
 

@@ -14,7 +14,9 @@
 #include "platform/media/media_platform.h"
 #include "system/log.h"
 
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace kad {
@@ -100,6 +102,78 @@ StreamPicker* pickerOf(GstElement* demux)
     return picker;
 }
 
+// After a loss (a buffer flagged DISCONT: the Smart Tee's preview dropped
+// what it could not keep up with, or the device lost data) mpegpsdemux
+// forgets its clock reference until the next pack header, and a packet it
+// reads before that header counts as more than two seconds into the stream:
+// the demultiplexer then takes its set of streams as complete and never
+// makes a pad for a stream it has not met yet. A loss between the first
+// pack and the first picture (an encoder sends its sound first; a busy
+// computer's preview drops while it starts) so cost the picture for the
+// whole run, and with no picture the graph never got to play. So after a
+// loss the stream is read again from its next pack header: the packets
+// before it are cut by the loss anyway. A header split between two buffers
+// is missed, and the one after it taken.
+struct PackResync {
+    bool waiting = false; // streaming thread only
+};
+
+constexpr const char* kPackResyncKey = "kad-pack-resync";
+
+// Where the first pack header of data starts (MPEG-2 or MPEG-1 pack).
+std::optional<gsize> findPackStart(const guint8* data, gsize size)
+{
+    for (gsize i = 0; i + 4 <= size; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1 || data[i + 3] != 0xBA) continue;
+        if (i + 4 == size || (data[i + 4] & 0xC0) == 0x40 || (data[i + 4] & 0xF0) == 0x20) return i;
+    }
+    return std::nullopt;
+}
+
+GstPadProbeReturn resumeAtPack(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* state = static_cast<PackResync*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+        if (type == GST_EVENT_FLUSH_STOP || type == GST_EVENT_STREAM_START) state->waiting = false;
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const bool discont = GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+    if (!state->waiting && !discont) return GST_PAD_PROBE_OK;
+    std::optional<gsize> at;
+    {
+        BufferMap map(buffer, GST_MAP_READ);
+        if (map) at = findPackStart(map.data(), map.size());
+    }
+    state->waiting = !at;
+    if (!at) return GST_PAD_PROBE_DROP;
+    if (*at == 0 && discont) return GST_PAD_PROBE_OK;
+    // The demultiplexer must still hear of the loss: it drops the packet it
+    // was gathering and marks its outputs.
+    GstBuffer* rest = *at == 0 ? gst_buffer_make_writable(buffer)
+                               : gst_buffer_copy_region(buffer, GST_BUFFER_COPY_ALL, *at,
+                                                        gst_buffer_get_size(buffer) - *at);
+    if (*at != 0) gst_buffer_unref(buffer);
+    GST_BUFFER_FLAG_SET(rest, GST_BUFFER_FLAG_DISCONT);
+    GST_PAD_PROBE_INFO_DATA(info) = rest;
+    return GST_PAD_PROBE_OK;
+}
+
+void resumeAtPacksAfterLoss(GstElement* demux)
+{
+    if (g_object_get_data(G_OBJECT(demux), kPackResyncKey)) return;
+    PadRef in(gst_element_get_static_pad(demux, "sink"));
+    if (!in) return;
+    g_object_set_data(G_OBJECT(demux), kPackResyncKey, GINT_TO_POINTER(1));
+    gst_pad_add_probe(in.get(),
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      resumeAtPack, std::make_unique<PackResync>().release(), [](gpointer state) {
+                          std::unique_ptr<PackResync> owned(static_cast<PackResync*>(state));
+                      });
+}
+
 // "queue ! parser" with ghost pads: one output of the demultiplexer.
 GstElement* makeOutput(const char* name, const char* parser)
 {
@@ -176,6 +250,7 @@ GstPadLinkReturn createOutputPin(GstBin* graph, GstElement* demux, const char* n
     }
     gst_bin_add(graph, pin);
     gst_element_sync_state_with_parent(pin);
+    resumeAtPacksAfterLoss(demux);
     StreamPicker* picker = pickerOf(demux);
     std::lock_guard guard(picker->lock);
     (video ? picker->videoIn : picker->audioIn).reset(gst_element_get_static_pad(pin, "sink"));

@@ -113,6 +113,10 @@ public:
     QString PendingCut() const { return pendingCut_; }
     // The file the capture writes now.
     QString CurrentFile() const { return currentFile_; }
+    // The name the next capture starts with, or the file the running one
+    // was started into: what the Sources panel shows and a start uses.
+    QString VideoFileName() const { return videoFileName_; }
+    void SetVideoFileName(const QString& name) { videoFileName_ = name; }
 
     static constexpr int kCutWaitMs = 3000;
     // Captured and lost frames, or nothing when no capture runs.
@@ -166,6 +170,7 @@ private:
     int volume_ = 10000;
     TCaptureChoices choices_;
     QString currentFile_;
+    QString videoFileName_;
     bool splitting_ = false;
     // The stopped capture's next name waits for its last file.
     bool nameAtFinish_ = false;

@@ -91,7 +91,7 @@ public:
     virtual void ShowScheduleEnded() = 0;
     // The alarm time was edited while armed: the status panel that shows it.
     virtual void ShowAlarmTime(const QTime& time) = 0;
-    // CurrentVideoFileName := NextVideoName.
+    // The session's next video name := NextVideoName.
     virtual void AdvanceVideoName() = 0;
 };
 

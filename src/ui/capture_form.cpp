@@ -660,6 +660,11 @@ void TCaptureForm::SetSession(TCaptureSession* session)
     connect(session_, &TCaptureSession::finishingChanged, this, &TCaptureForm::applyFinishing);
 }
 
+QString TCaptureForm::CurrentVideoFileName() const
+{
+    return session_ ? session_->VideoFileName() : QString();
+}
+
 CaptureState TCaptureForm::State() const
 {
     return session_ ? session_->State() : state_;
@@ -849,10 +854,9 @@ void TCaptureForm::ShowPreviewState()
     }
     SetStatusText(2, p2);
 
-    const quint64 free = FreeDiskSpace(CurrentVideoFileName);
-    SetStatusText(
-        3,
-        Text(TextId::StFreeSpace).arg(free / 1048576ULL).arg(FileSystemName(CurrentVideoFileName)));
+    const QString name = CurrentVideoFileName();
+    const quint64 free = FreeDiskSpace(name);
+    SetStatusText(3, Text(TextId::StFreeSpace).arg(free / 1048576ULL).arg(FileSystemName(name)));
 
     emit alarmResetWanted();
     Action(ActionId::acCapturerBascule)->setEnabled(true);

@@ -168,7 +168,8 @@ public:
     QString StatusText(int panel) const;
     void SetStatusText(int panel, const QString& text);
     const TControlStates& ControlStates() const { return controls_; }
-    QString CurrentVideoFileName;
+    // The session's name for the next capture (empty without a session).
+    QString CurrentVideoFileName() const;
 
     void ShowIdleState();
     void ShowPreviewState();

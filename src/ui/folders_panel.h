@@ -7,7 +7,7 @@
 // text. Every change of folder, root or date switch rebuilds the next name
 // without using up a number, through the run's naming state
 // (settings/naming.h), and reports the new full name so the main window
-// keeps CurrentVideoFileName and NextImageFileName.
+// keeps the session's next video name and NextImageFileName.
 
 #include <QWidget>
 

@@ -32,7 +32,7 @@ TEST_F(ProgramCaptureErrors, AFailingEncoderReturnsToThePreviewNamingItAndMovesT
     ASSERT_TRUE(waitForPicture());
     // DV recompressed: the picture goes through an encoder.
     program->Parts().SourcesFrame->rgFormat->button(2)->click();
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     // The files end in the background, as after a stop by hand: the window
     // keeps the capture's state until they are complete.
     std::vector<std::pair<bool, CaptureState>> finishing;
@@ -57,9 +57,9 @@ TEST_F(ProgramCaptureErrors, AFailingEncoderReturnsToThePreviewNamingItAndMovesT
                              {true, CaptureState::csCapturing}, {false, CaptureState::csPreview}}));
     EXPECT_TRUE(told.contains(encoderName)) << told.toStdString();
     EXPECT_TRUE(told.contains("Could not encode the frame")) << told.toStdString();
-    EXPECT_NE(form().CurrentVideoFileName, first);
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_1.avi")))
-        << form().CurrentVideoFileName.toStdString();
+    EXPECT_NE(form().CurrentVideoFileName(), first);
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_1.avi")))
+        << form().CurrentVideoFileName().toStdString();
 
     const auto probe = probeVideo(first);
     ASSERT_TRUE(probe.has_value()) << first.toStdString();
@@ -81,7 +81,7 @@ TEST_F(ProgramCaptureErrors, AFailingSoundCardKeepsTheCaptureGoingAndTheStatusBa
         QStringLiteral("Add an Audio Source (soundcard)")));
     program->Sources().SourcesFramergaudioChange();
     ASSERT_TRUE(waitForPicture());
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
 
     QTest::keyClick(&form(), Qt::Key_Space);
     ASSERT_EQ(form().State(), CaptureState::csCapturing);

@@ -37,7 +37,7 @@ protected:
     // One capture by the toggle, at least `frames` frames into the file.
     void captureOnce(int frames = 15)
     {
-        const QString name = form().CurrentVideoFileName;
+        const QString name = form().CurrentVideoFileName();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_EQ(form().State(), CaptureState::csCapturing) << name.toStdString();
         ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= guint64(frames); }))
@@ -45,8 +45,8 @@ protected:
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_TRUE(waitStopped()) << name.toStdString();
         pump(300);
-        EXPECT_FALSE(QFileInfo::exists(form().CurrentVideoFileName))
-            << "the name offered next is taken: " << form().CurrentVideoFileName.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(form().CurrentVideoFileName()))
+            << "the name offered next is taken: " << form().CurrentVideoFileName().toStdString();
     }
 
     // Every video file of the folder (capture reports aside): none empty,
@@ -86,7 +86,7 @@ TEST_F(ProgramCaptureFiles, TheMovieBoxLeavesNoEmptyFileAndTheNextCaptureAsksNot
 
     QStringList made;
     for (int i = 0; i < 2; ++i) {
-        made << form().CurrentVideoFileName;
+        made << form().CurrentVideoFileName();
         ASSERT_NO_FATAL_FAILURE(captureOnce());
     }
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text.toStdString();
@@ -119,7 +119,7 @@ TEST_F(ProgramCaptureFiles, NoOtherPathLeavesAnEmptyFile)
             SCOPED_TRACE(std::string(path.source) + " format " + std::to_string(format));
             ASSERT_NO_FATAL_FAILURE(pickFormat(format));
             ASSERT_TRUE(waitForPicture());
-            made << form().CurrentVideoFileName;
+            made << form().CurrentVideoFileName();
             ASSERT_NO_FATAL_FAILURE(captureOnce());
         }
     }

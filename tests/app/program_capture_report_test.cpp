@@ -28,7 +28,7 @@ protected:
     // Captures about a second into the current name and returns it.
     QString captureOnce(const std::function<void()>& stop)
     {
-        const QString file = form().CurrentVideoFileName;
+        const QString file = form().CurrentVideoFileName();
         QTest::keyClick(&form(), Qt::Key_Space);
         EXPECT_EQ(form().State(), CaptureState::csCapturing);
         EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 25; }));

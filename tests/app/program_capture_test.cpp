@@ -37,7 +37,7 @@ protected:
 TEST_F(ProgramCapture, SpaceStartsACaptureAndSpaceAgainStopsAndAdvancesTheName)
 {
     startDv();
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     ASSERT_TRUE(first.startsWith(videos)) << first.toStdString();
     ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi")));
 
@@ -59,7 +59,7 @@ TEST_F(ProgramCapture, SpaceStartsACaptureAndSpaceAgainStopsAndAdvancesTheName)
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Capture"));
     EXPECT_FALSE(act(ActionId::acCouper)->isEnabled());
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_1.avi")));
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_1.avi")));
 
     const auto probe = probeVideo(first);
     ASSERT_TRUE(probe.has_value()) << first.toStdString();
@@ -75,15 +75,15 @@ TEST_F(ProgramCapture, F7CutsIntoASecondFile)
     // DV type 2 goes through the muxer's lossless switch.
     program->Parts().SourcesFrame->rgFormat->setItemIndex(1);
     program->Sources().rgFormatClick();
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
 
     key(Qt::Key_Space);
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(capturingFor(20));
     key(Qt::Key_F7);
     // The window names the new file once the writer is in it.
-    ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName != first; }));
-    const QString second = form().CurrentVideoFileName;
+    ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() != first; }));
+    const QString second = form().CurrentVideoFileName();
     EXPECT_TRUE(second.endsWith(QLatin1String("_1.avi")));
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
@@ -92,7 +92,7 @@ TEST_F(ProgramCapture, F7CutsIntoASecondFile)
     key(Qt::Key_Space);
     ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_2.avi")));
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_2.avi")));
 
     for (const QString& file : {first, second}) {
         const auto probe = probeVideo(file);
@@ -107,7 +107,7 @@ TEST_F(ProgramCapture, ACutIntoAnExistingFileAsksFirst)
     startDv();
     program->Parts().SourcesFrame->rgFormat->setItemIndex(1);
     program->Sources().rgFormatClick();
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     QString next = first;
     next.replace(QLatin1String("_0.avi"), QLatin1String("_1.avi"));
     {
@@ -123,13 +123,13 @@ TEST_F(ProgramCapture, ACutIntoAnExistingFileAsksFirst)
     key(Qt::Key_F7);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, ExistingFileQuestion(next));
-    EXPECT_EQ(form().CurrentVideoFileName, first);
+    EXPECT_EQ(form().CurrentVideoFileName(), first);
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
 
     // Asked again, Yes: the cut goes into that name.
     dialogs.answer(DialogAnswer::Yes);
     key(Qt::Key_F7);
-    EXPECT_TRUE(waitUntil([&] { return form().CurrentVideoFileName == next; }));
+    EXPECT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() == next; }));
     ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
     const guint64 atCut = cam().CapturedFrames();
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 10; }));
@@ -142,7 +142,7 @@ TEST_F(ProgramCapture, ACutIntoAnExistingFileAsksFirst)
 TEST_F(ProgramCapture, AnExistingFileAnsweredNoLeavesThePreviewRunning)
 {
     startDv();
-    const QString name = form().CurrentVideoFileName;
+    const QString name = form().CurrentVideoFileName();
     {
         QFile f(name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -170,7 +170,7 @@ TEST_F(ProgramCapture, AMissingFolderIsReportedAndNothingIsCaptured)
 {
     startDv();
     const QString missing = home.filePath(QStringLiteral("nowhere/deeper"));
-    form().CurrentVideoFileName = missing + QStringLiteral("/clip.avi");
+    program->Capture().SetVideoFileName(missing + QStringLiteral("/clip.avi"));
     key(Qt::Key_Space);
 
     ASSERT_EQ(dialogs.shown.size(), 1u);
@@ -187,7 +187,7 @@ TEST_F(ProgramCapture, AMissingFolderIsReportedAndNothingIsCaptured)
 TEST_F(ProgramCapture, AnUnpluggedCamcorderKeepsTheFileAndTheNextCaptureGetsANewName)
 {
     startDv("dv-pal-vcr,webcam");
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     key(Qt::Key_Space);
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(capturingFor(25));
@@ -206,8 +206,8 @@ TEST_F(ProgramCapture, AnUnpluggedCamcorderKeepsTheFileAndTheNextCaptureGetsANew
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_EQ(program->Parts().SourcesFrame->cboxvideo->currentText(),
               QStringLiteral("Virtual Webcam"));
-    EXPECT_NE(form().CurrentVideoFileName, first);
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_1.avi")));
+    EXPECT_NE(form().CurrentVideoFileName(), first);
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_1.avi")));
     EXPECT_EQ(act(ActionId::acCapturerBascule)->text(), QStringLiteral("Capture"));
 
     const auto probe = probeVideo(first);

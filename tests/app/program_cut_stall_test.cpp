@@ -66,7 +66,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         panel.rgFormat->setItemIndex(format);
         program->Sources().rgFormatClick();
         ASSERT_TRUE(waitForPicture());
-        const QString first = form().CurrentVideoFileName;
+        const QString first = form().CurrentVideoFileName();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_EQ(form().State(), CaptureState::csCapturing);
         ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 15; }));
@@ -79,7 +79,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         EXPECT_LT(held.elapsed(), 1000) << "the cut held the window";
         const QString asked = program->Capture().PendingCut();
         ASSERT_FALSE(asked.isEmpty());
-        EXPECT_EQ(form().CurrentVideoFileName, first);
+        EXPECT_EQ(form().CurrentVideoFileName(), first);
         EXPECT_EQ(shownName(), QFileInfo(first).fileName());
 
         // Given up in its own time, said in the status bar; the window keeps
@@ -88,7 +88,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
                               TCaptureSession::kCutWaitMs + 5000));
         EXPECT_TRUE(form().StatusText(1).contains(QStringLiteral("was given up")))
             << form().StatusText(1).toStdString();
-        EXPECT_EQ(form().CurrentVideoFileName, first);
+        EXPECT_EQ(form().CurrentVideoFileName(), first);
         EXPECT_EQ(shownName(), QFileInfo(first).fileName());
         EXPECT_FALSE(cam().CaptureSwitchBusy());
 
@@ -100,7 +100,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         EXPECT_FALSE(QFileInfo::exists(asked)) << asked.toStdString();
         act(ActionId::acCouper)->trigger();
         EXPECT_EQ(program->Capture().PendingCut(), asked);
-        ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName == asked; }));
+        ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() == asked; }));
         EXPECT_EQ(shownName(), QFileInfo(asked).fileName());
         const guint64 atCut = cam().CapturedFrames();
         ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 10; }));
@@ -116,7 +116,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         flow();
         ASSERT_TRUE(waitStopped());
         EXPECT_EQ(form().State(), CaptureState::csPreview);
-        EXPECT_EQ(form().CurrentVideoFileName, dropped);
+        EXPECT_EQ(form().CurrentVideoFileName(), dropped);
         EXPECT_EQ(shownName(), QFileInfo(dropped).fileName());
         pump(300);
         EXPECT_FALSE(QFileInfo::exists(dropped)) << dropped.toStdString();

@@ -208,7 +208,7 @@ TEST_F(ProgramEveryAction, WhileCapturingEveryActionDoesSomethingOrIsOffAndTheFi
 {
     startWith("dv-pal-vcr,webcam,mic");
     prepareChoices();
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));

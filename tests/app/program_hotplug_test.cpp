@@ -232,7 +232,7 @@ TEST_F(ProgramHotplug, AReturnDuringACaptureRestartsNothing)
     ASSERT_TRUE(waitUntil([&] { return cam().SourceKind == SourceKind::skAnalog; }, 10000));
     ASSERT_TRUE(waitForPicture());
 
-    const QString file = form().CurrentVideoFileName;
+    const QString file = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }, 15000));

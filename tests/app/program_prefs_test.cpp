@@ -115,8 +115,8 @@ TEST_F(ProgramPrefs, WhatOneRunGathersTheNextRunApplies)
     EXPECT_EQ(after.extension, 1);
     EXPECT_TRUE(after == before);
     // The names follow the restored folder settings.
-    EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName) == QStringLiteral("Clip_0.avi"))
-        << form().CurrentVideoFileName.toStdString();
+    EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName()) == QStringLiteral("Clip_0.avi"))
+        << form().CurrentVideoFileName().toStdString();
     EXPECT_EQ(form().State(), CaptureState::csPreview);
 }
 

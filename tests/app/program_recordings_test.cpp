@@ -28,7 +28,7 @@ protected:
         ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
         program->Parts().OptionsFrame->cbSplitRecordings->click();
         g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
-        ASSERT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_0.avi")));
+        ASSERT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_0.avi")));
     }
 
     // One capture by the toggle, stopped once `frames` frames are in;
@@ -61,13 +61,13 @@ TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
 
     // One recording a second on the tape.
     g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
-    const QString numbered = form().CurrentVideoFileName;
+    const QString numbered = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     // The window shows the file being written under its date name.
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 80; }));
-    ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName != numbered; }));
-    EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName).startsWith(QLatin1String("Video_20")));
+    ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() != numbered; }));
+    EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName()).startsWith(QLatin1String("Video_20")));
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_TRUE(waitStopped());
     ASSERT_EQ(form().State(), CaptureState::csPreview);
@@ -113,7 +113,7 @@ TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
 TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThem)
 {
     ASSERT_NO_FATAL_FAILURE(previewTapeSplitting());
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     ASSERT_NO_FATAL_FAILURE(captureByToggle(70));
 
     const QStringList files =
@@ -129,7 +129,7 @@ TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThe
     }
     EXPECT_EQ(total, static_cast<qint64>(cam().CapturedFrames()));
     // The next capture's name is none of the files just written.
-    EXPECT_EQ(form().CurrentVideoFileName,
+    EXPECT_EQ(form().CurrentVideoFileName(),
               first.left(first.size() - 5) + QString("%1.avi").arg(files.size()));
     EXPECT_TRUE(dialogs.shown.empty());
 }
@@ -137,7 +137,7 @@ TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThe
 TEST_F(ProgramRecordings, ACutNeverDrawsTheNameTheNextRecordingWillTake)
 {
     ASSERT_NO_FATAL_FAILURE(previewTapeSplitting());
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     const QString stem = first.left(first.size() - 5);
     QString cut;
     ASSERT_NO_FATAL_FAILURE(captureByToggle(70, [&] {
@@ -167,7 +167,7 @@ TEST_F(ProgramRecordings, WithTheOptionsOffTheTapeStaysInOneNumberedFile)
 {
     ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
     g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
-    const QString numbered = form().CurrentVideoFileName;
+    const QString numbered = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 60; }));

@@ -80,7 +80,7 @@ TEST_F(ProgramSchedule, ACaptureArmedAFewSecondsAheadStartsAndEndsByItself)
     const QDateTime endAt = startAt.addSecs(3);
     setStart(startAt);
     setEnd(endAt);
-    const QString file = form().CurrentVideoFileName;
+    const QString file = form().CurrentVideoFileName();
 
     panel().ProgBtn->click();
     ASSERT_EQ(form().State(), CaptureState::csScheduled) << dialogs.shown.size();
@@ -112,7 +112,7 @@ TEST_F(ProgramSchedule, ACaptureArmedAFewSecondsAheadStartsAndEndsByItself)
     EXPECT_FALSE(act(ActionId::acCouper)->isEnabled());
     EXPECT_TRUE(panel().gbDebut->isVisibleTo(&panel()));
     EXPECT_TRUE(panel().NowBtn->isVisibleTo(&panel()));
-    EXPECT_NE(form().CurrentVideoFileName, file);
+    EXPECT_NE(form().CurrentVideoFileName(), file);
     EXPECT_FALSE(program->Schedule().Schedule().Alarm().Enabled());
 
     // About three seconds of 25 frames a second.
@@ -141,7 +141,7 @@ TEST_F(ProgramSchedule, ASplitCaptureEndedByTheScheduleLeavesANameAfterItsLastFi
     const QDateTime startAt = now.addSecs(2);
     setStart(startAt);
     setEnd(startAt.addSecs(3));
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     ASSERT_TRUE(first.endsWith(QLatin1String("_0.avi"))) << first.toStdString();
     const QString stem = first.left(first.size() - 5);
 
@@ -161,7 +161,7 @@ TEST_F(ProgramSchedule, ASplitCaptureEndedByTheScheduleLeavesANameAfterItsLastFi
         ASSERT_TRUE(probe.has_value()) << files[k].toStdString();
         EXPECT_GT(probe->frames, 0);
     }
-    EXPECT_EQ(form().CurrentVideoFileName, stem + QString("%1.avi").arg(files.size() + 1));
+    EXPECT_EQ(form().CurrentVideoFileName(), stem + QString("%1.avi").arg(files.size() + 1));
     EXPECT_TRUE(dialogs.shown.empty());
 }
 

@@ -256,7 +256,7 @@ TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureR
     EXPECT_EQ(QImageReader(still).size(), QSize(newWidth, newHeight));
 
     // During a capture the format stays: said, and the capture goes on.
-    const QString file = form().CurrentVideoFileName;
+    const QString file = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));

@@ -56,7 +56,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     EXPECT_TRUE(act(ActionId::acEcouterAudioInclus)->isChecked() ||
                 program->Prefs().EcouterAudioInclus.Value);
     EXPECT_FALSE(program->Prefs().EnregistrerSourceAudio.Value);
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".avi")));
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String(".avi")));
     // Recompressed DV frees the audio choice and shows the standard.
     pickFormat(2);
     EXPECT_TRUE(sourcesPanel().cboxAudioType->isEnabled());
@@ -93,7 +93,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     pickFormat(0);
     EXPECT_EQ(audioType(), QStringLiteral("Audio from the MovieBox"));
     EXPECT_FALSE(sourcesPanel().cboxAudioType->isEnabled());
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".mpg")));
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String(".mpg")));
 
     // "Audio from the MovieBox" does not exist for DV: the DV stream's audio.
     pickVideo(dvName);

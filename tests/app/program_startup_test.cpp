@@ -50,8 +50,8 @@ TEST_F(ProgramStartup, FirstStartWithAnEmptyHiveShowsTheDefaultsCentred)
     EXPECT_EQ(program->Prefs().CamformTop.Value,
               program->Prefs().Top.Value + program->Prefs().Defaults.WindowSize.height());
     // The first video name of the run is number 0.
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String("_0.avi")))
-        << form().CurrentVideoFileName.toStdString();
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_0.avi")))
+        << form().CurrentVideoFileName().toStdString();
     // No message at all on a clean start.
     EXPECT_TRUE(dialogs.shown.empty());
 }

@@ -95,8 +95,8 @@ TEST_F(ProgramUserView, WithoutAVideoSourceAStaleFormatGivesAnAviName)
     chooseNoVideo();
     ASSERT_EQ(cam().SourceKind, SourceKind::skNoVideo);
     EXPECT_EQ(sources().rgFormat->itemIndex(), -1);
-    EXPECT_TRUE(form().CurrentVideoFileName.endsWith(QLatin1String(".avi")))
-        << form().CurrentVideoFileName.toStdString();
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String(".avi")))
+        << form().CurrentVideoFileName().toStdString();
     EXPECT_EQ(Naming().captureFormat, CaptureFormat::cfNone);
     EXPECT_TRUE(NextVideoName().endsWith(QLatin1String(".avi")));
     EXPECT_FALSE(sources().rgStandard->isVisibleTo(&sources()));
@@ -120,7 +120,7 @@ TEST_F(ProgramUserView, CaptureButtonShowsTheTogglesHintAndALostDeviceResetsTheT
     EXPECT_EQ(startHint, toggle->toolTip());
     EXPECT_EQ(toggle->property(kImageProperty).toInt(), 14);
 
-    const QString first = form().CurrentVideoFileName;
+    const QString first = form().CurrentVideoFileName();
     toggle->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     EXPECT_EQ(form().CaptureBtn->toolTip(), toggle->toolTip());

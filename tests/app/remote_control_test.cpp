@@ -222,7 +222,7 @@ TEST_F(RemoteControl, StartAndStopFromTheBusWriteAFileAndReportIt)
     ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_FALSE(act(ActionId::acCapturerBascule)->isChecked());
-    EXPECT_NE(form().CurrentVideoFileName, file);
+    EXPECT_NE(form().CurrentVideoFileName(), file);
 
     ASSERT_TRUE(waitUntil([&] { return !listener_.finished.empty(); }, 10000));
     ASSERT_EQ(listener_.finished.size(), 1u);
@@ -287,7 +287,7 @@ TEST_F(RemoteControl, RefusalsAreErrorsWithTheProgramsWordsAndNoMessageBox)
 
     // The file the capture would write exists: the question's text is the
     // answer, and the older file is left whole.
-    const QString target = form().CurrentVideoFileName;
+    const QString target = form().CurrentVideoFileName();
     {
         QFile older(target);
         ASSERT_TRUE(older.open(QIODevice::WriteOnly));

@@ -82,7 +82,6 @@ protected:
     {
         FormTest::SetUp();
         form->ApplyTexts();
-        form->CurrentVideoFileName = QDir::temp().filePath(QStringLiteral("clip_0.avi"));
         TStateFacts& f = form->Facts();
         f.Kind = SourceKind::skDV;
         f.Audio = AudioKind::akIncluded;
@@ -92,7 +91,17 @@ protected:
         f.PermettreIncruster = true;
         f.DeinterlacerChecked = false;
         f.EcouterAudioInclus = true;
+        session.SetVideoFileName(QDir::temp().filePath(QStringLiteral("clip_0.avi")));
+        form->SetSession(&session);
     }
+    void TearDown() override
+    {
+        form.reset();
+        cam.StopGraph();
+    }
+
+    TdmCam cam;
+    TCaptureSession session{cam};
 };
 
 TEST_F(StateTest, PreviewStateTextsAndColour)
@@ -254,16 +263,7 @@ protected:
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
         cam.SetVideoWindow(display);
-        form->SetSession(&session);
     }
-    void TearDown() override
-    {
-        form.reset();
-        cam.StopGraph();
-    }
-
-    TdmCam cam;
-    TCaptureSession session{cam};
 };
 
 TEST_F(SessionWindowTest, WindowShowsTheSessionsState)
@@ -293,7 +293,7 @@ TEST_F(SessionWindowTest, StopKeepsTheToggleAndCutOffUntilTheFileIsFinished)
     ASSERT_NE(camcorder, nullptr);
     g_object_set(camcorder, "is-live", TRUE, NULL);
     ASSERT_TRUE(cam.ConnectSourceElement("Virtual", camcorder));
-    const QString file = form->CurrentVideoFileName;
+    const QString file = form->CurrentVideoFileName();
     QFile::remove(file);
     // What the program does with the two intents.
     QObject::connect(form.get(), &TCaptureForm::startCaptureRequested, &session,

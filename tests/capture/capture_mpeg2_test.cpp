@@ -9,6 +9,9 @@
 
 #include <QFile>
 
+#include <atomic>
+#include <memory>
+
 namespace kad::test {
 namespace {
 
@@ -45,6 +48,58 @@ TEST_F(Mpeg2Preview, EachKindShowsItsPictureFromItsOwnStreams)
         EXPECT_TRUE(waitUntil([&] { return cam.VideoWidth == 720; }));
         EXPECT_EQ(cam.VideoHeight, 576);
     }
+}
+
+// A preview that fell behind while it started (a busy computer, the leaky
+// Smart Tee) loses what came after the box's first pack and system headers
+// up to its first sound packet, which then comes flagged as following a
+// loss: the picture must still come, from the box's own streams.
+TEST_F(Mpeg2Preview, ALossBeforeTheFirstPictureDoesNotCostThePicture)
+{
+    cam.Options.EcouterAudioInclus = true;
+    cam.Options.Audio = AudioKind::akIncluded;
+    ASSERT_TRUE(cam.ConnectSourceElement("Virtual", makeSource(Source::MovieBox)));
+    cam.SourceKind = SourceKind::skMovieBoxB;
+    ASSERT_TRUE(cam.BuildPreviewGraph());
+    // The probe owns its state: the graph may outlive this test's frame.
+    enum class Loss { BeforePack, PackHeld, Losing, Done };
+    using State = std::shared_ptr<std::atomic<Loss>>;
+    const State loss = std::make_shared<std::atomic<Loss>>(Loss::BeforePack);
+    PadRef preview(gst_element_get_static_pad(cam.Smarttee.Element(), "preview"));
+    ASSERT_NE(preview.get(), nullptr);
+    gst_pad_add_probe(
+        preview.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            std::atomic<Loss>& state = **static_cast<State*>(data);
+            if (state == Loss::Done) return GST_PAD_PROBE_OK;
+            GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            guint8 head[4] = {};
+            const bool startCode = gst_buffer_extract(buffer, 0, head, 4) == 4 && head[0] == 0 &&
+                                   head[1] == 0 && head[2] == 1;
+            // The demultiplexer reads the pack header once the next header
+            // has come too.
+            if (state == Loss::BeforePack) {
+                if (startCode && head[3] == 0xBA) state = Loss::PackHeld;
+                return GST_PAD_PROBE_OK;
+            }
+            if (state == Loss::PackHeld) {
+                state = Loss::Losing;
+                return GST_PAD_PROBE_OK;
+            }
+            if (!startCode || head[3] != 0xC1) return GST_PAD_PROBE_DROP;
+            buffer = gst_buffer_make_writable(buffer);
+            GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+            GST_PAD_PROBE_INFO_DATA(info) = buffer;
+            state = Loss::Done;
+            return GST_PAD_PROBE_OK;
+        },
+        std::make_unique<State>(loss).release(),
+        [](gpointer data) { std::unique_ptr<State> owned(static_cast<State*>(data)); });
+    ASSERT_TRUE(cam.RunGraph());
+    EXPECT_TRUE(waitUntil([&] { return grabbed(); }, 10000));
+    EXPECT_TRUE(*loss == Loss::Done);
+    EXPECT_EQ(feeder(cam.MpegVideoPin()), "video_e1");
+    EXPECT_EQ(feeder(cam.MpegAudioPin()), "audio_c1");
 }
 
 TEST_F(Mpeg2Preview, TheGenericBuildLogsEveryStepAndItsEnd)
