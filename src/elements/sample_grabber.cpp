@@ -1,7 +1,9 @@
 #include "elements/sample_grabber.h"
 
 #include <cstring>
+#include <memory>
 
+#include "elements/dv_still_decoder.h"
 #include "elements/raw_video_formats.h"
 
 GST_DEBUG_CATEGORY_STATIC(sample_grabber_debug);
@@ -11,12 +13,19 @@ GST_DEBUG_CATEGORY_STATIC(sample_grabber_debug);
 // the streaming thread and read by the application, all under the object
 // lock. Copying a frame out happens outside the lock on a reference of its
 // own, so the stream is held up only for a pointer swap.
+//
+// On DV, info describes the picture a frame decodes to at full size (I420,
+// the frame's size, aspect and rate) and dvCaps are the DV caps themselves,
+// which travel with a taken frame so it can be decoded later.
 struct _KadSampleGrabber {
     GstBaseTransform parent;
 
     GstVideoInfo info;       // negotiated format (streaming thread, set_caps)
+    GstCaps* dvCaps;         // streaming thread: the DV caps, NULL on raw video
+    gboolean stillPrepared;  // streaming thread: the still decoder was asked to get ready
     GstBuffer* latest;       // object lock
     GstVideoInfo latestInfo; // object lock: the format of latest
+    GstCaps* latestDvCaps;   // object lock: the DV caps of latest, NULL on raw video
     guint64 frameCount;      // object lock
 };
 
@@ -26,7 +35,8 @@ namespace {
 
 enum { PROP_0, PROP_FRAME_COUNT, PROP_LAST_SAMPLE };
 
-#define GRABBER_CAPS GST_VIDEO_CAPS_MAKE(KAD_RAW_VIDEO_FORMATS)
+#define GRABBER_CAPS                                                                               \
+    GST_VIDEO_CAPS_MAKE(KAD_RAW_VIDEO_FORMATS) "; video/x-dv, systemstream=(boolean)false"
 
 GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GRABBER_CAPS));
@@ -42,13 +52,69 @@ void clearLatest(KadSampleGrabber* self)
 {
     GST_OBJECT_LOCK(self);
     gst_clear_buffer(&self->latest);
+    gst_clear_caps(&self->latestDvCaps);
     self->frameCount = 0;
     GST_OBJECT_UNLOCK(self);
+}
+
+bool isDvCaps(const GstCaps* caps)
+{
+    return caps && !gst_caps_is_empty(caps) &&
+           gst_structure_has_name(gst_caps_get_structure(caps, 0), "video/x-dv");
+}
+
+// The full-size picture of DV caps; width and height stay 0 when the caps do
+// not tell them (the frames' headers will).
+void dvPictureInfo(const GstCaps* caps, gint width, gint height, GstVideoInfo* info)
+{
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    if (width <= 0 || height <= 0) {
+        width = height = 0;
+        gst_structure_get_int(s, "width", &width);
+        gst_structure_get_int(s, "height", &height);
+    }
+    gst_video_info_init(info);
+    if (width > 0 && height > 0)
+        gst_video_info_set_format(info, GST_VIDEO_FORMAT_I420, width, height);
+    gint num = 0, den = 0;
+    if (gst_structure_get_fraction(s, "pixel-aspect-ratio", &num, &den) && num > 0 && den > 0) {
+        GST_VIDEO_INFO_PAR_N(info) = num;
+        GST_VIDEO_INFO_PAR_D(info) = den;
+    }
+    if (gst_structure_get_fraction(s, "framerate", &num, &den) && num > 0 && den > 0) {
+        GST_VIDEO_INFO_FPS_N(info) = num;
+        GST_VIDEO_INFO_FPS_D(info) = den;
+    }
+}
+
+struct StillPreparation {
+    GstBuffer* frame;
+    GstCaps* caps;
+};
+
+void prepareStill(GstElement* /*grabber*/, gpointer data)
+{
+    auto* p = static_cast<StillPreparation*>(data);
+    kad::PrepareDvStillDecoder(p->frame, p->caps);
+}
+
+void freePreparation(gpointer data)
+{
+    // GStreamer hands the preparation back here; adopting it frees it.
+    std::unique_ptr<StillPreparation> p(static_cast<StillPreparation*>(data));
+    gst_buffer_unref(p->frame);
+    gst_caps_unref(p->caps);
 }
 
 gboolean setCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps* /*outcaps*/)
 {
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(trans);
+    if (isDvCaps(incaps)) {
+        gst_caps_replace(&self->dvCaps, incaps);
+        dvPictureInfo(incaps, 0, 0, &self->info);
+        return TRUE;
+    }
+    gst_clear_caps(&self->dvCaps);
     if (!gst_video_info_from_caps(&self->info, incaps)) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("The video format cannot be grabbed."),
                           ("invalid caps %" GST_PTR_FORMAT, incaps));
@@ -60,9 +126,24 @@ gboolean setCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps* /*outcaps*/)
 GstFlowReturn transformIp(GstBaseTransform* trans, GstBuffer* buffer)
 {
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(trans);
+    // DV caps without a size: the first whole frame's header tells it.
+    if (self->dvCaps && GST_VIDEO_INFO_WIDTH(&self->info) == 0) {
+        gint width = 0, height = 0;
+        if (kad::DvFramePictureSize(buffer, &width, &height))
+            dvPictureInfo(self->dvCaps, width, height, &self->info);
+    }
+    // The first DV frame readies the still decoder on a thread of
+    // GStreamer's pool, so that the first still is as quick as the next.
+    if (self->dvCaps && !self->stillPrepared) {
+        self->stillPrepared = TRUE;
+        auto p = std::make_unique<StillPreparation>(
+            StillPreparation{gst_buffer_ref(buffer), gst_caps_ref(self->dvCaps)});
+        gst_element_call_async(GST_ELEMENT(self), prepareStill, p.release(), freePreparation);
+    }
     GST_OBJECT_LOCK(self);
     gst_buffer_replace(&self->latest, buffer);
     self->latestInfo = self->info;
+    gst_caps_replace(&self->latestDvCaps, self->dvCaps);
     ++self->frameCount;
     GST_OBJECT_UNLOCK(self);
     return GST_FLOW_OK;
@@ -70,6 +151,7 @@ GstFlowReturn transformIp(GstBaseTransform* trans, GstBuffer* buffer)
 
 gboolean start(GstBaseTransform* trans)
 {
+    KAD_SAMPLE_GRABBER(trans)->stillPrepared = FALSE;
     clearLatest(KAD_SAMPLE_GRABBER(trans));
     return TRUE;
 }
@@ -81,10 +163,14 @@ GstSample* latestFrame(KadSampleGrabber* self)
     GST_OBJECT_LOCK(self);
     GstBuffer* buffer = self->latest ? gst_buffer_ref(self->latest) : nullptr;
     const GstVideoInfo info = self->latestInfo;
+    GstCaps* dvCaps = self->latestDvCaps ? gst_caps_ref(self->latestDvCaps) : nullptr;
     const guint64 number = self->frameCount;
     GST_OBJECT_UNLOCK(self);
-    if (!buffer) return nullptr;
-    GstCaps* caps = gst_video_info_to_caps(&info);
+    if (!buffer) {
+        if (dvCaps) gst_caps_unref(dvCaps);
+        return nullptr;
+    }
+    GstCaps* caps = dvCaps ? dvCaps : gst_video_info_to_caps(&info);
     GstStructure* details =
         gst_structure_new("kad-grabbed-frame", "frame-number", G_TYPE_UINT64, number, nullptr);
     GstSample* sample = gst_sample_new(buffer, caps, nullptr, details);
@@ -174,22 +260,54 @@ gboolean toBitmap(KadSampleGrabber* self, const GstVideoInfo& info, GstBuffer* b
     return TRUE;
 }
 
+// The picture of a frame of latestFrame: its raw format, or for DV the
+// full-size picture it decodes to. FALSE when there is none.
+gboolean pictureInfo(GstSample* frame, GstVideoInfo* picture)
+{
+    GstBuffer* buffer = gst_sample_get_buffer(frame);
+    GstCaps* caps = gst_sample_get_caps(frame);
+    if (!buffer || !caps) return FALSE;
+    if (!isDvCaps(caps)) return gst_video_info_from_caps(picture, caps);
+    gint width = 0, height = 0;
+    if (!kad::DvFramePictureSize(buffer, &width, &height)) return FALSE;
+    dvPictureInfo(caps, width, height, picture);
+    return TRUE;
+}
+
 // A frame of latestFrame as 24-bit RGB into dest, described in info (even
 // when dest is too small for it). Every way out of the grabber to RGB comes
 // here.
 gboolean frameToBitmap(KadSampleGrabber* self, GstSample* frame, guint8* dest, gsize destSize,
                        KadGrabbedFrameInfo* info)
 {
-    GstBuffer* buffer = gst_sample_get_buffer(frame);
-    GstCaps* caps = gst_sample_get_caps(frame);
     GstVideoInfo videoInfo;
-    if (!buffer || !caps || !gst_video_info_from_caps(&videoInfo, caps)) return FALSE;
+    if (!pictureInfo(frame, &videoInfo)) {
+        if (self) GST_WARNING_OBJECT(self, "the latest frame holds no picture");
+        return FALSE;
+    }
     guint64 number = 0;
     if (const GstStructure* details = gst_sample_get_info(frame))
         gst_structure_get_uint64(details, "frame-number", &number);
     describe(videoInfo, number, info);
     if (!dest || destSize < info->size) return FALSE;
-    return toBitmap(self, videoInfo, buffer, dest, info->stride);
+    if (!isDvCaps(gst_sample_get_caps(frame)))
+        return toBitmap(self, videoInfo, gst_sample_get_buffer(frame), dest, info->stride);
+
+    // DV: this one frame decoded at full size, then converted as a raw
+    // frame would be.
+    GstSample* decoded =
+        kad::DecodeDvStill(gst_sample_get_buffer(frame), gst_sample_get_caps(frame));
+    GstVideoInfo decodedInfo;
+    gboolean done = decoded && gst_sample_get_buffer(decoded) &&
+                    gst_video_info_from_caps(&decodedInfo, gst_sample_get_caps(decoded)) &&
+                    GST_VIDEO_INFO_WIDTH(&decodedInfo) == info->width &&
+                    GST_VIDEO_INFO_HEIGHT(&decodedInfo) == info->height;
+    if (done)
+        done = toBitmap(self, decodedInfo, gst_sample_get_buffer(decoded), dest, info->stride);
+    else if (self)
+        GST_WARNING_OBJECT(self, "the DV frame %" G_GUINT64_FORMAT " could not be decoded", number);
+    if (decoded) gst_sample_unref(decoded);
+    return done;
 }
 
 void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
@@ -212,6 +330,8 @@ void finalize(GObject* object)
 {
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(object);
     gst_clear_buffer(&self->latest);
+    gst_clear_caps(&self->latestDvCaps);
+    gst_clear_caps(&self->dvCaps);
     G_OBJECT_CLASS(kad_sample_grabber_parent_class)->finalize(object);
 }
 
@@ -253,6 +373,9 @@ static void kad_sample_grabber_init(KadSampleGrabber* self)
 {
     gst_video_info_init(&self->info);
     gst_video_info_init(&self->latestInfo);
+    self->dvCaps = nullptr;
+    self->stillPrepared = FALSE;
+    self->latestDvCaps = nullptr;
     self->latest = nullptr;
     self->frameCount = 0;
     gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(self), TRUE);
@@ -289,7 +412,7 @@ GstSample* kad_sample_grabber_get_last_sample(GstElement* grabber)
     KadSampleGrabber* self = KAD_SAMPLE_GRABBER(grabber);
     GstSample* frame = latestFrame(self);
     GstVideoInfo videoInfo;
-    if (!frame || !gst_video_info_from_caps(&videoInfo, gst_sample_get_caps(frame))) {
+    if (!frame || !pictureInfo(frame, &videoInfo)) {
         if (frame) gst_sample_unref(frame);
         return nullptr;
     }

@@ -1,10 +1,19 @@
 #pragma once
 
-// kadsamplegrabber: a pass-through for raw video that keeps the latest
-// frame, so the application can take a still image of the preview at any
-// time. The frame is kept as it came (the decoder's own format, full size):
-// it is turned into 24-bit RGB only when someone asks for it, so a preview
+// kadsamplegrabber: a pass-through for raw video or DV (video/x-dv,
+// systemstream=false) that keeps the latest frame, so the application can
+// take a still image of the preview at any time. The frame is kept as it
+// came (the decoder's own format at full size, or the encoded DV frame): it
+// is turned into 24-bit RGB only when someone asks for it, so a preview
 // nobody grabs from costs a reference per frame and nothing more.
+//
+// On DV the grabber sits before the preview's decoder, which may decode at a
+// reduced size: a still decodes its one frame at full size on the asking
+// thread (elements/dv_still_decoder.h), so every size below is the frame's
+// full picture. The first DV frame after a start readies that decoder on a
+// thread of GStreamer's pool, so the first still is as quick as the next.
+// A DV frame that is damaged or cannot be decoded gives no still: the calls
+// below return FALSE (NULL).
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/gst.h>

@@ -28,6 +28,7 @@
 #include "graph/asf_packets.h"
 #include "graph/capture_report_hooks.h"
 #include "graph/capture_state.h"
+#include "graph/dv_half_size.h"
 
 #include "graph/frame_counter.h"
 #include "platform/media/element_catalogue.h"
@@ -620,6 +621,10 @@ bool TdmCam::BuildCaptureGraph()
     }
 
     const CaptureFormat format = CaptureFormatOf(SourceKind, Capture.FormatIndex);
+    // These take the DV preview's decoded picture: it must be full size.
+    if (SourceKind == kad::SourceKind::skDV &&
+        (format == CaptureFormat::cfDVRecompressed || format == CaptureFormat::cfWmv))
+        HoldFullSize(DVDEcoder.Element());
     TcaptureState& s = cap();
     s.dvAudioRate = 48000;
     if (format == CaptureFormat::cfDVRecompressed && Capture.FrequencyIndex == 1) {

@@ -3,6 +3,7 @@
 #include "graph/dm_cam.h"
 
 #include "elements/horodex.h"
+#include "graph/dv_half_size.h"
 #include "graph/frame_counter.h"
 #include "system/log.h"
 
@@ -117,6 +118,17 @@ void logDvDecoder(const std::string& factory)
     WriteLog(QStringLiteral("DV video decoder: %1").arg(QString::fromStdString(factory)));
 }
 
+// Says which DV preview chain is built when it differs from the last one.
+void logDvPreviewSize(bool halfSize)
+{
+    static int said = -1;
+    if (said == int(halfSize)) return;
+    said = int(halfSize);
+    WriteLog(halfSize ? QStringLiteral("DV preview: stills from the DV frames, the picture decoded "
+                                       "at half size while the window is at most half its size")
+                      : QStringLiteral("DV preview: the picture decoded at full size"));
+}
+
 } // namespace
 
 // ---- Linking slots -------------------------------------------------------------
@@ -160,6 +172,8 @@ bool TdmCam::BuildPreviewGraph()
 {
     // After a capture, the preview it was added to is had back as it was.
     bool built = reusePreview();
+    // A capture that took the decoded picture had it at full size.
+    if (built) ReleaseFullSize(DVDEcoder.Element());
     if (!built) {
         switch (SourceKind) {
         case kad::SourceKind::skDV:
@@ -216,6 +230,12 @@ bool TdmCam::BuildPreviewDV()
         return false;
 
     logDvDecoder(DVDEcoder.BoundTo());
+    // Without inlay or deinterlacer, a decoder that can decode at half size
+    // follows the window's size; the grabber then keeps the DV frames ahead
+    // of it, so stills stay full size.
+    const bool halfSize = !Options.PermettreIncruster && !Options.DeinterlacerOn &&
+                          place(DVDEcoder) && CanDecodeDvAtHalfSize(DVDEcoder.Element());
+    logDvPreviewSize(halfSize);
     if (Options.PermettreIncruster) {
         place(Infinite);
         place(DVDEcoder);
@@ -235,6 +255,17 @@ bool TdmCam::BuildPreviewDV()
         place(Infinite2);
         place(sg);
         if (rs(Lumatex, &Infinite2, sg) == LinkResult::MissingElement) return false;
+    } else if (halfSize) {
+        place(sg);
+        place(Infinite2);
+        // Linked by hand: before the splitter's pad exists the grabber could
+        // still pass raw video, and the link helper would put converters
+        // ahead of the decoder.
+        if (!sg.InGraph() || !gst_element_link(sg.Element(), DVDEcoder.Element()) ||
+            rs(DVDEcoder, nullptr, Infinite2) == LinkResult::MissingElement)
+            return false;
+        rs(DVsplitter, nullptr, sg, MediaHint::Video);
+        FollowDisplaySize(DVDEcoder.Element(), videoWindow_.get());
     } else {
         place(DVDEcoder);
         rs(DVsplitter, nullptr, DVDEcoder);
@@ -245,7 +276,7 @@ bool TdmCam::BuildPreviewDV()
             return false;
     }
     place(hdVideo);
-    if (rsToWindow(sg, &hdVideo) == LinkResult::MissingElement) return false;
+    if (rsToWindow(halfSize ? Infinite2 : sg, &hdVideo) == LinkResult::MissingElement) return false;
     PreviewBuilt = true;
     if (Options.EcouterAudioInclus) UpdateIncludedAudio();
     if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();

@@ -8,6 +8,17 @@
 #include "elements/sample_grabber.h"
 #include "platform/media/gst_ptr.h"
 #include "support/pipeline.h"
+#include "support/probe.h"
+
+#include <gst/app/gstappsrc.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdlib>
+#include <thread>
 
 using kad::ElementRef;
 using kadtest::byName;
@@ -107,5 +118,182 @@ TEST(SampleGrabber, ATakenFrameKeepsItsFormatAndConvertsLaterAsACopyWould)
     ASSERT_TRUE(
         kad_sample_grabber_frame_to_rgb(taken.get(), converted.data(), converted.size(), &later));
     EXPECT_TRUE(converted == copied);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
+
+namespace {
+
+// DV of ffmpeg's moving test picture: every frame differs from the others.
+QString makeDvFile(const QTemporaryDir& dir, int frames)
+{
+    const QString path = dir.filePath("moving.dv");
+    kadtest::runTool("ffmpeg",
+                     {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=720x576:rate=25",
+                      "-frames:v", QString::number(frames), "-target", "pal-dv", "-an", "-f", "dv",
+                      path});
+    return path;
+}
+
+// Frame `index` of a DV file decoded at full size by ffmpeg, as RGB24 rows
+// of 3 * 720 bytes.
+QByteArray ffmpegFrame(const QString& path, int index)
+{
+    return kadtest::runTool("ffmpeg", {"-v", "error", "-i", path, "-vf",
+                                       QStringLiteral("select=eq(n\\,%1)").arg(index), "-frames:v",
+                                       "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+}
+
+// Mean absolute difference per channel between a bitmap of the grabber
+// (rows stride bytes apart) and packed RGB24 rows of the same size.
+double meanDifference(const std::vector<guint8>& bitmap, int stride, const QByteArray& packed,
+                      int width, int height)
+{
+    if (packed.size() != width * height * 3) return 1e9;
+    double sum = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < 3 * width; ++x)
+            sum += std::abs(int(bitmap[std::size_t(y) * stride + x]) -
+                            int(guint8(packed[y * 3 * width + x])));
+    return sum / (3.0 * width * height);
+}
+
+} // namespace
+
+// Ahead of a decoder working at half size, the grabber keeps the encoded DV
+// frame and a still decodes it at full size: the very frame ffmpeg decodes.
+TEST(SampleGrabberDv, StillsAreTheFullDecodeOfTheLatestFrame)
+{
+    QTemporaryDir dir;
+    const QString path = makeDvFile(dir, 20);
+    ASSERT_TRUE(QFile::exists(path));
+    ElementRef pipeline = launch("filesrc location=\"" + path.toStdString() +
+                                 "\" ! dvdemux ! kadsamplegrabber name=sg ! "
+                                 "avdec_dvvideo lowres=1 ! fakesink name=out");
+    ASSERT_TRUE(pipeline);
+    std::string why;
+    ASSERT_TRUE(playToEnd(pipeline.get(), &why)) << why;
+    ElementRef sg = byName(pipeline.get(), "sg");
+    ElementRef out = byName(pipeline.get(), "out");
+    {
+        // What went on past the grabber was the half-size picture.
+        kad::PadRef in(gst_element_get_static_pad(out.get(), "sink"));
+        kad::CapsRef caps(gst_pad_get_current_caps(in.get()));
+        ASSERT_TRUE(caps);
+        int width = 0;
+        gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "width", &width);
+        EXPECT_EQ(width, 360);
+    }
+
+    KadGrabbedFrameInfo info{};
+    ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &info));
+    EXPECT_EQ(info.width, 720);
+    EXPECT_EQ(info.height, 576);
+    EXPECT_EQ(info.frame_number, 20u);
+    std::vector<guint8> copied(info.size);
+    ASSERT_TRUE(kad_sample_grabber_copy_frame(sg.get(), copied.data(), copied.size(), &info));
+    const QByteArray last = ffmpegFrame(path, 19);
+    const QByteArray before = ffmpegFrame(path, 10);
+    // Decoders and colour conversions differ by a few levels; another frame
+    // of the moving picture differs by far more.
+    EXPECT_LT(meanDifference(copied, info.stride, last, 720, 576), 4.0);
+    EXPECT_GT(meanDifference(copied, info.stride, before, 720, 576), 8.0);
+
+    // Taken as it came (the DV frame itself), converted later on another
+    // thread: the same bitmap.
+    kad::SampleRef taken(kad_sample_grabber_take_frame(sg.get()));
+    ASSERT_TRUE(taken);
+    EXPECT_TRUE(gst_structure_has_name(gst_caps_get_structure(gst_sample_get_caps(taken.get()), 0),
+                                       "video/x-dv"));
+    std::vector<guint8> converted;
+    bool convertedOk = false;
+    std::thread([&] {
+        KadGrabbedFrameInfo later{};
+        kad_sample_grabber_frame_to_rgb(taken.get(), nullptr, 0, &later);
+        converted.resize(later.size);
+        convertedOk = kad_sample_grabber_frame_to_rgb(taken.get(), converted.data(),
+                                                      converted.size(), &later);
+    }).join();
+    ASSERT_TRUE(convertedOk);
+    EXPECT_TRUE(converted == copied);
+
+    kad::SampleRef sample(kad_sample_grabber_get_last_sample(sg.get()));
+    ASSERT_TRUE(sample);
+    GstVideoInfo rgb;
+    ASSERT_TRUE(gst_video_info_from_caps(&rgb, gst_sample_get_caps(sample.get())));
+    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&rgb), GST_VIDEO_FORMAT_RGB);
+    EXPECT_EQ(GST_VIDEO_INFO_WIDTH(&rgb), 720);
+    EXPECT_EQ(GST_VIDEO_INFO_HEIGHT(&rgb), 576);
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+}
+
+// A damaged DV frame passes the grabber like any other but gives no still,
+// quickly and without harm; the next whole frame gives one again.
+TEST(SampleGrabberDv, ADamagedFrameGivesNoStill)
+{
+    QTemporaryDir dir;
+    const QString path = makeDvFile(dir, 2);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.read(144000);
+    ASSERT_EQ(whole.size(), 144000);
+
+    ElementRef pipeline =
+        launch("appsrc name=feed format=time caps=\"video/x-dv,systemstream=false,width=720,"
+               "height=576,framerate=25/1,pixel-aspect-ratio=16/15\" ! kadsamplegrabber name=sg ! "
+               "fakesink sync=false");
+    ASSERT_TRUE(pipeline);
+    ElementRef feed = byName(pipeline.get(), "feed");
+    ElementRef sg = byName(pipeline.get(), "sg");
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    guint64 pushed = 0;
+    const auto push = [&](const QByteArray& bytes) {
+        GstBuffer* buffer = gst_buffer_new_memdup(bytes.constData(), bytes.size());
+        GST_BUFFER_PTS(buffer) = pushed * GST_SECOND / 25;
+        ++pushed;
+        if (gst_app_src_push_buffer(GST_APP_SRC(feed.get()), buffer) != GST_FLOW_OK) return false;
+        for (int i = 0; i < 500 && kad_sample_grabber_frame_count(sg.get()) < pushed; ++i)
+            g_usleep(10000);
+        return kad_sample_grabber_frame_count(sg.get()) == pushed;
+    };
+
+    QByteArray noHeader = whole;
+    noHeader[0] = char(0xff); // the first block is no header block
+    QByteArray noise = whole;
+    std::srand(7);
+    for (int i = 80 * 6; i < noise.size(); ++i) // header, subcode and VAUX kept
+        noise[i] = char(std::rand());
+    const QByteArray shortFrame = whole.left(100000);
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool mayDecode; // the decoder may conceal it
+    };
+    for (const Case& c : {Case{"cut short", shortFrame, false}, Case{"no header", noHeader, false},
+                          Case{"noise", noise, true}, Case{"whole", whole, true}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(push(c.bytes));
+        QElapsedTimer took;
+        took.start();
+        KadGrabbedFrameInfo info{};
+        std::vector<guint8> bitmap(720 * 3 * 576);
+        const bool copied =
+            kad_sample_grabber_copy_frame(sg.get(), bitmap.data(), bitmap.size(), &info);
+        kad::SampleRef taken(kad_sample_grabber_take_frame(sg.get()));
+        ASSERT_TRUE(taken);
+        const bool converted =
+            kad_sample_grabber_frame_to_rgb(taken.get(), bitmap.data(), bitmap.size(), &info);
+        kad::SampleRef sample(kad_sample_grabber_get_last_sample(sg.get()));
+        EXPECT_LT(took.elapsed(), 8000);
+        EXPECT_EQ(copied, converted);
+        EXPECT_EQ(copied, bool(sample));
+        if (!c.mayDecode) {
+            EXPECT_FALSE(copied);
+        }
+        if (c.bytes == whole) {
+            EXPECT_TRUE(copied);
+            EXPECT_EQ(info.width, 720);
+            EXPECT_EQ(info.height, 576);
+        }
+    }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }

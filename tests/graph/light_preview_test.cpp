@@ -1,6 +1,8 @@
 // The DV preview shows at the window's size what a full decode scaled down
 // shows, and a still taken from it is the full picture. The reference
-// pictures come from ffmpeg decoding the same DV file.
+// pictures come from ffmpeg decoding the same DV file. While the window is at
+// most half the picture's size the decoder works at half size; a larger
+// window, and a capture that takes the decoded picture, get the full size.
 
 #include "elements/display_sink.h"
 #include "elements/sample_grabber.h"
@@ -149,25 +151,36 @@ TEST_F(LightPreview, ShownPictureIsTheFullDecodeScaledToTheWindow)
     ASSERT_FALSE(probe.streams.empty()) << probe.error;
     EXPECT_EQ(probe.streams.front().width, 720);
 
-    TdmCam cam;
-    Shown shown;
-    ASSERT_TRUE(preview(cam, shown, 384, 288));
-    QImage image;
-    {
-        std::lock_guard<std::mutex> hold(shown.lock);
-        image = shown.image;
-        // Square pixels at 384 x 288 show the 4:3 source at its aspect.
-        EXPECT_EQ(shown.parN, shown.parD);
-        EXPECT_EQ(shown.sourceWidth, 720);
+    // The normal window (384 x 288, half the 768 x 576 the PAL picture
+    // shows at) gets the half-size decode; one a little larger the full one.
+    struct Case {
+        int width;
+        int height;
+        int decodedWidth;
+    };
+    for (const Case c : {Case{384, 288, 360}, Case{400, 300, 720}}) {
+        SCOPED_TRACE(c.width);
+        TdmCam cam;
+        Shown shown;
+        ASSERT_TRUE(preview(cam, shown, c.width, c.height));
+        QImage image;
+        {
+            std::lock_guard<std::mutex> hold(shown.lock);
+            image = shown.image;
+            // Square pixels at 4:3 show the 4:3 source at its aspect.
+            EXPECT_EQ(shown.parN, shown.parD);
+            EXPECT_EQ(shown.sourceWidth, c.decodedWidth);
+        }
+        finish(cam);
+        ASSERT_EQ(image.size(), QSize(c.width, c.height));
+        const QImage reference = ffmpegFrame(file_, c.width, c.height);
+        ASSERT_FALSE(reference.isNull());
+        // Different scalers and chroma filters differ at edges by a few
+        // levels, and so does a half-size decode; a wrong colour matrix,
+        // swapped channels or a shifted picture do not.
+        EXPECT_LT(meanDifference(image, reference), 6.0);
+        EXPECT_GT(meanDifference(image, reference, true), 30.0);
     }
-    finish(cam);
-    ASSERT_EQ(image.size(), QSize(384, 288));
-    const QImage reference = ffmpegFrame(file_, 384, 288);
-    ASSERT_FALSE(reference.isNull());
-    // Different scalers and chroma filters differ at edges by a few levels;
-    // a wrong colour matrix, swapped channels or a shifted picture do not.
-    EXPECT_LT(meanDifference(image, reference), 6.0);
-    EXPECT_GT(meanDifference(image, reference, true), 30.0);
 }
 
 TEST_F(LightPreview, WindowSizeChangesWhilePreviewing)
@@ -182,12 +195,14 @@ TEST_F(LightPreview, WindowSizeChangesWhilePreviewing)
     {
         std::lock_guard<std::mutex> hold(shown.lock);
         EXPECT_EQ(shown.image.size(), QSize(200, 150));
+        EXPECT_EQ(shown.sourceWidth, 360);
     }
-    // Stretched on a wide window: the pixels say how to get back to 4:3.
+    // Stretched on a wide window: the pixels say how to get back to 4:3,
+    // and a window wider than half the picture gets the full decode.
     kad_display_sink_set_display_size(cam.VideoWindowFilter(), 640, 240);
     ASSERT_TRUE(waitUntil([&] {
         std::lock_guard<std::mutex> hold(shown.lock);
-        return shown.image.width() == 640;
+        return shown.image.width() == 640 && shown.sourceWidth == 720;
     }));
     {
         std::lock_guard<std::mutex> hold(shown.lock);
@@ -195,6 +210,18 @@ TEST_F(LightPreview, WindowSizeChangesWhilePreviewing)
         ASSERT_GT(shown.parN, 0);
         EXPECT_NEAR(640.0 * shown.parN / shown.parD / 240.0, 4.0 / 3.0, 0.01);
     }
+    // Small again: half size again, without the picture stopping.
+    kad_display_sink_set_display_size(cam.VideoWindowFilter(), 320, 240);
+    int countThen = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        countThen = shown.count;
+        return shown.image.width() == 320 && shown.sourceWidth == 360;
+    }));
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        return shown.count > countThen + 2;
+    }));
     finish(cam);
 }
 
@@ -203,8 +230,12 @@ TEST_F(LightPreview, StillIsTheFullPictureConvertedOnlyWhenTaken)
     TdmCam cam;
     Shown shown;
     ASSERT_TRUE(preview(cam, shown, 192, 144));
+    {
+        std::lock_guard<std::mutex> hold(shown.lock);
+        EXPECT_EQ(shown.sourceWidth, 360) << "the preview should decode at half size";
+    }
 
-    // The grabber keeps the frame as the decoder made it: full size.
+    // The grabber keeps the DV frame, decoded at full size for the still.
     KadGrabbedFrameInfo info{};
     ASSERT_TRUE(kad_sample_grabber_peek(cam.sg.Element(), &info));
     EXPECT_EQ(info.width, 720);
