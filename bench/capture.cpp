@@ -53,7 +53,6 @@
 #include <QProcess>
 #include <QStorageInfo>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <gst/app/gstappsrc.h>
@@ -71,7 +70,6 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "elements/display_sink.h"
 #include "elements/plugin.h"
 #include "graph/dm_cam.h"
 #include "graph/frame_counter.h"
@@ -651,43 +649,10 @@ int throughput(guint64 frames, const QString& only, int repeats)
 
 // ---- Live ----------------------------------------------------------------------------
 
-void countShown(const KadDisplayFrame*, gpointer counter)
-{
-    ++*static_cast<std::atomic<guint64>*>(counter);
-}
-
-// CPU share of the virtual camcorder alone (it draws and encodes every
-// frame, which a real camcorder does in its own hardware).
-double deviceCpuShare(int seconds)
-{
-    GError* error = nullptr;
-    kad::ElementRef p = kad::ElementRef::sink(
-        gst_parse_launch("kadvirtualdvsrc is-live=true ! fakesink sync=false", &error));
-    if (error) {
-        g_error_free(error);
-        return -1;
-    }
-    const double cpu0 = cpuSeconds(RUSAGE_SELF);
-    QElapsedTimer t;
-    t.start();
-    gst_element_set_state(p.get(), GST_STATE_PLAYING);
-    idleFor(seconds * 1000);
-    const double share = (cpuSeconds(RUSAGE_SELF) - cpu0) / (t.nsecsElapsed() / 1e9);
-    gst_element_set_state(p.get(), GST_STATE_NULL);
-    return share;
-}
-
 int live(int seconds)
 {
-    qunsetenv("KADRILLO_VIRTUAL_LIVE");
-    qputenv("KADRILLO_VIRTUAL_DEVICES", "dv-pal-vcr");
     kad::TvideoSourceList sources;
-    kad::TvideoItems items;
-    if (!kad::LoadVideoSources(sources, items) || sources.Count() == 0) {
-        std::fprintf(stderr, "no virtual DV camcorder\n");
-        return 1;
-    }
-    const int cores = QThread::idealThreadCount();
+    if (!kad::bench::listVirtualCamcorder(sources)) return 1;
     std::atomic<guint64> shown{0};
     QTemporaryDir dir;
     const QString file = dir.filePath("live.avi");
@@ -696,33 +661,14 @@ int live(int seconds)
     guint64 rendered0 = 0, dropped0 = 0, rendered = 0, dropped = 0;
     {
         kad::TdmCam cam;
-        cam.CheckOptionalFilters();
-        // The window's display: synced to the clock, each frame handed on.
-        GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
-        kad_display_sink_set_callback(display, countShown, &shown, nullptr);
-        cam.SetVideoWindow(display);
-        if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph() ||
-            !waitFor([&] { return shown > 0; }, 10000)) {
-            std::fprintf(stderr, "no live preview\n");
-            return 1;
-        }
-        idleFor(2000);
-        cam.Capture.FormatIndex = 1;
-        cam.CurrentVideoFileName = file;
-        QObject::connect(&cam, &kad::TdmCam::CaptureStopped, [](const QString& text) {
-            std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
-        });
-        const double cpu0 = cpuSeconds(RUSAGE_SELF);
-        QElapsedTimer t;
-        t.start();
-        if (!cam.BuildCaptureGraph()) {
-            std::fprintf(stderr, "no live capture\n");
-            return 1;
-        }
+        GstElement* display = kad::bench::startLivePreview(cam, *sources.At(0), shown);
+        if (!display) return 1;
+        const kad::bench::CpuClock clock;
+        if (!kad::bench::startDvCapture(cam, file)) return 1;
         g_object_get(display, "frames-rendered", &rendered0, "frames-dropped", &dropped0, NULL);
         idleFor(seconds * 1000);
-        wall = t.nsecsElapsed() / 1e9;
-        cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+        wall = clock.seconds();
+        cpu = clock.cpu();
         g_object_get(display, "frames-rendered", &rendered, "frames-dropped", &dropped, NULL);
         // The stop: no frame leaves the source any more; once the graph has
         // moved what it can, count, then end the file as the program does.
@@ -748,12 +694,11 @@ int live(int seconds)
         captured = cam.CapturedFrames();
         lost = cam.LostFrames();
         gate.open();
-        cam.StopGraph();
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        kad::bench::stopLivePreview(cam);
     }
     const Probe p = probe(file);
     const qint64 inFile = p.packets("video");
-    const double device = deviceCpuShare(std::min(seconds, 10));
+    const double device = kad::bench::deviceCpuShare(std::min(seconds, 10));
     auto u = [](guint64 v) { return static_cast<unsigned long long>(v); };
     std::printf("live DV type-2 capture with preview, virtual PAL camcorder, %.1f s (%.0f frames "
                 "at 25 fps); load average %s\n",
@@ -778,12 +723,7 @@ int live(int seconds)
     std::printf("  preview while capturing        : %llu frames shown, %llu dropped (display "
                 "callbacks in all: %llu)\n",
                 u(rendered - rendered0), u(dropped - dropped0), u(shown.load()));
-    std::printf("  CPU: %.1f s in %.1f s = %.1f %% of one core, %.1f %% of the %d cores\n", cpu,
-                wall, 100 * cpu / wall, 100 * cpu / wall / cores, cores);
-    if (device >= 0)
-        std::printf("  of which the virtual camcorder's own work (measured apart): %.1f %% of "
-                    "one core\n",
-                    100 * device);
+    kad::bench::printCpu(cpu, wall, device);
     std::printf("  FinishCapture took %.3f s\n", finishSeconds);
     return 0;
 }

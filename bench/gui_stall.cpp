@@ -19,7 +19,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gst/gst.h>
 
@@ -31,13 +30,10 @@
 #include "app/program.h"
 #include "app/source_selection.h"
 #include "bench_support.h"
-#include "elements/plugin.h"
 #include "graph/dm_cam.h"
-#include "settings/preferences.h"
 #include "ui/capture_form.h"
 #include "ui/sources_panel.h"
 #include "ui/video_widget.h"
-#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -54,17 +50,7 @@ Stall measure(const std::function<void()>& command, int settleMs,
               const std::function<bool()>& done = {})
 {
     Stall s;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastTick = 0;
-    QTimer tick;
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        s.longestMs = std::max(s.longestMs, now - lastTick);
-        lastTick = now;
-    });
-    tick.start();
+    kad::bench::StallWatch watch;
     kad::bench::idleFor(20);
     QElapsedTimer run;
     run.start();
@@ -72,7 +58,7 @@ Stall measure(const std::function<void()>& command, int settleMs,
     s.commandMs = run.elapsed();
     if (done && !kad::bench::waitFor(done, 15000)) s.timedOut = true;
     kad::bench::idleFor(settleMs);
-    s.longestMs = std::max(s.longestMs, clock.elapsed() - lastTick);
+    s.longestMs = watch.longestUntilNowMs();
     return s;
 }
 
@@ -88,24 +74,7 @@ void print(const char* format, const char* operation, const Stall& s)
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    const QByteArray h = home.path().toUtf8();
-    setenv("KADRILLO_REGISTRY", (h + "/registry.reg").constData(), 1);
-    setenv("XDG_CONFIG_HOME", (h + "/config").constData(), 1);
-    setenv("XDG_STATE_HOME", (h + "/state").constData(), 1);
-    setenv("XDG_DATA_HOME", (h + "/data").constData(), 1);
-    setenv("KADRILLO_VIRTUAL_DEVICES", "dv-pal-vcr", 1);
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-
-    gst_init(&argc, &argv);
-    kad::registerElements();
-    kad::registerVirtualDevices();
-    QApplication app(argc, argv);
-    {
-        auto prefs = kad::CreatePreferences(QSize(700, 459));
-        prefs->VideoDirectory.Value = home.path() + QStringLiteral("/");
-        prefs->SauverPreferencesEnQuittant.Value = false;
-        kad::SavePreferences(*prefs);
-    }
+    const auto app = kad::bench::startProgramBench(argc, argv, home);
 
     kad::TProgram program;
     kad::TCaptureForm& form = program.Form();

@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gst/gst.h>
 
@@ -22,13 +21,11 @@
 #include <cstdlib>
 
 #include "app/program.h"
-#include "elements/plugin.h"
+#include "bench_support.h"
 #include "graph/dm_cam.h"
-#include "settings/preferences.h"
 #include "support/wait.h"
 #include "ui/capture_form.h"
 #include "ui/video_widget.h"
-#include "virtual/virtual_plugin.h"
 
 namespace {
 
@@ -61,7 +58,6 @@ Gaps measure(kad::TCaptureForm& form, int ms)
     QElapsedTimer clock;
     clock.start();
     qint64 lastFrame = -1;
-    qint64 lastTick = 0;
     const quint64 before = form.vwEcran->FramesPainted();
     const quint64 receivedBefore = form.vwEcran->FramesReceived();
     auto frameConn = QObject::connect(form.vwEcran, &kad::TVideoWidget::framePainted, [&] {
@@ -69,16 +65,10 @@ Gaps measure(kad::TCaptureForm& form, int ms)
         if (lastFrame >= 0) g.frameGapMs = std::max(g.frameGapMs, now - lastFrame);
         lastFrame = now;
     });
-    QTimer tick;
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        g.loopGapMs = std::max(g.loopGapMs, now - lastTick);
-        lastTick = now;
-    });
-    tick.start();
+    kad::bench::StallWatch watch;
     while (clock.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    g.loopGapMs = watch.longestMs();
     QObject::disconnect(frameConn);
     g.frames = form.vwEcran->FramesPainted() - before;
     g.received = form.vwEcran->FramesReceived() - receivedBefore;
@@ -92,24 +82,7 @@ int main(int argc, char** argv)
     QElapsedTimer sinceMain;
     sinceMain.start();
     QTemporaryDir home;
-    const QByteArray h = home.path().toUtf8();
-    setenv("KADRILLO_REGISTRY", (h + "/registry.reg").constData(), 1);
-    setenv("XDG_CONFIG_HOME", (h + "/config").constData(), 1);
-    setenv("XDG_STATE_HOME", (h + "/state").constData(), 1);
-    setenv("XDG_DATA_HOME", (h + "/data").constData(), 1);
-    setenv("KADRILLO_VIRTUAL_DEVICES", "dv-pal-vcr", 1);
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-
-    gst_init(&argc, &argv);
-    kad::registerElements();
-    kad::registerVirtualDevices();
-    QApplication app(argc, argv);
-    {
-        auto prefs = kad::CreatePreferences(QSize(700, 459));
-        prefs->VideoDirectory.Value = home.path() + QStringLiteral("/");
-        prefs->SauverPreferencesEnQuittant.Value = false;
-        kad::SavePreferences(*prefs);
-    }
+    const auto app = kad::bench::startProgramBench(argc, argv, home);
 
     kad::TProgram program;
     kad::TCaptureForm& form = program.Form();

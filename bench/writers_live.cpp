@@ -12,18 +12,14 @@
 // judged.
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gst/gst.h>
-
-#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdio>
@@ -31,24 +27,16 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "elements/display_sink.h"
 #include "elements/plugin.h"
 #include "graph/dm_cam.h"
 #include "graph/frame_counter.h"
-#include "platform/media/gst_ptr.h"
 #include "system/devices/video_sources.h"
 #include "virtual/virtual_plugin.h"
 
 namespace {
 
-using kad::bench::cpuSeconds;
 using kad::bench::idleFor;
 using kad::bench::waitFor;
-
-void countShown(const KadDisplayFrame*, gpointer counter)
-{
-    ++*static_cast<std::atomic<guint64>*>(counter);
-}
 
 struct FileFigures {
     long long frames = -1;
@@ -79,26 +67,6 @@ FileFigures readBack(const QString& file)
     return f;
 }
 
-// CPU share of the virtual camcorder alone.
-double deviceCpuShare(int seconds)
-{
-    GError* error = nullptr;
-    kad::ElementRef p = kad::ElementRef::sink(
-        gst_parse_launch("kadvirtualdvsrc is-live=true ! fakesink sync=false", &error));
-    if (error) {
-        g_error_free(error);
-        return -1;
-    }
-    const double cpu0 = cpuSeconds(RUSAGE_SELF);
-    QElapsedTimer t;
-    t.start();
-    gst_element_set_state(p.get(), GST_STATE_PLAYING);
-    idleFor(seconds * 1000);
-    const double share = (cpuSeconds(RUSAGE_SELF) - cpu0) / (t.nsecsElapsed() / 1e9);
-    gst_element_set_state(p.get(), GST_STATE_NULL);
-    return share;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -113,14 +81,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s [MINUTES] [CUT_MINUTES]\n", argv[0]);
         return 2;
     }
-    qunsetenv("KADRILLO_VIRTUAL_LIVE");
-    qputenv("KADRILLO_VIRTUAL_DEVICES", "dv-pal-vcr");
     kad::TvideoSourceList sources;
-    kad::TvideoItems items;
-    if (!kad::LoadVideoSources(sources, items) || sources.Count() == 0) {
-        std::fprintf(stderr, "no virtual DV camcorder\n");
-        return 1;
-    }
+    if (!kad::bench::listVirtualCamcorder(sources)) return 1;
     QTemporaryDir dir;
     std::vector<QString> files{dir.filePath("live0.avi")};
     std::atomic<guint64> shown{0};
@@ -129,54 +91,35 @@ int main(int argc, char** argv)
     int cutsAsked = 0, cutsDone = 0;
     {
         kad::TdmCam cam;
-        cam.CheckOptionalFilters();
-        GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
-        kad_display_sink_set_callback(display, countShown, &shown, nullptr);
-        cam.SetVideoWindow(display);
-        if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph() ||
-            !waitFor([&] { return shown > 0; }, 10000)) {
-            std::fprintf(stderr, "no live preview\n");
-            return 1;
-        }
-        idleFor(2000);
-        cam.Capture.FormatIndex = 1;
-        cam.CurrentVideoFileName = files[0];
-        QObject::connect(&cam, &kad::TdmCam::CaptureStopped, [](const QString& text) {
-            std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
-        });
+        GstElement* display = kad::bench::startLivePreview(cam, *sources.At(0), shown);
+        if (!display) return 1;
         QObject::connect(&cam, &kad::TdmCam::CaptureFileSwitched,
                          [&](const QString&, const QString&) { ++cutsDone; });
-        const double cpu0 = cpuSeconds(RUSAGE_SELF);
-        QElapsedTimer t;
-        t.start();
-        if (!cam.BuildCaptureGraph()) {
-            std::fprintf(stderr, "no live capture\n");
-            return 1;
-        }
+        const kad::bench::CpuClock clock;
+        if (!kad::bench::startDvCapture(cam, files[0])) return 1;
         const qint64 totalMs = qint64(minutes * 60000);
         const qint64 cutMs = qint64(cutMinutes * 60000);
         for (qint64 next = cutMs; next < totalMs; next += cutMs) {
-            idleFor(int(next - t.elapsed()));
+            idleFor(int(next - clock.wall.elapsed()));
             files.push_back(dir.filePath(QString("live%1.avi").arg(files.size())));
             ++cutsAsked;
             if (!cam.SwitchCaptureFile(files.back())) {
                 std::fprintf(stderr, "the cut into %s was refused\n", qPrintable(files.back()));
                 files.pop_back();
             }
-            std::printf("  %.0f s: cut into file %zu\n", t.elapsed() / 1000.0, files.size() - 1);
+            std::printf("  %.0f s: cut into file %zu\n", clock.wall.elapsed() / 1000.0,
+                        files.size() - 1);
             std::fflush(stdout);
         }
-        idleFor(int(totalMs - t.elapsed()));
+        idleFor(int(totalMs - clock.wall.elapsed()));
         cam.FinishCapture();
-        wall = t.nsecsElapsed() / 1e9;
-        cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+        wall = clock.seconds();
+        cpu = clock.cpu();
         g_object_get(display, "frames-rendered", &rendered, "frames-dropped", &dropped, NULL);
         captured = cam.CapturedFrames();
         lost = cam.LostFrames();
-        cam.StopGraph();
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        kad::bench::stopLivePreview(cam);
     }
-    const int cores = QThread::idealThreadCount();
     std::printf("\nlive DV type-2 capture with preview, virtual PAL camcorder, %.1f s (%.0f frames "
                 "at 25 fps), a cut every %.2f min (%d asked, %d done)\n",
                 wall, wall * 25, cutMinutes, cutsAsked, cutsDone);
@@ -193,12 +136,6 @@ int main(int argc, char** argv)
     }
     std::printf("  frames in all files: %lld (captured + lost = %llu)\n", inFiles,
                 (unsigned long long)(captured + lost));
-    std::printf("  CPU: %.1f s in %.1f s = %.1f %% of one core, %.1f %% of the %d cores\n", cpu,
-                wall, 100 * cpu / wall, 100 * cpu / wall / cores, cores);
-    const double device = deviceCpuShare(10);
-    if (device >= 0)
-        std::printf("  of which the virtual camcorder's own work (measured apart): %.1f %% of "
-                    "one core\n",
-                    100 * device);
+    kad::bench::printCpu(cpu, wall, kad::bench::deviceCpuShare(10));
     return 0;
 }

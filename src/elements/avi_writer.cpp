@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "elements/avi_common.h"
 #include "elements/avi_file.h"
 #include "elements/avi_timeline.h"
 #include "elements/file_writer.h"
-#include "elements/recording_files.h"
 #include "media/dv/dv_frame.h"
 #include "media/dv/recording_watch.h"
 #include "platform/media/gst_ptr.h"
@@ -25,6 +25,7 @@ GST_DEBUG_CATEGORY_STATIC(kad_avi_writer_debug);
 #define GST_CAT_DEFAULT kad_avi_writer_debug
 
 namespace fw = kad::filewriter;
+namespace aw = kad::aviwriter;
 
 namespace {
 
@@ -304,10 +305,8 @@ struct WriterState {
     // DV only: the tape's recordings, for the cut at each new one and the
     // names by recording date. A new recording seen on a frame that got no
     // slot is cut at the next frame written.
-    kad::dv::RecordingWatch watch;
+    aw::Recordings recordings;
     bool splitPending = false;
-    bool fileDated = false;
-    std::string numbered; // the last numbered name written to
 
     fw::Syncer syncer;
     guint64 riffLimit = kad::AviFile::kDefaultRiffLimit;
@@ -356,24 +355,6 @@ struct _KadAviWriter {
     std::unique_ptr<WriterState> state;
 };
 
-enum {
-    PROP_0,
-    PROP_LOCATION,
-    PROP_NEXT_LOCATION,
-    PROP_RIFF_LIMIT,
-    PROP_SYNC_INTERVAL,
-    PROP_FRAMES_WRITTEN,
-    PROP_LOST_FRAMES,
-    PROP_SPLIT_RECORDINGS,
-    PROP_SPLIT_LOCATION,
-    PROP_DATE_NAME_ROOT,
-};
-
-constexpr kad::filewriter::PropertyIds kPropertyIds{PROP_LOCATION, PROP_NEXT_LOCATION,
-                                                    PROP_SYNC_INTERVAL};
-constexpr kad::filewriter::RecordingPropertyIds kRecordingIds{
-    PROP_RIFF_LIMIT, PROP_SPLIT_RECORDINGS, PROP_SPLIT_LOCATION, PROP_DATE_NAME_ROOT};
-
 G_DEFINE_TYPE(KadAviWriter, kad_avi_writer, GST_TYPE_ELEMENT)
 
 static GstStaticPadTemplate videoTemplate = GST_STATIC_PAD_TEMPLATE(
@@ -396,53 +377,16 @@ void postWriteError(KadAviWriter* self, int err, const std::string& path)
     fw::postWriteError(GST_ELEMENT(self), err, path);
 }
 
-struct Synced {
-    std::string path;
-    guint64 frames = 0;
-};
-
-std::optional<Synced> takeSynced(WriterState& st)
-{
-    if (!st.file.takePublished()) return std::nullopt;
-    return Synced{st.file.path(), st.file.framesOnDisk()};
-}
-
-void postSynced(KadAviWriter* self, const std::optional<Synced>& synced)
-{
-    if (synced) fw::postSynced(GST_ELEMENT(self), synced->path, "frames", synced->frames);
-}
-
-// Opens `path` for writing. With `claim` an existing file is never
-// truncated: a name taken since it was chosen passes to the next free
-// number. The name opened, or empty once the error is posted.
+// Opens `path` as aw::openFile does; the new file's sound starts afresh.
 std::string openFile(KadAviWriter* self, WriterState& st, const std::string& path, bool claim)
 {
-    const bool durable = st.syncer.period() > 0;
-    std::string opened;
-    if (claim) {
-        opened = kad::dv::openUnderFreeName(path, [&](const std::string& name) {
-            return st.file.open(name, st.riffLimit, durable, true);
-        });
-    } else if (st.file.open(path, st.riffLimit, durable)) {
-        opened = path;
+    const std::string opened =
+        aw::openFile(GST_ELEMENT(self), st.file, path, st.riffLimit, st.syncer.period() > 0, claim);
+    if (!opened.empty()) {
+        st.fileHasSound = false;
+        st.leadSilence = 0;
     }
-    if (opened.empty()) {
-        fw::postOpenError(GST_ELEMENT(self), path, errno);
-        return {};
-    }
-    st.fileHasSound = false;
-    st.leadSilence = 0;
     return opened;
-}
-
-void finaliseFile(KadAviWriter* self, WriterState& st)
-{
-    if (!st.file.isOpen()) return;
-    const std::string path = st.file.path();
-    if (!st.file.finalise()) {
-        fw::warnFinaliseFailed(GST_ELEMENT(self), path, errno);
-    }
-    st.file.takePublished();
 }
 
 kad::AviFile::Header makeHeader(const WriterState& st, gsize frameBytes)
@@ -519,91 +463,40 @@ bool writeSoundUpTo(WriterState& st, guint64 end)
 
 // Goes on in `next` from slot `slot`: the sound of the finished file ends at
 // the first sample of that slot, the new file's begins there. "reason" of
-// the message: "cut" or "recording". With `claim`, see openFile. The name
-// opened, or empty on failure.
-std::string switchTo(KadAviWriter* self, WriterState& st, guint64 slot, const std::string& next,
-                     const char* reason, bool claim)
+// the message: "cut" or "recording". With `claim`, see aw::openFile. False
+// on failure.
+bool switchTo(KadAviWriter* self, WriterState& st, guint64 slot, const std::string& next,
+              const char* reason, bool claim)
 {
     const guint64 first = st.timeline->firstSample(slot);
     if (!writeSoundUpTo(st, first)) {
         postWriteError(self, errno, st.file.path());
-        return {};
+        return false;
     }
-    const std::string old = st.file.path();
-    const guint64 frames = st.file.totalFrames();
-    finaliseFile(self, st);
+    const aw::Finished finished = aw::finishFile(GST_ELEMENT(self), st.file);
     const std::string opened = openFile(self, st, next, claim);
-    if (opened.empty()) return {};
+    if (opened.empty()) return false;
     // The picture stalled and the sound went out without it, past this
     // slot: what was written cannot move, so the new file's sound waits
     // with silence for as long, and both streams start together.
     if (st.soundStart > first) st.leadSilence = st.soundStart - first;
-    st.fileDated = false;
-    GST_OBJECT_LOCK(self);
-    g_free(self->props.location);
-    self->props.location = g_strdup(opened.c_str());
-    self->framesWritten = 0;
-    GST_OBJECT_UNLOCK(self);
-    fw::postSwitched(GST_ELEMENT(self), old, opened, "frames", frames, reason);
-    return opened;
+    aw::announceSwitch(GST_ELEMENT(self), self->props, self->framesWritten, st.recordings, finished,
+                       opened, reason);
+    return true;
 }
 
-// Applies a pending next-location before slot `slot`. The file being
-// written is never its own next file: opening it again would empty it. A
-// file without a frame has no header yet; finished now it would be an empty,
-// unreadable file handed over as done (a cut before the first frame, or a
-// second cut before the file of the first got its frame), so the cut stays
-// pending until the file holds one.
+// Applies a pending next-location before slot `slot` (see aw::takeCut).
 bool switchIfAsked(KadAviWriter* self, WriterState& st, guint64 slot)
 {
-    if (st.file.totalFrames() == 0) return true;
-    kad::GCharPtr next(fw::takeNextLocation(GST_ELEMENT(self), self->props));
-    if (!next) return true;
-    if (next.get() == st.file.path()) {
-        fw::warnSameFile(GST_ELEMENT(self), next.get());
-        return true;
-    }
-    const std::string opened = switchTo(self, st, slot, next.get(), "cut", false);
-    if (opened.empty()) return false;
-    st.numbered = opened;
-    return true;
+    const kad::GCharPtr next = aw::takeCut(GST_ELEMENT(self), self->props, st.file);
+    return !next || switchTo(self, st, slot, next.get(), "cut", false);
 }
 
-// A new recording begins at slot `slot`: the next file opens there, under
-// split-location (taken and cleared) or the number after the last numbered
-// name, passing over names whose file exists.
+// A new recording begins at slot `slot`: the next file opens there.
 bool splitAtRecording(KadAviWriter* self, WriterState& st, guint64 slot)
 {
-    GST_OBJECT_LOCK(self);
-    kad::GCharPtr given(std::exchange(self->rec.splitLocation, nullptr));
-    GST_OBJECT_UNLOCK(self);
-    const std::string next = kad::dv::splitTarget(given ? given.get() : "", st.numbered);
-    if (next.empty()) {
-        fw::warnNoFreeName(GST_ELEMENT(self), st.numbered);
-        return true;
-    }
-    const std::string opened = switchTo(self, st, slot, next, "recording", true);
-    if (opened.empty()) return false;
-    st.numbered = opened;
-    return true;
-}
-
-// Renames the current file after the recording date of its first frame that
-// tells one; a failed rename leaves its name.
-void nameByDate(KadAviWriter* self, WriterState& st, const std::string& root,
-                const kad::dv::RecordingDateTime& when)
-{
-    st.fileDated = true;
-    const std::string old = st.file.path();
-    const std::optional<std::string> renamed = kad::dv::renameByRecordingDate(old, root, when);
-    if (!renamed) {
-        fw::warnRenameFailed(GST_ELEMENT(self), old, errno);
-        return;
-    }
-    if (*renamed == old) return;
-    st.file.renamed(*renamed);
-    fw::setLocation(GST_ELEMENT(self), self->props, *renamed);
-    fw::postRenamed(GST_ELEMENT(self), old, *renamed);
+    const std::string next = aw::takeSplitTarget(GST_ELEMENT(self), self->rec, st.recordings);
+    return next.empty() || switchTo(self, st, slot, next, "recording", true);
 }
 
 // Writes one frame into slot `slot`, then the sound up to the slot's end.
@@ -712,7 +605,8 @@ bool writeFrame(KadAviWriter* self, WriterState& st, const QueuedBuffer& q)
             GST_CLOCK_TIME_IS_VALID(q.time) ? std::optional<std::uint64_t>(q.time) : std::nullopt;
         const std::uint64_t duration =
             st.fpsN > 0 ? gst_util_uint64_scale(GST_SECOND, st.fpsD, st.fpsN) : GST_SECOND / 25;
-        const kad::dv::FrameRecording seen = st.watch.observe(data, bytes, time, duration);
+        const kad::dv::FrameRecording seen =
+            st.recordings.watch.observe(data, bytes, time, duration);
         st.splitPending = st.splitPending || seen.split;
         recorded = seen.recorded;
     }
@@ -750,18 +644,16 @@ bool writeFrame(KadAviWriter* self, WriterState& st, const QueuedBuffer& q)
         GST_OBJECT_UNLOCK(self);
         GST_INFO_OBJECT(self, "filled %" G_GUINT64_FORMAT " missing frame slots", place.filled);
     }
-    GST_OBJECT_LOCK(self);
-    const bool splitRecordings = self->rec.splitRecordings;
-    const std::string dateRoot = self->rec.dateNameRoot ? self->rec.dateNameRoot : "";
-    GST_OBJECT_UNLOCK(self);
+    const aw::RecordingChoices choices = aw::readRecordingChoices(GST_ELEMENT(self), self->rec);
     // A cut asked for goes first: the file it opens is the new recording's,
     // and a split before it would leave a file without a frame.
     if (!switchIfAsked(self, st, place.slot)) return false;
-    if (std::exchange(st.splitPending, false) && splitRecordings && st.file.totalFrames() > 0 &&
+    if (std::exchange(st.splitPending, false) && choices.split && st.file.totalFrames() > 0 &&
         !splitAtRecording(self, st, place.slot))
         return false;
     if (!writeSlot(self, st, place.slot, data, bytes)) return false;
-    if (!dateRoot.empty() && !st.fileDated && recorded) nameByDate(self, st, dateRoot, *recorded);
+    aw::nameByDate(GST_ELEMENT(self), st.file, self->props, st.recordings, choices.dateRoot,
+                   recorded);
     // DV buffers are the demuxer's own, so keeping one costs nothing; raw
     // and JPEG frames may belong to a capture driver's few buffers, which
     // must go back to it.
@@ -874,58 +766,36 @@ void finishCapture(KadAviWriter* self, WriterState& st)
             if (!writeSoundUpTo(st, end)) postWriteError(self, errno, st.file.path());
         }
     }
-    finaliseFile(self, st);
+    aw::finaliseFile(GST_ELEMENT(self), st.file);
 }
 
 // Runs with the data lock held, every sync interval.
 void syncTick(gpointer data)
 {
     auto* self = static_cast<KadAviWriter*>(data);
-    WriterState& st = *self->state;
-    if (st.failed || !st.file.isOpen()) return;
-    if (!st.file.checkpoint()) {
-        postWriteError(self, errno ? errno : EIO, st.file.path());
-        st.failed = true;
-        return;
-    }
-    const std::optional<Synced> synced = takeSynced(st);
-    g_mutex_unlock(&self->lock);
-    postSynced(self, synced);
-    g_mutex_lock(&self->lock);
+    aw::syncTick(GST_ELEMENT(self), self->state->file, self->state->failed, &self->lock);
 }
 
 bool start(KadAviWriter* self)
 {
-    fw::StartValues start;
-    const bool named = fw::takeStartValues(GST_ELEMENT(self), self->props, start);
-    GST_OBJECT_LOCK(self);
-    const guint64 limit = self->rec.riffLimit;
-    self->framesWritten = 0;
-    self->lostFrames = 0;
-    GST_OBJECT_UNLOCK(self);
-    if (!named) return false;
+    aw::StartValues start;
+    if (!aw::takeStartValues(GST_ELEMENT(self), self->props, self->rec, self->framesWritten,
+                             self->lostFrames, start))
+        return false;
     const guint64 interval = start.syncInterval;
     g_mutex_lock(&self->lock);
     WriterState& st = *self->state;
     st.resetStreams();
     st.failed = false;
     st.flushing = false;
-    st.riffLimit = limit;
+    st.riffLimit = start.riffLimit;
     st.syncer.arm(gint64(interval / GST_USECOND));
-    st.watch.reset();
+    st.recordings = aw::Recordings{};
+    st.recordings.numbered = start.location;
     st.splitPending = false;
-    st.fileDated = false;
-    st.numbered = start.location;
     const bool ok = !openFile(self, st, start.location, false).empty();
     g_mutex_unlock(&self->lock);
-    if (!ok || interval == 0) return ok;
-    if (!st.syncer.start(GST_ELEMENT(self), "kadavisync")) {
-        g_mutex_lock(&self->lock);
-        finaliseFile(self, st);
-        g_mutex_unlock(&self->lock);
-        return false;
-    }
-    return true;
+    return ok && aw::startSyncer(GST_ELEMENT(self), st.syncer, interval, st.file, &self->lock);
 }
 
 // Waits (lock held) while `tooMuch` says this pad is too far ahead of the
@@ -947,43 +817,6 @@ void holdBack(KadAviWriter* self, WriterState& st, bool video, Pred tooMuch)
     }
 }
 
-GstFlowReturn chainVideo(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
-{
-    auto* self = KAD_AVI_WRITER(parent);
-    kad::BufferRef owned(buffer);
-    g_mutex_lock(&self->lock);
-    WriterState& st = *self->state;
-    if (st.failed || st.finished || st.flushing) {
-        const bool failed = st.failed;
-        g_mutex_unlock(&self->lock);
-        return failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
-    }
-    if (st.format.kind == VideoKind::None) {
-        g_mutex_unlock(&self->lock);
-        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("The video format is not known."),
-                          ("no caps before the first frame"));
-        return GST_FLOW_NOT_NEGOTIATED;
-    }
-    const GstClockTime pts = GST_BUFFER_PTS(buffer);
-    const GstClockTime time =
-        GST_CLOCK_TIME_IS_VALID(pts)
-            ? gst_segment_to_running_time(&st.videoSegment, GST_FORMAT_TIME, pts)
-            : GST_CLOCK_TIME_NONE;
-    st.video.push_back({std::move(owned), time});
-    st.videoStalled = false;
-    bool ok = drain(self, st);
-    g_cond_broadcast(&self->moved);
-    if (ok) {
-        holdBack(self, st, true, [&st] { return st.video.size() > kMaxQueuedFrames; });
-        ok = !st.failed;
-    }
-    const std::optional<Synced> synced = ok ? takeSynced(st) : std::nullopt;
-    if (!ok) st.failed = true;
-    g_mutex_unlock(&self->lock);
-    postSynced(self, synced);
-    return ok ? GST_FLOW_OK : GST_FLOW_ERROR;
-}
-
 // How far the sound received runs ahead of the picture written.
 GstClockTime soundAhead(const WriterState& st)
 {
@@ -996,9 +829,11 @@ GstClockTime soundAhead(const WriterState& st)
     return st.audioEnd > front ? st.audioEnd - front : 0;
 }
 
-GstFlowReturn chainAudio(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
+// Takes a buffer of the video or the sound pad onto the time line, writes
+// what may be written now, then holds the pad back while it runs too far
+// ahead of the other.
+GstFlowReturn chain(KadAviWriter* self, bool video, GstBuffer* buffer)
 {
-    auto* self = KAD_AVI_WRITER(parent);
     kad::BufferRef owned(buffer);
     g_mutex_lock(&self->lock);
     WriterState& st = *self->state;
@@ -1007,41 +842,61 @@ GstFlowReturn chainAudio(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
         g_mutex_unlock(&self->lock);
         return failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
     }
-    if (st.rate <= 0 || st.channels <= 0) {
+    if (video ? st.format.kind == VideoKind::None : st.rate <= 0 || st.channels <= 0) {
         g_mutex_unlock(&self->lock);
-        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("The sound format is not known."),
-                          ("no caps before the first sound buffer"));
+        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
+                          ("The %s format is not known.", video ? "video" : "sound"),
+                          ("no caps before the first %s", video ? "frame" : "sound buffer"));
         return GST_FLOW_NOT_NEGOTIATED;
     }
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     const GstClockTime time =
         GST_CLOCK_TIME_IS_VALID(pts)
-            ? gst_segment_to_running_time(&st.audioSegment, GST_FORMAT_TIME, pts)
+            ? gst_segment_to_running_time(video ? &st.videoSegment : &st.audioSegment,
+                                          GST_FORMAT_TIME, pts)
             : GST_CLOCK_TIME_NONE;
-    const guint64 samples = gst_buffer_get_size(buffer) / gsize(2 * st.channels);
-    const GstClockTime duration = gst_util_uint64_scale(samples, GST_SECOND, guint64(st.rate));
-    if (GST_CLOCK_TIME_IS_VALID(time))
-        st.audioEnd = time + duration;
-    else if (GST_CLOCK_TIME_IS_VALID(st.audioEnd))
-        st.audioEnd += duration;
-    st.audio.push_back({std::move(owned), time});
-    st.audioStalled = false;
+    if (!video) {
+        const guint64 samples = gst_buffer_get_size(buffer) / gsize(2 * st.channels);
+        const GstClockTime duration = gst_util_uint64_scale(samples, GST_SECOND, guint64(st.rate));
+        if (GST_CLOCK_TIME_IS_VALID(time))
+            st.audioEnd = time + duration;
+        else if (GST_CLOCK_TIME_IS_VALID(st.audioEnd))
+            st.audioEnd += duration;
+    }
+    (video ? st.video : st.audio).push_back({std::move(owned), time});
+    (video ? st.videoStalled : st.audioStalled) = false;
     bool ok = drain(self, st);
     g_cond_broadcast(&self->moved);
-    if (ok && hasPad(self, true) && !st.videoEos) {
+    if (ok && video) {
+        holdBack(self, st, true, [&st] { return st.video.size() > kMaxQueuedFrames; });
+        ok = !st.failed;
+    } else if (ok && hasPad(self, true) && !st.videoEos) {
         holdBack(self, st, false,
                  [&st] { return !st.videoStalled && soundAhead(st) > kMaxSoundAhead; });
         ok = !st.failed;
     }
-    if (!st.timeline) {
+    if (!video && !st.timeline) {
         // No picture yet, and none for a while: keep only the newest sound,
         // the rest could never be placed before the first frame anyway.
         while (st.audio.size() > 1 && soundAhead(st) > 2 * kMaxSoundAhead)
             st.audio.pop_front();
     }
+    // The picture's thread tells of the checkpoints the writing reached.
+    const std::optional<aw::Synced> synced = ok && video ? aw::takeSynced(st.file) : std::nullopt;
     if (!ok) st.failed = true;
     g_mutex_unlock(&self->lock);
+    aw::postSynced(GST_ELEMENT(self), synced);
     return ok ? GST_FLOW_OK : GST_FLOW_ERROR;
+}
+
+GstFlowReturn chainVideo(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
+{
+    return chain(KAD_AVI_WRITER(parent), true, buffer);
+}
+
+GstFlowReturn chainAudio(GstPad* /*pad*/, GstObject* parent, GstBuffer* buffer)
+{
+    return chain(KAD_AVI_WRITER(parent), false, buffer);
 }
 
 bool allEnded(KadAviWriter* self, const WriterState& st)
@@ -1225,104 +1080,21 @@ static GstStateChangeReturn kad_avi_writer_change_state(GstElement* element,
     return ret;
 }
 
-static void kad_avi_writer_set_property(GObject* object, guint id, const GValue* value,
-                                        GParamSpec* pspec)
-{
-    auto* self = KAD_AVI_WRITER(object);
-    GST_OBJECT_LOCK(self);
-    switch (id) {
-    default:
-        if (!fw::setProperty(GST_ELEMENT(self), self->props, kPropertyIds, id, value) &&
-            !fw::setRecordingProperty(self->rec, kRecordingIds, id, value))
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
-    }
-    GST_OBJECT_UNLOCK(self);
-}
-
-static void kad_avi_writer_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec)
-{
-    auto* self = KAD_AVI_WRITER(object);
-    GST_OBJECT_LOCK(self);
-    switch (id) {
-    case PROP_FRAMES_WRITTEN:
-        g_value_set_uint64(value, self->framesWritten);
-        break;
-    case PROP_LOST_FRAMES:
-        g_value_set_uint64(value, self->lostFrames);
-        break;
-    default:
-        if (!fw::getProperty(self->props, kPropertyIds, id, value) &&
-            !fw::getRecordingProperty(self->rec, kRecordingIds, id, value))
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
-    }
-    GST_OBJECT_UNLOCK(self);
-}
-
-// Returns the pending next-location and clears it in one step, so that a
-// caller giving up a cut knows whether the streaming thread got to it first.
-static gchar* kad_avi_writer_take_next_location(KadAviWriter* self)
-{
-    return fw::takeNextLocation(GST_ELEMENT(self), self->props);
-}
-
 static void kad_avi_writer_finalize(GObject* object)
 {
     auto* self = KAD_AVI_WRITER(object);
     self->state->syncer.stop();
-    finaliseFile(self, *self->state);
+    aw::finaliseFile(GST_ELEMENT(self), self->state->file);
     std::destroy_at(&self->state);
     g_mutex_clear(&self->lock);
     g_cond_clear(&self->moved);
-    fw::clearLocations(self->props);
-    fw::clearRecordingProps(self->rec);
+    aw::clearProperties(self->props, self->rec);
     G_OBJECT_CLASS(kad_avi_writer_parent_class)->finalize(object);
 }
 
 static void kad_avi_writer_class_init(KadAviWriterClass* klass)
 {
-    auto* gobject = G_OBJECT_CLASS(klass);
     auto* element = GST_ELEMENT_CLASS(klass);
-    gobject->set_property = kad_avi_writer_set_property;
-    gobject->get_property = kad_avi_writer_get_property;
-    gobject->finalize = kad_avi_writer_finalize;
-
-    fw::installLocation(gobject, PROP_LOCATION, "The AVI file to write");
-    fw::installNextLocation(gobject, PROP_NEXT_LOCATION,
-                            "File to continue into at the next frame, picture and sound cut at "
-                            "the same instant");
-    fw::installRiffLimit(gobject, PROP_RIFF_LIMIT);
-    fw::installSyncInterval(
-        gobject, PROP_SYNC_INTERVAL,
-        "Longest time in nanoseconds before what was written is indexed on disk and synced "
-        "(0 = only when the file is finished, without syncing)");
-    fw::installSplitRecordings(gobject, PROP_SPLIT_RECORDINGS,
-                               "DV: continue into a new file at the first frame of each new "
-                               "recording on the tape (a jump of the recording clock or a "
-                               "recording start), picture and sound cut at the same instant");
-    fw::installSplitLocation(gobject, PROP_SPLIT_LOCATION);
-    fw::installDateNameRoot(gobject, PROP_DATE_NAME_ROOT,
-                            "DV: when set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus "
-                            "its extension at its first frame with a recording date (\"_2\", "
-                            "\"_3\" when taken; never replacing a file)");
-    g_object_class_install_property(
-        gobject, PROP_FRAMES_WRITTEN,
-        g_param_spec_uint64("frames-written", "Frames written",
-                            "Frames written to the current file, filled slots included", 0,
-                            G_MAXUINT64, 0,
-                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_LOST_FRAMES,
-        g_param_spec_uint64("lost-frames", "Lost frames",
-                            "Frame slots filled because the source did not deliver their frame", 0,
-                            G_MAXUINT64, 0,
-                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
-
-    // Action signal: takes (returns and clears) next-location under the
-    // object lock; NULL when the cut was applied or none was asked for.
-    fw::installTakeNextLocation(gobject, G_CALLBACK(kad_avi_writer_take_next_location));
-
     gst_element_class_set_static_metadata(
         element, "AVI writer", "Sink/File",
         "Writes DV, raw or JPEG video and PCM sound as an OpenDML AVI file", "Kadrillo");
@@ -1331,12 +1103,33 @@ static void kad_avi_writer_class_init(KadAviWriterClass* klass)
     element->request_new_pad = kad_avi_writer_request_new_pad;
     element->release_pad = kad_avi_writer_release_pad;
     element->change_state = kad_avi_writer_change_state;
+
+    auto* gobject = G_OBJECT_CLASS(klass);
+    gobject->finalize = kad_avi_writer_finalize;
+    aw::installPropertiesOf<KadAviWriter, &KadAviWriter::lostFrames>(
+        gobject,
+        {
+            .location = "The AVI file to write",
+            .nextLocation = "File to continue into at the next frame, picture and sound cut at "
+                            "the same instant",
+            .syncInterval =
+                "Longest time in nanoseconds before what was written is indexed on disk and "
+                "synced (0 = only when the file is finished, without syncing)",
+            .splitRecordings = "DV: continue into a new file at the first frame of each new "
+                               "recording on the tape (a jump of the recording clock or a "
+                               "recording start), picture and sound cut at the same instant",
+            .dateNameRoot = "DV: when set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus "
+                            "its extension at its first frame with a recording date (\"_2\", "
+                            "\"_3\" when taken; never replacing a file)",
+            .framesWritten = "Frames written to the current file, filled slots included",
+            .ownCount = {"lost-frames", "Lost frames",
+                         "Frame slots filled because the source did not deliver their frame"},
+        });
 }
 
 static void kad_avi_writer_init(KadAviWriter* self)
 {
-    fw::initLocations(self->props);
-    fw::initRecordingProps(self->rec);
+    aw::initProperties(self->props, self->rec);
     g_mutex_init(&self->lock);
     g_cond_init(&self->moved);
     std::construct_at(&self->state, std::make_unique<WriterState>());

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "elements/avi_common.h"
 #include "elements/avi_file.h"
 #include "elements/file_writer.h"
-#include "elements/recording_files.h"
 #include "media/dv/dv_frame.h"
 #include "media/dv/recording_watch.h"
 #include "platform/media/gst_ptr.h"
@@ -25,6 +25,7 @@ GST_DEBUG_CATEGORY_STATIC(kad_dv_avi_writer_debug);
 #define GST_CAT_DEFAULT kad_dv_avi_writer_debug
 
 namespace fw = kad::filewriter;
+namespace aw = kad::aviwriter;
 
 namespace {
 
@@ -78,41 +79,27 @@ guint32 findVideoPack(const guint8* frame, int sequences, guint8 id)
 }
 
 // One type-1 DV AVI file being written: a single 'iavs' stream whose
-// header is made from the first frame. The caller serialises every call.
-class DvAviFile {
+// header is made from the first frame (its stream information, read anew at
+// the first frame of every file). The caller serialises every call.
+class DvAviFile : public kad::AviFile {
 public:
-    bool open(const std::string& path, guint64 riffLimit, bool durable, bool exclusive)
-    {
-        streamInfoSure_ = false;
-        return file_.open(path, riffLimit, durable, exclusive);
-    }
-
-    bool isOpen() const { return file_.isOpen(); }
-    const std::string& path() const { return file_.path(); }
-    void renamed(const std::string& path) { file_.renamed(path); }
-    guint64 totalFrames() const { return file_.totalFrames(); }
-    guint64 framesOnDisk() const { return file_.framesOnDisk(); }
-    bool takePublished() { return file_.takePublished(); }
-    bool checkpoint() { return file_.checkpoint(); }
-    bool finalise() { return file_.finalise(); }
-
     // Appends one whole DV frame. On failure errno says why and the file is
     // left at its last complete frame; call finalise() to close it readable.
     bool writeFrame(const guint8* frame, gsize size)
     {
-        if (!file_.begun()) {
+        if (!begun()) {
             if (!readSystem(frame, size, &system_)) {
                 errno = EINVAL;
                 return false;
             }
             takeStreamInfo(frame);
-            if (!file_.begin(header())) return false;
+            if (!begin(header())) return false;
         } else if (!streamInfoSure_) {
             // The first frame's sound was damaged: the first sound frame
             // describes the stream instead, in place in the header.
-            if (takeStreamInfo(frame) && !file_.patchFormat(0, format())) return false;
+            if (takeStreamInfo(frame) && !patchFormat(0, format())) return false;
         }
-        return file_.writeChunk(0, frame, size);
+        return writeChunk(0, frame, size);
     }
 
 private:
@@ -123,7 +110,7 @@ private:
     {
         const guint32 source = findAudioPack(frame, 0, 1, dv::kPackAudioSource);
         streamInfoSure_ = plausibleAudioSource(source, system_.pal);
-        if (!streamInfoSure_ && file_.begun()) return false;
+        if (!streamInfoSure_ && begun()) return false;
         // The second audio channel starts halfway through the sequences.
         const int half = dv::sequenceCount(system_.frameBytes) / 2;
         dvinfo_[0] = source;
@@ -166,21 +153,9 @@ private:
         return h;
     }
 
-    kad::AviFile file_;
     DvSystem system_;
     guint32 dvinfo_[6] = {};
     bool streamInfoSure_ = false;
-};
-
-// The recordings of the tape as the frames pass, for the cut at each new
-// recording and the names by recording date.
-struct Recordings {
-    kad::dv::RecordingWatch watch;
-    // The current file was named after its recording date (or tried to be).
-    bool fileDated = false;
-    // The last numbered name written to: a cut without a name given follows
-    // on from it.
-    std::string numbered;
 };
 
 } // namespace
@@ -200,29 +175,11 @@ struct _KadDvAviWriter {
     GMutex fileLock;
     GCond syncerWake;
     std::unique_ptr<DvAviFile> file;
-    std::unique_ptr<Recordings> recordings;
+    std::unique_ptr<aw::Recordings> recordings;
     bool failed;
     // Started and joined by start/stop only.
     kad::filewriter::Syncer syncer;
 };
-
-enum {
-    PROP_0,
-    PROP_LOCATION,
-    PROP_NEXT_LOCATION,
-    PROP_RIFF_LIMIT,
-    PROP_SYNC_INTERVAL,
-    PROP_FRAMES_WRITTEN,
-    PROP_FRAMES_REJECTED,
-    PROP_SPLIT_RECORDINGS,
-    PROP_SPLIT_LOCATION,
-    PROP_DATE_NAME_ROOT,
-};
-
-constexpr kad::filewriter::PropertyIds kPropertyIds{PROP_LOCATION, PROP_NEXT_LOCATION,
-                                                    PROP_SYNC_INTERVAL};
-constexpr kad::filewriter::RecordingPropertyIds kRecordingIds{
-    PROP_RIFF_LIMIT, PROP_SPLIT_RECORDINGS, PROP_SPLIT_LOCATION, PROP_DATE_NAME_ROOT};
 
 G_DEFINE_TYPE(KadDvAviWriter, kad_dv_avi_writer, GST_TYPE_BASE_SINK)
 
@@ -232,140 +189,34 @@ static GstStaticPadTemplate sinkTemplate =
 
 namespace {
 
-// What a checkpoint reached, posted once fileLock is released.
-struct Synced {
-    std::string path;
-    guint64 frames = 0;
-};
-
-// Takes note of a checkpoint that reached the disk. Call with fileLock held.
-std::optional<Synced> takeSynced(KadDvAviWriter* self)
-{
-    if (!self->file->takePublished()) return std::nullopt;
-    return Synced{self->file->path(), self->file->framesOnDisk()};
-}
-
-void postSynced(KadDvAviWriter* self, const std::optional<Synced>& synced)
-{
-    if (synced) fw::postSynced(GST_ELEMENT(self), synced->path, "frames", synced->frames);
-}
-
-// Finalises the open file; posts a warning (never an error: the data already
-// written stays) when the indexes could not all be written. Call with
-// fileLock held.
-void finaliseFile(KadDvAviWriter* self)
-{
-    if (!self->file || !self->file->isOpen()) return;
-    const std::string path = self->file->path();
-    if (!self->file->finalise()) {
-        fw::warnFinaliseFailed(GST_ELEMENT(self), path, errno);
-    }
-    self->file->takePublished();
-}
-
-// Opens `path` for writing. With `claim` an existing file is never
-// truncated: a name taken since it was chosen passes to the next free
-// number. The name opened, or empty once the error is posted.
-std::string openFile(KadDvAviWriter* self, const std::string& path, guint64 limit, bool durable,
-                     bool claim)
-{
-    std::string opened;
-    if (claim) {
-        opened = kad::dv::openUnderFreeName(path, [&](const std::string& name) {
-            return self->file->open(name, limit, durable, true);
-        });
-    } else if (self->file->open(path, limit, durable, false)) {
-        opened = path;
-    }
-    if (opened.empty()) fw::postOpenError(GST_ELEMENT(self), path, errno);
-    return opened;
-}
-
-// Brings the open file's indexes to disk every sync-interval, whether frames
-// flow or not: a tape that stops must not leave the frames before it
-// unindexed until the next one comes. Runs with fileLock held.
+// Runs with fileLock held, every sync-interval.
 void syncTick(gpointer data)
 {
     auto* self = static_cast<KadDvAviWriter*>(data);
-    if (self->failed) return;
-    if (!self->file->checkpoint()) {
-        // Reported now, not at the next frame: the source may have
-        // stopped. The streaming thread refuses what comes next.
-        fw::postWriteError(GST_ELEMENT(self), errno ? errno : EIO, self->file->path());
-        self->failed = true;
-        return;
-    }
-    const std::optional<Synced> synced = takeSynced(self);
-    g_mutex_unlock(&self->fileLock);
-    postSynced(self, synced);
-    g_mutex_lock(&self->fileLock);
+    aw::syncTick(GST_ELEMENT(self), *self->file, self->failed, &self->fileLock);
 }
 
 } // namespace
 
-static void kad_dv_avi_writer_set_property(GObject* object, guint id, const GValue* value,
-                                           GParamSpec* pspec)
-{
-    auto* self = KAD_DV_AVI_WRITER(object);
-    GST_OBJECT_LOCK(self);
-    switch (id) {
-    default:
-        if (!fw::setProperty(GST_ELEMENT(self), self->props, kPropertyIds, id, value) &&
-            !fw::setRecordingProperty(self->rec, kRecordingIds, id, value))
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
-    }
-    GST_OBJECT_UNLOCK(self);
-}
-
-static void kad_dv_avi_writer_get_property(GObject* object, guint id, GValue* value,
-                                           GParamSpec* pspec)
-{
-    auto* self = KAD_DV_AVI_WRITER(object);
-    GST_OBJECT_LOCK(self);
-    switch (id) {
-    case PROP_FRAMES_WRITTEN:
-        g_value_set_uint64(value, self->framesWritten);
-        break;
-    case PROP_FRAMES_REJECTED:
-        g_value_set_uint64(value, self->framesRejected);
-        break;
-    default:
-        if (!fw::getProperty(self->props, kPropertyIds, id, value) &&
-            !fw::getRecordingProperty(self->rec, kRecordingIds, id, value))
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        break;
-    }
-    GST_OBJECT_UNLOCK(self);
-}
-
 static gboolean kad_dv_avi_writer_start(GstBaseSink* sink)
 {
     auto* self = KAD_DV_AVI_WRITER(sink);
-    fw::StartValues start;
-    const bool named = fw::takeStartValues(GST_ELEMENT(self), self->props, start);
-    GST_OBJECT_LOCK(self);
-    const guint64 limit = self->rec.riffLimit;
-    self->framesWritten = 0;
-    self->framesRejected = 0;
-    GST_OBJECT_UNLOCK(self);
-    if (!named) return FALSE;
+    aw::StartValues start;
+    if (!aw::takeStartValues(GST_ELEMENT(self), self->props, self->rec, self->framesWritten,
+                             self->framesRejected, start))
+        return FALSE;
     const guint64 interval = start.syncInterval;
     g_mutex_lock(&self->fileLock);
     self->failed = false;
     self->syncer.arm(gint64(interval / GST_USECOND));
-    *self->recordings = Recordings{};
+    *self->recordings = aw::Recordings{};
     self->recordings->numbered = start.location;
-    const bool ok = !openFile(self, start.location, limit, interval > 0, false).empty();
+    const bool ok = !aw::openFile(GST_ELEMENT(self), *self->file, start.location, start.riffLimit,
+                                  interval > 0, false)
+                         .empty();
     g_mutex_unlock(&self->fileLock);
-    if (!ok || interval == 0) return ok;
-    if (!self->syncer.start(GST_ELEMENT(self), "kadavisync")) {
-        g_mutex_lock(&self->fileLock);
-        finaliseFile(self);
-        g_mutex_unlock(&self->fileLock);
-        return FALSE;
-    }
-    return TRUE;
+    return ok &&
+           aw::startSyncer(GST_ELEMENT(self), self->syncer, interval, *self->file, &self->fileLock);
 }
 
 static gboolean kad_dv_avi_writer_stop(GstBaseSink* sink)
@@ -373,94 +224,42 @@ static gboolean kad_dv_avi_writer_stop(GstBaseSink* sink)
     auto* self = KAD_DV_AVI_WRITER(sink);
     self->syncer.stop();
     g_mutex_lock(&self->fileLock);
-    finaliseFile(self);
+    aw::finaliseFile(GST_ELEMENT(self), *self->file);
     g_mutex_unlock(&self->fileLock);
     return TRUE;
 }
 
 // Finishes the current file and goes on in `next` (with `claim`, see
-// openFile), then says so with "kad-file-switched" ("reason": "cut" or
-// "recording"). The name opened, or empty on failure. Call with fileLock
-// held.
-static std::string switchTo(KadDvAviWriter* self, const std::string& next, const char* reason,
-                            bool claim)
+// aw::openFile), then says so with "kad-file-switched" ("reason": "cut" or
+// "recording"). False on failure. Call with fileLock held.
+static bool switchTo(KadDvAviWriter* self, const std::string& next, const char* reason, bool claim)
 {
     GST_OBJECT_LOCK(self);
     const guint64 limit = self->rec.riffLimit;
     GST_OBJECT_UNLOCK(self);
-    const std::string old = self->file->path();
-    const guint64 frames = self->file->totalFrames();
-    finaliseFile(self);
-    const std::string opened = openFile(self, next, limit, self->syncer.period() > 0, claim);
-    if (opened.empty()) return {};
-    self->recordings->fileDated = false;
-    GST_OBJECT_LOCK(self);
-    g_free(self->props.location);
-    self->props.location = g_strdup(opened.c_str());
-    self->framesWritten = 0;
-    GST_OBJECT_UNLOCK(self);
-    fw::postSwitched(GST_ELEMENT(self), old, opened, "frames", frames, reason);
-    return opened;
+    const aw::Finished finished = aw::finishFile(GST_ELEMENT(self), *self->file);
+    const std::string opened =
+        aw::openFile(GST_ELEMENT(self), *self->file, next, limit, self->syncer.period() > 0, claim);
+    if (opened.empty()) return false;
+    aw::announceSwitch(GST_ELEMENT(self), self->props, self->framesWritten, *self->recordings,
+                       finished, opened, reason);
+    return true;
 }
 
 // Applies a pending next-location: the current file is finished before the
-// frame that belongs to the new one. The file being written is never its
-// own next file: opening it again would empty it. A file without a frame
-// has no header yet and would be finished empty and unreadable, so the cut
-// stays pending until the file holds one. Call with fileLock held.
+// frame that belongs to the new one. Call with fileLock held.
 static bool switchIfAsked(KadDvAviWriter* self)
 {
-    if (self->file->totalFrames() == 0) return true;
-    kad::GCharPtr next(fw::takeNextLocation(GST_ELEMENT(self), self->props));
-    if (!next) return true;
-    if (next.get() == self->file->path()) {
-        fw::warnSameFile(GST_ELEMENT(self), next.get());
-        return true;
-    }
-    const std::string opened = switchTo(self, next.get(), "cut", false);
-    if (opened.empty()) return false;
-    self->recordings->numbered = opened;
-    return true;
+    const kad::GCharPtr next = aw::takeCut(GST_ELEMENT(self), self->props, *self->file);
+    return !next || switchTo(self, next.get(), "cut", false);
 }
 
-// A new recording begins with this frame: it opens the next file. The name
-// given in split-location is taken (and cleared), else the number after the
-// last numbered name; a name whose file exists is passed over, never
+// A new recording begins with this frame: it opens the next file, never
 // written over. Call with fileLock held.
 static bool splitAtRecording(KadDvAviWriter* self)
 {
-    GST_OBJECT_LOCK(self);
-    gchar* given = std::exchange(self->rec.splitLocation, nullptr);
-    GST_OBJECT_UNLOCK(self);
-    const std::string next = kad::dv::splitTarget(given ? given : "", self->recordings->numbered);
-    g_free(given);
-    if (next.empty()) {
-        fw::warnNoFreeName(GST_ELEMENT(self), self->recordings->numbered);
-        return true;
-    }
-    const std::string opened = switchTo(self, next, "recording", true);
-    if (opened.empty()) return false;
-    self->recordings->numbered = opened;
-    return true;
-}
-
-// Renames the current file after the recording date of its first frame that
-// tells one. A failed rename leaves the file under its name. Call with
-// fileLock held.
-static void nameByDate(KadDvAviWriter* self, const std::string& root,
-                       const kad::dv::RecordingDateTime& when)
-{
-    self->recordings->fileDated = true;
-    const std::string old = self->file->path();
-    const std::optional<std::string> renamed = kad::dv::renameByRecordingDate(old, root, when);
-    if (!renamed) {
-        fw::warnRenameFailed(GST_ELEMENT(self), old, errno);
-        return;
-    }
-    if (*renamed == old) return;
-    self->file->renamed(*renamed);
-    fw::setLocation(GST_ELEMENT(self), self->props, *renamed);
-    fw::postRenamed(GST_ELEMENT(self), old, *renamed);
+    const std::string next = aw::takeSplitTarget(GST_ELEMENT(self), self->rec, *self->recordings);
+    return next.empty() || switchTo(self, next, "recording", true);
 }
 
 static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buffer)
@@ -482,10 +281,7 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         g_mutex_unlock(&self->fileLock);
         return GST_FLOW_ERROR;
     }
-    GST_OBJECT_LOCK(self);
-    const bool splitRecordings = self->rec.splitRecordings;
-    const std::string dateRoot = self->rec.dateNameRoot ? self->rec.dateNameRoot : "";
-    GST_OBJECT_UNLOCK(self);
+    const aw::RecordingChoices choices = aw::readRecordingChoices(GST_ELEMENT(self), self->rec);
     // A buffer carries one or more whole frames; anything else is a damaged
     // frame, skipped without stopping the capture.
     DvSystem sys;
@@ -508,7 +304,7 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
             single && GST_CLOCK_TIME_IS_VALID(pts) ? std::optional<std::uint64_t>(pts)
                                                    : std::nullopt,
             sys.pal ? GST_SECOND / 25 : GST_SECOND * 1001 / 30000);
-        if (recording.split && splitRecordings && self->file->totalFrames() > 0) {
+        if (recording.split && choices.split && self->file->totalFrames() > 0) {
             if (!splitAtRecording(self)) {
                 self->failed = true;
                 ret = GST_FLOW_ERROR;
@@ -521,19 +317,19 @@ static GstFlowReturn kad_dv_avi_writer_render(GstBaseSink* sink, GstBuffer* buff
         if (!self->file->writeFrame(frame, sys.frameBytes)) {
             const int err = errno;
             fw::postWriteError(GST_ELEMENT(self), err, self->file->path());
-            finaliseFile(self);
+            aw::finaliseFile(GST_ELEMENT(self), *self->file);
             self->failed = true;
             ret = GST_FLOW_ERROR;
             break;
         }
         ++written;
         off += sys.frameBytes;
-        if (!dateRoot.empty() && !self->recordings->fileDated && recording.recorded)
-            nameByDate(self, dateRoot, *recording.recorded);
+        aw::nameByDate(GST_ELEMENT(self), *self->file, self->props, *self->recordings,
+                       choices.dateRoot, recording.recorded);
     }
-    const std::optional<Synced> synced = takeSynced(self);
+    const std::optional<aw::Synced> synced = aw::takeSynced(*self->file);
     g_mutex_unlock(&self->fileLock);
-    postSynced(self, synced);
+    aw::postSynced(GST_ELEMENT(self), synced);
     if (rejected)
         GST_WARNING_OBJECT(self, "skipped a damaged DV buffer of %" G_GSIZE_FORMAT " bytes",
                            map.size());
@@ -549,94 +345,70 @@ static gboolean kad_dv_avi_writer_event(GstBaseSink* sink, GstEvent* event)
     auto* self = KAD_DV_AVI_WRITER(sink);
     if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
         g_mutex_lock(&self->fileLock);
-        finaliseFile(self);
+        aw::finaliseFile(GST_ELEMENT(self), *self->file);
         g_mutex_unlock(&self->fileLock);
     }
     return GST_BASE_SINK_CLASS(kad_dv_avi_writer_parent_class)->event(sink, event);
-}
-
-// Returns the pending next-location and clears it in one step, so that a
-// caller giving up a cut knows whether the streaming thread got to it first.
-static gchar* kad_dv_avi_writer_take_next_location(KadDvAviWriter* self)
-{
-    return fw::takeNextLocation(GST_ELEMENT(self), self->props);
 }
 
 static void kad_dv_avi_writer_finalize(GObject* object)
 {
     auto* self = KAD_DV_AVI_WRITER(object);
     self->syncer.stop();
-    finaliseFile(self);
+    aw::finaliseFile(GST_ELEMENT(self), *self->file);
     std::destroy_at(&self->file);
     std::destroy_at(&self->recordings);
     std::destroy_at(&self->syncer);
     g_mutex_clear(&self->fileLock);
     g_cond_clear(&self->syncerWake);
-    fw::clearLocations(self->props);
-    fw::clearRecordingProps(self->rec);
+    aw::clearProperties(self->props, self->rec);
     G_OBJECT_CLASS(kad_dv_avi_writer_parent_class)->finalize(object);
 }
 
 static void kad_dv_avi_writer_class_init(KadDvAviWriterClass* klass)
 {
-    auto* gobject = G_OBJECT_CLASS(klass);
     auto* element = GST_ELEMENT_CLASS(klass);
-    auto* base = GST_BASE_SINK_CLASS(klass);
-    gobject->set_property = kad_dv_avi_writer_set_property;
-    gobject->get_property = kad_dv_avi_writer_get_property;
-    gobject->finalize = kad_dv_avi_writer_finalize;
-
-    fw::installLocation(gobject, PROP_LOCATION, "The type-1 DV AVI file to write");
-    fw::installNextLocation(gobject, PROP_NEXT_LOCATION,
-                            "File to continue into before the next frame (cut without loss)");
-    fw::installRiffLimit(gobject, PROP_RIFF_LIMIT);
-    fw::installSyncInterval(
-        gobject, PROP_SYNC_INTERVAL,
-        "Longest time in nanoseconds before written frames are indexed on disk and synced "
-        "(0 = only when the file is finished, without syncing)");
-    fw::installSplitRecordings(gobject, PROP_SPLIT_RECORDINGS,
-                               "Continue into a new file at the first frame of each new recording "
-                               "on the tape (a jump of the recording clock or a recording start)");
-    fw::installSplitLocation(gobject, PROP_SPLIT_LOCATION);
-    fw::installDateNameRoot(gobject, PROP_DATE_NAME_ROOT,
-                            "When set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus its "
-                            "extension at its first frame with a recording date (\"_2\", \"_3\" "
-                            "when taken; never replacing a file)");
-    g_object_class_install_property(
-        gobject, PROP_FRAMES_WRITTEN,
-        g_param_spec_uint64("frames-written", "Frames written",
-                            "Frames written to the current file", 0, G_MAXUINT64, 0,
-                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
-    g_object_class_install_property(
-        gobject, PROP_FRAMES_REJECTED,
-        g_param_spec_uint64("frames-rejected", "Frames rejected",
-                            "Damaged or partial DV buffers that were skipped", 0, G_MAXUINT64, 0,
-                            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
-
-    // Action signal: takes (returns and clears) next-location under the
-    // object lock; NULL when the cut was applied or none was asked for.
-    fw::installTakeNextLocation(gobject, G_CALLBACK(kad_dv_avi_writer_take_next_location));
-
     gst_element_class_set_static_metadata(element, "DV type-1 AVI writer", "Sink/File",
                                           "Writes interleaved DV as a type-1 DV AVI file",
                                           "Kadrillo");
     gst_element_class_add_static_pad_template(element, &sinkTemplate);
+    auto* base = GST_BASE_SINK_CLASS(klass);
     base->start = kad_dv_avi_writer_start;
     base->stop = kad_dv_avi_writer_stop;
     base->render = kad_dv_avi_writer_render;
     base->event = kad_dv_avi_writer_event;
+
+    auto* gobject = G_OBJECT_CLASS(klass);
+    gobject->finalize = kad_dv_avi_writer_finalize;
+    aw::installPropertiesOf<KadDvAviWriter, &KadDvAviWriter::framesRejected>(
+        gobject,
+        {
+            .location = "The type-1 DV AVI file to write",
+            .nextLocation = "File to continue into before the next frame (cut without loss)",
+            .syncInterval =
+                "Longest time in nanoseconds before written frames are indexed on disk and synced "
+                "(0 = only when the file is finished, without syncing)",
+            .splitRecordings =
+                "Continue into a new file at the first frame of each new recording on the tape "
+                "(a jump of the recording clock or a recording start)",
+            .dateNameRoot = "When set, each file is renamed <root>_YYYY.MM.DD_HH-MM-SS plus its "
+                            "extension at its first frame with a recording date (\"_2\", \"_3\" "
+                            "when taken; never replacing a file)",
+            .framesWritten = "Frames written to the current file",
+            .ownCount = {"frames-rejected", "Frames rejected",
+                         "Damaged or partial DV buffers that were skipped"},
+        });
 }
 
 static void kad_dv_avi_writer_init(KadDvAviWriter* self)
 {
-    fw::initLocations(self->props);
-    fw::initRecordingProps(self->rec);
+    aw::initProperties(self->props, self->rec);
     g_mutex_init(&self->fileLock);
     g_cond_init(&self->syncerWake);
     std::construct_at(&self->syncer);
     self->syncer.bind(&self->fileLock, &self->syncerWake, syncTick, self);
     std::construct_at(&self->file, std::make_unique<DvAviFile>());
-    std::construct_at(&self->recordings, std::make_unique<Recordings>());
+    std::construct_at(&self->recordings, std::make_unique<aw::Recordings>());
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }
 

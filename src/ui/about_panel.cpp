@@ -10,6 +10,7 @@
 
 #include "settings/preferences.h"
 #include "system/texts.h"
+#include "ui/panel_layout.h"
 
 namespace kad {
 
@@ -28,31 +29,16 @@ TAproposFrame::TAproposFrame(QWidget* parent) : QWidget(parent)
                                        style()->standardIcon(QStyle::SP_ComputerIcon))
                           .pixmap(48, 48));
     RxLabel1 = new QLabel(this);
-    QFont title(QStringLiteral("Arial"));
-    title.setPointSize(14);
-    title.setBold(true);
-    RxLabel1->setFont(title);
+    RxLabel1->setFont(titleFont(14));
     head->addWidget(Image1);
     head->addWidget(RxLabel1, 1);
     main->addLayout(head);
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setReadOnly(true);
-    QFont arial = Memo1->font();
-    arial.setFamily(QStringLiteral("Arial"));
-    Memo1->setFont(arial);
+    Memo1 = textMemo(this);
     main->addWidget(Memo1, 1);
 
     auto* links = new QHBoxLayout;
-    auto* linkColumn = new QVBoxLayout;
-    LnkUrlLabel1 = new TLinkLabel(QString(), this);
-    LnkUrlLabel1->setUrl(MakerHomePage());
-    LnkUrlLabel1->setToolTip(MakerHomePage().toString());
-    LnkUrlLabel2 = new TLinkLabel(QString(), this);
-    LnkUrlLabel2->setToolTip(MakerMailAddress());
-    linkColumn->addWidget(LnkUrlLabel1);
-    linkColumn->addWidget(LnkUrlLabel2);
-    links->addLayout(linkColumn, 1);
+    links->addLayout(makerLinks(this, LnkUrlLabel1, LnkUrlLabel2), 1);
     sbFerrovue = new QToolButton(this);
     sbFerrovue->setText(QStringLiteral(" "));
     sbFerrovue->setIcon(QIcon::fromTheme(QStringLiteral("video-x-generic"),

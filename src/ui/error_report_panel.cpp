@@ -10,6 +10,7 @@
 
 #include "settings/preferences.h"
 #include "system/texts.h"
+#include "ui/panel_layout.h"
 
 namespace kad {
 
@@ -34,10 +35,7 @@ TErreurFrame::TErreurFrame(QWidget* parent) : QWidget(parent)
     ImageTavrel = new QLabel(this);
     ImageTavrel->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(32, 32));
     RxLabel1 = new QLabel(this);
-    QFont title(QStringLiteral("Arial"));
-    title.setPointSize(12);
-    title.setBold(true);
-    RxLabel1->setFont(title);
+    RxLabel1->setFont(titleFont(12));
     Image2 = new QLabel(this);
     Image2->setPixmap(QIcon::fromTheme(QStringLiteral("camera-video"),
                                        style()->standardIcon(QStyle::SP_ComputerIcon))
@@ -47,24 +45,12 @@ TErreurFrame::TErreurFrame(QWidget* parent) : QWidget(parent)
     head->addWidget(Image2);
     main->addLayout(head);
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setReadOnly(true);
-    QFont arial = Memo1->font();
-    arial.setFamily(QStringLiteral("Arial"));
-    Memo1->setFont(arial);
+    Memo1 = textMemo(this);
     main->addWidget(Memo1, 1);
 
     auto* foot = new QHBoxLayout;
-    auto* links = new QVBoxLayout;
-    LnkUrlLabel1 = new TLinkLabel(QString(), this);
-    LnkUrlLabel1->setUrl(MakerHomePage());
-    LnkUrlLabel1->setToolTip(MakerHomePage().toString());
-    LnkUrlLabel2 = new TLinkLabel(QString(), this);
-    LnkUrlLabel2->setToolTip(MakerMailAddress());
+    foot->addLayout(makerLinks(this, LnkUrlLabel1, LnkUrlLabel2), 1);
     LnkUrlLabel2->setUrl(MailUrl(MakerMailAddress(), MailSubject(), QString()));
-    links->addWidget(LnkUrlLabel1);
-    links->addWidget(LnkUrlLabel2);
-    foot->addLayout(links, 1);
     FermerErreurBtn = new QPushButton(this);
     foot->addWidget(FermerErreurBtn, 0, Qt::AlignBottom);
     main->addLayout(foot);

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "system/texts.h"
+#include "ui/panel_layout.h"
 
 namespace kad {
 
@@ -26,27 +27,11 @@ QString browseFile(QWidget* parent, const QString& caption, const QString& start
     return QFileDialog::getOpenFileName(parent, caption, start);
 }
 
-QToolButton* folderButton(QWidget* parent)
-{
-    auto* b = new QToolButton(parent);
-    b->setIcon(QIcon::fromTheme(QStringLiteral("folder-open"),
-                                parent->style()->standardIcon(QStyle::SP_DirOpenIcon)));
-    b->setAutoRaise(true);
-    b->setIconSize(QSize(16, 16));
-    return b;
-}
-
 // A field whose trailing button opens a chooser.
 QAction* addBrowseAction(QLineEdit* edit)
 {
     return edit->addAction(edit->style()->standardIcon(QStyle::SP_DirIcon),
                            QLineEdit::TrailingPosition);
-}
-
-void tighten(QLayout* layout)
-{
-    layout->setContentsMargins(4, 2, 4, 2);
-    layout->setSpacing(2);
 }
 
 } // namespace
@@ -57,12 +42,7 @@ TDossiersFrame::TDossiersFrame(QWidget* parent)
     setObjectName(QStringLiteral("DossiersFrame1"));
     resize(kPanelSize);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    GroupBox1 = new QGroupBox(this);
-    outer->addWidget(GroupBox1);
-    auto* main = new QVBoxLayout(GroupBox1);
-    tighten(main);
+    auto* main = groupColumn(this, GroupBox1);
 
     // Videos.
     gbFichier = new QGroupBox(GroupBox1);
@@ -70,7 +50,7 @@ TDossiersFrame::TDossiersFrame(QWidget* parent)
     tighten(video);
     auto* videoName = new QHBoxLayout;
     LabelVideo = new TClickLabel(QString(), gbFichier);
-    sbVideo = folderButton(gbFichier);
+    sbVideo = iconButton(gbFichier, "folder-open", QStyle::SP_DirOpenIcon);
     videoName->addWidget(LabelVideo, 1);
     videoName->addWidget(sbVideo);
     video->addLayout(videoName);
@@ -92,7 +72,7 @@ TDossiersFrame::TDossiersFrame(QWidget* parent)
     tighten(image);
     auto* imageName = new QHBoxLayout;
     LabelImage = new TClickLabel(QString(), gbFichierImages);
-    sbImage = folderButton(gbFichierImages);
+    sbImage = iconButton(gbFichierImages, "folder-open", QStyle::SP_DirOpenIcon);
     imageName->addWidget(LabelImage, 1);
     imageName->addWidget(sbImage);
     image->addLayout(imageName);
@@ -152,22 +132,18 @@ TDossiersFrame::TDossiersFrame(QWidget* parent)
 void TDossiersFrame::ApplyTexts()
 {
     GroupBox1->setTitle(Text(TextId::DirectoriesGroupCaption));
-    gbFichier->setTitle(Text(TextId::gbFichierCaption));
-    gbFichier->setToolTip(Text(TextId::gbFichierHint));
+    setCaption(gbFichier, TextId::gbFichierCaption, TextId::gbFichierHint);
     LabelVideo->setToolTip(Text(TextId::DossiersLabelVideoHint));
     sbVideo->setToolTip(Text(TextId::DossiersSbVideoHint));
     VideoDirEdit->setToolTip(Text(TextId::VideoDirEditHint));
     VideoRacineEdit->setToolTip(Text(TextId::VideoRacineEditHint));
-    cbVideoDate->setText(Text(TextId::IncludeDateCaption));
-    cbVideoDate->setToolTip(Text(TextId::cbVideoDateHint));
-    gbFichierImages->setTitle(Text(TextId::gbFichierImagesCaption));
-    gbFichierImages->setToolTip(Text(TextId::gbFichierImagesHint));
+    setCaption(cbVideoDate, TextId::IncludeDateCaption, TextId::cbVideoDateHint);
+    setCaption(gbFichierImages, TextId::gbFichierImagesCaption, TextId::gbFichierImagesHint);
     LabelImage->setToolTip(Text(TextId::LabelImageHint));
     sbImage->setToolTip(Text(TextId::sbImageHint));
     ImageDirEdit->setToolTip(Text(TextId::ImageDirEditHint));
     ImageRacineEdit->setToolTip(Text(TextId::ImageRacineEditHint));
-    cbImageDate->setText(Text(TextId::IncludeDateCaption));
-    cbImageDate->setToolTip(Text(TextId::cbImageDateHint));
+    setCaption(cbImageDate, TextId::IncludeDateCaption, TextId::cbImageDateHint);
     GroupBox2->setTitle(Text(TextId::FerrovueGroupCaption));
     feFerrovue->setToolTip(Text(TextId::feFerrovueHint));
 }

@@ -19,30 +19,16 @@
 #include "session/inlay.h"
 #include "settings/preferences.h"
 #include "system/texts.h"
+#include "ui/panel_layout.h"
 
 namespace kad {
-
-namespace {
-
-void tighten(QLayout* layout)
-{
-    layout->setContentsMargins(4, 2, 4, 2);
-    layout->setSpacing(2);
-}
-
-} // namespace
 
 TIncrusterFrame::TIncrusterFrame(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("IncrusterFrame1"));
     resize(kPanelSize);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    GroupBox1 = new QGroupBox(this);
-    outer->addWidget(GroupBox1);
-    auto* main = new QVBoxLayout(GroupBox1);
-    tighten(main);
+    auto* main = groupColumn(this, GroupBox1);
 
     cbAllowIncrust = new QCheckBox(GroupBox1);
     cbAllowIncrust->setEnabled(false);
@@ -156,20 +142,14 @@ TIncrusterFrame::TIncrusterFrame(QWidget* parent) : QWidget(parent)
 void TIncrusterFrame::ApplyTexts()
 {
     GroupBox1->setTitle(Text(TextId::InlayGroupCaption));
-    cbAllowIncrust->setText(Text(TextId::IncrusterCbAllowIncrustCaption));
-    cbAllowIncrust->setToolTip(Text(TextId::IncrusterCbAllowIncrustHint));
-    rgMode->setTitle(Text(TextId::rgModeCaption));
-    rgMode->setToolTip(Text(TextId::rgModeHint));
-    const TextId modes[] = {TextId::rgModeManual, TextId::rgModeAuto};
-    for (int i = 0; i < rgMode->count() && i < static_cast<int>(std::size(modes)); ++i)
-        rgMode->button(i)->setText(Text(modes[i]));
+    setCaption(cbAllowIncrust, TextId::IncrusterCbAllowIncrustCaption,
+               TextId::IncrusterCbAllowIncrustHint);
+    setCaption(rgMode, TextId::rgModeCaption, TextId::rgModeHint);
+    nameButtons(rgMode, {TextId::rgModeManual, TextId::rgModeAuto});
     Label2->setText(Text(TextId::IncrusterLabel2Caption));
     RxSpinEdit1->setToolTip(Text(TextId::IncrusterRxSpinEdit1Hint));
-    rgChoix->setTitle(Text(TextId::rgChoixCaption));
-    rgChoix->setToolTip(Text(TextId::rgChoixHint));
-    const TextId choices[] = {TextId::rgChoixRealTime, TextId::rgChoixDatecode};
-    for (int i = 0; i < rgChoix->count() && i < static_cast<int>(std::size(choices)); ++i)
-        rgChoix->button(i)->setText(Text(choices[i]));
+    setCaption(rgChoix, TextId::rgChoixCaption, TextId::rgChoixHint);
+    nameButtons(rgChoix, {TextId::rgChoixRealTime, TextId::rgChoixDatecode});
     gbDecalage->setToolTip(Text(TextId::gbDecalageHint));
     Label1->setText(Text(TextId::IncrusterLabel1Caption));
     RxSpinEdit2->setToolTip(gbDecalage->toolTip());
@@ -178,14 +158,11 @@ void TIncrusterFrame::ApplyTexts()
     LabelFormat->setToolTip(edFormat->toolTip());
     LabelExample->setToolTip(edFormat->toolTip());
     SpeedButton4->setToolTip(Text(TextId::SpeedButton4Hint));
-    Label7->setText(Text(TextId::Label7Caption));
-    Label7->setToolTip(Text(TextId::Label7Hint));
-    cbAutoFontSize->setText(Text(TextId::cbAutoFontSizeCaption));
-    cbAutoFontSize->setToolTip(Text(TextId::cbAutoFontSizeHint));
+    setCaption(Label7, TextId::Label7Caption, TextId::Label7Hint);
+    setCaption(cbAutoFontSize, TextId::cbAutoFontSizeCaption, TextId::cbAutoFontSizeHint);
     // Once bound, the button shows its action's caption.
     if (!IncrusterBtn->defaultAction()) {
-        IncrusterBtn->setText(Text(TextId::IncrusterBtnCaption));
-        IncrusterBtn->setToolTip(Text(TextId::IncrusterBtnHint));
+        setCaption(IncrusterBtn, TextId::IncrusterBtnCaption, TextId::IncrusterBtnHint);
     }
     if (filtersMissing_) {
         Memo1->setPlainText(InstallNote());

@@ -16,17 +16,12 @@
 
 #include "settings/preferences.h"
 #include "system/texts.h"
+#include "ui/panel_layout.h"
 #include "ui/sources_panel.h"
 
 namespace kad {
 
 namespace {
-
-void tighten(QLayout* layout)
-{
-    layout->setContentsMargins(4, 2, 4, 2);
-    layout->setSpacing(2);
-}
 
 // Inside a titled group the title and the frame already leave room above and
 // below, and the rows are single lines that need no gap between them.
@@ -34,15 +29,6 @@ void snug(QLayout* layout)
 {
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(0);
-}
-
-QToolButton* iconButton(QWidget* parent, const char* themeIcon, QStyle::StandardPixmap fallback)
-{
-    auto* b = new QToolButton(parent);
-    b->setIcon(QIcon::fromTheme(QLatin1String(themeIcon), parent->style()->standardIcon(fallback)));
-    b->setAutoRaise(true);
-    b->setIconSize(QSize(16, 16));
-    return b;
 }
 
 } // namespace
@@ -53,12 +39,7 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
     setObjectName(QStringLiteral("OptionsFrame"));
     resize(kPanelSize);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    GroupBox1 = new QGroupBox(this);
-    outer->addWidget(GroupBox1);
-    auto* main = new QVBoxLayout(GroupBox1);
-    tighten(main);
+    auto* main = groupColumn(this, GroupBox1);
 
     // Still images.
     auto* imageRow = new QHBoxLayout;
@@ -183,44 +164,29 @@ TOptionsFrame::TOptionsFrame(QWidget* parent)
 void TOptionsFrame::ApplyTexts()
 {
     GroupBox1->setTitle(Text(TextId::SettingsGroupCaption));
-    rgExtension->setTitle(Text(TextId::rgExtensionCaption));
-    rgExtension->setToolTip(Text(TextId::rgExtensionHint));
-    const TextId extensions[] = {TextId::rgExtensionBmp, TextId::rgExtensionJpeg};
-    for (int i = 0; i < rgExtension->count() && i < static_cast<int>(std::size(extensions)); ++i)
-        rgExtension->button(i)->setText(Text(extensions[i]));
-    gbQuality->setTitle(Text(TextId::gbQualityCaption));
-    gbQuality->setToolTip(Text(TextId::gbQualityHint));
+    setCaption(rgExtension, TextId::rgExtensionCaption, TextId::rgExtensionHint);
+    nameButtons(rgExtension, {TextId::rgExtensionBmp, TextId::rgExtensionJpeg});
+    setCaption(gbQuality, TextId::gbQualityCaption, TextId::gbQualityHint);
     TrackBar1->setToolTip(gbQuality->toolTip());
-    cbConfirmer->setText(Text(TextId::cbConfirmerCaption));
-    cbConfirmer->setToolTip(Text(TextId::cbConfirmerHint));
+    setCaption(cbConfirmer, TextId::cbConfirmerCaption, TextId::cbConfirmerHint);
 
     gbPrefs->setTitle(Text(TextId::gbPrefsCaption));
-    LabelSauverNow->setText(Text(TextId::LabelSauverNowCaption));
-    LabelSauverNow->setToolTip(Text(TextId::LabelSauverNowHint));
+    setCaption(LabelSauverNow, TextId::LabelSauverNowCaption, TextId::LabelSauverNowHint);
     SpeedButton1->setToolTip(LabelSauverNow->toolTip());
-    LabelEffacerPrefs->setText(Text(TextId::LabelEffacerPrefsCaption));
-    LabelEffacerPrefs->setToolTip(Text(TextId::LabelEffacerPrefsHint));
+    setCaption(LabelEffacerPrefs, TextId::LabelEffacerPrefsCaption, TextId::LabelEffacerPrefsHint);
     SpeedButton2->setToolTip(LabelEffacerPrefs->toolTip());
-    cbPrefsQuittant->setText(Text(TextId::cbPrefsQuittantCaption));
-    cbPrefsQuittant->setToolTip(Text(TextId::cbPrefsQuittantHint));
+    setCaption(cbPrefsQuittant, TextId::cbPrefsQuittantCaption, TextId::cbPrefsQuittantHint);
 
-    cbDeinterlacer->setText(Text(TextId::cbDeinterlacerCaption));
-    cbDeinterlacer->setToolTip(Text(TextId::cbDeinterlacerHint));
-    cbAllowIncrust->setText(Text(TextId::OptionsCbAllowIncrustCaption));
-    cbAllowIncrust->setToolTip(Text(TextId::OptionsCbAllowIncrustHint));
-    cbCaptureReport->setText(Text(TextId::cbCaptureReportCaption));
-    cbCaptureReport->setToolTip(Text(TextId::cbCaptureReportHint));
-    cbSplitRecordings->setText(Text(TextId::cbSplitRecordingsCaption));
-    cbSplitRecordings->setToolTip(Text(TextId::cbSplitRecordingsHint));
-    cbNameByDate->setText(Text(TextId::cbNameByDateCaption));
-    cbNameByDate->setToolTip(Text(TextId::cbNameByDateHint));
+    setCaption(cbDeinterlacer, TextId::cbDeinterlacerCaption, TextId::cbDeinterlacerHint);
+    setCaption(cbAllowIncrust, TextId::OptionsCbAllowIncrustCaption,
+               TextId::OptionsCbAllowIncrustHint);
+    setCaption(cbCaptureReport, TextId::cbCaptureReportCaption, TextId::cbCaptureReportHint);
+    setCaption(cbSplitRecordings, TextId::cbSplitRecordingsCaption, TextId::cbSplitRecordingsHint);
+    setCaption(cbNameByDate, TextId::cbNameByDateCaption, TextId::cbNameByDateHint);
 
-    gbCodecs->setTitle(Text(TextId::gbCodecsCaption));
-    gbCodecs->setToolTip(Text(TextId::gbCodecsHint));
+    setCaption(gbCodecs, TextId::gbCodecsCaption, TextId::gbCodecsHint);
     Label1->setText(Text(TextId::OptionsLabel1Caption));
-    const TextId versions[] = {TextId::rgversion4, TextId::rgversion7, TextId::rgversion8};
-    for (int i = 0; i < rgversion->count() && i < static_cast<int>(std::size(versions)); ++i)
-        rgversion->button(i)->setText(Text(versions[i]));
+    nameButtons(rgversion, {TextId::rgversion4, TextId::rgversion7, TextId::rgversion8});
     rgversion->setToolTip(Text(TextId::rgversionHint));
     // Entry 0 is always the default profiles; the others are the system's
     // own profile names.

@@ -14,27 +14,9 @@
 
 #include "session/capture_settings.h"
 #include "system/texts.h"
+#include "ui/panel_layout.h"
 
 namespace kad {
-
-namespace {
-
-QToolButton* iconButton(QWidget* parent, const char* themeIcon, QStyle::StandardPixmap fallback)
-{
-    auto* b = new QToolButton(parent);
-    b->setIcon(QIcon::fromTheme(QLatin1String(themeIcon), parent->style()->standardIcon(fallback)));
-    b->setAutoRaise(true);
-    b->setIconSize(QSize(16, 16));
-    return b;
-}
-
-void tighten(QLayout* layout)
-{
-    layout->setContentsMargins(4, 2, 4, 2);
-    layout->setSpacing(2);
-}
-
-} // namespace
 
 namespace {
 
@@ -119,12 +101,7 @@ TSourcesFrame::TSourcesFrame(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("SourcesFrame"));
     resize(kPanelSize);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    GroupBox2 = new QGroupBox(this);
-    outer->addWidget(GroupBox2);
-    auto* main = new QVBoxLayout(GroupBox2);
-    tighten(main);
+    auto* main = groupColumn(this, GroupBox2);
 
     // Video device.
     gbVideo = new QGroupBox(GroupBox2);
@@ -299,24 +276,18 @@ void TSourcesFrame::ApplyTexts()
     SettingsSpeedBtn->setToolTip(Text(TextId::SettingsSpeedBtnHint));
     PilotSpeedBtn->setToolTip(Text(TextId::PilotSpeedBtnHint));
 
-    rgFormat->setTitle(Text(TextId::rgFormatCaption));
-    rgFormat->setToolTip(Text(TextId::rgFormatHint));
+    setCaption(rgFormat, TextId::rgFormatCaption, TextId::rgFormatHint);
     rewordItems(rgFormat, formatTexts_);
-    rgStandard->setTitle(Text(TextId::rgStandardCaption));
-    rgStandard->setToolTip(Text(TextId::rgStandardHint));
+    setCaption(rgStandard, TextId::rgStandardCaption, TextId::rgStandardHint);
     rewordItems(rgStandard, {TextId::rgStandardPal, TextId::rgStandardNTSC});
-    rgProfiles->setTitle(Text(TextId::rgProfilesCaption));
-    rgProfiles->setToolTip(Text(TextId::rgProfilesHint));
+    setCaption(rgProfiles, TextId::rgProfilesCaption, TextId::rgProfilesHint);
     rewordItems(rgProfiles, {TextId::rgProfilesHigh, TextId::rgProfilesMedium,
                              TextId::rgProfilesLow, TextId::rgProfilesInternet});
-    Label1->setText(Text(TextId::SourcesLabel1Caption));
-    Label1->setToolTip(Text(TextId::SourcesLabel1Hint));
-    rgEcouterDV->setTitle(Text(TextId::rgEcouterDVCaption));
-    rgEcouterDV->setToolTip(Text(TextId::rgEcouterDVHint));
+    setCaption(Label1, TextId::SourcesLabel1Caption, TextId::SourcesLabel1Hint);
+    setCaption(rgEcouterDV, TextId::rgEcouterDVCaption, TextId::rgEcouterDVHint);
     rewordItems(rgEcouterDV, {TextId::rgEcouterDVNative, TextId::rgEcouterDVForce44100});
 
-    gbAudio->setTitle(Text(TextId::gbAudioCaption));
-    gbAudio->setToolTip(Text(TextId::gbAudioHint));
+    setCaption(gbAudio, TextId::gbAudioCaption, TextId::gbAudioHint);
     if (cboxAudioType->count() == static_cast<int>(audioTypeTexts_.size())) {
         for (int i = 0; i < cboxAudioType->count(); ++i)
             cboxAudioType->setItemText(i, Text(audioTypeTexts_[static_cast<std::size_t>(i)]));
@@ -330,8 +301,7 @@ void TSourcesFrame::ApplyTexts()
     LabelCorr->setText(Text(TextId::LabelCorrCaption));
     RXspinCorrEdit->setToolTip(Text(TextId::RXspinCorrEditHint));
     LabelCorr->setToolTip(RXspinCorrEdit->toolTip());
-    rgFrequenceDV->setTitle(Text(TextId::SourcesFrequenceDVCaption));
-    rgFrequenceDV->setToolTip(Text(TextId::rgFrequenceDVHint));
+    setCaption(rgFrequenceDV, TextId::SourcesFrequenceDVCaption, TextId::rgFrequenceDVHint);
     rewordItems(rgFrequenceDV,
                 {TextId::FrequenceNative, TextId::Frequence32000, TextId::Frequence48000});
 
