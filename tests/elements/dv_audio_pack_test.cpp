@@ -41,18 +41,6 @@ QByteArray decodedAudio(const std::string& file)
 
 } // namespace
 
-TEST(DvAudioPack, GstreamersDvMuxerTakesOnly48kHzSoKadrilloPacksTheOtherRates)
-{
-    kad::GRef<GstElementFactory> f(gst_element_factory_find("avmux_dv"));
-    ASSERT_TRUE(f);
-    kad::ElementRef mux = kad::ElementRef::sink(gst_element_factory_create(f.get(), nullptr));
-    GstPadTemplate* t = gst_element_get_pad_template(mux.get(), "audio_%u");
-    ASSERT_NE(t, nullptr);
-    kad::CapsRef want(gst_caps_from_string("audio/x-raw,rate=32000"));
-    kad::CapsRef templ(gst_pad_template_get_caps(t));
-    EXPECT_FALSE(gst_caps_can_intersect(templ.get(), want.get()));
-}
-
 TEST(DvAudioPack, SampleCountsFollowTheLockedPattern)
 {
     for (std::uint64_t i = 0; i < 10; ++i) {

@@ -10,6 +10,7 @@
 
 #include "elements/lumatex3.h"
 #include "platform/media/gst_ptr.h"
+#include "support/pad_harness.h"
 
 using kad::BufferRef;
 using kad::CapsRef;
@@ -22,50 +23,42 @@ constexpr int kWidth = 720;
 constexpr int kHeight = 576;
 constexpr GstClockTime kFrame = 40 * GST_MSECOND;
 
-// Feeds the overlay's two inputs from our own pads and collects its output,
-// all on the test's thread.
-class OverlayHarness {
+std::string capsOf(const GstVideoInfo& info)
+{
+    CapsRef caps(gst_video_info_to_caps(&info));
+    kad::GCharPtr text(gst_caps_to_string(caps.get()));
+    return text.get();
+}
+
+GstVideoInfo infoOf(GstVideoFormat format, int width, int height)
+{
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, format, width, height);
+    return info;
+}
+
+// Feeds the overlay's video input and, from a pad of our own, its datecode
+// input, all on the test's thread.
+class OverlayHarness : public kadtest::PadHarness {
 public:
     explicit OverlayHarness(GstVideoFormat format, int width = kWidth, int height = kHeight)
-        : element_(ElementRef::sink(gst_element_factory_make("kadlumatex3", nullptr)))
+        : PadHarness("kadlumatex3", capsOf(infoOf(format, width, height)).c_str(), true,
+                     "video_sink"),
+          info_(infoOf(format, width, height))
     {
-        gst_video_info_set_format(&info_, format, width, height);
-        video_ = PadRef::sink(gst_pad_new("testvideo", GST_PAD_SRC));
         datecode_ = PadRef::sink(gst_pad_new("testdatecode", GST_PAD_SRC));
-        sink_ = PadRef::sink(gst_pad_new("testsink", GST_PAD_SINK));
-        g_object_set_data(G_OBJECT(sink_.get()), "harness", this);
-        gst_pad_set_chain_function(sink_.get(), chain);
-        PadRef videoIn(gst_element_get_static_pad(element_.get(), "video_sink"));
-        PadRef datecodeIn(gst_element_get_static_pad(element_.get(), "datecode_sink"));
-        PadRef out(gst_element_get_static_pad(element_.get(), "src"));
-        linked = gst_pad_link(video_.get(), videoIn.get()) == GST_PAD_LINK_OK &&
-                 gst_pad_link(datecode_.get(), datecodeIn.get()) == GST_PAD_LINK_OK &&
-                 gst_pad_link(out.get(), sink_.get()) == GST_PAD_LINK_OK;
-        gst_pad_set_active(video_.get(), TRUE);
+        PadRef datecodeIn(gst_element_get_static_pad(element(), "datecode_sink"));
+        linked = ready() && gst_pad_link(datecode_.get(), datecodeIn.get()) == GST_PAD_LINK_OK;
         gst_pad_set_active(datecode_.get(), TRUE);
-        gst_pad_set_active(sink_.get(), TRUE);
-        gst_element_set_state(element_.get(), GST_STATE_PLAYING);
-
-        GstSegment segment;
-        gst_segment_init(&segment, GST_FORMAT_TIME);
-        gst_pad_push_event(video_.get(), gst_event_new_stream_start("overlay-video"));
-        CapsRef caps(gst_video_info_to_caps(&info_));
-        gst_pad_push_event(video_.get(), gst_event_new_caps(caps.get()));
-        gst_pad_push_event(video_.get(), gst_event_new_segment(&segment));
         gst_pad_push_event(datecode_.get(), gst_event_new_stream_start("overlay-datecode"));
         CapsRef text(gst_caps_from_string("text/x-raw, format=utf8"));
         gst_pad_push_event(datecode_.get(), gst_event_new_caps(text.get()));
+        GstSegment segment;
+        gst_segment_init(&segment, GST_FORMAT_TIME);
         gst_pad_push_event(datecode_.get(), gst_event_new_segment(&segment));
     }
-    ~OverlayHarness()
-    {
-        gst_element_set_state(element_.get(), GST_STATE_NULL);
-        gst_pad_set_active(video_.get(), FALSE);
-        gst_pad_set_active(datecode_.get(), FALSE);
-        gst_pad_set_active(sink_.get(), FALSE);
-    }
+    ~OverlayHarness() { gst_pad_set_active(datecode_.get(), FALSE); }
 
-    GstElement* element() const { return element_.get(); }
     const GstVideoInfo& info() const { return info_; }
 
     // Sends a copy of frame with the time stamp pts; the output it gave.
@@ -74,9 +67,9 @@ public:
         GstBuffer* copy = gst_buffer_copy_deep(frame);
         GST_BUFFER_PTS(copy) = pts;
         GST_BUFFER_DURATION(copy) = kFrame;
-        const std::size_t before = out.size();
-        if (gst_pad_push(video_.get(), copy) != GST_FLOW_OK || out.size() != before + 1) return {};
-        return out.back();
+        const std::size_t before = buffers.size();
+        if (PadHarness::push(copy) != GST_FLOW_OK || buffers.size() != before + 1) return {};
+        return buffers.back();
     }
 
     void datecode(const std::string& text, GstClockTime pts)
@@ -89,21 +82,10 @@ public:
     }
 
     bool linked = false;
-    std::vector<BufferRef> out;
 
 private:
-    static GstFlowReturn chain(GstPad* pad, GstObject*, GstBuffer* buffer)
-    {
-        auto* h = static_cast<OverlayHarness*>(g_object_get_data(G_OBJECT(pad), "harness"));
-        h->out.emplace_back(buffer);
-        return GST_FLOW_OK;
-    }
-
-    ElementRef element_;
-    GstVideoInfo info_{};
-    PadRef video_;
+    GstVideoInfo info_;
     PadRef datecode_;
-    PadRef sink_;
 };
 
 // A mid-grey picture with a gentle gradient, in BGRx: no pixel is near
@@ -142,19 +124,12 @@ BufferRef convert(GstBuffer* in, const GstVideoInfo& from, const GstVideoInfo& t
     return out;
 }
 
-GstVideoInfo bgrxInfo(int width, int height)
-{
-    GstVideoInfo info;
-    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_BGRx, width, height);
-    return info;
-}
-
 // The test picture in the harness's format.
 BufferRef makeFrame(const GstVideoInfo& info)
 {
     const std::vector<guint8> rgb = makePicture(info.width, info.height);
     BufferRef bgrx(gst_buffer_new_memdup(rgb.data(), rgb.size()));
-    return convert(bgrx.get(), bgrxInfo(info.width, info.height), info);
+    return convert(bgrx.get(), infoOf(GST_VIDEO_FORMAT_BGRx, info.width, info.height), info);
 }
 
 struct Box {
@@ -169,7 +144,7 @@ struct Box {
 // Where two pictures of the same format differ, seen as BGRx pixels.
 Box difference(GstBuffer* a, GstBuffer* b, const GstVideoInfo& info, int threshold = 0)
 {
-    const GstVideoInfo rgb = bgrxInfo(info.width, info.height);
+    const GstVideoInfo rgb = infoOf(GST_VIDEO_FORMAT_BGRx, info.width, info.height);
     BufferRef ca = convert(a, info, rgb);
     BufferRef cb = convert(b, info, rgb);
     Box box;

@@ -6,9 +6,12 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <QTemporaryDir>
+
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -157,24 +160,12 @@ inline std::string capsName(const Run& run)
     return run.caps ? gst_structure_get_name(gst_caps_get_structure(run.caps.get(), 0)) : "";
 }
 
-// Output of a command (ffprobe), or empty.
-inline std::string commandOutput(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
+// A fresh folder per call, all of them removed when the test program ends.
 inline std::string tempPath(const std::string& name)
 {
-    kad::GCharPtr dir(g_dir_make_tmp("kadvirtual-XXXXXX", nullptr));
-    return std::string(dir.get()) + "/" + name;
+    static std::vector<std::unique_ptr<QTemporaryDir>> made;
+    made.push_back(std::make_unique<QTemporaryDir>());
+    return made.back()->filePath(QString::fromStdString(name)).toStdString();
 }
 
 inline bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)

@@ -2,7 +2,6 @@
 
 #include <gst/gst.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -16,12 +15,6 @@ using vtest::DevicesEnv;
 using vtest::listDevices;
 
 namespace {
-
-std::string displayName(GstDevice* device)
-{
-    kad::GCharPtr name(gst_device_get_display_name(device));
-    return name.get();
-}
 
 std::string deviceClass(GstDevice* device)
 {
@@ -43,49 +36,20 @@ TEST(VirtualDevices, ListedOnlyWhenAskedFor)
         ASSERT_EQ(devices.size(), 6u);
         const std::vector<std::string> ids{"dv-pal-vcr", "dv-ntsc-camera", "webcam",
                                            "mpeg2",      "moviebox",       "mic"};
-        std::set<std::string> paths;
         for (std::size_t i = 0; i < devices.size(); ++i) {
             GstDevice* d = devices[i].get();
             EXPECT_EQ(deviceProperty(d, "kadrillo.virtual-id"), ids[i]);
             EXPECT_EQ(deviceProperty(d, "device.path"), "/virtual/kadrillo/" + ids[i] + "/0");
             EXPECT_FALSE(deviceProperty(d, "device.description").empty());
             EXPECT_EQ(deviceClass(d), ids[i] == "mic" ? "Audio/Source" : "Video/Source");
-            paths.insert(deviceProperty(d, "device.path"));
         }
-        EXPECT_EQ(paths.size(), 6u);
-        EXPECT_EQ(displayName(devices[0].get()), "Virtual DV Camcorder (PAL)");
-        EXPECT_EQ(displayName(devices[4].get()), "Cirrus Logic USB-DVR2 Source");
-        EXPECT_EQ(deviceProperty(devices[4].get(), "kadrillo.clsid"),
-                  "{45722E7E-7A80-4985-9333-7788B27B126F}");
-        EXPECT_EQ(deviceProperty(devices[3].get(), "kadrillo.clsid"), "");
     }
-}
-
-TEST(VirtualDevices, CommaListsRepeatsAndUnknownIds)
-{
+    // Repeats are numbered, unknown ids skipped.
     DevicesEnv env("webcam, mic,nonsense,webcam");
     auto devices = listDevices();
     ASSERT_EQ(devices.size(), 3u);
-    EXPECT_EQ(displayName(devices[0].get()), "Virtual Webcam");
-    EXPECT_EQ(displayName(devices[2].get()), "Virtual Webcam");
-    EXPECT_EQ(deviceProperty(devices[0].get(), "device.path"), "/virtual/kadrillo/webcam/0");
-    EXPECT_EQ(deviceProperty(devices[2].get(), "device.path"), "/virtual/kadrillo/webcam/1");
     EXPECT_EQ(deviceProperty(devices[1].get(), "kadrillo.virtual-id"), "mic");
-}
-
-TEST(VirtualDevices, TheDeviceMonitorFindsThem)
-{
-    DevicesEnv env("dv-pal-vcr,mic");
-    kad::GRef<GstDeviceMonitor> monitor(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
-    gst_device_monitor_add_filter(monitor.get(), "Audio/Source", nullptr);
-    GList* devices = gst_device_monitor_get_devices(monitor.get());
-    std::set<std::string> paths;
-    for (GList* l = devices; l; l = l->next)
-        paths.insert(deviceProperty(GST_DEVICE(l->data), "device.path"));
-    g_list_free_full(devices, gst_object_unref);
-    EXPECT_TRUE(paths.count("/virtual/kadrillo/dv-pal-vcr/0"));
-    EXPECT_TRUE(paths.count("/virtual/kadrillo/mic/0"));
+    EXPECT_EQ(deviceProperty(devices[2].get(), "device.path"), "/virtual/kadrillo/webcam/1");
 }
 
 TEST(VirtualDevices, EveryDeviceSendsItsCapsWhenNotLive)
@@ -101,37 +65,14 @@ TEST(VirtualDevices, EveryDeviceSendsItsCapsWhenNotLive)
         SCOPED_TRACE(e.id);
         kad::ElementRef source = vtest::makeDevice(e.id, 10);
         ASSERT_TRUE(source);
-        gboolean live = TRUE;
-        g_object_get(source.get(), "is-live", &live, nullptr);
-        EXPECT_FALSE(live);
-        std::string path;
-        gchar* p = nullptr;
-        g_object_get(source.get(), "device-path", &p, nullptr);
-        path = p ? p : "";
-        g_free(p);
-        EXPECT_EQ(path, std::string("/virtual/kadrillo/") + e.id + "/0");
         const vtest::Run run = vtest::runDevice(source.get());
         EXPECT_TRUE(run.eos) << run.error;
         EXPECT_EQ(vtest::capsName(run), e.caps);
         ASSERT_FALSE(run.buffers.empty());
-        const GstStructure* st = gst_caps_get_structure(run.caps.get(), 0);
-        if (std::string(e.caps) == "video/x-raw" || std::string(e.caps) == "video/x-dv") {
+        // A buffer a frame, but program streams are cut at pack boundaries;
+        // the formats themselves are read back by ffprobe in the device suites.
+        if (std::string(e.caps) != "video/mpeg") {
             EXPECT_EQ(run.buffers.size(), 10u);
-        }
-        if (std::string(e.caps) == "video/mpeg") {
-            gboolean system = FALSE;
-            gint version = 0;
-            EXPECT_TRUE(gst_structure_get_boolean(st, "systemstream", &system) && system);
-            EXPECT_TRUE(gst_structure_get_int(st, "mpegversion", &version));
-            EXPECT_EQ(version, 2);
-        }
-        if (std::string(e.caps) == "audio/x-raw") {
-            gint rate = 0, channels = 0;
-            gst_structure_get_int(st, "rate", &rate);
-            gst_structure_get_int(st, "channels", &channels);
-            EXPECT_EQ(rate, 48000);
-            EXPECT_EQ(channels, 2);
-            EXPECT_STREQ(gst_structure_get_string(st, "format"), "S16LE");
         }
         // Only the camcorders answer the transport interface.
         const bool camcorder = std::string(e.id).rfind("dv-", 0) == 0;
@@ -139,15 +80,8 @@ TEST(VirtualDevices, EveryDeviceSendsItsCapsWhenNotLive)
     }
 }
 
-TEST(VirtualDevices, LiveByDefaultAndNotLiveFromTheEnvironment)
+TEST(VirtualDevices, NotLiveAndDroppingFromTheEnvironment)
 {
-    {
-        kad::ElementRef webcam =
-            kad::ElementRef::sink(gst_element_factory_make("kadvirtualwebcamsrc", nullptr));
-        gboolean live = FALSE;
-        g_object_get(webcam.get(), "is-live", &live, nullptr);
-        EXPECT_TRUE(live);
-    }
     setenv("KADRILLO_VIRTUAL_LIVE", "0", 1);
     setenv("KADRILLO_VIRTUAL_DROP_FRAMES", "7:2", 1);
     kad::ElementRef webcam =
@@ -185,57 +119,40 @@ TEST(VirtualDevices, LiveDevicesDeliverTimeStampedFrames)
     }
 }
 
-TEST(VirtualDevices, MicrophoneDropsLeaveSampleOffsetGaps)
-{
-    kad::ElementRef source = vtest::makeDevice("mic", 6);
-    g_object_set(source.get(), "drop-frames", 3u, nullptr);
-    const vtest::Run run = vtest::runDevice(source.get());
-    ASSERT_TRUE(run.eos) << run.error;
-    std::vector<guint64> offsets;
-    for (const auto& b : run.buffers)
-        offsets.push_back(GST_BUFFER_OFFSET(b.get()));
-    // 960 samples per buffer; buffers 2 and 5 are dropped.
-    const std::vector<guint64> expected{0, 960, 2880, 3840};
-    EXPECT_EQ(offsets, expected);
-}
-
 TEST(VirtualDevices, DroppedFramesLeaveOffsetGaps)
 {
-    for (const char* id : {"webcam", "dv-pal-vcr"}) {
-        SCOPED_TRACE(id);
-        kad::ElementRef source = vtest::makeDevice(id, 20);
-        g_object_set(source.get(), "drop-frames", 5u, "drop-count", 2u, nullptr);
+    struct Case {
+        const char* id;
+        guint count;
+        std::vector<guint64> offsets;
+    };
+    // The last frames of every five are dropped; the microphone's offsets
+    // count samples (960 a buffer).
+    for (const Case& c : {Case{"webcam", 2, {0, 1, 2, 5, 6, 7, 10, 11, 12, 15, 16, 17}},
+                          Case{"dv-pal-vcr", 2, {0, 1, 2, 5, 6, 7, 10, 11, 12, 15, 16, 17}},
+                          Case{"mic",
+                               1,
+                               {0, 960, 1920, 2880, 4800, 5760, 6720, 7680, 9600, 10560, 11520,
+                                12480, 14400, 15360, 16320, 17280}}}) {
+        SCOPED_TRACE(c.id);
+        kad::ElementRef source = vtest::makeDevice(c.id, 20);
+        g_object_set(source.get(), "drop-frames", 5u, "drop-count", c.count, nullptr);
         const vtest::Run run = vtest::runDevice(source.get());
         EXPECT_TRUE(run.eos) << run.error;
         std::vector<guint64> offsets;
         for (const auto& b : run.buffers)
             offsets.push_back(GST_BUFFER_OFFSET(b.get()));
-        const std::vector<guint64> expected{0, 1, 2, 5, 6, 7, 10, 11, 12, 15, 16, 17};
-        EXPECT_EQ(offsets, expected);
+        EXPECT_EQ(offsets, c.offsets);
         guint64 sent = 0;
         g_object_get(source.get(), "frames-sent", &sent, nullptr);
-        EXPECT_EQ(sent, expected.size());
+        EXPECT_EQ(sent, c.offsets.size());
     }
 }
 
 TEST(VirtualDevices, WebcamInputsChangeThePicture)
 {
+    // The inputs themselves are the crossbar's routes (graph tests).
     kad::ElementRef source = vtest::makeDevice("webcam", 1);
-    gchar** names = nullptr;
-    gchar** types = nullptr;
-    guint input = 99;
-    g_object_get(source.get(), "inputs", &names, "input-types", &types, "input", &input, nullptr);
-    ASSERT_TRUE(names && types);
-    ASSERT_EQ(g_strv_length(names), 3u);
-    EXPECT_STREQ(names[0], "Tuner");
-    EXPECT_STREQ(names[1], "Composite");
-    EXPECT_STREQ(names[2], "S-Video");
-    EXPECT_STREQ(types[0], "video-tuner");
-    EXPECT_STREQ(types[1], "composite");
-    EXPECT_STREQ(types[2], "svideo");
-    EXPECT_EQ(input, 1u);
-    g_strfreev(names);
-    g_strfreev(types);
 
     std::vector<std::vector<std::uint8_t>> pictures;
     for (guint i = 0; i < 3; ++i) {
@@ -272,8 +189,7 @@ TEST(VirtualDevices, UnplugFailsTheStreamAndRemovesTheDevice)
     EXPECT_EQ(run.errorDomain, GST_RESOURCE_ERROR);
     EXPECT_EQ(run.errorCode, GST_RESOURCE_ERROR_NOT_FOUND);
     EXPECT_EQ(run.errorSource, GST_OBJECT(element));
-    EXPECT_NE(run.error.find("Device lost"), std::string::npos) << run.error;
-    EXPECT_NE(run.error.find("Virtual DV Camcorder (PAL)"), std::string::npos);
+    EXPECT_NE(run.error.find("Virtual DV Camcorder (PAL)"), std::string::npos) << run.error;
     EXPECT_GE(run.buffers.size(), 5u);
 
     // The bus filter lets every extended message through (the devices added
@@ -314,6 +230,4 @@ TEST(KadTransportValues, TimecodeBcdAsCamcorderControlReportsIt)
     EXPECT_EQ(back.minutes, 59u);
     EXPECT_EQ(back.seconds, 59u);
     EXPECT_EQ(back.frames, 24u);
-    EXPECT_EQ(KAD_DEVICE_TYPE_VCR, 0x1008);
-    EXPECT_EQ(KAD_DEVICE_TYPE_CAMERA, 0x1384);
 }

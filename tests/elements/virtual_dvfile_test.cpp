@@ -179,11 +179,7 @@ TEST_F(DvFileSource, ListedBesideOtherDevicesAsADvCamcorder)
     kad::ElementRef element =
         kad::ElementRef::sink(gst_device_create_element(devices[1].get(), nullptr));
     ASSERT_TRUE(element);
-    KadTransport* transport = kad_transport_find(G_OBJECT(element.get()));
-    ASSERT_NE(transport, nullptr);
-    EXPECT_TRUE(kad_transport_has_ext_transport(transport));
-    EXPECT_TRUE(kad_transport_has_timecode_reader(transport));
-    EXPECT_EQ(kad_transport_get_device_type(transport), KAD_DEVICE_TYPE_VCR);
+    EXPECT_NE(kad_transport_find(G_OBJECT(element.get())), nullptr);
 
     g_object_set(element.get(), "is-live", FALSE, "num-buffers", 3, nullptr);
     const vtest::Run run = vtest::runDevice(element.get());

@@ -1,5 +1,4 @@
-// The virtual microphone's format choice and its level, judged on the
-// samples it sends.
+// The virtual microphone's format choice, judged on the samples it sends.
 
 #include <gtest/gtest.h>
 
@@ -23,12 +22,12 @@ struct Heard {
 };
 
 // Runs the microphone non-live into an app sink that asks for `wanted`.
-Heard listen(const char* wanted, const char* micProperties)
+Heard listen(const char* wanted)
 {
     Heard heard;
     kad::ElementRef pipeline =
-        kadtest::launch(std::string("kadvirtualmicsrc is-live=false num-buffers=25 ") +
-                        micProperties + " ! " + wanted + " ! appsink name=out sync=false");
+        kadtest::launch(std::string("kadvirtualmicsrc is-live=false num-buffers=25 ! ") + wanted +
+                        " ! appsink name=out sync=false");
     if (!pipeline) return heard;
     kad::ElementRef sink = kadtest::byName(pipeline.get(), "out");
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
@@ -57,29 +56,18 @@ Heard listen(const char* wanted, const char* micProperties)
 
 TEST(VirtualMicrophone, DeliversTheFormatAskedForAndOtherwiseItsOwn)
 {
-    const Heard own = listen("audioconvert", "");
+    const Heard own = listen("audioconvert");
     EXPECT_EQ(own.rate, 48000);
     EXPECT_EQ(own.channels, 2);
     // 25 buffers of 20 ms.
     EXPECT_EQ(own.samples, 25u * 960u);
     EXPECT_TRUE(own.offsetsFollow);
 
-    const Heard asked = listen("capsfilter caps=audio/x-raw,rate=32000,channels=1", "");
+    const Heard asked = listen("capsfilter caps=audio/x-raw,rate=32000,channels=1");
     EXPECT_EQ(asked.rate, 32000);
     EXPECT_EQ(asked.channels, 1);
     // The same half second, at the rate asked for.
     EXPECT_NEAR(double(asked.samples), 25 * 640.0, 64.0);
     EXPECT_TRUE(asked.offsetsFollow);
     EXPECT_NEAR(asked.peak, own.peak, own.peak / 10);
-}
-
-TEST(VirtualMicrophone, VolumeScalesTheToneAndMuteSilencesIt)
-{
-    const Heard full = listen("audioconvert", "");
-    const Heard half = listen("audioconvert", "volume=0.5");
-    const Heard muted = listen("audioconvert", "volume=0.5 mute=true");
-    ASSERT_GT(full.peak, 1000);
-    EXPECT_NEAR(half.peak, full.peak / 2, full.peak / 20);
-    EXPECT_EQ(muted.peak, 0);
-    EXPECT_EQ(muted.samples, full.samples);
 }

@@ -61,14 +61,18 @@ TEST(VirtualMpeg, EncoderUsesE0C0AndMovieBoxE1C1)
         EXPECT_EQ(a->codec, "mp2");
         EXPECT_EQ(a->sampleRate, 48000);
         // The stream ids as ffprobe reads them from the pack headers.
-        const std::string read = vtest::commandOutput(
-            "ffprobe -v error -show_entries stream=id -of default=nw=1 '" + file + "'");
+        const std::string read =
+            kadtest::runTool("ffprobe", {"-v", "error", "-show_entries", "stream=id", "-of",
+                                         "default=nw=1", QString::fromStdString(file)})
+                .toStdString();
         EXPECT_NE(read.find(moviebox ? "id=0x1e1" : "id=0x1e0"), std::string::npos) << read;
         EXPECT_NE(read.find(moviebox ? "id=0x1c1" : "id=0x1c0"), std::string::npos) << read;
     }
 }
 
-TEST(VirtualMpeg, SentLocationHoldsExactlyWhatWentDownstream)
+// Not live, a second run sends the same bytes again, and the sent file
+// holds exactly what went downstream.
+TEST(VirtualMpeg, SentLocationHoldsExactlyWhatWentDownstreamRunAfterRun)
 {
     for (const char* id : {"moviebox", "dv-pal-vcr", "mic"}) {
         SCOPED_TRACE(id);
@@ -80,6 +84,11 @@ TEST(VirtualMpeg, SentLocationHoldsExactlyWhatWentDownstream)
         const auto downstream = run.bytes();
         EXPECT_FALSE(downstream.empty());
         EXPECT_EQ(readAll(sent), downstream);
+        if (std::string(id) == "moviebox") {
+            const vtest::Run again = vtest::runDevice(source.get());
+            ASSERT_TRUE(again.eos) << again.error;
+            EXPECT_EQ(again.bytes(), downstream);
+        }
     }
 }
 
@@ -125,16 +134,6 @@ TEST(StreamIdRewriter, MpegCrcOfAKnownInput)
 {
     const std::uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(kad::mpegCrc32(text, sizeof text), 0x0376E6E7u);
-}
-
-TEST(VirtualMpeg, NotLiveRunsAreReproducibleByteForByte)
-{
-    kad::ElementRef source = vtest::makeDevice("moviebox", 10);
-    const vtest::Run first = vtest::runDevice(source.get());
-    const vtest::Run second = vtest::runDevice(source.get());
-    ASSERT_TRUE(first.eos && second.eos) << first.error << second.error;
-    EXPECT_FALSE(first.bytes().empty());
-    EXPECT_EQ(first.bytes(), second.bytes());
 }
 
 // A preview of the encoder is stopped at any moment: while the muxer is

@@ -149,17 +149,9 @@ TEST_F(NamingTest, HooksReceiveTheFileNamePart)
     EXPECT_EQ(FileNamePart(QStringLiteral("c.avi")), QStringLiteral("c.avi"));
 }
 
-TEST(NamingRunState, TheRunsStateStartsAtTheDefaults)
+TEST(NamingRunState, TheRunsOwnStateNamesFromTheDefaults)
 {
     NamingState& run = Naming();
-    EXPECT_EQ(&run, &Naming());
-    EXPECT_EQ(run.VideoCounter, 0);
-    EXPECT_EQ(run.ImageCounter, 0);
-    EXPECT_EQ(run.videoRacine, QStringLiteral("Video"));
-    EXPECT_EQ(run.imageRacine, QStringLiteral("Image"));
-    EXPECT_TRUE(run.videoDate);
-    EXPECT_FALSE(run.imageDate);
-
     SetStartupTime(QDateTime(QDate(2026, 12, 5), QTime(13, 48, 5)));
     run.videoDirectory = QStringLiteral("/data/Clips");
     EXPECT_EQ(NextVideoName(), QStringLiteral("/data/Clips/Video_051226_134805_0.avi"));

@@ -15,9 +15,9 @@ namespace kadtest {
 
 class PadHarness {
 public:
-    // Starts `factory`'s element and sends it a stream start and `caps`,
-    // and with `segment` an open time segment.
-    PadHarness(const char* factory, const char* caps, bool segment)
+    // Starts `factory`'s element and sends its `sinkPad` a stream start and
+    // `caps`, and with `segment` an open time segment.
+    PadHarness(const char* factory, const char* caps, bool segment, const char* sinkPad = "sink")
         : element_(kad::ElementRef::sink(gst_element_factory_make(factory, nullptr)))
     {
         if (!element_) return;
@@ -26,7 +26,7 @@ public:
         g_object_set_data(G_OBJECT(sink_.get()), "harness", this);
         gst_pad_set_chain_function(sink_.get(), chain);
         gst_pad_set_event_function(sink_.get(), event);
-        kad::PadRef elementSink(gst_element_get_static_pad(element_.get(), "sink"));
+        kad::PadRef elementSink(gst_element_get_static_pad(element_.get(), sinkPad));
         kad::PadRef elementSrc(gst_element_get_static_pad(element_.get(), "src"));
         linked_ = gst_pad_link(src_.get(), elementSink.get()) == GST_PAD_LINK_OK &&
                   gst_pad_link(elementSrc.get(), sink_.get()) == GST_PAD_LINK_OK;
