@@ -434,8 +434,8 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
         cam.AudioSource.Bind("PCM file", [pcm] { return parseBin(pcm); });
     }
     const QString source = path.kind == kad::SourceKind::skDV ? dvSource(in) : rawSource(in);
-    if (!cam.ConnectSourceElement("File", parseBin(source)) || cam.SourceKind != path.kind ||
-        !cam.BuildPreviewGraph()) {
+    if (!cam.Source().ConnectSourceElement("File", parseBin(source)) ||
+        cam.Source().Kind() != path.kind || !cam.BuildPreviewGraph()) {
         std::fprintf(stderr, "no preview of %s\n", qPrintable(source));
         return r;
     }
@@ -449,7 +449,7 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
         gst_pad_add_probe(cut.get(), GST_PAD_PROBE_TYPE_BUFFER, onPreviewBuffer, &firstOnly,
                           nullptr);
     }
-    gate.close(cam.SourcePin.get());
+    gate.close(cam.Source().Pin().get());
     cam.Capture.FormatIndex = path.format;
     cam.CurrentVideoFileName = out;
 
@@ -701,8 +701,8 @@ int live(int seconds)
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         kad_display_sink_set_callback(display, countShown, &shown, nullptr);
         cam.SetVideoWindow(display);
-        if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph() ||
-            !waitFor([&] { return shown > 0; }, 10000)) {
+        if (!cam.Source().ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() ||
+            !cam.RunGraph() || !waitFor([&] { return shown > 0; }, 10000)) {
             std::fprintf(stderr, "no live preview\n");
             return 1;
         }
@@ -728,7 +728,7 @@ int live(int seconds)
         // moved what it can, count, then end the file as the program does.
         // What the source produced and the file lacks is lost.
         Gate gate;
-        gate.close(cam.SourcePin.get());
+        gate.close(cam.Source().Pin().get());
         guint64 last = ~0ull;
         waitFor(
             [&] {
@@ -864,8 +864,8 @@ int big(guint64 frames)
         callbacks.need_data = onNeedData;
         gst_app_src_set_callbacks(GST_APP_SRC(src.get()), &callbacks, &feeder, nullptr);
     }
-    if (!cam.ConnectSourceElement("DV frames", bin) || cam.SourceKind != kad::SourceKind::skDV ||
-        !cam.BuildPreviewGraph()) {
+    if (!cam.Source().ConnectSourceElement("DV frames", bin) ||
+        cam.Source().Kind() != kad::SourceKind::skDV || !cam.BuildPreviewGraph()) {
         std::fprintf(stderr, "no DV preview of the frames\n");
         return 1;
     }

@@ -121,7 +121,7 @@ LiveRun previewLive(const char* device, int width, int height, int seconds, cons
     cam.SetVideoWindow(display.get());
     QElapsedTimer t;
     t.start();
-    if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph())
+    if (!cam.Source().ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph())
         return run;
     if (waitFor([&] { return shown > 0; }, 10000)) {
         run.firstFrameMs = t.nsecsElapsed() / 1e6;
@@ -234,7 +234,7 @@ Run previewFile(const QString& path, const Decoder& decoder, KadGrabbedFrameInfo
     const kad::ElementRef display = makeDisplay(&shown, paced, 384, 288);
     cam.SetVideoWindow(display.get());
     Run run;
-    if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
+    if (!cam.Source().ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
         return run;
     bool ended = false;
     QObject::connect(&cam, &kad::TdmCam::EndOfStream, [&] { ended = true; });
@@ -277,7 +277,7 @@ Run captureType2(const QString& path, const QString& out, bool paced)
     const kad::ElementRef display = makeDisplay(&shown, paced, 384, 288);
     cam.SetVideoWindow(display.get());
     Run run;
-    if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
+    if (!cam.Source().ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
         return run;
     cam.Capture.FormatIndex = 1;
     cam.CurrentVideoFileName = out;

@@ -133,8 +133,8 @@ int main(int argc, char** argv)
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         kad_display_sink_set_callback(display, countShown, &shown, nullptr);
         cam.SetVideoWindow(display);
-        if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph() ||
-            !waitFor([&] { return shown > 0; }, 10000)) {
+        if (!cam.Source().ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() ||
+            !cam.RunGraph() || !waitFor([&] { return shown > 0; }, 10000)) {
             std::fprintf(stderr, "no live preview\n");
             return 1;
         }

@@ -142,7 +142,7 @@ void TInlayBinding::AdaptPanel()
 {
     if (p_.IncrusterFrame1)
         p_.IncrusterFrame1->AdaptPanel(p_.Cam->InlayFiltersAvailable,
-                                       p_.Cam->SourceKind == SourceKind::skDV);
+                                       p_.Cam->Source().Kind() == SourceKind::skDV);
 }
 
 void TInlayBinding::chooseFont()

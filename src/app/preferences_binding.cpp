@@ -247,7 +247,7 @@ int TPreferencesBinding::ApplyPreferences()
             i->rgChoix->setItemIndex(pr.ChoixIncruster.Value);
             i->rgChoixClick();
             i->RxSpinEdit2->setValue(pr.DecalageHoraire.Value);
-            i->AdaptPanel(cam.InlayFiltersAvailable, cam.SourceKind == SourceKind::skDV);
+            i->AdaptPanel(cam.InlayFiltersAvailable, cam.Source().Kind() == SourceKind::skDV);
             i->rgMode->setEnabled(pr.PermettreIncruster.Value);
             i->rgChoix->setEnabled(pr.PermettreIncruster.Value);
             i->cbAutoFontSize->setChecked(pr.TailleAutomatique.Value);
@@ -325,7 +325,7 @@ bool TPreferencesBinding::GatherPreferences()
         pr.SourceVideo.Value = s->cboxvideo->currentText();
         pr.SourceAudio.Value = s->cboxAudio->currentText();
         // The capture choices, folders and still settings included.
-        p_.Settings.ToPreferences(pr, p_.Cam->SourceKind);
+        p_.Settings.ToPreferences(pr, p_.Cam->Source().Kind());
 
         pr.MasquerReglagesAudio.Value = s->AudioGroupCollapsed();
 

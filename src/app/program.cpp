@@ -88,9 +88,9 @@ public:
         const TdmCam& cam = *p_.Cam;
         const Preferences& pr = *p_.Prefs;
         const TSourcesFrame* s = p_.SourcesFrame;
-        facts.Kind = cam.SourceKind;
+        facts.Kind = cam.Source().Kind();
         facts.Audio = sources_.CurrentAudioKind();
-        facts.IsVCR = cam.IsVCR;
+        facts.IsVCR = cam.Source().Facts().IsVCR;
         facts.FormatIndex = s->rgFormat->itemIndex();
         facts.FormatCaption = s->rgFormat->selectedText();
         facts.PermettreIncruster = pr.PermettreIncruster.Value;
@@ -167,9 +167,9 @@ TProgram::~TProgram()
     if (cam_) cam_->StopGraph();
     form_.reset();
     // "Stop when quit": the tape stops as the camcorder window goes.
-    if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ && cam_->HasExtTransport &&
-        cam_->Transport)
-        cam_->Transport->Command(CamCommand::Stop);
+    if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ &&
+        cam_->Source().Facts().HasExtTransport && cam_->Source().Transport())
+        cam_->Source().Transport()->Command(CamCommand::Stop);
     camForm_.reset();
     amorcer_.reset();
     cam_.reset();
@@ -288,7 +288,7 @@ void TProgram::movieBoxRebuild()
     const int index = parts_.SourcesFrame->cboxvideo->currentIndex();
     if (index >= 0 && index < static_cast<int>(parts_.VideoItems.size()) &&
         parts_.VideoItems[static_cast<std::size_t>(index)].Source &&
-        cam_->ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
+        cam_->Source().ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
         sources_->FillGraphOptions();
         if (cam_->BuildPreviewGraph()) {
             // A capture that has ended (stopped, or its device lost) still
@@ -485,7 +485,8 @@ void TProgram::connectWindow()
     // The menu's toggle leaves "Show Pilot DV" alone (the camcorder button
     // of the sources panel is the one that changes it).
     connect(f, &TCaptureForm::pilotWindowRequested, this, [cam, parts] {
-        if (cam->IsVCR && parts->camForm) parts->camForm->setVisible(!parts->camForm->isVisible());
+        if (cam->Source().Facts().IsVCR && parts->camForm)
+            parts->camForm->setVisible(!parts->camForm->isVisible());
     });
     connect(f, &TCaptureForm::logToggled, this, [this](bool on) { binding_->acLogExecute(on); });
     connect(f, &TCaptureForm::ferrovueRequested, this, [this, f, pr, parts] {
@@ -501,7 +502,8 @@ void TProgram::connectWindow()
     // those in the transport of the connected source.
     TcamForm* camForm = camForm_.get();
     QObject::connect(camForm, &TcamForm::commandRequested, cam, [cam](CamCommand command) {
-        if (cam->HasExtTransport && cam->Transport) cam->Transport->Command(command);
+        if (cam->Source().Facts().HasExtTransport && cam->Source().Transport())
+            cam->Source().Transport()->Command(command);
     });
     connect(f, &TCaptureForm::cameraCommandRequested, this, [camForm](ActionId id) {
         if (const std::optional<CamCommand> command = CamCommandOfAction(id))
@@ -509,16 +511,18 @@ void TProgram::connectWindow()
     });
     // The camcorder part of the window's 50 ms timer.
     connect(f->DroppedFramesTimer, &QTimer::timeout, this, [cam, camForm] {
-        if (!cam->IsVCR || !cam->HasTimecodeReader || !cam->Transport) return;
+        if (!cam->Source().Facts().IsVCR || !cam->Source().Facts().HasTimecodeReader ||
+            !cam->Source().Transport())
+            return;
         // Each connection makes a new transport; the panel follows the
         // current one.
-        QObject::connect(cam->Transport.get(), &TcamTransport::timecodeRead, camForm,
+        QObject::connect(cam->Source().Transport(), &TcamTransport::timecodeRead, camForm,
                          &TcamForm::ShowTimecode, Qt::UniqueConnection);
-        cam->Transport->RequestTimecode();
+        cam->Source().Transport()->RequestTimecode();
     });
     // A FireWire unit says whether it is a camera or a VCR only after the
     // connection.
-    QObject::connect(cam, &TdmCam::TransportFactsChanged, f, [src, f] {
+    QObject::connect(&cam->Source(), &TsourceConnection::TransportFactsChanged, f, [src, f] {
         src->ShowCamcorderWindow();
         if (f->State() == CaptureState::csPreview) f->ShowPreviewState();
     });

@@ -196,7 +196,7 @@ bool TSourceSelection::SelectVideoByName(const QString& text)
 
 SourceKind TSourceSelection::Kind() const
 {
-    return p_.Cam->SourceKind;
+    return p_.Cam->Source().Kind();
 }
 
 CaptureFormat TSourceSelection::Format() const
@@ -257,15 +257,17 @@ void TSourceSelection::ShowCamcorderWindow()
     // Without a tape to drive the camcorder keys and the window's toggle
     // would run and reach nothing; they are off until a source has one.
     if (p_.Form) {
-        const bool drivable = p_.Cam->HasExtTransport && p_.Cam->Transport;
+        const bool drivable =
+            p_.Cam->Source().Facts().HasExtTransport && p_.Cam->Source().Transport();
         for (ActionId id :
              {ActionId::camPlay, ActionId::camPause, ActionId::camStop, ActionId::camAvanceLent,
               ActionId::camAvanceRapide, ActionId::camReculeLent, ActionId::camReculeRapide})
             p_.Form->Action(id)->setEnabled(drivable);
-        p_.Form->Action(ActionId::acShowPilotDV)->setEnabled(p_.Cam->IsVCR && p_.camForm);
+        p_.Form->Action(ActionId::acShowPilotDV)
+            ->setEnabled(p_.Cam->Source().Facts().IsVCR && p_.camForm);
     }
     if (!p_.camForm) return;
-    p_.camForm->setVisible(p_.Cam->IsVCR && p_.Prefs->ShowPilotDV.Value);
+    p_.camForm->setVisible(p_.Cam->Source().Facts().IsVCR && p_.Prefs->ShowPilotDV.Value);
 }
 
 bool TSourceSelection::ConnectVideoSource()
@@ -278,22 +280,16 @@ bool TSourceSelection::ConnectVideoSource()
         WriteLog(QStringLiteral("Start of connecting Video"));
         // The hive's values keep up with the choices made on the source
         // being left.
-        p_.Settings.ToPreferences(pr, cam.SourceKind);
+        p_.Settings.ToPreferences(pr, cam.Source().Kind());
 
         const int index = s->cboxvideo->currentIndex();
         if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
             setVideoPlaceholder();
             cam.VideoSource.Remove();
-            cam.SourceKind = SourceKind::skNoVideo;
-            cam.Transport.reset();
-            cam.HasExtTransport = false;
-            cam.HasTimecodeReader = false;
-            cam.IsCamera = false;
-            cam.IsVCR = false;
-            cam.SourceDescription.clear();
+            cam.Source().ForgetSource();
         } else {
             TvideoSource* source = p_.VideoItems[static_cast<std::size_t>(index)].Source;
-            if (!source || !cam.ConnectSource(*source)) {
+            if (!source || !cam.Source().ConnectSource(*source)) {
                 // The device cannot be used: it leaves the list and the next
                 // one is tried.
                 WriteLogSection(QStringLiteral("the source ") + s->cboxvideo->currentText() +
@@ -309,14 +305,14 @@ bool TSourceSelection::ConnectVideoSource()
                 return false;
             }
 
-            p_.MovieBox.Connected(cam.SourceKind, s->cboxvideo->currentText());
-            if (p_.camForm) p_.camForm->SetSourceDescription(cam.SourceDescription);
+            p_.MovieBox.Connected(cam.Source().Kind(), s->cboxvideo->currentText());
+            if (p_.camForm) p_.camForm->SetSourceDescription(cam.Source().Facts().Description);
             ShowCamcorderWindow();
         }
 
         updateCaption();
 
-        const SourceKind kind = cam.SourceKind;
+        const SourceKind kind = cam.Source().Kind();
         // The format and audio type picked before carry over to the new
         // kind's lists where they have a place, else the lists' fall-backs.
         TCaptureSettings& settings = p_.Settings;

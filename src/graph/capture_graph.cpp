@@ -589,21 +589,21 @@ bool TdmCam::BuildCaptureGraph()
     StopGraph();
     // Writers take their file name when they start: the graph must not be
     // past READY while they are placed.
-    if (SourceKind != kad::SourceKind::skMovieBoxB)
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB)
         gst_element_set_state(GST_ELEMENT(fg()), GST_STATE_READY);
     {
         TcaptureState& s = cap();
         s.removeBlocks();
         // The preview as it is before the capture is added to it.
         s.previewBefore.reset();
-        if (PreviewBuilt && SourceKind != kad::SourceKind::skMovieBoxB) {
+        if (PreviewBuilt && Source().Kind() != kad::SourceKind::skMovieBoxB) {
             TcaptureState::PreviewBefore& b = s.previewBefore.emplace();
             b.children = childrenOf(Graph());
             b.links = linksBetween(b.children);
             if (Smarttee.InGraph()) b.smartTee = ElementRef::ref(Smarttee.Element());
             if (NullRenderer.InGraph()) b.nullRenderer = ElementRef::ref(NullRenderer.Element());
             if (VideoSource.Element()) b.source = ElementRef::ref(VideoSource.Element());
-            b.kind = SourceKind;
+            b.kind = Source().Kind();
             b.options = Options;
         }
         s.kind = WriterKind::None;
@@ -619,7 +619,7 @@ bool TdmCam::BuildCaptureGraph()
         s.startedAt = gst_util_get_timestamp();
     }
 
-    const CaptureFormat format = CaptureFormatOf(SourceKind, Capture.FormatIndex);
+    const CaptureFormat format = CaptureFormatOf(Source().Kind(), Capture.FormatIndex);
     TcaptureState& s = cap();
     s.dvAudioRate = 48000;
     if (format == CaptureFormat::cfDVRecompressed && Capture.FrequencyIndex == 1) {
@@ -641,7 +641,7 @@ bool TdmCam::BuildCaptureGraph()
 
     // The builders are per source kind, since each kind reaches the writer
     // through different demultiplexers and decoders.
-    const bool mpegBox = SourceKind == kad::SourceKind::skMovieBoxB;
+    const bool mpegBox = Source().Kind() == kad::SourceKind::skMovieBoxB;
     bool built = false;
     switch (format) {
     case CaptureFormat::cfDVType1:
@@ -657,7 +657,7 @@ bool TdmCam::BuildCaptureGraph()
         built = mpegBox ? BuildCaptureMovieBoxBNative() : BuildCaptureMpeg2Native();
         break;
     case CaptureFormat::cfDVRecompressed:
-        switch (SourceKind) {
+        switch (Source().Kind()) {
         case kad::SourceKind::skDV:
             built = BuildCaptureDVRecompressed(Capture.Standard);
             break;
@@ -675,7 +675,7 @@ bool TdmCam::BuildCaptureGraph()
         }
         break;
     case CaptureFormat::cfWmv:
-        switch (SourceKind) {
+        switch (Source().Kind()) {
         case kad::SourceKind::skDV:
             built = BuildCaptureDVWmv();
             break;
@@ -954,7 +954,7 @@ bool TdmCam::BuildCaptureDVType2()
 {
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skDV) return false;
+    if (Source().Kind() != kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
     if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     applyRecordingOptions(s.writer.get(), Capture);
@@ -1025,7 +1025,7 @@ bool TdmCam::BuildCaptureDVRecompressed(int standard)
     Smarttee.Remove();
     NullRenderer.Remove();
     place(DVsplitter);
-    rs(SourcePin.get(), nullptr, DVsplitter);
+    rs(Source().Pin().get(), nullptr, DVsplitter);
     GstElement* audio =
         Options.EcouterAudioInclus && infinite4.InGraph() ? infinite4.Element() : nullptr;
     return linkDvMuxer(standard, audio, nullptr);
@@ -1039,7 +1039,7 @@ bool TdmCam::BuildCaptureDVWmv()
     TcaptureState& s = cap();
     Smarttee.Remove();
     NullRenderer.Remove();
-    rs(SourcePin.get(), nullptr, DVsplitter);
+    rs(Source().Pin().get(), nullptr, DVsplitter);
     if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
         return false;
     if (Options.EcouterAudioInclus && infinite4.InGraph()) {
@@ -1070,7 +1070,7 @@ bool TdmCam::BuildCaptureAnalogNative()
 {
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind == kad::SourceKind::skDV) return false;
+    if (Source().Kind() == kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
     NullRenderer.Remove();
     // Kadrillo's writer places every frame by its time: a frame the source
@@ -1096,13 +1096,13 @@ bool TdmCam::BuildCaptureAnalogRecompressed(int standard)
 {
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skAnalog) return false;
+    if (Source().Kind() != kad::SourceKind::skAnalog) return false;
     TcaptureState& s = cap();
     if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     ElementRef downstream = previewDownstream();
     Smarttee.Remove();
     NullRenderer.Remove();
-    if (downstream) RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    if (downstream) RenderStreamFromPad(Graph(), Source().Pin().get(), nullptr, downstream.get());
     return linkDvMuxer(standard, nullptr, nullptr);
 }
 
@@ -1110,13 +1110,13 @@ bool TdmCam::BuildCaptureAnalogWmv()
 {
     if (!PreviewBuilt) return false;
     PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skAnalog) return false;
+    if (Source().Kind() != kad::SourceKind::skAnalog) return false;
     if (!CaptureMux() && !placeAsfWriter()) return false;
     TcaptureState& s = cap();
     ElementRef downstream = previewDownstream();
     Smarttee.Remove();
     NullRenderer.Remove();
-    if (downstream) RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    if (downstream) RenderStreamFromPad(Graph(), Source().Pin().get(), nullptr, downstream.get());
     if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
         return false;
     if (Options.EnregistrerSourceAudio && infinite3.InGraph())
@@ -1171,7 +1171,7 @@ bool TdmCam::BuildCaptureMovieBoxBRecompressed(int standard)
     if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
     Smarttee.Remove();
     NullRenderer.Remove();
-    rs(SourcePin.get(), nullptr, demux);
+    rs(Source().Pin().get(), nullptr, demux);
     GstElement* audio = nullptr;
     TfilterSlot* through = nullptr;
     if (Options.EcouterAudioInclus) {
@@ -1216,7 +1216,7 @@ bool TdmCam::BuildCaptureMovieBoxBWmv()
     Smarttee.Remove();
     place(Smarttee);
     NullRenderer.Remove();
-    rs(SourcePin.get(), &Smarttee, demux);
+    rs(Source().Pin().get(), &Smarttee, demux);
     if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
         return false;
     linkStreamAudioToWriter();
@@ -1610,7 +1610,7 @@ void TdmCam::finishSettled()
     // stops it first: stopping it here, on a thread of the pool, spares the
     // GUI thread the wait for every streaming thread. The MovieBox is never
     // stopped in place (StopGraph rebuilds it).
-    if (SourceKind != kad::SourceKind::skMovieBoxB && IsRunning()) {
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB && IsRunning()) {
         f.stop = std::make_shared<TcaptureState::Finish::StopOrder>();
         gst_element_call_async(
             fg_.get(),
@@ -1750,7 +1750,7 @@ bool TdmCam::reusePreview()
     // still the one the capture was added to, with the same source and
     // options.
     if (!s.finished || s.finish || GST_STATE_TARGET(fg()) > GST_STATE_READY) return false;
-    if (SourceKind != before.kind || !before.source ||
+    if (Source().Kind() != before.kind || !before.source ||
         VideoSource.Element() != before.source.get() || Options != before.options ||
         !before.smartTee || !before.nullRenderer || NullRenderer.InGraph())
         return false;
@@ -1770,10 +1770,11 @@ bool TdmCam::reusePreview()
         PadRef splitterIn(DVsplitter.InGraph()
                               ? gst_element_get_static_pad(DVsplitter.Element(), "sink")
                               : nullptr);
-        PadRef peer(SourcePin ? gst_pad_get_peer(SourcePin.get()) : nullptr);
-        if (SourceKind != kad::SourceKind::skDV || !splitterIn || peer.get() != splitterIn.get())
+        PadRef peer(Source().Pin() ? gst_pad_get_peer(Source().Pin().get()) : nullptr);
+        if (Source().Kind() != kad::SourceKind::skDV || !splitterIn ||
+            peer.get() != splitterIn.get())
             return false;
-        sourceToSplitter = SourcePin;
+        sourceToSplitter = Source().Pin();
     }
     PadRef captureOut(teeKept ? gst_element_get_static_pad(Smarttee.Element(), "capture")
                               : nullptr);
@@ -1845,9 +1846,9 @@ bool TdmCam::reusePreview()
     place(NullRenderer);
     if (!teeKept) {
         // As the preview's build links them.
-        gst_pad_unlink(SourcePin.get(), PadRef(gst_pad_get_peer(SourcePin.get())).get());
+        gst_pad_unlink(Source().Pin().get(), PadRef(gst_pad_get_peer(Source().Pin().get())).get());
         place(Smarttee);
-        if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
+        if (rs(Source().Pin().get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
             rs(Smarttee, nullptr, DVsplitter) == LinkResult::MissingElement)
             return false;
     } else {

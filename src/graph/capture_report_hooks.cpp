@@ -46,16 +46,16 @@ void BeginCaptureReport(TdmCam& cam, TdmCam::TcaptureState& s)
     r.videoFile = cam.CaptureFileName;
     r.format = cam.Capture.FormatName;
     if (r.format.isEmpty())
-        r.format = CaptureExtension(CaptureFormatOf(cam.SourceKind, cam.Capture.FormatIndex))
+        r.format = CaptureExtension(CaptureFormatOf(cam.Source().Kind(), cam.Capture.FormatIndex))
                        .mid(1)
                        .toUpper();
     r.source = QString::fromStdString(cam.VideoSource.BoundTo());
-    r.dv = cam.SourceKind == SourceKind::skDV;
-    r.sourcePad = cam.SourcePin.get();
+    r.dv = cam.Source().Kind() == SourceKind::skDV;
+    r.sourcePad = cam.Source().Pin().get();
     r.writerPad = s.counted.get();
     // A re-encoding path keeps the frame rate before the writer; a writer that
     // counts the slots it filled keeps them itself.
-    if (CaptureReencodes(CaptureFormatOf(cam.SourceKind, cam.Capture.FormatIndex)))
+    if (CaptureReencodes(CaptureFormatOf(cam.Source().Kind(), cam.Capture.FormatIndex)))
         r.lostSlots = TcaptureReporter::LostSlots::FilledUpstream;
     else if (hasProperty(s.writer.get(), "lost-frames"))
         r.lostSlots = TcaptureReporter::LostSlots::FilledByWriter;

@@ -120,7 +120,7 @@ TdmCam::~TdmCam()
                               &Deinterlacer, &Mpeg2VideoDec, &Lumatex,     &Chronix,
                               &hdVideo,      &hdAudio,       &hdAuto,      &sg})
         slot->Remove();
-    SourcePin.reset();
+    source_.releasePin();
     destroyGraph();
 }
 
@@ -328,7 +328,7 @@ void TdmCam::DataModuleDestroy()
     if (finishing_) FinishCapture();
     SetVolume(10000);
     VideoSource.Remove();
-    if (SourceKind != kad::SourceKind::skMovieBoxB)
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB)
         gst_element_set_state(fg_.get(), GST_STATE_READY);
     clearGraph();
     gst_element_set_state(fg_.get(), GST_STATE_NULL);
@@ -365,7 +365,7 @@ void TdmCam::StopGraph()
         return;
     }
     FinishCapture();
-    if (SourceKind != kad::SourceKind::skMovieBoxB) {
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB) {
         gst_element_set_state(fg_.get(), GST_STATE_READY);
         return;
     }
@@ -373,7 +373,7 @@ void TdmCam::StopGraph()
     // made anew from the connection on.
     FreeAllFilters();
     VideoSource.Remove();
-    SourcePin.reset();
+    source_.releasePin();
     ElementRef window = videoWindow_;
     if (window) {
         gst_element_set_state(window.get(), GST_STATE_NULL);
@@ -439,7 +439,7 @@ void TdmCam::handleBusMessage(GstMessage* message)
         GstDevice* gone = nullptr;
         gst_message_parse_device_removed(message, &gone);
         GRef<GstDevice> owned(gone);
-        if (gone && device_ && gone == device_.get()) {
+        if (gone && Source().Device() && gone == Source().Device()) {
             SetCaptureEndReason(CaptureEnd::DeviceLost);
             emit DeviceLost();
         }

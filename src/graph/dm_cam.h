@@ -5,8 +5,8 @@
 // TfilterSlot per element any graph of Kadrillo may contain. Graph builds
 // only place, link and remove those slots:
 //
-//   ConnectSource    puts the chosen device in the graph as VideoSource and
-//                    classifies it (SourceKind, SourcePin);
+//   ConnectSource    (Source()) puts the chosen device in the graph as
+//                    VideoSource and classifies it (its kind and pad);
 //   BuildPreview...  build a preview from an emptied graph (FreeAllFilters)
 //                    and leave the taps Infinite2, infinite3 and infinite4
 //                    for the capture builders;
@@ -19,6 +19,7 @@
 #include "graph/capture_report.h"
 #include "graph/filter_slot.h"
 #include "graph/render_stream.h"
+#include "graph/source_connection.h"
 #include "platform/media/gst_ptr.h"
 #include "system/kinds.h"
 
@@ -30,10 +31,7 @@
 
 namespace kad {
 
-class TvideoSource;
 class TframeCounter;
-class TCrossbar;
-class TcamTransport;
 
 // What the graph builders read from the preferences and the sources panel.
 // The window fills it before each build, so the graph itself depends on no
@@ -155,30 +153,8 @@ public:
     GstElement* VideoWindowFilter() const { return videoWindow_.get(); }
 
     // ---- Source connection -----------------------------------------------
-    bool ConnectSource(const TvideoSource& source);
-    // The same for a source element made elsewhere (a file, a test source):
-    // name is what the log calls it.
-    bool ConnectSourceElement(const QString& name, GstElement* floatingElement,
-                              const QString& description = {});
-    bool DetectTransport();
-    bool FindCaptureInterfaces();
-
-    kad::SourceKind SourceKind = kad::SourceKind::skNoVideo;
-    PadRef SourcePin;
-    QString SourceDescription;
-    bool HasExtTransport = false;
-    bool HasExtDevice = false;
-    bool HasTimecodeReader = false;
-    bool IsCamera = false;
-    bool IsVCR = false;
-    // The camcorder control of the connected source, or null; DetectTransport
-    // replaces it. A FireWire unit tells its device type a moment after the
-    // connection: IsCamera and IsVCR follow and TransportFactsChanged says so.
-    std::unique_ptr<TcamTransport> Transport;
-    // The crossbar feeding the source's analog video input (the device's
-    // inputs), or null; and its number of inputs.
-    std::unique_ptr<TCrossbar> VideoCrossbar;
-    int VideoInputCount = 0;
+    TsourceConnection& Source() { return source_; }
+    const TsourceConnection& Source() const { return source_; }
 
     // ---- Preview ---------------------------------------------------------
     TgraphOptions Options;
@@ -371,11 +347,9 @@ signals:
     void EndOfStream();
     // FrameDuration, VideoWidth and VideoHeight changed.
     void FormatChanged();
-    // IsCamera and IsVCR changed after the connection (a FireWire unit
-    // answered late).
-    void TransportFactsChanged();
 
 private:
+    friend class TsourceConnection;
     void createGraph();
     void destroyGraph();
     void bindFixedSlots();
@@ -387,7 +361,6 @@ private:
     LinkResult rs(GstPad* a, TfilterSlot* b, TfilterSlot& c);
     LinkResult rsToWindow(TfilterSlot& a, TfilterSlot* b);
     TfilterSlot* deint();
-    bool classify();
     void watchSourceFormat();
     void unwatchSourceFormat();
     void applyFormat(gint64 duration, int width, int height);
@@ -398,12 +371,12 @@ private:
     ElementRef fg_;
     guint busWatch_ = 0;
     ElementRef videoWindow_;
-    GRef<GstDevice> device_;
     int volume_ = 10000;
     PadRef formatPad_;
     gulong formatProbe_ = 0;
     std::unique_ptr<TframeCounter> sourceFrames_;
     std::unique_ptr<TframeCounter> writtenFrames_;
+    TsourceConnection source_{*this};
 };
 
 } // namespace kad

@@ -161,7 +161,7 @@ bool TdmCam::BuildPreviewGraph()
     // After a capture, the preview it was added to is had back as it was.
     bool built = reusePreview();
     if (!built) {
-        switch (SourceKind) {
+        switch (Source().Kind()) {
         case kad::SourceKind::skDV:
             built = BuildPreviewDV();
             break;
@@ -181,7 +181,7 @@ bool TdmCam::BuildPreviewGraph()
     if (!built) return false;
     ConfigureCompanionFilters();
     int rate = Options.ForceDVAudio44100 ? 44100 : 0;
-    if (SourceKind == kad::SourceKind::skDV && Options.Audio == AudioKind::akIncluded)
+    if (Source().Kind() == kad::SourceKind::skDV && Options.Audio == AudioKind::akIncluded)
         SetDVAudioRate(rate);
     return true;
 }
@@ -205,13 +205,13 @@ void TdmCam::applySyncOffset()
 
 bool TdmCam::BuildPreviewDV()
 {
-    if (SourceKind != kad::SourceKind::skDV || !SourcePin) return false;
+    if (Source().Kind() != kad::SourceKind::skDV || !Source().Pin()) return false;
     PreviewBuilt = false;
     FreeAllFilters();
     place(Smarttee);
     place(NullRenderer);
     place(DVsplitter);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
+    if (rs(Source().Pin().get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
         rs(Smarttee, nullptr, DVsplitter) == LinkResult::MissingElement)
         return false;
 
@@ -257,13 +257,14 @@ bool TdmCam::BuildPreviewDV()
 
 bool TdmCam::BuildPreviewAnalog()
 {
-    if (!SourcePin || SourceKind != kad::SourceKind::skAnalog) return false;
+    if (!Source().Pin() || Source().Kind() != kad::SourceKind::skAnalog) return false;
     PreviewBuilt = false;
     StopGraph();
     FreeAllFilters();
     place(Smarttee);
     place(NullRenderer);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement) return false;
+    if (rs(Source().Pin().get(), &Smarttee, NullRenderer) == LinkResult::MissingElement)
+        return false;
     // The Smart Tee's pads in order: sink, capture, preview.
     PadRef preview(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "preview")
                                       : nullptr);
@@ -297,8 +298,9 @@ bool TdmCam::BuildPreviewAnalog()
 
 bool TdmCam::UpdateIncludedAudio()
 {
-    if (SourceKind != kad::SourceKind::skDV && SourceKind != kad::SourceKind::skMovieBoxB &&
-        SourceKind != kad::SourceKind::skMpeg2)
+    if (Source().Kind() != kad::SourceKind::skDV &&
+        Source().Kind() != kad::SourceKind::skMovieBoxB &&
+        Source().Kind() != kad::SourceKind::skMpeg2)
         return false;
     if (IsRunning()) StopGraph();
     if (!Options.EcouterAudioInclus) {
@@ -315,7 +317,7 @@ bool TdmCam::UpdateIncludedAudio()
     }
     if (infinite4.InGraph()) return false;
     place(AudioRender);
-    if (SourceKind != kad::SourceKind::skDV) return UpdateIncludedAudioMpeg2();
+    if (Source().Kind() != kad::SourceKind::skDV) return UpdateIncludedAudioMpeg2();
     if (!DVsplitter.InGraph()) return false;
     place(infinite4);
     place(acm);
@@ -380,9 +382,9 @@ bool TdmCam::SetDVAudioRate(int& rate)
 void TdmCam::ReadFormat()
 {
     FrameDuration = kDefaultFrameDuration;
-    if (SourcePin) {
-        CapsRef caps(gst_pad_get_current_caps(SourcePin.get()));
-        if (!caps) caps.reset(gst_pad_query_caps(SourcePin.get(), nullptr));
+    if (Source().Pin()) {
+        CapsRef caps(gst_pad_get_current_caps(Source().Pin().get()));
+        if (!caps) caps.reset(gst_pad_query_caps(Source().Pin().get(), nullptr));
         if (caps && gst_caps_is_fixed(caps.get())) {
             if (auto f = formatFromCaps(caps.get())) {
                 FrameDuration = f->duration;
@@ -406,7 +408,7 @@ void TdmCam::ReadFormat()
 void TdmCam::watchSourceFormat()
 {
     unwatchSourceFormat();
-    if (!SourcePin) return;
+    if (!Source().Pin()) return;
     GstElement* poster = VideoSource.Element();
     if (!poster) return;
     auto* watch = new FormatWatch{poster};
@@ -414,11 +416,11 @@ void TdmCam::watchSourceFormat()
     watch->lastWidth = VideoWidth;
     watch->lastHeight = VideoHeight;
     formatProbe_ = gst_pad_add_probe(
-        SourcePin.get(),
+        Source().Pin().get(),
         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         onSourceData, watch, deleteWatch);
-    formatPad_ = SourcePin;
-    sourceFrames_->Attach(SourcePin.get());
+    formatPad_ = Source().Pin();
+    sourceFrames_->Attach(Source().Pin().get());
 }
 
 void TdmCam::unwatchSourceFormat()

@@ -215,13 +215,14 @@ GstPadLinkReturn linkPins(GstElement* output, GstElement* decoder)
 
 bool TdmCam::BuildPreviewMovieBoxB()
 {
-    if (SourceKind != kad::SourceKind::skMovieBoxB || !SourcePin) return false;
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB || !Source().Pin()) return false;
     WriteLog("try to build the previewgraph of MovieBox_B");
     PreviewBuilt = false;
     FreeAllFilters();
     place(Smarttee);
     place(NullRenderer);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement) return false;
+    if (rs(Source().Pin().get(), &Smarttee, NullRenderer) == LinkResult::MissingElement)
+        return false;
     place(demux);
     if (rs(Smarttee, nullptr, demux) == LinkResult::MissingElement) return false;
     TcaptureState& s = cap();
@@ -273,7 +274,7 @@ bool TdmCam::BuildPreviewMovieBoxB()
 bool TdmCam::BuildPreviewMpeg2()
 {
     WriteLog("Start of BuildPreview in mpeg2");
-    if (SourceKind != kad::SourceKind::skMpeg2 || !SourcePin) return false;
+    if (Source().Kind() != kad::SourceKind::skMpeg2 || !Source().Pin()) return false;
     struct EndLine {
         ~EndLine() { WriteLog("End of BuildPreview en MPEG2"); }
     } endLine;
@@ -283,7 +284,7 @@ bool TdmCam::BuildPreviewMpeg2()
     WriteLog("FreeAllFilters passed");
     place(Smarttee);
     place(NullRenderer);
-    LinkResult r = rs(SourcePin.get(), &Smarttee, NullRenderer);
+    LinkResult r = rs(Source().Pin().get(), &Smarttee, NullRenderer);
     WriteLog("cg.RenderStream smarttee ==> " + LinkResultText(r));
 
     // FindPin: the Smart Tee's free output of the stream, its preview.
@@ -370,7 +371,7 @@ GstElement* TdmCam::MpegAudioDecoded()
 bool TdmCam::UpdateIncludedAudioMpeg2()
 {
     GstElement* audio = MpegAudioPin();
-    if (SourceKind == kad::SourceKind::skMovieBoxB) {
+    if (Source().Kind() == kad::SourceKind::skMovieBoxB) {
         if (!audio || !MpegAudioDecoded()) {
             MpegAudioDec.Remove();
             infinite4.Remove();
@@ -389,7 +390,7 @@ bool TdmCam::UpdateIncludedAudioMpeg2()
         }
         return true;
     }
-    if (SourceKind != kad::SourceKind::skMpeg2) return false;
+    if (Source().Kind() != kad::SourceKind::skMpeg2) return false;
     GstElement* decoded = audio ? MpegAudioDecoded() : nullptr;
     if (!decoded || !AudioRender.InGraph()) return false;
     RenderStream(Graph(), decoded, nullptr, AudioRender.Element());

@@ -114,9 +114,9 @@ bool TSettingsMenu::BuildSettingsMenu(QMenu* menu)
         entry->setData(what);
         connect(entry, &QAction::triggered, this, [this, entry] { SettingsMenuClick(entry); });
     };
-    TCrossbar* crossbar = cam_.VideoCrossbar.get();
-    const bool routes =
-        source && crossbar && cam_.VideoInputCount > 0 && crossbar->RouteCount() > 0;
+    TCrossbar* crossbar = cam_.Source().VideoCrossbar();
+    const bool routes = source && crossbar && cam_.Source().Facts().VideoInputCount > 0 &&
+                        crossbar->RouteCount() > 0;
     if (source) {
         if (DeviceControlsOf(source)) add(Text(TextId::MenuVideoCaptureFilter), VideoCaptureFilter);
         if (!VideoFormatsOf(source).empty()) {
@@ -292,21 +292,21 @@ QWidget* TSettingsMenu::videoFormatPage(const QString& title)
 
 QWidget* TSettingsMenu::crossbarPage()
 {
-    TCrossbar* crossbar = cam_.VideoCrossbar.get();
+    TCrossbar* crossbar = cam_.Source().VideoCrossbar();
     if (!crossbar || crossbar->RouteCount() == 0) return nullptr;
     QStringList names;
     for (int i = 0; i < crossbar->RouteCount(); ++i)
         names << crossbar->RouteInputName(i).value_or(QString());
     // The crossbar goes with the connection: each use looks it up again.
     auto current = [this]() -> std::optional<int> {
-        TCrossbar* now = cam_.VideoCrossbar.get();
+        TCrossbar* now = cam_.Source().VideoCrossbar();
         if (!now) return std::nullopt;
         if (auto inUse = now->RouteInUse()) return inUse;
         if (now->Routed()) return now->CurrentRoute();
         return std::nullopt;
     };
     auto apply = [this, names](int index) -> QString {
-        TCrossbar* now = cam_.VideoCrossbar.get();
+        TCrossbar* now = cam_.Source().VideoCrossbar();
         if (now && index < now->RouteCount() && now->ApplyRoute(index)) return {};
         return Text(TextId::VideoInputRefused).arg(names.value(index));
     };
@@ -379,7 +379,7 @@ void TSettingsMenu::rememberSoundOf(const std::string& device)
 
 void TSettingsMenu::VideoInputClick(QAction* entry)
 {
-    TCrossbar* crossbar = cam_.VideoCrossbar.get();
+    TCrossbar* crossbar = cam_.Source().VideoCrossbar();
     if (!entry || !crossbar) return;
     const int route = entry->data().toInt();
     if (crossbar->ApplyRoute(route)) {

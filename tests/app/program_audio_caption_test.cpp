@@ -16,7 +16,7 @@ using ProgramSourcesCaptions = ProgramTest;
 TEST_F(ProgramSourcesCaptions, RenamedAudioTypesStillGiveTheGraphTheAudioPicked)
 {
     ASSERT_TRUE(startPreviewing("dv-pal-vcr,mic"));
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
     // Recompressed DV leaves the audio type free.
     pickFormat(2);
     QComboBox* types = sourcesPanel().cboxAudioType;

@@ -74,7 +74,7 @@ TEST_F(ProgramCaptureErrors, AFailingSoundCardKeepsTheCaptureGoingAndTheStatusBa
     presetFolders();
     start();
     TProgramParts& parts = program->Parts();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     parts.SourcesFrame->rgFormat->setItemIndex(0);
     program->Sources().rgFormatClick();
     parts.SourcesFrame->cboxAudioType->setCurrentIndex(parts.SourcesFrame->cboxAudioType->findText(

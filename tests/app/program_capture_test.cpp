@@ -21,7 +21,7 @@ protected:
         presetFolders();
         start();
         ASSERT_EQ(form().State(), CaptureState::csPreview);
-        ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+        ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
         ASSERT_TRUE(waitForPicture());
         ASSERT_TRUE(showActive());
     }
@@ -199,7 +199,7 @@ TEST_F(ProgramCapture, AnUnpluggedCamcorderKeepsTheFileAndTheNextCaptureGetsANew
     g_object_set(source, "unplug", TRUE, NULL);
     const bool recovered = waitUntil([&] {
         return form().State() != CaptureState::csCapturing &&
-               cam().SourceKind == SourceKind::skAnalog;
+               cam().Source().Kind() == SourceKind::skAnalog;
     });
     replugVirtualDevice("/virtual/kadrillo/dv-pal-vcr/0");
     ASSERT_TRUE(recovered);

@@ -56,7 +56,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
     useDevices("dv-pal-vcr");
     presetFolders();
     start();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
     ASSERT_TRUE(waitForPicture());
     TSourcesFrame& panel = *program->Parts().SourcesFrame;
     std::vector<int> formats{0, 1};

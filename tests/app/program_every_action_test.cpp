@@ -190,7 +190,7 @@ protected:
 TEST_F(ProgramEveryAction, InPreviewEveryActionDoesSomethingOrIsOff)
 {
     startWith("dv-pal-vcr,webcam,mic");
-    ASSERT_TRUE(cam().Transport);
+    ASSERT_TRUE(cam().Source().Transport());
     prepareChoices();
     // Starting a capture from the preview is walked as well; the walk stops
     // it again. Quitting comes last, on its own.

@@ -114,7 +114,7 @@ TEST_F(ProgramHotplug, APluggedInDeviceIsListedWithoutRefreshAndDisturbsNothing)
         << listed().join(", ").toStdString();
     EXPECT_TRUE(listed().contains(kWebcam));
     EXPECT_EQ(current(), kDv);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skDV);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skDV);
     // The running graph is the same one, still showing pictures.
     EXPECT_EQ(cam().VideoSource.Element(), source);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
@@ -123,7 +123,7 @@ TEST_F(ProgramHotplug, APluggedInDeviceIsListedWithoutRefreshAndDisturbsNothing)
 
     // The new device is usable at once.
     choose(kWebcam);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     EXPECT_TRUE(waitForPicture());
 }
 
@@ -160,7 +160,8 @@ TEST_F(ProgramHotplug, TheCurrentDeviceLeavingRunsTheLossPathAndItsReturnPreview
     // Only the bus says it: the stream itself has not failed yet.
     unplug(kDvPath);
     ASSERT_TRUE(waitUntil(
-        [&] { return current() == kWebcam && cam().SourceKind == SourceKind::skAnalog; }, 10000))
+        [&] { return current() == kWebcam && cam().Source().Kind() == SourceKind::skAnalog; },
+        10000))
         << current().toStdString();
     EXPECT_EQ(listed(), QStringList{kWebcam});
     EXPECT_EQ(form().State(), CaptureState::csPreview);
@@ -168,8 +169,8 @@ TEST_F(ProgramHotplug, TheCurrentDeviceLeavingRunsTheLossPathAndItsReturnPreview
     EXPECT_TRUE(waitForPicture());
 
     replug(kDvPath);
-    ASSERT_TRUE(
-        waitUntil([&] { return current() == kDv && cam().SourceKind == SourceKind::skDV; }, 10000))
+    ASSERT_TRUE(waitUntil(
+        [&] { return current() == kDv && cam().Source().Kind() == SourceKind::skDV; }, 10000))
         << current().toStdString();
     EXPECT_EQ(listed().size(), 2);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
@@ -189,13 +190,13 @@ TEST_F(ProgramHotplug, TheOnlyDevicePulledOutLeavesTheWindowIdleUntilItComesBack
     pullCurrentSource(kDvPath);
     ASSERT_TRUE(waitUntil([&] { return form().State() == CaptureState::csIdle; }, 10000));
     EXPECT_TRUE(listed().isEmpty());
-    EXPECT_EQ(cam().SourceKind, SourceKind::skNoVideo);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skNoVideo);
     EXPECT_EQ(program->Sources().LostVideoSource(), kDv);
 
     replug(kDvPath);
     ASSERT_TRUE(waitUntil([&] { return form().State() == CaptureState::csPreview; }, 10000));
     EXPECT_EQ(current(), kDv);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skDV);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skDV);
     EXPECT_TRUE(waitForPicture());
 }
 
@@ -229,7 +230,7 @@ TEST_F(ProgramHotplug, AReturnDuringACaptureRestartsNothing)
     startWith("dv-pal-vcr,webcam");
     ASSERT_TRUE(waitForPicture());
     unplug(kDvPath);
-    ASSERT_TRUE(waitUntil([&] { return cam().SourceKind == SourceKind::skAnalog; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return cam().Source().Kind() == SourceKind::skAnalog; }, 10000));
     ASSERT_TRUE(waitForPicture());
 
     const QString file = form().CurrentVideoFileName;

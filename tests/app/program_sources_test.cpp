@@ -36,7 +36,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     const bool wmv = cam().WmvAvailable;
     const QString dvName = QStringLiteral("Virtual DV Camcorder (PAL)");
     pickVideo(dvName);
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
 
     QStringList dvFormats = {QStringLiteral("DV type 1 (native)"),
                              QStringLiteral("DV type 2 (normal)"),
@@ -69,7 +69,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // The webcam has no "DV type 2 (normal)": its first format; and no
     // included audio: "No Audio".
     pickVideo(QStringLiteral("Virtual Webcam"));
-    ASSERT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     QStringList camFormats = {QStringLiteral("Native Video"),
                               QStringLiteral("DV type 2 (recompressed)")};
     if (wmv) camFormats << QStringLiteral("Wmv");
@@ -83,7 +83,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // The webcam's fall-back was never chosen by the user: the MovieBox gets
     // its own audio.
     pickVideo(QStringLiteral("Pinnacle Moviebox-B"));
-    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     EXPECT_EQ(sourcesPanel().rgFormat->items(), camFormats);
     EXPECT_EQ(audioTypes(),
               (QStringList{QStringLiteral("No Audio"), QStringLiteral("Audio from the MovieBox"),

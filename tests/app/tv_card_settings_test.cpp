@@ -206,9 +206,9 @@ TEST_F(TvCardSettings, StandardAndFrequencyAreSetWithinTheTunersRange)
 
 TEST_F(TvCardSettings, ARefusedInputIsSaidAndTheInputInUseStaysChecked)
 {
-    cam.VideoCrossbar = std::make_unique<TCrossbar>(
-        CrossbarUpstream::OutputOf(std::make_shared<RefusingInputs>(), 0));
-    cam.VideoInputCount = 2;
+    cam.Source().SetVideoCrossbar(std::make_unique<TCrossbar>(CrossbarUpstream::OutputOf(
+                                      std::make_shared<RefusingInputs>(), 0)),
+                                  2);
     auto* page = open<TChoiceDialog>(QStringLiteral("Video Crossbar..."));
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->Checked(), 0);
@@ -217,7 +217,7 @@ TEST_F(TvCardSettings, ARefusedInputIsSaidAndTheInputInUseStaysChecked)
     EXPECT_TRUE(lastWarning().contains(QStringLiteral("Video Composite")))
         << lastWarning().toStdString();
     // The connection goes away with the page open: nothing is left to route.
-    cam.VideoCrossbar.reset();
+    cam.Source().SetVideoCrossbar(nullptr, 0);
     EXPECT_FALSE(page->Choose(0));
     EXPECT_EQ(page->Checked(), std::nullopt);
 }

@@ -292,7 +292,7 @@ TEST_F(SessionWindowTest, StopKeepsTheToggleAndCutOffUntilTheFileIsFinished)
     GstElement* camcorder = gst_element_factory_make("kadvirtualdvsrc", nullptr);
     ASSERT_NE(camcorder, nullptr);
     g_object_set(camcorder, "is-live", TRUE, NULL);
-    ASSERT_TRUE(cam.ConnectSourceElement("Virtual", camcorder));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", camcorder));
     const QString file = form->CurrentVideoFileName;
     QFile::remove(file);
     // What the program does with the two intents.

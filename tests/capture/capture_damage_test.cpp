@@ -62,10 +62,10 @@ protected:
     {
         errors.clear();
         EXPECT_TRUE(damagedPreview(kind, listen));
-        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         EXPECT_TRUE(capture(format, file(name), frames, meanwhile)) << name;
         const guint64 lost = cam.LostFrames();
-        const guint64 screened = ScreenedDvFrames(cam.SourcePin.get()) - screenedBefore;
+        const guint64 screened = ScreenedDvFrames(cam.Source().Pin().get()) - screenedBefore;
         EXPECT_TRUE(errors.isEmpty()) << name << ": " << errors.join("; ").toStdString();
         EXPECT_TRUE(boxes.shown.empty()) << name;
         // Three kinds of four are dropped before anything reads them; each
@@ -296,12 +296,12 @@ TEST_F(CaptureDamage, NoiseOverTheSoundLosesNoFrameInAnyDvFormat)
         const bool previewing = preview(Source::DvPal, c.listen);
         qunsetenv("KADRILLO_VIRTUAL_DV_DAMAGE");
         ASSERT_TRUE(previewing) << c.name;
-        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         EXPECT_TRUE(capture(c.format, file(c.name), 50)) << c.name;
         EXPECT_TRUE(errors.isEmpty()) << c.name << ": " << errors.join("; ").toStdString();
         EXPECT_TRUE(boxes.shown.empty()) << c.name;
         EXPECT_EQ(cam.LostFrames(), 0u) << c.name;
-        EXPECT_EQ(ScreenedDvFrames(cam.SourcePin.get()), screenedBefore) << c.name;
+        EXPECT_EQ(ScreenedDvFrames(cam.Source().Pin().get()), screenedBefore) << c.name;
         expectPreviewRuns();
         const Probed p = probe(file(c.name));
         EXPECT_TRUE(p.ok) << c.name << ": " << p.error.toStdString();

@@ -328,7 +328,7 @@ TEST_F(CaptureFinish, ClosingWhileTheCaptureEndsLeavesItsFileWhole)
         closing.SetVideoWindow(display);
         GstElement* dv = gst_element_factory_make("kadvirtualdvsrc", nullptr);
         g_object_set(dv, "is-live", FALSE, NULL);
-        ASSERT_TRUE(closing.ConnectSourceElement("Virtual", dv));
+        ASSERT_TRUE(closing.Source().ConnectSourceElement("Virtual", dv));
         ASSERT_TRUE(closing.BuildPreviewGraph());
         ASSERT_TRUE(closing.RunGraph());
         closing.Capture.FormatIndex = 1;

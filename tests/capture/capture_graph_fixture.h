@@ -136,16 +136,16 @@ protected:
         cam.Options.Audio = listen      ? AudioKind::akIncluded
                             : soundCard ? AudioKind::akSoundCard
                                         : AudioKind::akNone;
-        if (!cam.ConnectSourceElement("Virtual", makeSource(kind))) return false;
+        if (!cam.Source().ConnectSourceElement("Virtual", makeSource(kind))) return false;
         // The MovieBox cannot stop and run again: its graph is made anew from
         // the connection on, as the window does it.
         cam.MovieBoxRebuild = [this, kind] {
-            if (cam.ConnectSourceElement("Virtual", makeSource(kind))) {
-                cam.SourceKind = SourceKind::skMovieBoxB;
+            if (cam.Source().ConnectSourceElement("Virtual", makeSource(kind))) {
+                cam.Source().SetKind(SourceKind::skMovieBoxB);
                 cam.BuildPreviewGraph();
             }
         };
-        if (kind == Source::MovieBox) cam.SourceKind = SourceKind::skMovieBoxB;
+        if (kind == Source::MovieBox) cam.Source().SetKind(SourceKind::skMovieBoxB);
         if (const char* decoder = std::getenv("KADRILLO_TEST_MPEG2_DECODER"))
             cam.Mpeg2VideoDec.Bind(
                 decoder, [decoder] { return gst_element_factory_make(decoder, nullptr); });

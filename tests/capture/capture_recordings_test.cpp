@@ -35,7 +35,7 @@ protected:
     {
         source = gst_element_factory_make("kadvirtualdvsrc", nullptr);
         g_object_set(source, "is-live", FALSE, "scene-length", 1u, NULL);
-        return cam.ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
+        return cam.Source().ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
                cam.RunGraph();
     }
 
@@ -181,8 +181,8 @@ TEST_F(CaptureRecordings, AFlagDropoutOrAStaleSecondOnTheTapeCutsNoRecordingInTw
         ASSERT_TRUE(source);
         g_object_set(source, "location", tape.toUtf8().constData(), "transport-mode",
                      KAD_TRANSPORT_FREEZE, NULL);
-        ASSERT_TRUE(cam.ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
-                    cam.RunGraph());
+        ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", source) &&
+                    cam.BuildPreviewGraph() && cam.RunGraph());
         const QString stem = file(format == 0 ? "t1" : "t2");
         cam.Capture.SplitAtRecording = true;
         cam.Capture.SplitFileName = stem + "_1.avi";

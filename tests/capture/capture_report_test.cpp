@@ -59,7 +59,7 @@ protected:
                                                1u, NULL);
         qunsetenv("KADRILLO_VIRTUAL_DV_DAMAGE");
         cam.Options.Audio = AudioKind::akNone;
-        return cam.ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
+        return cam.Source().ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
                cam.RunGraph();
     }
 
@@ -140,10 +140,10 @@ TEST_F(CaptureReport, DvFilesThroughDamageAgreeWithTheFileAndTheCounters)
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(damagedPreview());
         cam.Capture.FormatName = c.shown;
-        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         ASSERT_TRUE(capture(c.format, file(c.name), 90));
         // The preview goes on screening after the file has ended.
-        const guint64 screened = ScreenedDvFrames(cam.SourcePin.get()) - screenedBefore;
+        const guint64 screened = ScreenedDvFrames(cam.Source().Pin().get()) - screenedBefore;
         const Report r = reportAt(file(c.report));
         ASSERT_TRUE(r.found);
         EXPECT_EQ(r.value.at("Video file"), c.name);

@@ -191,8 +191,8 @@ TEST_F(WmvCut, AnalogFilesStartTogetherAndLastAlike)
     cam.Options.EnregistrerSourceAudio = true;
     cam.Options.EcouterAudioInclus = false;
     cam.Options.Audio = AudioKind::akSoundCard;
-    ASSERT_TRUE(cam.ConnectSourceElement("Virtual",
-                                         gst_element_factory_make("kadvirtualwebcamsrc", nullptr)));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement(
+        "Virtual", gst_element_factory_make("kadvirtualwebcamsrc", nullptr)));
     ASSERT_TRUE(cam.BuildPreviewGraph());
     ASSERT_TRUE(cam.RunGraph());
     const QStringList names{file("analog-1.wmv"), file("analog-2.wmv"), file("analog-3.wmv")};

@@ -71,7 +71,7 @@ TEST_F(DmCamTest, FreeAllFiltersOnAnEmptyGraphKeepsTheSourceAndTheWindow)
 {
     int errors = 0;
     QObject::connect(&cam, &TdmCam::GraphError, [&] { ++errors; });
-    ASSERT_TRUE(cam.ConnectSourceElement("Raw", makeRawSource(64, 48, "25/1", false)));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Raw", makeRawSource(64, 48, "25/1", false)));
     cam.FreeAllFilters();
     EXPECT_TRUE(cam.VideoSource.InGraph());
     EXPECT_EQ(GST_BIN(cam.fg())->numchildren, 2u);
@@ -112,26 +112,27 @@ TEST_F(DmCamTest, CatalogueLooksUpByNameIgnoringCaseAndLastWins)
 TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
 {
     ASSERT_TRUE(StartLog(true));
-    ASSERT_TRUE(cam.ConnectSourceElement("Camcorder", makeDvSource(true, false), "Tape deck"));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
-    EXPECT_TRUE(cam.IsVCR); // the PAL camcorder plays a tape
-    EXPECT_FALSE(cam.IsCamera);
-    EXPECT_TRUE(cam.HasExtTransport);
-    EXPECT_TRUE(cam.HasTimecodeReader);
+    ASSERT_TRUE(
+        cam.Source().ConnectSourceElement("Camcorder", makeDvSource(true, false), "Tape deck"));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skDV);
+    EXPECT_TRUE(cam.Source().Facts().IsVCR); // the PAL camcorder plays a tape
+    EXPECT_FALSE(cam.Source().Facts().IsCamera);
+    EXPECT_TRUE(cam.Source().Facts().HasExtTransport);
+    EXPECT_TRUE(cam.Source().Facts().HasTimecodeReader);
 
-    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skAnalog);
 
     // A program stream is "Stream" even though it also carries video.
-    ASSERT_TRUE(
-        cam.ConnectSourceElement("Encoder", test::makeBin("videotestsrc ! mpeg2enc ! mpegpsmux")));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skMpeg2);
+    ASSERT_TRUE(cam.Source().ConnectSourceElement(
+        "Encoder", test::makeBin("videotestsrc ! mpeg2enc ! mpegpsmux")));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skMpeg2);
     EXPECT_TRUE(cam.demux.Bound());
 
     // Nothing that looks like video: analog, but no capture pin.
-    EXPECT_FALSE(cam.ConnectSourceElement("Microphone", test::makeBin("audiotestsrc")));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
-    EXPECT_FALSE(cam.ConnectSourceElement("Gone", nullptr));
+    EXPECT_FALSE(cam.Source().ConnectSourceElement("Microphone", test::makeBin("audiotestsrc")));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skAnalog);
+    EXPECT_FALSE(cam.Source().ConnectSourceElement("Gone", nullptr));
 
     const QString log = logText();
     StopLog();
@@ -146,7 +147,7 @@ TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
 TEST_F(DmCamTest, DvPreviewReachesGrabberAndWindowAndReadsTheStandard)
 {
     for (bool pal : {true, false}) {
-        ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(pal, false)));
+        ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(pal, false)));
         ASSERT_TRUE(cam.BuildPreviewGraph());
         EXPECT_TRUE(cam.PreviewBuilt);
         shown.frames = 0;
@@ -169,7 +170,7 @@ TEST_F(DmCamTest, DvPreviewReachesGrabberAndWindowAndReadsTheStandard)
 
 TEST_F(DmCamTest, DvPreviewFailsWithoutTheTimestampFilter)
 {
-    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, false)));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, false)));
     cam.hdVideo.Unbind();
     EXPECT_FALSE(cam.BuildPreviewGraph());
     EXPECT_FALSE(cam.PreviewBuilt);
@@ -179,7 +180,8 @@ TEST_F(DmCamTest, AnalogPreviewReadsTheRawFormat)
 {
     for (bool deinterlace : {false, true}) {
         cam.Options.DeinterlacerOn = deinterlace;
-        ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
+        ASSERT_TRUE(
+            cam.Source().ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
         ASSERT_TRUE(cam.BuildPreviewGraph());
         ASSERT_TRUE(cam.RunGraph());
         EXPECT_TRUE(waitUntil([&] { return grabbed(320, 240); }));
@@ -195,7 +197,7 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
     cam.Options.EcouterAudioInclus = true;
     cam.Options.Audio = AudioKind::akIncluded;
     cam.Options.ForceDVAudio44100 = true;
-    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, false)));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, false)));
     cam.Options.EcouterAudioInclus = false;
     ASSERT_TRUE(cam.BuildPreviewGraph());
     const int picture = GST_BIN(cam.fg())->numchildren;
@@ -252,7 +254,7 @@ TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
     });
     cam.Options.EnregistrerSourceAudio = true;
     cam.Options.CorrectionSync = -2;
-    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
     ASSERT_TRUE(cam.BuildPreviewGraph());
     EXPECT_TRUE(cam.AudioSource.InGraph());
     EXPECT_TRUE(cam.hdAuto.InGraph());
@@ -269,7 +271,7 @@ TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
 
 TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
 {
-    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, true)));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, true)));
     ASSERT_TRUE(cam.BuildPreviewGraph());
     QThread* lostOn = nullptr;
     QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
@@ -292,16 +294,16 @@ TEST_F(DmCamTest, StopGraphStopsOnlyARunningGraphAndRebuildsTheMovieBox)
 {
     int rebuilds = 0;
     cam.MovieBoxRebuild = [&] { ++rebuilds; };
-    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
-    cam.SourceKind = SourceKind::skMovieBoxB;
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    cam.Source().SetKind(SourceKind::skMovieBoxB);
     cam.StopGraph(); // stopped: nothing happens, also for the MovieBox
     EXPECT_EQ(rebuilds, 0);
     EXPECT_TRUE(cam.VideoSource.InGraph());
 
-    cam.SourceKind = SourceKind::skAnalog;
+    cam.Source().SetKind(SourceKind::skAnalog);
     ASSERT_TRUE(cam.BuildPreviewGraph());
     ASSERT_TRUE(cam.RunGraph());
-    cam.SourceKind = SourceKind::skMovieBoxB;
+    cam.Source().SetKind(SourceKind::skMovieBoxB);
     ElementRef before = ElementRef::ref(GST_ELEMENT(cam.fg())); // keeps its address taken
     cam.StopGraph();
     EXPECT_EQ(rebuilds, 1);
@@ -310,7 +312,6 @@ TEST_F(DmCamTest, StopGraphStopsOnlyARunningGraphAndRebuildsTheMovieBox)
     EXPECT_FALSE(cam.IsRunning());
     EXPECT_EQ(GST_OBJECT_PARENT(cam.VideoWindowFilter()), GST_OBJECT(cam.fg()));
     EXPECT_FALSE(cam.BuildPreviewGraph()); // no MPEG-2 preview yet
-    cam.SourceKind = SourceKind::skNoVideo;
 }
 
 } // namespace

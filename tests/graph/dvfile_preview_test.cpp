@@ -73,12 +73,12 @@ TEST_F(DvFilePreview, RawAndAviFilesPreviewAsDvTapes)
         const TvideoSource* source = sources.At(i);
         SCOPED_TRACE(source->FriendlyName.toStdString());
         EXPECT_TRUE(source->FriendlyName.startsWith("DV file holiday."));
-        ASSERT_TRUE(cam.ConnectSource(*source));
-        EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
-        EXPECT_TRUE(cam.IsVCR);
-        EXPECT_FALSE(cam.IsCamera);
-        EXPECT_TRUE(cam.HasExtTransport);
-        EXPECT_TRUE(cam.HasTimecodeReader);
+        ASSERT_TRUE(cam.Source().ConnectSource(*source));
+        EXPECT_EQ(cam.Source().Kind(), SourceKind::skDV);
+        EXPECT_TRUE(cam.Source().Facts().IsVCR);
+        EXPECT_FALSE(cam.Source().Facts().IsCamera);
+        EXPECT_TRUE(cam.Source().Facts().HasExtTransport);
+        EXPECT_TRUE(cam.Source().Facts().HasTimecodeReader);
         ASSERT_TRUE(cam.BuildPreviewGraph());
         shown = 0;
         ASSERT_TRUE(cam.RunGraph());

@@ -111,7 +111,7 @@ protected:
             "\" ! capsfilter caps=\"video/x-dv,systemstream=true,format=PAL\"";
         ended_ = false;
         QObject::connect(&cam, &TdmCam::EndOfStream, [this] { ended_ = true; });
-        return cam.ConnectSourceElement("DV file", test::makeBin(description)) &&
+        return cam.Source().ConnectSourceElement("DV file", test::makeBin(description)) &&
                cam.BuildPreviewGraph() && cam.RunGraph();
     }
 
@@ -263,7 +263,7 @@ TEST_F(LightPreview, OneFrameFromTheSourceIsEnoughToShowAPicture)
                                     "caps=\"video/x-dv,systemstream=true,format=PAL\"");
     ElementRef feed(gst_bin_get_by_name(GST_BIN(bin), "feed"));
     ASSERT_TRUE(feed);
-    ASSERT_TRUE(cam.ConnectSourceElement("DV feed", bin) && cam.BuildPreviewGraph());
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV feed", bin) && cam.BuildPreviewGraph());
     cam.RunGraph();
     GstBuffer* buffer = gst_buffer_new_memdup(frame.constData(), frame.size());
     GST_BUFFER_PTS(buffer) = 0;

@@ -63,10 +63,10 @@ TEST_F(VirtualDevices, DvCamcordersPreviewAndReadTheirStandard)
         SCOPED_TRACE(c.name);
         const TvideoSource* source = find(c.name);
         ASSERT_NE(source, nullptr);
-        ASSERT_TRUE(cam.ConnectSource(*source));
-        EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
-        EXPECT_EQ(cam.IsVCR, c.vcr);
-        EXPECT_EQ(cam.IsCamera, !c.vcr);
+        ASSERT_TRUE(cam.Source().ConnectSource(*source));
+        EXPECT_EQ(cam.Source().Kind(), SourceKind::skDV);
+        EXPECT_EQ(cam.Source().Facts().IsVCR, c.vcr);
+        EXPECT_EQ(cam.Source().Facts().IsCamera, !c.vcr);
         ASSERT_TRUE(cam.BuildPreviewGraph());
         shown = 0;
         ASSERT_TRUE(cam.RunGraph());
@@ -82,12 +82,12 @@ TEST_F(VirtualDevices, WebcamIsAnalogAndPreviews)
 {
     const TvideoSource* source = find("Virtual Webcam");
     ASSERT_NE(source, nullptr);
-    ASSERT_TRUE(cam.ConnectSource(*source));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
-    EXPECT_FALSE(cam.HasExtTransport);
-    ASSERT_NE(cam.VideoCrossbar, nullptr); // tuner, composite, S-Video
-    EXPECT_EQ(cam.VideoInputCount, 3);
-    EXPECT_EQ(cam.VideoCrossbar->RouteCount(), 3);
+    ASSERT_TRUE(cam.Source().ConnectSource(*source));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skAnalog);
+    EXPECT_FALSE(cam.Source().Facts().HasExtTransport);
+    ASSERT_NE(cam.Source().VideoCrossbar(), nullptr); // tuner, composite, S-Video
+    EXPECT_EQ(cam.Source().Facts().VideoInputCount, 3);
+    EXPECT_EQ(cam.Source().VideoCrossbar()->RouteCount(), 3);
     ASSERT_TRUE(cam.BuildPreviewGraph());
     ASSERT_TRUE(cam.RunGraph());
     EXPECT_TRUE(waitUntil(
@@ -100,16 +100,16 @@ TEST_F(VirtualDevices, ProgramStreamSourcesAreMpeg2AndTheMovieBoxIsKnownByItsCla
 {
     const TvideoSource* encoder = find("Virtual MPEG-2 Encoder");
     ASSERT_NE(encoder, nullptr);
-    ASSERT_TRUE(cam.ConnectSource(*encoder));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skMpeg2);
+    ASSERT_TRUE(cam.Source().ConnectSource(*encoder));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skMpeg2);
     EXPECT_TRUE(cam.demux.Bound());
 
     const TvideoSource* box = find(kMovieBoxFriendlyName);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->Name, kMovieBoxDisplayName);
     EXPECT_TRUE(cam.MovieBoxDevicePresent);
-    ASSERT_TRUE(cam.ConnectSource(*box));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_TRUE(cam.Source().ConnectSource(*box));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skMovieBoxB);
     EXPECT_TRUE(cam.demux.Bound());
     EXPECT_TRUE(boxes.shown.empty()); // the demultiplexer and "Dump" are installed
 }
@@ -118,7 +118,7 @@ TEST_F(VirtualDevices, UnpluggingDuringThePreviewRaisesDeviceLostOnTheGuiThread)
 {
     const TvideoSource* source = find("Virtual DV Camcorder (PAL)");
     ASSERT_NE(source, nullptr);
-    ASSERT_TRUE(cam.ConnectSource(*source));
+    ASSERT_TRUE(cam.Source().ConnectSource(*source));
     ASSERT_TRUE(cam.BuildPreviewGraph());
     g_object_set(cam.VideoSource.Element(), "is-live", TRUE, NULL);
     QThread* lostOn = nullptr;

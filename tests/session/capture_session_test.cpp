@@ -39,7 +39,7 @@ protected:
         GstElement* camcorder = gst_element_factory_make("kadvirtualdvsrc", nullptr);
         ASSERT_NE(camcorder, nullptr);
         g_object_set(camcorder, "is-live", TRUE, NULL);
-        ASSERT_TRUE(cam.ConnectSourceElement("Virtual", camcorder));
+        ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", camcorder));
         // What the program's panels fill before each build.
         QObject::connect(&session, &TCaptureSession::graphOptionsWanted,
                          [this] { ++optionRequests; });
