@@ -129,27 +129,32 @@ int main(int argc, char** argv)
     int cutsAsked = 0, cutsDone = 0;
     {
         kad::TdmCam cam;
-        cam.CheckOptionalFilters();
+        cam.FilterGraph().CheckOptionalFilters();
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         kad_display_sink_set_callback(display, countShown, &shown, nullptr);
-        cam.SetVideoWindow(display);
-        if (!cam.Source().ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() ||
-            !cam.RunGraph() || !waitFor([&] { return shown > 0; }, 10000)) {
+        cam.FilterGraph().SetVideoWindow(display);
+        if (!cam.Source().ConnectSource(*sources.At(0)) || !cam.Preview().BuildPreviewGraph() ||
+            !cam.FilterGraph().RunGraph() || !waitFor([&] { return shown > 0; }, 10000)) {
             std::fprintf(stderr, "no live preview\n");
             return 1;
         }
         idleFor(2000);
-        cam.Capture.FormatIndex = 1;
-        cam.CurrentVideoFileName = files[0];
-        QObject::connect(&cam, &kad::TdmCam::CaptureStopped, [](const QString& text) {
-            std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
-        });
-        QObject::connect(&cam, &kad::TdmCam::CaptureFileSwitched,
+        {
+            kad::TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = 1;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(files[0]);
+        QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureStopped,
+                         [](const QString& text) {
+                             std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
+                         });
+        QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureFileSwitched,
                          [&](const QString&, const QString&) { ++cutsDone; });
         const double cpu0 = cpuSeconds(RUSAGE_SELF);
         QElapsedTimer t;
         t.start();
-        if (!cam.BuildCaptureGraph()) {
+        if (!cam.Capture().BuildCaptureGraph()) {
             std::fprintf(stderr, "no live capture\n");
             return 1;
         }
@@ -159,7 +164,7 @@ int main(int argc, char** argv)
             idleFor(int(next - t.elapsed()));
             files.push_back(dir.filePath(QString("live%1.avi").arg(files.size())));
             ++cutsAsked;
-            if (!cam.SwitchCaptureFile(files.back())) {
+            if (!cam.Capture().SwitchCaptureFile(files.back())) {
                 std::fprintf(stderr, "the cut into %s was refused\n", qPrintable(files.back()));
                 files.pop_back();
             }
@@ -167,14 +172,15 @@ int main(int argc, char** argv)
             std::fflush(stdout);
         }
         idleFor(int(totalMs - t.elapsed()));
-        cam.FinishCapture();
+        cam.Capture().FinishCapture();
         wall = t.nsecsElapsed() / 1e9;
         cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
         g_object_get(display, "frames-rendered", &rendered, "frames-dropped", &dropped, NULL);
-        captured = cam.CapturedFrames();
-        lost = cam.LostFrames();
-        cam.StopGraph();
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        captured = cam.Capture().CapturedFrames();
+        lost = cam.Capture().LostFrames();
+        cam.FilterGraph().StopGraph();
+        kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr,
+                                      nullptr);
     }
     const int cores = QThread::idealThreadCount();
     std::printf("\nlive DV type-2 capture with preview, virtual PAL camcorder, %.1f s (%.0f frames "

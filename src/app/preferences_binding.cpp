@@ -149,7 +149,8 @@ int TPreferencesBinding::ApplyPreferences()
         if (pr.MuteOn.Value) f.Action(ActionId::acMute)->trigger();
         step = 5;
 
-        pr.PermettreIncruster.Value = pr.PermettreIncruster.Value && cam.InlayFiltersAvailable;
+        pr.PermettreIncruster.Value =
+            pr.PermettreIncruster.Value && cam.FilterGraph().Presence().InlayFiltersAvailable;
         if (pr.PermettreIncruster.Value)
             checkByExecuting(f.Action(ActionId::acAllowIncrust));
         else
@@ -160,7 +161,7 @@ int TPreferencesBinding::ApplyPreferences()
         f.Action(ActionId::acFlip)->setEnabled(pr.PermettreIncruster.Value);
         step = 7;
 
-        if (pr.DeinterlacerOn.Value && cam.DeinterlacerPresent)
+        if (pr.DeinterlacerOn.Value && cam.FilterGraph().Presence().DeinterlacerPresent)
             checkByExecuting(f.Action(ActionId::acDesentrelacer));
         step = 8;
 
@@ -247,7 +248,8 @@ int TPreferencesBinding::ApplyPreferences()
             i->rgChoix->setItemIndex(pr.ChoixIncruster.Value);
             i->rgChoixClick();
             i->RxSpinEdit2->setValue(pr.DecalageHoraire.Value);
-            i->AdaptPanel(cam.InlayFiltersAvailable, cam.Source().Kind() == SourceKind::skDV);
+            i->AdaptPanel(cam.FilterGraph().Presence().InlayFiltersAvailable,
+                          cam.Source().Kind() == SourceKind::skDV);
             i->rgMode->setEnabled(pr.PermettreIncruster.Value);
             i->rgChoix->setEnabled(pr.PermettreIncruster.Value);
             i->cbAutoFontSize->setChecked(pr.TailleAutomatique.Value);

@@ -97,8 +97,8 @@ public:
         facts.DeinterlacerChecked = p_.OptionsFrame && p_.OptionsFrame->cbDeinterlacer->isChecked();
         facts.EcouterAudioInclus = pr.EcouterAudioInclus.Value;
         facts.EnregistrerSourceAudio = pr.EnregistrerSourceAudio.Value;
-        facts.DeinterlacerPresent = cam.DeinterlacerPresent;
-        facts.InlayFiltersAvailable = cam.InlayFiltersAvailable;
+        facts.DeinterlacerPresent = cam.FilterGraph().Presence().DeinterlacerPresent;
+        facts.InlayFiltersAvailable = cam.FilterGraph().Presence().InlayFiltersAvailable;
         facts.AlarmTime = schedule_.Schedule().Alarm().Time();
     }
 
@@ -164,7 +164,7 @@ TProgram::~TProgram()
     SetVideoNameShown({});
     SetImageNameShown({});
     if (form_ && form_->vwEcran) form_->vwEcran->AttachDisplaySink(nullptr);
-    if (cam_) cam_->StopGraph();
+    if (cam_) cam_->FilterGraph().StopGraph();
     form_.reset();
     // "Stop when quit": the tape stops as the camcorder window goes.
     if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ &&
@@ -247,12 +247,12 @@ void TProgram::attachVideoWindow()
 {
     ElementRef sink = ElementRef::sink(gst_element_factory_make("kaddisplaysink", "vwEcran"));
     if (sink) {
-        cam_->SetVideoWindow(sink.get());
+        cam_->FilterGraph().SetVideoWindow(sink.get());
         form_->vwEcran->AttachDisplaySink(sink.get());
     }
-    cam_->PreviewBuilt = false;
+    cam_->Preview().ForgetPreview();
     parts_.MovieBox.Reset();
-    cam_->MovieBoxRebuild = [this] { movieBoxRebuild(); };
+    cam_->SetMovieBoxRebuild([this] { movieBoxRebuild(); });
 }
 
 void TProgram::initPanels()
@@ -267,15 +267,15 @@ void TProgram::writeSystemReport()
     SystemFacts facts;
     facts.OperatingSystem = OperatingSystemName();
     facts.MediaVersion = MediaPlatformVersion();
-    facts.DeinterlacerPresent = cam_->DeinterlacerPresent;
-    facts.LumatexPresent = cam_->LumatexPresent;
-    facts.ChronixPresent = cam_->ChronixPresent;
-    facts.HorodexPresent = cam_->HorodexPresent;
-    facts.MovieBoxDevicePresent = cam_->MovieBoxDevicePresent;
-    facts.DumpPresent = cam_->DumpPresent;
-    facts.CirrusSplitterPresent = cam_->CirrusSplitterPresent;
-    facts.PinnacleDecoderPresent = cam_->PinnacleDecoderPresent;
-    facts.PinnacleDemuxPresent = cam_->PinnacleDemuxPresent;
+    facts.DeinterlacerPresent = cam_->FilterGraph().Presence().DeinterlacerPresent;
+    facts.LumatexPresent = cam_->FilterGraph().Presence().LumatexPresent;
+    facts.ChronixPresent = cam_->FilterGraph().Presence().ChronixPresent;
+    facts.HorodexPresent = cam_->FilterGraph().Presence().HorodexPresent;
+    facts.MovieBoxDevicePresent = cam_->FilterGraph().Presence().MovieBoxDevicePresent;
+    facts.DumpPresent = cam_->FilterGraph().Presence().DumpPresent;
+    facts.CirrusSplitterPresent = cam_->FilterGraph().Presence().CirrusSplitterPresent;
+    facts.PinnacleDecoderPresent = cam_->FilterGraph().Presence().PinnacleDecoderPresent;
+    facts.PinnacleDemuxPresent = cam_->FilterGraph().Presence().PinnacleDemuxPresent;
     parts_.HelpFrame1->WriteSystemReport(facts);
 }
 
@@ -290,17 +290,17 @@ void TProgram::movieBoxRebuild()
         parts_.VideoItems[static_cast<std::size_t>(index)].Source &&
         cam_->Source().ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
         sources_->FillGraphOptions();
-        if (cam_->BuildPreviewGraph()) {
+        if (cam_->Preview().BuildPreviewGraph()) {
             // A capture that has ended (stopped, or its device lost) still
             // shows as running here, but the window has already moved on to
             // the next name: a writer placed now would make that file.
             const CaptureState state = form_->State();
             const bool capturing =
                 state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture;
-            if (capturing && cam_->CaptureFileName == form_->CurrentVideoFileName) {
+            if (capturing && cam_->Capture().CaptureFileName() == form_->CurrentVideoFileName) {
                 sources_->FillCaptureOptions();
-                cam_->CurrentVideoFileName = form_->CurrentVideoFileName;
-                cam_->BuildCaptureGraph();
+                cam_->Capture().SetCurrentVideoFileName(form_->CurrentVideoFileName);
+                cam_->Capture().BuildCaptureGraph();
             }
         }
     }
@@ -310,14 +310,14 @@ void TProgram::movieBoxRebuild()
 bool TProgram::Grab(bool fromIntervalometer)
 {
     TCaptureForm& f = *form_;
-    if (!cam_->PreviewBuilt) return false;
+    if (!cam_->Preview().PreviewBuilt()) return false;
     if (!fromIntervalometer && f.ActivePanel() != piExtraire)
         f.Action(ActionId::acExtraireFrame)->trigger();
 
     // Only a reference to the latest frame is taken here, at the due time;
     // the conversion, scaling, encoding and write (whose sync can take most
     // of a second on a busy disk) happen on the still writer's thread.
-    GstElement* grabber = cam_->sg.Element();
+    GstElement* grabber = cam_->FilterGraph().sg.Element();
     if (!grabber) return false;
     const SampleRef frame(kad_sample_grabber_take_frame(grabber));
     if (!frame) return false;
@@ -411,7 +411,8 @@ void TProgram::connectStartup()
         const bool audio = src->LoadAudioList();
         f->ReportDeviceLists(video, audio);
     });
-    connect(f, &TCaptureForm::optionalFiltersWanted, this, [cam] { cam->CheckOptionalFilters(); });
+    connect(f, &TCaptureForm::optionalFiltersWanted, this,
+            [cam] { cam->FilterGraph().CheckOptionalFilters(); });
     // The profile table is Kadrillo's own; Windows Media is available when
     // its encoders and muxer are installed, which the presence checks found.
     connect(f, &TCaptureForm::systemReportWanted, this, [this] { writeSystemReport(); });
@@ -422,7 +423,7 @@ void TProgram::connectStartup()
             f->Action(ActionId::acFlip)->trigger();
         binding_->AdjustAudioGroup();
         QObject::connect(
-            cam, &TdmCam::DeviceLost, f, &TCaptureForm::GraphDeviceLost,
+            &cam->FilterGraph(), &TfilterGraph::DeviceLost, f, &TCaptureForm::GraphDeviceLost,
             static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
     });
     connect(f, &TCaptureForm::startupErrorReported, this,

@@ -115,7 +115,9 @@ void TSourceSelection::bindMovieBoxStep()
     TdmCam* cam = p_.Cam;
     MovieBoxStepHooks h;
     h.detachPreview = [f] { f->vwEcran->AttachDisplaySink(nullptr); };
-    h.attachPreview = [f, cam] { f->vwEcran->AttachDisplaySink(cam->VideoWindowFilter()); };
+    h.attachPreview = [f, cam] {
+        f->vwEcran->AttachDisplaySink(cam->FilterGraph().VideoWindowFilter());
+    };
     h.showInstructions = [form] {
         form->show();
         form->raise();
@@ -209,10 +211,12 @@ void TSourceSelection::FillGraphOptions()
     // The deinterlacer and the inlay follow their own actions, which keep
     // them in the preferences.
     const Preferences& pr = *p_.Prefs;
-    TgraphOptions& o = p_.Cam->Options;
-    o.DeinterlacerOn = pr.DeinterlacerOn.Value && p_.Cam->DeinterlacerPresent;
+    TgraphOptions o = p_.Cam->Preview().Options();
+    o.DeinterlacerOn =
+        pr.DeinterlacerOn.Value && p_.Cam->FilterGraph().Presence().DeinterlacerPresent;
     o.PermettreIncruster = pr.PermettreIncruster.Value;
     p_.Settings.FillGraphOptions(o);
+    p_.Cam->Preview().SetOptions(o);
 }
 
 void TSourceSelection::FillCaptureOptions()
@@ -285,7 +289,7 @@ bool TSourceSelection::ConnectVideoSource()
         const int index = s->cboxvideo->currentIndex();
         if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
             setVideoPlaceholder();
-            cam.VideoSource.Remove();
+            cam.FilterGraph().VideoSource.Remove();
             cam.Source().ForgetSource();
         } else {
             TvideoSource* source = p_.VideoItems[static_cast<std::size_t>(index)].Source;
@@ -316,8 +320,9 @@ bool TSourceSelection::ConnectVideoSource()
         // The format and audio type picked before carry over to the new
         // kind's lists where they have a place, else the lists' fall-backs.
         TCaptureSettings& settings = p_.Settings;
-        const QStringList formats = TSourcesFrame::FormatItems(kind, cam.WmvAvailable);
-        s->ShowFormatItems(kind, cam.WmvAvailable);
+        const QStringList formats =
+            TSourcesFrame::FormatItems(kind, cam.FilterGraph().Presence().WmvAvailable);
+        s->ShowFormatItems(kind, cam.FilterGraph().Presence().WmvAvailable);
         int format = settings.FormatPosition(kind);
         if (format >= formats.size()) format = formats.isEmpty() ? -1 : 0;
         s->rgFormat->setItemIndex(format);
@@ -335,13 +340,15 @@ bool TSourceSelection::ConnectVideoSource()
         }
 
         if (p_.IncrusterFrame1)
-            p_.IncrusterFrame1->AdaptPanel(cam.InlayFiltersAvailable, kind == SourceKind::skDV);
+            p_.IncrusterFrame1->AdaptPanel(cam.FilterGraph().Presence().InlayFiltersAvailable,
+                                           kind == SourceKind::skDV);
         p_.Form->SetStatusText(2, QString());
         p_.Form->SetStatusText(3, QString());
 
         QAction* flip = p_.Form->Action(ActionId::acFlip);
         if (pr.FlipOn.Value && !flip->isChecked()) flip->trigger();
-        if (kind == SourceKind::skMovieBoxB && cam.Deinterlacer.InGraph() && !flip->isChecked())
+        if (kind == SourceKind::skMovieBoxB && cam.FilterGraph().Deinterlacer.InGraph() &&
+            !flip->isChecked())
             flip->trigger();
 
         ApplyVideoExtension();
@@ -360,8 +367,8 @@ void TSourceSelection::cboxVideoChange()
     lostVideo_.clear();
     TdmCam& cam = *p_.Cam;
     TCaptureForm& f = *p_.Form;
-    cam.StopGraph();
-    cam.VideoSource.Remove();
+    cam.FilterGraph().StopGraph();
+    cam.FilterGraph().VideoSource.Remove();
     {
         const QSignalBlocker block(p_.SourcesFrame->cboxAudioType);
         p_.SourcesFrame->cboxAudioType->setCurrentIndex(-1);
@@ -382,7 +389,7 @@ void TSourceSelection::cboxVideoChange()
     // list locked for DV kept in its own coding) hold from now on.
     applyFormatRules();
     ApplyAudioType();
-    if (cam.PreviewBuilt && f.StartPreview())
+    if (cam.Preview().PreviewBuilt() && f.StartPreview())
         f.ShowPreviewState();
     else
         f.ShowIdleState();
@@ -392,12 +399,12 @@ void TSourceSelection::ActualiserVideoBtnClick()
 {
     TCaptureForm& f = *p_.Form;
     const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
-    p_.Cam->StopGraph();
+    p_.Cam->FilterGraph().StopGraph();
     p_.MovieBox.Reset();
     if (!LoadVideoSources(p_.VideoSources, p_.VideoItems)) return;
     fillVideoCombo();
     SelectVideoByName(remembered);
-    p_.Cam->VideoSource.Remove();
+    p_.Cam->FilterGraph().VideoSource.Remove();
     ConnectVideoSource();
     f.ShowPreviewState();
     if (!f.StartPreview()) f.ShowIdleState();
@@ -409,8 +416,8 @@ void TSourceSelection::ReconnectAfterDeviceLost()
     p_.MovieBox.Reset();
     // Stopping finishes the interrupted file, so what was recorded stays
     // readable; then the dead device leaves the graph.
-    cam.StopGraph();
-    cam.VideoSource.Remove();
+    cam.FilterGraph().StopGraph();
+    cam.FilterGraph().VideoSource.Remove();
 
     // The capture toggle goes back to "Capture", picture and hint included:
     // the capture is over.
@@ -642,10 +649,10 @@ void TSourceSelection::acEcouterAudioInclusExecute(bool checked)
 {
     p_.Prefs->EcouterAudioInclus.Value = checked;
     p_.Settings.ListenIncludedAudio = checked;
-    if (!p_.Cam->PreviewBuilt) return;
+    if (!p_.Cam->Preview().PreviewBuilt()) return;
     FillGraphOptions();
-    p_.Cam->UpdateIncludedAudio();
-    p_.Cam->RunGraph();
+    p_.Cam->Preview().UpdateIncludedAudio();
+    p_.Cam->FilterGraph().RunGraph();
     p_.Form->ShowPreviewState();
 }
 
@@ -654,17 +661,17 @@ void TSourceSelection::acEnregistrerAudioSourceExecute(bool checked)
     p_.Prefs->EnregistrerSourceAudio.Value = checked;
     p_.Settings.RecordAudioSource = checked;
     if (checked && !ChooseAudioSource()) return;
-    if (p_.Cam->PreviewBuilt && p_.Form->StartPreview()) p_.Form->ShowPreviewState();
+    if (p_.Cam->Preview().PreviewBuilt() && p_.Form->StartPreview()) p_.Form->ShowPreviewState();
 }
 
 bool TSourceSelection::ChooseAudioSource()
 {
-    return p_.Cam->SelectAudioSource(p_.SourcesFrame->cboxAudio->currentText());
+    return p_.Cam->Preview().SelectAudioSource(p_.SourcesFrame->cboxAudio->currentText());
 }
 
 void TSourceSelection::cboxAudioChange()
 {
-    if (!ChooseAudioSource() || !p_.Cam->PreviewBuilt) return;
+    if (!ChooseAudioSource() || !p_.Cam->Preview().PreviewBuilt()) return;
     if (p_.Form->StartPreview())
         p_.Form->ShowPreviewState();
     else
@@ -678,8 +685,12 @@ void TSourceSelection::SourcesFramergEcouterDVClick(int index)
 {
     int rate = index == 1 ? 44100 : 0;
     p_.Settings.ForceDVAudio44100 = index == 1;
-    p_.Cam->Options.ForceDVAudio44100 = index == 1;
-    p_.Cam->SetDVAudioRate(rate);
+    {
+        TgraphOptions options = p_.Cam->Preview().Options();
+        options.ForceDVAudio44100 = index == 1;
+        p_.Cam->Preview().SetOptions(options);
+    }
+    p_.Cam->Preview().SetDVAudioRate(rate);
 }
 
 void TSourceSelection::SourcesFrameRXspinCorrEditChange(int frames)
@@ -730,7 +741,7 @@ void TSourceSelection::VideoPropBtnClick()
 // they are open.
 void TSourceSelection::AudiopropBtnClick()
 {
-    if (!p_.Cam->AudioSource.InGraph()) {
+    if (!p_.Cam->FilterGraph().AudioSource.InGraph()) {
         dialogs().information(Text(TextId::NoSoundCardInUse));
         return;
     }

@@ -70,7 +70,10 @@ void logError(const QString& text)
 
 } // namespace
 
-TsourceConnection::TsourceConnection(TdmCam& cam, QObject* parent) : QObject(parent), cam_(cam) {}
+TsourceConnection::TsourceConnection(TfilterGraph& graph, TpreviewBuilder& preview, QObject* parent)
+    : QObject(parent), graph_(graph), preview_(preview)
+{
+}
 
 TsourceConnection::~TsourceConnection() = default;
 
@@ -120,13 +123,13 @@ TconnectResult TsourceConnection::ConnectSourceElement(const QString& name,
         element = g_object_is_floating(floatingElement) ? ElementRef::sink(floatingElement)
                                                         : ElementRef(floatingElement);
     WriteLog("Try to connect " + name);
-    cam_.unwatchSourceFormat();
+    preview_.unwatchSourceFormat();
     pin_.reset();
     // A source placed into a running graph would start streaming into
     // nothing (a capture's graph has PreviewBuilt false but still runs).
-    if (cam_.PreviewBuilt || cam_.IsRunning()) {
-        cam_.StopGraph();
-        cam_.clearGraph();
+    if (preview_.PreviewBuilt() || graph_.IsRunning()) {
+        graph_.StopGraph();
+        graph_.clearGraph();
     }
     if (!element) {
         const QString text = "The connection of " + name + " has failed";
@@ -135,12 +138,12 @@ TconnectResult TsourceConnection::ConnectSourceElement(const QString& name,
     }
     GRef<GstDevice> device = device_;
     auto first = std::make_shared<ElementRef>(std::move(element));
-    cam_.VideoSource.Bind(name.toStdString(), [first, device]() -> GstElement* {
+    graph_.VideoSource.Bind(name.toStdString(), [first, device]() -> GstElement* {
         if (*first) return first->release();
         return device ? gst_device_create_element(device.get(), nullptr) : nullptr;
     });
     WriteLog("The connection of " + name + " has succeeded");
-    if (!cam_.VideoSource.Place(cam_.Graph()))
+    if (!graph_.VideoSource.Place(graph_.Graph()))
         return failed("The source " + name + " could not be put in the graph");
 
     facts_.Description = description;
@@ -152,7 +155,7 @@ TconnectResult TsourceConnection::ConnectSourceElement(const QString& name,
 
 bool TsourceConnection::DetectTransport()
 {
-    GstElement* source = cam_.VideoSource.Element();
+    GstElement* source = graph_.VideoSource.Element();
     if (!source) return false;
     transport_ = MakeCamTransport(source);
     facts_.HasExtDevice = transport_ != nullptr;
@@ -178,7 +181,7 @@ bool TsourceConnection::FindCaptureInterfaces()
     // only the crossbar is kept.
     crossbar_.reset();
     facts_.VideoInputCount = 0;
-    const CrossbarUpstream upstream = CaptureUpstreamOf(cam_.VideoSource.Element());
+    const CrossbarUpstream upstream = CaptureUpstreamOf(graph_.VideoSource.Element());
     if (upstream.kind == CrossbarUpstream::Kind::CrossbarOutput && upstream.Crossbar) {
         int outputs = 0;
         upstream.Crossbar->PinCounts(outputs, facts_.VideoInputCount);
@@ -189,7 +192,7 @@ bool TsourceConnection::FindCaptureInterfaces()
 
 TconnectResult TsourceConnection::classify()
 {
-    GstElement* source = cam_.VideoSource.Element();
+    GstElement* source = graph_.VideoSource.Element();
     if ((pin_ = findPin(source, kStreamCaps))) {
         facts_.Kind = kad::SourceKind::skMpeg2;
         WriteLog("The source is MPGE2");
@@ -200,25 +203,25 @@ TconnectResult TsourceConnection::classify()
         if (clsid.compare(QLatin1String(kClsidMovieBoxB), Qt::CaseInsensitive) == 0) {
             facts_.Kind = kad::SourceKind::skMovieBoxB;
             WriteLog("The source is MovieBox_B");
-            if (cam_.Options.UtiliserCirrus) {
-                found = cam_.BindFilterByClsid(FilterCategory::DirectShowFilters,
-                                               kClsidCirrusSplitter, cam_.demux);
+            if (preview_.Options().UtiliserCirrus) {
+                found = graph_.BindFilterByClsid(FilterCategory::DirectShowFilters,
+                                                 kClsidCirrusSplitter, graph_.demux);
                 if (!found) missing = Text(TextId::CirrusSplitterMissing);
             } else {
-                found = cam_.BindFilterByClsid(FilterCategory::DirectShowFilters,
-                                               kClsidPinnacleDemux, cam_.demux);
+                found = graph_.BindFilterByClsid(FilterCategory::DirectShowFilters,
+                                                 kClsidPinnacleDemux, graph_.demux);
                 if (!found) missing = Text(TextId::PinnacleDemuxMissing);
             }
         } else {
-            found = cam_.BindFilterByClsid(FilterCategory::DirectShowFilters,
-                                           kClsidMpeg2Demultiplexer, cam_.demux);
+            found = graph_.BindFilterByClsid(FilterCategory::DirectShowFilters,
+                                             kClsidMpeg2Demultiplexer, graph_.demux);
             if (!found) missing = Text(TextId::Mpeg2DemuxMissing);
         }
         if (!found) {
             dialogs().error(missing);
             return failed(missing);
         }
-        if (!cam_.DumpPresent) dialogs().warning(Text(TextId::DumpFilterMissing));
+        if (!graph_.Presence().DumpPresent) dialogs().warning(Text(TextId::DumpFilterMissing));
         return TconnectResult::Connected(facts_);
     }
     if ((pin_ = findPin(source, kInterleavedCaps))) {

@@ -23,6 +23,8 @@ class TvideoSource;
 class TCrossbar;
 class TcamTransport;
 class TdmCam;
+class TfilterGraph;
+class TpreviewBuilder;
 
 // What the connection found out about the source.
 struct TsourceFacts {
@@ -70,7 +72,7 @@ private:
 class TsourceConnection : public QObject {
     Q_OBJECT
 public:
-    explicit TsourceConnection(TdmCam& cam, QObject* parent = nullptr);
+    TsourceConnection(TfilterGraph& graph, TpreviewBuilder& preview, QObject* parent = nullptr);
     ~TsourceConnection() override;
     TsourceConnection(const TsourceConnection&) = delete;
     TsourceConnection& operator=(const TsourceConnection&) = delete;
@@ -114,11 +116,13 @@ signals:
 
 private:
     friend class TdmCam;
+    friend class TfilterGraph;
     TconnectResult classify();
     TconnectResult failed(const QString& text);
     void releasePin() { pin_.reset(); }
 
-    TdmCam& cam_;
+    TfilterGraph& graph_;
+    TpreviewBuilder& preview_;
     TsourceFacts facts_;
     PadRef pin_;
     std::unique_ptr<TcamTransport> transport_;

@@ -24,7 +24,7 @@ protected:
     TcamForm& camForm() const { return *program->Parts().camForm; }
     QString timecodeText() const { return camForm().TimecodePanel->text(); }
 
-    GstElement* source() const { return cam().VideoSource.Element(); }
+    GstElement* source() const { return cam().FilterGraph().VideoSource.Element(); }
     int tapeMode() const
     {
         gint mode = 0;

@@ -40,7 +40,7 @@ protected:
         const QString name = form().CurrentVideoFileName;
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_EQ(form().State(), CaptureState::csCapturing) << name.toStdString();
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= guint64(frames); }))
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= guint64(frames); }))
             << name.toStdString();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_TRUE(waitStopped()) << name.toStdString();

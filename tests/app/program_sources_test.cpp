@@ -33,7 +33,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
 {
     useDevices("dv-pal-vcr,webcam,moviebox,mic");
     start();
-    const bool wmv = cam().WmvAvailable;
+    const bool wmv = cam().FilterGraph().Presence().WmvAvailable;
     const QString dvName = QStringLiteral("Virtual DV Camcorder (PAL)");
     pickVideo(dvName);
     ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
@@ -114,7 +114,7 @@ TEST_F(ProgramSources, ASavedWmvFormatFallsBackWhenWindowsMediaIsMissing)
     // The saved device is gone: the first one is taken.
     EXPECT_EQ(sourcesPanel().cboxvideo->currentText(),
               QStringLiteral("Virtual DV Camcorder (PAL)"));
-    if (cam().WmvAvailable)
+    if (cam().FilterGraph().Presence().WmvAvailable)
         EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("Wmv"));
     else
         EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));

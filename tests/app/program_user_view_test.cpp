@@ -126,9 +126,9 @@ TEST_F(ProgramUserView, CaptureButtonShowsTheTogglesHintAndALostDeviceResetsTheT
     EXPECT_EQ(form().CaptureBtn->toolTip(), toggle->toolTip());
     EXPECT_NE(form().CaptureBtn->toolTip(), startHint) << "the hint follows the toggle";
     EXPECT_EQ(toggle->property(kImageProperty).toInt(), 28);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 10; }));
 
-    GstElement* source = cam().VideoSource.Element();
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
     ASSERT_NE(source, nullptr);
     g_object_set(source, "unplug", TRUE, NULL);
     const bool recovered = waitUntil([&] {

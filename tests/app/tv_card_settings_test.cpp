@@ -62,18 +62,18 @@ protected:
             return path == kNode ? card.Port() : nullptr;
         });
         // Out of the graph and never started: only its device node matters.
-        cam.VideoSource.Bind("Test TV card", [] {
+        cam.FilterGraph().VideoSource.Bind("Test TV card", [] {
             GstElement* source = gst_element_factory_make("v4l2src", nullptr);
             if (source) g_object_set(source, "device", kNode, nullptr);
             return source;
         });
-        ASSERT_TRUE(cam.VideoSource.Place(GST_BIN(holder.get())));
-        ASSERT_NE(cam.VideoSource.Element(), nullptr);
+        ASSERT_TRUE(cam.FilterGraph().VideoSource.Place(GST_BIN(holder.get())));
+        ASSERT_NE(cam.FilterGraph().VideoSource.Element(), nullptr);
     }
 
     void TearDown() override
     {
-        cam.VideoSource.Remove();
+        cam.FilterGraph().VideoSource.Remove();
         SetV4l2PortOpener({});
     }
 
@@ -231,7 +231,7 @@ TEST_F(TvCardSettings, TheCaptureFormatsAreTheCardsOwnListAndAChoiceHoldsOnTheSo
                                           QStringLiteral("YUY2 360 x 288, 25 fps")}));
     ASSERT_TRUE(page->Choose(1));
     EXPECT_EQ(page->Checked(), 1);
-    CapsRef held = SourceFormatRestriction(cam.VideoSource.Element());
+    CapsRef held = SourceFormatRestriction(cam.FilterGraph().VideoSource.Element());
     ASSERT_TRUE(held);
     gint width = 0;
     gst_structure_get_int(gst_caps_get_structure(held.get(), 0), "width", &width);

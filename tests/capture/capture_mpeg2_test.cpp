@@ -17,7 +17,8 @@ protected:
     bool grabbed()
     {
         KadGrabbedFrameInfo info{};
-        return cam.sg.InGraph() && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+        return cam.FilterGraph().sg.InGraph() &&
+               kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) &&
                info.width == 720 && info.height == 576;
     }
     // The demultiplexer pad that feeds an output of ours.
@@ -34,16 +35,16 @@ TEST_F(Mpeg2Preview, EachKindShowsItsPictureFromItsOwnStreams)
 {
     for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
         ASSERT_TRUE(preview(kind, true));
-        EXPECT_TRUE(cam.PreviewBuilt);
+        EXPECT_TRUE(cam.Preview().PreviewBuilt());
         EXPECT_TRUE(waitUntil([&] { return grabbed(); }, 10000));
         // 0xE1/0xC1 for the MovieBox; the first streams, 0xE0/0xC0, for an
         // encoder that has no 0xE1.
         const bool box = kind == Source::MovieBox;
-        EXPECT_EQ(feeder(cam.MpegVideoPin()), box ? "video_e1" : "video_e0");
-        EXPECT_EQ(feeder(cam.MpegAudioPin()), box ? "audio_c1" : "audio_c0");
-        EXPECT_TRUE(cam.infinite4.InGraph());
-        EXPECT_TRUE(waitUntil([&] { return cam.VideoWidth == 720; }));
-        EXPECT_EQ(cam.VideoHeight, 576);
+        EXPECT_EQ(feeder(cam.Preview().MpegVideoPin()), box ? "video_e1" : "video_e0");
+        EXPECT_EQ(feeder(cam.Preview().MpegAudioPin()), box ? "audio_c1" : "audio_c0");
+        EXPECT_TRUE(cam.FilterGraph().infinite4.InGraph());
+        EXPECT_TRUE(waitUntil([&] { return cam.Preview().Format().VideoWidth == 720; }));
+        EXPECT_EQ(cam.Preview().Format().VideoHeight, 576);
     }
 }
 
@@ -52,8 +53,8 @@ TEST_F(Mpeg2Preview, TheGenericBuildLogsEveryStepAndItsEnd)
     StartLog(true);
     ASSERT_TRUE(preview(Source::Mpeg2));
     // A build that fails on the way still ends its log.
-    cam.demux.Unbind();
-    EXPECT_FALSE(cam.BuildPreviewMpeg2());
+    cam.FilterGraph().demux.Unbind();
+    EXPECT_FALSE(cam.Preview().BuildPreviewMpeg2());
     QFile f(LogFileName());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString log = QString::fromUtf8(f.readAll());
