@@ -198,12 +198,12 @@ inline bool listVirtualCamcorder(kad::TvideoSourceList& sources)
 inline GstElement* startLivePreview(kad::TdmCam& cam, const kad::TvideoSource& source,
                                     std::atomic<guint64>& shown)
 {
-    cam.CheckOptionalFilters();
+    cam.FilterGraph().CheckOptionalFilters();
     GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
     kad_display_sink_set_callback(display, countShown, &shown, nullptr);
-    cam.SetVideoWindow(display);
-    if (!cam.ConnectSource(source) || !cam.BuildPreviewGraph() || !cam.RunGraph() ||
-        !waitFor([&] { return shown > 0; }, 10000)) {
+    cam.FilterGraph().SetVideoWindow(display);
+    if (!cam.Source().ConnectSource(source) || !cam.Preview().BuildPreviewGraph() ||
+        !cam.FilterGraph().RunGraph() || !waitFor([&] { return shown > 0; }, 10000)) {
         std::fprintf(stderr, "no live preview\n");
         return nullptr;
     }
@@ -215,12 +215,14 @@ inline GstElement* startLivePreview(kad::TdmCam& cam, const kad::TvideoSource& s
 // it stops; false (said on stderr) when it does not start.
 inline bool startDvCapture(kad::TdmCam& cam, const QString& file)
 {
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = file;
-    QObject::connect(&cam, &kad::TdmCam::CaptureStopped, [](const QString& text) {
+    kad::TcaptureOptions options = cam.Capture().Options();
+    options.FormatIndex = 1;
+    cam.Capture().SetOptions(options);
+    cam.Capture().SetCurrentVideoFileName(file);
+    QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureStopped, [](const QString& text) {
         std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
     });
-    if (cam.BuildCaptureGraph()) return true;
+    if (cam.Capture().BuildCaptureGraph()) return true;
     std::fprintf(stderr, "no live capture\n");
     return false;
 }
@@ -228,8 +230,8 @@ inline bool startDvCapture(kad::TdmCam& cam, const QString& file)
 // Stops the graph of a live preview, and the display's counting with it.
 inline void stopLivePreview(kad::TdmCam& cam)
 {
-    cam.StopGraph();
-    kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+    cam.FilterGraph().StopGraph();
+    kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr, nullptr);
 }
 
 } // namespace kad::bench

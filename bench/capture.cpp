@@ -293,15 +293,16 @@ bool leadsTo(GstPad* src, GstElement* target, int depth = 10)
 // tap's output towards the sample grabber.
 kad::PadRef previewOnlyPad(kad::TdmCam& cam, bool streamKept)
 {
-    if (streamKept && cam.Smarttee.InGraph())
-        return kad::PadRef(gst_element_get_static_pad(cam.Smarttee.Element(), "preview"));
-    if (!cam.Infinite2.InGraph() || !cam.sg.InGraph()) return {};
+    if (streamKept && cam.FilterGraph().Smarttee.InGraph())
+        return kad::PadRef(
+            gst_element_get_static_pad(cam.FilterGraph().Smarttee.Element(), "preview"));
+    if (!cam.FilterGraph().Infinite2.InGraph() || !cam.FilterGraph().sg.InGraph()) return {};
     kad::PadRef found;
-    GstIterator* it = gst_element_iterate_src_pads(cam.Infinite2.Element());
+    GstIterator* it = gst_element_iterate_src_pads(cam.FilterGraph().Infinite2.Element());
     GValue item = G_VALUE_INIT;
     while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
         auto* pad = GST_PAD(g_value_get_object(&item));
-        if (leadsTo(pad, cam.sg.Element())) found = kad::PadRef::ref(pad);
+        if (leadsTo(pad, cam.FilterGraph().sg.Element())) found = kad::PadRef::ref(pad);
         g_value_reset(&item);
     }
     g_value_unset(&item);
@@ -421,19 +422,23 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
     FirstOnly firstOnly;
     Gate gate;
     kad::TdmCam cam;
-    cam.CheckOptionalFilters();
+    cam.FilterGraph().CheckOptionalFilters();
     GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
     g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
-    cam.SetVideoWindow(display);
+    cam.FilterGraph().SetVideoWindow(display);
     if (path.soundCard) {
-        cam.Options.EnregistrerSourceAudio = true;
-        cam.Options.Audio = kad::AudioKind::akSoundCard;
+        {
+            kad::TgraphOptions options = cam.Preview().Options();
+            options.EnregistrerSourceAudio = true;
+            options.Audio = kad::AudioKind::akSoundCard;
+            cam.Preview().SetOptions(options);
+        }
         const QString pcm = pcmSource(in);
-        cam.AudioSource.Bind("PCM file", [pcm] { return parseBin(pcm); });
+        cam.FilterGraph().AudioSource.Bind("PCM file", [pcm] { return parseBin(pcm); });
     }
     const QString source = path.kind == kad::SourceKind::skDV ? dvSource(in) : rawSource(in);
-    if (!cam.ConnectSourceElement("File", parseBin(source)) || cam.SourceKind != path.kind ||
-        !cam.BuildPreviewGraph()) {
+    if (!cam.Source().ConnectSourceElement("File", parseBin(source)) ||
+        cam.Source().Kind() != path.kind || !cam.Preview().BuildPreviewGraph()) {
         std::fprintf(stderr, "no preview of %s\n", qPrintable(source));
         return r;
     }
@@ -447,27 +452,33 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
         gst_pad_add_probe(cut.get(), GST_PAD_PROBE_TYPE_BUFFER, onPreviewBuffer, &firstOnly,
                           nullptr);
     }
-    gate.close(cam.SourcePin.get());
-    cam.Capture.FormatIndex = path.format;
-    cam.CurrentVideoFileName = out;
+    gate.close(cam.Source().Pin().get());
+    {
+        kad::TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = path.format;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(out);
 
-    QObject::connect(&cam, &kad::TdmCam::GraphError, &loop, [&](const QString& text) {
-        std::fprintf(stderr, "graph error: %s\n", qPrintable(text));
-        loop.exit(1);
-    });
-    QObject::connect(&cam, &kad::TdmCam::CaptureStopped, &loop, [&](const QString& text) {
-        std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
-        loop.exit(1);
-    });
+    QObject::connect(&cam.FilterGraph(), &kad::TfilterGraph::GraphError, &loop,
+                     [&](const QString& text) {
+                         std::fprintf(stderr, "graph error: %s\n", qPrintable(text));
+                         loop.exit(1);
+                     });
+    QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureStopped, &loop,
+                     [&](const QString& text) {
+                         std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
+                         loop.exit(1);
+                     });
 
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
-    if (!cam.BuildCaptureGraph()) {
+    if (!cam.Capture().BuildCaptureGraph()) {
         std::fprintf(stderr, "no capture into %s\n", qPrintable(out));
         return r;
     }
-    const std::vector<kad::PadRef> sinkIns = writerInputs(cam.CaptureFileSink());
+    const std::vector<kad::PadRef> sinkIns = writerInputs(cam.Capture().CaptureFileSink());
     if (sinkIns.empty()) return r;
     end.open = int(sinkIns.size());
     for (const kad::PadRef& in : sinkIns)
@@ -480,8 +491,8 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
     still.start();
     QTimer watchdog;
     QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
-        if (cam.CapturedFrames() != lastFrames) {
-            lastFrames = cam.CapturedFrames();
+        if (cam.Capture().CapturedFrames() != lastFrames) {
+            lastFrames = cam.Capture().CapturedFrames();
             still.restart();
         } else if (still.elapsed() > 20000) {
             std::fprintf(stderr, "stalled after %llu frames\n",
@@ -493,7 +504,7 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
     // With the preview, the run ends when the file is complete and every
     // frame has been shown as well.
     bool graphEnded = false;
-    QObject::connect(&cam, &kad::TdmCam::EndOfStream, &loop, [&] {
+    QObject::connect(&cam.FilterGraph(), &kad::TfilterGraph::EndOfStream, &loop, [&] {
         graphEnded = true;
         loop.exit(0);
     });
@@ -515,19 +526,19 @@ Run kadrillo(const Path& path, const Inputs& in, bool withPreview, const QString
     }
     r.wall = t.nsecsElapsed() / 1e9;
     r.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
-    r.frames = cam.CapturedFrames();
+    r.frames = cam.Capture().CapturedFrames();
     r.ok = ended && r.frames > 0;
     guint64 rendered = 0;
-    g_object_get(cam.VideoWindowFilter(), "frames-rendered", &rendered, NULL);
+    g_object_get(cam.FilterGraph().VideoWindowFilter(), "frames-rendered", &rendered, NULL);
     r.shown = qint64(rendered);
 
     // Measured once; later runs do not wait the whole time again.
     QElapsedTimer finish;
     finish.start();
-    cam.FinishCapture(gFinishAfterEnd < 0 ? 5000 : 100);
+    cam.Capture().FinishCapture(gFinishAfterEnd < 0 ? 5000 : 100);
     if (gFinishAfterEnd < 0 && ended) gFinishAfterEnd = finish.nsecsElapsed() / 1e9;
-    cam.StopGraph();
-    cam.FreeAllFilters();
+    cam.FilterGraph().StopGraph();
+    cam.FilterGraph().FreeAllFilters();
     r.fileFrames = probe(out).packets("video");
     QFile::remove(out);
     return r;
@@ -674,25 +685,25 @@ int live(int seconds)
         // moved what it can, count, then end the file as the program does.
         // What the source produced and the file lacks is lost.
         Gate gate;
-        gate.close(cam.SourcePin.get());
+        gate.close(cam.Source().Pin().get());
         guint64 last = ~0ull;
         waitFor(
             [&] {
-                const guint64 now = cam.CapturedFrames();
+                const guint64 now = cam.Capture().CapturedFrames();
                 const bool still = now == last;
                 last = now;
                 return still;
             },
             5000, 500);
-        produced = cam.SourceFrames().Frames() - (gate.holding ? 1 : 0);
-        gaps = cam.SourceFrames().Gaps();
-        reached = cam.CapturedFrames();
+        produced = cam.Preview().SourceFrames().Frames() - (gate.holding ? 1 : 0);
+        gaps = cam.Preview().SourceFrames().Gaps();
+        reached = cam.Capture().CapturedFrames();
         QElapsedTimer finish;
         finish.start();
-        cam.FinishCapture();
+        cam.Capture().FinishCapture();
         finishSeconds = finish.nsecsElapsed() / 1e9;
-        captured = cam.CapturedFrames();
-        lost = cam.LostFrames();
+        captured = cam.Capture().CapturedFrames();
+        lost = cam.Capture().LostFrames();
         gate.open();
         kad::bench::stopLivePreview(cam);
     }
@@ -785,10 +796,10 @@ int big(guint64 frames)
     FirstOnly firstOnly;
     EndWatch end;
     kad::TdmCam cam;
-    cam.CheckOptionalFilters();
+    cam.FilterGraph().CheckOptionalFilters();
     GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
     g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
-    cam.SetVideoWindow(display);
+    cam.FilterGraph().SetVideoWindow(display);
     // The caps filter tells the source's kind before any data: an appsrc
     // answers a caps query with ANY until it has negotiated.
     GstElement* bin = parseBin(QStringLiteral("appsrc name=feed format=time is-live=false "
@@ -804,8 +815,8 @@ int big(guint64 frames)
         callbacks.need_data = onNeedData;
         gst_app_src_set_callbacks(GST_APP_SRC(src.get()), &callbacks, &feeder, nullptr);
     }
-    if (!cam.ConnectSourceElement("DV frames", bin) || cam.SourceKind != kad::SourceKind::skDV ||
-        !cam.BuildPreviewGraph()) {
+    if (!cam.Source().ConnectSourceElement("DV frames", bin) ||
+        cam.Source().Kind() != kad::SourceKind::skDV || !cam.Preview().BuildPreviewGraph()) {
         std::fprintf(stderr, "no DV preview of the frames\n");
         return 1;
     }
@@ -814,26 +825,30 @@ int big(guint64 frames)
     if (cut)
         gst_pad_add_probe(cut.get(), GST_PAD_PROBE_TYPE_BUFFER, onPreviewBuffer, &firstOnly,
                           nullptr);
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = out;
+    {
+        kad::TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(out);
     std::printf(
         "writing %llu PAL DV frames (%.2f GB of video) to DV type 2 through kadaviwriter...\n",
         static_cast<unsigned long long>(frames), frames * double(kDvFrameBytes) / 1e9);
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
-    if (!cam.BuildCaptureGraph()) {
+    if (!cam.Capture().BuildCaptureGraph()) {
         std::fprintf(stderr, "no capture into %s\n", qPrintable(out));
         return 1;
     }
-    const std::vector<kad::PadRef> sinkIns = writerInputs(cam.CaptureFileSink());
+    const std::vector<kad::PadRef> sinkIns = writerInputs(cam.Capture().CaptureFileSink());
     if (sinkIns.empty()) return 1;
     end.open = int(sinkIns.size());
     for (const kad::PadRef& in : sinkIns)
         gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSinkEvent, &end,
                           nullptr);
     bool stopped = false;
-    QObject::connect(&cam, &kad::TdmCam::CaptureStopped, [&](const QString& text) {
+    QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureStopped, [&](const QString& text) {
         std::fprintf(stderr, "capture stopped: %s\n", qPrintable(text));
         stopped = true;
     });
@@ -845,11 +860,11 @@ int big(guint64 frames)
     }
     const double wall = t.nsecsElapsed() / 1e9;
     const double cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
-    const guint64 captured = cam.CapturedFrames();
-    const guint64 lost = cam.LostFrames();
-    cam.FinishCapture();
-    cam.StopGraph();
-    cam.FreeAllFilters();
+    const guint64 captured = cam.Capture().CapturedFrames();
+    const guint64 lost = cam.Capture().LostFrames();
+    cam.Capture().FinishCapture();
+    cam.FilterGraph().StopGraph();
+    cam.FilterGraph().FreeAllFilters();
 
     const qint64 size = QFile(out).size();
     std::printf("  written: %s in %.1f s (%.1f fps, %.1f MB/s, %.3f ms CPU/frame)\n",

@@ -122,17 +122,17 @@ int main(int argc, char** argv)
             ++failures;
             continue;
         }
-        kad::bench::waitFor([&] { return cam.CapturedFrames() >= 25; }, 10000);
+        kad::bench::waitFor([&] { return cam.Capture().CapturedFrames() >= 25; }, 10000);
 
         const Stall cutting = measure([&] { cut->trigger(); }, 1500);
         print(f.name, "cut", cutting);
-        kad::bench::waitFor([&] { return !cam.CaptureSwitchBusy(); }, 10000);
-        const guint64 atCut = cam.CapturedFrames();
-        kad::bench::waitFor([&] { return cam.CapturedFrames() >= atCut + 25; }, 10000);
+        kad::bench::waitFor([&] { return !cam.Capture().CaptureSwitchBusy(); }, 10000);
+        const guint64 atCut = cam.Capture().CapturedFrames();
+        kad::bench::waitFor([&] { return cam.Capture().CapturedFrames() >= atCut + 25; }, 10000);
 
         int finished = 0;
-        const auto told =
-            QObject::connect(&cam, &kad::TdmCam::CaptureFinished, [&finished] { ++finished; });
+        const auto told = QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureFinished,
+                                           [&finished] { ++finished; });
         const Stall stop =
             measure([&] { toggle->trigger(); }, 300,
                     [&] { return finished > 0 && form.State() == kad::CaptureState::csPreview; });
@@ -151,12 +151,12 @@ int main(int argc, char** argv)
         kad::bench::idleFor(500);
         toggle->trigger();
         if (form.State() != kad::CaptureState::csCapturing) continue;
-        kad::bench::waitFor([&] { return cam.CapturedFrames() >= 50; }, 10000);
+        kad::bench::waitFor([&] { return cam.Capture().CapturedFrames() >= 50; }, 10000);
         const Stall waited = measure(
             [&] {
-                cam.FinishCapture();
-                cam.StopGraph();
-                cam.FreeAllFilters();
+                cam.Capture().FinishCapture();
+                cam.FilterGraph().StopGraph();
+                cam.FilterGraph().FreeAllFilters();
                 form.StartPreview();
             },
             300);

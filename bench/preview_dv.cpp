@@ -125,12 +125,13 @@ LiveRun previewLive(const char* device, int width, int height, int seconds, cons
     if (!kad::LoadVideoSources(sources, items) || sources.Count() == 0) return run;
     std::atomic<int> shown{0};
     kad::TdmCam cam;
-    cam.CheckOptionalFilters();
+    cam.FilterGraph().CheckOptionalFilters();
     const kad::ElementRef display = makeDisplay(&shown, true, width, height);
-    cam.SetVideoWindow(display.get());
+    cam.FilterGraph().SetVideoWindow(display.get());
     QElapsedTimer t;
     t.start();
-    if (!cam.ConnectSource(*sources.At(0)) || !cam.BuildPreviewGraph() || !cam.RunGraph())
+    if (!cam.Source().ConnectSource(*sources.At(0)) || !cam.Preview().BuildPreviewGraph() ||
+        !cam.FilterGraph().RunGraph())
         return run;
     if (waitFor([&] { return shown > 0; }, 10000)) {
         run.firstFrameMs = t.nsecsElapsed() / 1e6;
@@ -139,11 +140,11 @@ LiveRun previewLive(const char* device, int width, int height, int seconds, cons
         kad::bench::idleFor(seconds * 1000);
         run.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
         run.frames = shown - shown0;
-        run.stillMs = stillToDisk(cam.sg.Element(), still, &run.grabMs);
+        run.stillMs = stillToDisk(cam.FilterGraph().sg.Element(), still, &run.grabMs);
         kad::bench::idleFor(200);
-        run.nextStillMs = stillToDisk(cam.sg.Element(), still, &run.nextGrabMs);
+        run.nextStillMs = stillToDisk(cam.FilterGraph().sg.Element(), still, &run.nextGrabMs);
     }
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
     kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
     return run;
 }
@@ -220,7 +221,7 @@ void bindDecoder(kad::TdmCam& cam, const Decoder& d)
     const std::string factory = d.factory;
     const auto settings = d.settings;
     const bool wrapped = d.wrapped;
-    cam.DVDEcoder.Bind(factory, [factory, settings, wrapped]() -> GstElement* {
+    cam.FilterGraph().DVDEcoder.Bind(factory, [factory, settings, wrapped]() -> GstElement* {
         GstElement* e = gst_element_factory_make(factory.c_str(), nullptr);
         if (!e) return nullptr;
         kad::SetPictureByPictureDecoding(e);
@@ -251,27 +252,28 @@ Run previewFile(const QString& path, const Decoder& decoder, KadGrabbedFrameInfo
 {
     std::atomic<int> shown{0};
     kad::TdmCam cam;
-    cam.CheckOptionalFilters();
+    cam.FilterGraph().CheckOptionalFilters();
     bindDecoder(cam, decoder);
     const kad::ElementRef display = makeDisplay(&shown, paced, 384, 288);
-    cam.SetVideoWindow(display.get());
+    cam.FilterGraph().SetVideoWindow(display.get());
     Run run;
-    if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
+    if (!cam.Source().ConnectSourceElement("DV file", fileSource(path)) ||
+        !cam.Preview().BuildPreviewGraph())
         return run;
     bool ended = false;
-    QObject::connect(&cam, &kad::TdmCam::EndOfStream, [&] { ended = true; });
+    QObject::connect(&cam.FilterGraph(), &kad::TfilterGraph::EndOfStream, [&] { ended = true; });
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
-    cam.RunGraph();
+    cam.FilterGraph().RunGraph();
     // A look every 50 ms: the waiting thread's CPU is counted as well.
     if (!waitFor([&] { return ended; }, 300000, 50)) return run;
     run.wall = t.nsecsElapsed() / 1e9;
     run.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
-    run.frames = static_cast<int>(kad_sample_grabber_frame_count(cam.sg.Element()));
+    run.frames = static_cast<int>(kad_sample_grabber_frame_count(cam.FilterGraph().sg.Element()));
     run.shown = shown;
-    if (kept && !kad_sample_grabber_peek(cam.sg.Element(), kept)) *kept = {};
-    cam.StopGraph();
+    if (kept && !kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), kept)) *kept = {};
+    cam.FilterGraph().StopGraph();
     kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
     return run;
 }
@@ -295,37 +297,42 @@ Run captureType2(const QString& path, const QString& out, bool paced)
 {
     std::atomic<int> shown{0};
     kad::TdmCam cam;
-    cam.CheckOptionalFilters();
+    cam.FilterGraph().CheckOptionalFilters();
     const kad::ElementRef display = makeDisplay(&shown, paced, 384, 288);
-    cam.SetVideoWindow(display.get());
+    cam.FilterGraph().SetVideoWindow(display.get());
     Run run;
-    if (!cam.ConnectSourceElement("DV file", fileSource(path)) || !cam.BuildPreviewGraph())
+    if (!cam.Source().ConnectSourceElement("DV file", fileSource(path)) ||
+        !cam.Preview().BuildPreviewGraph())
         return run;
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = out;
+    {
+        kad::TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(out);
     bool ended = false;
     bool failed = false;
-    QObject::connect(&cam, &kad::TdmCam::EndOfStream, [&] { ended = true; });
-    QObject::connect(&cam, &kad::TdmCam::GraphError, [&](const QString& text) {
+    QObject::connect(&cam.FilterGraph(), &kad::TfilterGraph::EndOfStream, [&] { ended = true; });
+    QObject::connect(&cam.FilterGraph(), &kad::TfilterGraph::GraphError, [&](const QString& text) {
         std::fprintf(stderr, "graph error: %s\n", qPrintable(text));
         failed = true;
     });
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
-    if (!cam.BuildCaptureGraph()) return run;
+    if (!cam.Capture().BuildCaptureGraph()) return run;
     const bool done = waitFor([&] { return ended || failed; }, 300000, 50) && ended;
     run.wall = t.nsecsElapsed() / 1e9;
     run.cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
-    run.frames = done ? static_cast<int>(cam.CapturedFrames()) : 0;
+    run.frames = done ? static_cast<int>(cam.Capture().CapturedFrames()) : 0;
     run.shown = shown;
-    if (GstElement* writer = cam.CaptureFileSink())
+    if (GstElement* writer = cam.Capture().CaptureFileSink())
         if (GstElementFactory* factory = gst_element_get_factory(writer))
             run.writer = GST_OBJECT_NAME(factory);
-    cam.FinishCapture();
-    cam.StopGraph();
+    cam.Capture().FinishCapture();
+    cam.FilterGraph().StopGraph();
     kad_display_sink_set_callback(display.get(), nullptr, nullptr, nullptr);
-    cam.FreeAllFilters();
+    cam.FilterGraph().FreeAllFilters();
     run.fileFrames = probeFrames(out);
     QFile::remove(out);
     return run;
@@ -432,7 +439,7 @@ int main(int argc, char** argv)
     const Run ffmpeg = best(repeats, [&] { return ffmpegFile(file, frames); });
     print("ffmpeg -f dv ... rgb24", ffmpeg);
     kad::TdmCam probe;
-    const std::string bound = probe.DVDEcoder.BoundTo();
+    const std::string bound = probe.FilterGraph().DVDEcoder.BoundTo();
     if (chains)
         print("decode alone, " + bound + " to fakesink",
               best(repeats, [&] { return decodeOnly(file, bound, frames); }), &ffmpeg);

@@ -194,8 +194,8 @@ int main(int argc, char** argv)
         std::printf("  no snapshot was taken\n");
     }
     std::printf("  captured frames %llu, lost %llu\n",
-                static_cast<unsigned long long>(program.Cam().CapturedFrames()),
-                static_cast<unsigned long long>(program.Cam().LostFrames()));
+                static_cast<unsigned long long>(program.Cam().Capture().CapturedFrames()),
+                static_cast<unsigned long long>(program.Cam().Capture().LostFrames()));
     form.Action(kad::ActionId::acCapturerBascule)->trigger();
     // The files finish before the preview is back.
     if (!kad::bench::waitFor([&] { return form.State() == kad::CaptureState::csPreview; }, 20000)) {

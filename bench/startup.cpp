@@ -124,7 +124,7 @@ int main(int argc, char** argv)
                 "%lld ms, longest GUI stall %lld ms\n",
                 static_cast<unsigned long long>(capture.received),
                 static_cast<unsigned long long>(capture.frames),
-                static_cast<unsigned long long>(program.Cam().CapturedFrames()),
+                static_cast<unsigned long long>(program.Cam().Capture().CapturedFrames()),
                 static_cast<long long>(capture.frameGapMs),
                 static_cast<long long>(capture.loopGapMs));
 

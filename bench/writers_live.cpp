@@ -93,7 +93,7 @@ int main(int argc, char** argv)
         kad::TdmCam cam;
         GstElement* display = kad::bench::startLivePreview(cam, *sources.At(0), shown);
         if (!display) return 1;
-        QObject::connect(&cam, &kad::TdmCam::CaptureFileSwitched,
+        QObject::connect(&cam.Capture(), &kad::TcaptureRun::CaptureFileSwitched,
                          [&](const QString&, const QString&) { ++cutsDone; });
         const kad::bench::CpuClock clock;
         if (!kad::bench::startDvCapture(cam, files[0])) return 1;
@@ -103,7 +103,7 @@ int main(int argc, char** argv)
             idleFor(int(next - clock.wall.elapsed()));
             files.push_back(dir.filePath(QString("live%1.avi").arg(files.size())));
             ++cutsAsked;
-            if (!cam.SwitchCaptureFile(files.back())) {
+            if (!cam.Capture().SwitchCaptureFile(files.back())) {
                 std::fprintf(stderr, "the cut into %s was refused\n", qPrintable(files.back()));
                 files.pop_back();
             }
@@ -112,12 +112,12 @@ int main(int argc, char** argv)
             std::fflush(stdout);
         }
         idleFor(int(totalMs - clock.wall.elapsed()));
-        cam.FinishCapture();
+        cam.Capture().FinishCapture();
         wall = clock.seconds();
         cpu = clock.cpu();
         g_object_get(display, "frames-rendered", &rendered, "frames-dropped", &dropped, NULL);
-        captured = cam.CapturedFrames();
-        lost = cam.LostFrames();
+        captured = cam.Capture().CapturedFrames();
+        lost = cam.Capture().LostFrames();
         kad::bench::stopLivePreview(cam);
     }
     std::printf("\nlive DV type-2 capture with preview, virtual PAL camcorder, %.1f s (%.0f frames "

@@ -57,7 +57,7 @@ void TInlayBinding::Bind()
         c.YSlider = f.Yslider->value();
         return c;
     });
-    p_.Cam->InlaySetup = [inlay] { inlay->AfterBuild(); };
+    p_.Cam->Preview().SetInlaySetup([inlay] { inlay->AfterBuild(); });
 
     connect(panel, &TIncrusterFrame::modeClicked, inlay, &TInlay::ModeClicked);
     connect(panel, &TIncrusterFrame::choiceClicked, inlay, &TInlay::ChoiceClicked);
@@ -134,15 +134,16 @@ void TInlayBinding::AllowIncrust(bool allowed)
 
     // A running capture keeps its graph; the filters follow at the next
     // preview rather than cutting the file short.
-    if (p_.Cam->PreviewBuilt && f.State() == CaptureState::csPreview && f.StartPreview())
+    if (p_.Cam->Preview().PreviewBuilt() && f.State() == CaptureState::csPreview &&
+        f.StartPreview())
         f.ShowPreviewState();
 }
 
 void TInlayBinding::AdaptPanel()
 {
     if (p_.IncrusterFrame1)
-        p_.IncrusterFrame1->AdaptPanel(p_.Cam->InlayFiltersAvailable,
-                                       p_.Cam->SourceKind == SourceKind::skDV);
+        p_.IncrusterFrame1->AdaptPanel(p_.Cam->FilterGraph().Presence().InlayFiltersAvailable,
+                                       p_.Cam->Source().Kind() == SourceKind::skDV);
 }
 
 void TInlayBinding::chooseFont()

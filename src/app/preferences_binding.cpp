@@ -150,7 +150,8 @@ int TPreferencesBinding::ApplyPreferences()
         if (pr.MuteOn.Value) f.Action(ActionId::acMute)->trigger();
         step = 5;
 
-        pr.PermettreIncruster.Value = pr.PermettreIncruster.Value && cam.InlayFiltersAvailable;
+        pr.PermettreIncruster.Value =
+            pr.PermettreIncruster.Value && cam.FilterGraph().Presence().InlayFiltersAvailable;
         if (pr.PermettreIncruster.Value)
             checkByExecuting(f.Action(ActionId::acAllowIncrust));
         else
@@ -161,7 +162,7 @@ int TPreferencesBinding::ApplyPreferences()
         f.Action(ActionId::acFlip)->setEnabled(pr.PermettreIncruster.Value);
         step = 7;
 
-        if (pr.DeinterlacerOn.Value && cam.DeinterlacerPresent)
+        if (pr.DeinterlacerOn.Value && cam.FilterGraph().Presence().DeinterlacerPresent)
             checkByExecuting(f.Action(ActionId::acDesentrelacer));
         step = 8;
 
@@ -248,7 +249,8 @@ int TPreferencesBinding::ApplyPreferences()
             i->rgChoix->setItemIndex(pr.ChoixIncruster.Value);
             i->rgChoixClick();
             i->RxSpinEdit2->setValue(pr.DecalageHoraire.Value);
-            i->AdaptPanel(cam.InlayFiltersAvailable, cam.SourceKind == SourceKind::skDV);
+            i->AdaptPanel(cam.FilterGraph().Presence().InlayFiltersAvailable,
+                          cam.Source().Kind() == SourceKind::skDV);
             i->rgMode->setEnabled(pr.PermettreIncruster.Value);
             i->rgChoix->setEnabled(pr.PermettreIncruster.Value);
             i->cbAutoFontSize->setChecked(pr.TailleAutomatique.Value);
@@ -326,7 +328,7 @@ bool TPreferencesBinding::GatherPreferences()
         pr.SourceVideo.Value = s->cboxvideo->currentText();
         pr.SourceAudio.Value = s->cboxAudio->currentText();
         // The capture choices, folders and still settings included.
-        p_.Settings.ToPreferences(pr, p_.Cam->SourceKind);
+        p_.Settings.ToPreferences(pr, p_.Cam->Source().Kind());
 
         pr.MasquerReglagesAudio.Value = s->AudioGroupCollapsed();
 

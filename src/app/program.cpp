@@ -88,17 +88,17 @@ public:
         const TdmCam& cam = *p_.Cam;
         const Preferences& pr = *p_.Prefs;
         const TSourcesFrame* s = p_.SourcesFrame;
-        facts.Kind = cam.SourceKind;
+        facts.Kind = cam.Source().Kind();
         facts.Audio = sources_.CurrentAudioKind();
-        facts.IsVCR = cam.IsVCR;
+        facts.IsVCR = cam.Source().Facts().IsVCR;
         facts.FormatIndex = s->rgFormat->itemIndex();
         facts.FormatCaption = s->rgFormat->selectedText();
         facts.PermettreIncruster = pr.PermettreIncruster.Value;
         facts.DeinterlacerChecked = p_.OptionsFrame && p_.OptionsFrame->cbDeinterlacer->isChecked();
         facts.EcouterAudioInclus = pr.EcouterAudioInclus.Value;
         facts.EnregistrerSourceAudio = pr.EnregistrerSourceAudio.Value;
-        facts.DeinterlacerPresent = cam.DeinterlacerPresent;
-        facts.InlayFiltersAvailable = cam.InlayFiltersAvailable;
+        facts.DeinterlacerPresent = cam.FilterGraph().Presence().DeinterlacerPresent;
+        facts.InlayFiltersAvailable = cam.FilterGraph().Presence().InlayFiltersAvailable;
         facts.AlarmTime = schedule_.Schedule().Alarm().Time();
     }
 
@@ -165,12 +165,12 @@ TProgram::~TProgram()
     SetVideoNameShown({});
     SetImageNameShown({});
     if (form_ && form_->vwEcran) form_->vwEcran->AttachDisplaySink(nullptr);
-    if (cam_) cam_->StopGraph();
+    if (cam_) cam_->FilterGraph().StopGraph();
     form_.reset();
     // "Stop when quit": the tape stops as the camcorder window goes.
-    if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ && cam_->HasExtTransport &&
-        cam_->Transport)
-        cam_->Transport->Command(CamCommand::Stop);
+    if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ &&
+        cam_->Source().Facts().HasExtTransport && cam_->Source().Transport())
+        cam_->Source().Transport()->Command(CamCommand::Stop);
     camForm_.reset();
     amorcer_.reset();
     cam_.reset();
@@ -248,12 +248,12 @@ void TProgram::attachVideoWindow()
 {
     ElementRef sink = ElementRef::sink(gst_element_factory_make("kaddisplaysink", "vwEcran"));
     if (sink) {
-        cam_->SetVideoWindow(sink.get());
+        cam_->FilterGraph().SetVideoWindow(sink.get());
         form_->vwEcran->AttachDisplaySink(sink.get());
     }
-    cam_->PreviewBuilt = false;
+    cam_->Preview().ForgetPreview();
     parts_.MovieBox.Reset();
-    cam_->MovieBoxRebuild = [this] { movieBoxRebuild(); };
+    cam_->SetMovieBoxRebuild([this] { movieBoxRebuild(); });
 }
 
 void TProgram::initPanels()
@@ -268,15 +268,15 @@ void TProgram::writeSystemReport()
     SystemFacts facts;
     facts.OperatingSystem = OperatingSystemName();
     facts.MediaVersion = MediaPlatformVersion();
-    facts.DeinterlacerPresent = cam_->DeinterlacerPresent;
-    facts.LumatexPresent = cam_->LumatexPresent;
-    facts.ChronixPresent = cam_->ChronixPresent;
-    facts.HorodexPresent = cam_->HorodexPresent;
-    facts.MovieBoxDevicePresent = cam_->MovieBoxDevicePresent;
-    facts.DumpPresent = cam_->DumpPresent;
-    facts.CirrusSplitterPresent = cam_->CirrusSplitterPresent;
-    facts.PinnacleDecoderPresent = cam_->PinnacleDecoderPresent;
-    facts.PinnacleDemuxPresent = cam_->PinnacleDemuxPresent;
+    facts.DeinterlacerPresent = cam_->FilterGraph().Presence().DeinterlacerPresent;
+    facts.LumatexPresent = cam_->FilterGraph().Presence().LumatexPresent;
+    facts.ChronixPresent = cam_->FilterGraph().Presence().ChronixPresent;
+    facts.HorodexPresent = cam_->FilterGraph().Presence().HorodexPresent;
+    facts.MovieBoxDevicePresent = cam_->FilterGraph().Presence().MovieBoxDevicePresent;
+    facts.DumpPresent = cam_->FilterGraph().Presence().DumpPresent;
+    facts.CirrusSplitterPresent = cam_->FilterGraph().Presence().CirrusSplitterPresent;
+    facts.PinnacleDecoderPresent = cam_->FilterGraph().Presence().PinnacleDecoderPresent;
+    facts.PinnacleDemuxPresent = cam_->FilterGraph().Presence().PinnacleDemuxPresent;
     parts_.HelpFrame1->WriteSystemReport(facts);
 }
 
@@ -289,19 +289,19 @@ void TProgram::movieBoxRebuild()
     const int index = parts_.SourcesFrame->cboxvideo->currentIndex();
     if (index >= 0 && index < static_cast<int>(parts_.VideoItems.size()) &&
         parts_.VideoItems[static_cast<std::size_t>(index)].Source &&
-        cam_->ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
+        cam_->Source().ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
         sources_->FillGraphOptions();
-        if (cam_->BuildPreviewGraph()) {
+        if (cam_->Preview().BuildPreviewGraph()) {
             // A capture that has ended (stopped, or its device lost) still
             // shows as running here, but the window has already moved on to
             // the next name: a writer placed now would make that file.
             const CaptureState state = form_->State();
             const bool capturing =
                 state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture;
-            if (capturing && cam_->CaptureFileName == capture_->VideoFileName()) {
+            if (capturing && cam_->Capture().CaptureFileName() == capture_->VideoFileName()) {
                 sources_->FillCaptureOptions();
-                cam_->CurrentVideoFileName = capture_->VideoFileName();
-                cam_->BuildCaptureGraph();
+                cam_->Capture().SetCurrentVideoFileName(capture_->VideoFileName());
+                cam_->Capture().BuildCaptureGraph();
             }
         }
     }
@@ -311,14 +311,14 @@ void TProgram::movieBoxRebuild()
 bool TProgram::Grab(bool fromIntervalometer)
 {
     TCaptureForm& f = *form_;
-    if (!cam_->PreviewBuilt) return false;
+    if (!cam_->Preview().PreviewBuilt()) return false;
     if (!fromIntervalometer && f.ActivePanel() != piExtraire)
         f.Action(ActionId::acExtraireFrame)->trigger();
 
     // Only a reference to the latest frame is taken here, at the due time;
     // the conversion, scaling, encoding and write (whose sync can take most
     // of a second on a busy disk) happen on the still writer's thread.
-    GstElement* grabber = cam_->sg.Element();
+    GstElement* grabber = cam_->FilterGraph().sg.Element();
     if (!grabber) return false;
     const SampleRef frame(kad_sample_grabber_take_frame(grabber));
     if (!frame) return false;
@@ -412,7 +412,8 @@ void TProgram::connectStartup()
         const bool audio = src->LoadAudioList();
         f->ReportDeviceLists(video, audio);
     });
-    connect(f, &TCaptureForm::optionalFiltersWanted, this, [cam] { cam->CheckOptionalFilters(); });
+    connect(f, &TCaptureForm::optionalFiltersWanted, this,
+            [cam] { cam->FilterGraph().CheckOptionalFilters(); });
     // The profile table is Kadrillo's own; Windows Media is available when
     // its encoders and muxer are installed, which the presence checks found.
     connect(f, &TCaptureForm::systemReportWanted, this, [this] { writeSystemReport(); });
@@ -423,7 +424,7 @@ void TProgram::connectStartup()
             f->Action(ActionId::acFlip)->trigger();
         binding_->AdjustAudioGroup();
         QObject::connect(
-            cam, &TdmCam::DeviceLost, f, &TCaptureForm::GraphDeviceLost,
+            &cam->FilterGraph(), &TfilterGraph::DeviceLost, f, &TCaptureForm::GraphDeviceLost,
             static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
     });
     connect(f, &TCaptureForm::startupErrorReported, this,
@@ -486,7 +487,8 @@ void TProgram::connectWindow()
     // The menu's toggle leaves "Show Pilot DV" alone (the camcorder button
     // of the sources panel is the one that changes it).
     connect(f, &TCaptureForm::pilotWindowRequested, this, [cam, parts] {
-        if (cam->IsVCR && parts->camForm) parts->camForm->setVisible(!parts->camForm->isVisible());
+        if (cam->Source().Facts().IsVCR && parts->camForm)
+            parts->camForm->setVisible(!parts->camForm->isVisible());
     });
     connect(f, &TCaptureForm::logToggled, this, [this](bool on) { binding_->acLogExecute(on); });
     connect(f, &TCaptureForm::ferrovueRequested, this, [this, f, pr, parts] {
@@ -502,7 +504,8 @@ void TProgram::connectWindow()
     // those in the transport of the connected source.
     TcamForm* camForm = camForm_.get();
     QObject::connect(camForm, &TcamForm::commandRequested, cam, [cam](CamCommand command) {
-        if (cam->HasExtTransport && cam->Transport) cam->Transport->Command(command);
+        if (cam->Source().Facts().HasExtTransport && cam->Source().Transport())
+            cam->Source().Transport()->Command(command);
     });
     connect(f, &TCaptureForm::cameraCommandRequested, this, [camForm](ActionId id) {
         if (const std::optional<CamCommand> command = CamCommandOfAction(id))
@@ -510,16 +513,18 @@ void TProgram::connectWindow()
     });
     // The camcorder part of the window's 50 ms timer.
     connect(f->DroppedFramesTimer, &QTimer::timeout, this, [cam, camForm] {
-        if (!cam->IsVCR || !cam->HasTimecodeReader || !cam->Transport) return;
+        if (!cam->Source().Facts().IsVCR || !cam->Source().Facts().HasTimecodeReader ||
+            !cam->Source().Transport())
+            return;
         // Each connection makes a new transport; the panel follows the
         // current one.
-        QObject::connect(cam->Transport.get(), &TcamTransport::timecodeRead, camForm,
+        QObject::connect(cam->Source().Transport(), &TcamTransport::timecodeRead, camForm,
                          &TcamForm::ShowTimecode, Qt::UniqueConnection);
-        cam->Transport->RequestTimecode();
+        cam->Source().Transport()->RequestTimecode();
     });
     // A FireWire unit says whether it is a camera or a VCR only after the
     // connection.
-    QObject::connect(cam, &TdmCam::TransportFactsChanged, f, [src, f] {
+    QObject::connect(&cam->Source(), &TsourceConnection::TransportFactsChanged, f, [src, f] {
         src->ShowCamcorderWindow();
         if (f->State() == CaptureState::csPreview) f->ShowPreviewState();
     });

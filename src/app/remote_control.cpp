@@ -88,7 +88,7 @@ TRemoteControl::TRemoteControl(TProgram& program, QDBusConnection bus, QObject* 
     lastState_ = f.State();
     if (Capturing(lastState_)) capturing_ = program_.Capture().VideoFileName();
     connect(&f, &TCaptureForm::stateChanged, this, &TRemoteControl::onStateChanged);
-    connect(&program_.Cam(), &TdmCam::CaptureFileSwitched, this,
+    connect(&program_.Cam().Capture(), &TcaptureRun::CaptureFileSwitched, this,
             [this](const QString& oldName, const QString&) { onFileSwitched(oldName); });
 }
 
@@ -187,7 +187,7 @@ QString TRemoteControl::Cut()
         refuse(QStringLiteral("No capture runs, so there is nothing to cut."));
         return {};
     }
-    if (program_.Cam().CaptureSwitchBusy()) {
+    if (program_.Cam().Capture().CaptureSwitchBusy()) {
         refuse(QStringLiteral("The previous cut is not finished yet."));
         return {};
     }
@@ -205,7 +205,7 @@ QString TRemoteControl::Cut()
 
 QString TRemoteControl::Grab()
 {
-    if (!program_.Cam().PreviewBuilt) {
+    if (!program_.Cam().Preview().PreviewBuilt()) {
         refuse(QStringLiteral("No picture to grab without a working preview."));
         return {};
     }
@@ -241,8 +241,8 @@ qlonglong TRemoteControl::Counters(qlonglong& lost)
 void TRemoteControl::onFileSwitched(const QString& oldName)
 {
     const TdmCam& cam = program_.Cam();
-    const auto frames = static_cast<qlonglong>(cam.CapturedFrames());
-    const auto lost = static_cast<qlonglong>(cam.LostFrames());
+    const auto frames = static_cast<qlonglong>(cam.Capture().CapturedFrames());
+    const auto lost = static_cast<qlonglong>(cam.Capture().LostFrames());
     emit FileFinished(oldName, frames - fileStartFrames_, lost - fileStartLost_);
     fileStartFrames_ = frames;
     fileStartLost_ = lost;
@@ -261,8 +261,8 @@ void TRemoteControl::onStateChanged(CaptureState state)
         // The graph keeps its counters until the next capture is built.
         const TdmCam& cam = program_.Cam();
         emit FileFinished(capturing_,
-                          static_cast<qlonglong>(cam.CapturedFrames()) - fileStartFrames_,
-                          static_cast<qlonglong>(cam.LostFrames()) - fileStartLost_);
+                          static_cast<qlonglong>(cam.Capture().CapturedFrames()) - fileStartFrames_,
+                          static_cast<qlonglong>(cam.Capture().LostFrames()) - fileStartLost_);
         capturing_.clear();
     }
     if (state != was) emit StateChanged(CaptureStateName(state));

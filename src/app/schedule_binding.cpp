@@ -107,8 +107,8 @@ void TScheduleBinding::startIntervalometer()
     TExtraireFrame* g = p_.ExtraireFrame1;
     g->chronoLab->hide();
     const int value = g->RxSpinEdit7->value();
-    const qint64 period =
-        IntervalPeriodMs(value, g->cbUnites->currentIndex(), p_.Cam ? p_.Cam->FrameDuration : 0);
+    const qint64 period = IntervalPeriodMs(value, g->cbUnites->currentIndex(),
+                                           p_.Cam ? p_.Cam->Preview().Format().FrameDuration : 0);
     switch (intervalometer_.Start(period, g->cbBeeps->isChecked())) {
     case TIntervalometer::StartResult::NoPeriod:
         return;
@@ -210,7 +210,7 @@ bool TScheduleBinding::StartCapture()
 
 void TScheduleBinding::StopCapture()
 {
-    p_.Cam->SetCaptureEndReason(CaptureEnd::ScheduleEnd);
+    p_.Cam->Capture().SetCaptureEndReason(CaptureEnd::ScheduleEnd);
     p_.Form->acStopCaptureExecute();
     p_.Form->ShowCaptureToggle(false);
 }

@@ -116,7 +116,9 @@ void TSourceSelection::bindMovieBoxStep()
     TdmCam* cam = p_.Cam;
     MovieBoxStepHooks h;
     h.detachPreview = [f] { f->vwEcran->AttachDisplaySink(nullptr); };
-    h.attachPreview = [f, cam] { f->vwEcran->AttachDisplaySink(cam->VideoWindowFilter()); };
+    h.attachPreview = [f, cam] {
+        f->vwEcran->AttachDisplaySink(cam->FilterGraph().VideoWindowFilter());
+    };
     h.showInstructions = [form] {
         form->show();
         form->raise();
@@ -197,7 +199,7 @@ bool TSourceSelection::SelectVideoByName(const QString& text)
 
 SourceKind TSourceSelection::Kind() const
 {
-    return p_.Cam->SourceKind;
+    return p_.Cam->Source().Kind();
 }
 
 CaptureFormat TSourceSelection::Format() const
@@ -210,10 +212,12 @@ void TSourceSelection::FillGraphOptions()
     // The deinterlacer and the inlay follow their own actions, which keep
     // them in the preferences.
     const Preferences& pr = *p_.Prefs;
-    TgraphOptions& o = p_.Cam->Options;
-    o.DeinterlacerOn = pr.DeinterlacerOn.Value && p_.Cam->DeinterlacerPresent;
+    TgraphOptions o = p_.Cam->Preview().Options();
+    o.DeinterlacerOn =
+        pr.DeinterlacerOn.Value && p_.Cam->FilterGraph().Presence().DeinterlacerPresent;
     o.PermettreIncruster = pr.PermettreIncruster.Value;
     p_.Settings.FillGraphOptions(o);
+    p_.Cam->Preview().SetOptions(o);
 }
 
 void TSourceSelection::FillCaptureOptions()
@@ -259,15 +263,17 @@ void TSourceSelection::ShowCamcorderWindow()
     // Without a tape to drive the camcorder keys and the window's toggle
     // would run and reach nothing; they are off until a source has one.
     if (p_.Form) {
-        const bool drivable = p_.Cam->HasExtTransport && p_.Cam->Transport;
+        const bool drivable =
+            p_.Cam->Source().Facts().HasExtTransport && p_.Cam->Source().Transport();
         for (ActionId id :
              {ActionId::camPlay, ActionId::camPause, ActionId::camStop, ActionId::camAvanceLent,
               ActionId::camAvanceRapide, ActionId::camReculeLent, ActionId::camReculeRapide})
             p_.Form->Action(id)->setEnabled(drivable);
-        p_.Form->Action(ActionId::acShowPilotDV)->setEnabled(p_.Cam->IsVCR && p_.camForm);
+        p_.Form->Action(ActionId::acShowPilotDV)
+            ->setEnabled(p_.Cam->Source().Facts().IsVCR && p_.camForm);
     }
     if (!p_.camForm) return;
-    p_.camForm->setVisible(p_.Cam->IsVCR && p_.Prefs->ShowPilotDV.Value);
+    p_.camForm->setVisible(p_.Cam->Source().Facts().IsVCR && p_.Prefs->ShowPilotDV.Value);
 }
 
 bool TSourceSelection::ConnectVideoSource()
@@ -280,22 +286,16 @@ bool TSourceSelection::ConnectVideoSource()
         WriteLog(QStringLiteral("Start of connecting Video"));
         // The hive's values keep up with the choices made on the source
         // being left.
-        p_.Settings.ToPreferences(pr, cam.SourceKind);
+        p_.Settings.ToPreferences(pr, cam.Source().Kind());
 
         const int index = s->cboxvideo->currentIndex();
         if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
             setVideoPlaceholder();
-            cam.VideoSource.Remove();
-            cam.SourceKind = SourceKind::skNoVideo;
-            cam.Transport.reset();
-            cam.HasExtTransport = false;
-            cam.HasTimecodeReader = false;
-            cam.IsCamera = false;
-            cam.IsVCR = false;
-            cam.SourceDescription.clear();
+            cam.FilterGraph().VideoSource.Remove();
+            cam.Source().ForgetSource();
         } else {
             TvideoSource* source = p_.VideoItems[static_cast<std::size_t>(index)].Source;
-            if (!source || !cam.ConnectSource(*source)) {
+            if (!source || !cam.Source().ConnectSource(*source)) {
                 // The device cannot be used: it leaves the list and the next
                 // one is tried.
                 WriteLogSection(QStringLiteral("the source ") + s->cboxvideo->currentText() +
@@ -311,19 +311,20 @@ bool TSourceSelection::ConnectVideoSource()
                 return false;
             }
 
-            p_.MovieBox.Connected(cam.SourceKind, s->cboxvideo->currentText());
-            if (p_.camForm) p_.camForm->SetSourceDescription(cam.SourceDescription);
+            p_.MovieBox.Connected(cam.Source().Kind(), s->cboxvideo->currentText());
+            if (p_.camForm) p_.camForm->SetSourceDescription(cam.Source().Facts().Description);
             ShowCamcorderWindow();
         }
 
         updateCaption();
 
-        const SourceKind kind = cam.SourceKind;
+        const SourceKind kind = cam.Source().Kind();
         // The format and audio type picked before carry over to the new
         // kind's lists where they have a place, else the lists' fall-backs.
         TCaptureSettings& settings = p_.Settings;
-        const QStringList formats = TSourcesFrame::FormatItems(kind, cam.WmvAvailable);
-        s->ShowFormatItems(kind, cam.WmvAvailable);
+        const QStringList formats =
+            TSourcesFrame::FormatItems(kind, cam.FilterGraph().Presence().WmvAvailable);
+        s->ShowFormatItems(kind, cam.FilterGraph().Presence().WmvAvailable);
         int format = settings.FormatPosition(kind);
         if (format >= formats.size()) format = formats.isEmpty() ? -1 : 0;
         s->rgFormat->setItemIndex(format);
@@ -341,13 +342,15 @@ bool TSourceSelection::ConnectVideoSource()
         }
 
         if (p_.IncrusterFrame1)
-            p_.IncrusterFrame1->AdaptPanel(cam.InlayFiltersAvailable, kind == SourceKind::skDV);
+            p_.IncrusterFrame1->AdaptPanel(cam.FilterGraph().Presence().InlayFiltersAvailable,
+                                           kind == SourceKind::skDV);
         p_.Form->SetStatusText(2, QString());
         p_.Form->SetStatusText(3, QString());
 
         QAction* flip = p_.Form->Action(ActionId::acFlip);
         if (pr.FlipOn.Value && !flip->isChecked()) flip->trigger();
-        if (kind == SourceKind::skMovieBoxB && cam.Deinterlacer.InGraph() && !flip->isChecked())
+        if (kind == SourceKind::skMovieBoxB && cam.FilterGraph().Deinterlacer.InGraph() &&
+            !flip->isChecked())
             flip->trigger();
 
         ApplyVideoExtension();
@@ -366,8 +369,8 @@ void TSourceSelection::cboxVideoChange()
     lostVideo_.clear();
     TdmCam& cam = *p_.Cam;
     TCaptureForm& f = *p_.Form;
-    cam.StopGraph();
-    cam.VideoSource.Remove();
+    cam.FilterGraph().StopGraph();
+    cam.FilterGraph().VideoSource.Remove();
     {
         const QSignalBlocker block(p_.SourcesFrame->cboxAudioType);
         p_.SourcesFrame->cboxAudioType->setCurrentIndex(-1);
@@ -388,7 +391,7 @@ void TSourceSelection::cboxVideoChange()
     // list locked for DV kept in its own coding) hold from now on.
     applyFormatRules();
     ApplyAudioType();
-    if (cam.PreviewBuilt && f.StartPreview())
+    if (cam.Preview().PreviewBuilt() && f.StartPreview())
         f.ShowPreviewState();
     else
         f.ShowIdleState();
@@ -398,12 +401,12 @@ void TSourceSelection::ActualiserVideoBtnClick()
 {
     TCaptureForm& f = *p_.Form;
     const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
-    p_.Cam->StopGraph();
+    p_.Cam->FilterGraph().StopGraph();
     p_.MovieBox.Reset();
     if (!LoadVideoSources(p_.VideoSources, p_.VideoItems)) return;
     fillVideoCombo();
     SelectVideoByName(remembered);
-    p_.Cam->VideoSource.Remove();
+    p_.Cam->FilterGraph().VideoSource.Remove();
     ConnectVideoSource();
     f.ShowPreviewState();
     if (!f.StartPreview()) f.ShowIdleState();
@@ -415,8 +418,8 @@ void TSourceSelection::ReconnectAfterDeviceLost()
     p_.MovieBox.Reset();
     // Stopping finishes the interrupted file, so what was recorded stays
     // readable; then the dead device leaves the graph.
-    cam.StopGraph();
-    cam.VideoSource.Remove();
+    cam.FilterGraph().StopGraph();
+    cam.FilterGraph().VideoSource.Remove();
 
     // The capture toggle goes back to "Capture", picture and hint included:
     // the capture is over.
@@ -648,10 +651,10 @@ void TSourceSelection::acEcouterAudioInclusExecute(bool checked)
 {
     p_.Prefs->EcouterAudioInclus.Value = checked;
     p_.Settings.ListenIncludedAudio = checked;
-    if (!p_.Cam->PreviewBuilt) return;
+    if (!p_.Cam->Preview().PreviewBuilt()) return;
     FillGraphOptions();
-    p_.Cam->UpdateIncludedAudio();
-    p_.Cam->RunGraph();
+    p_.Cam->Preview().UpdateIncludedAudio();
+    p_.Cam->FilterGraph().RunGraph();
     p_.Form->ShowPreviewState();
 }
 
@@ -660,17 +663,17 @@ void TSourceSelection::acEnregistrerAudioSourceExecute(bool checked)
     p_.Prefs->EnregistrerSourceAudio.Value = checked;
     p_.Settings.RecordAudioSource = checked;
     if (checked && !ChooseAudioSource()) return;
-    if (p_.Cam->PreviewBuilt && p_.Form->StartPreview()) p_.Form->ShowPreviewState();
+    if (p_.Cam->Preview().PreviewBuilt() && p_.Form->StartPreview()) p_.Form->ShowPreviewState();
 }
 
 bool TSourceSelection::ChooseAudioSource()
 {
-    return p_.Cam->SelectAudioSource(p_.SourcesFrame->cboxAudio->currentText());
+    return p_.Cam->Preview().SelectAudioSource(p_.SourcesFrame->cboxAudio->currentText());
 }
 
 void TSourceSelection::cboxAudioChange()
 {
-    if (!ChooseAudioSource() || !p_.Cam->PreviewBuilt) return;
+    if (!ChooseAudioSource() || !p_.Cam->Preview().PreviewBuilt()) return;
     if (p_.Form->StartPreview())
         p_.Form->ShowPreviewState();
     else
@@ -684,8 +687,12 @@ void TSourceSelection::SourcesFramergEcouterDVClick(int index)
 {
     int rate = index == 1 ? 44100 : 0;
     p_.Settings.ForceDVAudio44100 = index == 1;
-    p_.Cam->Options.ForceDVAudio44100 = index == 1;
-    p_.Cam->SetDVAudioRate(rate);
+    {
+        TgraphOptions options = p_.Cam->Preview().Options();
+        options.ForceDVAudio44100 = index == 1;
+        p_.Cam->Preview().SetOptions(options);
+    }
+    p_.Cam->Preview().SetDVAudioRate(rate);
 }
 
 void TSourceSelection::SourcesFrameRXspinCorrEditChange(int frames)
@@ -736,7 +743,7 @@ void TSourceSelection::VideoPropBtnClick()
 // they are open.
 void TSourceSelection::AudiopropBtnClick()
 {
-    if (!p_.Cam->AudioSource.InGraph()) {
+    if (!p_.Cam->FilterGraph().AudioSource.InGraph()) {
         dialogs().information(Text(TextId::NoSoundCardInUse));
         return;
     }

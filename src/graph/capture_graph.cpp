@@ -364,7 +364,7 @@ void endAsync(GstPad* input)
 
 GstPadProbeReturn onFeederIdle(GstPad* pad, GstPadProbeInfo*, gpointer data)
 {
-    auto* end = static_cast<TdmCam::TcaptureState::EndInput*>(data);
+    auto* end = static_cast<TcaptureRun::TcaptureState::EndInput*>(data);
     if (end->sent.exchange(true)) return GST_PAD_PROBE_REMOVE;
     if (end->counter) end->counter->Detach();
     // No buffer can overtake the end: the feeder's data is dropped from here
@@ -439,7 +439,16 @@ qint64 roomFor(const QString& file)
 
 } // namespace
 
-void TdmCam::TcaptureStateDeleter::operator()(TcaptureState* s) const
+TcaptureRun::TcaptureRun(TfilterGraph& graph, TsourceConnection& source, TpreviewBuilder& preview,
+                         QObject* parent)
+    : QObject(parent), graph_(graph), source_(source), preview_(preview),
+      writtenFrames_(std::make_unique<TframeCounter>())
+{
+}
+
+TcaptureRun::~TcaptureRun() = default;
+
+void TcaptureRun::TcaptureStateDeleter::operator()(TcaptureState* s) const
 {
     if (!s) return;
     s->removeBlocks();
@@ -447,7 +456,7 @@ void TdmCam::TcaptureStateDeleter::operator()(TcaptureState* s) const
     if (s->bus && s->syncHandler) g_signal_handler_disconnect(s->bus.get(), s->syncHandler);
 }
 
-TdmCam::TcaptureState& TdmCam::cap()
+TcaptureRun::TcaptureState& TcaptureRun::cap()
 {
     if (!capture_) capture_.reset(new TcaptureState);
     return *capture_;
@@ -455,22 +464,22 @@ TdmCam::TcaptureState& TdmCam::cap()
 
 // ---- Writers ---------------------------------------------------------------
 
-GstElement* TdmCam::CaptureMux() const
+GstElement* TcaptureRun::CaptureMux() const
 {
     if (!capture_) return nullptr;
     GstElement* mux = capture_->mux.get();
-    return inGraph(mux, Graph()) ? mux : nullptr;
+    return inGraph(mux, graph().Graph()) ? mux : nullptr;
 }
 
-GstElement* TdmCam::CaptureFileSink() const
+GstElement* TcaptureRun::CaptureFileSink() const
 {
     if (!capture_) return nullptr;
     GstElement* sink = capture_->fileSink.get();
-    if (capture_->kind == WriterKind::Dump) sink = Dump.Element();
-    return inGraph(sink, Graph()) ? sink : nullptr;
+    if (capture_->kind == WriterKind::Dump) sink = graph().Dump.Element();
+    return inGraph(sink, graph().Graph()) ? sink : nullptr;
 }
 
-bool TdmCam::Capturing() const
+bool TcaptureRun::Capturing() const
 {
     return capture_ && capture_->kind != WriterKind::None && !capture_->finished &&
            CaptureFileSink();
@@ -480,7 +489,7 @@ namespace {
 
 // The writers' RIFF chunk limit and sync interval, where the capture asks
 // for other than their own.
-void applyAviLimits(GstElement* writer, const TdmCam::TcaptureOptions& options)
+void applyAviLimits(GstElement* writer, const TcaptureOptions& options)
 {
     if (options.AviRiffLimit > 0) g_object_set(writer, "riff-limit", options.AviRiffLimit, NULL);
     if (options.AviSyncInterval > 0)
@@ -489,7 +498,7 @@ void applyAviLimits(GstElement* writer, const TdmCam::TcaptureOptions& options)
 
 // The DV writers' cut at each new recording and names by recording date. A
 // writer that has neither writes as before, and the log says so.
-void applyRecordingOptions(GstElement* writer, const TdmCam::TcaptureOptions& options)
+void applyRecordingOptions(GstElement* writer, const TcaptureOptions& options)
 {
     GObjectClass* klass = G_OBJECT_GET_CLASS(writer);
     if (!g_object_class_find_property(klass, "split-recordings")) {
@@ -506,8 +515,8 @@ void applyRecordingOptions(GstElement* writer, const TdmCam::TcaptureOptions& op
 
 // The AVI writer of DV picture and PCM sound, its own file sink. Its inputs
 // are asked for by linkToWriter.
-bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file,
-                    const TdmCam::TcaptureOptions& options)
+bool placeAviWriter(GstBin* graph, TcaptureRun::TcaptureState& s, const QString& file,
+                    const TcaptureOptions& options)
 {
     GstElement* w = make("kadaviwriter");
     if (!w) {
@@ -529,8 +538,8 @@ bool placeAviWriter(GstBin* graph, TdmCam::TcaptureState& s, const QString& file
 // Links a (a slot's element or one of its pads) to the writer. The AVI
 // writers get a queue of their own before each input, asked for as video or
 // audio; the other writers take the stream as it is.
-static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstElement* a, GstPad* aPad,
-                               MediaHint hint)
+static LinkResult linkToWriter(GstBin* graph, TcaptureRun::TcaptureState& s, GstElement* a,
+                               GstPad* aPad, MediaHint hint)
 {
     if ((!a && !aPad) || !s.writer) return LinkResult::MissingElement;
     if (s.kind != WriterKind::Avi) {
@@ -572,40 +581,43 @@ static LinkResult linkToWriter(GstBin* graph, TdmCam::TcaptureState& s, GstEleme
     return r;
 }
 
-bool TdmCam::SetCaptureFileName(const QString& name)
+bool TcaptureRun::SetCaptureFileName(const QString& name)
 {
     GstElement* sink = CaptureFileSink();
     if (!sink) return false;
-    if (IsRunning()) return SwitchCaptureFile(name);
-    CaptureFileName = name;
+    if (graph().IsRunning()) return SwitchCaptureFile(name);
+    captureFileName_ = name;
     g_object_set(sink, "location", name.toUtf8().constData(), NULL);
     return true;
 }
 
 // ---- Dispatcher -------------------------------------------------------------
 
-bool TdmCam::BuildCaptureGraph()
+bool TcaptureRun::BuildCaptureGraph()
 {
-    CaptureFileName = CurrentVideoFileName;
-    StopGraph();
+    captureFileName_ = currentVideoFileName_;
+    graph().StopGraph();
     // Writers take their file name when they start: the graph must not be
     // past READY while they are placed.
-    if (SourceKind != kad::SourceKind::skMovieBoxB)
-        gst_element_set_state(GST_ELEMENT(fg()), GST_STATE_READY);
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB)
+        gst_element_set_state(GST_ELEMENT(graph().fg()), GST_STATE_READY);
     {
         TcaptureState& s = cap();
         s.removeBlocks();
         // The preview as it is before the capture is added to it.
         s.previewBefore.reset();
-        if (PreviewBuilt && SourceKind != kad::SourceKind::skMovieBoxB) {
+        if (preview().PreviewBuilt() && Source().Kind() != kad::SourceKind::skMovieBoxB) {
             TcaptureState::PreviewBefore& b = s.previewBefore.emplace();
-            b.children = childrenOf(Graph());
+            b.children = childrenOf(graph().Graph());
             b.links = linksBetween(b.children);
-            if (Smarttee.InGraph()) b.smartTee = ElementRef::ref(Smarttee.Element());
-            if (NullRenderer.InGraph()) b.nullRenderer = ElementRef::ref(NullRenderer.Element());
-            if (VideoSource.Element()) b.source = ElementRef::ref(VideoSource.Element());
-            b.kind = SourceKind;
-            b.options = Options;
+            if (graph().Smarttee.InGraph())
+                b.smartTee = ElementRef::ref(graph().Smarttee.Element());
+            if (graph().NullRenderer.InGraph())
+                b.nullRenderer = ElementRef::ref(graph().NullRenderer.Element());
+            if (graph().VideoSource.Element())
+                b.source = ElementRef::ref(graph().VideoSource.Element());
+            b.kind = Source().Kind();
+            b.options = preview().Options();
         }
         s.kind = WriterKind::None;
         s.writer.reset();
@@ -620,14 +632,14 @@ bool TdmCam::BuildCaptureGraph()
         s.startedAt = gst_util_get_timestamp();
     }
 
-    const CaptureFormat format = CaptureFormatOf(SourceKind, Capture.FormatIndex);
+    const CaptureFormat format = CaptureFormatOf(Source().Kind(), options_.FormatIndex);
     // These take the DV preview's decoded picture: it must be full size.
-    if (SourceKind == kad::SourceKind::skDV &&
+    if (Source().Kind() == kad::SourceKind::skDV &&
         (format == CaptureFormat::cfDVRecompressed || format == CaptureFormat::cfWmv))
-        HoldFullSize(DVDEcoder.Element());
+        HoldFullSize(graph().DVDEcoder.Element());
     TcaptureState& s = cap();
     s.dvAudioRate = 48000;
-    if (format == CaptureFormat::cfDVRecompressed && Capture.FrequencyIndex == 1) {
+    if (format == CaptureFormat::cfDVRecompressed && options_.FrequencyIndex == 1) {
         if (!Installed(kDvAudioPacker)) {
             WriteLog("32000 Hz DV audio cannot be written: no DV audio packer");
             dialogs().error("The DV audio cannot be recorded at 32000 Hz on this computer.\n"
@@ -637,16 +649,18 @@ bool TdmCam::BuildCaptureGraph()
         s.dvAudioRate = 32000;
     }
     if (format == CaptureFormat::cfWmv) {
-        const WmProfileTable* table = WmvAvailable ? &WmProfileTable::builtIn() : nullptr;
-        std::optional<WmProfile> profile = CaptureProfile(
-            table, Capture.ProfileLevel, Capture.VersionIndex, Capture.MediaEntry, Options.Audio);
+        const WmProfileTable* table =
+            graph().Presence().WmvAvailable ? &WmProfileTable::builtIn() : nullptr;
+        std::optional<WmProfile> profile =
+            CaptureProfile(table, options_.ProfileLevel, options_.VersionIndex, options_.MediaEntry,
+                           preview().Options().Audio);
         if (!profile) return false;
         s.wm = WmEncoderSettingsFor(*profile);
     }
 
     // The builders are per source kind, since each kind reaches the writer
     // through different demultiplexers and decoders.
-    const bool mpegBox = SourceKind == kad::SourceKind::skMovieBoxB;
+    const bool mpegBox = Source().Kind() == kad::SourceKind::skMovieBoxB;
     bool built = false;
     switch (format) {
     case CaptureFormat::cfDVType1:
@@ -662,25 +676,25 @@ bool TdmCam::BuildCaptureGraph()
         built = mpegBox ? BuildCaptureMovieBoxBNative() : BuildCaptureMpeg2Native();
         break;
     case CaptureFormat::cfDVRecompressed:
-        switch (SourceKind) {
+        switch (Source().Kind()) {
         case kad::SourceKind::skDV:
-            built = BuildCaptureDVRecompressed(Capture.Standard);
+            built = BuildCaptureDVRecompressed(options_.Standard);
             break;
         case kad::SourceKind::skAnalog:
-            built = BuildCaptureAnalogRecompressed(Capture.Standard);
+            built = BuildCaptureAnalogRecompressed(options_.Standard);
             break;
         case kad::SourceKind::skMovieBoxB:
-            built = BuildCaptureMovieBoxBRecompressed(Capture.Standard);
+            built = BuildCaptureMovieBoxBRecompressed(options_.Standard);
             break;
         case kad::SourceKind::skMpeg2:
-            built = BuildCaptureMpeg2Recompressed(Capture.Standard);
+            built = BuildCaptureMpeg2Recompressed(options_.Standard);
             break;
         case kad::SourceKind::skNoVideo:
             break;
         }
         break;
     case CaptureFormat::cfWmv:
-        switch (SourceKind) {
+        switch (Source().Kind()) {
         case kad::SourceKind::skDV:
             built = BuildCaptureDVWmv();
             break;
@@ -705,7 +719,7 @@ bool TdmCam::BuildCaptureGraph()
         WriteLog("The capture graph could not be built");
         return false;
     }
-    ConfigureCompanionFilters();
+    preview().ConfigureCompanionFilters();
 
     // Frames that reach the writer are counted where the video enters it.
     GstPad* counted = nullptr;
@@ -714,24 +728,24 @@ bool TdmCam::BuildCaptureGraph()
         ElementRef vq(gst_bin_get_by_name(GST_BIN(s.writer.get()), "vq"));
         countedRef.reset(vq ? gst_element_get_static_pad(vq.get(), "src") : nullptr);
     } else {
-        GstElement* w = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
+        GstElement* w = s.kind == WriterKind::Dump ? graph().Dump.Element() : s.writer.get();
         for (PadRef& in : sinkPads(w)) {
             if (s.kind == WriterKind::Avi && !g_str_has_prefix(GST_PAD_NAME(in.get()), "video"))
                 continue;
             countedRef.reset(gst_pad_get_peer(in.get()));
             break;
         }
-        if (s.kind == WriterKind::Dump && MpegVideoPin())
-            countedRef.reset(gst_element_get_static_pad(MpegVideoPin(), "src"));
+        if (s.kind == WriterKind::Dump && preview().MpegVideoPin())
+            countedRef.reset(gst_element_get_static_pad(preview().MpegVideoPin(), "src"));
     }
     counted = countedRef.get();
     s.counted = countedRef;
     WrittenFrames().Attach(counted);
-    SourceFrames().Reset();
+    preview().SourceFrames().Reset();
     BeginCaptureReport(*this, s);
 
     // Errors and file switches from the streaming threads.
-    BusRef bus(gst_pipeline_get_bus(fg()));
+    BusRef bus(gst_pipeline_get_bus(graph().fg()));
     if (s.bus.get() != bus.get()) {
         if (s.bus && s.syncHandler) g_signal_handler_disconnect(s.bus.get(), s.syncHandler);
         s.bus = bus;
@@ -746,7 +760,7 @@ bool TdmCam::BuildCaptureGraph()
                     !gst_structure_has_name(gst_message_get_structure(message),
                                             kad::filewriter::kFileRenamed))
                     return;
-                auto* cam = static_cast<TdmCam*>(self);
+                auto* cam = static_cast<TcaptureRun*>(self);
                 if (type == GST_MESSAGE_ELEMENT && cam->capture_ &&
                     cam->capture_->kind == WriterKind::Avi &&
                     gst_structure_has_name(gst_message_get_structure(message),
@@ -777,8 +791,8 @@ bool TdmCam::BuildCaptureGraph()
         s.diskGuard = new QTimer(this);
         s.diskGuard->setInterval(250);
         connect(s.diskGuard, &QTimer::timeout, this, [this] {
-            if (!Capturing() || roomFor(CaptureFileName) >= DiskReserveBytes) return;
-            const QString name = CaptureFileName;
+            if (!Capturing() || roomFor(captureFileName_) >= diskReserveBytes_) return;
+            const QString name = captureFileName_;
             WriteLog("The disk is full: the capture stops");
             SetCaptureEndReason(CaptureEnd::DiskFull);
             // The graph runs on while the files are finished in the
@@ -791,10 +805,10 @@ bool TdmCam::BuildCaptureGraph()
     }
     s.diskGuard->start();
     s.running = true;
-    return RunGraph();
+    return graph().RunGraph();
 }
 
-void TdmCam::stopCaptureWith(const QString& reason)
+void TcaptureRun::stopCaptureWith(const QString& reason)
 {
     if (capture_ && capture_->diskGuard) capture_->diskGuard->stop();
     if (!capture_ || !capture_->running) return;
@@ -803,7 +817,7 @@ void TdmCam::stopCaptureWith(const QString& reason)
     emit CaptureStopped(reason);
 }
 
-void TdmCam::soundCardLost(const GError* error)
+void TcaptureRun::soundCardLost(const GError* error)
 {
     TcaptureState& s = *capture_;
     if (s.soundLost) return;
@@ -822,7 +836,7 @@ void TdmCam::soundCardLost(const GError* error)
     // alone, and what was heard until then stays in step with it. A source
     // that fails usually sends that end itself; one that does not would
     // hold the whole file.
-    if (GstElement* mic = AudioSource.Element()) {
+    if (GstElement* mic = graph().AudioSource.Element()) {
         PadRef out(gst_element_get_static_pad(mic, "src"));
         PadRef peer(out ? gst_pad_get_peer(out.get()) : nullptr);
         if (peer && !GST_PAD_IS_EOS(peer.get()))
@@ -836,7 +850,7 @@ void TdmCam::soundCardLost(const GError* error)
     emit CaptureSoundLost(text);
 }
 
-void TdmCam::onCaptureMessage(GstMessage* message)
+void TcaptureRun::onCaptureMessage(GstMessage* message)
 {
     if (!capture_ || capture_->kind == WriterKind::None) return;
     TcaptureState& s = *capture_;
@@ -847,7 +861,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         const QString newName = QString::fromUtf8(gst_structure_get_string(st, "new-location"));
         if (gst_structure_has_name(st, kad::filewriter::kFileRenamed)) {
             // Named after its recording date while it is being written.
-            if (CaptureFileName == oldName) CaptureFileName = newName;
+            if (captureFileName_ == oldName) captureFileName_ = newName;
             if (s.switchFrom == oldName) s.switchFrom = newName;
             s.report.FileRenamed(oldName, newName);
             WriteLog("The capture file " + oldName +
@@ -861,14 +875,14 @@ void TdmCam::onCaptureMessage(GstMessage* message)
             if (s.switchBusy)
                 s.switchFrom = newName;
             else
-                CaptureFileName = newName;
+                captureFileName_ = newName;
             ReportFileSwitched(*this, s, st);
             WriteLog("A new recording begins: the capture goes on in " + newName);
             emit CaptureFileSwitched(oldName, newName);
             return;
         }
         s.switchBusy = false;
-        CaptureFileName = newName;
+        captureFileName_ = newName;
         ReportFileSwitched(*this, s, st);
         WriteLog("The capture goes on in " + newName);
         emit CaptureFileSwitched(oldName, newName);
@@ -877,13 +891,13 @@ void TdmCam::onCaptureMessage(GstMessage* message)
     GError* error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
     GErrorPtr owned(error);
-    GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
+    GstElement* writer = s.kind == WriterKind::Dump ? graph().Dump.Element() : s.writer.get();
     const bool fromWriter =
         src && ((writer && (src == GST_OBJECT(writer) ||
                             gst_object_has_as_ancestor(src, GST_OBJECT(writer)))) ||
                 (s.fileSink && src == GST_OBJECT(s.fileSink.get())) ||
                 (CaptureFileSink() && src == GST_OBJECT(CaptureFileSink())));
-    const bool fromSource = comesFromElement(src, VideoSource.Element());
+    const bool fromSource = comesFromElement(src, graph().VideoSource.Element());
     if (fromSource && s.running && !s.finished) {
         // Everything the source sent is in the file; end it there.
         WriteLog("The capture source is lost: the file is closed");
@@ -894,7 +908,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         return;
     }
     if (!s.running) return;
-    if (comesFromElement(src, AudioSource.Element())) {
+    if (comesFromElement(src, graph().AudioSource.Element())) {
         soundCardLost(error);
         return;
     }
@@ -905,7 +919,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
         // An encoder or a muxer that failed sends nothing more: the file
         // would stop growing while the window still shows a capture. What
         // reached the writer is finished as at a stop.
-        const QString name = CaptureFileName;
+        const QString name = captureFileName_;
         WriteLog("The capture stops: " + failed + " failed: " + MediaErrorText(error));
         SetCaptureEndReason(CaptureEnd::WriteError, failed + " failed: " + MediaErrorText(error));
         BeginFinishCapture();
@@ -916,7 +930,7 @@ void TdmCam::onCaptureMessage(GstMessage* message)
     if (!fromWriter) return;
     const bool full = error && error->domain == GST_RESOURCE_ERROR &&
                       error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT;
-    const QString name = CaptureFileName;
+    const QString name = captureFileName_;
     WriteLog("The capture file cannot be written: " + MediaErrorText(error));
     s.finished = true;
     SetCaptureEndReason(full ? CaptureEnd::DiskFull : CaptureEnd::WriteError,
@@ -937,60 +951,63 @@ void TdmCam::onCaptureMessage(GstMessage* message)
 
 // ---- DV ---------------------------------------------------------------------
 
-bool TdmCam::BuildCaptureDVType1()
+bool TcaptureRun::BuildCaptureDVType1()
 {
     TcaptureState& s = cap();
-    NullRenderer.Remove();
+    graph().NullRenderer.Remove();
     GstElement* w = make("kaddvaviwriter");
     if (!w) return false;
-    g_object_set(w, "location", CaptureFileName.toUtf8().constData(), NULL);
-    applyAviLimits(w, Capture);
-    applyRecordingOptions(w, Capture);
+    g_object_set(w, "location", captureFileName_.toUtf8().constData(), NULL);
+    applyAviLimits(w, options_);
+    applyRecordingOptions(w, options_);
     neverHoldsState(w);
     s.writer = ElementRef::ref(w);
     s.fileSink = s.writer;
     s.kind = WriterKind::DvType1;
-    addToGraph(Graph(), w);
-    if (!Smarttee.InGraph()) return false;
-    return Succeeded(RenderStream(Graph(), Smarttee.Element(), nullptr, w));
+    addToGraph(graph().Graph(), w);
+    if (!graph().Smarttee.InGraph()) return false;
+    return Succeeded(RenderStream(graph().Graph(), graph().Smarttee.Element(), nullptr, w));
 }
 
-bool TdmCam::BuildCaptureDVType2()
+bool TcaptureRun::BuildCaptureDVType2()
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skDV) return false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
+    if (Source().Kind() != kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
-    applyRecordingOptions(s.writer.get(), Capture);
-    NullRenderer.Remove();
-    place(DVsplitter2);
-    PadRef capture(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "capture")
-                                      : nullptr);
+    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
+    applyRecordingOptions(s.writer.get(), options_);
+    graph().NullRenderer.Remove();
+    graph().place(graph().DVsplitter2);
+    PadRef capture(graph().Smarttee.InGraph()
+                       ? gst_element_get_static_pad(graph().Smarttee.Element(), "capture")
+                       : nullptr);
     if (!capture) return false;
-    rs(capture.get(), nullptr, DVsplitter2);
-    linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
-    linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
+    graph().rs(capture.get(), nullptr, graph().DVsplitter2);
+    linkToWriter(graph().Graph(), s, graph().DVsplitter2.Element(), nullptr, MediaHint::Video);
+    linkToWriter(graph().Graph(), s, graph().DVsplitter2.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
 // The DV muxer's inputs: the finished picture re-encoded, and one audio
 // stream at the DV rate (the stream's own audio, else the sound card).
-bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* streamAudioThrough)
+bool TcaptureRun::linkDvMuxer(int standard, GstElement* streamAudio,
+                              TfilterSlot* streamAudioThrough)
 {
     TcaptureState& s = cap();
     GstElement* audioIn = makeDvAudioInput(s.dvAudioRate);
     if (!audioIn) return false;
-    addToGraph(Graph(), audioIn);
+    addToGraph(graph().Graph(), audioIn);
     LinkResult r = LinkResult::MissingElement;
     if (streamAudio) {
-        r = RenderStream(Graph(), streamAudio,
+        r = RenderStream(graph().Graph(), streamAudio,
                          streamAudioThrough ? streamAudioThrough->Element() : nullptr, audioIn,
                          MediaHint::Audio);
     }
     bool soundCard = false;
-    if (!Succeeded(r) && Options.EnregistrerSourceAudio && infinite3.InGraph()) {
-        r = RenderStream(Graph(), infinite3.Element(), nullptr, audioIn);
+    if (!Succeeded(r) && preview().Options().EnregistrerSourceAudio &&
+        graph().infinite3.InGraph()) {
+        r = RenderStream(graph().Graph(), graph().infinite3.Element(), nullptr, audioIn);
         soundCard = Succeeded(r);
     }
     // avmux_dv carries 48 kHz only, and makes no frame for a picture it has
@@ -998,270 +1015,286 @@ bool TdmCam::linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* str
     // the picture would stop with it. The packer takes every DV rate and
     // packs silence once the sound has ended, so the picture goes on.
     const bool packer = s.dvAudioRate == 32000 || soundCard;
-    DVencoder.Bind(standard == 1 ? "avenc_dvvideo NTSC" : "avenc_dvvideo PAL",
-                   [standard]() -> GstElement* { return makeDvEncoder(standard); });
+    graph().DVencoder.Bind(standard == 1 ? "avenc_dvvideo NTSC" : "avenc_dvvideo PAL",
+                           [standard]() -> GstElement* { return makeDvEncoder(standard); });
     if (packer)
-        DVmuxer.Bind(kDvAudioPacker, [] { return make(kDvAudioPacker); });
+        graph().DVmuxer.Bind(kDvAudioPacker, [] { return make(kDvAudioPacker); });
     else
-        DVmuxer.Bind("avmux_dv", [] { return make("avmux_dv"); });
-    place(DVmuxer);
-    place(DVencoder);
-    if (!DVmuxer.InGraph() || !DVencoder.InGraph() || !Infinite2.InGraph()) return false;
-    if (!Succeeded(rs(Infinite2, &DVencoder, DVmuxer))) return false;
+        graph().DVmuxer.Bind("avmux_dv", [] { return make("avmux_dv"); });
+    graph().place(graph().DVmuxer);
+    graph().place(graph().DVencoder);
+    if (!graph().DVmuxer.InGraph() || !graph().DVencoder.InGraph() || !graph().Infinite2.InGraph())
+        return false;
+    if (!Succeeded(graph().rs(graph().Infinite2, &graph().DVencoder, graph().DVmuxer)))
+        return false;
     // The muxer's audio input only when sound comes: an input that never
     // gets data would hold the muxer, and the file, at its first frame.
     if (Succeeded(r))
-        RenderStream(Graph(), audioIn, nullptr, DVmuxer.Element());
+        RenderStream(graph().Graph(), audioIn, nullptr, graph().DVmuxer.Element());
     else
-        removeFromGraph(Graph(), audioIn);
-    place(DVsplitter2);
-    rs(DVmuxer, nullptr, DVsplitter2);
-    linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Video);
-    if (Succeeded(r)) linkToWriter(Graph(), s, DVsplitter2.Element(), nullptr, MediaHint::Audio);
+        removeFromGraph(graph().Graph(), audioIn);
+    graph().place(graph().DVsplitter2);
+    graph().rs(graph().DVmuxer, nullptr, graph().DVsplitter2);
+    linkToWriter(graph().Graph(), s, graph().DVsplitter2.Element(), nullptr, MediaHint::Video);
+    if (Succeeded(r))
+        linkToWriter(graph().Graph(), s, graph().DVsplitter2.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
-bool TdmCam::BuildCaptureDVRecompressed(int standard)
+bool TcaptureRun::BuildCaptureDVRecompressed(int standard)
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
-    Smarttee.Remove();
-    NullRenderer.Remove();
-    place(DVsplitter);
-    rs(SourcePin.get(), nullptr, DVsplitter);
-    GstElement* audio =
-        Options.EcouterAudioInclus && infinite4.InGraph() ? infinite4.Element() : nullptr;
+    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
+    graph().Smarttee.Remove();
+    graph().NullRenderer.Remove();
+    graph().place(graph().DVsplitter);
+    graph().rs(Source().Pin().get(), nullptr, graph().DVsplitter);
+    GstElement* audio = preview().Options().EcouterAudioInclus && graph().infinite4.InGraph()
+                            ? graph().infinite4.Element()
+                            : nullptr;
     return linkDvMuxer(standard, audio, nullptr);
 }
 
-bool TdmCam::BuildCaptureDVWmv()
+bool TcaptureRun::BuildCaptureDVWmv()
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
     if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
-    Smarttee.Remove();
-    NullRenderer.Remove();
-    rs(SourcePin.get(), nullptr, DVsplitter);
-    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+    graph().Smarttee.Remove();
+    graph().NullRenderer.Remove();
+    graph().rs(Source().Pin().get(), nullptr, graph().DVsplitter);
+    if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Infinite2.Element(), nullptr,
+                                MediaHint::Video)))
         return false;
-    if (Options.EcouterAudioInclus && infinite4.InGraph()) {
-        place(hdAudio);
-        if (hdAudio.InGraph()) rs(infinite4, &hdAudio, AudioRender);
-        linkToWriter(Graph(), s, infinite4.Element(), nullptr, MediaHint::Audio);
+    if (preview().Options().EcouterAudioInclus && graph().infinite4.InGraph()) {
+        graph().place(graph().hdAudio);
+        if (graph().hdAudio.InGraph())
+            graph().rs(graph().infinite4, &graph().hdAudio, graph().AudioRender);
+        linkToWriter(graph().Graph(), s, graph().infinite4.Element(), nullptr, MediaHint::Audio);
     }
-    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
-        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    if (preview().Options().EnregistrerSourceAudio && graph().infinite3.InGraph())
+        linkToWriter(graph().Graph(), s, graph().infinite3.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
-bool TdmCam::placeAsfWriter()
+bool TcaptureRun::placeAsfWriter()
 {
     TcaptureState& s = cap();
     if (!s.wm) return false;
-    GstElement* bin = makeAsfWriter(*s.wm, CaptureFileName, s.mux, s.fileSink);
+    GstElement* bin = makeAsfWriter(*s.wm, captureFileName_, s.mux, s.fileSink);
     if (!bin) return false;
     s.writer = ElementRef::ref(bin);
     s.kind = WriterKind::Asf;
-    addToGraph(Graph(), bin);
+    addToGraph(graph().Graph(), bin);
     return true;
 }
 
 // ---- Analog -------------------------------------------------------------------
 
-bool TdmCam::BuildCaptureAnalogNative()
+bool TcaptureRun::BuildCaptureAnalogNative()
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
-    if (SourceKind == kad::SourceKind::skDV) return false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
+    if (Source().Kind() == kad::SourceKind::skDV) return false;
     TcaptureState& s = cap();
-    NullRenderer.Remove();
+    graph().NullRenderer.Remove();
     // Kadrillo's writer places every frame by its time: a frame the source
     // did not deliver keeps its slot and the sound keeps its place.
-    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture) || !Smarttee.InGraph()) return false;
-    if (!Succeeded(linkToWriter(Graph(), s, Smarttee.Element(), nullptr, MediaHint::Video)))
+    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_) ||
+        !graph().Smarttee.InGraph())
         return false;
-    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
-        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Smarttee.Element(), nullptr,
+                                MediaHint::Video)))
+        return false;
+    if (preview().Options().EnregistrerSourceAudio && graph().infinite3.InGraph())
+        linkToWriter(graph().Graph(), s, graph().infinite3.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
 // The element the Smart Tee's preview output feeds, taken off it.
-ElementRef TdmCam::previewDownstream()
+ElementRef TcaptureRun::previewDownstream()
 {
-    PadRef preview(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "preview")
-                                      : nullptr);
+    PadRef preview(graph().Smarttee.InGraph()
+                       ? gst_element_get_static_pad(graph().Smarttee.Element(), "preview")
+                       : nullptr);
     PadRef peer(preview ? gst_pad_get_peer(preview.get()) : nullptr);
     return ElementRef(peer ? gst_pad_get_parent_element(peer.get()) : nullptr);
 }
 
-bool TdmCam::BuildCaptureAnalogRecompressed(int standard)
+bool TcaptureRun::BuildCaptureAnalogRecompressed(int standard)
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skAnalog) return false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
+    if (Source().Kind() != kad::SourceKind::skAnalog) return false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
+    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
     ElementRef downstream = previewDownstream();
-    Smarttee.Remove();
-    NullRenderer.Remove();
-    if (downstream) RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
+    graph().Smarttee.Remove();
+    graph().NullRenderer.Remove();
+    if (downstream)
+        RenderStreamFromPad(graph().Graph(), Source().Pin().get(), nullptr, downstream.get());
     return linkDvMuxer(standard, nullptr, nullptr);
 }
 
-bool TdmCam::BuildCaptureAnalogWmv()
+bool TcaptureRun::BuildCaptureAnalogWmv()
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
-    if (SourceKind != kad::SourceKind::skAnalog) return false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
+    if (Source().Kind() != kad::SourceKind::skAnalog) return false;
     if (!CaptureMux() && !placeAsfWriter()) return false;
     TcaptureState& s = cap();
     ElementRef downstream = previewDownstream();
-    Smarttee.Remove();
-    NullRenderer.Remove();
-    if (downstream) RenderStreamFromPad(Graph(), SourcePin.get(), nullptr, downstream.get());
-    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+    graph().Smarttee.Remove();
+    graph().NullRenderer.Remove();
+    if (downstream)
+        RenderStreamFromPad(graph().Graph(), Source().Pin().get(), nullptr, downstream.get());
+    if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Infinite2.Element(), nullptr,
+                                MediaHint::Video)))
         return false;
-    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
-        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    if (preview().Options().EnregistrerSourceAudio && graph().infinite3.InGraph())
+        linkToWriter(graph().Graph(), s, graph().infinite3.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
 // ---- MPEG-2 sources --------------------------------------------------------------
 
-bool TdmCam::buildDump()
+bool TcaptureRun::buildDump()
 {
     TcaptureState& s = cap();
-    NullRenderer.Remove();
+    graph().NullRenderer.Remove();
     // The writer opens its file as soon as it is placed: it is made with
     // the file name already set.
-    if (Dump.Bound()) {
-        const std::string factory = Dump.BoundTo();
-        const QByteArray location = CaptureFileName.toUtf8();
-        Dump.Bind(factory, [factory, location]() -> GstElement* {
+    if (graph().Dump.Bound()) {
+        const std::string factory = graph().Dump.BoundTo();
+        const QByteArray location = captureFileName_.toUtf8();
+        graph().Dump.Bind(factory, [factory, location]() -> GstElement* {
             GstElement* e = make(factory.c_str());
             if (e) g_object_set(e, "location", location.constData(), NULL);
             neverHoldsState(e);
             return e;
         });
     }
-    place(Dump);
-    if (!Dump.InGraph()) {
+    graph().place(graph().Dump);
+    if (!graph().Dump.InGraph()) {
         WriteLog("The Dump filter is not found: nothing can be written");
         return false;
     }
     s.kind = WriterKind::Dump;
     s.writer.reset();
-    s.fileSink = ElementRef::ref(Dump.Element());
-    return Smarttee.InGraph() && Succeeded(rs(Smarttee, nullptr, Dump));
+    s.fileSink = ElementRef::ref(graph().Dump.Element());
+    return graph().Smarttee.InGraph() &&
+           Succeeded(graph().rs(graph().Smarttee, nullptr, graph().Dump));
 }
 
-bool TdmCam::BuildCaptureMovieBoxBNative()
+bool TcaptureRun::BuildCaptureMovieBoxBNative()
 {
     return buildDump();
 }
 
-bool TdmCam::BuildCaptureMpeg2Native()
+bool TcaptureRun::BuildCaptureMpeg2Native()
 {
     return buildDump();
 }
 
-bool TdmCam::BuildCaptureMovieBoxBRecompressed(int standard)
+bool TcaptureRun::BuildCaptureMovieBoxBRecompressed(int standard)
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
-    Smarttee.Remove();
-    NullRenderer.Remove();
-    rs(SourcePin.get(), nullptr, demux);
+    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
+    graph().Smarttee.Remove();
+    graph().NullRenderer.Remove();
+    graph().rs(Source().Pin().get(), nullptr, graph().demux);
     GstElement* audio = nullptr;
     TfilterSlot* through = nullptr;
-    if (Options.EcouterAudioInclus) {
-        if (infinite4.InGraph()) {
-            audio = infinite4.Element();
-        } else if (GstElement* decoded = MpegAudioDecoded()) {
-            place(infinite4);
+    if (preview().Options().EcouterAudioInclus) {
+        if (graph().infinite4.InGraph()) {
+            audio = graph().infinite4.Element();
+        } else if (GstElement* decoded = preview().MpegAudioDecoded()) {
+            graph().place(graph().infinite4);
             audio = decoded;
-            through = &infinite4;
+            through = &graph().infinite4;
         }
     }
     return linkDvMuxer(standard, audio, through);
 }
 
-bool TdmCam::BuildCaptureMpeg2Recompressed(int standard)
+bool TcaptureRun::BuildCaptureMpeg2Recompressed(int standard)
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
     TcaptureState& s = cap();
-    if (!placeAviWriter(Graph(), s, CaptureFileName, Capture)) return false;
+    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
     GstElement* audio = nullptr;
     TfilterSlot* through = nullptr;
-    if (Options.EcouterAudioInclus) {
-        if (infinite4.InGraph()) {
-            audio = infinite4.Element();
-        } else if (GstElement* decoded = MpegAudioDecoded()) {
-            place(infinite4);
+    if (preview().Options().EcouterAudioInclus) {
+        if (graph().infinite4.InGraph()) {
+            audio = graph().infinite4.Element();
+        } else if (GstElement* decoded = preview().MpegAudioDecoded()) {
+            graph().place(graph().infinite4);
             audio = decoded;
-            through = &infinite4;
+            through = &graph().infinite4;
         }
     }
     return linkDvMuxer(standard, audio, through);
 }
 
-bool TdmCam::BuildCaptureMovieBoxBWmv()
+bool TcaptureRun::BuildCaptureMovieBoxBWmv()
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
     if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
     // The box stream goes through a fresh Smart Tee straight to the splitter.
-    Smarttee.Remove();
-    place(Smarttee);
-    NullRenderer.Remove();
-    rs(SourcePin.get(), &Smarttee, demux);
-    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+    graph().Smarttee.Remove();
+    graph().place(graph().Smarttee);
+    graph().NullRenderer.Remove();
+    graph().rs(Source().Pin().get(), &graph().Smarttee, graph().demux);
+    if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Infinite2.Element(), nullptr,
+                                MediaHint::Video)))
         return false;
     linkStreamAudioToWriter();
-    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
-        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    if (preview().Options().EnregistrerSourceAudio && graph().infinite3.InGraph())
+        linkToWriter(graph().Graph(), s, graph().infinite3.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
-bool TdmCam::BuildCaptureMpeg2Wmv()
+bool TcaptureRun::BuildCaptureMpeg2Wmv()
 {
-    if (!PreviewBuilt) return false;
-    PreviewBuilt = false;
+    if (!preview().PreviewBuilt()) return false;
+    preview().previewBuilt_ = false;
     if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
-    if (!Succeeded(linkToWriter(Graph(), s, Infinite2.Element(), nullptr, MediaHint::Video)))
+    if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Infinite2.Element(), nullptr,
+                                MediaHint::Video)))
         return false;
     linkStreamAudioToWriter();
-    if (Options.EnregistrerSourceAudio && infinite3.InGraph())
-        linkToWriter(Graph(), s, infinite3.Element(), nullptr, MediaHint::Audio);
+    if (preview().Options().EnregistrerSourceAudio && graph().infinite3.InGraph())
+        linkToWriter(graph().Graph(), s, graph().infinite3.Element(), nullptr, MediaHint::Audio);
     return true;
 }
 
 // "Ecouter Audio inclus": the stream's audio to the writer, through the
 // stream-audio tap (made here when the preview did not listen).
-void TdmCam::linkStreamAudioToWriter()
+void TcaptureRun::linkStreamAudioToWriter()
 {
-    if (!Options.EcouterAudioInclus) return;
+    if (!preview().Options().EcouterAudioInclus) return;
     TcaptureState& s = cap();
-    if (!infinite4.InGraph()) {
-        GstElement* decoded = MpegAudioDecoded();
+    if (!graph().infinite4.InGraph()) {
+        GstElement* decoded = preview().MpegAudioDecoded();
         if (!decoded) return;
-        place(infinite4);
-        RenderStream(Graph(), decoded, nullptr, infinite4.Element());
+        graph().place(graph().infinite4);
+        RenderStream(graph().Graph(), decoded, nullptr, graph().infinite4.Element());
     }
-    linkToWriter(Graph(), s, infinite4.Element(), nullptr, MediaHint::Audio);
+    linkToWriter(graph().Graph(), s, graph().infinite4.Element(), nullptr, MediaHint::Audio);
 }
 
 // ---- The cut ----------------------------------------------------------------------
 
-void TdmCam::SetRecordingSplitName(const QString& name)
+void TcaptureRun::SetRecordingSplitName(const QString& name)
 {
     if (!Capturing() || !capture_->writer) return;
     GstElement* w = capture_->writer.get();
@@ -1269,16 +1302,16 @@ void TdmCam::SetRecordingSplitName(const QString& name)
         g_object_set(w, "split-location", name.toUtf8().constData(), NULL);
 }
 
-bool TdmCam::CaptureSwitchBusy() const
+bool TcaptureRun::CaptureSwitchBusy() const
 {
     return capture_ && (capture_->switchBusy || capture_->fileSwitch.Busy());
 }
 
-bool TdmCam::SwitchCaptureFile(const QString& name)
+bool TcaptureRun::SwitchCaptureFile(const QString& name)
 {
     if (!Capturing() || CaptureSwitchBusy()) return false;
     TcaptureState& s = *capture_;
-    const QString oldName = CaptureFileName;
+    const QString oldName = captureFileName_;
     s.switchFrom = oldName;
     switch (s.kind) {
     case WriterKind::DvType1:
@@ -1291,7 +1324,7 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
         GstBin* where = GST_BIN(s.writer.get());
         GstElement* mux = s.mux.get();
         GstElement* sink = s.fileSink.get();
-        QPointer<TdmCam> self(this);
+        QPointer<TcaptureRun> self(this);
         s.fileSwitch.SetSoundWaitsForCut(s.kind == WriterKind::Asf);
         const bool started = s.fileSwitch.Start(
             where, mux, sink, name,
@@ -1300,7 +1333,7 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
                 self->capture_->switchBusy = false;
                 if (!ok) {
                     WriteLog("The cut into " + name + " has failed: " + error);
-                    if (self->CaptureFileName == name) self->CaptureFileName = oldName;
+                    if (self->captureFileName_ == name) self->captureFileName_ = oldName;
                     emit self->CaptureSwitchFailed(name, error);
                     return;
                 }
@@ -1320,7 +1353,7 @@ bool TdmCam::SwitchCaptureFile(const QString& name)
     case WriterKind::None:
         return false;
     }
-    CaptureFileName = name;
+    captureFileName_ = name;
     return true;
 }
 
@@ -1340,11 +1373,11 @@ static GCharPtr TakeNextLocation(GstElement* writer)
     return GCharPtr(next);
 }
 
-bool TdmCam::GiveUpCaptureSwitch(bool stopping)
+bool TcaptureRun::GiveUpCaptureSwitch(bool stopping)
 {
     if (!capture_ || !CaptureSwitchBusy()) return false;
     TcaptureState& s = *capture_;
-    const QString name = CaptureFileName;
+    const QString name = captureFileName_;
     switch (s.kind) {
     case WriterKind::DvType1:
     case WriterKind::Avi:
@@ -1363,7 +1396,7 @@ bool TdmCam::GiveUpCaptureSwitch(bool stopping)
         return false;
     }
     s.switchBusy = false;
-    CaptureFileName = s.switchFrom;
+    captureFileName_ = s.switchFrom;
     WriteLog("The cut into " + name + " was given up: the capture goes on in " + s.switchFrom);
     return true;
 }
@@ -1393,7 +1426,7 @@ void postFinishMessage(GstBus* bus, const char* name, guint generation)
                  nullptr, gst_structure_new(name, "generation", G_TYPE_UINT, generation, NULL)));
 }
 
-using SinkEndsRef = std::shared_ptr<TdmCam::TcaptureState::SinkEnds>;
+using SinkEndsRef = std::shared_ptr<TcaptureRun::TcaptureState::SinkEnds>;
 
 // One file-sink input as its end-of-stream probe and the pool's thread see
 // it.
@@ -1457,7 +1490,7 @@ QString lastFileOf(GstElement* sink, const QString& fallback)
 struct GraphStop {
     BusRef bus;
     guint generation = 0;
-    std::shared_ptr<TdmCam::TcaptureState::Finish::StopOrder> order;
+    std::shared_ptr<TcaptureRun::TcaptureState::Finish::StopOrder> order;
 };
 
 void deleteGraphStop(gpointer data)
@@ -1467,7 +1500,7 @@ void deleteGraphStop(gpointer data)
 
 } // namespace
 
-std::optional<bool> TdmCam::arrangeFinish(int timeoutMs)
+std::optional<bool> TcaptureRun::arrangeFinish(int timeoutMs)
 {
     if (!capture_ || capture_->kind == WriterKind::None || capture_->finished) return true;
     TcaptureState& s = *capture_;
@@ -1489,14 +1522,14 @@ std::optional<bool> TdmCam::arrangeFinish(int timeoutMs)
             givenUp = pending != nullptr;
         }
         if (givenUp) {
-            WriteLog("The capture stopped before the cut into " + CaptureFileName +
+            WriteLog("The capture stopped before the cut into " + captureFileName_ +
                      ": it ends in " + s.switchFrom);
-            CaptureFileName = s.switchFrom;
+            captureFileName_ = s.switchFrom;
         }
         s.switchBusy = false;
     }
     s.finished = true;
-    if (GST_STATE_TARGET(fg()) < GST_STATE_PAUSED) {
+    if (GST_STATE_TARGET(graph().fg()) < GST_STATE_PAUSED) {
         FinishCaptureReport(*this, s);
         return false;
     }
@@ -1508,7 +1541,7 @@ std::optional<bool> TdmCam::arrangeFinish(int timeoutMs)
     f.timeoutMs = timeoutMs;
     const std::vector<PadRef> sinkInputs = sinkPads(CaptureFileSink());
     f.sinks = std::make_shared<TcaptureState::SinkEnds>(sinkInputs.size());
-    f.sinks->bus = BusRef(gst_pipeline_get_bus(fg()));
+    f.sinks->bus = BusRef(gst_pipeline_get_bus(graph().fg()));
     f.sinks->generation = ++s.finishGeneration;
     for (std::size_t i = 0; i < sinkInputs.size(); ++i) {
         GstPad* in = sinkInputs[i].get();
@@ -1521,7 +1554,7 @@ std::optional<bool> TdmCam::arrangeFinish(int timeoutMs)
         if (GST_PAD_IS_EOS(in) || switchFinishedFile) sinkInputEnded(f.sinks, i, in);
     }
     // Every input of the writer ends once its feeder is idle.
-    GstElement* writer = s.kind == WriterKind::Dump ? Dump.Element() : s.writer.get();
+    GstElement* writer = s.kind == WriterKind::Dump ? graph().Dump.Element() : s.writer.get();
     for (PadRef& writerInput : sinkPads(writer)) {
         PadRef input = writerInput;
         PadRef feeder(gst_pad_get_peer(input.get()));
@@ -1554,7 +1587,7 @@ std::optional<bool> TdmCam::arrangeFinish(int timeoutMs)
     return std::nullopt;
 }
 
-void TdmCam::forceEnds()
+void TcaptureRun::forceEnds()
 {
     // A feeder that is never idle keeps its end from the writer: its thread
     // waits in a full queue whose muxer waits for an input that sends
@@ -1577,7 +1610,7 @@ void TdmCam::forceEnds()
     }
 }
 
-bool TdmCam::waitForSinks()
+bool TcaptureRun::waitForSinks()
 {
     TcaptureState::Finish& f = *capture_->finish;
     while (!f.sinks->allThrough() && f.clock.elapsed() < f.timeoutMs) {
@@ -1587,7 +1620,7 @@ bool TdmCam::waitForSinks()
     return f.sinks->allThrough();
 }
 
-void TdmCam::settleFinish(bool complete)
+void TcaptureRun::settleFinish(bool complete)
 {
     TcaptureState& s = *capture_;
     TcaptureState::Finish& f = *s.finish;
@@ -1600,25 +1633,25 @@ void TdmCam::settleFinish(bool complete)
     // Once ended, a writer refuses whatever still comes; the feeders go on
     // so the rest of the graph is never held.
     if (!complete)
-        WriteLog("The capture file " + CaptureFileName + " could not be finished in time");
+        WriteLog("The capture file " + captureFileName_ + " could not be finished in time");
     FinishCaptureReport(*this, s);
-    f.lastFile = lastFileOf(CaptureFileSink(), CaptureFileName);
+    f.lastFile = lastFileOf(CaptureFileSink(), captureFileName_);
     // The files hold all they will: the counts stay those of the capture
     // while the preview, which may keep the counted pad, runs on.
     WrittenFrames().Detach();
 }
 
-void TdmCam::finishSettled()
+void TcaptureRun::finishSettled()
 {
     TcaptureState::Finish& f = *capture_->finish;
     // The graph serves nothing more than the preview now, and the next build
     // stops it first: stopping it here, on a thread of the pool, spares the
     // GUI thread the wait for every streaming thread. The MovieBox is never
     // stopped in place (StopGraph rebuilds it).
-    if (SourceKind != kad::SourceKind::skMovieBoxB && IsRunning()) {
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB && graph().IsRunning()) {
         f.stop = std::make_shared<TcaptureState::Finish::StopOrder>();
         gst_element_call_async(
-            fg_.get(),
+            GST_ELEMENT(graph().fg()),
             [](GstElement* graph, gpointer data) {
                 const auto* stop = static_cast<GraphStop*>(data);
                 {
@@ -1637,7 +1670,7 @@ void TdmCam::finishSettled()
     capture_->finish.reset();
 }
 
-void TdmCam::announceFinished(const QString& lastFile, bool complete)
+void TcaptureRun::announceFinished(const QString& lastFile, bool complete)
 {
     // Always from the event loop: the caller of BeginFinishCapture sees the
     // end after its call has returned, whichever way the end came.
@@ -1650,7 +1683,7 @@ void TdmCam::announceFinished(const QString& lastFile, bool complete)
         Qt::QueuedConnection);
 }
 
-bool TdmCam::onFinishMessage(GstMessage* message)
+bool TcaptureRun::onFinishMessage(GstMessage* message)
 {
     const GstStructure* st = gst_message_get_structure(message);
     const bool through = st && gst_structure_has_name(st, kSinkThrough);
@@ -1674,7 +1707,7 @@ bool TdmCam::onFinishMessage(GstMessage* message)
     return true;
 }
 
-bool TdmCam::FinishCapture(int timeoutMs)
+bool TcaptureRun::FinishCapture(int timeoutMs)
 {
     // This waits on the GUI thread, for the tear-downs that cannot wait for
     // CaptureFinished: the graph is about to be stopped, cleared or
@@ -1701,7 +1734,7 @@ bool TdmCam::FinishCapture(int timeoutMs)
     return complete;
 }
 
-void TdmCam::BeginFinishCapture(int timeoutMs)
+void TcaptureRun::BeginFinishCapture(int timeoutMs)
 {
     if (finishing_) return;
     finishing_ = true;
@@ -1713,7 +1746,7 @@ void TdmCam::BeginFinishCapture(int timeoutMs)
             g_object_set(w, "split-recordings", FALSE, "split-location", nullptr, NULL);
     }
     if (const std::optional<bool> now = arrangeFinish(timeoutMs)) {
-        announceFinished(lastFileOf(CaptureFileSink(), CaptureFileName), *now);
+        announceFinished(lastFileOf(CaptureFileSink(), captureFileName_), *now);
         return;
     }
     TcaptureState::Finish& f = *capture_->finish;
@@ -1740,12 +1773,12 @@ void TdmCam::BeginFinishCapture(int timeoutMs)
 
 // ---- The preview after the capture ----------------------------------------------
 
-void TdmCam::forgetPreviewBefore()
+void TcaptureRun::forgetPreviewBefore()
 {
     if (capture_) capture_->previewBefore.reset();
 }
 
-bool TdmCam::reusePreview()
+bool TcaptureRun::reusePreview()
 {
     if (!capture_ || !capture_->previewBefore) return false;
     TcaptureState& s = *capture_;
@@ -1754,33 +1787,35 @@ bool TdmCam::reusePreview()
     // Only a capture that has ended, in a stopped graph whose preview is
     // still the one the capture was added to, with the same source and
     // options.
-    if (!s.finished || s.finish || GST_STATE_TARGET(fg()) > GST_STATE_READY) return false;
-    if (SourceKind != before.kind || !before.source ||
-        VideoSource.Element() != before.source.get() || Options != before.options ||
-        !before.smartTee || !before.nullRenderer || NullRenderer.InGraph())
+    if (!s.finished || s.finish || GST_STATE_TARGET(graph().fg()) > GST_STATE_READY) return false;
+    if (Source().Kind() != before.kind || !before.source ||
+        graph().VideoSource.Element() != before.source.get() ||
+        preview().Options() != before.options || !before.smartTee || !before.nullRenderer ||
+        graph().NullRenderer.InGraph())
         return false;
     // The capture took the null renderer off the Smart Tee's capture output,
     // and for a DV source it may have taken the Smart Tee out too, the
     // source going straight to the DV splitter. Every other element of the
     // preview is still there.
-    const std::vector<ElementRef> now = childrenOf(Graph());
+    const std::vector<ElementRef> now = childrenOf(graph().Graph());
     const bool teeKept = holds(now, before.smartTee.get());
-    if (teeKept != (Smarttee.Element() == before.smartTee.get())) return false;
+    if (teeKept != (graph().Smarttee.Element() == before.smartTee.get())) return false;
     for (const ElementRef& e : before.children)
         if (e.get() != before.nullRenderer.get() && e.get() != before.smartTee.get() &&
             !holds(now, e.get()))
             return false;
     PadRef sourceToSplitter;
     if (!teeKept) {
-        PadRef splitterIn(DVsplitter.InGraph()
-                              ? gst_element_get_static_pad(DVsplitter.Element(), "sink")
+        PadRef splitterIn(graph().DVsplitter.InGraph()
+                              ? gst_element_get_static_pad(graph().DVsplitter.Element(), "sink")
                               : nullptr);
-        PadRef peer(SourcePin ? gst_pad_get_peer(SourcePin.get()) : nullptr);
-        if (SourceKind != kad::SourceKind::skDV || !splitterIn || peer.get() != splitterIn.get())
+        PadRef peer(Source().Pin() ? gst_pad_get_peer(Source().Pin().get()) : nullptr);
+        if (Source().Kind() != kad::SourceKind::skDV || !splitterIn ||
+            peer.get() != splitterIn.get())
             return false;
-        sourceToSplitter = SourcePin;
+        sourceToSplitter = Source().Pin();
     }
-    PadRef captureOut(teeKept ? gst_element_get_static_pad(Smarttee.Element(), "capture")
+    PadRef captureOut(teeKept ? gst_element_get_static_pad(graph().Smarttee.Element(), "capture")
                               : nullptr);
     if (teeKept && !captureOut) return false;
 
@@ -1845,25 +1880,26 @@ bool TdmCam::reusePreview()
         }
         UnlinkAllPads(e.get());
         gst_element_set_state(e.get(), GST_STATE_NULL);
-        gst_bin_remove(Graph(), e.get());
+        gst_bin_remove(graph().Graph(), e.get());
     }
-    place(NullRenderer);
+    graph().place(graph().NullRenderer);
     if (!teeKept) {
         // As the preview's build links them.
-        gst_pad_unlink(SourcePin.get(), PadRef(gst_pad_get_peer(SourcePin.get())).get());
-        place(Smarttee);
-        if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
-            rs(Smarttee, nullptr, DVsplitter) == LinkResult::MissingElement)
+        gst_pad_unlink(Source().Pin().get(), PadRef(gst_pad_get_peer(Source().Pin().get())).get());
+        graph().place(graph().Smarttee);
+        if (graph().rs(Source().Pin().get(), &graph().Smarttee, graph().NullRenderer) ==
+                LinkResult::MissingElement ||
+            graph().rs(graph().Smarttee, nullptr, graph().DVsplitter) == LinkResult::MissingElement)
             return false;
     } else {
-        PadRef nullIn(NullRenderer.InGraph()
-                          ? gst_element_get_static_pad(NullRenderer.Element(), "sink")
+        PadRef nullIn(graph().NullRenderer.InGraph()
+                          ? gst_element_get_static_pad(graph().NullRenderer.Element(), "sink")
                           : nullptr);
         if (!nullIn || gst_pad_link(captureOut.get(), nullIn.get()) != GST_PAD_LINK_OK)
             return false;
     }
-    PreviewBuilt = true;
-    ReadFormat();
+    preview().previewBuilt_ = true;
+    preview().ReadFormat();
     return true;
 }
 
@@ -1883,7 +1919,7 @@ std::pair<guint64, guint64> aviWriterCounts(GstElement* writer)
 
 } // namespace
 
-guint64 TdmCam::CapturedFrames() const
+guint64 TcaptureRun::CapturedFrames() const
 {
     if (!capture_ || capture_->kind != WriterKind::Avi || !capture_->writer)
         return writtenFrames_->Frames();
@@ -1898,14 +1934,14 @@ guint64 TdmCam::CapturedFrames() const
     return std::max(captured, shown);
 }
 
-guint64 TdmCam::LostFrames() const
+guint64 TcaptureRun::LostFrames() const
 {
     // A frame missing at the source is missing at the writer too wherever
     // the writer sees the source's own frame numbers (DV type 1 and 2): one
     // lost frame, not two. Where the graph numbers the frames anew (an
     // encoder) the source's gaps are the ones that tell. kadaviwriter fills
     // the slot of every frame that did not come: each is one lost frame.
-    guint64 lost = std::max(sourceFrames_->Gaps(), writtenFrames_->Gaps());
+    guint64 lost = std::max(preview().SourceFrames().Gaps(), writtenFrames_->Gaps());
     if (capture_ && capture_->kind == WriterKind::Avi && capture_->writer)
         lost = std::max(lost, aviWriterCounts(capture_->writer.get()).second);
     return lost;

@@ -9,9 +9,9 @@ namespace {
 
 // Written frames as the counter at the writer's video input sees them: the
 // report's probe counts the same pad from the same moment.
-std::uint64_t writtenOf(TdmCam& cam)
+std::uint64_t writtenOf(TcaptureRun& run)
 {
-    return cam.WrittenFrames().Frames();
+    return run.WrittenFrames().Frames();
 }
 
 bool hasProperty(GstElement* e, const char* name)
@@ -31,38 +31,39 @@ std::optional<std::uint64_t> framesInFile(GstElement* writer)
 
 } // namespace
 
-void TdmCam::SetCaptureEndReason(CaptureEnd why, const QString& detail)
+void TcaptureRun::SetCaptureEndReason(CaptureEnd why, const QString& detail)
 {
     if (capture_) capture_->report.SetEnd(why, detail);
 }
 
-void BeginCaptureReport(TdmCam& cam, TdmCam::TcaptureState& s)
+void BeginCaptureReport(TcaptureRun& run, TcaptureRun::TcaptureState& s)
 {
-    if (!cam.Options.CaptureReport) {
+    if (!run.preview().Options().CaptureReport) {
         s.report.Stop();
         return;
     }
     TcaptureReporter::Setup r;
-    r.videoFile = cam.CaptureFileName;
-    r.format = cam.Capture.FormatName;
+    r.videoFile = run.CaptureFileName();
+    r.format = run.Options().FormatName;
     if (r.format.isEmpty())
-        r.format = CaptureExtension(CaptureFormatOf(cam.SourceKind, cam.Capture.FormatIndex))
+        r.format = CaptureExtension(CaptureFormatOf(run.Source().Kind(), run.Options().FormatIndex))
                        .mid(1)
                        .toUpper();
-    r.source = QString::fromStdString(cam.VideoSource.BoundTo());
-    r.dv = cam.SourceKind == SourceKind::skDV;
-    r.sourcePad = cam.SourcePin.get();
+    r.source = QString::fromStdString(run.graph().VideoSource.BoundTo());
+    r.dv = run.Source().Kind() == SourceKind::skDV;
+    r.sourcePad = run.Source().Pin().get();
     r.writerPad = s.counted.get();
     // A re-encoding path keeps the frame rate before the writer; a writer that
     // counts the slots it filled keeps them itself.
-    if (CaptureReencodes(CaptureFormatOf(cam.SourceKind, cam.Capture.FormatIndex)))
+    if (CaptureReencodes(CaptureFormatOf(run.Source().Kind(), run.Options().FormatIndex)))
         r.lostSlots = TcaptureReporter::LostSlots::FilledUpstream;
     else if (hasProperty(s.writer.get(), "lost-frames"))
         r.lostSlots = TcaptureReporter::LostSlots::FilledByWriter;
     s.report.Begin(r);
 }
 
-void ReportFileSwitched(TdmCam& cam, TdmCam::TcaptureState& s, const GstStructure* switched)
+void ReportFileSwitched(TcaptureRun& run, TcaptureRun::TcaptureState& s,
+                        const GstStructure* switched)
 {
     if (!s.report.Active() || !switched) return;
     const QString newFile = QString::fromUtf8(gst_structure_get_string(switched, "new-location"));
@@ -72,22 +73,22 @@ void ReportFileSwitched(TdmCam& cam, TdmCam::TcaptureState& s, const GstStructur
     std::optional<CaptureEnd> why;
     if (g_strcmp0(gst_structure_get_string(switched, "reason"), "recording") == 0)
         why = CaptureEnd::Split;
-    s.report.FileSwitched(newFile, frames, GST_CLOCK_TIME_NONE, writtenOf(cam), why);
+    s.report.FileSwitched(newFile, frames, GST_CLOCK_TIME_NONE, writtenOf(run), why);
 }
 
-void ReportFileCut(TdmCam& cam, TdmCam::TcaptureState& s, const QString& newFile,
+void ReportFileCut(TcaptureRun& run, TcaptureRun::TcaptureState& s, const QString& newFile,
                    GstClockTime cutTime)
 {
-    s.report.FileSwitched(newFile, std::nullopt, cutTime, writtenOf(cam));
+    s.report.FileSwitched(newFile, std::nullopt, cutTime, writtenOf(run));
 }
 
-void FinishCaptureReport(TdmCam& cam, TdmCam::TcaptureState& s)
+void FinishCaptureReport(TcaptureRun& run, TcaptureRun::TcaptureState& s)
 {
     if (!s.report.Active()) return;
     std::optional<std::uint64_t> frames;
     if (s.kind == WriterKind::DvType1 || s.kind == WriterKind::Avi)
         frames = framesInFile(s.writer.get());
-    s.report.Finished(writtenOf(cam), frames);
+    s.report.Finished(writtenOf(run), frames);
 }
 
 } // namespace kad

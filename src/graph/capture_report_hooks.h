@@ -11,14 +11,15 @@
 namespace kad {
 
 // A capture was built: the report follows it when the option is on.
-void BeginCaptureReport(TdmCam& cam, TdmCam::TcaptureState& s);
+void BeginCaptureReport(TcaptureRun& run, TcaptureRun::TcaptureState& s);
 // A writer of our own moved to another file: the fields of its
 // "kad-file-switched" message.
-void ReportFileSwitched(TdmCam& cam, TdmCam::TcaptureState& s, const GstStructure* switched);
+void ReportFileSwitched(TcaptureRun& run, TcaptureRun::TcaptureState& s,
+                        const GstStructure* switched);
 // A muxer writer was cut at cutTime (running time) into newFile.
-void ReportFileCut(TdmCam& cam, TdmCam::TcaptureState& s, const QString& newFile,
+void ReportFileCut(TcaptureRun& run, TcaptureRun::TcaptureState& s, const QString& newFile,
                    GstClockTime cutTime);
 // The capture's last file has ended (finished, or given up after an error).
-void FinishCaptureReport(TdmCam& cam, TdmCam::TcaptureState& s);
+void FinishCaptureReport(TcaptureRun& run, TcaptureRun::TcaptureState& s);
 
 } // namespace kad

@@ -1,12 +1,14 @@
 #pragma once
 
-// What TdmCam keeps about the running capture and the MPEG-2 outputs; shared
-// by capture_graph.cpp and preview_mpeg2.cpp only.
+// What TcaptureRun keeps about the running capture; for capture_graph.cpp
+// and the capture report's hooks only.
 
 #include "graph/capture_report.h"
+#include "graph/capture_run.h"
 #include "graph/dm_cam.h"
 #include "graph/file_switch.h"
 #include "graph/frame_counter.h"
+#include "graph/preview_builder.h"
 #include "settings/wm_profiles.h"
 
 #include <QElapsedTimer>
@@ -33,7 +35,7 @@ enum class WriterKind {
     Dump,    // kaddump, the program stream as it comes
 };
 
-struct TdmCam::TcaptureState {
+struct TcaptureRun::TcaptureState {
     WriterKind kind = WriterKind::None;
     // The writer: for Asf the bin (writer) with the muxer and file sink
     // inside it; DvType1, Avi and Dump are their own sink (for Avi, mux is
@@ -151,10 +153,6 @@ struct TdmCam::TcaptureState {
     BusRef bus;
     gulong syncHandler = 0;
     QPointer<QTimer> diskGuard;
-
-    // The MPEG-2 demultiplexer's outputs and who feeds them.
-    ElementRef videoPin;
-    ElementRef audioPin;
 
     // Lets the writers' feeders through again (a new capture on the same
     // taps). Only while no end is pending: the GUI thread calls it with the

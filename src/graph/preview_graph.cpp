@@ -1,5 +1,7 @@
 // The preview graphs, their audio branches and reading the source format.
 
+#include "graph/preview_builder.h"
+
 #include "graph/dm_cam.h"
 
 #include "elements/horodex.h"
@@ -131,51 +133,34 @@ void logDvPreviewSize(bool halfSize)
 
 } // namespace
 
+TpreviewBuilder::TpreviewBuilder(TfilterGraph& graph, TsourceConnection& source,
+                                 TcaptureRun& capture, QObject* parent)
+    : QObject(parent), graph_(graph), source_(source), capture_(capture),
+      sourceFrames_(std::make_unique<TframeCounter>())
+{
+}
+
+TpreviewBuilder::~TpreviewBuilder() = default;
+
 // ---- Linking slots -------------------------------------------------------------
 
-bool TdmCam::place(TfilterSlot& slot)
+TfilterSlot* TpreviewBuilder::deint()
 {
-    return slot.Place(Graph());
-}
-
-// A slot given to a link must be in the graph; a missing one is reported
-// as MissingElement, which ends the build (the builders check for it only;
-// every other outcome of a link is left for the picture to show).
-LinkResult TdmCam::rs(TfilterSlot& a, TfilterSlot* b, TfilterSlot& c, MediaHint hint)
-{
-    if (b && !b->InGraph()) return LinkResult::MissingElement;
-    return RenderStream(Graph(), a.Element(), b ? b->Element() : nullptr, c.Element(), hint);
-}
-
-LinkResult TdmCam::rs(GstPad* a, TfilterSlot* b, TfilterSlot& c)
-{
-    if (b && !b->InGraph()) return LinkResult::MissingElement;
-    return RenderStreamFromPad(Graph(), a, b ? b->Element() : nullptr, c.Element());
-}
-
-LinkResult TdmCam::rsToWindow(TfilterSlot& a, TfilterSlot* b)
-{
-    if (b && !b->InGraph()) return LinkResult::MissingElement;
-    return RenderStream(Graph(), a.Element(), b ? b->Element() : nullptr, videoWindow_.get());
-}
-
-TfilterSlot* TdmCam::deint()
-{
-    if (!Options.DeinterlacerOn) return nullptr;
-    place(Deinterlacer);
-    return &Deinterlacer;
+    if (!options_.DeinterlacerOn) return nullptr;
+    graph().place(graph().Deinterlacer);
+    return &graph().Deinterlacer;
 }
 
 // ---- Dispatcher ------------------------------------------------------------------
 
-bool TdmCam::BuildPreviewGraph()
+bool TpreviewBuilder::BuildPreviewGraph()
 {
     // After a capture, the preview it was added to is had back as it was.
-    bool built = reusePreview();
+    bool built = capture_.reusePreview();
     // A capture that took the decoded picture had it at full size.
-    if (built) ReleaseFullSize(DVDEcoder.Element());
+    if (built) ReleaseFullSize(graph().DVDEcoder.Element());
     if (!built) {
-        switch (SourceKind) {
+        switch (Source().Kind()) {
         case kad::SourceKind::skDV:
             built = BuildPreviewDV();
             break;
@@ -194,200 +179,223 @@ bool TdmCam::BuildPreviewGraph()
     }
     if (!built) return false;
     ConfigureCompanionFilters();
-    int rate = Options.ForceDVAudio44100 ? 44100 : 0;
-    if (SourceKind == kad::SourceKind::skDV && Options.Audio == AudioKind::akIncluded)
+    int rate = options_.ForceDVAudio44100 ? 44100 : 0;
+    if (Source().Kind() == kad::SourceKind::skDV && options_.Audio == AudioKind::akIncluded)
         SetDVAudioRate(rate);
     return true;
 }
 
-void TdmCam::ConfigureCompanionFilters()
+void TpreviewBuilder::ConfigureCompanionFilters()
 {
-    if (InlaySetup) InlaySetup();
-    if (isHorodex(hdAudio.Element())) kad_horodex_prepare(hdAudio.Element());
+    if (inlaySetup_) inlaySetup_();
+    if (isHorodex(graph().hdAudio.Element())) kad_horodex_prepare(graph().hdAudio.Element());
     applySyncOffset();
-    if (isHorodex(hdVideo.Element())) kad_horodex_prepare(hdVideo.Element());
+    if (isHorodex(graph().hdVideo.Element())) kad_horodex_prepare(graph().hdVideo.Element());
 }
 
-void TdmCam::applySyncOffset()
+void TpreviewBuilder::applySyncOffset()
 {
-    if (!isHorodex(hdAuto.Element())) return;
-    kad_horodex_set_offset(hdAuto.Element(), gint64(Options.CorrectionSync) * FrameDuration);
-    kad_horodex_apply(hdAuto.Element());
+    if (!isHorodex(graph().hdAuto.Element())) return;
+    kad_horodex_set_offset(graph().hdAuto.Element(),
+                           gint64(options_.CorrectionSync) * format_.FrameDuration);
+    kad_horodex_apply(graph().hdAuto.Element());
 }
 
 // ---- DV ---------------------------------------------------------------------------
 
-bool TdmCam::BuildPreviewDV()
+bool TpreviewBuilder::BuildPreviewDV()
 {
-    if (SourceKind != kad::SourceKind::skDV || !SourcePin) return false;
-    PreviewBuilt = false;
-    FreeAllFilters();
-    place(Smarttee);
-    place(NullRenderer);
-    place(DVsplitter);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement ||
-        rs(Smarttee, nullptr, DVsplitter) == LinkResult::MissingElement)
+    if (Source().Kind() != kad::SourceKind::skDV || !Source().Pin()) return false;
+    previewBuilt_ = false;
+    graph().FreeAllFilters();
+    graph().place(graph().Smarttee);
+    graph().place(graph().NullRenderer);
+    graph().place(graph().DVsplitter);
+    if (graph().rs(Source().Pin().get(), &graph().Smarttee, graph().NullRenderer) ==
+            LinkResult::MissingElement ||
+        graph().rs(graph().Smarttee, nullptr, graph().DVsplitter) == LinkResult::MissingElement)
         return false;
 
-    logDvDecoder(DVDEcoder.BoundTo());
+    logDvDecoder(graph().DVDEcoder.BoundTo());
     // Without inlay or deinterlacer, a decoder that can decode at half size
     // follows the window's size; the grabber then keeps the DV frames ahead
     // of it, so stills stay full size.
-    const bool halfSize = !Options.PermettreIncruster && !Options.DeinterlacerOn &&
-                          place(DVDEcoder) && CanDecodeDvAtHalfSize(DVDEcoder.Element());
+    const bool halfSize = !options_.PermettreIncruster && !options_.DeinterlacerOn &&
+                          graph().place(graph().DVDEcoder) &&
+                          CanDecodeDvAtHalfSize(graph().DVDEcoder.Element());
     logDvPreviewSize(halfSize);
-    if (Options.PermettreIncruster) {
-        place(Infinite);
-        place(DVDEcoder);
-        place(Chronix);
-        place(Lumatex);
-        rs(DVsplitter, nullptr, Infinite);
+    if (options_.PermettreIncruster) {
+        graph().place(graph().Infinite);
+        graph().place(graph().DVDEcoder);
+        graph().place(graph().Chronix);
+        graph().place(graph().Lumatex);
+        graph().rs(graph().DVsplitter, nullptr, graph().Infinite);
         // The tee's input is linked only once the splitter makes its video
         // pad, so its branches cannot tell yet that they will carry DV: the
         // picture branch goes through the placed decoder by name.
         TfilterSlot* d = deint();
         const LinkResult picture =
-            d ? rs(Infinite, &DVDEcoder, *d) : rs(Infinite, &DVDEcoder, Lumatex);
+            d ? graph().rs(graph().Infinite, &graph().DVDEcoder, *d)
+              : graph().rs(graph().Infinite, &graph().DVDEcoder, graph().Lumatex);
         if (picture == LinkResult::MissingElement ||
-            (d && rs(*d, nullptr, Lumatex) == LinkResult::MissingElement) ||
-            rs(Infinite, &Chronix, Lumatex) == LinkResult::MissingElement)
+            (d && graph().rs(*d, nullptr, graph().Lumatex) == LinkResult::MissingElement) ||
+            graph().rs(graph().Infinite, &graph().Chronix, graph().Lumatex) ==
+                LinkResult::MissingElement)
             return false;
-        place(Infinite2);
-        place(sg);
-        if (rs(Lumatex, &Infinite2, sg) == LinkResult::MissingElement) return false;
+        graph().place(graph().Infinite2);
+        graph().place(graph().sg);
+        if (graph().rs(graph().Lumatex, &graph().Infinite2, graph().sg) ==
+            LinkResult::MissingElement)
+            return false;
     } else if (halfSize) {
-        place(sg);
-        place(Infinite2);
+        graph().place(graph().sg);
+        graph().place(graph().Infinite2);
         // Linked by hand: before the splitter's pad exists the grabber could
         // still pass raw video, and the link helper would put converters
         // ahead of the decoder.
-        if (!sg.InGraph() || !gst_element_link(sg.Element(), DVDEcoder.Element()) ||
-            rs(DVDEcoder, nullptr, Infinite2) == LinkResult::MissingElement)
+        if (!graph().sg.InGraph() ||
+            !gst_element_link(graph().sg.Element(), graph().DVDEcoder.Element()) ||
+            graph().rs(graph().DVDEcoder, nullptr, graph().Infinite2) == LinkResult::MissingElement)
             return false;
-        rs(DVsplitter, nullptr, sg, MediaHint::Video);
-        FollowDisplaySize(DVDEcoder.Element(), videoWindow_.get());
+        graph().rs(graph().DVsplitter, nullptr, graph().sg, MediaHint::Video);
+        FollowDisplaySize(graph().DVDEcoder.Element(), graph().VideoWindowFilter());
     } else {
-        place(DVDEcoder);
-        rs(DVsplitter, nullptr, DVDEcoder);
-        place(Infinite2);
-        place(sg);
-        if (rs(DVDEcoder, deint(), Infinite2) == LinkResult::MissingElement ||
-            rs(Infinite2, nullptr, sg) == LinkResult::MissingElement)
+        graph().place(graph().DVDEcoder);
+        graph().rs(graph().DVsplitter, nullptr, graph().DVDEcoder);
+        graph().place(graph().Infinite2);
+        graph().place(graph().sg);
+        if (graph().rs(graph().DVDEcoder, deint(), graph().Infinite2) ==
+                LinkResult::MissingElement ||
+            graph().rs(graph().Infinite2, nullptr, graph().sg) == LinkResult::MissingElement)
             return false;
     }
-    place(hdVideo);
-    if (rsToWindow(halfSize ? Infinite2 : sg, &hdVideo) == LinkResult::MissingElement) return false;
-    PreviewBuilt = true;
-    if (Options.EcouterAudioInclus) UpdateIncludedAudio();
-    if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();
+    graph().place(graph().hdVideo);
+    if (graph().rsToWindow(halfSize ? graph().Infinite2 : graph().sg, &graph().hdVideo) ==
+        LinkResult::MissingElement)
+        return false;
+    previewBuilt_ = true;
+    if (options_.EcouterAudioInclus) UpdateIncludedAudio();
+    if (options_.EnregistrerSourceAudio) UpdateAudioSourceBranch();
     ReadFormat();
     return true;
 }
 
 // ---- Analog -------------------------------------------------------------------------
 
-bool TdmCam::BuildPreviewAnalog()
+bool TpreviewBuilder::BuildPreviewAnalog()
 {
-    if (!SourcePin || SourceKind != kad::SourceKind::skAnalog) return false;
-    PreviewBuilt = false;
-    StopGraph();
-    FreeAllFilters();
-    place(Smarttee);
-    place(NullRenderer);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement) return false;
+    if (!Source().Pin() || Source().Kind() != kad::SourceKind::skAnalog) return false;
+    previewBuilt_ = false;
+    graph().StopGraph();
+    graph().FreeAllFilters();
+    graph().place(graph().Smarttee);
+    graph().place(graph().NullRenderer);
+    if (graph().rs(Source().Pin().get(), &graph().Smarttee, graph().NullRenderer) ==
+        LinkResult::MissingElement)
+        return false;
     // The Smart Tee's pads in order: sink, capture, preview.
-    PadRef preview(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "preview")
-                                      : nullptr);
-    place(sg);
+    PadRef preview(graph().Smarttee.InGraph()
+                       ? gst_element_get_static_pad(graph().Smarttee.Element(), "preview")
+                       : nullptr);
+    graph().place(graph().sg);
     TfilterSlot* d = deint();
-    if (Options.PermettreIncruster) {
-        place(Lumatex);
-        if (rs(preview.get(), d, Lumatex) == LinkResult::MissingElement) return false;
-        place(Infinite2);
-        rs(Lumatex, nullptr, Infinite2);
-        rs(Infinite2, nullptr, sg);
-        place(hdVideo);
-        if (rsToWindow(sg, &hdVideo) == LinkResult::MissingElement) return false;
+    if (options_.PermettreIncruster) {
+        graph().place(graph().Lumatex);
+        if (graph().rs(preview.get(), d, graph().Lumatex) == LinkResult::MissingElement)
+            return false;
+        graph().place(graph().Infinite2);
+        graph().rs(graph().Lumatex, nullptr, graph().Infinite2);
+        graph().rs(graph().Infinite2, nullptr, graph().sg);
+        graph().place(graph().hdVideo);
+        if (graph().rsToWindow(graph().sg, &graph().hdVideo) == LinkResult::MissingElement)
+            return false;
     } else {
-        place(Infinite2);
+        graph().place(graph().Infinite2);
         if (!d) {
-            if (rs(preview.get(), &Infinite2, sg) == LinkResult::MissingElement) return false;
+            if (graph().rs(preview.get(), &graph().Infinite2, graph().sg) ==
+                LinkResult::MissingElement)
+                return false;
         } else {
-            if (rs(preview.get(), d, Infinite2) == LinkResult::MissingElement) return false;
-            rs(Infinite2, nullptr, sg);
+            if (graph().rs(preview.get(), d, graph().Infinite2) == LinkResult::MissingElement)
+                return false;
+            graph().rs(graph().Infinite2, nullptr, graph().sg);
         }
-        if (rsToWindow(sg, nullptr) == LinkResult::MissingElement) return false;
+        if (graph().rsToWindow(graph().sg, nullptr) == LinkResult::MissingElement) return false;
     }
-    PreviewBuilt = true;
-    if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();
+    previewBuilt_ = true;
+    if (options_.EnregistrerSourceAudio) UpdateAudioSourceBranch();
     ReadFormat();
     return true;
 }
 
 // ---- Audio branches ------------------------------------------------------------------
 
-bool TdmCam::UpdateIncludedAudio()
+bool TpreviewBuilder::UpdateIncludedAudio()
 {
-    if (SourceKind != kad::SourceKind::skDV && SourceKind != kad::SourceKind::skMovieBoxB &&
-        SourceKind != kad::SourceKind::skMpeg2)
+    if (Source().Kind() != kad::SourceKind::skDV &&
+        Source().Kind() != kad::SourceKind::skMovieBoxB &&
+        Source().Kind() != kad::SourceKind::skMpeg2)
         return false;
-    if (IsRunning()) StopGraph();
-    if (!Options.EcouterAudioInclus) {
-        if (!infinite4.InGraph()) return false;
-        infinite4.Remove();
-        MpegAudioDec.Remove();
+    if (graph().IsRunning()) graph().StopGraph();
+    if (!options_.EcouterAudioInclus) {
+        if (!graph().infinite4.InGraph()) return false;
+        graph().infinite4.Remove();
+        graph().MpegAudioDec.Remove();
         // An audio output left without data would hold the graph from
         // running: the playback end goes with its tap.
-        acm.Remove();
-        hdAudio.Remove();
-        AudioRender.Remove();
-        pruneHelpers();
+        graph().acm.Remove();
+        graph().hdAudio.Remove();
+        graph().AudioRender.Remove();
+        graph().pruneHelpers();
         return true;
     }
-    if (infinite4.InGraph()) return false;
-    place(AudioRender);
-    if (SourceKind != kad::SourceKind::skDV) return UpdateIncludedAudioMpeg2();
-    if (!DVsplitter.InGraph()) return false;
-    place(infinite4);
-    place(acm);
-    if (rs(DVsplitter, &infinite4, acm, MediaHint::Audio) == LinkResult::MissingElement)
+    if (graph().infinite4.InGraph()) return false;
+    graph().place(graph().AudioRender);
+    if (Source().Kind() != kad::SourceKind::skDV) return UpdateIncludedAudioMpeg2();
+    if (!graph().DVsplitter.InGraph()) return false;
+    graph().place(graph().infinite4);
+    graph().place(graph().acm);
+    if (graph().rs(graph().DVsplitter, &graph().infinite4, graph().acm, MediaHint::Audio) ==
+        LinkResult::MissingElement)
         return false;
-    place(hdAudio);
-    if (rs(acm, &hdAudio, AudioRender) == LinkResult::MissingElement) return false;
+    graph().place(graph().hdAudio);
+    if (graph().rs(graph().acm, &graph().hdAudio, graph().AudioRender) ==
+        LinkResult::MissingElement)
+        return false;
     int rate = 44100;
     SetDVAudioRate(rate);
     return true;
 }
 
-bool TdmCam::AddAudioSourceBranch()
+bool TpreviewBuilder::AddAudioSourceBranch()
 {
-    place(AudioSource);
-    place(infinite3);
-    place(hdAuto);
-    rs(AudioSource, &hdAuto, infinite3);
+    graph().place(graph().AudioSource);
+    graph().place(graph().infinite3);
+    graph().place(graph().hdAuto);
+    graph().rs(graph().AudioSource, &graph().hdAuto, graph().infinite3);
     return true;
 }
 
-bool TdmCam::UpdateAudioSourceBranch()
+bool TpreviewBuilder::UpdateAudioSourceBranch()
 {
-    if (GST_STATE_TARGET(fg_.get()) > GST_STATE_READY) StopGraph();
+    if (GST_STATE_TARGET(GST_ELEMENT(graph().fg())) > GST_STATE_READY) graph().StopGraph();
     AddAudioSourceBranch();
     return true;
 }
 
-bool TdmCam::SelectAudioSource(const QString& name)
+bool TpreviewBuilder::SelectAudioSource(const QString& name)
 {
-    return BindFilterByName(FilterCategory::AudioInputDevices, name, AudioSource);
+    return graph().BindFilterByName(FilterCategory::AudioInputDevices, name, graph().AudioSource);
 }
 
-bool TdmCam::SetDVAudioRate(int& rate)
+bool TpreviewBuilder::SetDVAudioRate(int& rate)
 {
-    if (!acm.InGraph()) return false;
-    GstElement* filter = gst_bin_get_by_name(GST_BIN(acm.Element()), "rate");
+    if (!graph().acm.InGraph()) return false;
+    GstElement* filter = gst_bin_get_by_name(GST_BIN(graph().acm.Element()), "rate");
     if (!filter) return false;
     ElementRef owned(filter);
     if (rate <= 0) {
-        PadRef in(gst_element_get_static_pad(acm.Element(), "sink"));
+        PadRef in(gst_element_get_static_pad(graph().acm.Element(), "sink"));
         CapsRef caps(in ? gst_pad_get_current_caps(in.get()) : nullptr);
         int native = 0;
         if (caps) gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "rate", &native);
@@ -399,60 +407,60 @@ bool TdmCam::SetDVAudioRate(int& rate)
                      ? gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "rate",
                                            G_TYPE_INT, rate, NULL)
                      : gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", NULL));
-    const bool running = IsRunning();
-    if (running) gst_element_set_state(fg_.get(), GST_STATE_READY);
+    const bool running = graph().IsRunning();
+    if (running) gst_element_set_state(GST_ELEMENT(graph().fg()), GST_STATE_READY);
     g_object_set(filter, "caps", caps.get(), NULL);
-    if (running) RunGraph();
+    if (running) graph().RunGraph();
     return true;
 }
 
 // ---- Format ---------------------------------------------------------------------------
 
-void TdmCam::ReadFormat()
+void TpreviewBuilder::ReadFormat()
 {
-    FrameDuration = kDefaultFrameDuration;
-    if (SourcePin) {
-        CapsRef caps(gst_pad_get_current_caps(SourcePin.get()));
-        if (!caps) caps.reset(gst_pad_query_caps(SourcePin.get(), nullptr));
+    format_.FrameDuration = kDefaultFrameDuration;
+    if (Source().Pin()) {
+        CapsRef caps(gst_pad_get_current_caps(Source().Pin().get()));
+        if (!caps) caps.reset(gst_pad_query_caps(Source().Pin().get(), nullptr));
         if (caps && gst_caps_is_fixed(caps.get())) {
             if (auto f = formatFromCaps(caps.get())) {
-                FrameDuration = f->duration;
-                VideoWidth = f->width;
-                VideoHeight = f->height;
+                format_.FrameDuration = f->duration;
+                format_.VideoWidth = f->width;
+                format_.VideoHeight = f->height;
             }
         } else if (caps && !gst_caps_is_empty(caps.get())) {
             // Unfixed caps still tell a DV source's standard.
             CapsRef first(gst_caps_copy_nth(caps.get(), 0));
             if (gst_structure_has_name(gst_caps_get_structure(first.get(), 0), "video/x-dv"))
                 if (auto f = formatFromCaps(first.get())) {
-                    FrameDuration = f->duration;
-                    VideoWidth = f->width;
-                    VideoHeight = f->height;
+                    format_.FrameDuration = f->duration;
+                    format_.VideoWidth = f->width;
+                    format_.VideoHeight = f->height;
                 }
         }
     }
     watchSourceFormat();
 }
 
-void TdmCam::watchSourceFormat()
+void TpreviewBuilder::watchSourceFormat()
 {
     unwatchSourceFormat();
-    if (!SourcePin) return;
-    GstElement* poster = VideoSource.Element();
+    if (!Source().Pin()) return;
+    GstElement* poster = graph().VideoSource.Element();
     if (!poster) return;
     auto* watch = new FormatWatch{poster};
-    watch->lastDuration = FrameDuration;
-    watch->lastWidth = VideoWidth;
-    watch->lastHeight = VideoHeight;
+    watch->lastDuration = format_.FrameDuration;
+    watch->lastWidth = format_.VideoWidth;
+    watch->lastHeight = format_.VideoHeight;
     formatProbe_ = gst_pad_add_probe(
-        SourcePin.get(),
+        Source().Pin().get(),
         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         onSourceData, watch, deleteWatch);
-    formatPad_ = SourcePin;
-    sourceFrames_->Attach(SourcePin.get());
+    formatPad_ = Source().Pin();
+    sourceFrames_->Attach(Source().Pin().get());
 }
 
-void TdmCam::unwatchSourceFormat()
+void TpreviewBuilder::unwatchSourceFormat()
 {
     if (formatPad_ && formatProbe_) gst_pad_remove_probe(formatPad_.get(), formatProbe_);
     formatProbe_ = 0;
@@ -460,12 +468,14 @@ void TdmCam::unwatchSourceFormat()
     sourceFrames_->Detach();
 }
 
-void TdmCam::applyFormat(gint64 duration, int width, int height)
+void TpreviewBuilder::applyFormat(gint64 duration, int width, int height)
 {
-    if (duration == FrameDuration && width == VideoWidth && height == VideoHeight) return;
-    FrameDuration = duration;
-    VideoWidth = width;
-    VideoHeight = height;
+    if (duration == format_.FrameDuration && width == format_.VideoWidth &&
+        height == format_.VideoHeight)
+        return;
+    format_.FrameDuration = duration;
+    format_.VideoWidth = width;
+    format_.VideoHeight = height;
     applySyncOffset();
     emit FormatChanged();
 }

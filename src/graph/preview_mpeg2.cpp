@@ -9,7 +9,7 @@
 // stream has it, as the MovieBox does, otherwise the first video (audio)
 // stream, which is where ordinary encoders put theirs (0xE0, 0xC0).
 
-#include "graph/capture_state.h"
+#include "graph/dm_cam.h"
 
 #include "platform/media/media_platform.h"
 #include "system/log.h"
@@ -194,18 +194,23 @@ GstElement* makeOutput(const char* name, const char* parser)
     return bin;
 }
 
-} // namespace
-
-GstElement* TdmCam::MpegVideoPin() const
+// An output of the demultiplexer while it is in graph.
+GstElement* pinInGraph(const ElementRef& pin, GstBin* graph)
 {
-    if (!capture_ || !inGraph(capture_->videoPin.get(), Graph())) return nullptr;
-    return capture_->videoPin.get();
+    GstElement* e = pin.get();
+    return e && gst_object_has_as_ancestor(GST_OBJECT(e), GST_OBJECT(graph)) ? e : nullptr;
 }
 
-GstElement* TdmCam::MpegAudioPin() const
+} // namespace
+
+GstElement* TpreviewBuilder::MpegVideoPin() const
 {
-    if (!capture_ || !inGraph(capture_->audioPin.get(), Graph())) return nullptr;
-    return capture_->audioPin.get();
+    return pinInGraph(mpegVideo_, graph().Graph());
+}
+
+GstElement* TpreviewBuilder::MpegAudioPin() const
+{
+    return pinInGraph(mpegAudio_, graph().Graph());
 }
 
 namespace {
@@ -288,98 +293,102 @@ GstPadLinkReturn linkPins(GstElement* output, GstElement* decoder)
 
 } // namespace
 
-bool TdmCam::BuildPreviewMovieBoxB()
+bool TpreviewBuilder::BuildPreviewMovieBoxB()
 {
-    if (SourceKind != kad::SourceKind::skMovieBoxB || !SourcePin) return false;
+    if (Source().Kind() != kad::SourceKind::skMovieBoxB || !Source().Pin()) return false;
     WriteLog("try to build the previewgraph of MovieBox_B");
-    PreviewBuilt = false;
-    FreeAllFilters();
-    place(Smarttee);
-    place(NullRenderer);
-    if (rs(SourcePin.get(), &Smarttee, NullRenderer) == LinkResult::MissingElement) return false;
-    place(demux);
-    if (rs(Smarttee, nullptr, demux) == LinkResult::MissingElement) return false;
-    TcaptureState& s = cap();
-    if (createOutputPin(Graph(), demux.Element(), "MpegVideo", "mpegvideoparse", true,
-                        s.videoPin) != GST_PAD_LINK_OK ||
-        createOutputPin(Graph(), demux.Element(), "MpegAudio", "mpegaudioparse", false,
-                        s.audioPin) != GST_PAD_LINK_OK)
+    previewBuilt_ = false;
+    graph().FreeAllFilters();
+    graph().place(graph().Smarttee);
+    graph().place(graph().NullRenderer);
+    if (graph().rs(Source().Pin().get(), &graph().Smarttee, graph().NullRenderer) ==
+        LinkResult::MissingElement)
+        return false;
+    graph().place(graph().demux);
+    if (graph().rs(graph().Smarttee, nullptr, graph().demux) == LinkResult::MissingElement)
+        return false;
+    if (createOutputPin(graph().Graph(), graph().demux.Element(), "MpegVideo", "mpegvideoparse",
+                        true, mpegVideo_) != GST_PAD_LINK_OK ||
+        createOutputPin(graph().Graph(), graph().demux.Element(), "MpegAudio", "mpegaudioparse",
+                        false, mpegAudio_) != GST_PAD_LINK_OK)
         return false;
     TfilterSlot* d = deint();
-    place(sg);
-    place(Mpeg2VideoDec);
-    Chronix.Remove();
-    GstElement* video = s.videoPin.get();
-    if (Options.PermettreIncruster) {
-        Infinite.Remove();
-        place(Lumatex);
-        place(Infinite2);
-        GstElement* dec = Mpeg2VideoDec.InGraph() ? Mpeg2VideoDec.Element() : nullptr;
+    graph().place(graph().sg);
+    graph().place(graph().Mpeg2VideoDec);
+    graph().Chronix.Remove();
+    GstElement* video = mpegVideo_.get();
+    if (options_.PermettreIncruster) {
+        graph().Infinite.Remove();
+        graph().place(graph().Lumatex);
+        graph().place(graph().Infinite2);
+        GstElement* dec =
+            graph().Mpeg2VideoDec.InGraph() ? graph().Mpeg2VideoDec.Element() : nullptr;
         if (dec) linkPins(video, dec);
-        if (!Lumatex.InGraph() ||
-            RenderStream(Graph(), dec ? dec : video, d ? d->Element() : nullptr,
-                         Lumatex.Element()) == LinkResult::MissingElement)
+        if (!graph().Lumatex.InGraph() ||
+            RenderStream(graph().Graph(), dec ? dec : video, d ? d->Element() : nullptr,
+                         graph().Lumatex.Element()) == LinkResult::MissingElement)
             return false;
-        rs(Lumatex, nullptr, Infinite2);
-        rs(Infinite2, nullptr, sg);
+        graph().rs(graph().Lumatex, nullptr, graph().Infinite2);
+        graph().rs(graph().Infinite2, nullptr, graph().sg);
     } else {
-        if (Mpeg2VideoDec.InGraph()) {
-            linkPins(video, Mpeg2VideoDec.Element());
-            RenderStream(Graph(), Mpeg2VideoDec.Element(), d ? d->Element() : nullptr,
-                         sg.Element());
+        if (graph().Mpeg2VideoDec.InGraph()) {
+            linkPins(video, graph().Mpeg2VideoDec.Element());
+            RenderStream(graph().Graph(), graph().Mpeg2VideoDec.Element(),
+                         d ? d->Element() : nullptr, graph().sg.Element());
         } else {
-            RenderStream(Graph(), video, d ? d->Element() : nullptr, sg.Element());
+            RenderStream(graph().Graph(), video, d ? d->Element() : nullptr, graph().sg.Element());
         }
-        place(Infinite2);
-        PadRef feeder = takeFeeder(sg.Element());
-        if (feeder) rs(feeder.get(), &Infinite2, sg);
+        graph().place(graph().Infinite2);
+        PadRef feeder = takeFeeder(graph().sg.Element());
+        if (feeder) graph().rs(feeder.get(), &graph().Infinite2, graph().sg);
     }
-    place(hdVideo);
-    if (rsToWindow(sg, hdVideo.Bound() ? &hdVideo : nullptr) == LinkResult::MissingElement)
+    graph().place(graph().hdVideo);
+    if (graph().rsToWindow(graph().sg, graph().hdVideo.Bound() ? &graph().hdVideo : nullptr) ==
+        LinkResult::MissingElement)
         return false;
-    if (Options.EcouterAudioInclus) UpdateIncludedAudio();
-    if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();
-    PreviewBuilt = true;
+    if (options_.EcouterAudioInclus) UpdateIncludedAudio();
+    if (options_.EnregistrerSourceAudio) UpdateAudioSourceBranch();
+    previewBuilt_ = true;
     WriteLog("building of the previewgraph of MovieBox_B has succeeded");
     ReadFormat();
     return true;
 }
 
-bool TdmCam::BuildPreviewMpeg2()
+bool TpreviewBuilder::BuildPreviewMpeg2()
 {
     WriteLog("Start of BuildPreview in mpeg2");
-    if (SourceKind != kad::SourceKind::skMpeg2 || !SourcePin) return false;
+    if (Source().Kind() != kad::SourceKind::skMpeg2 || !Source().Pin()) return false;
     struct EndLine {
         ~EndLine() { WriteLog("End of BuildPreview en MPEG2"); }
     } endLine;
 
-    PreviewBuilt = false;
-    FreeAllFilters();
+    previewBuilt_ = false;
+    graph().FreeAllFilters();
     WriteLog("FreeAllFilters passed");
-    place(Smarttee);
-    place(NullRenderer);
-    LinkResult r = rs(SourcePin.get(), &Smarttee, NullRenderer);
+    graph().place(graph().Smarttee);
+    graph().place(graph().NullRenderer);
+    LinkResult r = graph().rs(Source().Pin().get(), &graph().Smarttee, graph().NullRenderer);
     WriteLog("cg.RenderStream smarttee ==> " + LinkResultText(r));
 
     // FindPin: the Smart Tee's free output of the stream, its preview.
-    PadRef p(Smarttee.InGraph() ? gst_element_get_static_pad(Smarttee.Element(), "preview")
-                                : nullptr);
+    PadRef p(graph().Smarttee.InGraph()
+                 ? gst_element_get_static_pad(graph().Smarttee.Element(), "preview")
+                 : nullptr);
     if (p && gst_pad_is_linked(p.get())) p.reset();
     WriteLog("cg.FindPin ==> " +
              (p ? MediaErrorText(GST_PAD_LINK_OK) : LinkResultText(LinkResult::NoFreeSourcePad)));
-    place(demux);
-    r = p ? rs(p.get(), nullptr, demux) : LinkResult::NoFreeSourcePad;
+    graph().place(graph().demux);
+    r = p ? graph().rs(p.get(), nullptr, graph().demux) : LinkResult::NoFreeSourcePad;
     WriteLog("cg.Renderstream demux ==> " + LinkResultText(r));
     p.reset();
     if (!Succeeded(r)) return false;
-    GstElement* dmx = demux.Element();
+    GstElement* dmx = graph().demux.Element();
     if (!dmx || !g_signal_lookup("pad-added", G_OBJECT_TYPE(dmx))) {
         WriteLogSection("not assigned(pIMpeg2Demux)");
         return false;
     }
-    TcaptureState& s = cap();
     GstPadLinkReturn pr =
-        createOutputPin(Graph(), dmx, "MpegVideo", "mpegvideoparse", true, s.videoPin);
+        createOutputPin(graph().Graph(), dmx, "MpegVideo", "mpegvideoparse", true, mpegVideo_);
     WriteLog("CreateOutputPin Video ==> " + MediaErrorText(pr));
     if (pr != GST_PAD_LINK_OK) return false;
     // The stream mapping is the picker's: 0xE1 when present, else the first
@@ -388,37 +397,40 @@ bool TdmCam::BuildPreviewMpeg2()
     WriteLog("MapStreamId ==> " + MediaErrorText(pr));
 
     TfilterSlot* d = deint();
-    place(sg);
-    place(Mpeg2VideoDec);
-    Chronix.Remove();
-    GstElement* video = s.videoPin.get();
-    GstElement* dec = Mpeg2VideoDec.InGraph() ? Mpeg2VideoDec.Element() : nullptr;
-    if (Options.PermettreIncruster) {
-        Infinite.Remove();
-        place(Lumatex);
+    graph().place(graph().sg);
+    graph().place(graph().Mpeg2VideoDec);
+    graph().Chronix.Remove();
+    GstElement* video = mpegVideo_.get();
+    GstElement* dec = graph().Mpeg2VideoDec.InGraph() ? graph().Mpeg2VideoDec.Element() : nullptr;
+    if (options_.PermettreIncruster) {
+        graph().Infinite.Remove();
+        graph().place(graph().Lumatex);
         if (dec) linkPins(video, dec);
-        if (!Lumatex.InGraph()) return false;
-        RenderStream(Graph(), dec ? dec : video, d ? d->Element() : nullptr, Lumatex.Element());
-        place(Infinite2);
-        rs(Lumatex, nullptr, Infinite2);
-        rs(Infinite2, nullptr, sg);
+        if (!graph().Lumatex.InGraph()) return false;
+        RenderStream(graph().Graph(), dec ? dec : video, d ? d->Element() : nullptr,
+                     graph().Lumatex.Element());
+        graph().place(graph().Infinite2);
+        graph().rs(graph().Lumatex, nullptr, graph().Infinite2);
+        graph().rs(graph().Infinite2, nullptr, graph().sg);
     } else {
         if (dec) linkPins(video, dec);
-        RenderStream(Graph(), dec ? dec : video, d ? d->Element() : nullptr, sg.Element());
-        place(Infinite2);
-        if (PadRef feeder = takeFeeder(sg.Element())) rs(feeder.get(), &Infinite2, sg);
+        RenderStream(graph().Graph(), dec ? dec : video, d ? d->Element() : nullptr,
+                     graph().sg.Element());
+        graph().place(graph().Infinite2);
+        if (PadRef feeder = takeFeeder(graph().sg.Element()))
+            graph().rs(feeder.get(), &graph().Infinite2, graph().sg);
     }
-    if (rsToWindow(sg, nullptr) == LinkResult::MissingElement) return false;
+    if (graph().rsToWindow(graph().sg, nullptr) == LinkResult::MissingElement) return false;
 
-    pr = createOutputPin(Graph(), dmx, "MpegAudio", "mpegaudioparse", false, s.audioPin);
+    pr = createOutputPin(graph().Graph(), dmx, "MpegAudio", "mpegaudioparse", false, mpegAudio_);
     WriteLog("CreateOutputPin Audio ==> " + MediaErrorText(pr));
     if (pr != GST_PAD_LINK_OK) return false;
     WriteLog("pIAudioPIDMap ==> " + MediaErrorText(pr));
     WriteLog("MapStreamID Audio ==> " + MediaErrorText(pr));
 
-    if (Options.EcouterAudioInclus) UpdateIncludedAudio();
-    if (Options.EnregistrerSourceAudio) UpdateAudioSourceBranch();
-    PreviewBuilt = true;
+    if (options_.EcouterAudioInclus) UpdateIncludedAudio();
+    if (options_.EnregistrerSourceAudio) UpdateAudioSourceBranch();
+    previewBuilt_ = true;
     ReadFormat();
     return true;
 }
@@ -426,51 +438,51 @@ bool TdmCam::BuildPreviewMpeg2()
 // The stream's audio decoded by the MPEG Audio Decoder, which takes every
 // MPEG audio layer (the registry's first pick from the caps known before data
 // flows may be a decoder of one layer only). Null without an audio output.
-GstElement* TdmCam::MpegAudioDecoded()
+GstElement* TpreviewBuilder::MpegAudioDecoded()
 {
     GstElement* audio = MpegAudioPin();
     if (!audio) return nullptr;
-    place(MpegAudioDec);
-    if (!MpegAudioDec.InGraph()) return nullptr;
-    PadRef in(gst_element_get_static_pad(MpegAudioDec.Element(), "sink"));
+    graph().place(graph().MpegAudioDec);
+    if (!graph().MpegAudioDec.InGraph()) return nullptr;
+    PadRef in(gst_element_get_static_pad(graph().MpegAudioDec.Element(), "sink"));
     if (in && !gst_pad_is_linked(in.get()) &&
-        linkPins(audio, MpegAudioDec.Element()) != GST_PAD_LINK_OK)
+        linkPins(audio, graph().MpegAudioDec.Element()) != GST_PAD_LINK_OK)
         return nullptr;
-    return MpegAudioDec.Element();
+    return graph().MpegAudioDec.Element();
 }
 
 // The MPEG-2 kinds' part of UpdateIncludedAudio, after its common steps
 // (the graph stopped, listening on, no stream-audio tap yet, the audio
 // renderer placed).
-bool TdmCam::UpdateIncludedAudioMpeg2()
+bool TpreviewBuilder::UpdateIncludedAudioMpeg2()
 {
     GstElement* audio = MpegAudioPin();
-    if (SourceKind == kad::SourceKind::skMovieBoxB) {
+    if (Source().Kind() == kad::SourceKind::skMovieBoxB) {
         if (!audio || !MpegAudioDecoded()) {
-            MpegAudioDec.Remove();
-            infinite4.Remove();
-            AudioRender.Remove();
+            graph().MpegAudioDec.Remove();
+            graph().infinite4.Remove();
+            graph().AudioRender.Remove();
             return true;
         }
-        place(hdAudio);
-        TfilterSlot& end = hdAudio.InGraph() ? hdAudio : AudioRender;
-        if (hdAudio.InGraph())
-            rs(MpegAudioDec, &hdAudio, AudioRender);
+        graph().place(graph().hdAudio);
+        TfilterSlot& end = graph().hdAudio.InGraph() ? graph().hdAudio : graph().AudioRender;
+        if (graph().hdAudio.InGraph())
+            graph().rs(graph().MpegAudioDec, &graph().hdAudio, graph().AudioRender);
         else
-            rs(MpegAudioDec, nullptr, AudioRender);
+            graph().rs(graph().MpegAudioDec, nullptr, graph().AudioRender);
         if (PadRef feeder = takeFeeder(end.Element())) {
-            place(infinite4);
-            rs(feeder.get(), &infinite4, end);
+            graph().place(graph().infinite4);
+            graph().rs(feeder.get(), &graph().infinite4, end);
         }
         return true;
     }
-    if (SourceKind != kad::SourceKind::skMpeg2) return false;
+    if (Source().Kind() != kad::SourceKind::skMpeg2) return false;
     GstElement* decoded = audio ? MpegAudioDecoded() : nullptr;
-    if (!decoded || !AudioRender.InGraph()) return false;
-    RenderStream(Graph(), decoded, nullptr, AudioRender.Element());
-    if (PadRef feeder = takeFeeder(AudioRender.Element())) {
-        place(infinite4);
-        rs(feeder.get(), &infinite4, AudioRender);
+    if (!decoded || !graph().AudioRender.InGraph()) return false;
+    RenderStream(graph().Graph(), decoded, nullptr, graph().AudioRender.Element());
+    if (PadRef feeder = takeFeeder(graph().AudioRender.Element())) {
+        graph().place(graph().infinite4);
+        graph().rs(feeder.get(), &graph().infinite4, graph().AudioRender);
     }
     return true;
 }

@@ -43,30 +43,31 @@ void TCaptureSession::connectGraph()
 {
     // A capture that ended by itself (full disk, write error) has already
     // said why; whoever drives the session stops it as if by hand.
-    connect(&cam_, &TdmCam::CaptureStopped, this, [this](const QString&) {
+    connect(&cam_.Capture(), &TcaptureRun::CaptureStopped, this, [this](const QString&) {
         if (Capturing() && !finishing_) emit captureEndedByItself();
     });
     // The capture goes on without its sound: the status bar keeps saying so
     // until the capture ends, the log says when.
-    connect(&cam_, &TdmCam::CaptureSoundLost, this, &TCaptureSession::statusText);
+    connect(&cam_.Capture(), &TcaptureRun::CaptureSoundLost, this, &TCaptureSession::statusText);
     // Any other failure of the graph is at least written down; a capture
     // has said its own words about what ended it.
-    connect(&cam_, &TdmCam::GraphError, this,
+    connect(&cam_.FilterGraph(), &TfilterGraph::GraphError, this,
             [](const QString& text) { WriteLog("The media graph reports: " + text); });
-    connect(&cam_, &TdmCam::CaptureFileSwitched, this,
+    connect(&cam_.Capture(), &TcaptureRun::CaptureFileSwitched, this,
             [this](const QString&, const QString& newName) { fileSwitched(newName); });
-    connect(&cam_, &TdmCam::CaptureSwitchFailed, this,
+    connect(&cam_.Capture(), &TcaptureRun::CaptureSwitchFailed, this,
             [this](const QString& name, const QString& error) {
                 if (name == pendingCut_) cutGivenUp(QStringLiteral("it failed (") + error + u')');
             });
-    connect(&cam_, &TdmCam::CaptureFileRenamed, this,
+    connect(&cam_.Capture(), &TcaptureRun::CaptureFileRenamed, this,
             [this](const QString& oldName, const QString& newName) {
                 renamed_.insert(oldName, newName);
                 if (currentFile_ != oldName) return;
                 currentFile_ = newName;
                 emit currentFileChanged(newName);
             });
-    connect(&cam_, &TdmCam::CaptureFinished, this, &TCaptureSession::captureFinished);
+    connect(&cam_.Capture(), &TcaptureRun::CaptureFinished, this,
+            &TCaptureSession::captureFinished);
 }
 
 // ---------------------------------------------------------------------------
@@ -89,7 +90,7 @@ void TCaptureSession::setFinishing(bool finishing)
 void TCaptureSession::SetVolume(int volume)
 {
     volume_ = volume;
-    cam_.SetVolume(volume);
+    cam_.FilterGraph().SetVolume(volume);
 }
 
 // ---------------------------------------------------------------------------
@@ -97,22 +98,22 @@ void TCaptureSession::SetVolume(int volume)
 
 bool TCaptureSession::StartPreview()
 {
-    cam_.StopGraph();
+    cam_.FilterGraph().StopGraph();
     emit graphOptionsWanted();
-    if (!cam_.BuildPreviewGraph()) return false;
-    cam_.SetVolume(volume_);
-    cam_.RunGraph();
+    if (!cam_.Preview().BuildPreviewGraph()) return false;
+    cam_.FilterGraph().SetVolume(volume_);
+    cam_.FilterGraph().RunGraph();
     return true;
 }
 
 bool TCaptureSession::PreviewBuilt() const
 {
-    return cam_.PreviewBuilt;
+    return cam_.Preview().PreviewBuilt();
 }
 
 void TCaptureSession::StopGraph()
 {
-    cam_.StopGraph();
+    cam_.FilterGraph().StopGraph();
 }
 
 void TCaptureSession::enterPreview()
@@ -128,7 +129,7 @@ void TCaptureSession::StopCapture()
     // A capture that ended by itself (a full disk, a failed encoder) may
     // still be finishing its files: the preview waits for them as after a
     // stop by hand.
-    if (!cam_.Capturing() && !cam_.CaptureFinishing()) {
+    if (!cam_.Capture().Capturing() && !cam_.Capture().CaptureFinishing()) {
         catchUpWithWriter();
         emit nameAfterCapture(givenUp.isEmpty() ? NextVideoName() : givenUp);
         enterPreview();
@@ -142,7 +143,7 @@ void TCaptureSession::StopCapture()
     // The files are finished while the preview goes on showing the source;
     // the state stays the capture's until they are complete.
     setFinishing(true);
-    cam_.BeginFinishCapture();
+    cam_.Capture().BeginFinishCapture();
 }
 
 bool TCaptureSession::AdvanceNameAfterFinish()
@@ -195,22 +196,26 @@ bool TCaptureSession::StartCapture(const QString& path, CaptureState as)
     if (!QDir().mkpath(QFileInfo(path).path())) return false;
     emit graphOptionsWanted();
     emit captureOptionsWanted();
-    cam_.Options.CaptureReport = choices_.CaptureReport;
-    cam_.Capture.FormatName = choices_.FormatName;
-    cam_.CurrentVideoFileName = path;
+    TgraphOptions graphOptions = cam_.Preview().Options();
+    graphOptions.CaptureReport = choices_.CaptureReport;
+    cam_.Preview().SetOptions(graphOptions);
+    TcaptureOptions options = cam_.Capture().Options();
+    options.FormatName = choices_.FormatName;
+    cam_.Capture().SetCurrentVideoFileName(path);
     currentFile_ = path;
     // DV only: the builders of the other formats never read these.
     splitting_ = choices_.SplitAtRecording;
-    cam_.Capture.SplitAtRecording = splitting_;
+    options.SplitAtRecording = splitting_;
     splitName_ = splitting_ ? peekNextVideoName() : QString();
-    cam_.Capture.SplitFileName = splitName_;
-    cam_.Capture.DateNameRoot = choices_.NameByRecordingDate
-                                    ? QFileInfo(path).path() + u'/' + Naming().videoRacine
-                                    : QString();
+    options.SplitFileName = splitName_;
+    options.DateNameRoot = choices_.NameByRecordingDate
+                               ? QFileInfo(path).path() + u'/' + Naming().videoRacine
+                               : QString();
+    cam_.Capture().SetOptions(options);
     WriteLogSeparator();
     WriteLog(QStringLiteral("Start of capture into ") + path);
-    if (!cam_.BuildCaptureGraph()) return false;
-    cam_.SetVolume(volume_);
+    if (!cam_.Capture().BuildCaptureGraph()) return false;
+    cam_.FilterGraph().SetVolume(volume_);
     SetState(as);
     return true;
 }
@@ -222,7 +227,7 @@ void TCaptureSession::fileSwitched(const QString& name)
 {
     // A switch reported once the capture has ended changes nothing: the
     // window has moved on to the next capture's name.
-    if (!cam_.Capturing()) return;
+    if (!cam_.Capture().Capturing()) return;
     if (!pendingCut_.isEmpty() && name == pendingCut_) {
         pendingCut_.clear();
         cutWait_->stop();
@@ -251,13 +256,13 @@ void TCaptureSession::cutGivenUp(const QString& why)
 void TCaptureSession::cutWaitOver()
 {
     if (pendingCut_.isEmpty()) return;
-    if (cam_.GiveUpCaptureSwitch()) {
+    if (cam_.Capture().GiveUpCaptureSwitch()) {
         cutGivenUp(QStringLiteral("no picture came from the source"));
         return;
     }
     // A muxer writer past the point of no return completes (or fails) by
     // itself; a writer that has just moved on says so on its way here.
-    if (cam_.CaptureSwitchBusy()) cutWait_->start();
+    if (cam_.Capture().CaptureSwitchBusy()) cutWait_->start();
 }
 
 QString TCaptureSession::giveUpPendingCut()
@@ -265,7 +270,7 @@ QString TCaptureSession::giveUpPendingCut()
     if (pendingCut_.isEmpty()) return {};
     cutWait_->stop();
     const QString name = std::exchange(pendingCut_, QString());
-    if (!cam_.GiveUpCaptureSwitch(true)) return {};
+    if (!cam_.Capture().GiveUpCaptureSwitch(true)) return {};
     // Never made: its number, already taken, is the next capture's.
     emit videoNameShown(name);
     return name;
@@ -300,7 +305,7 @@ void TCaptureSession::followRecordingSplit(const QString& name)
     }
     if (splitting_) {
         splitName_ = peekNextVideoName();
-        cam_.SetRecordingSplitName(splitName_);
+        cam_.Capture().SetRecordingSplitName(splitName_);
     }
 }
 
@@ -321,12 +326,13 @@ void TCaptureSession::catchUpWithWriter()
     // finished): the writer's moves into new recordings have all been told,
     // the graph's own name of its file included.
     useNumberOf(currentFile_);
-    useNumberOf(cam_.CaptureFileName);
+    useNumberOf(cam_.Capture().CaptureFileName());
 }
 
 bool TCaptureSession::Cut()
 {
-    if (finishing_ || !cam_.Capturing() || cam_.CaptureSwitchBusy() || !pendingCut_.isEmpty())
+    if (finishing_ || !cam_.Capture().Capturing() || cam_.Capture().CaptureSwitchBusy() ||
+        !pendingCut_.isEmpty())
         return false;
     NamingState& n = Naming();
     QString next = NextVideoName(n);
@@ -335,7 +341,7 @@ bool TCaptureSession::Cut()
     if (splitting_ && next == splitName_) next = NextVideoName(n);
     // The labels keep the file being written until the writer moves on.
     emit videoNameShown(currentFile_);
-    if (!checkTarget(next) || !cam_.SwitchCaptureFile(next)) {
+    if (!checkTarget(next) || !cam_.Capture().SwitchCaptureFile(next)) {
         // The name was not used: the next cut or stop offers it again.
         if (n.VideoCounter > 0) --n.VideoCounter;
         return false;
@@ -349,9 +355,9 @@ bool TCaptureSession::Cut()
 
 std::optional<std::pair<qint64, qint64>> TCaptureSession::FrameCounters() const
 {
-    if (!cam_.Capturing()) return std::nullopt;
-    return std::make_pair(static_cast<qint64>(cam_.CapturedFrames()),
-                          static_cast<qint64>(cam_.LostFrames()));
+    if (!cam_.Capture().Capturing()) return std::nullopt;
+    return std::make_pair(static_cast<qint64>(cam_.Capture().CapturedFrames()),
+                          static_cast<qint64>(cam_.Capture().LostFrames()));
 }
 
 } // namespace kad

@@ -183,13 +183,14 @@ void TCaptureSettings::FillGraphOptions(TgraphOptions& o) const
 
 void TCaptureSettings::FillCaptureOptions(TdmCam& cam, SourceKind kind) const
 {
-    TdmCam::TcaptureOptions& c = cam.Capture;
+    TcaptureOptions c = cam.Capture().Options();
     c.FormatIndex = FormatPosition(kind);
     c.Standard = static_cast<int>(Standard);
     c.FrequencyIndex = static_cast<int>(Frequency);
     c.ProfileLevel = static_cast<int>(ProfileLevel);
     c.MediaEntry = MediaEntry;
     c.VersionIndex = static_cast<int>(Version);
+    cam.Capture().SetOptions(c);
 }
 
 std::vector<AudioKind> AudioTypeChoices(SourceKind kind, bool haveAudioDevices)

@@ -51,72 +51,72 @@ QByteArray utf8(const QString& text)
 
 bool TdmCamInlayGraph::OverlayInGraph() const
 {
-    return actionSignal(cam_.Lumatex.Element(), "set-enabled", 1) != 0;
+    return actionSignal(cam_.FilterGraph().Lumatex.Element(), "set-enabled", 1) != 0;
 }
 
 bool TdmCamInlayGraph::DatecodeInGraph() const
 {
-    return actionSignal(cam_.Chronix.Element(), "set-enabled", 1) != 0;
+    return actionSignal(cam_.FilterGraph().Chronix.Element(), "set-enabled", 1) != 0;
 }
 
 qint64 TdmCamInlayGraph::FrameDuration() const
 {
-    return cam_.FrameDuration;
+    return cam_.Preview().Format().FrameDuration;
 }
 
 void TdmCamInlayGraph::OverlaySetText(const QString& text)
 {
-    emitAction(cam_.Lumatex.Element(), "set-text", utf8(text).constData());
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-text", utf8(text).constData());
 }
 
 void TdmCamInlayGraph::OverlaySetEnabled(int enabled)
 {
-    emitAction(cam_.Lumatex.Element(), "set-enabled", gint(enabled));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-enabled", gint(enabled));
 }
 
 void TdmCamInlayGraph::OverlaySetAutoFontSize(bool automatic)
 {
-    emitAction(cam_.Lumatex.Element(), "set-auto-font-size", gboolean(automatic));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-auto-font-size", gboolean(automatic));
 }
 
 void TdmCamInlayGraph::OverlaySetFontSize(int points)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-size", gint(points));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-size", gint(points));
 }
 
 void TdmCamInlayGraph::OverlaySetFontName(const QString& face)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-name", utf8(face).constData());
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-name", utf8(face).constData());
 }
 
 void TdmCamInlayGraph::OverlaySetFontColor(quint32 bbggrr)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-color", guint(bbggrr));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-color", guint(bbggrr));
 }
 
 void TdmCamInlayGraph::OverlaySetFontBold(bool on)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-bold", gboolean(on));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-bold", gboolean(on));
 }
 
 void TdmCamInlayGraph::OverlaySetFontItalic(bool on)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-italic", gboolean(on));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-italic", gboolean(on));
 }
 
 void TdmCamInlayGraph::OverlaySetFontUnderline(bool on)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-underline", gboolean(on));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-underline", gboolean(on));
 }
 
 void TdmCamInlayGraph::OverlaySetFontStrikeOut(bool on)
 {
-    emitAction(cam_.Lumatex.Element(), "set-font-strike-out", gboolean(on));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-font-strike-out", gboolean(on));
 }
 
 std::optional<QString> TdmCamInlayGraph::OverlayVersion()
 {
-    GstElement* overlay = cam_.Lumatex.Element();
+    GstElement* overlay = cam_.FilterGraph().Lumatex.Element();
     const guint id = actionSignal(overlay, "get-version", 0, G_TYPE_STRING);
     if (id == 0) return std::nullopt;
     gchar* raw = nullptr;
@@ -128,42 +128,43 @@ std::optional<QString> TdmCamInlayGraph::OverlayVersion()
 
 void TdmCamInlayGraph::OverlaySetFlip(bool flip)
 {
-    emitAction(cam_.Lumatex.Element(), "set-flip", gboolean(flip));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-flip", gboolean(flip));
 }
 
 void TdmCamInlayGraph::OverlaySetPosition(int x, int y, int reserved)
 {
-    emitAction(cam_.Lumatex.Element(), "set-position", gint(x), gint(y), gint(reserved));
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-position", gint(x), gint(y),
+               gint(reserved));
 }
 
 void TdmCamInlayGraph::OverlaySetDateFormat(const QString& pattern)
 {
-    emitAction(cam_.Lumatex.Element(), "set-date-format", utf8(pattern).constData());
+    emitAction(cam_.FilterGraph().Lumatex.Element(), "set-date-format", utf8(pattern).constData());
 }
 
 void TdmCamInlayGraph::DatecodeSetHourOffset(int hours)
 {
-    emitAction(cam_.Chronix.Element(), "set-hour-offset", gint(hours));
+    emitAction(cam_.FilterGraph().Chronix.Element(), "set-hour-offset", gint(hours));
 }
 
 void TdmCamInlayGraph::DatecodeSetFormat(const QString& pattern)
 {
-    emitAction(cam_.Chronix.Element(), "set-format", utf8(pattern).constData());
+    emitAction(cam_.FilterGraph().Chronix.Element(), "set-format", utf8(pattern).constData());
 }
 
 void TdmCamInlayGraph::DatecodeSetEnabled(int enabled)
 {
-    emitAction(cam_.Chronix.Element(), "set-enabled", gint(enabled));
+    emitAction(cam_.FilterGraph().Chronix.Element(), "set-enabled", gint(enabled));
 }
 
 void TdmCamInlayGraph::DatecodeSetInlayFrames(int frames)
 {
-    emitAction(cam_.Chronix.Element(), "set-inlay-frames", gint(frames));
+    emitAction(cam_.FilterGraph().Chronix.Element(), "set-inlay-frames", gint(frames));
 }
 
 void TdmCamInlayGraph::DatecodeSetAutomatic(bool automatic)
 {
-    emitAction(cam_.Chronix.Element(), "set-automatic", gboolean(automatic));
+    emitAction(cam_.FilterGraph().Chronix.Element(), "set-automatic", gboolean(automatic));
 }
 
 // ---- The inlay ----------------------------------------------------------------

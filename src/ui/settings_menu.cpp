@@ -84,19 +84,20 @@ TSettingsMenu::TSettingsMenu(TdmCam& cam, QWidget* window, QObject* parent)
 {
     // A device placed again (a new connection, a new preview build) gets
     // back what was chosen for it here.
-    cam_.VideoSource.OnPlaced = [this](GstElement* element) {
-        if (videoFormat_ && cam_.VideoSource.BoundTo() == videoDevice_)
+    cam_.FilterGraph().VideoSource.OnPlaced = [this](GstElement* element) {
+        if (videoFormat_ && cam_.FilterGraph().VideoSource.BoundTo() == videoDevice_)
             RestrictSourceFormat(element, videoFormat_.get());
     };
-    cam_.AudioSource.OnPlaced = [this](GstElement* element) {
-        if (cam_.AudioSource.BoundTo() == soundDevice_) ApplySoundSettings(element, *sound_);
+    cam_.FilterGraph().AudioSource.OnPlaced = [this](GstElement* element) {
+        if (cam_.FilterGraph().AudioSource.BoundTo() == soundDevice_)
+            ApplySoundSettings(element, *sound_);
     };
 }
 
 TSettingsMenu::~TSettingsMenu()
 {
-    cam_.VideoSource.OnPlaced = nullptr;
-    cam_.AudioSource.OnPlaced = nullptr;
+    cam_.FilterGraph().VideoSource.OnPlaced = nullptr;
+    cam_.FilterGraph().AudioSource.OnPlaced = nullptr;
 }
 
 bool TSettingsMenu::BuildSettingsMenu(QMenu* menu)
@@ -105,8 +106,8 @@ bool TSettingsMenu::BuildSettingsMenu(QMenu* menu)
     for (QMenu* old : menu->findChildren<QMenu*>(QStringLiteral("VideoInputMenu")))
         old->deleteLater();
     menu->clear();
-    GstElement* source = cam_.VideoSource.Element();
-    GstElement* sound = cam_.AudioSource.Element();
+    GstElement* source = cam_.FilterGraph().VideoSource.Element();
+    GstElement* sound = cam_.FilterGraph().AudioSource.Element();
     if (!source && !sound) return false;
 
     auto add = [this, menu](const QString& text, SettingsEntry what) {
@@ -114,9 +115,9 @@ bool TSettingsMenu::BuildSettingsMenu(QMenu* menu)
         entry->setData(what);
         connect(entry, &QAction::triggered, this, [this, entry] { SettingsMenuClick(entry); });
     };
-    TCrossbar* crossbar = cam_.VideoCrossbar.get();
-    const bool routes =
-        source && crossbar && cam_.VideoInputCount > 0 && crossbar->RouteCount() > 0;
+    TCrossbar* crossbar = cam_.Source().VideoCrossbar();
+    const bool routes = source && crossbar && cam_.Source().Facts().VideoInputCount > 0 &&
+                        crossbar->RouteCount() > 0;
     if (source) {
         if (DeviceControlsOf(source)) add(Text(TextId::MenuVideoCaptureFilter), VideoCaptureFilter);
         if (!VideoFormatsOf(source).empty()) {
@@ -181,7 +182,7 @@ void TSettingsMenu::SettingsMenuClick(QAction* entry)
 
 bool TSettingsMenu::OpenAudioSettings()
 {
-    GstElement* sound = cam_.AudioSource.Element();
+    GstElement* sound = cam_.FilterGraph().AudioSource.Element();
     if (!sound) return false;
     bool opened = false;
     const auto open = [this, &opened](SettingsEntry what) {
@@ -200,8 +201,8 @@ bool TSettingsMenu::OpenAudioSettings()
 
 QWidget* TSettingsMenu::openPage(int entry)
 {
-    GstElement* source = cam_.VideoSource.Element();
-    GstElement* sound = cam_.AudioSource.Element();
+    GstElement* source = cam_.FilterGraph().VideoSource.Element();
+    GstElement* sound = cam_.FilterGraph().AudioSource.Element();
     switch (entry) {
     case VideoCaptureFilter: {
         auto controls = DeviceControlsOf(source);
@@ -224,7 +225,7 @@ QWidget* TSettingsMenu::openPage(int entry)
         return new TTvTunerDialog(std::move(port), window_);
     }
     case AudioCaptureFilter: {
-        rememberSoundOf(cam_.AudioSource.BoundTo());
+        rememberSoundOf(cam_.FilterGraph().AudioSource.BoundTo());
         auto controls = AudioControlsOf(sound, sound_);
         if (!controls) return nullptr;
         auto* dialog = new TDeviceControlsDialog(std::move(controls), window_);
@@ -242,13 +243,14 @@ QString TSettingsMenu::onStoppedGraph(const std::function<void()>& change,
                                       const std::function<void()>& undo)
 {
     // The file being written must not change format under the writer.
-    if (cam_.Capturing()) return Text(TextId::FormatLockedWhileCapturing);
-    const bool previewing = cam_.PreviewBuilt;
-    cam_.StopGraph();
+    if (cam_.Capture().Capturing()) return Text(TextId::FormatLockedWhileCapturing);
+    const bool previewing = cam_.Preview().PreviewBuilt();
+    cam_.FilterGraph().StopGraph();
     change();
     if (!previewing) return {};
     // Running again negotiates afresh, which is all a format needs.
-    if (!RebuildPreview) return cam_.RunGraph() ? QString() : Text(TextId::PreviewNotRestarted);
+    if (!RebuildPreview)
+        return cam_.FilterGraph().RunGraph() ? QString() : Text(TextId::PreviewNotRestarted);
     if (RebuildPreview()) return {};
     undo();
     RebuildPreview();
@@ -257,28 +259,28 @@ QString TSettingsMenu::onStoppedGraph(const std::function<void()>& change,
 
 QWidget* TSettingsMenu::videoFormatPage(const QString& title)
 {
-    GstElement* source = cam_.VideoSource.Element();
+    GstElement* source = cam_.FilterGraph().VideoSource.Element();
     auto choices = std::make_shared<std::vector<FormatChoice>>(VideoFormatsOf(source));
     if (choices->empty()) return nullptr;
     auto current = [this, choices]() -> std::optional<int> {
-        GstElement* now = cam_.VideoSource.Element();
+        GstElement* now = cam_.FilterGraph().VideoSource.Element();
         return choiceIn(*choices, SourceFormatRestriction(now).get(),
                         negotiatedCaps(now, "video/x-raw; image/jpeg").get());
     };
     auto apply = [this, choices](int index) -> QString {
-        GstElement* now = cam_.VideoSource.Element();
+        GstElement* now = cam_.FilterGraph().VideoSource.Element();
         if (!now) return Text(TextId::VideoDeviceGone);
         const CapsRef before = SourceFormatRestriction(now);
         const CapsRef wanted = (*choices)[static_cast<size_t>(index)].Caps;
-        const std::string device = cam_.VideoSource.BoundTo();
+        const std::string device = cam_.FilterGraph().VideoSource.BoundTo();
         const QString refusal = onStoppedGraph(
             [&] {
-                RestrictSourceFormat(cam_.VideoSource.Element(), wanted.get());
+                RestrictSourceFormat(cam_.FilterGraph().VideoSource.Element(), wanted.get());
                 videoDevice_ = device;
                 videoFormat_ = wanted;
             },
             [&] {
-                RestrictSourceFormat(cam_.VideoSource.Element(), before.get());
+                RestrictSourceFormat(cam_.FilterGraph().VideoSource.Element(), before.get());
                 videoFormat_ = before;
             });
         if (refusal.isEmpty())
@@ -292,21 +294,21 @@ QWidget* TSettingsMenu::videoFormatPage(const QString& title)
 
 QWidget* TSettingsMenu::crossbarPage()
 {
-    TCrossbar* crossbar = cam_.VideoCrossbar.get();
+    TCrossbar* crossbar = cam_.Source().VideoCrossbar();
     if (!crossbar || crossbar->RouteCount() == 0) return nullptr;
     QStringList names;
     for (int i = 0; i < crossbar->RouteCount(); ++i)
         names << crossbar->RouteInputName(i).value_or(QString());
     // The crossbar goes with the connection: each use looks it up again.
     auto current = [this]() -> std::optional<int> {
-        TCrossbar* now = cam_.VideoCrossbar.get();
+        TCrossbar* now = cam_.Source().VideoCrossbar();
         if (!now) return std::nullopt;
         if (auto inUse = now->RouteInUse()) return inUse;
         if (now->Routed()) return now->CurrentRoute();
         return std::nullopt;
     };
     auto apply = [this, names](int index) -> QString {
-        TCrossbar* now = cam_.VideoCrossbar.get();
+        TCrossbar* now = cam_.Source().VideoCrossbar();
         if (now && index < now->RouteCount() && now->ApplyRoute(index)) return {};
         return Text(TextId::VideoInputRefused).arg(names.value(index));
     };
@@ -315,7 +317,7 @@ QWidget* TSettingsMenu::crossbarPage()
 
 QWidget* TSettingsMenu::tvAudioPage()
 {
-    std::shared_ptr<V4l2Ioctl> port = V4l2PortOf(cam_.VideoSource.Element());
+    std::shared_ptr<V4l2Ioctl> port = V4l2PortOf(cam_.FilterGraph().VideoSource.Element());
     if (!port) return nullptr;
     const auto modes = V4l2Controls(*port).AudioModes();
     if (modes.empty()) return nullptr;
@@ -338,26 +340,27 @@ QWidget* TSettingsMenu::tvAudioPage()
 
 QWidget* TSettingsMenu::audioFormatPage()
 {
-    GstElement* sound = cam_.AudioSource.Element();
+    GstElement* sound = cam_.FilterGraph().AudioSource.Element();
     auto choices = std::make_shared<std::vector<FormatChoice>>(AudioFormatsOf(sound));
     if (choices->size() < 2) return nullptr;
     auto current = [this, choices]() -> std::optional<int> {
-        GstElement* now = cam_.AudioSource.Element();
+        GstElement* now = cam_.FilterGraph().AudioSource.Element();
         return choiceIn(*choices, SourceFormatRestriction(now).get(),
                         negotiatedCaps(now, "audio/x-raw").get());
     };
     auto apply = [this, choices](int index) -> QString {
-        if (!cam_.AudioSource.InGraph()) return Text(TextId::SoundSourceGone);
-        rememberSoundOf(cam_.AudioSource.BoundTo());
+        if (!cam_.FilterGraph().AudioSource.InGraph()) return Text(TextId::SoundSourceGone);
+        rememberSoundOf(cam_.FilterGraph().AudioSource.BoundTo());
         const CapsRef before = sound_->Format;
         const QString refusal = onStoppedGraph(
             [&] {
                 sound_->Format = (*choices)[static_cast<size_t>(index)].Caps;
-                RestrictSourceFormat(cam_.AudioSource.Element(), sound_->Format.get());
+                RestrictSourceFormat(cam_.FilterGraph().AudioSource.Element(),
+                                     sound_->Format.get());
             },
             [&] {
                 sound_->Format = before;
-                RestrictSourceFormat(cam_.AudioSource.Element(), before.get());
+                RestrictSourceFormat(cam_.FilterGraph().AudioSource.Element(), before.get());
             });
         if (refusal.isEmpty())
             WriteLog(
@@ -379,7 +382,7 @@ void TSettingsMenu::rememberSoundOf(const std::string& device)
 
 void TSettingsMenu::VideoInputClick(QAction* entry)
 {
-    TCrossbar* crossbar = cam_.VideoCrossbar.get();
+    TCrossbar* crossbar = cam_.Source().VideoCrossbar();
     if (!entry || !crossbar) return;
     const int route = entry->data().toInt();
     if (crossbar->ApplyRoute(route)) {

@@ -16,7 +16,7 @@ using ProgramSourcesCaptions = ProgramTest;
 TEST_F(ProgramSourcesCaptions, RenamedAudioTypesStillGiveTheGraphTheAudioPicked)
 {
     ASSERT_TRUE(startPreviewing("dv-pal-vcr,mic"));
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
     // Recompressed DV leaves the audio type free.
     pickFormat(2);
     QComboBox* types = sourcesPanel().cboxAudioType;
@@ -36,16 +36,16 @@ TEST_F(ProgramSourcesCaptions, RenamedAudioTypesStillGiveTheGraphTheAudioPicked)
     };
     pick(soundCard);
     EXPECT_EQ(program->Sources().CurrentAudioKind(), AudioKind::akSoundCard);
-    EXPECT_EQ(cam().Options.Audio, AudioKind::akSoundCard);
-    EXPECT_TRUE(cam().Options.EnregistrerSourceAudio);
-    EXPECT_TRUE(cam().AudioSource.InGraph());
+    EXPECT_EQ(cam().Preview().Options().Audio, AudioKind::akSoundCard);
+    EXPECT_TRUE(cam().Preview().Options().EnregistrerSourceAudio);
+    EXPECT_TRUE(cam().FilterGraph().AudioSource.InGraph());
     EXPECT_TRUE(waitForPicture());
 
     pick(none);
-    EXPECT_EQ(cam().Options.Audio, AudioKind::akNone);
-    EXPECT_FALSE(cam().Options.EnregistrerSourceAudio);
-    EXPECT_FALSE(cam().Options.EcouterAudioInclus);
-    EXPECT_FALSE(cam().AudioSource.InGraph());
+    EXPECT_EQ(cam().Preview().Options().Audio, AudioKind::akNone);
+    EXPECT_FALSE(cam().Preview().Options().EnregistrerSourceAudio);
+    EXPECT_FALSE(cam().Preview().Options().EcouterAudioInclus);
+    EXPECT_FALSE(cam().FilterGraph().AudioSource.InGraph());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
 }
 

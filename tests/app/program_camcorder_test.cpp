@@ -24,7 +24,7 @@ protected:
     TcamForm& camForm() const { return *program->Parts().camForm; }
     QString timecodeText() const { return camForm().TimecodePanel->text(); }
 
-    GstElement* source() const { return cam().VideoSource.Element(); }
+    GstElement* source() const { return cam().FilterGraph().VideoSource.Element(); }
     int tapeMode() const
     {
         gint mode = 0;
@@ -41,7 +41,7 @@ protected:
     int quitPlaying(bool stopWhenQuit)
     {
         startPal();
-        if (!program || !cam().Transport) return 0;
+        if (!program || !cam().Source().Transport()) return 0;
         act(ActionId::camPlay)->trigger();
         camForm().cbStopQuittant->setChecked(stopWhenQuit);
         camForm().move(40, 50);
@@ -62,16 +62,16 @@ protected:
         useDevices("dv-pal-vcr");
         presetFolders();
         start();
-        ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
-        ASSERT_TRUE(cam().Transport);
+        ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
+        ASSERT_TRUE(cam().Source().Transport());
     }
 };
 
 TEST_F(ProgramCamcorder, PlayMovesTheTapeAndTheTimecodeShownAdvances)
 {
     startPal();
-    EXPECT_TRUE(cam().IsVCR);
-    EXPECT_FALSE(cam().IsCamera);
+    EXPECT_TRUE(cam().Source().Facts().IsVCR);
+    EXPECT_FALSE(cam().Source().Facts().IsCamera);
     EXPECT_TRUE(camForm().isVisible());
     EXPECT_TRUE(camForm().windowTitle().startsWith(QLatin1String("Drive the camcorder: ")));
     EXPECT_TRUE(
@@ -104,7 +104,7 @@ TEST_F(ProgramCamcorder, PlayMovesTheTapeAndTheTimecodeShownAdvances)
 TEST_F(ProgramCamcorder, FastWindOrFastestPlayFollowsTheTapeState)
 {
     startPal();
-    QSignalSpy sent(cam().Transport.get(), &TcamTransport::commandDone);
+    QSignalSpy sent(cam().Source().Transport(), &TcamTransport::commandDone);
     const auto lastSent = [&] { return sent.isEmpty() ? 0 : sent.last().at(0).toInt(); };
 
     setTapeMode(KAD_TRANSPORT_STOP);
@@ -170,7 +170,7 @@ TEST_F(ProgramCamcorder, WindowTogglesAndThePilotPreference)
     }
     startPal();
     // Not wanted: hidden although the camcorder is a VCR.
-    EXPECT_TRUE(cam().IsVCR);
+    EXPECT_TRUE(cam().Source().Facts().IsVCR);
     EXPECT_FALSE(camForm().isVisible());
     EXPECT_EQ(camForm().pos(), QPoint(123, 345));
 
@@ -193,9 +193,9 @@ TEST_F(ProgramCamcorder, ACamcorderInCameraModeNeverShowsTheWindow)
 {
     useDevices("dv-ntsc-camera");
     start();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
-    EXPECT_TRUE(cam().IsCamera);
-    EXPECT_FALSE(cam().IsVCR);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
+    EXPECT_TRUE(cam().Source().Facts().IsCamera);
+    EXPECT_FALSE(cam().Source().Facts().IsVCR);
     EXPECT_TRUE(program->Prefs().ShowPilotDV.Value);
     EXPECT_FALSE(camForm().isVisible());
     EXPECT_FALSE(

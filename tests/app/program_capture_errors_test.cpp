@@ -41,8 +41,8 @@ TEST_F(ProgramCaptureErrors, AFailingEncoderReturnsToThePreviewNamingItAndMovesT
 
     QTest::keyClick(&form(), Qt::Key_Space);
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 20; }));
-    const ElementRef encoder = findVideoEncoder(cam().Graph());
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 20; }));
+    const ElementRef encoder = findVideoEncoder(cam().FilterGraph().Graph());
     ASSERT_TRUE(encoder) << "no encoder in the capture";
     const QString encoderName = QString::fromUtf8(GST_OBJECT_NAME(encoder.get()));
     PadRef in(gst_element_get_static_pad(encoder.get(), "sink"));
@@ -74,7 +74,7 @@ TEST_F(ProgramCaptureErrors, AFailingSoundCardKeepsTheCaptureGoingAndTheStatusBa
     presetFolders();
     start();
     TProgramParts& parts = program->Parts();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     parts.SourcesFrame->rgFormat->setItemIndex(0);
     program->Sources().rgFormatClick();
     parts.SourcesFrame->cboxAudioType->setCurrentIndex(parts.SourcesFrame->cboxAudioType->findText(
@@ -85,15 +85,15 @@ TEST_F(ProgramCaptureErrors, AFailingSoundCardKeepsTheCaptureGoingAndTheStatusBa
 
     QTest::keyClick(&form(), Qt::Key_Space);
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));
-    GstElement* mic = cam().AudioSource.Element();
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 10; }));
+    GstElement* mic = cam().FilterGraph().AudioSource.Element();
     ASSERT_NE(mic, nullptr);
     g_object_set(mic, "unplug", TRUE, NULL);
 
     ASSERT_TRUE(waitUntil([&] { return form().StatusText(1).contains("sound was lost"); }, 10000))
         << form().StatusText(1).toStdString();
-    const guint64 atLoss = cam().CapturedFrames();
-    EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atLoss + 30; }, 10000))
+    const guint64 atLoss = cam().Capture().CapturedFrames();
+    EXPECT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= atLoss + 30; }, 10000))
         << "the picture stopped with the sound";
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
     EXPECT_TRUE(dialogs.shown.empty());

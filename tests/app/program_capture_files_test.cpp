@@ -40,7 +40,7 @@ protected:
         const QString name = form().CurrentVideoFileName();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_EQ(form().State(), CaptureState::csCapturing) << name.toStdString();
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= guint64(frames); }))
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= guint64(frames); }))
             << name.toStdString();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_TRUE(waitStopped()) << name.toStdString();
@@ -78,8 +78,8 @@ TEST_F(ProgramCaptureFiles, TheMovieBoxLeavesNoEmptyFileAndTheNextCaptureAsksNot
     useDevices("moviebox");
     presetFolders();
     start();
-    if (cam().SourceKind != SourceKind::skMovieBoxB) pickVideo(kBox);
-    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    if (cam().Source().Kind() != SourceKind::skMovieBoxB) pickVideo(kBox);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     primeTheBox();
     ASSERT_TRUE(waitForPicture());
     pickFormat(0);
@@ -112,7 +112,7 @@ TEST_F(ProgramCaptureFiles, NoOtherPathLeavesAnEmptyFile)
     QStringList made;
     for (const Path& path : paths) {
         ASSERT_NO_FATAL_FAILURE(pickVideo(QString::fromLatin1(path.source)));
-        ASSERT_EQ(cam().SourceKind, path.kind) << path.source;
+        ASSERT_EQ(cam().Source().Kind(), path.kind) << path.source;
         const int formats = sourcesPanel().rgFormat->count();
         ASSERT_GE(formats, 2) << path.source;
         for (int format = 0; format < formats; ++format) {

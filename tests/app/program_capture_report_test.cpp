@@ -31,7 +31,7 @@ protected:
         const QString file = form().CurrentVideoFileName();
         QTest::keyClick(&form(), Qt::Key_Space);
         EXPECT_EQ(form().State(), CaptureState::csCapturing);
-        EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 25; }));
+        EXPECT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 25; }));
         stop();
         EXPECT_TRUE(waitStopped());
         EXPECT_EQ(form().State(), CaptureState::csPreview);

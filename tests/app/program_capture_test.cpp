@@ -21,7 +21,7 @@ protected:
         presetFolders();
         start();
         ASSERT_EQ(form().State(), CaptureState::csPreview);
-        ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+        ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
         ASSERT_TRUE(waitForPicture());
         ASSERT_TRUE(showActive());
     }
@@ -30,7 +30,8 @@ protected:
 
     bool capturingFor(int frames)
     {
-        return waitUntil([&] { return cam().CapturedFrames() >= static_cast<guint64>(frames); });
+        return waitUntil(
+            [&] { return cam().Capture().CapturedFrames() >= static_cast<guint64>(frames); });
     }
 };
 
@@ -86,9 +87,9 @@ TEST_F(ProgramCapture, F7CutsIntoASecondFile)
     const QString second = form().CurrentVideoFileName();
     EXPECT_TRUE(second.endsWith(QLatin1String("_1.avi")));
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
-    const guint64 atCut = cam().CapturedFrames();
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 20; }));
+    ASSERT_TRUE(waitUntil([&] { return !cam().Capture().CaptureSwitchBusy(); }));
+    const guint64 atCut = cam().Capture().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= atCut + 20; }));
     key(Qt::Key_Space);
     ASSERT_TRUE(waitStopped());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
@@ -130,9 +131,9 @@ TEST_F(ProgramCapture, ACutIntoAnExistingFileAsksFirst)
     dialogs.answer(DialogAnswer::Yes);
     key(Qt::Key_F7);
     EXPECT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() == next; }));
-    ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
-    const guint64 atCut = cam().CapturedFrames();
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 10; }));
+    ASSERT_TRUE(waitUntil([&] { return !cam().Capture().CaptureSwitchBusy(); }));
+    const guint64 atCut = cam().Capture().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= atCut + 10; }));
     key(Qt::Key_Space);
     const auto probe = probeVideo(next);
     ASSERT_TRUE(probe.has_value());
@@ -157,7 +158,7 @@ TEST_F(ProgramCapture, AnExistingFileAnsweredNoLeavesThePreviewRunning)
               QStringLiteral("The file ") + name +
                   QStringLiteral(" exists already. Do you want to crush it?"));
     EXPECT_EQ(form().State(), CaptureState::csPreview);
-    EXPECT_TRUE(cam().IsRunning());
+    EXPECT_TRUE(cam().FilterGraph().IsRunning());
     EXPECT_TRUE(waitForPicture());
     QFile kept(name);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
@@ -193,13 +194,13 @@ TEST_F(ProgramCapture, AnUnpluggedCamcorderKeepsTheFileAndTheNextCaptureGetsANew
     ASSERT_TRUE(capturingFor(25));
 
     // Pulling the plug makes the stream fail as a real device would.
-    GstElement* source = cam().VideoSource.Element();
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
     ASSERT_NE(source, nullptr);
     ASSERT_NE(g_object_class_find_property(G_OBJECT_GET_CLASS(source), "unplug"), nullptr);
     g_object_set(source, "unplug", TRUE, NULL);
     const bool recovered = waitUntil([&] {
         return form().State() != CaptureState::csCapturing &&
-               cam().SourceKind == SourceKind::skAnalog;
+               cam().Source().Kind() == SourceKind::skAnalog;
     });
     replugVirtualDevice("/virtual/kadrillo/dv-pal-vcr/0");
     ASSERT_TRUE(recovered);

@@ -25,7 +25,7 @@ protected:
     // No frame leaves the source from now on, as when the tape stops.
     void stall()
     {
-        GstElement* source = cam().VideoSource.Element();
+        GstElement* source = cam().FilterGraph().VideoSource.Element();
         ASSERT_NE(source, nullptr);
         sourcePad_.reset(gst_element_get_static_pad(source, "src"));
         ASSERT_TRUE(sourcePad_);
@@ -56,11 +56,11 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
     useDevices("dv-pal-vcr");
     presetFolders();
     start();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
     ASSERT_TRUE(waitForPicture());
     TSourcesFrame& panel = *program->Parts().SourcesFrame;
     std::vector<int> formats{0, 1};
-    if (cam().WmvAvailable) formats.push_back(3);
+    if (cam().FilterGraph().Presence().WmvAvailable) formats.push_back(3);
     for (int format : formats) {
         SCOPED_TRACE("format " + std::to_string(format));
         panel.rgFormat->setItemIndex(format);
@@ -69,7 +69,7 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
         const QString first = form().CurrentVideoFileName();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_EQ(form().State(), CaptureState::csCapturing);
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 15; }));
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 15; }));
 
         ASSERT_NO_FATAL_FAILURE(stall());
         pump(200);
@@ -90,20 +90,20 @@ TEST_F(ProgramCutStall, ACutWithoutFramesIsGivenUpAndTheNextOneWorks)
             << form().StatusText(1).toStdString();
         EXPECT_EQ(form().CurrentVideoFileName(), first);
         EXPECT_EQ(shownName(), QFileInfo(first).fileName());
-        EXPECT_FALSE(cam().CaptureSwitchBusy());
+        EXPECT_FALSE(cam().Capture().CaptureSwitchBusy());
 
         // Frames again: nothing lands in the given-up name by itself, and
         // the next cut takes that very name.
         flow();
-        const guint64 before = cam().CapturedFrames();
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= before + 10; }));
+        const guint64 before = cam().Capture().CapturedFrames();
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= before + 10; }));
         EXPECT_FALSE(QFileInfo::exists(asked)) << asked.toStdString();
         act(ActionId::acCouper)->trigger();
         EXPECT_EQ(program->Capture().PendingCut(), asked);
         ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() == asked; }));
         EXPECT_EQ(shownName(), QFileInfo(asked).fileName());
-        const guint64 atCut = cam().CapturedFrames();
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 10; }));
+        const guint64 atCut = cam().Capture().CapturedFrames();
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= atCut + 10; }));
 
         // A cut still waiting when the capture stops is not made either:
         // its name is the next capture's.

@@ -50,7 +50,7 @@ protected:
 
     int tapeMode() const
     {
-        GstElement* source = cam().VideoSource.Element();
+        GstElement* source = cam().FilterGraph().VideoSource.Element();
         if (!source || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "transport-mode"))
             return -1;
         gint mode = -1;
@@ -190,7 +190,7 @@ protected:
 TEST_F(ProgramEveryAction, InPreviewEveryActionDoesSomethingOrIsOff)
 {
     startWith("dv-pal-vcr,webcam,mic");
-    ASSERT_TRUE(cam().Transport);
+    ASSERT_TRUE(cam().Source().Transport());
     prepareChoices();
     // Starting a capture from the preview is walked as well; the walk stops
     // it again. Quitting comes last, on its own.
@@ -211,7 +211,7 @@ TEST_F(ProgramEveryAction, WhileCapturingEveryActionDoesSomethingOrIsOffAndTheFi
     const QString first = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 10; }));
 
     // The actions that end the capture are walked on their own below.
     const QStringList silent = walk({ActionId::acQuitter, ActionId::acBmpOption,
@@ -220,9 +220,9 @@ TEST_F(ProgramEveryAction, WhileCapturingEveryActionDoesSomethingOrIsOffAndTheFi
     EXPECT_TRUE(silent.isEmpty()) << silent.join(u' ').toStdString();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
 
-    ASSERT_TRUE(waitUntil([&] { return !cam().CaptureSwitchBusy(); }));
-    const guint64 now = cam().CapturedFrames();
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= now + 10; }));
+    ASSERT_TRUE(waitUntil([&] { return !cam().Capture().CaptureSwitchBusy(); }));
+    const guint64 now = cam().Capture().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= now + 10; }));
     const ActionId stop = usable(act(ActionId::acStopCapture)) ? ActionId::acStopCapture
                                                                : ActionId::acCapturerBascule;
     act(stop)->trigger();

@@ -76,7 +76,7 @@ protected:
     void pullCurrentSource(const std::string& path)
     {
         pulled.insert(path);
-        GstElement* source = cam().VideoSource.Element();
+        GstElement* source = cam().FilterGraph().VideoSource.Element();
         ASSERT_NE(source, nullptr);
         g_object_set(source, "unplug", TRUE, NULL);
     }
@@ -107,23 +107,23 @@ TEST_F(ProgramHotplug, APluggedInDeviceIsListedWithoutRefreshAndDisturbsNothing)
     ASSERT_EQ(listed(), QStringList{kDv});
     ASSERT_EQ(form().State(), CaptureState::csPreview);
     ASSERT_TRUE(waitForPicture());
-    GstElement* source = cam().VideoSource.Element();
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
 
     replug(kWebcamPath);
     ASSERT_TRUE(waitUntil([&] { return listed().size() == 2; }, 10000))
         << listed().join(", ").toStdString();
     EXPECT_TRUE(listed().contains(kWebcam));
     EXPECT_EQ(current(), kDv);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skDV);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skDV);
     // The running graph is the same one, still showing pictures.
-    EXPECT_EQ(cam().VideoSource.Element(), source);
+    EXPECT_EQ(cam().FilterGraph().VideoSource.Element(), source);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_TRUE(waitForPicture());
     EXPECT_TRUE(logText().contains(QStringLiteral("Video source plugged in: ") + kWebcam));
 
     // The new device is usable at once.
     choose(kWebcam);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     EXPECT_TRUE(waitForPicture());
 }
 
@@ -132,13 +132,13 @@ TEST_F(ProgramHotplug, AnotherDeviceLeavingTheListLeavesTheCurrentOneAlone)
     startWith("dv-pal-vcr,webcam,mpeg2");
     ASSERT_EQ(current(), kDv);
     ASSERT_TRUE(waitForPicture());
-    GstElement* source = cam().VideoSource.Element();
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
 
     unplug(kWebcamPath);
     ASSERT_TRUE(waitUntil([&] { return !listed().contains(kWebcam); }, 10000));
     EXPECT_EQ(listed(), (QStringList{kDv, kMpeg})) << listed().join(", ").toStdString();
     EXPECT_EQ(current(), kDv);
-    EXPECT_EQ(cam().VideoSource.Element(), source);
+    EXPECT_EQ(cam().FilterGraph().VideoSource.Element(), source);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_TRUE(program->Sources().LostVideoSource().isEmpty());
     EXPECT_TRUE(waitForPicture());
@@ -148,7 +148,7 @@ TEST_F(ProgramHotplug, AnotherDeviceLeavingTheListLeavesTheCurrentOneAlone)
     replug(kWebcamPath);
     ASSERT_TRUE(waitUntil([&] { return listed().contains(kWebcam); }, 10000));
     EXPECT_EQ(current(), kDv);
-    EXPECT_EQ(cam().VideoSource.Element(), source);
+    EXPECT_EQ(cam().FilterGraph().VideoSource.Element(), source);
 }
 
 TEST_F(ProgramHotplug, TheCurrentDeviceLeavingRunsTheLossPathAndItsReturnPreviewsItAgain)
@@ -160,7 +160,8 @@ TEST_F(ProgramHotplug, TheCurrentDeviceLeavingRunsTheLossPathAndItsReturnPreview
     // Only the bus says it: the stream itself has not failed yet.
     unplug(kDvPath);
     ASSERT_TRUE(waitUntil(
-        [&] { return current() == kWebcam && cam().SourceKind == SourceKind::skAnalog; }, 10000))
+        [&] { return current() == kWebcam && cam().Source().Kind() == SourceKind::skAnalog; },
+        10000))
         << current().toStdString();
     EXPECT_EQ(listed(), QStringList{kWebcam});
     EXPECT_EQ(form().State(), CaptureState::csPreview);
@@ -168,8 +169,8 @@ TEST_F(ProgramHotplug, TheCurrentDeviceLeavingRunsTheLossPathAndItsReturnPreview
     EXPECT_TRUE(waitForPicture());
 
     replug(kDvPath);
-    ASSERT_TRUE(
-        waitUntil([&] { return current() == kDv && cam().SourceKind == SourceKind::skDV; }, 10000))
+    ASSERT_TRUE(waitUntil(
+        [&] { return current() == kDv && cam().Source().Kind() == SourceKind::skDV; }, 10000))
         << current().toStdString();
     EXPECT_EQ(listed().size(), 2);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
@@ -189,13 +190,13 @@ TEST_F(ProgramHotplug, TheOnlyDevicePulledOutLeavesTheWindowIdleUntilItComesBack
     pullCurrentSource(kDvPath);
     ASSERT_TRUE(waitUntil([&] { return form().State() == CaptureState::csIdle; }, 10000));
     EXPECT_TRUE(listed().isEmpty());
-    EXPECT_EQ(cam().SourceKind, SourceKind::skNoVideo);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skNoVideo);
     EXPECT_EQ(program->Sources().LostVideoSource(), kDv);
 
     replug(kDvPath);
     ASSERT_TRUE(waitUntil([&] { return form().State() == CaptureState::csPreview; }, 10000));
     EXPECT_EQ(current(), kDv);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skDV);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skDV);
     EXPECT_TRUE(waitForPicture());
 }
 
@@ -212,14 +213,14 @@ TEST_F(ProgramHotplug, AReturnAfterTheUserChoseAnotherSourceChangesNothing)
     ASSERT_EQ(current(), kNtsc);
     EXPECT_TRUE(program->Sources().LostVideoSource().isEmpty());
     ASSERT_TRUE(waitForPicture());
-    GstElement* source = cam().VideoSource.Element();
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
 
     replug(kDvPath);
     ASSERT_TRUE(waitUntil([&] { return listed().contains(kDv); }, 10000));
     // Leave the program time to act wrongly.
     pump(300);
     EXPECT_EQ(current(), kNtsc);
-    EXPECT_EQ(cam().VideoSource.Element(), source);
+    EXPECT_EQ(cam().FilterGraph().VideoSource.Element(), source);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_FALSE(logText().contains(QStringLiteral("Video source back: ")));
 }
@@ -229,23 +230,23 @@ TEST_F(ProgramHotplug, AReturnDuringACaptureRestartsNothing)
     startWith("dv-pal-vcr,webcam");
     ASSERT_TRUE(waitForPicture());
     unplug(kDvPath);
-    ASSERT_TRUE(waitUntil([&] { return cam().SourceKind == SourceKind::skAnalog; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return cam().Source().Kind() == SourceKind::skAnalog; }, 10000));
     ASSERT_TRUE(waitForPicture());
 
     const QString file = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }, 15000));
-    GstElement* source = cam().VideoSource.Element();
-    const guint64 before = cam().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 10; }, 15000));
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
+    const guint64 before = cam().Capture().CapturedFrames();
 
     replug(kDvPath);
     ASSERT_TRUE(waitUntil([&] { return listed().contains(kDv); }, 10000));
     // The capture goes on from the same device.
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= before + 10; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= before + 10; }, 15000));
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
     EXPECT_EQ(current(), kWebcam);
-    EXPECT_EQ(cam().VideoSource.Element(), source);
+    EXPECT_EQ(cam().FilterGraph().VideoSource.Element(), source);
     EXPECT_TRUE(logText().contains(QStringLiteral("Video source back: ") + kDv));
 
     act(ActionId::acCapturerBascule)->trigger();

@@ -35,7 +35,7 @@ namespace {
 // frames have passed since the call (so a change made before is in it).
 QImage grabAfter(TdmCam& cam, int frames = 6)
 {
-    GstElement* sg = cam.sg.Element();
+    GstElement* sg = cam.FilterGraph().sg.Element();
     if (!sg) return {};
     const guint64 from = kad_sample_grabber_frame_count(sg);
     if (!waitUntil([&] { return kad_sample_grabber_frame_count(sg) >= from + frames; }, 15000))
@@ -98,7 +98,7 @@ protected:
 
     bool overlayEnabled() const
     {
-        GstElement* overlay = cam().Lumatex.Element();
+        GstElement* overlay = cam().FilterGraph().Lumatex.Element();
         if (!overlay) return false;
         gint enabled = 0;
         g_object_get(overlay, "enabled", &enabled, nullptr);
@@ -111,7 +111,7 @@ TEST_F(ProgramInlay, WithTheFiltersInlaysAreOfferedAndForbiddingTakesThemAway)
     useDevices("dv-pal-vcr");
     presetFolders();
     start();
-    ASSERT_TRUE(cam().InlayFiltersAvailable);
+    ASSERT_TRUE(cam().FilterGraph().Presence().InlayFiltersAvailable);
     ASSERT_EQ(form().State(), CaptureState::csPreview);
 
     // Start-up: the actions are there, inlays allowed, the overlay placed.
@@ -126,8 +126,8 @@ TEST_F(ProgramInlay, WithTheFiltersInlaysAreOfferedAndForbiddingTakesThemAway)
     EXPECT_TRUE(panel().cbAllowIncrust->isChecked());
     EXPECT_FALSE(form().Shape1->isHidden());
     EXPECT_TRUE(form().Xslider->isHidden());
-    EXPECT_TRUE(cam().Lumatex.InGraph());
-    EXPECT_TRUE(cam().Chronix.InGraph());
+    EXPECT_TRUE(cam().FilterGraph().Lumatex.InGraph());
+    EXPECT_TRUE(cam().FilterGraph().Chronix.InGraph());
     EXPECT_TRUE(form().StatusText(1).startsWith("Preview INC"))
         << form().StatusText(1).toStdString();
 
@@ -166,7 +166,8 @@ TEST_F(ProgramInlay, WithTheFiltersInlaysAreOfferedAndForbiddingTakesThemAway)
     EXPECT_FALSE(panel().rgChoix->isEnabled());
     EXPECT_TRUE(form().Shape1->isHidden());
     EXPECT_EQ(form().State(), CaptureState::csPreview);
-    EXPECT_FALSE(cam().Lumatex.InGraph()) << "the preview is rebuilt without the overlay";
+    EXPECT_FALSE(cam().FilterGraph().Lumatex.InGraph())
+        << "the preview is rebuilt without the overlay";
     EXPECT_FALSE(form().StatusText(1).contains("INC"));
 
     // Allowed again from the inlay panel: the overlay is back, the inlay
@@ -176,7 +177,7 @@ TEST_F(ProgramInlay, WithTheFiltersInlaysAreOfferedAndForbiddingTakesThemAway)
     EXPECT_TRUE(options().cbAllowIncrust->isChecked());
     EXPECT_TRUE(act(ActionId::acIncruster)->isEnabled());
     EXPECT_FALSE(act(ActionId::acIncruster)->isChecked());
-    EXPECT_TRUE(cam().Lumatex.InGraph());
+    EXPECT_TRUE(cam().FilterGraph().Lumatex.InGraph());
     EXPECT_FALSE(overlayEnabled());
     EXPECT_FALSE(prefs().IncrustationOn.Value);
     EXPECT_TRUE(dialogs.shown.empty());
@@ -190,7 +191,7 @@ TEST_F(ProgramInlay, ANonDVSourceOffersOnlyTheClock)
         p.ModeIncruster.Value = 1;
     });
     start();
-    ASSERT_TRUE(cam().InlayFiltersAvailable);
+    ASSERT_TRUE(cam().FilterGraph().Presence().InlayFiltersAvailable);
     EXPECT_EQ(panel().rgChoix->count(), 1);
     EXPECT_EQ(panel().rgChoix->itemIndex(), 0);
     EXPECT_TRUE(panel().gbDecalage->isHidden());
@@ -222,7 +223,7 @@ TEST_F(ProgramInlay, WithoutTheFiltersTheControlsGiveWayToTheInstallNote)
     presetPrefs([](Preferences& p) { p.PermettreIncruster.Value = true; });
     start();
 
-    EXPECT_FALSE(cam().InlayFiltersAvailable);
+    EXPECT_FALSE(cam().FilterGraph().Presence().InlayFiltersAvailable);
     EXPECT_FALSE(prefs().PermettreIncruster.Value);
     EXPECT_FALSE(act(ActionId::acIncruster)->isVisible());
     EXPECT_FALSE(act(ActionId::acFlip)->isVisible());
@@ -249,7 +250,7 @@ TEST_F(ProgramInlay, TheInlayShowsInItsCornerOfThePreviewAndFlipTurnsThePicture)
     presetFolders();
     start();
     ASSERT_EQ(form().State(), CaptureState::csPreview);
-    ASSERT_TRUE(cam().Lumatex.InGraph());
+    ASSERT_TRUE(cam().FilterGraph().Lumatex.InGraph());
 
     const QImage plain = grabAfter(cam());
     ASSERT_FALSE(plain.isNull());
@@ -327,7 +328,7 @@ TEST_F(ProgramInlay, TheCornerMarkerShowsTheSlidersAndStartsTheInlay)
     useDevices("dv-pal-vcr");
     presetFolders();
     start();
-    ASSERT_TRUE(cam().Lumatex.InGraph());
+    ASSERT_TRUE(cam().FilterGraph().Lumatex.InGraph());
     ASSERT_TRUE(showActive());
     QTest::mousePress(form().Shape1, Qt::LeftButton);
     EXPECT_FALSE(form().Xslider->isHidden());
@@ -337,7 +338,7 @@ TEST_F(ProgramInlay, TheCornerMarkerShowsTheSlidersAndStartsTheInlay)
 
     // The vertical slider's handle sits beside the text: at the top for
     // the default position, which is high up in the picture.
-    GstElement* overlay = cam().Lumatex.Element();
+    GstElement* overlay = cam().FilterGraph().Lumatex.Element();
     gint x = -1, y = -1;
     g_object_get(overlay, "position-x", &x, "position-y", &y, nullptr);
     EXPECT_EQ(x, 930);
@@ -374,7 +375,7 @@ TEST_F(ProgramInlay, TheFontDialogLeavesTheWindowRunningAndTheOverlayTakesTheCho
     useDevices("dv-pal-vcr");
     presetFolders();
     start();
-    ASSERT_TRUE(cam().Lumatex.InGraph());
+    ASSERT_TRUE(cam().FilterGraph().Lumatex.InGraph());
     panel().SpeedButton4->click();
     // The dialog does not hold the window in an event loop of its own.
     auto* dialog = form().findChild<QFontDialog*>();
@@ -387,7 +388,7 @@ TEST_F(ProgramInlay, TheFontDialogLeavesTheWindowRunningAndTheOverlayTakesTheCho
     EXPECT_EQ(prefs().IncrustFont.Font.Font.pointSize(), 33);
     EXPECT_TRUE(prefs().IncrustFont.Font.Font.italic());
 
-    GstElement* overlay = cam().Lumatex.Element();
+    GstElement* overlay = cam().FilterGraph().Lumatex.Element();
     gint size = 0;
     gboolean italic = FALSE;
     gchar* face = nullptr;

@@ -84,12 +84,12 @@ TEST_F(ProgramMovieBox, PrimedOnFirstChoiceAndAgainOnlyAfterARefreshOrALostDevic
     useDevices("webcam,moviebox,mic");
     start();
     ASSERT_TRUE(StartLog(true));
-    ASSERT_NE(cam().SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_NE(cam().Source().Kind(), SourceKind::skMovieBoxB);
     EXPECT_TRUE(instructions().isHidden());
     EXPECT_EQ(launchLines(), 0);
 
     pickVideo(kBox);
-    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     expectPriming();
     EXPECT_EQ(launchLines(), 1);
     // The instructions come with a picture, not an empty square.
@@ -107,14 +107,14 @@ TEST_F(ProgramMovieBox, PrimedOnFirstChoiceAndAgainOnlyAfterARefreshOrALostDevic
 
     // A refresh with the box chosen primes it again.
     program->Sources().ActualiserVideoBtnClick();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     expectPriming();
     EXPECT_EQ(launchLines(), 2);
     closePriming(false);
 
     // So does a lost device.
     form().GraphDeviceLost();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     expectPriming();
     EXPECT_EQ(launchLines(), 3);
     // The source is connected; only its picture waits behind the dialog.
@@ -135,7 +135,7 @@ TEST_F(ProgramMovieBox, OtherSourcesAreNotHeldBehindAnOpenDialog)
     // The user turns to the webcam with the dialog still open: its picture
     // shows at once.
     pickVideo(kWebcam);
-    ASSERT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     EXPECT_TRUE(waitForPicture());
     closePriming(true);
     EXPECT_TRUE(waitForPicture());
@@ -145,7 +145,7 @@ TEST_F(ProgramMovieBox, EndingTheProgramWithTheDialogOpenIsClean)
 {
     useDevices("moviebox,webcam");
     start();
-    if (cam().SourceKind != SourceKind::skMovieBoxB) pickVideo(kBox);
+    if (cam().Source().Kind() != SourceKind::skMovieBoxB) pickVideo(kBox);
     expectPriming();
     program.reset();
     SUCCEED();

@@ -27,7 +27,7 @@ protected:
     {
         ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
         program->Parts().OptionsFrame->cbSplitRecordings->click();
-        g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+        g_object_set(cam().FilterGraph().VideoSource.Element(), "scene-length", 1u, NULL);
         ASSERT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_0.avi")));
     }
 
@@ -39,7 +39,7 @@ protected:
         ASSERT_EQ(form().State(), CaptureState::csCapturing);
         if (meanwhile) meanwhile();
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= frames; }));
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= frames; }));
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_TRUE(waitStopped());
         ASSERT_EQ(form().State(), CaptureState::csPreview);
@@ -60,18 +60,18 @@ TEST_F(ProgramRecordings, BothOptionsAreSavedAndCutAndNameTheCapture)
     EXPECT_TRUE(program->Parts().Prefs->NameByRecordingDate.Value);
 
     // One recording a second on the tape.
-    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    g_object_set(cam().FilterGraph().VideoSource.Element(), "scene-length", 1u, NULL);
     const QString numbered = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
     // The window shows the file being written under its date name.
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 80; }));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 80; }));
     ASSERT_TRUE(waitUntil([&] { return form().CurrentVideoFileName() != numbered; }));
     EXPECT_TRUE(FileNamePart(form().CurrentVideoFileName()).startsWith(QLatin1String("Video_20")));
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_TRUE(waitStopped());
     ASSERT_EQ(form().State(), CaptureState::csPreview);
-    const qint64 captured = static_cast<qint64>(cam().CapturedFrames());
+    const qint64 captured = static_cast<qint64>(cam().Capture().CapturedFrames());
 
     const QStringList files =
         QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files, QDir::Name);
@@ -127,7 +127,7 @@ TEST_F(ProgramRecordings, SplitFilesTakeTheNextNumbersAndTheNextCaptureNoneOfThe
         ASSERT_TRUE(probe.has_value()) << files[k].toStdString();
         total += probe->frames;
     }
-    EXPECT_EQ(total, static_cast<qint64>(cam().CapturedFrames()));
+    EXPECT_EQ(total, static_cast<qint64>(cam().Capture().CapturedFrames()));
     // The next capture's name is none of the files just written.
     EXPECT_EQ(form().CurrentVideoFileName(),
               first.left(first.size() - 5) + QString("%1.avi").arg(files.size()));
@@ -141,7 +141,7 @@ TEST_F(ProgramRecordings, ACutNeverDrawsTheNameTheNextRecordingWillTake)
     const QString stem = first.left(first.size() - 5);
     QString cut;
     ASSERT_NO_FATAL_FAILURE(captureByToggle(70, [&] {
-        ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 5; }));
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 5; }));
         // _1 waits for the tape's next recording: the cut takes _2.
         act(ActionId::acCouper)->trigger();
         cut = program->Capture().PendingCut();
@@ -159,25 +159,25 @@ TEST_F(ProgramRecordings, ACutNeverDrawsTheNameTheNextRecordingWillTake)
         EXPECT_GT(probe->frames, 0) << name.toStdString();
         total += probe->frames;
     }
-    EXPECT_EQ(total, static_cast<qint64>(cam().CapturedFrames()));
+    EXPECT_EQ(total, static_cast<qint64>(cam().Capture().CapturedFrames()));
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(ProgramRecordings, WithTheOptionsOffTheTapeStaysInOneNumberedFile)
 {
     ASSERT_TRUE(startPreviewing("dv-pal-vcr"));
-    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    g_object_set(cam().FilterGraph().VideoSource.Element(), "scene-length", 1u, NULL);
     const QString numbered = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 60; }));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 60; }));
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_TRUE(waitStopped());
     EXPECT_EQ(QDir(videos).entryList({QStringLiteral("*.avi")}, QDir::Files),
               QStringList{FileNamePart(numbered)});
     const auto probe = probeVideo(numbered);
     ASSERT_TRUE(probe.has_value());
-    EXPECT_EQ(probe->frames, static_cast<int>(cam().CapturedFrames()));
+    EXPECT_EQ(probe->frames, static_cast<int>(cam().Capture().CapturedFrames()));
 }
 
 } // namespace

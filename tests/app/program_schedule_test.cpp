@@ -134,7 +134,7 @@ TEST_F(ProgramSchedule, ASplitCaptureEndedByTheScheduleLeavesANameAfterItsLastFi
 {
     startDv(true);
     program->Parts().OptionsFrame->cbSplitRecordings->click();
-    g_object_set(cam().VideoSource.Element(), "scene-length", 1u, NULL);
+    g_object_set(cam().FilterGraph().VideoSource.Element(), "scene-length", 1u, NULL);
     act(ActionId::acProgrammerFrame)->trigger();
     QDateTime now = QDateTime::currentDateTime();
     now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));

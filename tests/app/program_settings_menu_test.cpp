@@ -71,7 +71,7 @@ protected:
     guint webcamInput() const
     {
         guint input = 99;
-        g_object_get(cam().VideoSource.Element(), "input", &input, nullptr);
+        g_object_get(cam().FilterGraph().VideoSource.Element(), "input", &input, nullptr);
         return input;
     }
 
@@ -113,10 +113,10 @@ TEST_F(ProgramSettingsMenu, EachDeviceOffersItsOwnPagesAndOpeningNeverReroutes)
     useDevices("dv-pal-vcr,webcam");
     start();
     pickVideo(QStringLiteral("Virtual Webcam"));
-    ASSERT_NE(cam().VideoSource.Element(), nullptr);
+    ASSERT_NE(cam().FilterGraph().VideoSource.Element(), nullptr);
 
     // Whatever input the device is on, the menu shows it and leaves it.
-    g_object_set(cam().VideoSource.Element(), "input", 2u, nullptr);
+    g_object_set(cam().FilterGraph().VideoSource.Element(), "input", 2u, nullptr);
     for (int round = 0; round < 2; ++round) {
         QMenu* menu = openMenu();
         EXPECT_EQ(captions(menu),
@@ -155,7 +155,8 @@ TEST_F(ProgramSettingsMenu, WithoutAVideoDeviceThereIsNothingToSet)
 {
     useDevices("mic");
     start();
-    if (cam().VideoSource.Element()) GTEST_SKIP() << "a real video device is connected";
+    if (cam().FilterGraph().VideoSource.Element())
+        GTEST_SKIP() << "a real video device is connected";
     QMenu* menu = openMenu();
     ASSERT_EQ(captions(menu), QStringList{QStringLiteral("[No settings]")});
     EXPECT_FALSE(menu->actions().first()->isEnabled());
@@ -191,7 +192,7 @@ TEST_F(ProgramSettingsMenu, APictureControlChangesTheWebcamPictureAndResets)
     ASSERT_TRUE(before.has_value());
     brightness->setValue(brightness->maximum());
     gint applied = 0;
-    g_object_get(cam().VideoSource.Element(), "brightness", &applied, nullptr);
+    g_object_get(cam().FilterGraph().VideoSource.Element(), "brightness", &applied, nullptr);
     EXPECT_EQ(applied, 255);
     const auto brighter = lumaOnceItIs([&](double l) { return l > *before + 40; });
     ASSERT_TRUE(brighter.has_value());
@@ -199,7 +200,7 @@ TEST_F(ProgramSettingsMenu, APictureControlChangesTheWebcamPictureAndResets)
 
     monochrome->setChecked(true);
     gboolean grey = FALSE;
-    g_object_get(cam().VideoSource.Element(), "monochrome", &grey, nullptr);
+    g_object_get(cam().FilterGraph().VideoSource.Element(), "monochrome", &grey, nullptr);
     EXPECT_TRUE(grey);
 
     dialog->findChild<QPushButton*>(QStringLiteral("ResetToDefaults"))->click();
@@ -231,8 +232,8 @@ TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureR
 
     // The page checks the format the preview runs in, which the source's
     // first caps tell the window through the bus.
-    ASSERT_TRUE(waitUntil([&] { return cam().VideoWidth > 0; }));
-    const int width = cam().VideoWidth;
+    ASSERT_TRUE(waitUntil([&] { return cam().Preview().Format().VideoWidth > 0; }));
+    const int width = cam().Preview().Format().VideoWidth;
     ASSERT_TRUE(width == 320 || width == 640) << width;
     ASSERT_TRUE(page->Checked().has_value());
     EXPECT_TRUE(items[*page->Checked()].contains(QStringLiteral(" %1 x ").arg(width)));
@@ -245,9 +246,10 @@ TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureR
     ASSERT_TRUE(page->Choose(chosen));
     EXPECT_EQ(page->Checked(), chosen);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
-    ASSERT_TRUE(waitUntil([&] { return cam().VideoWidth == newWidth; }, 10000)) << cam().VideoWidth;
-    EXPECT_EQ(cam().VideoHeight, newHeight);
-    EXPECT_EQ(cam().FrameDuration, 666667);
+    ASSERT_TRUE(waitUntil([&] { return cam().Preview().Format().VideoWidth == newWidth; }, 10000))
+        << cam().Preview().Format().VideoWidth;
+    EXPECT_EQ(cam().Preview().Format().VideoHeight, newHeight);
+    EXPECT_EQ(cam().Preview().Format().FrameDuration, 666667);
     ASSERT_TRUE(waitForPicture());
     // The preview's frames are the new size: a still of them, read back.
     const QString still = program->Parts().NextImageFileName;
@@ -259,15 +261,15 @@ TEST_F(ProgramSettingsMenu, ACaptureFormatRebuildsThePreviewAndIsWhatTheCaptureR
     const QString file = form().CurrentVideoFileName();
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_EQ(form().State(), CaptureState::csCapturing);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 10; }));
     EXPECT_FALSE(
         page->Choose(static_cast<int>(items.indexOf(QStringLiteral("YUY2 640 x 480, 30 fps")))));
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("capture")));
     EXPECT_EQ(page->Checked(), chosen);
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
-    const guint64 atRefusal = cam().CapturedFrames();
-    EXPECT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atRefusal + 10; }));
+    const guint64 atRefusal = cam().Capture().CapturedFrames();
+    EXPECT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= atRefusal + 10; }));
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_TRUE(waitStopped());
     ASSERT_EQ(form().State(), CaptureState::csPreview);
@@ -286,7 +288,7 @@ TEST_F(ProgramSettingsMenu, TheCrossbarPageRoutesTheInputsAsTheSubMenuDoes)
 {
     useDevices("webcam");
     start();
-    ASSERT_NE(cam().VideoSource.Element(), nullptr);
+    ASSERT_NE(cam().FilterGraph().VideoSource.Element(), nullptr);
     auto* page = openPage<TChoiceDialog>(QStringLiteral("Video Crossbar..."));
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->Items(),
@@ -319,7 +321,7 @@ TEST_F(ProgramSettingsMenu, TheSoundSourceKeepsItsVolumeMuteAndFormatAcrossRebui
         sources.cboxAudioType->findText(QStringLiteral("Add an Audio Source (soundcard)")));
     program->Sources().SourcesFramergaudioChange();
     ASSERT_TRUE(waitForPicture());
-    GstElement* mic = cam().AudioSource.Element();
+    GstElement* mic = cam().FilterGraph().AudioSource.Element();
     ASSERT_NE(mic, nullptr);
     EXPECT_EQ(captions(openMenu()),
               (QStringList{
@@ -353,7 +355,7 @@ TEST_F(ProgramSettingsMenu, TheSoundSourceKeepsItsVolumeMuteAndFormatAcrossRebui
     ASSERT_TRUE(format->Choose(mono));
 
     // The preview's new sound source delivers the format and keeps the level.
-    GstElement* rebuilt = cam().AudioSource.Element();
+    GstElement* rebuilt = cam().FilterGraph().AudioSource.Element();
     ASSERT_NE(rebuilt, nullptr);
     ASSERT_TRUE(waitForPicture());
     gint rate = 0, channels = 0;
@@ -384,7 +386,7 @@ TEST_F(ProgramSettingsMenu, SetTheAudioOpensTheSoundSourcePagesOrSaysWhyNot)
     presetFolders();
     start();
     ASSERT_TRUE(waitForPicture());
-    ASSERT_FALSE(cam().AudioSource.InGraph());
+    ASSERT_FALSE(cam().FilterGraph().AudioSource.InGraph());
     QAction* setAudio = act(ActionId::acFixerAudio);
     ASSERT_TRUE(setAudio->isEnabled());
     setAudio->trigger();
@@ -396,7 +398,7 @@ TEST_F(ProgramSettingsMenu, SetTheAudioOpensTheSoundSourcePagesOrSaysWhyNot)
         sources.cboxAudioType->findText(QStringLiteral("Add an Audio Source (soundcard)")));
     program->Sources().SourcesFramergaudioChange();
     ASSERT_TRUE(waitForPicture());
-    ASSERT_TRUE(cam().AudioSource.InGraph());
+    ASSERT_TRUE(cam().FilterGraph().AudioSource.InGraph());
     for (int round = 0; round < 2; ++round) {
         if (round == 0)
             setAudio->trigger();

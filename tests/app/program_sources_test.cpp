@@ -33,10 +33,10 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
 {
     useDevices("dv-pal-vcr,webcam,moviebox,mic");
     start();
-    const bool wmv = cam().WmvAvailable;
+    const bool wmv = cam().FilterGraph().Presence().WmvAvailable;
     const QString dvName = QStringLiteral("Virtual DV Camcorder (PAL)");
     pickVideo(dvName);
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
 
     QStringList dvFormats = {QStringLiteral("DV type 1 (native)"),
                              QStringLiteral("DV type 2 (normal)"),
@@ -69,7 +69,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // The webcam has no "DV type 2 (normal)": its first format; and no
     // included audio: "No Audio".
     pickVideo(QStringLiteral("Virtual Webcam"));
-    ASSERT_EQ(cam().SourceKind, SourceKind::skAnalog);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     QStringList camFormats = {QStringLiteral("Native Video"),
                               QStringLiteral("DV type 2 (recompressed)")};
     if (wmv) camFormats << QStringLiteral("Wmv");
@@ -83,7 +83,7 @@ TEST_F(ProgramSources, ListsAndFallBacksFollowTheSourceKind)
     // The webcam's fall-back was never chosen by the user: the MovieBox gets
     // its own audio.
     pickVideo(QStringLiteral("Pinnacle Moviebox-B"));
-    ASSERT_EQ(cam().SourceKind, SourceKind::skMovieBoxB);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     EXPECT_EQ(sourcesPanel().rgFormat->items(), camFormats);
     EXPECT_EQ(audioTypes(),
               (QStringList{QStringLiteral("No Audio"), QStringLiteral("Audio from the MovieBox"),
@@ -114,7 +114,7 @@ TEST_F(ProgramSources, ASavedWmvFormatFallsBackWhenWindowsMediaIsMissing)
     // The saved device is gone: the first one is taken.
     EXPECT_EQ(sourcesPanel().cboxvideo->currentText(),
               QStringLiteral("Virtual DV Camcorder (PAL)"));
-    if (cam().WmvAvailable)
+    if (cam().FilterGraph().Presence().WmvAvailable)
         EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("Wmv"));
     else
         EXPECT_EQ(sourcesPanel().rgFormat->selectedText(), QStringLiteral("DV type 1 (native)"));

@@ -114,8 +114,8 @@ TEST_F(ProgramStartup, TheVirtualDvCamcorderIsPreviewedWithItsStatusTexts)
     start();
 
     ASSERT_EQ(form().State(), CaptureState::csPreview);
-    EXPECT_EQ(cam().SourceKind, SourceKind::skDV);
-    EXPECT_TRUE(cam().IsVCR);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skDV);
+    EXPECT_TRUE(cam().Source().Facts().IsVCR);
     // Inlays are allowed by default and both inlay elements are ours, so the
     // preview says it can carry one.
     EXPECT_EQ(form().StatusText(1), QStringLiteral("Preview INC DV VCR"));

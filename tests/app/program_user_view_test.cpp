@@ -56,9 +56,9 @@ TEST_F(ProgramUserView, WindowTitlesAreExactlyThoseTheProgramSets)
     ASSERT_EQ(sources().cboxvideo->currentText(), kPal);
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Kadrillo by Tavrel - ") + kPal);
     ASSERT_NE(program->Parts().camForm, nullptr);
-    ASSERT_FALSE(cam().SourceDescription.isEmpty());
+    ASSERT_FALSE(cam().Source().Facts().Description.isEmpty());
     EXPECT_EQ(program->Parts().camForm->windowTitle(),
-              QStringLiteral("Drive the camcorder: ") + cam().SourceDescription);
+              QStringLiteral("Drive the camcorder: ") + cam().Source().Facts().Description);
 
     act(ActionId::acReduire)->trigger();
     EXPECT_EQ(form().windowTitle(), kPal);
@@ -68,7 +68,7 @@ TEST_F(ProgramUserView, WindowTitlesAreExactlyThoseTheProgramSets)
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Virtual Webcam"));
 
     chooseNoVideo();
-    EXPECT_EQ(cam().SourceKind, SourceKind::skNoVideo);
+    EXPECT_EQ(cam().Source().Kind(), SourceKind::skNoVideo);
     EXPECT_EQ(form().windowTitle(), QStringLiteral("No video"));
     act(ActionId::acReduire)->trigger();
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Kadrillo by Tavrel - No video"));
@@ -81,7 +81,7 @@ TEST_F(ProgramUserView, WithoutAVideoSourceAStaleFormatGivesAnAviName)
 {
     useDevices("dv-pal-vcr");
     start();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skDV);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skDV);
     // The last entry of the DV list: Windows Media when it is offered,
     // recompressed DV otherwise; both re-encode.
     const int last = sources().rgFormat->items().size() - 1;
@@ -93,7 +93,7 @@ TEST_F(ProgramUserView, WithoutAVideoSourceAStaleFormatGivesAnAviName)
                 sources().Label1->isVisibleTo(&sources()));
 
     chooseNoVideo();
-    ASSERT_EQ(cam().SourceKind, SourceKind::skNoVideo);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skNoVideo);
     EXPECT_EQ(sources().rgFormat->itemIndex(), -1);
     EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String(".avi")))
         << form().CurrentVideoFileName().toStdString();
@@ -126,14 +126,14 @@ TEST_F(ProgramUserView, CaptureButtonShowsTheTogglesHintAndALostDeviceResetsTheT
     EXPECT_EQ(form().CaptureBtn->toolTip(), toggle->toolTip());
     EXPECT_NE(form().CaptureBtn->toolTip(), startHint) << "the hint follows the toggle";
     EXPECT_EQ(toggle->property(kImageProperty).toInt(), 28);
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= 10; }));
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 10; }));
 
-    GstElement* source = cam().VideoSource.Element();
+    GstElement* source = cam().FilterGraph().VideoSource.Element();
     ASSERT_NE(source, nullptr);
     g_object_set(source, "unplug", TRUE, NULL);
     const bool recovered = waitUntil([&] {
         return form().State() == CaptureState::csPreview &&
-               cam().SourceKind == SourceKind::skAnalog;
+               cam().Source().Kind() == SourceKind::skAnalog;
     });
     replugVirtualDevice("/virtual/kadrillo/dv-pal-vcr/0");
     ASSERT_TRUE(recovered);

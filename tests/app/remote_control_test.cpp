@@ -181,7 +181,8 @@ protected:
 
     bool capturingFor(int frames)
     {
-        return waitUntil([&] { return cam().CapturedFrames() >= static_cast<guint64>(frames); });
+        return waitUntil(
+            [&] { return cam().Capture().CapturedFrames() >= static_cast<guint64>(frames); });
     }
 
     PrivateBus bus_;
@@ -257,8 +258,8 @@ TEST_F(RemoteControl, ACutFinishesTheFirstFileAndGoesOnInTheNext)
     EXPECT_NE(second, started.text());
     ASSERT_TRUE(waitUntil([&] { return !listener_.finished.empty(); }, 10000));
     EXPECT_EQ(listener_.finished[0].path, started.text());
-    const guint64 atCut = cam().CapturedFrames();
-    ASSERT_TRUE(waitUntil([&] { return cam().CapturedFrames() >= atCut + 20; }));
+    const guint64 atCut = cam().Capture().CapturedFrames();
+    ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= atCut + 20; }));
     ASSERT_FALSE(call(QStringLiteral("StopCapture")).error);
     ASSERT_TRUE(waitUntil([&] { return listener_.finished.size() >= 2; }, 10000));
     EXPECT_EQ(listener_.finished[1].path, second);

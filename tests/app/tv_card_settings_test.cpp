@@ -62,18 +62,18 @@ protected:
             return path == kNode ? card.Port() : nullptr;
         });
         // Out of the graph and never started: only its device node matters.
-        cam.VideoSource.Bind("Test TV card", [] {
+        cam.FilterGraph().VideoSource.Bind("Test TV card", [] {
             GstElement* source = gst_element_factory_make("v4l2src", nullptr);
             if (source) g_object_set(source, "device", kNode, nullptr);
             return source;
         });
-        ASSERT_TRUE(cam.VideoSource.Place(GST_BIN(holder.get())));
-        ASSERT_NE(cam.VideoSource.Element(), nullptr);
+        ASSERT_TRUE(cam.FilterGraph().VideoSource.Place(GST_BIN(holder.get())));
+        ASSERT_NE(cam.FilterGraph().VideoSource.Element(), nullptr);
     }
 
     void TearDown() override
     {
-        cam.VideoSource.Remove();
+        cam.FilterGraph().VideoSource.Remove();
         SetV4l2PortOpener({});
     }
 
@@ -206,9 +206,9 @@ TEST_F(TvCardSettings, StandardAndFrequencyAreSetWithinTheTunersRange)
 
 TEST_F(TvCardSettings, ARefusedInputIsSaidAndTheInputInUseStaysChecked)
 {
-    cam.VideoCrossbar = std::make_unique<TCrossbar>(
-        CrossbarUpstream::OutputOf(std::make_shared<RefusingInputs>(), 0));
-    cam.VideoInputCount = 2;
+    cam.Source().SetVideoCrossbar(std::make_unique<TCrossbar>(CrossbarUpstream::OutputOf(
+                                      std::make_shared<RefusingInputs>(), 0)),
+                                  2);
     auto* page = open<TChoiceDialog>(QStringLiteral("Video Crossbar..."));
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->Checked(), 0);
@@ -217,7 +217,7 @@ TEST_F(TvCardSettings, ARefusedInputIsSaidAndTheInputInUseStaysChecked)
     EXPECT_TRUE(lastWarning().contains(QStringLiteral("Video Composite")))
         << lastWarning().toStdString();
     // The connection goes away with the page open: nothing is left to route.
-    cam.VideoCrossbar.reset();
+    cam.Source().SetVideoCrossbar(nullptr, 0);
     EXPECT_FALSE(page->Choose(0));
     EXPECT_EQ(page->Checked(), std::nullopt);
 }
@@ -231,7 +231,7 @@ TEST_F(TvCardSettings, TheCaptureFormatsAreTheCardsOwnListAndAChoiceHoldsOnTheSo
                                           QStringLiteral("YUY2 360 x 288, 25 fps")}));
     ASSERT_TRUE(page->Choose(1));
     EXPECT_EQ(page->Checked(), 1);
-    CapsRef held = SourceFormatRestriction(cam.VideoSource.Element());
+    CapsRef held = SourceFormatRestriction(cam.FilterGraph().VideoSource.Element());
     ASSERT_TRUE(held);
     gint width = 0;
     gst_structure_get_int(gst_caps_get_structure(held.get(), 0), "width", &width);

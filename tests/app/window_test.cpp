@@ -97,7 +97,7 @@ protected:
     void TearDown() override
     {
         form.reset();
-        cam.StopGraph();
+        cam.FilterGraph().StopGraph();
     }
 
     TdmCam cam;
@@ -259,10 +259,10 @@ protected:
     void SetUp() override
     {
         StateTest::SetUp();
-        cam.CheckOptionalFilters();
+        cam.FilterGraph().CheckOptionalFilters();
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
-        cam.SetVideoWindow(display);
+        cam.FilterGraph().SetVideoWindow(display);
     }
 };
 
@@ -292,7 +292,7 @@ TEST_F(SessionWindowTest, StopKeepsTheToggleAndCutOffUntilTheFileIsFinished)
     GstElement* camcorder = gst_element_factory_make("kadvirtualdvsrc", nullptr);
     ASSERT_NE(camcorder, nullptr);
     g_object_set(camcorder, "is-live", TRUE, NULL);
-    ASSERT_TRUE(cam.ConnectSourceElement("Virtual", camcorder));
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", camcorder));
     const QString file = form->CurrentVideoFileName();
     QFile::remove(file);
     // What the program does with the two intents.
@@ -309,7 +309,7 @@ TEST_F(SessionWindowTest, StopKeepsTheToggleAndCutOffUntilTheFileIsFinished)
     ASSERT_EQ(form->State(), CaptureState::csCapturing);
     EXPECT_EQ(form->FrameColour(), kCaptureColour);
     EXPECT_TRUE(cut->isEnabled());
-    ASSERT_TRUE(kadtest::waitUntil([&] { return cam.CapturedFrames() >= 10; }, 20000));
+    ASSERT_TRUE(kadtest::waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }, 20000));
 
     toggle->trigger();
     ASSERT_TRUE(session.Finishing());
@@ -337,7 +337,7 @@ TEST_F(WindowTest, VolumeMuteAndRatioSwitches)
     TdmCam cam;
     TCaptureSession session(cam);
     form->SetSession(&session);
-    const auto volume = [&] { return cam.Volume(); };
+    const auto volume = [&] { return cam.FilterGraph().Volume(); };
     form->ApplyTexts();
     form->tb->setValue(4550);
     EXPECT_EQ(volume(), 4550);

@@ -105,7 +105,8 @@ protected:
     guint64 filledSlots()
     {
         guint64 filled = 0;
-        if (GstElement* w = cam.CaptureFileSink()) g_object_get(w, "lost-frames", &filled, NULL);
+        if (GstElement* w = cam.Capture().CaptureFileSink())
+            g_object_get(w, "lost-frames", &filled, NULL);
         return filled;
     }
 
@@ -113,16 +114,21 @@ protected:
     // queues placed with the writer.
     bool startCapture(int format, const QString& name, QueueInputs* queued = nullptr)
     {
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = name;
-        const gulong id = queued ? g_signal_connect(cam.Graph(), "deep-element-added",
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(name);
+        const gulong id = queued ? g_signal_connect(cam.FilterGraph().Graph(), "deep-element-added",
                                                     G_CALLBACK(QueueInputs::watch), queued)
                                  : 0;
-        const bool built = cam.BuildCaptureGraph();
-        if (id) g_signal_handler_disconnect(cam.Graph(), id);
+        const bool built = cam.Capture().BuildCaptureGraph();
+        if (id) g_signal_handler_disconnect(cam.FilterGraph().Graph(), id);
         if (built) {
-            GstElementFactory* f =
-                cam.CaptureFileSink() ? gst_element_get_factory(cam.CaptureFileSink()) : nullptr;
+            GstElementFactory* f = cam.Capture().CaptureFileSink()
+                                       ? gst_element_get_factory(cam.Capture().CaptureFileSink())
+                                       : nullptr;
             EXPECT_TRUE(f && g_strcmp0(GST_OBJECT_NAME(f), "kadaviwriter") == 0)
                 << "the capture is not written by kadaviwriter";
         }
@@ -159,23 +165,23 @@ TEST_F(CaptureAviWriter, TwoCutsKeepPictureAndSoundTogetherInEveryFile)
         ASSERT_TRUE(startCapture(c.format, names[0], &queued));
         QStringList switched;
         const auto connection =
-            QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
                              [&](const QString&, const QString& to) { switched << to; });
         guint64 target = 20;
         for (int cut = 1; cut <= 2; ++cut) {
-            ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= target; }))
-                << cam.CapturedFrames() << " frames";
-            ASSERT_TRUE(cam.SwitchCaptureFile(names[cut]));
+            ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= target; }))
+                << cam.Capture().CapturedFrames() << " frames";
+            ASSERT_TRUE(cam.Capture().SwitchCaptureFile(names[cut]));
             ASSERT_TRUE(waitUntil([&] { return switched.size() == cut; }));
             EXPECT_EQ(switched.back(), names[cut]);
-            target = cam.CapturedFrames() + 20;
+            target = cam.Capture().CapturedFrames() + 20;
         }
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= target; }));
-        ASSERT_TRUE(cam.FinishCapture());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= target; }));
+        ASSERT_TRUE(cam.Capture().FinishCapture());
         QObject::disconnect(connection);
-        const guint64 captured = cam.CapturedFrames();
+        const guint64 captured = cam.Capture().CapturedFrames();
         EXPECT_EQ(filledSlots(), 0u);
-        EXPECT_EQ(cam.LostFrames(), 0u);
+        EXPECT_EQ(cam.Capture().LostFrames(), 0u);
 
         qint64 total = 0;
         std::set<std::string> packets;
@@ -205,14 +211,14 @@ TEST_F(CaptureAviWriter, TwoCutsKeepPictureAndSoundTogetherInEveryFile)
         }
         // Every frame that reached the queue in front of the writer is in
         // exactly one file, those it still held at the stop included.
-        EXPECT_EQ(total, queued.framesFor(cam.CaptureFileSink()));
+        EXPECT_EQ(total, queued.framesFor(cam.Capture().CaptureFileSink()));
         EXPECT_EQ(total, qint64(captured));
         if (c.format == 1 && c.source == Source::DvPal) {
             // The camcorder's frames differ by their timecode: one written
             // twice would show as a repeated packet.
             EXPECT_EQ(packets.size(), packetCount);
         }
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
     }
 }
 
@@ -221,13 +227,13 @@ TEST_F(CaptureAviWriter, AStopRightAfterACutLeavesEveryFileIndexed)
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QString a = file("a.avi"), b = file("b.avi");
     ASSERT_TRUE(startCapture(1, a));
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 15; }));
-    ASSERT_TRUE(cam.SwitchCaptureFile(b));
-    ASSERT_TRUE(cam.FinishCapture());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 15; }));
+    ASSERT_TRUE(cam.Capture().SwitchCaptureFile(b));
+    ASSERT_TRUE(cam.Capture().FinishCapture());
     // Whether the cut was made before the stop or given up, the capture's
     // file is the one the writer ended in, and every file made is whole.
-    EXPECT_FALSE(cam.CaptureSwitchBusy());
-    EXPECT_TRUE(QFile::exists(cam.CaptureFileName));
+    EXPECT_FALSE(cam.Capture().CaptureSwitchBusy());
+    EXPECT_TRUE(QFile::exists(cam.Capture().CaptureFileName()));
     qint64 total = 0;
     for (const QString& name : {a, b}) {
         if (!QFile::exists(name)) continue;
@@ -237,7 +243,7 @@ TEST_F(CaptureAviWriter, AStopRightAfterACutLeavesEveryFileIndexed)
         EXPECT_EQ(avidemuxRead(name).first, p.first("video")->frames) << name.toStdString();
         total += p.first("video")->frames;
     }
-    EXPECT_EQ(total, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(total, qint64(cam.Capture().CapturedFrames()));
 }
 
 // ---- Many RIFF chunks ---------------------------------------------------------
@@ -246,12 +252,16 @@ TEST_F(CaptureAviWriter, ACaptureThroughMoreThanFortyRiffChunksReadsWhole)
 {
     ASSERT_TRUE(preview(Source::DvPal, true));
     // The smallest chunk the writer takes holds three PAL frames.
-    cam.Capture.AviRiffLimit = 512 * 1024;
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.AviRiffLimit = 512 * 1024;
+        cam.Capture().SetOptions(options);
+    }
     const QString name = file("riffs.avi");
     ASSERT_TRUE(startCapture(1, name));
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 150; }));
-    ASSERT_TRUE(cam.FinishCapture());
-    const qint64 captured = qint64(cam.CapturedFrames());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 150; }));
+    ASSERT_TRUE(cam.Capture().FinishCapture());
+    const qint64 captured = qint64(cam.Capture().CapturedFrames());
 
     EXPECT_GT(riffChunks(name), 40);
     const Probed p = probe(name);
@@ -276,9 +286,13 @@ TEST_F(CaptureAviWriter, KilledChildCapturesUntilKilled)
     if (out.isEmpty()) GTEST_SKIP() << "runs only as the child of the kill test";
     ASSERT_TRUE(preview(Source::DvPal, true));
     g_object_set(source, "is-live", TRUE, NULL);
-    cam.Capture.AviRiffLimit = 512 * 1024;
-    cam.Capture.AviSyncInterval = 100 * GST_MSECOND;
-    BusRef bus(gst_pipeline_get_bus(cam.fg()));
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.AviRiffLimit = 512 * 1024;
+        options.AviSyncInterval = 100 * GST_MSECOND;
+        cam.Capture().SetOptions(options);
+    }
+    BusRef bus(gst_pipeline_get_bus(cam.FilterGraph().fg()));
     kadtest::tellSyncs(bus.get(), "frames");
     ASSERT_TRUE(startCapture(1, QString::fromUtf8(out)));
     kadtest::pump(60000);
@@ -338,12 +352,16 @@ TEST_F(CaptureAviWriter, TheSyncCorrectionShiftsTheSoundInTheFile)
     const int corrections[3] = {0, kFrames, -kFrames};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(corrections[i]);
-        cam.Options.CorrectionSync = corrections[i];
+        {
+            TgraphOptions options = cam.Preview().Options();
+            options.CorrectionSync = corrections[i];
+            cam.Preview().SetOptions(options);
+        }
         ASSERT_TRUE(preview(Source::DvPal, false, true));
         const QString name = file(QString("sync%1.avi").arg(i).toUtf8());
         ASSERT_TRUE(startCapture(2, name));
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 50; }));
-        ASSERT_TRUE(cam.FinishCapture());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 50; }));
+        ASSERT_TRUE(cam.Capture().FinishCapture());
         // Both streams begin at the file's start; the shift is in the sound.
         const kadtest::StreamTimes t = kadtest::streamTimes(name);
         EXPECT_NEAR(t.videoStart, 0, 0.001);
@@ -351,7 +369,7 @@ TEST_F(CaptureAviWriter, TheSyncCorrectionShiftsTheSoundInTheFile)
         sound[i] = kadtest::audioSamples(name.toStdString());
         EXPECT_NEAR(sound[i].size() / (4.0 * 48000), t.videoLength, 0.04);
         ASSERT_GT(sound[i].size(), 4 * kShift);
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
     }
     const int window = 2 * kShift;
     // Later: silence, then the sound as it was without correction.
@@ -368,18 +386,18 @@ TEST_F(CaptureAviWriter, TheSyncCorrectionShiftsTheSoundInTheFile)
 TEST_F(CaptureAviWriter, AFailingSoundCardLeavesThePictureGoingWithSilence)
 {
     // Paced by the clock, as a sound card is.
-    cam.AudioSource.Bind("Virtual Microphone",
-                         [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
+    cam.FilterGraph().AudioSource.Bind(
+        "Virtual Microphone", [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
     ASSERT_TRUE(preview(Source::DvPal, false, true));
     g_object_set(source, "is-live", TRUE, NULL);
     const QString name = file("mic-lost.avi");
     ASSERT_TRUE(startCapture(2, name));
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 25; }));
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 25; }));
     // Two seconds of picture past the last sound.
     const SoundCardLoss loss = unplugSoundCard(25);
     ASSERT_GE(loss.seconds, 0);
     const guint64 wanted = loss.frames;
-    ASSERT_TRUE(cam.FinishCapture());
+    ASSERT_TRUE(cam.Capture().FinishCapture());
 
     const Probed p = probe(name);
     ASSERT_TRUE(p.ok) << p.error.toStdString();

@@ -32,23 +32,27 @@ protected:
     {
         ASSERT_TRUE(preview(kind));
         if (beforeStart) beforeStart();
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = file(first);
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= before; }));
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(file(first));
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= before; }));
         QString switchedFrom, switchedTo;
-        QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+        QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
                          [&](const QString& a, const QString& b) {
                              switchedFrom = a;
                              switchedTo = b;
                          });
-        ASSERT_TRUE(cam.SwitchCaptureFile(file(second)));
-        EXPECT_EQ(cam.CaptureFileName, file(second));
+        ASSERT_TRUE(cam.Capture().SwitchCaptureFile(file(second)));
+        EXPECT_EQ(cam.Capture().CaptureFileName(), file(second));
         ASSERT_TRUE(waitUntil([&] { return !switchedTo.isEmpty(); }));
         EXPECT_EQ(switchedFrom, file(first));
         EXPECT_EQ(switchedTo, file(second));
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= total; }));
-        ASSERT_TRUE(cam.FinishCapture());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= total; }));
+        ASSERT_TRUE(cam.Capture().FinishCapture());
     }
 
     qint64 videoFrames(const char* name)
@@ -62,11 +66,13 @@ protected:
 TEST_F(CaptureCut, EveryAviWriterGoesOnIntoTheNextFileWithoutLosingAFrame)
 {
     cutDuring(Source::DvPal, 1, "t2-a.avi", "t2-b.avi");
-    EXPECT_EQ(videoFrames("t2-a.avi") + videoFrames("t2-b.avi"), qint64(cam.CapturedFrames()));
+    EXPECT_EQ(videoFrames("t2-a.avi") + videoFrames("t2-b.avi"),
+              qint64(cam.Capture().CapturedFrames()));
     EXPECT_GT(videoFrames("t2-b.avi"), 0);
 
     cutDuring(Source::DvPal, 0, "t1-a.avi", "t1-b.avi");
-    EXPECT_EQ(videoFrames("t1-a.avi") + videoFrames("t1-b.avi"), qint64(cam.CapturedFrames()));
+    EXPECT_EQ(videoFrames("t1-a.avi") + videoFrames("t1-b.avi"),
+              qint64(cam.Capture().CapturedFrames()));
     EXPECT_GT(videoFrames("t1-a.avi"), 0);
 }
 
@@ -141,17 +147,17 @@ void countNewMuxer(GstBin*, GstBin*, GstElement* e, gpointer data)
 
 TEST_F(CaptureCut, WindowsMediaGoesOnIntoTheNextFile)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     // The frames are followed where they enter each file's muxer, and
     // ffprobe must read back every one of them.
     MuxCount before, after;
     MuxCounts counts{&before, &after};
     gulong added = 0;
     cutDuring(Source::Webcam, 2, "a.wmv", "b.wmv", 20, 40, [&] {
-        added =
-            g_signal_connect(cam.Graph(), "deep-element-added", G_CALLBACK(countNewMuxer), &counts);
+        added = g_signal_connect(cam.FilterGraph().Graph(), "deep-element-added",
+                                 G_CALLBACK(countNewMuxer), &counts);
     });
-    g_signal_handler_disconnect(cam.Graph(), added);
+    g_signal_handler_disconnect(cam.FilterGraph().Graph(), added);
     ASSERT_EQ(counts.muxers, 2);
     ASSERT_GE(before.video.size(), 20u);
     ASSERT_FALSE(after.video.empty());
@@ -164,7 +170,7 @@ TEST_F(CaptureCut, WindowsMediaGoesOnIntoTheNextFile)
     EXPECT_LE(std::max(next, lastTime + lastDuration) - std::min(next, lastTime + lastDuration),
               GST_MSECOND)
         << "old file ends at " << lastTime + lastDuration << ", new begins at " << next;
-    EXPECT_GE(before.video.size() + after.video.size(), cam.CapturedFrames());
+    EXPECT_GE(before.video.size() + after.video.size(), cam.Capture().CapturedFrames());
     EXPECT_EQ(videoFrames("a.wmv"), qint64(before.video.size()));
     EXPECT_EQ(videoFrames("b.wmv"), qint64(after.video.size()));
     for (const char* name : {"a.wmv", "b.wmv"}) {
@@ -183,7 +189,7 @@ TEST_F(CaptureCut, TheProgramStreamIsCutBetweenPacksAndLosesNoByte)
 {
     sentLocation = file("sent.mpg");
     cutDuring(Source::Mpeg2, 0, "a.mpg", "b.mpg", 10, 25);
-    cam.FreeAllFilters();
+    cam.FilterGraph().FreeAllFilters();
     QFile a(file("a.mpg")), b(file("b.mpg")), sent(file("sent.mpg"));
     ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) &&
                 sent.open(QIODevice::ReadOnly));
@@ -240,15 +246,19 @@ protected:
     void captureThenStallSound()
     {
         ASSERT_TRUE(preview(Source::DvPal));
-        cam.Capture.FormatIndex = 1;
-        cam.CurrentVideoFileName = file("a.avi");
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
-        soundIn = feederOf(cam.CaptureMux(), "audio");
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = 1;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(file("a.avi"));
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
+        soundIn = feederOf(cam.Capture().CaptureMux(), "audio");
         ASSERT_TRUE(soundIn);
         gst_pad_add_probe(soundIn.get(), GST_PAD_PROBE_TYPE_BUFFER, dropWhileStalled, &stalled,
                           nullptr);
-        QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+        QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
                          [this](const QString&, const QString& to) { switchedTo = to; });
         kadtest::pump(300);
     }
@@ -274,8 +284,8 @@ TEST_F(CaptureCutOnStall, TheCutAndTheStopCompleteAndFinishBothFiles)
     captureThenStallSound();
     {
         kadtest::StuckGuard guard("the cut on a stalled input", 30000);
-        ASSERT_TRUE(cam.SwitchCaptureFile(file("b.avi")));
-        EXPECT_TRUE(kadtest::waitUntil([&] { return !cam.CaptureSwitchBusy(); }))
+        ASSERT_TRUE(cam.Capture().SwitchCaptureFile(file("b.avi")));
+        EXPECT_TRUE(kadtest::waitUntil([&] { return !cam.Capture().CaptureSwitchBusy(); }))
             << "the cut never completed";
     }
     EXPECT_EQ(switchedTo, file("b.avi"));
@@ -283,7 +293,7 @@ TEST_F(CaptureCutOnStall, TheCutAndTheStopCompleteAndFinishBothFiles)
     // the stop must still finish the new file.
     {
         kadtest::StuckGuard guard("stopping after the cut", 30000);
-        EXPECT_TRUE(cam.FinishCapture());
+        EXPECT_TRUE(cam.Capture().FinishCapture());
     }
     expectFinished("a.avi");
     expectFinished("b.avi");
@@ -295,13 +305,13 @@ TEST_F(CaptureCutOnStall, AStopWhileTheCutWaitsFinishesTheFileAndMakesNoOther)
     bool finished = false;
     {
         kadtest::StuckGuard guard("stopping while the cut waits", 30000);
-        ASSERT_TRUE(cam.SwitchCaptureFile(file("b.avi")));
-        finished = cam.FinishCapture();
+        ASSERT_TRUE(cam.Capture().SwitchCaptureFile(file("b.avi")));
+        finished = cam.Capture().FinishCapture();
     }
     EXPECT_TRUE(finished);
-    EXPECT_FALSE(cam.CaptureSwitchBusy());
+    EXPECT_FALSE(cam.Capture().CaptureSwitchBusy());
     // The window must not offer a file that was never made.
-    EXPECT_EQ(cam.CaptureFileName, file("a.avi"));
+    EXPECT_EQ(cam.Capture().CaptureFileName(), file("a.avi"));
     kadtest::pump(300);
     EXPECT_TRUE(switchedTo.isEmpty());
     EXPECT_FALSE(QFile::exists(file("b.avi")));
@@ -318,29 +328,33 @@ TEST_F(CaptureCut, AStopBeforeAnyFrameReachedTheCutEndsInTheCurrentFile)
         const QString first = file(format == 0 ? "t1-a.avi" : "t2-a.avi");
         const QString second = file(format == 0 ? "t1-b.avi" : "t2-b.avi");
         ASSERT_TRUE(preview(Source::DvPal));
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = first;
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(first);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
         std::atomic<bool> stalled{true};
         PadRef out(gst_element_get_static_pad(source, "src"));
         gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, dropWhileStalled, &stalled,
                           nullptr);
         kadtest::pump(300);
-        ASSERT_TRUE(cam.SwitchCaptureFile(second));
+        ASSERT_TRUE(cam.Capture().SwitchCaptureFile(second));
         kadtest::pump(300);
         {
             kadtest::StuckGuard guard("stopping while the cut waits for a frame", 30000);
-            EXPECT_TRUE(cam.FinishCapture());
+            EXPECT_TRUE(cam.Capture().FinishCapture());
         }
-        EXPECT_FALSE(cam.CaptureSwitchBusy());
-        EXPECT_EQ(cam.CaptureFileName, first);
+        EXPECT_FALSE(cam.Capture().CaptureSwitchBusy());
+        EXPECT_EQ(cam.Capture().CaptureFileName(), first);
         EXPECT_FALSE(QFile::exists(second));
         const Probed p = probe(first);
         ASSERT_TRUE(p.ok) << p.error.toStdString();
         ASSERT_NE(p.first("video"), nullptr);
-        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
-        cam.FreeAllFilters();
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
+        cam.FilterGraph().FreeAllFilters();
     }
 }
 
@@ -385,7 +399,8 @@ TEST_F(CaptureCut, StoppingWritesWhatTheSmartTeeStillHolds)
     ASSERT_TRUE(preview(Source::DvPal));
     // In real time, so what piles up while the writer is held stays small.
     g_object_set(source, "is-live", TRUE, NULL);
-    GstIterator* tees = gst_bin_iterate_all_by_element_factory_name(cam.Graph(), "kadsmarttee");
+    GstIterator* tees =
+        gst_bin_iterate_all_by_element_factory_name(cam.FilterGraph().Graph(), "kadsmarttee");
     GValue item = G_VALUE_INIT;
     ASSERT_EQ(gst_iterator_next(tees, &item), GST_ITERATOR_OK);
     ElementRef tee = ElementRef::ref(GST_ELEMENT(g_value_get_object(&item)));
@@ -400,13 +415,17 @@ TEST_F(CaptureCut, StoppingWritesWhatTheSmartTeeStillHolds)
         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         countSinceStart, &entered, nullptr);
 
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = file("held.avi");
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 0;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(file("held.avi"));
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
     // The writer falls behind: frames wait in the Smart Tee's capture queue.
     Gate gate;
-    PadRef writerIn(gst_element_get_static_pad(cam.CaptureFileSink(), "sink"));
+    PadRef writerIn(gst_element_get_static_pad(cam.Capture().CaptureFileSink(), "sink"));
     ASSERT_TRUE(writerIn);
     const gulong held =
         gst_pad_add_probe(writerIn.get(), GST_PAD_PROBE_TYPE_BUFFER, Gate::hold, &gate, nullptr);
@@ -420,14 +439,14 @@ TEST_F(CaptureCut, StoppingWritesWhatTheSmartTeeStillHolds)
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         gate.open();
     });
-    const bool finished = cam.FinishCapture();
+    const bool finished = cam.Capture().FinishCapture();
     {
         kadtest::StuckGuard guard("letting the writer go", 30000);
         release.join();
     }
     gst_pad_remove_probe(writerIn.get(), held);
     EXPECT_TRUE(finished);
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
     const Probed p = probe(file("held.avi"));
     ASSERT_TRUE(p.ok) << p.error.toStdString();
     ASSERT_NE(p.first("video"), nullptr);
@@ -438,23 +457,27 @@ TEST_F(CaptureCut, StoppingWritesWhatTheSmartTeeStillHolds)
 TEST_F(CaptureCut, NoFileWriterNoCut)
 {
     ASSERT_TRUE(preview(Source::Webcam));
-    EXPECT_FALSE(cam.SetCaptureFileName(file("none.avi")));
-    EXPECT_FALSE(cam.SwitchCaptureFile(file("none.avi")));
+    EXPECT_FALSE(cam.Capture().SetCaptureFileName(file("none.avi")));
+    EXPECT_FALSE(cam.Capture().SwitchCaptureFile(file("none.avi")));
 }
 
 TEST_F(CaptureCut, AnUnpluggedDeviceLeavesAReadableFile)
 {
     ASSERT_TRUE(preview(Source::DvPal));
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = file("unplugged.avi");
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(file("unplugged.avi"));
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
     g_object_set(source, "unplug", TRUE, NULL);
-    ASSERT_TRUE(waitUntil([&] { return !cam.Capturing(); }));
+    ASSERT_TRUE(waitUntil([&] { return !cam.Capture().Capturing(); }));
     const Probed p = probe(file("unplugged.avi"));
     ASSERT_TRUE(p.ok) << p.error.toStdString();
     ASSERT_NE(p.first("video"), nullptr);
-    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
 }
 
 TEST_F(CaptureCut, ASourceThatEndsByItselfLeavesAFinishedFile)
@@ -464,17 +487,21 @@ TEST_F(CaptureCut, ASourceThatEndsByItselfLeavesAFinishedFile)
     ASSERT_TRUE(preview(Source::DvPal, true));
     g_object_set(source, "num-buffers", 90, NULL);
     int ends = 0;
-    QObject::connect(&cam, &TdmCam::EndOfStream, [&] { ++ends; });
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = file("ended.avi");
-    ASSERT_TRUE(cam.BuildCaptureGraph());
+    QObject::connect(&cam.FilterGraph(), &TfilterGraph::EndOfStream, [&] { ++ends; });
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(file("ended.avi"));
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return ends > 0; }));
-    EXPECT_TRUE(cam.FinishCapture());
+    EXPECT_TRUE(cam.Capture().FinishCapture());
     const Probed p = probe(file("ended.avi"));
     ASSERT_TRUE(p.ok) << p.error.toStdString();
     ASSERT_NE(p.first("video"), nullptr);
     EXPECT_GT(p.first("video")->frames, 0);
-    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
 }
 
 TEST_F(CaptureCut, AFullDiskStopsTheCaptureWithAMessageAndAReadableFile)
@@ -483,20 +510,24 @@ TEST_F(CaptureCut, AFullDiskStopsTheCaptureWithAMessageAndAReadableFile)
     QDir().mkpath(disk);
     if (mount("tmpfs", disk.toUtf8().constData(), "tmpfs", 0, "size=24m") != 0)
         GTEST_SKIP() << "cannot mount a small disk here";
-    cam.DiskReserveBytes = 12 * 1024 * 1024;
+    cam.Capture().SetDiskReserveBytes(12 * 1024 * 1024);
     int stopped = 0;
     // The file is finished in the background once the stop is told.
     bool finishingAtStop = false;
-    QObject::connect(&cam, &TdmCam::CaptureStopped, [&] {
+    QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped, [&] {
         ++stopped;
-        finishingAtStop = cam.CaptureFinishing();
+        finishingAtStop = cam.Capture().CaptureFinishing();
     });
     bool finished = false;
-    QObject::connect(&cam, &TdmCam::CaptureFinished, [&] { finished = true; });
+    QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFinished, [&] { finished = true; });
     ASSERT_TRUE(preview(Source::DvPal));
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = disk + "/full.avi";
-    ASSERT_TRUE(cam.BuildCaptureGraph());
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(disk + "/full.avi");
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     EXPECT_TRUE(waitUntil([&] { return stopped > 0; }));
     EXPECT_TRUE(finishingAtStop);
     EXPECT_TRUE(waitUntil([&] { return finished; }));
@@ -507,10 +538,10 @@ TEST_F(CaptureCut, AFullDiskStopsTheCaptureWithAMessageAndAReadableFile)
     const Probed p = probe(disk + "/full.avi");
     EXPECT_TRUE(p.ok) << p.error.toStdString();
     if (p.first("video")) {
-        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
     }
     // The program goes on: a new preview runs.
-    cam.FreeAllFilters();
+    cam.FilterGraph().FreeAllFilters();
     umount2(disk.toUtf8().constData(), MNT_DETACH);
     EXPECT_TRUE(preview(Source::DvPal));
 }

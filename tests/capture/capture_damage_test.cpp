@@ -28,12 +28,14 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        QObject::connect(&cam, &TdmCam::GraphError,
+        QObject::connect(&cam.FilterGraph(), &TfilterGraph::GraphError,
                          [this](const QString& text) { errors << "graph error: " + text; });
-        QObject::connect(&cam, &TdmCam::DeviceLost, [this] { errors << "device lost"; });
-        QObject::connect(&cam, &TdmCam::CaptureStopped,
+        QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost,
+                         [this] { errors << "device lost"; });
+        QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped,
                          [this](const QString& why) { errors << "capture stopped: " + why; });
-        QObject::connect(&cam, &TdmCam::EndOfStream, [this] { errors << "end of stream"; });
+        QObject::connect(&cam.FilterGraph(), &TfilterGraph::EndOfStream,
+                         [this] { errors << "end of stream"; });
     }
 
     // The camcorder's preview with damaged frames from its first frame on;
@@ -62,10 +64,10 @@ protected:
     {
         errors.clear();
         EXPECT_TRUE(damagedPreview(kind, listen));
-        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         EXPECT_TRUE(capture(format, file(name), frames, meanwhile)) << name;
-        const guint64 lost = cam.LostFrames();
-        const guint64 screened = ScreenedDvFrames(cam.SourcePin.get()) - screenedBefore;
+        const guint64 lost = cam.Capture().LostFrames();
+        const guint64 screened = ScreenedDvFrames(cam.Source().Pin().get()) - screenedBefore;
         EXPECT_TRUE(errors.isEmpty()) << name << ": " << errors.join("; ").toStdString();
         EXPECT_TRUE(boxes.shown.empty()) << name;
         // Three kinds of four are dropped before anything reads them; each
@@ -82,7 +84,7 @@ protected:
             // that never came with a copy of the one before: they are in the
             // file too, and only frames the screen dropped leave such a slot.
             const guint64 filled = filledSlots();
-            EXPECT_EQ(v->frames, qint64(cam.WrittenFrames().Frames() + filled)) << name;
+            EXPECT_EQ(v->frames, qint64(cam.Capture().WrittenFrames().Frames() + filled)) << name;
             EXPECT_LE(filled, screened) << name;
         } else {
             ADD_FAILURE() << name << " has no video";
@@ -94,7 +96,7 @@ protected:
     // (0 for a writer that does not keep slots).
     guint64 filledSlots()
     {
-        GstElement* writer = cam.CaptureFileSink();
+        GstElement* writer = cam.Capture().CaptureFileSink();
         guint64 filled = 0;
         if (writer && g_object_class_find_property(G_OBJECT_GET_CLASS(writer), "lost-frames"))
             g_object_get(writer, "lost-frames", &filled, NULL);
@@ -104,7 +106,7 @@ protected:
     guint64 shownFrames()
     {
         GstStructure* stats = nullptr;
-        g_object_get(cam.VideoWindowFilter(), "stats", &stats, NULL);
+        g_object_get(cam.FilterGraph().VideoWindowFilter(), "stats", &stats, NULL);
         guint64 rendered = 0;
         if (stats) {
             gst_structure_get_uint64(stats, "rendered", &rendered);
@@ -125,8 +127,8 @@ protected:
     // and where its frames leave the splitter behind it, which follows it directly.
     void expectMuxerKeepsEveryFrame()
     {
-        GstElement* mux = cam.DVmuxer.Element();
-        GstElement* splitter = cam.DVsplitter2.Element();
+        GstElement* mux = cam.FilterGraph().DVmuxer.Element();
+        GstElement* splitter = cam.FilterGraph().DVsplitter2.Element();
         ASSERT_TRUE(mux && splitter);
         PadRef in;
         GstIterator* it = gst_element_iterate_sink_pads(mux);
@@ -228,7 +230,7 @@ TEST_F(CaptureDamage, DvType1GoesOnPastDamagedFramesInBothStandards)
         // The interleaved stream's own sound.
         EXPECT_EQ(p.count("audio"), 1);
         guint64 rejected = 0;
-        g_object_get(cam.CaptureFileSink(), "frames-rejected", &rejected, NULL);
+        g_object_get(cam.Capture().CaptureFileSink(), "frames-rejected", &rejected, NULL);
         EXPECT_EQ(rejected, 0u) << "damaged frames reached the writer";
     }
 }
@@ -268,7 +270,7 @@ TEST_F(CaptureDamage, RecompressedDvGoesOnPastDamagedFramesWithAndWithoutSound)
 
 TEST_F(CaptureDamage, WindowsMediaGoesOnPastDamagedFrames)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     const Probed p = captureThroughDamage(Source::DvPal, true, 3, "dv.wmv", 40);
     EXPECT_EQ(p.format, "asf");
     EXPECT_EQ(p.count("video"), 1);
@@ -289,19 +291,19 @@ TEST_F(CaptureDamage, NoiseOverTheSoundLosesNoFrameInAnyDvFormat)
     std::vector<Case> cases = {{0, false, "snd-t1.avi", "avi"},
                                {1, true, "snd-t2.avi", "avi"},
                                {2, true, "snd-re.avi", "avi"}};
-    if (cam.WmvAvailable) cases.push_back({3, true, "snd.wmv", "asf"});
+    if (cam.FilterGraph().Presence().WmvAvailable) cases.push_back({3, true, "snd.wmv", "asf"});
     for (const Case& c : cases) {
         errors.clear();
         qputenv("KADRILLO_VIRTUAL_DV_DAMAGE", QByteArray::number(kDamageEvery) + ":sound");
         const bool previewing = preview(Source::DvPal, c.listen);
         qunsetenv("KADRILLO_VIRTUAL_DV_DAMAGE");
         ASSERT_TRUE(previewing) << c.name;
-        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         EXPECT_TRUE(capture(c.format, file(c.name), 50)) << c.name;
         EXPECT_TRUE(errors.isEmpty()) << c.name << ": " << errors.join("; ").toStdString();
         EXPECT_TRUE(boxes.shown.empty()) << c.name;
-        EXPECT_EQ(cam.LostFrames(), 0u) << c.name;
-        EXPECT_EQ(ScreenedDvFrames(cam.SourcePin.get()), screenedBefore) << c.name;
+        EXPECT_EQ(cam.Capture().LostFrames(), 0u) << c.name;
+        EXPECT_EQ(ScreenedDvFrames(cam.Source().Pin().get()), screenedBefore) << c.name;
         expectPreviewRuns();
         const Probed p = probe(file(c.name));
         EXPECT_TRUE(p.ok) << c.name << ": " << p.error.toStdString();
@@ -309,7 +311,7 @@ TEST_F(CaptureDamage, NoiseOverTheSoundLosesNoFrameInAnyDvFormat)
         const ProbedStream* v = p.first("video");
         const ProbedStream* a = p.first("audio");
         ASSERT_TRUE(v && a) << c.name;
-        EXPECT_EQ(v->frames, qint64(cam.CapturedFrames())) << c.name;
+        EXPECT_EQ(v->frames, qint64(cam.Capture().CapturedFrames())) << c.name;
         EXPECT_EQ(a->sampleRate, 48000) << c.name;
         if (c.format == 1 || c.format == 2) {
             // The sound keeps step with the picture: noise is still sound.

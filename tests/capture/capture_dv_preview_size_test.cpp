@@ -17,9 +17,9 @@ protected:
     {
         CaptureTest::SetUp();
         // The normal window: 384 x 288, half the picture PAL DV shows.
-        kad_display_sink_set_display_size(cam.VideoWindowFilter(), 384, 288);
+        kad_display_sink_set_display_size(cam.FilterGraph().VideoWindowFilter(), 384, 288);
         kad_display_sink_set_callback(
-            cam.VideoWindowFilter(),
+            cam.FilterGraph().VideoWindowFilter(),
             [](const KadDisplayFrame* frame, gpointer data) {
                 auto* self = static_cast<DvPreviewSize*>(data);
                 std::lock_guard<std::mutex> hold(self->lock_);
@@ -29,7 +29,8 @@ protected:
     }
     void TearDown() override
     {
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr,
+                                      nullptr);
         CaptureTest::TearDown();
     }
 
@@ -57,8 +58,8 @@ protected:
     // The width of what the DV decoder hands on now.
     int decoderOutputWidth()
     {
-        PadRef out(cam.DVDEcoder.Element()
-                       ? gst_element_get_static_pad(cam.DVDEcoder.Element(), "src")
+        PadRef out(cam.FilterGraph().DVDEcoder.Element()
+                       ? gst_element_get_static_pad(cam.FilterGraph().DVDEcoder.Element(), "src")
                        : nullptr);
         CapsRef caps(out ? gst_pad_get_current_caps(out.get()) : nullptr);
         int width = 0;
@@ -79,7 +80,7 @@ TEST_F(DvPreviewSize, CapturesOfTheDecodedPictureGetItFullSize)
     };
     for (const Case c : {Case{3, "half-size-preview.wmv"}, Case{2, "half-size-preview.avi"}}) {
         SCOPED_TRACE(c.name);
-        if (c.format == 3 && !cam.WmvAvailable) continue;
+        if (c.format == 3 && !cam.FilterGraph().Presence().WmvAvailable) continue;
         ASSERT_TRUE(preview(Source::DvPal, true));
         ASSERT_TRUE(decodedAt(360));
 
@@ -95,14 +96,14 @@ TEST_F(DvPreviewSize, CapturesOfTheDecodedPictureGetItFullSize)
         ASSERT_NE(video, nullptr);
         EXPECT_EQ(video->width, 720);
         EXPECT_EQ(video->height, 576);
-        EXPECT_EQ(video->frames, qint64(cam.CapturedFrames()));
+        EXPECT_EQ(video->frames, qint64(cam.Capture().CapturedFrames()));
 
         // The preview after the capture, as the window has it back.
-        cam.StopGraph();
-        ASSERT_TRUE(cam.BuildPreviewGraph());
-        ASSERT_TRUE(cam.RunGraph());
+        cam.FilterGraph().StopGraph();
+        ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+        ASSERT_TRUE(cam.FilterGraph().RunGraph());
         EXPECT_TRUE(decodedAt(360));
-        cam.StopGraph();
+        cam.FilterGraph().StopGraph();
     }
 }
 
@@ -112,9 +113,9 @@ TEST_F(DvPreviewSize, NtscIsHalvedOnlyWhereItsHalfIsEnough)
 {
     ASSERT_TRUE(preview(Source::DvNtsc));
     EXPECT_TRUE(decodedAt(720));
-    kad_display_sink_set_display_size(cam.VideoWindowFilter(), 320, 240);
+    kad_display_sink_set_display_size(cam.FilterGraph().VideoWindowFilter(), 320, 240);
     EXPECT_TRUE(decodedAt(360));
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
 }
 
 } // namespace

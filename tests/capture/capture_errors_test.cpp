@@ -37,21 +37,25 @@ TEST_F(CaptureErrors, AFailingEncoderEndsTheCaptureWithAFinishedFileAndSaysWhich
         const char* name;
     };
     std::vector<Case> cases{{2, "recompressed.avi"}};
-    if (cam.WmvAvailable) cases.push_back({3, "profile.wmv"});
+    if (cam.FilterGraph().Presence().WmvAvailable) cases.push_back({3, "profile.wmv"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         boxes.shown.clear();
         ASSERT_TRUE(preview(Source::DvPal, true));
         QString reason;
-        const auto stopped = QObject::connect(&cam, &TdmCam::CaptureStopped,
+        const auto stopped = QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped,
                                               [&](const QString& why) { reason = why; });
         const QString name = file(c.name);
-        cam.Capture.FormatIndex = c.format;
-        cam.CurrentVideoFileName = name;
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = c.format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(name);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
 
-        const ElementRef encoder = findVideoEncoder(cam.Graph());
+        const ElementRef encoder = findVideoEncoder(cam.FilterGraph().Graph());
         ASSERT_TRUE(encoder);
         const QString encoderName = QString::fromUtf8(GST_OBJECT_NAME(encoder.get()));
         std::atomic<bool> failed{false};
@@ -68,8 +72,8 @@ TEST_F(CaptureErrors, AFailingEncoderEndsTheCaptureWithAFinishedFileAndSaysWhich
         EXPECT_TRUE(reason.contains("Could not encode the frame")) << reason.toStdString();
         ASSERT_FALSE(boxes.shown.empty());
         EXPECT_EQ(boxes.shown.back().text, reason);
-        EXPECT_FALSE(cam.Capturing());
-        EXPECT_TRUE(cam.FinishCapture());
+        EXPECT_FALSE(cam.Capture().Capturing());
+        EXPECT_TRUE(cam.Capture().FinishCapture());
 
         const Probed p = probe(name);
         ASSERT_TRUE(p.ok) << p.error.toStdString();
@@ -83,14 +87,18 @@ TEST_F(CaptureErrors, AFailingMicrophoneLeavesThePictureGoingAndSaysFromWhen)
 {
     // A microphone paced by the clock, as a sound card is: one running as
     // fast as it can would have sent the whole test's sound before failing.
-    cam.AudioSource.Bind("Virtual Microphone",
-                         [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
+    cam.FilterGraph().AudioSource.Bind(
+        "Virtual Microphone", [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
     ASSERT_TRUE(preview(Source::Webcam, false, true));
     const QString name = file("native-mic.avi");
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = name;
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 25; }));
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 0;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(name);
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 25; }));
 
     // The picture goes on well past the last sound the microphone sent.
     const SoundCardLoss loss = unplugSoundCard(30);
@@ -98,7 +106,7 @@ TEST_F(CaptureErrors, AFailingMicrophoneLeavesThePictureGoingAndSaysFromWhen)
     const double soundSent = loss.seconds;
     const guint64 wanted = loss.frames;
     EXPECT_TRUE(boxes.shown.empty());
-    ASSERT_TRUE(cam.FinishCapture());
+    ASSERT_TRUE(cam.Capture().FinishCapture());
 
     const Probed p = probe(name);
     ASSERT_TRUE(p.ok) << p.error.toStdString();
@@ -119,15 +127,19 @@ TEST_F(CaptureErrors, ALostCameraStillClosesTheFileAndRaisesDeviceLost)
 {
     ASSERT_TRUE(preview(Source::DvPal, true));
     bool deviceLost = false;
-    QObject::connect(&cam, &TdmCam::DeviceLost, [&] { deviceLost = true; });
+    QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost, [&] { deviceLost = true; });
     const QString name = file("unplugged.avi");
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = name;
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
-    g_object_set(cam.VideoSource.Element(), "unplug", TRUE, NULL);
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(name);
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
+    g_object_set(cam.FilterGraph().VideoSource.Element(), "unplug", TRUE, NULL);
     ASSERT_TRUE(waitUntil([&] { return deviceLost; }, 10000));
-    EXPECT_TRUE(waitUntil([&] { return !cam.Capturing(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return !cam.Capture().Capturing(); }, 10000));
     // The loss is the window's to report: no capture error besides.
     EXPECT_TRUE(boxes.shown.empty());
 

@@ -70,12 +70,12 @@ GstPadProbeReturn countSinceStart(GstPad*, GstPadProbeInfo* info, gpointer data)
 struct Finished {
     explicit Finished(TdmCam& cam)
     {
-        connection =
-            QObject::connect(&cam, &TdmCam::CaptureFinished, [this](const QString& file, bool ok) {
-                ++count;
-                lastFile = file;
-                complete = ok;
-            });
+        connection = QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFinished,
+                                      [this](const QString& file, bool ok) {
+                                          ++count;
+                                          lastFile = file;
+                                          complete = ok;
+                                      });
     }
     ~Finished() { QObject::disconnect(connection); }
     Finished(const Finished&) = delete;
@@ -98,7 +98,7 @@ protected:
     // The writer's only input (DV type 1).
     PadRef writerInput() const
     {
-        return PadRef(gst_element_get_static_pad(cam.CaptureFileSink(), "sink"));
+        return PadRef(gst_element_get_static_pad(cam.Capture().CaptureFileSink(), "sink"));
     }
 
     // Starts a DV type-1 capture into name on the previewing source and, once
@@ -106,10 +106,14 @@ protected:
     // holding it goes in *held.
     void captureAndHold(const QString& name, Gate& gate, gulong* held = nullptr)
     {
-        cam.Capture.FormatIndex = 0;
-        cam.CurrentVideoFileName = name;
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = 0;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(name);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
         held_ = writerInput();
         ASSERT_TRUE(held_);
         const gulong id =
@@ -138,32 +142,38 @@ TEST_F(CaptureFinish, EndsOnTheEventLoopWithEveryFileWhole)
     };
     std::vector<Case> cases{{0, "type1.avi", "avidemux", "kaddvaviwriter"},
                             {1, "type2.avi", "avidemux", "kadaviwriter"}};
-    if (cam.WmvAvailable) cases.push_back({3, "dv.wmv", "asfdemux", "asfmux"});
+    if (cam.FilterGraph().Presence().WmvAvailable)
+        cases.push_back({3, "dv.wmv", "asfdemux", "asfmux"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(preview(Source::DvPal, true));
         for (int round = 0; round < 2; ++round) {
             SCOPED_TRACE(round);
             const QString name = dir.filePath(QStringLiteral("%1-%2").arg(round).arg(c.name));
-            GstElement* splitter = cam.DVsplitter.Element();
-            cam.Capture.FormatIndex = c.format;
-            cam.CurrentVideoFileName = name;
-            ASSERT_TRUE(cam.BuildCaptureGraph());
-            ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 40; }));
-            const guint64 captured = cam.CapturedFrames();
+            GstElement* splitter = cam.FilterGraph().DVsplitter.Element();
+            {
+                TcaptureOptions options = cam.Capture().Options();
+                options.FormatIndex = c.format;
+                cam.Capture().SetOptions(options);
+            }
+            cam.Capture().SetCurrentVideoFileName(name);
+            ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+            ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 40; }));
+            const guint64 captured = cam.Capture().CapturedFrames();
 
             Finished finished(cam);
-            cam.BeginFinishCapture();
-            EXPECT_TRUE(cam.CaptureFinishing());
-            EXPECT_FALSE(cam.Capturing());
+            cam.Capture().BeginFinishCapture();
+            EXPECT_TRUE(cam.Capture().CaptureFinishing());
+            EXPECT_FALSE(cam.Capture().Capturing());
             EXPECT_EQ(finished.count, 0) << "told before the call returned";
             ASSERT_TRUE(waitUntil([&] { return finished.count > 0; }, 15000));
             pump(50);
             EXPECT_EQ(finished.count, 1);
             EXPECT_TRUE(finished.complete);
-            EXPECT_FALSE(cam.CaptureFinishing());
+            EXPECT_FALSE(cam.Capture().CaptureFinishing());
             EXPECT_EQ(finished.lastFile, name);
-            EXPECT_FALSE(cam.IsRunning()) << "the graph was left for the GUI thread to stop";
+            EXPECT_FALSE(cam.FilterGraph().IsRunning())
+                << "the graph was left for the GUI thread to stop";
 
             const Probed p = probe(name);
             ASSERT_TRUE(p.ok) << p.error.toStdString();
@@ -176,18 +186,19 @@ TEST_F(CaptureFinish, EndsOnTheEventLoopWithEveryFileWhole)
             EXPECT_EQ(d.frames, p.first("video")->frames);
 
             // The preview again.
-            ASSERT_TRUE(cam.BuildPreviewGraph());
-            ASSERT_TRUE(cam.RunGraph());
-            EXPECT_EQ(cam.DVsplitter.Element(), splitter) << "the preview was built anew";
-            EXPECT_FALSE(cam.CaptureFileSink());
+            ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+            ASSERT_TRUE(cam.FilterGraph().RunGraph());
+            EXPECT_EQ(cam.FilterGraph().DVsplitter.Element(), splitter)
+                << "the preview was built anew";
+            EXPECT_FALSE(cam.Capture().CaptureFileSink());
             GstIterator* writers =
-                gst_bin_iterate_all_by_element_factory_name(cam.Graph(), c.writer);
+                gst_bin_iterate_all_by_element_factory_name(cam.FilterGraph().Graph(), c.writer);
             GValue item = G_VALUE_INIT;
             EXPECT_NE(gst_iterator_next(writers, &item), GST_ITERATOR_OK)
                 << "the capture's writer is still in the preview";
             g_value_unset(&item);
             gst_iterator_free(writers);
-            PadRef shown(gst_element_get_static_pad(cam.VideoWindowFilter(), "sink"));
+            PadRef shown(gst_element_get_static_pad(cam.FilterGraph().VideoWindowFilter(), "sink"));
             std::atomic<int> frames{0};
             const gulong counting = gst_pad_add_probe(shown.get(), GST_PAD_PROBE_TYPE_BUFFER,
                                                       countSinceStart, &frames, nullptr);
@@ -195,7 +206,7 @@ TEST_F(CaptureFinish, EndsOnTheEventLoopWithEveryFileWhole)
                 << "the preview shows nothing after the capture";
             gst_pad_remove_probe(shown.get(), counting);
         }
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
     }
 }
 
@@ -207,7 +218,7 @@ TEST_F(CaptureFinish, AWriterHeldBackFinishesOnceLetGo)
     ASSERT_TRUE(preview(Source::DvPal));
     g_object_set(source, "is-live", TRUE, NULL);
     // What the Smart Tee sends the writer from the capture's start on.
-    PadRef toWriter(gst_element_get_static_pad(cam.Smarttee.Element(), "capture"));
+    PadRef toWriter(gst_element_get_static_pad(cam.FilterGraph().Smarttee.Element(), "capture"));
     ASSERT_TRUE(toWriter);
     std::atomic<int> arrived{0};
     gst_pad_add_probe(
@@ -221,8 +232,8 @@ TEST_F(CaptureFinish, AWriterHeldBackFinishesOnceLetGo)
     ASSERT_FALSE(HasFatalFailure());
 
     Finished finished(cam);
-    cam.BeginFinishCapture(10000);
-    EXPECT_TRUE(cam.CaptureFinishing());
+    cam.Capture().BeginFinishCapture(10000);
+    EXPECT_TRUE(cam.Capture().CaptureFinishing());
     // The event loop runs while the writer is held: the end waits for it.
     int ticks = 0;
     QTimer tick;
@@ -231,7 +242,7 @@ TEST_F(CaptureFinish, AWriterHeldBackFinishesOnceLetGo)
     pump(400);
     EXPECT_GT(ticks, 0);
     EXPECT_EQ(finished.count, 0) << "the end was told while the writer was held";
-    EXPECT_TRUE(cam.CaptureFinishing());
+    EXPECT_TRUE(cam.Capture().CaptureFinishing());
 
     gate.open();
     ASSERT_TRUE(waitUntil([&] { return finished.count > 0; }, 15000));
@@ -261,13 +272,13 @@ TEST_F(CaptureFinish, AWriterThatNeverEndsIsGivenUpInTime)
     ASSERT_FALSE(HasFatalFailure());
 
     Finished finished(cam);
-    cam.BeginFinishCapture(1000);
-    EXPECT_TRUE(cam.CaptureFinishing());
+    cam.Capture().BeginFinishCapture(1000);
+    EXPECT_TRUE(cam.Capture().CaptureFinishing());
     EXPECT_EQ(finished.count, 0);
     ASSERT_TRUE(waitUntil([&] { return finished.count > 0; }, 15000))
         << "no end told after the time allowed";
     EXPECT_FALSE(finished.complete);
-    EXPECT_FALSE(cam.CaptureFinishing());
+    EXPECT_FALSE(cam.Capture().CaptureFinishing());
     EXPECT_TRUE(logText().contains(QStringLiteral("could not be finished in time")));
     gate.open();
     StopLog();
@@ -281,13 +292,13 @@ TEST_F(CaptureFinish, NothingToEndIsToldToo)
 {
     ASSERT_TRUE(preview(Source::DvPal));
     Finished finished(cam);
-    cam.BeginFinishCapture();
-    EXPECT_TRUE(cam.CaptureFinishing());
+    cam.Capture().BeginFinishCapture();
+    EXPECT_TRUE(cam.Capture().CaptureFinishing());
     EXPECT_EQ(finished.count, 0);
     ASSERT_TRUE(waitUntil([&] { return finished.count > 0; }, 5000));
     EXPECT_TRUE(finished.complete);
-    EXPECT_FALSE(cam.CaptureFinishing());
-    EXPECT_TRUE(cam.IsRunning()) << "a preview without capture was stopped";
+    EXPECT_FALSE(cam.Capture().CaptureFinishing());
+    EXPECT_TRUE(cam.FilterGraph().IsRunning()) << "a preview without capture was stopped";
 }
 
 // A stop of the graph while the end is under way cannot wait for it: it
@@ -296,13 +307,17 @@ TEST_F(CaptureFinish, StoppingTheGraphMeanwhileFinishesTheFiles)
 {
     ASSERT_TRUE(preview(Source::DvPal));
     const QString name = file("overtaken.avi");
-    cam.Capture.FormatIndex = 1;
-    cam.CurrentVideoFileName = name;
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 40; }));
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(name);
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 40; }));
     Finished finished(cam);
-    cam.BeginFinishCapture();
-    cam.StopGraph();
+    cam.Capture().BeginFinishCapture();
+    cam.FilterGraph().StopGraph();
     const kadtest::Demuxed d = demuxRead(name, "avidemux", false);
     EXPECT_TRUE(d.error.empty()) << d.error;
     EXPECT_GE(d.frames, 40);
@@ -310,7 +325,7 @@ TEST_F(CaptureFinish, StoppingTheGraphMeanwhileFinishesTheFiles)
     pump(200);
     EXPECT_EQ(finished.count, 1);
     EXPECT_TRUE(finished.complete);
-    EXPECT_FALSE(cam.CaptureFinishing());
+    EXPECT_FALSE(cam.Capture().CaptureFinishing());
 }
 
 // The data module goes (the program closes) while a capture ends: the files
@@ -322,21 +337,25 @@ TEST_F(CaptureFinish, ClosingWhileTheCaptureEndsLeavesItsFileWhole)
     {
         kadtest::StuckGuard guard("closing while the capture ends", 20000);
         TdmCam closing;
-        closing.CheckOptionalFilters();
+        closing.FilterGraph().CheckOptionalFilters();
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
-        closing.SetVideoWindow(display);
+        closing.FilterGraph().SetVideoWindow(display);
         GstElement* dv = gst_element_factory_make("kadvirtualdvsrc", nullptr);
         g_object_set(dv, "is-live", FALSE, NULL);
-        ASSERT_TRUE(closing.ConnectSourceElement("Virtual", dv));
-        ASSERT_TRUE(closing.BuildPreviewGraph());
-        ASSERT_TRUE(closing.RunGraph());
-        closing.Capture.FormatIndex = 1;
-        closing.CurrentVideoFileName = name;
-        ASSERT_TRUE(closing.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return closing.CapturedFrames() >= 40; }));
-        captured = closing.CapturedFrames();
-        closing.BeginFinishCapture();
+        ASSERT_TRUE(closing.Source().ConnectSourceElement("Virtual", dv));
+        ASSERT_TRUE(closing.Preview().BuildPreviewGraph());
+        ASSERT_TRUE(closing.FilterGraph().RunGraph());
+        {
+            TcaptureOptions options = closing.Capture().Options();
+            options.FormatIndex = 1;
+            closing.Capture().SetOptions(options);
+        }
+        closing.Capture().SetCurrentVideoFileName(name);
+        ASSERT_TRUE(closing.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return closing.Capture().CapturedFrames() >= 40; }));
+        captured = closing.Capture().CapturedFrames();
+        closing.Capture().BeginFinishCapture();
     }
     const kadtest::Demuxed d = demuxRead(name, "avidemux", false);
     EXPECT_TRUE(d.error.empty()) << d.error;

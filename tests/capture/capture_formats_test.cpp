@@ -36,7 +36,7 @@ protected:
         EXPECT_EQ(p.count("video"), 1);
         EXPECT_EQ(p.count("audio"), 1);
         if (!countFrames) return;
-        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
         EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
     }
 
@@ -51,7 +51,7 @@ protected:
         EXPECT_EQ(v->width, e.width);
         EXPECT_EQ(v->height, e.height);
         if (countFrames) {
-            EXPECT_EQ(v->frames, qint64(cam.CapturedFrames()));
+            EXPECT_EQ(v->frames, qint64(cam.Capture().CapturedFrames()));
         }
         EXPECT_EQ(p.count("audio"), e.audioStreams);
         if (e.audioRate && p.first("audio")) {
@@ -81,7 +81,7 @@ TEST_F(CaptureFormats, DvType1IsOneInterleavedStreamAndIgnoresTheSoundCard)
     EXPECT_EQ(p.first("video")->codec, "dvvideo");
     EXPECT_EQ(p.first("video")->width, 720);
     EXPECT_EQ(p.first("video")->height, 576);
-    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
     EXPECT_EQ(p.count("audio"), 1);
 }
 
@@ -103,14 +103,22 @@ TEST_F(CaptureFormats, DvType2HasDvVideoAndPcmAudio)
 
 TEST_F(CaptureFormats, DvRecompressedFollowsTheStandard)
 {
-    cam.Capture.Standard = 1;
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.Standard = 1;
+        cam.Capture().SetOptions(options);
+    }
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QString ntsc = file("recompressed-ntsc.avi");
     ASSERT_TRUE(capture(2, ntsc));
     check(ntsc, {"avi", "dvvideo", 720, 480, 1, 48000});
 
-    cam.Capture.Standard = 0;
-    cam.Capture.FrequencyIndex = 2;
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.Standard = 0;
+        options.FrequencyIndex = 2;
+        cam.Capture().SetOptions(options);
+    }
     ASSERT_TRUE(preview(Source::DvNtsc, false, true));
     const QString pal = file("recompressed-pal.avi");
     ASSERT_TRUE(capture(2, pal));
@@ -119,23 +127,31 @@ TEST_F(CaptureFormats, DvRecompressedFollowsTheStandard)
 
 TEST_F(CaptureFormats, ThirtyTwoKilohertzIsNeverSilentlyAnotherRate)
 {
-    cam.Capture.FrequencyIndex = 1;
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FrequencyIndex = 1;
+        cam.Capture().SetOptions(options);
+    }
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QString name = file("recompressed-32k.avi");
-    cam.Capture.FormatIndex = 2;
-    cam.CurrentVideoFileName = name;
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 2;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(name);
     // Our DV audio packer writes 32 kHz: the capture is not refused, and
     // the file's sound is 32 kHz, not resampled to another rate.
-    ASSERT_TRUE(cam.BuildCaptureGraph());
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     EXPECT_TRUE(boxes.shown.empty());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 30; }));
-    ASSERT_TRUE(cam.FinishCapture());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 30; }));
+    ASSERT_TRUE(cam.Capture().FinishCapture());
     check(name, {"avi", "dvvideo", 720, 576, 1, 32000});
 }
 
 TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QString name = file("dv.wmv");
     ASSERT_TRUE(capture(3, name, 30));
@@ -146,19 +162,23 @@ TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
     EXPECT_TRUE(p.first("video")->codec.startsWith("wmv"));
     ASSERT_NE(p.first("audio"), nullptr);
     EXPECT_TRUE(p.first("audio")->codec.startsWith("wmav"));
-    EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
     EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
 
     // akNone: the profile's audio goes, the file has video only.
     ASSERT_TRUE(preview(Source::DvPal, true));
-    cam.Options.Audio = AudioKind::akNone;
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.Audio = AudioKind::akNone;
+        cam.Preview().SetOptions(options);
+    }
     const QString silent = file("dv-silent.wmv");
     ASSERT_TRUE(capture(3, silent, 30));
     const Probed q = probe(silent);
     ASSERT_TRUE(q.ok) << q.error.toStdString();
     EXPECT_EQ(q.count("video"), 1);
     EXPECT_EQ(q.count("audio"), 0);
-    EXPECT_EQ(q.first("video")->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(q.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
     EXPECT_TRUE(q.error.isEmpty()) << q.error.toStdString();
 }
 
@@ -182,7 +202,7 @@ TEST_F(CaptureFormats, AnalogRecompressedIsPalDv)
 
 TEST_F(CaptureFormats, AnalogWmv)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     ASSERT_TRUE(preview(Source::Webcam, false, true));
     const QString name = file("analog.wmv");
     ASSERT_TRUE(capture(2, name, 30));
@@ -197,7 +217,7 @@ TEST_F(CaptureFormats, MpegNativeIsByteForByteWhatTheEncoderSent)
         ASSERT_TRUE(preview(kind, kind == Source::MovieBox));
         const QString name = file(kind == Source::Mpeg2 ? "native.mpg" : "native-box.mpg");
         ASSERT_TRUE(capture(0, name, 20));
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
         sentLocation.clear();
         QFile a(name), b(sent);
         ASSERT_TRUE(a.open(QIODevice::ReadOnly));
@@ -230,7 +250,7 @@ TEST_F(CaptureFormats, MpegRecompressedForBothKinds)
 
 TEST_F(CaptureFormats, MpegWmvForBothKinds)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
         ASSERT_TRUE(preview(kind, true));
         const QString wmv = file(kind == Source::MovieBox ? "box.wmv" : "mpeg.wmv");
@@ -247,7 +267,8 @@ TEST_F(CaptureFormats, MpegWmvAfterAnotherCaptureForBothKinds)
     // A picture in the preview: the decoder has read the sequence header.
     auto pictureShown = [this] {
         guint64 frames = 0;
-        if (cam.sg.InGraph()) g_object_get(cam.sg.Element(), "frame-count", &frames, NULL);
+        if (cam.FilterGraph().sg.InGraph())
+            g_object_get(cam.FilterGraph().sg.Element(), "frame-count", &frames, NULL);
         return frames > 0;
     };
     for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
@@ -255,7 +276,7 @@ TEST_F(CaptureFormats, MpegWmvAfterAnotherCaptureForBothKinds)
         ASSERT_TRUE(preview(kind, true));
         ASSERT_TRUE(waitUntil(pictureShown));
         ASSERT_TRUE(capture(1, file(box ? "box-dv.avi" : "mpeg-dv.avi"), 25));
-        if (!cam.WmvAvailable) continue;
+        if (!cam.FilterGraph().Presence().WmvAvailable) continue;
         ASSERT_TRUE(preview(kind, true));
         ASSERT_TRUE(waitUntil(pictureShown));
         const QString wmv = file(box ? "box.wmv" : "mpeg.wmv");
@@ -268,12 +289,16 @@ TEST_F(CaptureFormats, AGuardedStartNeedsANewPreview)
 {
     ASSERT_TRUE(preview(Source::Webcam));
     ASSERT_TRUE(capture(0, file("first.avi"), 5));
-    EXPECT_FALSE(cam.PreviewBuilt);
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = file("second.avi");
-    EXPECT_FALSE(cam.BuildCaptureGraph());
+    EXPECT_FALSE(cam.Preview().PreviewBuilt());
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 0;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(file("second.avi"));
+    EXPECT_FALSE(cam.Capture().BuildCaptureGraph());
     EXPECT_FALSE(QFile::exists(file("second.avi")));
-    EXPECT_FALSE(cam.SetCaptureFileName(file("third.avi")));
+    EXPECT_FALSE(cam.Capture().SetCaptureFileName(file("third.avi")));
 }
 
 } // namespace

@@ -89,12 +89,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        cam.CheckOptionalFilters();
+        cam.FilterGraph().CheckOptionalFilters();
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
-        cam.SetVideoWindow(display);
+        cam.FilterGraph().SetVideoWindow(display);
         // The sound card: the virtual microphone.
-        cam.AudioSource.Bind("Virtual Microphone", [] {
+        cam.FilterGraph().AudioSource.Bind("Virtual Microphone", [] {
             GstElement* mic = gst_element_factory_make("kadvirtualmicsrc", nullptr);
             g_object_set(mic, "is-live", FALSE, NULL);
             return mic;
@@ -131,26 +131,28 @@ protected:
     // Connects kind and builds its preview with the taps asked for.
     bool preview(Source kind, bool listen = false, bool soundCard = false)
     {
-        cam.Options.EcouterAudioInclus = listen;
-        cam.Options.EnregistrerSourceAudio = soundCard;
-        cam.Options.Audio = listen      ? AudioKind::akIncluded
-                            : soundCard ? AudioKind::akSoundCard
-                                        : AudioKind::akNone;
-        if (!cam.ConnectSourceElement("Virtual", makeSource(kind))) return false;
+        TgraphOptions options = cam.Preview().Options();
+        options.EcouterAudioInclus = listen;
+        options.EnregistrerSourceAudio = soundCard;
+        options.Audio = listen      ? AudioKind::akIncluded
+                        : soundCard ? AudioKind::akSoundCard
+                                    : AudioKind::akNone;
+        cam.Preview().SetOptions(options);
+        if (!cam.Source().ConnectSourceElement("Virtual", makeSource(kind))) return false;
         // The MovieBox cannot stop and run again: its graph is made anew from
         // the connection on, as the window does it.
-        cam.MovieBoxRebuild = [this, kind] {
-            if (cam.ConnectSourceElement("Virtual", makeSource(kind))) {
-                cam.SourceKind = SourceKind::skMovieBoxB;
-                cam.BuildPreviewGraph();
+        cam.SetMovieBoxRebuild([this, kind] {
+            if (cam.Source().ConnectSourceElement("Virtual", makeSource(kind))) {
+                cam.Source().SetKind(SourceKind::skMovieBoxB);
+                cam.Preview().BuildPreviewGraph();
             }
-        };
-        if (kind == Source::MovieBox) cam.SourceKind = SourceKind::skMovieBoxB;
+        });
+        if (kind == Source::MovieBox) cam.Source().SetKind(SourceKind::skMovieBoxB);
         if (const char* decoder = std::getenv("KADRILLO_TEST_MPEG2_DECODER"))
-            cam.Mpeg2VideoDec.Bind(
+            cam.FilterGraph().Mpeg2VideoDec.Bind(
                 decoder, [decoder] { return gst_element_factory_make(decoder, nullptr); });
-        if (!cam.BuildPreviewGraph()) return false;
-        return cam.RunGraph();
+        if (!cam.Preview().BuildPreviewGraph()) return false;
+        return cam.FilterGraph().RunGraph();
     }
 
     // Starts the capture of format into name, lets `frames` frames reach the
@@ -159,16 +161,22 @@ protected:
     bool capture(int format, const QString& name, guint64 frames = 40,
                  const std::function<void()>& meanwhile = {})
     {
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = name;
-        if (!cam.BuildCaptureGraph()) return false;
-        const bool reached = waitUntil([&] { return cam.CapturedFrames() >= frames; });
-        EXPECT_TRUE(reached) << "only " << cam.CapturedFrames() << " frames captured, graph "
-                             << gst_element_state_get_name(cam.GraphState());
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(name);
+        if (!cam.Capture().BuildCaptureGraph()) return false;
+        const bool reached = waitUntil([&] { return cam.Capture().CapturedFrames() >= frames; });
+        EXPECT_TRUE(reached) << "only " << cam.Capture().CapturedFrames()
+                             << " frames captured, graph "
+                             << gst_element_state_get_name(cam.FilterGraph().GraphState());
         if (!reached)
-            GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(cam.fg()), GST_DEBUG_GRAPH_SHOW_ALL, "stuck");
+            GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(cam.FilterGraph().fg()), GST_DEBUG_GRAPH_SHOW_ALL,
+                                      "stuck");
         if (reached && meanwhile) meanwhile();
-        return cam.FinishCapture() && reached;
+        return cam.Capture().FinishCapture() && reached;
     }
 
     // What a sound card unplugged during a capture left: the seconds of
@@ -187,22 +195,24 @@ protected:
     {
         QString lost;
         bool stopped = false;
-        const auto told = QObject::connect(&cam, &TdmCam::CaptureSoundLost,
+        const auto told = QObject::connect(&cam.Capture(), &TcaptureRun::CaptureSoundLost,
                                            [&](const QString& text) { lost = text; });
-        const auto ended = QObject::connect(&cam, &TdmCam::CaptureStopped,
+        const auto ended = QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped,
                                             [&](const QString&) { stopped = true; });
         SoundCardLoss loss;
-        g_object_set(cam.AudioSource.Element(), "unplug", TRUE, NULL);
+        g_object_set(cam.FilterGraph().AudioSource.Element(), "unplug", TRUE, NULL);
         if (waitUntil([&] { return !lost.isEmpty(); }, 10000)) {
             EXPECT_TRUE(lost.contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d")))
                 << lost.toStdString();
             guint64 buffers = 0;
-            g_object_get(cam.AudioSource.Element(), "frames-sent", &buffers, NULL);
+            g_object_get(cam.FilterGraph().AudioSource.Element(), "frames-sent", &buffers, NULL);
             loss.seconds = buffers * 0.02;
             loss.frames = guint64(loss.seconds * fps) + 50;
-            EXPECT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= loss.frames; }, 15000))
-                << "the picture stopped with the sound at " << cam.CapturedFrames() << " frames";
-            EXPECT_TRUE(cam.Capturing());
+            EXPECT_TRUE(
+                waitUntil([&] { return cam.Capture().CapturedFrames() >= loss.frames; }, 15000))
+                << "the picture stopped with the sound at " << cam.Capture().CapturedFrames()
+                << " frames";
+            EXPECT_TRUE(cam.Capture().Capturing());
             EXPECT_FALSE(stopped);
         } else {
             ADD_FAILURE() << "the lost sound went unseen";
@@ -214,7 +224,7 @@ protected:
 
     void TearDown() override
     {
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
         // Lets a failing run's files be looked at afterwards.
         if (qEnvironmentVariableIsSet("KADRILLO_KEEP_TEST_FILES")) {
             dir.setAutoRemove(false);

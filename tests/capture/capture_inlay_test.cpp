@@ -107,10 +107,17 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        cam.Options.PermettreIncruster = true;
+        {
+            TgraphOptions options = cam.Preview().Options();
+            options.PermettreIncruster = true;
+            cam.Preview().SetOptions(options);
+        }
     }
 
-    GstElement* overlay() { return cam.Lumatex.InGraph() ? cam.Lumatex.Element() : nullptr; }
+    GstElement* overlay()
+    {
+        return cam.FilterGraph().Lumatex.InGraph() ? cam.FilterGraph().Lumatex.Element() : nullptr;
+    }
 
     // The area the overlay last drew into, in the picture it drew on.
     Rect drawnArea()
@@ -217,17 +224,18 @@ TEST_F(CaptureInlay, DvPreviewLinksPictureAndDatecode)
     CapsRef caps(gst_pad_get_current_caps(video.get()));
     ASSERT_TRUE(caps);
     EXPECT_STREQ(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0)), "video/x-raw");
-    ASSERT_TRUE(cam.ChronixPresent);
+    ASSERT_TRUE(cam.FilterGraph().Presence().ChronixPresent);
     ASSERT_TRUE(gst_pad_is_linked(datecode.get()));
     PadRef peer(gst_pad_get_peer(datecode.get()));
     ElementRef feeder(gst_pad_get_parent_element(peer.get()));
-    EXPECT_EQ(feeder.get(), cam.Chronix.Element()) << "the datecode comes from elsewhere";
+    EXPECT_EQ(feeder.get(), cam.FilterGraph().Chronix.Element())
+        << "the datecode comes from elsewhere";
 
     // The tape's recording date reaches the picture through that link: a
     // short date takes the place of the clock's long one.
     const Rect clock = drawnArea();
-    kad_chronix2_set_format(cam.Chronix.Element(), "dd/mm/yyyy hh:nn:ss");
-    kad_chronix2_set_enabled(cam.Chronix.Element(), 1);
+    kad_chronix2_set_format(cam.FilterGraph().Chronix.Element(), "dd/mm/yyyy hh:nn:ss");
+    kad_chronix2_set_enabled(cam.FilterGraph().Chronix.Element(), 1);
     kad_lumatex3_set_text(o, "%D");
     EXPECT_TRUE(waitUntil(
         [&] {
@@ -245,7 +253,7 @@ TEST_F(CaptureInlay, AnalogPreviewWithoutDatecode)
     ASSERT_TRUE(preview(Source::Webcam));
     GstElement* o = overlay();
     ASSERT_NE(o, nullptr);
-    EXPECT_FALSE(cam.Chronix.InGraph());
+    EXPECT_FALSE(cam.FilterGraph().Chronix.InGraph());
     kad_lumatex3_set_enabled(o, 1);
     EXPECT_TRUE(waitUntil([&] { return drawnArea().right > 0; }, 20000))
         << "no frame with text passed the overlay";
@@ -266,7 +274,7 @@ TEST_F(CaptureInlay, DvRecompressedCarriesTheText)
 
 TEST_F(CaptureInlay, WindowsMediaCarriesTheText)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     const QString plain = file("plain.wmv");
     const QString withText = file("inlay.wmv");
     captureWith(Source::DvPal, false, 3, plain);
@@ -285,7 +293,7 @@ TEST_F(CaptureInlay, Mpeg2RecompressedCarriesTheText)
     const QString plain = file("plain-mpeg.avi");
     const QString withText = file("inlay-mpeg.avi");
     captureWith(Source::Mpeg2, false, 1, plain);
-    EXPECT_FALSE(cam.Chronix.InGraph());
+    EXPECT_FALSE(cam.FilterGraph().Chronix.InGraph());
     const Rect allowed = captureWith(Source::Mpeg2, true, 1, withText);
     expectTextOnlyInBox(withText, plain, allowed, 6.0);
 }
@@ -303,7 +311,7 @@ TEST_F(CaptureInlay, DvType2KeepsTheTapePicture)
     kad_lumatex3_set_enabled(o, 1);
     const QString name = file("type2-inlay.avi");
     ASSERT_TRUE(capture(1, name, 20));
-    cam.FreeAllFilters();
+    cam.FilterGraph().FreeAllFilters();
     sentLocation.clear();
 
     const QString video = file("type2-video.dv");

@@ -27,19 +27,24 @@ TEST_F(CaptureKillChild, CapturesUntilKilled)
     if (kind.isEmpty() || out.isEmpty()) GTEST_SKIP() << "runs only as the child of CaptureKill";
     const bool wmv = kind == QLatin1String("wmv");
     ASSERT_TRUE(preview(wmv ? Source::DvPal : Source::Mpeg2, true));
-    cam.Capture.FormatIndex = wmv ? 3 : 0;
-    cam.CurrentVideoFileName = out;
-    ASSERT_TRUE(cam.BuildCaptureGraph());
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = wmv ? 3 : 0;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(out);
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     if (!wmv) {
         // What the Dump has synced, as it says it.
-        g_object_set(cam.CaptureFileSink(), "sync-interval", guint64(200 * GST_MSECOND), NULL);
-        BusRef bus(gst_pipeline_get_bus(cam.fg()));
+        g_object_set(cam.Capture().CaptureFileSink(), "sync-interval", guint64(200 * GST_MSECOND),
+                     NULL);
+        BusRef bus(gst_pipeline_get_bus(cam.FilterGraph().fg()));
         kadtest::tellSyncs(bus.get(), "bytes");
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (std::chrono::steady_clock::now() < deadline) {
         kadtest::pump(50);
-        kadtest::tellParent("captured", cam.CapturedFrames());
+        kadtest::tellParent("captured", cam.Capture().CapturedFrames());
     }
     ADD_FAILURE() << "the child capture was not killed";
 }
@@ -70,8 +75,8 @@ TEST_F(CaptureKill, AWindowsMediaFileReadsUpToShortlyBeforeTheKill)
 {
     {
         TdmCam cam;
-        cam.CheckOptionalFilters();
-        if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+        cam.FilterGraph().CheckOptionalFilters();
+        if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     }
     const QString out = dir.filePath("killed.wmv");
     // Ten seconds of PAL pictures.

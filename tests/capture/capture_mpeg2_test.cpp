@@ -20,7 +20,8 @@ protected:
     bool grabbed()
     {
         KadGrabbedFrameInfo info{};
-        return cam.sg.InGraph() && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+        return cam.FilterGraph().sg.InGraph() &&
+               kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) &&
                info.width == 720 && info.height == 576;
     }
     // The demultiplexer pad that feeds an output of ours.
@@ -37,16 +38,16 @@ TEST_F(Mpeg2Preview, EachKindShowsItsPictureFromItsOwnStreams)
 {
     for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
         ASSERT_TRUE(preview(kind, true));
-        EXPECT_TRUE(cam.PreviewBuilt);
+        EXPECT_TRUE(cam.Preview().PreviewBuilt());
         EXPECT_TRUE(waitUntil([&] { return grabbed(); }, 10000));
         // 0xE1/0xC1 for the MovieBox; the first streams, 0xE0/0xC0, for an
         // encoder that has no 0xE1.
         const bool box = kind == Source::MovieBox;
-        EXPECT_EQ(feeder(cam.MpegVideoPin()), box ? "video_e1" : "video_e0");
-        EXPECT_EQ(feeder(cam.MpegAudioPin()), box ? "audio_c1" : "audio_c0");
-        EXPECT_TRUE(cam.infinite4.InGraph());
-        EXPECT_TRUE(waitUntil([&] { return cam.VideoWidth == 720; }));
-        EXPECT_EQ(cam.VideoHeight, 576);
+        EXPECT_EQ(feeder(cam.Preview().MpegVideoPin()), box ? "video_e1" : "video_e0");
+        EXPECT_EQ(feeder(cam.Preview().MpegAudioPin()), box ? "audio_c1" : "audio_c0");
+        EXPECT_TRUE(cam.FilterGraph().infinite4.InGraph());
+        EXPECT_TRUE(waitUntil([&] { return cam.Preview().Format().VideoWidth == 720; }));
+        EXPECT_EQ(cam.Preview().Format().VideoHeight, 576);
     }
 }
 
@@ -56,16 +57,18 @@ TEST_F(Mpeg2Preview, EachKindShowsItsPictureFromItsOwnStreams)
 // loss: the picture must still come, from the box's own streams.
 TEST_F(Mpeg2Preview, ALossBeforeTheFirstPictureDoesNotCostThePicture)
 {
-    cam.Options.EcouterAudioInclus = true;
-    cam.Options.Audio = AudioKind::akIncluded;
-    ASSERT_TRUE(cam.ConnectSourceElement("Virtual", makeSource(Source::MovieBox)));
-    cam.SourceKind = SourceKind::skMovieBoxB;
-    ASSERT_TRUE(cam.BuildPreviewGraph());
+    TgraphOptions options = cam.Preview().Options();
+    options.EcouterAudioInclus = true;
+    options.Audio = AudioKind::akIncluded;
+    cam.Preview().SetOptions(options);
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", makeSource(Source::MovieBox)));
+    cam.Source().SetKind(SourceKind::skMovieBoxB);
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
     // The probe owns its state: the graph may outlive this test's frame.
     enum class Loss { BeforePack, PackHeld, Losing, Done };
     using State = std::shared_ptr<std::atomic<Loss>>;
     const State loss = std::make_shared<std::atomic<Loss>>(Loss::BeforePack);
-    PadRef preview(gst_element_get_static_pad(cam.Smarttee.Element(), "preview"));
+    PadRef preview(gst_element_get_static_pad(cam.FilterGraph().Smarttee.Element(), "preview"));
     ASSERT_NE(preview.get(), nullptr);
     gst_pad_add_probe(
         preview.get(), GST_PAD_PROBE_TYPE_BUFFER,
@@ -95,11 +98,11 @@ TEST_F(Mpeg2Preview, ALossBeforeTheFirstPictureDoesNotCostThePicture)
         },
         std::make_unique<State>(loss).release(),
         [](gpointer data) { std::unique_ptr<State> owned(static_cast<State*>(data)); });
-    ASSERT_TRUE(cam.RunGraph());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     EXPECT_TRUE(waitUntil([&] { return grabbed(); }, 10000));
     EXPECT_TRUE(*loss == Loss::Done);
-    EXPECT_EQ(feeder(cam.MpegVideoPin()), "video_e1");
-    EXPECT_EQ(feeder(cam.MpegAudioPin()), "audio_c1");
+    EXPECT_EQ(feeder(cam.Preview().MpegVideoPin()), "video_e1");
+    EXPECT_EQ(feeder(cam.Preview().MpegAudioPin()), "audio_c1");
 }
 
 TEST_F(Mpeg2Preview, TheGenericBuildLogsEveryStepAndItsEnd)
@@ -107,8 +110,8 @@ TEST_F(Mpeg2Preview, TheGenericBuildLogsEveryStepAndItsEnd)
     StartLog(true);
     ASSERT_TRUE(preview(Source::Mpeg2));
     // A build that fails on the way still ends its log.
-    cam.demux.Unbind();
-    EXPECT_FALSE(cam.BuildPreviewMpeg2());
+    cam.FilterGraph().demux.Unbind();
+    EXPECT_FALSE(cam.Preview().BuildPreviewMpeg2());
     QFile f(LogFileName());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QString log = QString::fromUtf8(f.readAll());

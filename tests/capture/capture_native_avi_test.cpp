@@ -44,11 +44,12 @@ TEST_F(CaptureNativeAvi, DroppedFramesKeepThePictureAsLongAsTheSound)
     // The writer's own counts: the slots it filled are the frames the source
     // did not deliver, one in five give or take the start and the stop.
     guint64 written = 0, lost = 0;
-    g_object_get(cam.CaptureMux(), "frames-written", &written, "lost-frames", &lost, NULL);
+    g_object_get(cam.Capture().CaptureMux(), "frames-written", &written, "lost-frames", &lost,
+                 NULL);
     EXPECT_EQ(qint64(written), frames);
     EXPECT_NEAR(double(lost), frames / 5.0, 2.0);
-    EXPECT_GE(cam.LostFrames(), lost);
-    EXPECT_GE(qint64(cam.CapturedFrames()), frames - qint64(lost));
+    EXPECT_GE(cam.Capture().LostFrames(), lost);
+    EXPECT_GE(qint64(cam.Capture().CapturedFrames()), frames - qint64(lost));
     EXPECT_EQ(avidemuxFrames(name), frames);
 
     const kadtest::StreamTimes t = kadtest::streamTimes(name);
@@ -71,15 +72,20 @@ TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
     const int corrections[3] = {0, kFrames, -kFrames};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(corrections[i]);
-        cam.Options.CorrectionSync = corrections[i];
+        {
+            TgraphOptions options = cam.Preview().Options();
+            options.CorrectionSync = corrections[i];
+            cam.Preview().SetOptions(options);
+        }
         ASSERT_TRUE(preview(Source::Webcam, false, true));
         const QString name = file(QString("sync%1.avi").arg(i).toUtf8());
         ASSERT_TRUE(capture(0, name, 120));
         const kadtest::Probe p = kadtest::ffprobe(name.toStdString());
         ASSERT_NE(p.first("audio"), nullptr);
         const int rate = p.first("audio")->sampleRate;
-        shift = int(std::lround(kFrames * double(cam.FrameDuration) * rate / 1e7)) * 2 *
-                p.first("audio")->channels;
+        shift =
+            int(std::lround(kFrames * double(cam.Preview().Format().FrameDuration) * rate / 1e7)) *
+            2 * p.first("audio")->channels;
         secondBytes = rate * 2 * p.first("audio")->channels;
         const kadtest::StreamTimes t = kadtest::streamTimes(name);
         EXPECT_NEAR(t.videoStart, 0, 0.001);
@@ -87,7 +93,7 @@ TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
         EXPECT_NEAR(t.audioLength, t.videoLength, 1.0 / 30);
         sound[i] = kadtest::audioSamples(name.toStdString());
         ASSERT_GT(sound[i].size(), 3 * secondBytes + 3 * shift);
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
     }
     // Compared three seconds in: sound the non-live microphone sent long
     // before the first picture (a loaded machine) is not kept, its place is

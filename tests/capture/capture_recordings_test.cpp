@@ -35,8 +35,8 @@ protected:
     {
         source = gst_element_factory_make("kadvirtualdvsrc", nullptr);
         g_object_set(source, "is-live", FALSE, "scene-length", 1u, NULL);
-        return cam.ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
-               cam.RunGraph();
+        return cam.Source().ConnectSourceElement("Virtual", source) &&
+               cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph();
     }
 
     // Captures the tape, one recording a second, in `format` from name _0;
@@ -45,15 +45,20 @@ protected:
     {
         EXPECT_TRUE(previewTape());
         const QString first = file(stem) + "_0.avi";
-        cam.Capture.SplitAtRecording = true;
-        cam.Capture.SplitFileName = file(stem) + "_1.avi";
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.SplitAtRecording = true;
+            options.SplitFileName = file(stem) + "_1.avi";
+            cam.Capture().SetOptions(options);
+        }
         QStringList switched;
-        const QMetaObject::Connection c = QObject::connect(
-            &cam, &TdmCam::CaptureFileSwitched, [&](const QString&, const QString& to) {
-                switched << to;
-                cam.SetRecordingSplitName(
-                    QString::fromStdString(dv::nextNumberedName(to.toStdString())));
-            });
+        const QMetaObject::Connection c =
+            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
+                             [&](const QString&, const QString& to) {
+                                 switched << to;
+                                 cam.Capture().SetRecordingSplitName(QString::fromStdString(
+                                     dv::nextNumberedName(to.toStdString())));
+                             });
         EXPECT_TRUE(capture(format, first, frames));
         QCoreApplication::processEvents();
         QObject::disconnect(c);
@@ -90,23 +95,27 @@ TEST_F(CaptureRecordings, BothDvTypesCutAtEachRecordingWithoutLosingAFrame)
                 if (k + 1 < files.size()) EXPECT_EQ(frames, 25) << files[k].toStdString();
             }
         }
-        EXPECT_EQ(total, qint64(cam.CapturedFrames()));
-        cam.FreeAllFilters();
+        EXPECT_EQ(total, qint64(cam.Capture().CapturedFrames()));
+        cam.FilterGraph().FreeAllFilters();
     }
 }
 
 TEST_F(CaptureRecordings, NamesByDateFollowTheFilesAndOtherFormatsIgnoreTheOptions)
 {
     ASSERT_TRUE(previewTape());
-    cam.Capture.SplitAtRecording = true;
-    cam.Capture.DateNameRoot = file("Tape");
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.SplitAtRecording = true;
+        options.DateNameRoot = file("Tape");
+        cam.Capture().SetOptions(options);
+    }
     QStringList renamed;
-    QObject::connect(&cam, &TdmCam::CaptureFileRenamed,
+    QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileRenamed,
                      [&](const QString&, const QString& to) { renamed << to; });
     ASSERT_TRUE(capture(0, file("Video_0.avi"), 60));
     QCoreApplication::processEvents();
     ASSERT_GE(renamed.size(), 3);
-    EXPECT_EQ(cam.CaptureFileName, renamed.last());
+    EXPECT_EQ(cam.Capture().CaptureFileName(), renamed.last());
     qint64 total = 0;
     for (const QString& name : renamed) {
         const auto date = firstFrameDate(name);
@@ -114,9 +123,9 @@ TEST_F(CaptureRecordings, NamesByDateFollowTheFilesAndOtherFormatsIgnoreTheOptio
         EXPECT_EQ(name, file("Tape_") + QString::fromStdString(dv::fileNameStamp(*date)) + ".avi");
         total += videoFrames(name);
     }
-    EXPECT_EQ(total, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(total, qint64(cam.Capture().CapturedFrames()));
     EXPECT_FALSE(QFile::exists(file("Video_0.avi")));
-    cam.FreeAllFilters();
+    cam.FilterGraph().FreeAllFilters();
 
     // DV recompressed to DV: no cut, no new name.
     ASSERT_TRUE(previewTape());
@@ -125,7 +134,7 @@ TEST_F(CaptureRecordings, NamesByDateFollowTheFilesAndOtherFormatsIgnoreTheOptio
     ASSERT_TRUE(capture(2, recompressed, 60));
     QCoreApplication::processEvents();
     EXPECT_TRUE(renamed.isEmpty());
-    EXPECT_EQ(videoFrames(recompressed, false), qint64(cam.CapturedFrames()));
+    EXPECT_EQ(videoFrames(recompressed, false), qint64(cam.Capture().CapturedFrames()));
 }
 
 // What a worn tape and a camcorder's clock make of the second recording of
@@ -181,24 +190,29 @@ TEST_F(CaptureRecordings, AFlagDropoutOrAStaleSecondOnTheTapeCutsNoRecordingInTw
         ASSERT_TRUE(source);
         g_object_set(source, "location", tape.toUtf8().constData(), "transport-mode",
                      KAD_TRANSPORT_FREEZE, NULL);
-        ASSERT_TRUE(cam.ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
-                    cam.RunGraph());
+        ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", source) &&
+                    cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph());
         const QString stem = file(format == 0 ? "t1" : "t2");
-        cam.Capture.SplitAtRecording = true;
-        cam.Capture.SplitFileName = stem + "_1.avi";
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = stem + "_0.avi";
-        QStringList files{cam.CurrentVideoFileName};
-        const QMetaObject::Connection c = QObject::connect(
-            &cam, &TdmCam::CaptureFileSwitched, [&](const QString&, const QString& to) {
-                files << to;
-                cam.SetRecordingSplitName(
-                    QString::fromStdString(dv::nextNumberedName(to.toStdString())));
-            });
-        ASSERT_TRUE(cam.BuildCaptureGraph());
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.SplitAtRecording = true;
+            options.SplitFileName = stem + "_1.avi";
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(stem + "_0.avi");
+        QStringList files{cam.Capture().CurrentVideoFileName()};
+        const QMetaObject::Connection c =
+            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
+                             [&](const QString&, const QString& to) {
+                                 files << to;
+                                 cam.Capture().SetRecordingSplitName(QString::fromStdString(
+                                     dv::nextNumberedName(to.toStdString())));
+                             });
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         g_object_set(source, "transport-mode", KAD_TRANSPORT_PLAY, NULL);
-        EXPECT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 85; }, 20000));
-        EXPECT_TRUE(cam.FinishCapture());
+        EXPECT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 85; }, 20000));
+        EXPECT_TRUE(cam.Capture().FinishCapture());
         QCoreApplication::processEvents();
         QObject::disconnect(c);
 
@@ -216,8 +230,8 @@ TEST_F(CaptureRecordings, AFlagDropoutOrAStaleSecondOnTheTapeCutsNoRecordingInTw
                 EXPECT_EQ(frames, 25) << files[k].toStdString();
             }
         }
-        EXPECT_EQ(total, qint64(cam.CapturedFrames()));
-        cam.FreeAllFilters();
+        EXPECT_EQ(total, qint64(cam.Capture().CapturedFrames()));
+        cam.FilterGraph().FreeAllFilters();
     }
 }
 

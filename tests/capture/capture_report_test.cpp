@@ -45,8 +45,12 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        cam.Options.CaptureReport = true;
-        QObject::connect(&cam, &TdmCam::CaptureStopped,
+        {
+            TgraphOptions options = cam.Preview().Options();
+            options.CaptureReport = true;
+            cam.Preview().SetOptions(options);
+        }
+        QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped,
                          [this](const QString& why) { stops << why; });
     }
 
@@ -58,9 +62,13 @@ protected:
         source = gst_element_factory_make_full("kadvirtualdvsrc", "is-live", FALSE, "scene-length",
                                                1u, NULL);
         qunsetenv("KADRILLO_VIRTUAL_DV_DAMAGE");
-        cam.Options.Audio = AudioKind::akNone;
-        return cam.ConnectSourceElement("Virtual", source) && cam.BuildPreviewGraph() &&
-               cam.RunGraph();
+        {
+            TgraphOptions options = cam.Preview().Options();
+            options.Audio = AudioKind::akNone;
+            cam.Preview().SetOptions(options);
+        }
+        return cam.Source().ConnectSourceElement("Virtual", source) &&
+               cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph();
     }
 
     qint64 videoFrames(const QString& path)
@@ -75,9 +83,9 @@ protected:
     // the slots it filled for kadaviwriter.
     guint64 writerLost(int format)
     {
-        if (format == 0) return cam.WrittenFrames().Gaps();
+        if (format == 0) return cam.Capture().WrittenFrames().Gaps();
         guint64 filled = 0;
-        g_object_get(cam.CaptureFileSink(), "lost-frames", &filled, NULL);
+        g_object_get(cam.Capture().CaptureFileSink(), "lost-frames", &filled, NULL);
         return filled;
     }
 
@@ -139,11 +147,15 @@ TEST_F(CaptureReport, DvFilesThroughDamageAgreeWithTheFileAndTheCounters)
                          Case{2, "Tape_3.avi", "Tape_3.txt", "DV type 2 (recompressed)"}}) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(damagedPreview());
-        cam.Capture.FormatName = c.shown;
-        const guint64 screenedBefore = ScreenedDvFrames(cam.SourcePin.get());
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatName = c.shown;
+            cam.Capture().SetOptions(options);
+        }
+        const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         ASSERT_TRUE(capture(c.format, file(c.name), 90));
         // The preview goes on screening after the file has ended.
-        const guint64 screened = ScreenedDvFrames(cam.SourcePin.get()) - screenedBefore;
+        const guint64 screened = ScreenedDvFrames(cam.Source().Pin().get()) - screenedBefore;
         const Report r = reportAt(file(c.report));
         ASSERT_TRUE(r.found);
         EXPECT_EQ(r.value.at("Video file"), c.name);
@@ -195,20 +207,25 @@ TEST_F(CaptureReport, ACutGivesOneReportPerFile)
         const QString a = file(c.a);
         const QString b = file(c.b);
         ASSERT_TRUE(c.dv ? damagedPreview() : preview(Source::Webcam));
-        cam.Capture.FormatIndex = c.format;
-        cam.CurrentVideoFileName = a;
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.WrittenFrames().Frames() >= 40; }));
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = c.format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(a);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().WrittenFrames().Frames() >= 40; }));
         bool switched = false;
         const auto link =
-            QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
                              [&](const QString&, const QString&) { switched = true; });
-        ASSERT_TRUE(cam.SwitchCaptureFile(b));
+        ASSERT_TRUE(cam.Capture().SwitchCaptureFile(b));
         ASSERT_TRUE(waitUntil([&] { return switched; }));
         QObject::disconnect(link);
-        const guint64 atCut = cam.WrittenFrames().Frames();
-        ASSERT_TRUE(waitUntil([&] { return cam.WrittenFrames().Frames() >= atCut + 40; }));
-        ASSERT_TRUE(cam.FinishCapture());
+        const guint64 atCut = cam.Capture().WrittenFrames().Frames();
+        ASSERT_TRUE(
+            waitUntil([&] { return cam.Capture().WrittenFrames().Frames() >= atCut + 40; }));
+        ASSERT_TRUE(cam.Capture().FinishCapture());
 
         const Report first =
             reportAt(QFileInfo(a).path() + "/" + QFileInfo(a).completeBaseName() + ".txt");
@@ -239,11 +256,19 @@ TEST_F(CaptureReport, EachRecordingsFileHasItsOwnReportUnderItsDatedName)
         SCOPED_TRACE(format);
         QTemporaryDir into;
         ASSERT_TRUE(damagedPreview());
-        cam.Capture.SplitAtRecording = true;
-        cam.Capture.DateNameRoot = into.filePath("Tape");
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.SplitAtRecording = true;
+            options.DateNameRoot = into.filePath("Tape");
+            cam.Capture().SetOptions(options);
+        }
         ASSERT_TRUE(capture(format, into.filePath("Tape_0.avi"), 90));
-        cam.Capture.SplitAtRecording = false;
-        cam.Capture.DateNameRoot.clear();
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.SplitAtRecording = false;
+            options.DateNameRoot.clear();
+            cam.Capture().SetOptions(options);
+        }
         const QStringList videos = QDir(into.path()).entryList({"*.avi"}, QDir::Files, QDir::Name);
         ASSERT_GE(videos.size(), 3) << videos.join(' ').toStdString();
         for (int i = 0; i < videos.size(); ++i) {
@@ -280,7 +305,7 @@ protected:
     }
     void TearDown() override
     {
-        cam.FreeAllFilters();
+        cam.FilterGraph().FreeAllFilters();
         if (mounted) umount2(disk.toUtf8().constData(), MNT_DETACH);
         CaptureReport::TearDown();
     }
@@ -291,11 +316,15 @@ protected:
 TEST_F(CaptureReportOnADisk, AFullDiskIsTold)
 {
     if (!mountDisk("size=24m")) GTEST_SKIP() << "cannot mount a small disk here";
-    cam.DiskReserveBytes = 12 * 1024 * 1024;
+    cam.Capture().SetDiskReserveBytes(12 * 1024 * 1024);
     ASSERT_TRUE(preview(Source::DvPal));
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = disk + "/Full.avi";
-    ASSERT_TRUE(cam.BuildCaptureGraph());
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 0;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(disk + "/Full.avi");
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return !stops.isEmpty(); }));
     const Report r = reportAt(disk + "/Full.txt");
     ASSERT_TRUE(r.found);
@@ -321,13 +350,17 @@ TEST_F(CaptureReportOnADisk, NoRoomForTheReportCostsTheCaptureNothing)
     StopLog();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(stops.isEmpty());
-    EXPECT_EQ(videoFrames(disk + "/Video_1.avi"), qint64(cam.CapturedFrames()));
+    EXPECT_EQ(videoFrames(disk + "/Video_1.avi"), qint64(cam.Capture().CapturedFrames()));
     EXPECT_EQ(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList{"Video_1.avi"});
 }
 
 TEST_F(CaptureReport, TheOptionOffLeavesTheVideoAlone)
 {
-    cam.Options.CaptureReport = false;
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.CaptureReport = false;
+        cam.Preview().SetOptions(options);
+    }
     ASSERT_TRUE(preview(Source::DvPal));
     ASSERT_TRUE(capture(1, file("Quiet.avi"), 30));
     // Long enough for a report written off the GUI thread to show.
@@ -339,12 +372,16 @@ TEST_F(CaptureReport, TheOptionOffLeavesTheVideoAlone)
 TEST_F(CaptureReport, ALostDeviceEndsTheFileAndSaysSo)
 {
     ASSERT_TRUE(preview(Source::DvPal));
-    cam.Capture.FormatIndex = 0;
-    cam.CurrentVideoFileName = file("Unplugged.avi");
-    ASSERT_TRUE(cam.BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 20; }));
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 0;
+        cam.Capture().SetOptions(options);
+    }
+    cam.Capture().SetCurrentVideoFileName(file("Unplugged.avi"));
+    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
     g_object_set(source, "unplug", TRUE, NULL);
-    ASSERT_TRUE(waitUntil([&] { return !cam.Capturing(); }));
+    ASSERT_TRUE(waitUntil([&] { return !cam.Capture().Capturing(); }));
     const Report r = reportAt(file("Unplugged.txt"));
     ASSERT_TRUE(r.found);
     EXPECT_TRUE(r.value.at("Ended by").startsWith(CaptureEndText(CaptureEnd::DeviceLost)))

@@ -94,10 +94,14 @@ TEST_F(CaptureRiff, NativeVideoAcrossSeveralRiffChunksIsReadWhole)
     // The sound card too, so both streams cross into the next chunk.
     ASSERT_TRUE(preview(Source::Webcam, false, true));
     const QString name = file("big.avi");
-    cam.Capture.AviRiffLimit = kRiffLimit;
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.AviRiffLimit = kRiffLimit;
+        cam.Capture().SetOptions(options);
+    }
     // 614400 bytes a frame: about thirteen frames a chunk.
     ASSERT_TRUE(capture(0, name, 150));
-    const qint64 captured = qint64(cam.CapturedFrames() + cam.LostFrames());
+    const qint64 captured = qint64(cam.Capture().CapturedFrames() + cam.Capture().LostFrames());
 
     std::vector<RiffChunk> chunks;
     QString why;

@@ -114,22 +114,26 @@ protected:
     // Captures `format` into three files of at least 25 frames each.
     void captureWithTwoCuts(int format, const QStringList& names)
     {
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = names[0];
-        ASSERT_TRUE(cam.BuildCaptureGraph());
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(names[0]);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         int switches = 0;
         QMetaObject::Connection c =
-            QObject::connect(&cam, &TdmCam::CaptureFileSwitched,
+            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
                              [&](const QString&, const QString&) { ++switches; });
         guint64 from = 0;
         for (int i = 1; i < 3; ++i) {
-            ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= from + 25; }));
-            ASSERT_TRUE(cam.SwitchCaptureFile(names[i]));
+            ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= from + 25; }));
+            ASSERT_TRUE(cam.Capture().SwitchCaptureFile(names[i]));
             ASSERT_TRUE(waitUntil([&] { return switches == i; })) << "cut " << i;
-            from = cam.CapturedFrames();
+            from = cam.Capture().CapturedFrames();
         }
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= from + 25; }));
-        ASSERT_TRUE(cam.FinishCapture());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= from + 25; }));
+        ASSERT_TRUE(cam.Capture().FinishCapture());
         QObject::disconnect(c);
     }
 
@@ -173,7 +177,7 @@ protected:
 
 TEST_F(WmvCut, DvFilesStartTogetherAndLastAlike)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     // Picture and sound of one DV stream: in step whatever the pace.
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QStringList names{file("dv-1.wmv"), file("dv-2.wmv"), file("dv-3.wmv")};
@@ -183,18 +187,22 @@ TEST_F(WmvCut, DvFilesStartTogetherAndLastAlike)
 
 TEST_F(WmvCut, AnalogFilesStartTogetherAndLastAlike)
 {
-    if (!cam.WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
+    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
     // Two devices are in step only in real time: left to run as fast as
     // they can, the microphone would race ahead of the webcam.
-    cam.AudioSource.Bind("Virtual Microphone",
-                         [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
-    cam.Options.EnregistrerSourceAudio = true;
-    cam.Options.EcouterAudioInclus = false;
-    cam.Options.Audio = AudioKind::akSoundCard;
-    ASSERT_TRUE(cam.ConnectSourceElement("Virtual",
-                                         gst_element_factory_make("kadvirtualwebcamsrc", nullptr)));
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    ASSERT_TRUE(cam.RunGraph());
+    cam.FilterGraph().AudioSource.Bind(
+        "Virtual Microphone", [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EnregistrerSourceAudio = true;
+        options.EcouterAudioInclus = false;
+        options.Audio = AudioKind::akSoundCard;
+        cam.Preview().SetOptions(options);
+    }
+    ASSERT_TRUE(cam.Source().ConnectSourceElement(
+        "Virtual", gst_element_factory_make("kadvirtualwebcamsrc", nullptr)));
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     const QStringList names{file("analog-1.wmv"), file("analog-2.wmv"), file("analog-3.wmv")};
     ASSERT_NO_FATAL_FAILURE(captureWithTwoCuts(2, names));
     expectAligned(names);
@@ -211,37 +219,41 @@ namespace {
 TEST_F(WmvCut, ACutGivenUpLeavesTheWriterAsItWas)
 {
     std::vector<std::pair<int, const char*>> formats{{0, "avi"}, {1, "avi"}};
-    if (cam.WmvAvailable) formats.push_back({3, "wmv"});
+    if (cam.FilterGraph().Presence().WmvAvailable) formats.push_back({3, "wmv"});
     for (const auto& [format, extension] : formats) {
         SCOPED_TRACE("format " + std::to_string(format));
         ASSERT_TRUE(preview(Source::DvPal, true));
         const QString name = file((std::to_string(format) + "-kept." + extension).c_str());
         const QString cut = file((std::to_string(format) + "-cut." + extension).c_str());
-        cam.Capture.FormatIndex = format;
-        cam.CurrentVideoFileName = name;
-        ASSERT_TRUE(cam.BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 10; }));
+        {
+            TcaptureOptions options = cam.Capture().Options();
+            options.FormatIndex = format;
+            cam.Capture().SetOptions(options);
+        }
+        cam.Capture().SetCurrentVideoFileName(name);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
         PadRef out(gst_element_get_static_pad(source, "src"));
         const gulong stall = gst_pad_add_probe(
             out.get(), GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
             [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
         kadtest::pump(200);
-        ASSERT_TRUE(cam.SwitchCaptureFile(cut));
+        ASSERT_TRUE(cam.Capture().SwitchCaptureFile(cut));
         // Past the switch's own wait for a key frame.
         kadtest::pump(3000);
-        EXPECT_TRUE(cam.GiveUpCaptureSwitch());
-        EXPECT_FALSE(cam.CaptureSwitchBusy());
-        EXPECT_EQ(cam.CaptureFileName, name);
+        EXPECT_TRUE(cam.Capture().GiveUpCaptureSwitch());
+        EXPECT_FALSE(cam.Capture().CaptureSwitchBusy());
+        EXPECT_EQ(cam.Capture().CaptureFileName(), name);
         gst_pad_remove_probe(out.get(), stall);
-        const guint64 before = cam.CapturedFrames();
-        ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= before + 20; }))
-            << cam.CapturedFrames();
-        ASSERT_TRUE(cam.FinishCapture());
+        const guint64 before = cam.Capture().CapturedFrames();
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= before + 20; }))
+            << cam.Capture().CapturedFrames();
+        ASSERT_TRUE(cam.Capture().FinishCapture());
         EXPECT_FALSE(QFileInfo::exists(cut));
         const Probed p = probe(name);
         ASSERT_TRUE(p.ok) << p.error.toStdString();
         ASSERT_NE(p.first("video"), nullptr);
-        EXPECT_EQ(p.first("video")->frames, qint64(cam.CapturedFrames()));
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
     }
 }
 

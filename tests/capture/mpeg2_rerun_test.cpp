@@ -13,7 +13,8 @@ protected:
     guint64 pictures()
     {
         guint64 frames = 0;
-        if (cam.sg.InGraph()) g_object_get(cam.sg.Element(), "frame-count", &frames, NULL);
+        if (cam.FilterGraph().sg.InGraph())
+            g_object_get(cam.FilterGraph().sg.Element(), "frame-count", &frames, NULL);
         return frames;
     }
 };
@@ -23,8 +24,8 @@ TEST_F(Mpeg2Rerun, APreviewRunAgainShowsPicturesAgain)
     ASSERT_TRUE(preview(Source::Mpeg2));
     ASSERT_TRUE(waitUntil([&] { return pictures() > 0; }));
     for (int run = 0; run < 2; ++run) {
-        cam.StopGraph();
-        ASSERT_TRUE(cam.RunGraph());
+        cam.FilterGraph().StopGraph();
+        ASSERT_TRUE(cam.FilterGraph().RunGraph());
         EXPECT_TRUE(waitUntil([&] { return pictures() >= 10; }))
             << "run " << run << ": " << pictures() << " pictures";
     }
@@ -34,9 +35,13 @@ TEST_F(Mpeg2Rerun, ListeningSwitchedOnWhileThePreviewRunsKeepsThePicture)
 {
     ASSERT_TRUE(preview(Source::Mpeg2));
     ASSERT_TRUE(waitUntil([&] { return pictures() > 0; }));
-    cam.Options.EcouterAudioInclus = true;
-    ASSERT_TRUE(cam.UpdateIncludedAudio());
-    ASSERT_TRUE(cam.RunGraph());
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EcouterAudioInclus = true;
+        cam.Preview().SetOptions(options);
+    }
+    ASSERT_TRUE(cam.Preview().UpdateIncludedAudio());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     EXPECT_TRUE(waitUntil([&] { return pictures() >= 10; }));
 }
 

@@ -45,20 +45,22 @@ class DmCamTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cam.CheckOptionalFilters();
+        cam.FilterGraph().CheckOptionalFilters();
         GstElement* display = makeDisplay();
         kad_display_sink_set_callback(display, &DisplayCount::onFrame, &shown, nullptr);
-        cam.SetVideoWindow(display);
+        cam.FilterGraph().SetVideoWindow(display);
     }
     void TearDown() override
     {
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr,
+                                      nullptr);
     }
 
     bool grabbed(int width, int height)
     {
         KadGrabbedFrameInfo info{};
-        return cam.sg.InGraph() && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+        return cam.FilterGraph().sg.InGraph() &&
+               kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) &&
                info.width == width && info.height == height && info.stride >= 3 * width;
     }
 
@@ -70,11 +72,11 @@ protected:
 TEST_F(DmCamTest, FreeAllFiltersOnAnEmptyGraphKeepsTheSourceAndTheWindow)
 {
     int errors = 0;
-    QObject::connect(&cam, &TdmCam::GraphError, [&] { ++errors; });
-    ASSERT_TRUE(cam.ConnectSourceElement("Raw", makeRawSource(64, 48, "25/1", false)));
-    cam.FreeAllFilters();
-    EXPECT_TRUE(cam.VideoSource.InGraph());
-    EXPECT_EQ(GST_BIN(cam.fg())->numchildren, 2u);
+    QObject::connect(&cam.FilterGraph(), &TfilterGraph::GraphError, [&] { ++errors; });
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Raw", makeRawSource(64, 48, "25/1", false)));
+    cam.FilterGraph().FreeAllFilters();
+    EXPECT_TRUE(cam.FilterGraph().VideoSource.InGraph());
+    EXPECT_EQ(GST_BIN(cam.FilterGraph().fg())->numchildren, 2u);
     QCoreApplication::processEvents();
     EXPECT_EQ(errors, 0);
     EXPECT_TRUE(boxes.shown.empty());
@@ -82,14 +84,15 @@ TEST_F(DmCamTest, FreeAllFiltersOnAnEmptyGraphKeepsTheSourceAndTheWindow)
 
 TEST_F(DmCamTest, CatalogueLooksUpByNameIgnoringCaseAndLastWins)
 {
-    EXPECT_TRUE(cam.HorodexPresent);
-    EXPECT_TRUE(cam.hdAudio.Bound());
-    EXPECT_TRUE(cam.hdAuto.Bound());
-    EXPECT_EQ(cam.DumpPresent, FindFilterByName("Dump").has_value());
+    EXPECT_TRUE(cam.FilterGraph().Presence().HorodexPresent);
+    EXPECT_TRUE(cam.FilterGraph().hdAudio.Bound());
+    EXPECT_TRUE(cam.FilterGraph().hdAuto.Bound());
+    EXPECT_EQ(cam.FilterGraph().Presence().DumpPresent, FindFilterByName("Dump").has_value());
     TfilterSlot slot("Dump");
-    EXPECT_EQ(cam.BindFilterByName(FilterCategory::DirectShowFilters, "dUMP", slot),
-              cam.DumpPresent);
-    EXPECT_FALSE(cam.BindFilterByName(FilterCategory::DirectShowFilters, "No such filter", slot));
+    EXPECT_EQ(cam.FilterGraph().BindFilterByName(FilterCategory::DirectShowFilters, "dUMP", slot),
+              cam.FilterGraph().Presence().DumpPresent);
+    EXPECT_FALSE(cam.FilterGraph().BindFilterByName(FilterCategory::DirectShowFilters,
+                                                    "No such filter", slot));
     EXPECT_FALSE(slot.Bound());
 
     // Of equal names the one enumerated last is bound ("Identity" and
@@ -98,40 +101,43 @@ TEST_F(DmCamTest, CatalogueLooksUpByNameIgnoringCaseAndLastWins)
     std::string last;
     for (const TfilterEntry& e : entries)
         if (e.FriendlyName.compare("Tavrel Horodex", Qt::CaseInsensitive) == 0) last = e.Factory;
-    ASSERT_TRUE(cam.BindFilterByName(FilterCategory::DirectShowFilters, "TAVREL HORODEX", slot));
+    ASSERT_TRUE(cam.FilterGraph().BindFilterByName(FilterCategory::DirectShowFilters,
+                                                   "TAVREL HORODEX", slot));
     EXPECT_EQ(slot.BoundTo(), last);
 
-    EXPECT_EQ(cam.WmvAvailable, Installed("asfmux") && Installed("avenc_wmav2") &&
-                                    (Installed("avenc_wmv1") || Installed("avenc_wmv2")));
-    EXPECT_TRUE(cam.DeinterlacerPresent); // "deinterlace" stands in for it
-    EXPECT_TRUE(cam.LumatexPresent);
-    EXPECT_TRUE(cam.ChronixPresent);
-    EXPECT_TRUE(cam.InlayFiltersAvailable);
+    EXPECT_EQ(cam.FilterGraph().Presence().WmvAvailable,
+              Installed("asfmux") && Installed("avenc_wmav2") &&
+                  (Installed("avenc_wmv1") || Installed("avenc_wmv2")));
+    EXPECT_TRUE(cam.FilterGraph().Presence().DeinterlacerPresent); // "deinterlace" stands in for it
+    EXPECT_TRUE(cam.FilterGraph().Presence().LumatexPresent);
+    EXPECT_TRUE(cam.FilterGraph().Presence().ChronixPresent);
+    EXPECT_TRUE(cam.FilterGraph().Presence().InlayFiltersAvailable);
 }
 
 TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
 {
     ASSERT_TRUE(StartLog(true));
-    ASSERT_TRUE(cam.ConnectSourceElement("Camcorder", makeDvSource(true, false), "Tape deck"));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
-    EXPECT_TRUE(cam.IsVCR); // the PAL camcorder plays a tape
-    EXPECT_FALSE(cam.IsCamera);
-    EXPECT_TRUE(cam.HasExtTransport);
-    EXPECT_TRUE(cam.HasTimecodeReader);
+    ASSERT_TRUE(
+        cam.Source().ConnectSourceElement("Camcorder", makeDvSource(true, false), "Tape deck"));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skDV);
+    EXPECT_TRUE(cam.Source().Facts().IsVCR); // the PAL camcorder plays a tape
+    EXPECT_FALSE(cam.Source().Facts().IsCamera);
+    EXPECT_TRUE(cam.Source().Facts().HasExtTransport);
+    EXPECT_TRUE(cam.Source().Facts().HasTimecodeReader);
 
-    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skAnalog);
 
     // A program stream is "Stream" even though it also carries video.
-    ASSERT_TRUE(
-        cam.ConnectSourceElement("Encoder", test::makeBin("videotestsrc ! mpeg2enc ! mpegpsmux")));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skMpeg2);
-    EXPECT_TRUE(cam.demux.Bound());
+    ASSERT_TRUE(cam.Source().ConnectSourceElement(
+        "Encoder", test::makeBin("videotestsrc ! mpeg2enc ! mpegpsmux")));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skMpeg2);
+    EXPECT_TRUE(cam.FilterGraph().demux.Bound());
 
     // Nothing that looks like video: analog, but no capture pin.
-    EXPECT_FALSE(cam.ConnectSourceElement("Microphone", test::makeBin("audiotestsrc")));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
-    EXPECT_FALSE(cam.ConnectSourceElement("Gone", nullptr));
+    EXPECT_FALSE(cam.Source().ConnectSourceElement("Microphone", test::makeBin("audiotestsrc")));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skAnalog);
+    EXPECT_FALSE(cam.Source().ConnectSourceElement("Gone", nullptr));
 
     const QString log = logText();
     StopLog();
@@ -146,68 +152,86 @@ TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
 TEST_F(DmCamTest, DvPreviewReachesGrabberAndWindowAndReadsTheStandard)
 {
     for (bool pal : {true, false}) {
-        ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(pal, false)));
-        ASSERT_TRUE(cam.BuildPreviewGraph());
-        EXPECT_TRUE(cam.PreviewBuilt);
+        ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(pal, false)));
+        ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+        EXPECT_TRUE(cam.Preview().PreviewBuilt());
         shown.frames = 0;
-        ASSERT_TRUE(cam.RunGraph());
+        ASSERT_TRUE(cam.FilterGraph().RunGraph());
         const int height = pal ? 576 : 480;
         EXPECT_TRUE(waitUntil([&] { return grabbed(720, height) && shown.frames > 2; }));
-        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == (pal ? 400000 : 333667); }));
-        EXPECT_EQ(cam.VideoWidth, 720);
-        EXPECT_EQ(cam.VideoHeight, height);
-        GstSample* sample = kad_sample_grabber_get_last_sample(cam.sg.Element());
+        EXPECT_TRUE(waitUntil(
+            [&] { return cam.Preview().Format().FrameDuration == (pal ? 400000 : 333667); }));
+        EXPECT_EQ(cam.Preview().Format().VideoWidth, 720);
+        EXPECT_EQ(cam.Preview().Format().VideoHeight, height);
+        GstSample* sample = kad_sample_grabber_get_last_sample(cam.FilterGraph().sg.Element());
         ASSERT_NE(sample, nullptr);
         SampleRef owned(sample);
         EXPECT_STREQ(gst_structure_get_string(
                          gst_caps_get_structure(gst_sample_get_caps(sample), 0), "format"),
                      "RGB");
-        cam.StopGraph();
-        EXPECT_FALSE(cam.IsRunning());
+        cam.FilterGraph().StopGraph();
+        EXPECT_FALSE(cam.FilterGraph().IsRunning());
     }
 }
 
 TEST_F(DmCamTest, DvPreviewFailsWithoutTheTimestampFilter)
 {
-    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, false)));
-    cam.hdVideo.Unbind();
-    EXPECT_FALSE(cam.BuildPreviewGraph());
-    EXPECT_FALSE(cam.PreviewBuilt);
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, false)));
+    cam.FilterGraph().hdVideo.Unbind();
+    EXPECT_FALSE(cam.Preview().BuildPreviewGraph());
+    EXPECT_FALSE(cam.Preview().PreviewBuilt());
 }
 
 TEST_F(DmCamTest, AnalogPreviewReadsTheRawFormat)
 {
     for (bool deinterlace : {false, true}) {
-        cam.Options.DeinterlacerOn = deinterlace;
-        ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
-        ASSERT_TRUE(cam.BuildPreviewGraph());
-        ASSERT_TRUE(cam.RunGraph());
+        {
+            TgraphOptions options = cam.Preview().Options();
+            options.DeinterlacerOn = deinterlace;
+            cam.Preview().SetOptions(options);
+        }
+        ASSERT_TRUE(
+            cam.Source().ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
+        ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+        ASSERT_TRUE(cam.FilterGraph().RunGraph());
         EXPECT_TRUE(waitUntil([&] { return grabbed(320, 240); }));
-        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == 666667; }));
-        EXPECT_EQ(cam.VideoWidth, 320);
-        EXPECT_EQ(cam.Deinterlacer.InGraph(), deinterlace);
-        cam.StopGraph();
+        EXPECT_TRUE(waitUntil([&] { return cam.Preview().Format().FrameDuration == 666667; }));
+        EXPECT_EQ(cam.Preview().Format().VideoWidth, 320);
+        EXPECT_EQ(cam.FilterGraph().Deinterlacer.InGraph(), deinterlace);
+        cam.FilterGraph().StopGraph();
     }
 }
 
 TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothing)
 {
-    cam.Options.EcouterAudioInclus = true;
-    cam.Options.Audio = AudioKind::akIncluded;
-    cam.Options.ForceDVAudio44100 = true;
-    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, false)));
-    cam.Options.EcouterAudioInclus = false;
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    const int picture = GST_BIN(cam.fg())->numchildren;
-    cam.Options.EcouterAudioInclus = true;
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    ASSERT_TRUE(cam.infinite4.InGraph());
-    const int children = GST_BIN(cam.fg())->numchildren;
-    EXPECT_FALSE(cam.UpdateIncludedAudio());
-    EXPECT_EQ(int(GST_BIN(cam.fg())->numchildren), children);
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EcouterAudioInclus = true;
+        options.Audio = AudioKind::akIncluded;
+        options.ForceDVAudio44100 = true;
+        cam.Preview().SetOptions(options);
+    }
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, false)));
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EcouterAudioInclus = false;
+        cam.Preview().SetOptions(options);
+    }
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    const int picture = GST_BIN(cam.FilterGraph().fg())->numchildren;
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EcouterAudioInclus = true;
+        cam.Preview().SetOptions(options);
+    }
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    ASSERT_TRUE(cam.FilterGraph().infinite4.InGraph());
+    const int children = GST_BIN(cam.FilterGraph().fg())->numchildren;
+    EXPECT_FALSE(cam.Preview().UpdateIncludedAudio());
+    EXPECT_EQ(int(GST_BIN(cam.FilterGraph().fg())->numchildren), children);
 
     std::atomic<int> rate{0};
-    PadRef in(gst_element_get_static_pad(cam.AudioRender.Element(), "sink"));
+    PadRef in(gst_element_get_static_pad(cam.FilterGraph().AudioRender.Element(), "sink"));
     gst_pad_add_probe(
         in.get(), GST_PAD_PROBE_TYPE_BUFFER,
         [](GstPad* pad, GstPadProbeInfo*, gpointer r) {
@@ -219,63 +243,73 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
             return GST_PAD_PROBE_OK;
         },
         &rate, nullptr);
-    ASSERT_TRUE(cam.RunGraph());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     EXPECT_TRUE(waitUntil([&] { return rate.load() != 0; }));
     EXPECT_EQ(rate.load(), 44100);
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
 
     // Native rate: the DV audio's own 48 kHz.
     int native = 0;
     rate = 0;
-    cam.RunGraph();
+    cam.FilterGraph().RunGraph();
     EXPECT_TRUE(waitUntil([&] { return rate.load() != 0; }));
-    EXPECT_TRUE(cam.SetDVAudioRate(native));
+    EXPECT_TRUE(cam.Preview().SetDVAudioRate(native));
     EXPECT_EQ(native, 48000);
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
 
-    cam.Options.EcouterAudioInclus = false;
-    EXPECT_TRUE(cam.UpdateIncludedAudio());
-    EXPECT_FALSE(cam.infinite4.InGraph());
-    EXPECT_EQ(int(GST_BIN(cam.fg())->numchildren), picture); // nothing of the sound left
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EcouterAudioInclus = false;
+        cam.Preview().SetOptions(options);
+    }
+    EXPECT_TRUE(cam.Preview().UpdateIncludedAudio());
+    EXPECT_FALSE(cam.FilterGraph().infinite4.InGraph());
+    EXPECT_EQ(int(GST_BIN(cam.FilterGraph().fg())->numchildren),
+              picture); // nothing of the sound left
     shown.frames = 0;
-    ASSERT_TRUE(cam.RunGraph()); // the picture goes on after a stop and a run
+    ASSERT_TRUE(cam.FilterGraph().RunGraph()); // the picture goes on after a stop and a run
     EXPECT_TRUE(waitUntil([&] { return shown.frames > 2; }));
-    cam.StopGraph();
-    EXPECT_FALSE(cam.UpdateIncludedAudio());
+    cam.FilterGraph().StopGraph();
+    EXPECT_FALSE(cam.Preview().UpdateIncludedAudio());
 }
 
 TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
 {
-    cam.AudioSource.Bind("audiotestsrc", [] {
+    cam.FilterGraph().AudioSource.Bind("audiotestsrc", [] {
         GstElement* mic = gst_element_factory_make("audiotestsrc", nullptr);
         return mic;
     });
-    cam.Options.EnregistrerSourceAudio = true;
-    cam.Options.CorrectionSync = -2;
-    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    EXPECT_TRUE(cam.AudioSource.InGraph());
-    EXPECT_TRUE(cam.hdAuto.InGraph());
-    ASSERT_TRUE(cam.infinite3.InGraph());
-    PadRef tapIn(gst_element_get_static_pad(cam.infinite3.Element(), "sink"));
+    {
+        TgraphOptions options = cam.Preview().Options();
+        options.EnregistrerSourceAudio = true;
+        options.CorrectionSync = -2;
+        cam.Preview().SetOptions(options);
+    }
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    EXPECT_TRUE(cam.FilterGraph().AudioSource.InGraph());
+    EXPECT_TRUE(cam.FilterGraph().hdAuto.InGraph());
+    ASSERT_TRUE(cam.FilterGraph().infinite3.InGraph());
+    PadRef tapIn(gst_element_get_static_pad(cam.FilterGraph().infinite3.Element(), "sink"));
     EXPECT_TRUE(gst_pad_is_linked(tapIn.get()));
     gint64 offset = 0;
-    g_object_get(cam.hdAuto.Element(), "offset", &offset, NULL);
+    g_object_get(cam.FilterGraph().hdAuto.Element(), "offset", &offset, NULL);
     EXPECT_EQ(offset, -2 * 400000);
-    ASSERT_TRUE(cam.RunGraph());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     EXPECT_TRUE(waitUntil([&] { return grabbed(64, 48); }));
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
 }
 
 TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
 {
-    ASSERT_TRUE(cam.ConnectSourceElement("DV", makeDvSource(true, true)));
-    ASSERT_TRUE(cam.BuildPreviewGraph());
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, true)));
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
     QThread* lostOn = nullptr;
-    QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
-    ASSERT_TRUE(cam.RunGraph());
+    QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost,
+                     [&] { lostOn = QThread::currentThread(); });
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     ASSERT_TRUE(waitUntil([&] { return shown.frames > 0; }));
-    GstElement* source = cam.VideoSource.Element();
+    GstElement* source = cam.FilterGraph().VideoSource.Element();
     std::thread unplug([source] {
         GST_ELEMENT_ERROR(source, RESOURCE, NOT_FOUND, ("Device unplugged"), ("test"));
     });
@@ -285,32 +319,33 @@ TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
     }
     EXPECT_TRUE(waitUntil([&] { return lostOn != nullptr; }));
     EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
 }
 
 TEST_F(DmCamTest, StopGraphStopsOnlyARunningGraphAndRebuildsTheMovieBox)
 {
     int rebuilds = 0;
-    cam.MovieBoxRebuild = [&] { ++rebuilds; };
-    ASSERT_TRUE(cam.ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
-    cam.SourceKind = SourceKind::skMovieBoxB;
-    cam.StopGraph(); // stopped: nothing happens, also for the MovieBox
+    cam.SetMovieBoxRebuild([&] { ++rebuilds; });
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
+    cam.Source().SetKind(SourceKind::skMovieBoxB);
+    cam.FilterGraph().StopGraph(); // stopped: nothing happens, also for the MovieBox
     EXPECT_EQ(rebuilds, 0);
-    EXPECT_TRUE(cam.VideoSource.InGraph());
+    EXPECT_TRUE(cam.FilterGraph().VideoSource.InGraph());
 
-    cam.SourceKind = SourceKind::skAnalog;
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    ASSERT_TRUE(cam.RunGraph());
-    cam.SourceKind = SourceKind::skMovieBoxB;
-    ElementRef before = ElementRef::ref(GST_ELEMENT(cam.fg())); // keeps its address taken
-    cam.StopGraph();
+    cam.Source().SetKind(SourceKind::skAnalog);
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
+    cam.Source().SetKind(SourceKind::skMovieBoxB);
+    ElementRef before =
+        ElementRef::ref(GST_ELEMENT(cam.FilterGraph().fg())); // keeps its address taken
+    cam.FilterGraph().StopGraph();
     EXPECT_EQ(rebuilds, 1);
-    EXPECT_FALSE(cam.PreviewBuilt);
-    EXPECT_NE(GST_ELEMENT(cam.fg()), before.get());
-    EXPECT_FALSE(cam.IsRunning());
-    EXPECT_EQ(GST_OBJECT_PARENT(cam.VideoWindowFilter()), GST_OBJECT(cam.fg()));
-    EXPECT_FALSE(cam.BuildPreviewGraph()); // no MPEG-2 preview yet
-    cam.SourceKind = SourceKind::skNoVideo;
+    EXPECT_FALSE(cam.Preview().PreviewBuilt());
+    EXPECT_NE(GST_ELEMENT(cam.FilterGraph().fg()), before.get());
+    EXPECT_FALSE(cam.FilterGraph().IsRunning());
+    EXPECT_EQ(GST_OBJECT_PARENT(cam.FilterGraph().VideoWindowFilter()),
+              GST_OBJECT(cam.FilterGraph().fg()));
+    EXPECT_FALSE(cam.Preview().BuildPreviewGraph()); // no MPEG-2 preview yet
 }
 
 } // namespace

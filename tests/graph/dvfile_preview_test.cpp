@@ -49,9 +49,11 @@ protected:
     std::size_t coloursGrabbed()
     {
         KadGrabbedFrameInfo info{};
-        if (!kad_sample_grabber_peek(cam.sg.Element(), &info) || info.size == 0) return 0;
+        if (!kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) || info.size == 0)
+            return 0;
         std::vector<guint8> pixels(info.size + 4 * static_cast<gsize>(info.stride));
-        if (!kad_sample_grabber_copy_frame(cam.sg.Element(), pixels.data(), pixels.size(), &info))
+        if (!kad_sample_grabber_copy_frame(cam.FilterGraph().sg.Element(), pixels.data(),
+                                           pixels.size(), &info))
             return 0;
         std::set<guint32> colours;
         for (int y = 0; y < info.height; y += 8)
@@ -73,24 +75,24 @@ TEST_F(DvFilePreview, RawAndAviFilesPreviewAsDvTapes)
         const TvideoSource* source = sources.At(i);
         SCOPED_TRACE(source->FriendlyName.toStdString());
         EXPECT_TRUE(source->FriendlyName.startsWith("DV file holiday."));
-        ASSERT_TRUE(cam.ConnectSource(*source));
-        EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
-        EXPECT_TRUE(cam.IsVCR);
-        EXPECT_FALSE(cam.IsCamera);
-        EXPECT_TRUE(cam.HasExtTransport);
-        EXPECT_TRUE(cam.HasTimecodeReader);
-        ASSERT_TRUE(cam.BuildPreviewGraph());
+        ASSERT_TRUE(cam.Source().ConnectSource(*source));
+        EXPECT_EQ(cam.Source().Kind(), SourceKind::skDV);
+        EXPECT_TRUE(cam.Source().Facts().IsVCR);
+        EXPECT_FALSE(cam.Source().Facts().IsCamera);
+        EXPECT_TRUE(cam.Source().Facts().HasExtTransport);
+        EXPECT_TRUE(cam.Source().Facts().HasTimecodeReader);
+        ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
         shown = 0;
-        ASSERT_TRUE(cam.RunGraph());
+        ASSERT_TRUE(cam.FilterGraph().RunGraph());
         KadGrabbedFrameInfo info{};
         EXPECT_TRUE(waitUntil([&] {
-            return shown > 2 && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+            return shown > 2 && kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) &&
                    info.width == 720 && info.height == 576;
         }));
         // The test picture's bars and patterns, not a blank screen.
         EXPECT_GT(coloursGrabbed(), 8u);
-        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == 400000; }));
-        cam.StopGraph();
+        EXPECT_TRUE(waitUntil([&] { return cam.Preview().Format().FrameDuration == 400000; }));
+        cam.FilterGraph().StopGraph();
     }
 }
 

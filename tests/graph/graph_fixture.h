@@ -69,18 +69,19 @@ class ListedDevicesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cam.CheckOptionalFilters();
+        cam.FilterGraph().CheckOptionalFilters();
         GstElement* display = makeDisplay();
         kad_display_sink_set_callback(
             display,
             [](const KadDisplayFrame*, gpointer n) { ++*static_cast<std::atomic<int>*>(n); },
             &shown, nullptr);
-        cam.SetVideoWindow(display);
+        cam.FilterGraph().SetVideoWindow(display);
         ASSERT_TRUE(LoadVideoSources(sources, items));
     }
     void TearDown() override
     {
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr,
+                                      nullptr);
     }
 
     FakeDialogs boxes;

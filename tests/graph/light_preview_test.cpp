@@ -106,15 +106,15 @@ protected:
         GstElement* display = test::makeDisplay();
         g_object_set(display, "display-width", width, "display-height", height, "sync", sync, NULL);
         kad_display_sink_set_callback(display, keepFrame, &shown, nullptr);
-        cam.CheckOptionalFilters();
-        cam.SetVideoWindow(display);
+        cam.FilterGraph().CheckOptionalFilters();
+        cam.FilterGraph().SetVideoWindow(display);
         const std::string description =
             "filesrc blocksize=144000 location=\"" + file_.toStdString() +
             "\" ! capsfilter caps=\"video/x-dv,systemstream=true,format=PAL\"";
         ended_ = false;
-        QObject::connect(&cam, &TdmCam::EndOfStream, [this] { ended_ = true; });
-        return cam.ConnectSourceElement("DV file", test::makeBin(description)) &&
-               cam.BuildPreviewGraph() && cam.RunGraph();
+        QObject::connect(&cam.FilterGraph(), &TfilterGraph::EndOfStream, [this] { ended_ = true; });
+        return cam.Source().ConnectSourceElement("DV file", test::makeBin(description)) &&
+               cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph();
     }
 
     // Previews the whole DV file as fast as it goes.
@@ -122,8 +122,11 @@ protected:
     {
         if (!start(cam, shown, width, height, false)) return false;
         // Every frame of the file through the grabber, one on the display.
-        return waitUntil([&] { return kad_sample_grabber_frame_count(cam.sg.Element()) >= 50; },
-                         30000) &&
+        return waitUntil(
+                   [&] {
+                       return kad_sample_grabber_frame_count(cam.FilterGraph().sg.Element()) >= 50;
+                   },
+                   30000) &&
                waitUntil([&] {
                    std::lock_guard<std::mutex> hold(shown.lock);
                    return shown.count > 0;
@@ -132,8 +135,9 @@ protected:
 
     void finish(TdmCam& cam)
     {
-        cam.StopGraph();
-        kad_display_sink_set_callback(cam.VideoWindowFilter(), nullptr, nullptr, nullptr);
+        cam.FilterGraph().StopGraph();
+        kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr,
+                                      nullptr);
     }
 
     bool ended_ = false;
@@ -199,7 +203,7 @@ TEST_F(LightPreview, WindowSizeChangesWhilePreviewing)
     }
     // Stretched on a wide window: the pixels say how to get back to 4:3,
     // and a window wider than half the picture gets the full decode.
-    kad_display_sink_set_display_size(cam.VideoWindowFilter(), 640, 240);
+    kad_display_sink_set_display_size(cam.FilterGraph().VideoWindowFilter(), 640, 240);
     ASSERT_TRUE(waitUntil([&] {
         std::lock_guard<std::mutex> hold(shown.lock);
         return shown.image.width() == 640 && shown.sourceWidth == 720;
@@ -211,7 +215,7 @@ TEST_F(LightPreview, WindowSizeChangesWhilePreviewing)
         EXPECT_NEAR(640.0 * shown.parN / shown.parD / 240.0, 4.0 / 3.0, 0.01);
     }
     // Small again: half size again, without the picture stopping.
-    kad_display_sink_set_display_size(cam.VideoWindowFilter(), 320, 240);
+    kad_display_sink_set_display_size(cam.FilterGraph().VideoWindowFilter(), 320, 240);
     int countThen = 0;
     ASSERT_TRUE(waitUntil([&] {
         std::lock_guard<std::mutex> hold(shown.lock);
@@ -237,11 +241,12 @@ TEST_F(LightPreview, StillIsTheFullPictureConvertedOnlyWhenTaken)
 
     // The grabber keeps the DV frame, decoded at full size for the still.
     KadGrabbedFrameInfo info{};
-    ASSERT_TRUE(kad_sample_grabber_peek(cam.sg.Element(), &info));
+    ASSERT_TRUE(kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info));
     EXPECT_EQ(info.width, 720);
     EXPECT_EQ(info.height, 576);
     std::vector<guint8> bytes(info.size);
-    ASSERT_TRUE(kad_sample_grabber_copy_frame(cam.sg.Element(), bytes.data(), bytes.size(), &info));
+    ASSERT_TRUE(kad_sample_grabber_copy_frame(cam.FilterGraph().sg.Element(), bytes.data(),
+                                              bytes.size(), &info));
     finish(cam);
 
     const QImage grabbed(bytes.data(), info.width, info.height, info.stride, QImage::Format_RGB888);
@@ -288,14 +293,15 @@ TEST_F(LightPreview, OneFrameFromTheSourceIsEnoughToShowAPicture)
     g_object_set(display, "display-width", 384, "display-height", 288, NULL);
     kad_display_sink_set_callback(display, keepFrame, &shown, nullptr);
     TdmCam cam;
-    cam.CheckOptionalFilters();
-    cam.SetVideoWindow(display);
+    cam.FilterGraph().CheckOptionalFilters();
+    cam.FilterGraph().SetVideoWindow(display);
     GstElement* bin = test::makeBin("appsrc name=feed format=time ! capsfilter "
                                     "caps=\"video/x-dv,systemstream=true,format=PAL\"");
     ElementRef feed(gst_bin_get_by_name(GST_BIN(bin), "feed"));
     ASSERT_TRUE(feed);
-    ASSERT_TRUE(cam.ConnectSourceElement("DV feed", bin) && cam.BuildPreviewGraph());
-    cam.RunGraph();
+    ASSERT_TRUE(cam.Source().ConnectSourceElement("DV feed", bin) &&
+                cam.Preview().BuildPreviewGraph());
+    cam.FilterGraph().RunGraph();
     GstBuffer* buffer = gst_buffer_new_memdup(frame.constData(), frame.size());
     GST_BUFFER_PTS(buffer) = 0;
     GST_BUFFER_DURATION(buffer) = GST_SECOND / 25;

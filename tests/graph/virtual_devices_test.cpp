@@ -45,7 +45,7 @@ protected:
     bool previewed(int width, int height)
     {
         KadGrabbedFrameInfo info{};
-        return shown > 2 && kad_sample_grabber_peek(cam.sg.Element(), &info) &&
+        return shown > 2 && kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) &&
                info.width == width && info.height == height && info.stride >= 3 * width;
     }
 };
@@ -63,18 +63,18 @@ TEST_F(VirtualDevices, DvCamcordersPreviewAndReadTheirStandard)
         SCOPED_TRACE(c.name);
         const TvideoSource* source = find(c.name);
         ASSERT_NE(source, nullptr);
-        ASSERT_TRUE(cam.ConnectSource(*source));
-        EXPECT_EQ(cam.SourceKind, SourceKind::skDV);
-        EXPECT_EQ(cam.IsVCR, c.vcr);
-        EXPECT_EQ(cam.IsCamera, !c.vcr);
-        ASSERT_TRUE(cam.BuildPreviewGraph());
+        ASSERT_TRUE(cam.Source().ConnectSource(*source));
+        EXPECT_EQ(cam.Source().Kind(), SourceKind::skDV);
+        EXPECT_EQ(cam.Source().Facts().IsVCR, c.vcr);
+        EXPECT_EQ(cam.Source().Facts().IsCamera, !c.vcr);
+        ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
         shown = 0;
-        ASSERT_TRUE(cam.RunGraph());
+        ASSERT_TRUE(cam.FilterGraph().RunGraph());
         EXPECT_TRUE(waitUntil([&] { return previewed(720, c.height); }));
-        EXPECT_TRUE(waitUntil([&] { return cam.FrameDuration == c.duration; }));
-        EXPECT_EQ(cam.VideoWidth, 720);
-        EXPECT_EQ(cam.VideoHeight, c.height);
-        cam.StopGraph();
+        EXPECT_TRUE(waitUntil([&] { return cam.Preview().Format().FrameDuration == c.duration; }));
+        EXPECT_EQ(cam.Preview().Format().VideoWidth, 720);
+        EXPECT_EQ(cam.Preview().Format().VideoHeight, c.height);
+        cam.FilterGraph().StopGraph();
     }
 }
 
@@ -82,35 +82,37 @@ TEST_F(VirtualDevices, WebcamIsAnalogAndPreviews)
 {
     const TvideoSource* source = find("Virtual Webcam");
     ASSERT_NE(source, nullptr);
-    ASSERT_TRUE(cam.ConnectSource(*source));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skAnalog);
-    EXPECT_FALSE(cam.HasExtTransport);
-    ASSERT_NE(cam.VideoCrossbar, nullptr); // tuner, composite, S-Video
-    EXPECT_EQ(cam.VideoInputCount, 3);
-    EXPECT_EQ(cam.VideoCrossbar->RouteCount(), 3);
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    ASSERT_TRUE(cam.RunGraph());
-    EXPECT_TRUE(waitUntil(
-        [&] { return cam.VideoWidth > 0 && previewed(cam.VideoWidth, cam.VideoHeight); }));
-    EXPECT_GT(cam.FrameDuration, 0);
-    cam.StopGraph();
+    ASSERT_TRUE(cam.Source().ConnectSource(*source));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skAnalog);
+    EXPECT_FALSE(cam.Source().Facts().HasExtTransport);
+    ASSERT_NE(cam.Source().VideoCrossbar(), nullptr); // tuner, composite, S-Video
+    EXPECT_EQ(cam.Source().Facts().VideoInputCount, 3);
+    EXPECT_EQ(cam.Source().VideoCrossbar()->RouteCount(), 3);
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
+    EXPECT_TRUE(waitUntil([&] {
+        return cam.Preview().Format().VideoWidth > 0 &&
+               previewed(cam.Preview().Format().VideoWidth, cam.Preview().Format().VideoHeight);
+    }));
+    EXPECT_GT(cam.Preview().Format().FrameDuration, 0);
+    cam.FilterGraph().StopGraph();
 }
 
 TEST_F(VirtualDevices, ProgramStreamSourcesAreMpeg2AndTheMovieBoxIsKnownByItsClassId)
 {
     const TvideoSource* encoder = find("Virtual MPEG-2 Encoder");
     ASSERT_NE(encoder, nullptr);
-    ASSERT_TRUE(cam.ConnectSource(*encoder));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skMpeg2);
-    EXPECT_TRUE(cam.demux.Bound());
+    ASSERT_TRUE(cam.Source().ConnectSource(*encoder));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skMpeg2);
+    EXPECT_TRUE(cam.FilterGraph().demux.Bound());
 
     const TvideoSource* box = find(kMovieBoxFriendlyName);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->Name, kMovieBoxDisplayName);
-    EXPECT_TRUE(cam.MovieBoxDevicePresent);
-    ASSERT_TRUE(cam.ConnectSource(*box));
-    EXPECT_EQ(cam.SourceKind, SourceKind::skMovieBoxB);
-    EXPECT_TRUE(cam.demux.Bound());
+    EXPECT_TRUE(cam.FilterGraph().Presence().MovieBoxDevicePresent);
+    ASSERT_TRUE(cam.Source().ConnectSource(*box));
+    EXPECT_EQ(cam.Source().Kind(), SourceKind::skMovieBoxB);
+    EXPECT_TRUE(cam.FilterGraph().demux.Bound());
     EXPECT_TRUE(boxes.shown.empty()); // the demultiplexer and "Dump" are installed
 }
 
@@ -118,17 +120,18 @@ TEST_F(VirtualDevices, UnpluggingDuringThePreviewRaisesDeviceLostOnTheGuiThread)
 {
     const TvideoSource* source = find("Virtual DV Camcorder (PAL)");
     ASSERT_NE(source, nullptr);
-    ASSERT_TRUE(cam.ConnectSource(*source));
-    ASSERT_TRUE(cam.BuildPreviewGraph());
-    g_object_set(cam.VideoSource.Element(), "is-live", TRUE, NULL);
+    ASSERT_TRUE(cam.Source().ConnectSource(*source));
+    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
+    g_object_set(cam.FilterGraph().VideoSource.Element(), "is-live", TRUE, NULL);
     QThread* lostOn = nullptr;
-    QObject::connect(&cam, &TdmCam::DeviceLost, [&] { lostOn = QThread::currentThread(); });
-    ASSERT_TRUE(cam.RunGraph());
+    QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost,
+                     [&] { lostOn = QThread::currentThread(); });
+    ASSERT_TRUE(cam.FilterGraph().RunGraph());
     ASSERT_TRUE(waitUntil([&] { return shown > 0; }));
-    g_object_set(cam.VideoSource.Element(), "unplug", TRUE, NULL);
+    g_object_set(cam.FilterGraph().VideoSource.Element(), "unplug", TRUE, NULL);
     EXPECT_TRUE(waitUntil([&] { return lostOn != nullptr; }));
     EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
-    cam.StopGraph();
+    cam.FilterGraph().StopGraph();
     replugVirtualDevice(source->DevicePath.toStdString());
 }
 

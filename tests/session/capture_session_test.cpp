@@ -32,14 +32,14 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        cam.CheckOptionalFilters();
+        cam.FilterGraph().CheckOptionalFilters();
         GstElement* display = gst_element_factory_make("kaddisplaysink", nullptr);
         g_object_set(display, "sync", FALSE, "async", FALSE, NULL);
-        cam.SetVideoWindow(display);
+        cam.FilterGraph().SetVideoWindow(display);
         GstElement* camcorder = gst_element_factory_make("kadvirtualdvsrc", nullptr);
         ASSERT_NE(camcorder, nullptr);
         g_object_set(camcorder, "is-live", TRUE, NULL);
-        ASSERT_TRUE(cam.ConnectSourceElement("Virtual", camcorder));
+        ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", camcorder));
         // What the program's panels fill before each build.
         QObject::connect(&session, &TCaptureSession::graphOptionsWanted,
                          [this] { ++optionRequests; });
@@ -102,12 +102,12 @@ TEST_F(CaptureSessionTest, ASplitCaptureStopsAtOnceAndItsNextNameFollowsItsLastF
     const VideosNamedIn named(dir.path());
     splitAtRecording = true;
     ASSERT_TRUE(previewing());
-    g_object_set(cam.VideoSource.Element(), "scene-length", 1u, NULL);
+    g_object_set(cam.FilterGraph().VideoSource.Element(), "scene-length", 1u, NULL);
     QStringList names;
     QObject::connect(&session, &TCaptureSession::nameAfterCapture,
                      [&](const QString& name) { names << name; });
     int finishedSignals = 0;
-    QObject::connect(&cam, &TdmCam::CaptureFinished, [&] { ++finishedSignals; });
+    QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFinished, [&] { ++finishedSignals; });
 
     // Stopped by the user, then stopped as the schedule's end stops it (the
     // stop, then its own advance of the name while the last file is not
@@ -122,7 +122,8 @@ TEST_F(CaptureSessionTest, ASplitCaptureStopsAtOnceAndItsNextNameFollowsItsLastF
         const QString stem = QFileInfo(first).completeBaseName();
         const int firstNumber = stem.mid(stem.lastIndexOf(u'_') + 1).toInt();
         ASSERT_TRUE(waitUntil(
-            [&] { return cam.CapturedFrames() >= 70 && session.CurrentFile() != first; }, 20000));
+            [&] { return cam.Capture().CapturedFrames() >= 70 && session.CurrentFile() != first; },
+            20000));
 
         session.StopCapture();
         EXPECT_TRUE(session.Finishing());
@@ -152,7 +153,7 @@ TEST_F(CaptureSessionTest, ASplitCaptureStopsAtOnceAndItsNextNameFollowsItsLastF
             ASSERT_NE(p.first("video"), nullptr);
             frames += p.first("video")->frames;
         }
-        EXPECT_EQ(frames, qint64(cam.CapturedFrames()));
+        EXPECT_EQ(frames, qint64(cam.Capture().CapturedFrames()));
         // The next capture takes the name offered.
         next = names[0];
     }
@@ -177,7 +178,7 @@ TEST_F(CaptureSessionTest, AFullDiskEndsInThePreviewWithAReadableFile)
             umount2(path.toUtf8().constData(), MNT_DETACH);
         }
     } unmount{disk, session};
-    cam.DiskReserveBytes = 12 * 1024 * 1024;
+    cam.Capture().SetDiskReserveBytes(12 * 1024 * 1024);
     ASSERT_TRUE(previewing());
 
     // As the window does: a capture that ended by itself is stopped as if by
@@ -192,7 +193,7 @@ TEST_F(CaptureSessionTest, AFullDiskEndsInThePreviewWithAReadableFile)
         stateAtStop = session.State();
     });
     bool complete = false;
-    QObject::connect(&cam, &TdmCam::CaptureFinished,
+    QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFinished,
                      [&](const QString&, bool whole) { complete = whole; });
     const QString file = disk + QStringLiteral("/full.avi");
     // What ffprobe read of the file when the preview came back.
@@ -200,7 +201,7 @@ TEST_F(CaptureSessionTest, AFullDiskEndsInThePreviewWithAReadableFile)
     bool finishingAtPreview = true;
     QObject::connect(&session, &TCaptureSession::stateChanged, [&](CaptureState s) {
         if (s != CaptureState::csPreview) return;
-        finishingAtPreview = cam.CaptureFinishing();
+        finishingAtPreview = cam.Capture().CaptureFinishing();
         atPreview = kadtest::ffprobe(file.toStdString(), true);
     });
 
@@ -224,7 +225,7 @@ TEST_F(CaptureSessionTest, AFullDiskEndsInThePreviewWithAReadableFile)
     ASSERT_NE(video, nullptr);
     EXPECT_EQ(video->codec, "dvvideo");
     EXPECT_GT(video->frames, 25);
-    EXPECT_EQ(video->frames, qint64(cam.CapturedFrames()));
+    EXPECT_EQ(video->frames, qint64(cam.Capture().CapturedFrames()));
 }
 
 TEST_F(CaptureSessionTest, StopFinishesTheFileBeforeThePreviewComesBack)
@@ -253,14 +254,15 @@ TEST_F(CaptureSessionTest, StopFinishesTheFileBeforeThePreviewComesBack)
     ASSERT_TRUE(session.StartCapture(file));
     EXPECT_EQ(states, std::vector<CaptureState>{CaptureState::csCapturing});
     EXPECT_EQ(session.CurrentFile(), file);
-    ASSERT_TRUE(waitUntil([&] { return cam.CapturedFrames() >= 25; }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 25; }, 20000));
     ASSERT_TRUE(session.FrameCounters().has_value());
 
     bool finishedSignal = false;
-    QObject::connect(&cam, &TdmCam::CaptureFinished, [&](const QString&, bool complete) {
-        EXPECT_TRUE(complete);
-        finishedSignal = true;
-    });
+    QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFinished,
+                     [&](const QString&, bool complete) {
+                         EXPECT_TRUE(complete);
+                         finishedSignal = true;
+                     });
 
     session.StopCapture();
     // Until the files are complete the state stays the capture's and nothing
@@ -317,7 +319,7 @@ TEST_F(CaptureSessionTest, TargetChecksAskBeforeTheGraphIsTouched)
     EXPECT_EQ(dialogs.shown[1].text, MissingFolderError(lost));
 
     EXPECT_EQ(session.State(), CaptureState::csPreview);
-    EXPECT_FALSE(cam.Capturing());
+    EXPECT_FALSE(cam.Capture().Capturing());
     // Stopping with nothing to finish is the preview again at once.
     session.StopCapture();
     EXPECT_FALSE(session.Finishing());
