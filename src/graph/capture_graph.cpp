@@ -1201,33 +1201,28 @@ bool TcaptureRun::BuildCaptureMpeg2Native()
 
 bool TcaptureRun::BuildCaptureMovieBoxBRecompressed(int standard)
 {
-    if (!preview().PreviewBuilt()) return false;
-    preview().previewBuilt_ = false;
-    TcaptureState& s = cap();
-    if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
-    graph().Smarttee.Remove();
-    graph().NullRenderer.Remove();
-    graph().rs(Source().Pin().get(), nullptr, graph().demux);
-    GstElement* audio = nullptr;
-    TfilterSlot* through = nullptr;
-    if (preview().Options().EcouterAudioInclus) {
-        if (graph().infinite4.InGraph()) {
-            audio = graph().infinite4.Element();
-        } else if (GstElement* decoded = preview().MpegAudioDecoded()) {
-            graph().place(graph().infinite4);
-            audio = decoded;
-            through = &graph().infinite4;
-        }
-    }
-    return linkDvMuxer(standard, audio, through);
+    return recompressMpegStream(standard, true);
 }
 
 bool TcaptureRun::BuildCaptureMpeg2Recompressed(int standard)
+{
+    return recompressMpegStream(standard, false);
+}
+
+// The MPEG-2 stream's picture re-encoded to DV with its sound, into an AVI
+// writer. The box's stream goes straight from the source to the splitter:
+// it has no Smart Tee to serve while it is captured.
+bool TcaptureRun::recompressMpegStream(int standard, bool straightFromBox)
 {
     if (!preview().PreviewBuilt()) return false;
     preview().previewBuilt_ = false;
     TcaptureState& s = cap();
     if (!placeAviWriter(graph().Graph(), s, captureFileName_, options_)) return false;
+    if (straightFromBox) {
+        graph().Smarttee.Remove();
+        graph().NullRenderer.Remove();
+        graph().rs(Source().Pin().get(), nullptr, graph().demux);
+    }
     GstElement* audio = nullptr;
     TfilterSlot* through = nullptr;
     if (preview().Options().EcouterAudioInclus) {
@@ -1244,30 +1239,28 @@ bool TcaptureRun::BuildCaptureMpeg2Recompressed(int standard)
 
 bool TcaptureRun::BuildCaptureMovieBoxBWmv()
 {
-    if (!preview().PreviewBuilt()) return false;
-    preview().previewBuilt_ = false;
-    if (!placeAsfWriter()) return false;
-    TcaptureState& s = cap();
-    // The box stream goes through a fresh Smart Tee straight to the splitter.
-    graph().Smarttee.Remove();
-    graph().place(graph().Smarttee);
-    graph().NullRenderer.Remove();
-    graph().rs(Source().Pin().get(), &graph().Smarttee, graph().demux);
-    if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Infinite2.Element(), nullptr,
-                                MediaHint::Video)))
-        return false;
-    linkStreamAudioToWriter();
-    if (preview().Options().EnregistrerSourceAudio && graph().infinite3.InGraph())
-        linkToWriter(graph().Graph(), s, graph().infinite3.Element(), nullptr, MediaHint::Audio);
-    return true;
+    return encodeMpegStreamToWmv(true);
 }
 
 bool TcaptureRun::BuildCaptureMpeg2Wmv()
+{
+    return encodeMpegStreamToWmv(false);
+}
+
+// The MPEG-2 stream's picture and sound into the Windows Media writer. The
+// box's stream goes through a fresh Smart Tee straight to the splitter.
+bool TcaptureRun::encodeMpegStreamToWmv(bool throughFreshTee)
 {
     if (!preview().PreviewBuilt()) return false;
     preview().previewBuilt_ = false;
     if (!placeAsfWriter()) return false;
     TcaptureState& s = cap();
+    if (throughFreshTee) {
+        graph().Smarttee.Remove();
+        graph().place(graph().Smarttee);
+        graph().NullRenderer.Remove();
+        graph().rs(Source().Pin().get(), &graph().Smarttee, graph().demux);
+    }
     if (!Succeeded(linkToWriter(graph().Graph(), s, graph().Infinite2.Element(), nullptr,
                                 MediaHint::Video)))
         return false;

@@ -181,6 +181,8 @@ private:
     bool buildDump();
     bool linkDvMuxer(int standard, GstElement* streamAudio, TfilterSlot* streamAudioThrough);
     void linkStreamAudioToWriter();
+    bool recompressMpegStream(int standard, bool straightFromBox);
+    bool encodeMpegStreamToWmv(bool throughFreshTee);
     ElementRef previewDownstream();
     void onCaptureMessage(GstMessage* message);
     void soundCardLost(const GError* error);
