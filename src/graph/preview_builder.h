@@ -139,6 +139,8 @@ private:
     TvideoFormat format_;
     PadRef formatPad_;
     gulong formatProbe_ = 0;
+    // The probe's watch, owned by the probe; set while formatProbe_ is.
+    struct FormatWatch* formatWatch_ = nullptr;
     std::unique_ptr<TframeCounter> sourceFrames_;
     ElementRef mpegVideo_;
     ElementRef mpegAudio_;

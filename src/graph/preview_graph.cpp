@@ -9,6 +9,7 @@
 #include "graph/frame_counter.h"
 #include "system/log.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -59,20 +60,49 @@ std::optional<SourceFormat> formatFromDvFrame(GstBuffer* buffer)
     return dvFormat((header[3] & 0x80) != 0);
 }
 
+} // namespace
+
 // Watches the source pad: the picture format is known for sure only once
 // data flows (caps of raw video, the header of the first DV frame). The
 // probe hands what it finds to the GUI thread as a bus message.
+//
+// The sync correction counts frames, so it is only right once the frame
+// duration is known; the sound-card sound passes its shifter meanwhile,
+// and a non-live or busy source may send seconds of it before the GUI
+// thread hears the bus message. The probe therefore moves the shifter
+// itself, in the streaming thread, as soon as the duration is seen.
 struct FormatWatch {
-    GstElement* poster; // the source element; outlives its own pad's probe
+    GstElement* poster = nullptr; // the source element; outlives its own pad's probe
     gint64 lastDuration = 0;
     int lastWidth = 0;
     int lastHeight = 0;
+
+    // Shared with the GUI thread, under `lock`.
+    std::mutex lock;
+    ElementRef shifter;      // the sound-card sound's horodex, or none
+    int correction = 0;      // frames
+    gint64 seenDuration = 0; // the duration the source told (0: none yet)
+
+    // Sets the shifter for `correction` frames of `duration`; under `lock`.
+    void shift(gint64 duration)
+    {
+        if (!shifter) return;
+        kad_horodex_set_offset(shifter.get(), gint64(correction) * duration);
+        kad_horodex_apply(shifter.get());
+    }
 };
+
+namespace {
 
 void postFormat(FormatWatch* w, const SourceFormat& f)
 {
     if (f.duration == w->lastDuration && f.width == w->lastWidth && f.height == w->lastHeight)
         return;
+    if (f.duration != w->lastDuration) {
+        std::lock_guard<std::mutex> held(w->lock);
+        w->seenDuration = f.duration;
+        w->shift(f.duration);
+    }
     w->lastDuration = f.duration;
     w->lastWidth = f.width;
     w->lastHeight = f.height;
@@ -196,9 +226,20 @@ void TpreviewBuilder::ConfigureCompanionFilters()
 void TpreviewBuilder::applySyncOffset()
 {
     if (!isHorodex(graph().hdAuto.Element())) return;
-    kad_horodex_set_offset(graph().hdAuto.Element(),
-                           gint64(options_.CorrectionSync) * format_.FrameDuration);
-    kad_horodex_apply(graph().hdAuto.Element());
+    if (!formatWatch_) {
+        kad_horodex_set_offset(graph().hdAuto.Element(),
+                               gint64(options_.CorrectionSync) * format_.FrameDuration);
+        kad_horodex_apply(graph().hdAuto.Element());
+        return;
+    }
+    // The source may have told its duration already, the GUI thread not yet
+    // heard it: the duration seen wins over the guess.
+    std::lock_guard<std::mutex> held(formatWatch_->lock);
+    if (formatWatch_->shifter.get() != graph().hdAuto.Element())
+        formatWatch_->shifter = ElementRef::ref(graph().hdAuto.Element());
+    formatWatch_->correction = options_.CorrectionSync;
+    formatWatch_->shift(formatWatch_->seenDuration > 0 ? formatWatch_->seenDuration
+                                                       : format_.FrameDuration);
 }
 
 // ---- DV ---------------------------------------------------------------------------
@@ -448,7 +489,8 @@ void TpreviewBuilder::watchSourceFormat()
     if (!Source().Pin()) return;
     GstElement* poster = graph().VideoSource.Element();
     if (!poster) return;
-    auto* watch = new FormatWatch{poster};
+    auto* watch = new FormatWatch;
+    watch->poster = poster;
     watch->lastDuration = format_.FrameDuration;
     watch->lastWidth = format_.VideoWidth;
     watch->lastHeight = format_.VideoHeight;
@@ -457,6 +499,8 @@ void TpreviewBuilder::watchSourceFormat()
         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         onSourceData, watch, deleteWatch);
     formatPad_ = Source().Pin();
+    formatWatch_ = watch;
+    applySyncOffset();
     sourceFrames_->Attach(Source().Pin().get());
 }
 
@@ -464,6 +508,7 @@ void TpreviewBuilder::unwatchSourceFormat()
 {
     if (formatPad_ && formatProbe_) gst_pad_remove_probe(formatPad_.get(), formatProbe_);
     formatProbe_ = 0;
+    formatWatch_ = nullptr;
     formatPad_.reset();
     sourceFrames_->Detach();
 }

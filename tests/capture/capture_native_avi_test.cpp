@@ -8,7 +8,9 @@
 #include "elements/dv_avi_writer_helpers.h"
 #include "support/readers.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <cmath>
 
@@ -22,7 +24,27 @@ qint64 avidemuxFrames(const QString& name)
     return kadtest::demuxRead(name, "avidemux", true).frames;
 }
 
-class CaptureNativeAvi : public CaptureTest {};
+class CaptureNativeAvi : public CaptureTest {
+protected:
+    // As capture(), with the GUI thread busy elsewhere until the frames are
+    // written: nothing the bus tells (the source's format among it) reaches
+    // it meanwhile, as on a loaded machine.
+    bool captureWhileBusy(const QString& name, guint64 frames)
+    {
+        TcaptureOptions options = cam.Capture().Options();
+        options.FormatIndex = 0;
+        cam.Capture().SetOptions(options);
+        cam.Capture().SetCurrentVideoFileName(name);
+        if (!cam.Capture().BuildCaptureGraph()) return false;
+        QElapsedTimer busy;
+        busy.start();
+        while (cam.Capture().CapturedFrames() < frames && busy.elapsed() < 20000)
+            QThread::msleep(5);
+        const bool reached = cam.Capture().CapturedFrames() >= frames;
+        EXPECT_TRUE(reached) << "only " << cam.Capture().CapturedFrames() << " frames captured";
+        return cam.Capture().FinishCapture() && reached;
+    }
+};
 
 } // namespace
 
@@ -61,7 +83,9 @@ TEST_F(CaptureNativeAvi, DroppedFramesKeepThePictureAsLongAsTheSound)
 }
 
 // The sound keeps its place against the picture: the sync correction moves
-// it later (silence first) or earlier (its first moment cut) in the file.
+// it later (silence first) or earlier (its first moment cut) in the file,
+// by frames of the source's own rate also when the GUI thread learns that
+// rate only after the capture.
 TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
 {
     // Not a whole number of periods of the microphone's tone.
@@ -69,6 +93,7 @@ TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
     QByteArray sound[3];
     int shift = 0;       // bytes of the file's sound in kFrames of correction
     int secondBytes = 0; // bytes of the file's sound in one second
+    gint64 frame = 0;    // the source's frame duration, as heard by the GUI thread
     const int corrections[3] = {0, kFrames, -kFrames};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(corrections[i]);
@@ -79,13 +104,17 @@ TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
         }
         ASSERT_TRUE(preview(Source::Webcam, false, true));
         const QString name = file(QString("sync%1.avi").arg(i).toUtf8());
-        ASSERT_TRUE(capture(0, name, 120));
+        if (i == 0) {
+            ASSERT_TRUE(capture(0, name, 120));
+            frame = cam.Preview().Format().FrameDuration;
+        } else {
+            ASSERT_TRUE(captureWhileBusy(name, 120));
+        }
         const kadtest::Probe p = kadtest::ffprobe(name.toStdString());
         ASSERT_NE(p.first("audio"), nullptr);
         const int rate = p.first("audio")->sampleRate;
         shift =
-            int(std::lround(kFrames * double(cam.Preview().Format().FrameDuration) * rate / 1e7)) *
-            2 * p.first("audio")->channels;
+            int(std::lround(kFrames * double(frame) * rate / 1e7)) * 2 * p.first("audio")->channels;
         secondBytes = rate * 2 * p.first("audio")->channels;
         const kadtest::StreamTimes t = kadtest::streamTimes(name);
         EXPECT_NEAR(t.videoStart, 0, 0.001);
