@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "elements/dv_still_decoder.h"
 #include "elements/raw_video_formats.h"
@@ -92,10 +93,23 @@ struct StillPreparation {
     GstCaps* caps;
 };
 
+gboolean frameToBitmap(KadSampleGrabber* self, GstSample* frame, guint8* dest, gsize destSize,
+                       KadGrabbedFrameInfo* info);
+
 void prepareStill(GstElement* /*grabber*/, gpointer data)
 {
     auto* p = static_cast<StillPreparation*>(data);
     kad::PrepareDvStillDecoder(p->frame, p->caps);
+    // One still made here and thrown away: the conversion to RGB sets
+    // itself up at its first use too, which the first real still is spared.
+    GstSample* frame = gst_sample_new(p->frame, p->caps, nullptr, nullptr);
+    KadGrabbedFrameInfo info{};
+    frameToBitmap(nullptr, frame, nullptr, 0, &info);
+    if (info.size > 0) {
+        std::vector<guint8> scratch(info.size);
+        frameToBitmap(nullptr, frame, scratch.data(), scratch.size(), &info);
+    }
+    gst_sample_unref(frame);
 }
 
 void freePreparation(gpointer data)
