@@ -6,6 +6,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 #include "support/kill_child.h"
 #include "support/readers.h"
 
@@ -114,11 +115,7 @@ protected:
     // queues placed with the writer.
     bool startCapture(int format, const QString& name, QueueInputs* queued = nullptr)
     {
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
         cam.Capture().SetCurrentVideoFileName(name);
         const gulong id = queued ? g_signal_connect(cam.FilterGraph().Graph(), "deep-element-added",
                                                     G_CALLBACK(QueueInputs::watch), queued)
@@ -252,11 +249,7 @@ TEST_F(CaptureAviWriter, ACaptureThroughMoreThanFortyRiffChunksReadsWhole)
 {
     ASSERT_TRUE(preview(Source::DvPal, true));
     // The smallest chunk the writer takes holds three PAL frames.
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.AviRiffLimit = 512 * 1024;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.AviRiffLimit = 512 * 1024; });
     const QString name = file("riffs.avi");
     ASSERT_TRUE(startCapture(1, name));
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 150; }));
@@ -286,12 +279,10 @@ TEST_F(CaptureAviWriter, KilledChildCapturesUntilKilled)
     if (out.isEmpty()) GTEST_SKIP() << "runs only as the child of the kill test";
     ASSERT_TRUE(preview(Source::DvPal, true));
     g_object_set(source, "is-live", TRUE, NULL);
-    {
-        TcaptureOptions options = cam.Capture().Options();
+    kadtest::editOptions(cam.Capture(), [&](auto& options) {
         options.AviRiffLimit = 512 * 1024;
         options.AviSyncInterval = 100 * GST_MSECOND;
-        cam.Capture().SetOptions(options);
-    }
+    });
     BusRef bus(gst_pipeline_get_bus(cam.FilterGraph().fg()));
     kadtest::tellSyncs(bus.get(), "frames");
     ASSERT_TRUE(startCapture(1, QString::fromUtf8(out)));
@@ -352,11 +343,8 @@ TEST_F(CaptureAviWriter, TheSyncCorrectionShiftsTheSoundInTheFile)
     const int corrections[3] = {0, kFrames, -kFrames};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(corrections[i]);
-        {
-            TgraphOptions options = cam.Preview().Options();
-            options.CorrectionSync = corrections[i];
-            cam.Preview().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Preview(),
+                             [&](auto& options) { options.CorrectionSync = corrections[i]; });
         ASSERT_TRUE(preview(Source::DvPal, false, true));
         const QString name = file(QString("sync%1.avi").arg(i).toUtf8());
         ASSERT_TRUE(startCapture(2, name));

@@ -3,6 +3,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 #include "support/wait.h"
 
 #include <QDir>
@@ -32,11 +33,7 @@ protected:
     {
         ASSERT_TRUE(preview(kind));
         if (beforeStart) beforeStart();
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
         cam.Capture().SetCurrentVideoFileName(file(first));
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= before; }));
@@ -246,11 +243,7 @@ protected:
     void captureThenStallSound()
     {
         ASSERT_TRUE(preview(Source::DvPal));
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = 1;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 1; });
         cam.Capture().SetCurrentVideoFileName(file("a.avi"));
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
@@ -328,11 +321,7 @@ TEST_F(CaptureCut, AStopBeforeAnyFrameReachedTheCutEndsInTheCurrentFile)
         const QString first = file(format == 0 ? "t1-a.avi" : "t2-a.avi");
         const QString second = file(format == 0 ? "t1-b.avi" : "t2-b.avi");
         ASSERT_TRUE(preview(Source::DvPal));
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
         cam.Capture().SetCurrentVideoFileName(first);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
@@ -415,11 +404,7 @@ TEST_F(CaptureCut, StoppingWritesWhatTheSmartTeeStillHolds)
         GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         countSinceStart, &entered, nullptr);
 
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 0;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
     cam.Capture().SetCurrentVideoFileName(file("held.avi"));
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
@@ -464,11 +449,7 @@ TEST_F(CaptureCut, NoFileWriterNoCut)
 TEST_F(CaptureCut, AnUnpluggedDeviceLeavesAReadableFile)
 {
     ASSERT_TRUE(preview(Source::DvPal));
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 1; });
     cam.Capture().SetCurrentVideoFileName(file("unplugged.avi"));
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
@@ -488,11 +469,7 @@ TEST_F(CaptureCut, ASourceThatEndsByItselfLeavesAFinishedFile)
     g_object_set(source, "num-buffers", 90, NULL);
     int ends = 0;
     QObject::connect(&cam.FilterGraph(), &TfilterGraph::EndOfStream, [&] { ++ends; });
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 1; });
     cam.Capture().SetCurrentVideoFileName(file("ended.avi"));
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return ends > 0; }));
@@ -521,11 +498,7 @@ TEST_F(CaptureCut, AFullDiskStopsTheCaptureWithAMessageAndAReadableFile)
     bool finished = false;
     QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFinished, [&] { finished = true; });
     ASSERT_TRUE(preview(Source::DvPal));
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 1; });
     cam.Capture().SetCurrentVideoFileName(disk + "/full.avi");
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     EXPECT_TRUE(waitUntil([&] { return stopped > 0; }));

@@ -4,6 +4,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 #include "support/encoder_fault.h"
 
 #include <atomic>
@@ -46,11 +47,7 @@ TEST_F(CaptureErrors, AFailingEncoderEndsTheCaptureWithAFinishedFileAndSaysWhich
         const auto stopped = QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped,
                                               [&](const QString& why) { reason = why; });
         const QString name = file(c.name);
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = c.format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = c.format; });
         cam.Capture().SetCurrentVideoFileName(name);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
@@ -91,11 +88,7 @@ TEST_F(CaptureErrors, AFailingMicrophoneLeavesThePictureGoingAndSaysFromWhen)
         "Virtual Microphone", [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
     ASSERT_TRUE(preview(Source::Webcam, false, true));
     const QString name = file("native-mic.avi");
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 0;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
     cam.Capture().SetCurrentVideoFileName(name);
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 25; }));
@@ -129,11 +122,7 @@ TEST_F(CaptureErrors, ALostCameraStillClosesTheFileAndRaisesDeviceLost)
     bool deviceLost = false;
     QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost, [&] { deviceLost = true; });
     const QString name = file("unplugged.avi");
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 1; });
     cam.Capture().SetCurrentVideoFileName(name);
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));

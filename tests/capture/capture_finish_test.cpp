@@ -5,6 +5,7 @@
 // over.
 
 #include "capture_graph_fixture.h"
+#include "support/edit_options.h"
 #include "support/readers.h"
 #include "system/log.h"
 
@@ -106,11 +107,7 @@ protected:
     // holding it goes in *held.
     void captureAndHold(const QString& name, Gate& gate, gulong* held = nullptr)
     {
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = 0;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
         cam.Capture().SetCurrentVideoFileName(name);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
@@ -151,11 +148,8 @@ TEST_F(CaptureFinish, EndsOnTheEventLoopWithEveryFileWhole)
             SCOPED_TRACE(round);
             const QString name = dir.filePath(QStringLiteral("%1-%2").arg(round).arg(c.name));
             GstElement* splitter = cam.FilterGraph().DVsplitter.Element();
-            {
-                TcaptureOptions options = cam.Capture().Options();
-                options.FormatIndex = c.format;
-                cam.Capture().SetOptions(options);
-            }
+            kadtest::editOptions(cam.Capture(),
+                                 [&](auto& options) { options.FormatIndex = c.format; });
             cam.Capture().SetCurrentVideoFileName(name);
             ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
             ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 40; }));
@@ -307,11 +301,7 @@ TEST_F(CaptureFinish, StoppingTheGraphMeanwhileFinishesTheFiles)
 {
     ASSERT_TRUE(preview(Source::DvPal));
     const QString name = file("overtaken.avi");
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 1; });
     cam.Capture().SetCurrentVideoFileName(name);
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 40; }));
@@ -346,11 +336,7 @@ TEST_F(CaptureFinish, ClosingWhileTheCaptureEndsLeavesItsFileWhole)
         ASSERT_TRUE(closing.Source().ConnectSourceElement("Virtual", dv));
         ASSERT_TRUE(closing.Preview().BuildPreviewGraph());
         ASSERT_TRUE(closing.FilterGraph().RunGraph());
-        {
-            TcaptureOptions options = closing.Capture().Options();
-            options.FormatIndex = 1;
-            closing.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(closing.Capture(), [&](auto& options) { options.FormatIndex = 1; });
         closing.Capture().SetCurrentVideoFileName(name);
         ASSERT_TRUE(closing.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return closing.Capture().CapturedFrames() >= 40; }));

@@ -4,6 +4,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 
 #include <QFile>
 
@@ -103,22 +104,16 @@ TEST_F(CaptureFormats, DvType2HasDvVideoAndPcmAudio)
 
 TEST_F(CaptureFormats, DvRecompressedFollowsTheStandard)
 {
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.Standard = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.Standard = 1; });
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QString ntsc = file("recompressed-ntsc.avi");
     ASSERT_TRUE(capture(2, ntsc));
     check(ntsc, {"avi", "dvvideo", 720, 480, 1, 48000});
 
-    {
-        TcaptureOptions options = cam.Capture().Options();
+    kadtest::editOptions(cam.Capture(), [&](auto& options) {
         options.Standard = 0;
         options.FrequencyIndex = 2;
-        cam.Capture().SetOptions(options);
-    }
+    });
     ASSERT_TRUE(preview(Source::DvNtsc, false, true));
     const QString pal = file("recompressed-pal.avi");
     ASSERT_TRUE(capture(2, pal));
@@ -127,18 +122,10 @@ TEST_F(CaptureFormats, DvRecompressedFollowsTheStandard)
 
 TEST_F(CaptureFormats, ThirtyTwoKilohertzIsNeverSilentlyAnotherRate)
 {
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FrequencyIndex = 1;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FrequencyIndex = 1; });
     ASSERT_TRUE(preview(Source::DvPal, true));
     const QString name = file("recompressed-32k.avi");
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 2;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 2; });
     cam.Capture().SetCurrentVideoFileName(name);
     // Our DV audio packer writes 32 kHz: the capture is not refused, and
     // the file's sound is 32 kHz, not resampled to another rate.
@@ -167,11 +154,7 @@ TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
 
     // akNone: the profile's audio goes, the file has video only.
     ASSERT_TRUE(preview(Source::DvPal, true));
-    {
-        TgraphOptions options = cam.Preview().Options();
-        options.Audio = AudioKind::akNone;
-        cam.Preview().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.Audio = AudioKind::akNone; });
     const QString silent = file("dv-silent.wmv");
     ASSERT_TRUE(capture(3, silent, 30));
     const Probed q = probe(silent);
@@ -290,11 +273,7 @@ TEST_F(CaptureFormats, AGuardedStartNeedsANewPreview)
     ASSERT_TRUE(preview(Source::Webcam));
     ASSERT_TRUE(capture(0, file("first.avi"), 5));
     EXPECT_FALSE(cam.Preview().PreviewBuilt());
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 0;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
     cam.Capture().SetCurrentVideoFileName(file("second.avi"));
     EXPECT_FALSE(cam.Capture().BuildCaptureGraph());
     EXPECT_FALSE(QFile::exists(file("second.avi")));

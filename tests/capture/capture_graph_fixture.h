@@ -7,6 +7,7 @@
 #include "elements/display_sink.h"
 #include "graph/dm_cam.h"
 #include "platform/media/gst_ptr.h"
+#include "support/edit_options.h"
 #include "support/fake_dialogs.h"
 #include "support/probe.h"
 #include "support/wait.h"
@@ -161,11 +162,7 @@ protected:
     bool capture(int format, const QString& name, guint64 frames = 40,
                  const std::function<void()>& meanwhile = {})
     {
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
         cam.Capture().SetCurrentVideoFileName(name);
         if (!cam.Capture().BuildCaptureGraph()) return false;
         const bool reached = waitUntil([&] { return cam.Capture().CapturedFrames() >= frames; });

@@ -6,6 +6,7 @@
 #include "capture_graph_fixture.h"
 #include "elements/chronix2.h"
 #include "elements/lumatex3.h"
+#include "support/edit_options.h"
 
 #include <QFile>
 
@@ -107,11 +108,8 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        {
-            TgraphOptions options = cam.Preview().Options();
-            options.PermettreIncruster = true;
-            cam.Preview().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Preview(),
+                             [&](auto& options) { options.PermettreIncruster = true; });
     }
 
     GstElement* overlay()

@@ -4,6 +4,7 @@
 // again with KAD_KILL_CHILD set runs only CaptureKillChild.
 
 #include "capture_graph_fixture.h"
+#include "support/edit_options.h"
 #include "support/kill_child.h"
 #include "support/readers.h"
 
@@ -27,11 +28,7 @@ TEST_F(CaptureKillChild, CapturesUntilKilled)
     if (kind.isEmpty() || out.isEmpty()) GTEST_SKIP() << "runs only as the child of CaptureKill";
     const bool wmv = kind == QLatin1String("wmv");
     ASSERT_TRUE(preview(wmv ? Source::DvPal : Source::Mpeg2, true));
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = wmv ? 3 : 0;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = wmv ? 3 : 0; });
     cam.Capture().SetCurrentVideoFileName(out);
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     if (!wmv) {

@@ -6,6 +6,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 #include "support/readers.h"
 
 #include <QElapsedTimer>
@@ -97,11 +98,8 @@ TEST_F(CaptureNativeAvi, TheSoundKeepsItsPlaceAndTheSyncCorrection)
     const int corrections[3] = {0, kFrames, -kFrames};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(corrections[i]);
-        {
-            TgraphOptions options = cam.Preview().Options();
-            options.CorrectionSync = corrections[i];
-            cam.Preview().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Preview(),
+                             [&](auto& options) { options.CorrectionSync = corrections[i]; });
         ASSERT_TRUE(preview(Source::Webcam, false, true));
         const QString name = file(QString("sync%1.avi").arg(i).toUtf8());
         if (i == 0) {

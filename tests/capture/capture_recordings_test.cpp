@@ -8,6 +8,7 @@
 #include "elements/recording_files.h"
 #include "media/dv/dv_packs.h"
 #include "media/dv/recording_watch.h"
+#include "support/edit_options.h"
 #include "support/readers.h"
 
 #include <QDir>
@@ -45,12 +46,10 @@ protected:
     {
         EXPECT_TRUE(previewTape());
         const QString first = file(stem) + "_0.avi";
-        {
-            TcaptureOptions options = cam.Capture().Options();
+        kadtest::editOptions(cam.Capture(), [&](auto& options) {
             options.SplitAtRecording = true;
             options.SplitFileName = file(stem) + "_1.avi";
-            cam.Capture().SetOptions(options);
-        }
+        });
         QStringList switched;
         const QMetaObject::Connection c =
             QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
@@ -103,12 +102,10 @@ TEST_F(CaptureRecordings, BothDvTypesCutAtEachRecordingWithoutLosingAFrame)
 TEST_F(CaptureRecordings, NamesByDateFollowTheFilesAndOtherFormatsIgnoreTheOptions)
 {
     ASSERT_TRUE(previewTape());
-    {
-        TcaptureOptions options = cam.Capture().Options();
+    kadtest::editOptions(cam.Capture(), [&](auto& options) {
         options.SplitAtRecording = true;
         options.DateNameRoot = file("Tape");
-        cam.Capture().SetOptions(options);
-    }
+    });
     QStringList renamed;
     QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileRenamed,
                      [&](const QString&, const QString& to) { renamed << to; });
@@ -193,13 +190,11 @@ TEST_F(CaptureRecordings, AFlagDropoutOrAStaleSecondOnTheTapeCutsNoRecordingInTw
         ASSERT_TRUE(cam.Source().ConnectSourceElement("Virtual", source) &&
                     cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph());
         const QString stem = file(format == 0 ? "t1" : "t2");
-        {
-            TcaptureOptions options = cam.Capture().Options();
+        kadtest::editOptions(cam.Capture(), [&](auto& options) {
             options.SplitAtRecording = true;
             options.SplitFileName = stem + "_1.avi";
             options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        });
         cam.Capture().SetCurrentVideoFileName(stem + "_0.avi");
         QStringList files{cam.Capture().CurrentVideoFileName()};
         const QMetaObject::Connection c =

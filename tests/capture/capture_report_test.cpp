@@ -9,6 +9,7 @@
 #include "graph/capture_report.h"
 #include "graph/frame_counter.h"
 #include "media/dv/dv_frame_screen.h"
+#include "support/edit_options.h"
 #include "support/report_reader.h"
 #include "system/log.h"
 
@@ -45,11 +46,7 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
-        {
-            TgraphOptions options = cam.Preview().Options();
-            options.CaptureReport = true;
-            cam.Preview().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Preview(), [&](auto& options) { options.CaptureReport = true; });
         QObject::connect(&cam.Capture(), &TcaptureRun::CaptureStopped,
                          [this](const QString& why) { stops << why; });
     }
@@ -62,11 +59,8 @@ protected:
         source = gst_element_factory_make_full("kadvirtualdvsrc", "is-live", FALSE, "scene-length",
                                                1u, NULL);
         qunsetenv("KADRILLO_VIRTUAL_DV_DAMAGE");
-        {
-            TgraphOptions options = cam.Preview().Options();
-            options.Audio = AudioKind::akNone;
-            cam.Preview().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Preview(),
+                             [&](auto& options) { options.Audio = AudioKind::akNone; });
         return cam.Source().ConnectSourceElement("Virtual", source) &&
                cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph();
     }
@@ -147,11 +141,7 @@ TEST_F(CaptureReport, DvFilesThroughDamageAgreeWithTheFileAndTheCounters)
                          Case{2, "Tape_3.avi", "Tape_3.txt", "DV type 2 (recompressed)"}}) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(damagedPreview());
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatName = c.shown;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatName = c.shown; });
         const guint64 screenedBefore = ScreenedDvFrames(cam.Source().Pin().get());
         ASSERT_TRUE(capture(c.format, file(c.name), 90));
         // The preview goes on screening after the file has ended.
@@ -207,11 +197,7 @@ TEST_F(CaptureReport, ACutGivesOneReportPerFile)
         const QString a = file(c.a);
         const QString b = file(c.b);
         ASSERT_TRUE(c.dv ? damagedPreview() : preview(Source::Webcam));
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = c.format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = c.format; });
         cam.Capture().SetCurrentVideoFileName(a);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().WrittenFrames().Frames() >= 40; }));
@@ -256,19 +242,15 @@ TEST_F(CaptureReport, EachRecordingsFileHasItsOwnReportUnderItsDatedName)
         SCOPED_TRACE(format);
         QTemporaryDir into;
         ASSERT_TRUE(damagedPreview());
-        {
-            TcaptureOptions options = cam.Capture().Options();
+        kadtest::editOptions(cam.Capture(), [&](auto& options) {
             options.SplitAtRecording = true;
             options.DateNameRoot = into.filePath("Tape");
-            cam.Capture().SetOptions(options);
-        }
+        });
         ASSERT_TRUE(capture(format, into.filePath("Tape_0.avi"), 90));
-        {
-            TcaptureOptions options = cam.Capture().Options();
+        kadtest::editOptions(cam.Capture(), [&](auto& options) {
             options.SplitAtRecording = false;
             options.DateNameRoot.clear();
-            cam.Capture().SetOptions(options);
-        }
+        });
         const QStringList videos = QDir(into.path()).entryList({"*.avi"}, QDir::Files, QDir::Name);
         ASSERT_GE(videos.size(), 3) << videos.join(' ').toStdString();
         for (int i = 0; i < videos.size(); ++i) {
@@ -318,11 +300,7 @@ TEST_F(CaptureReportOnADisk, AFullDiskIsTold)
     if (!mountDisk("size=24m")) GTEST_SKIP() << "cannot mount a small disk here";
     cam.Capture().SetDiskReserveBytes(12 * 1024 * 1024);
     ASSERT_TRUE(preview(Source::DvPal));
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 0;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
     cam.Capture().SetCurrentVideoFileName(disk + "/Full.avi");
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return !stops.isEmpty(); }));
@@ -356,11 +334,7 @@ TEST_F(CaptureReportOnADisk, NoRoomForTheReportCostsTheCaptureNothing)
 
 TEST_F(CaptureReport, TheOptionOffLeavesTheVideoAlone)
 {
-    {
-        TgraphOptions options = cam.Preview().Options();
-        options.CaptureReport = false;
-        cam.Preview().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.CaptureReport = false; });
     ASSERT_TRUE(preview(Source::DvPal));
     ASSERT_TRUE(capture(1, file("Quiet.avi"), 30));
     // Long enough for a report written off the GUI thread to show.
@@ -372,11 +346,7 @@ TEST_F(CaptureReport, TheOptionOffLeavesTheVideoAlone)
 TEST_F(CaptureReport, ALostDeviceEndsTheFileAndSaysSo)
 {
     ASSERT_TRUE(preview(Source::DvPal));
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.FormatIndex = 0;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
     cam.Capture().SetCurrentVideoFileName(file("Unplugged.avi"));
     ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
     ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));

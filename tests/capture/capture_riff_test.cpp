@@ -5,6 +5,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 #include "support/readers.h"
 
 #include <QFile>
@@ -94,11 +95,7 @@ TEST_F(CaptureRiff, NativeVideoAcrossSeveralRiffChunksIsReadWhole)
     // The sound card too, so both streams cross into the next chunk.
     ASSERT_TRUE(preview(Source::Webcam, false, true));
     const QString name = file("big.avi");
-    {
-        TcaptureOptions options = cam.Capture().Options();
-        options.AviRiffLimit = kRiffLimit;
-        cam.Capture().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.AviRiffLimit = kRiffLimit; });
     // 614400 bytes a frame: about thirteen frames a chunk.
     ASSERT_TRUE(capture(0, name, 150));
     const qint64 captured = qint64(cam.Capture().CapturedFrames() + cam.Capture().LostFrames());

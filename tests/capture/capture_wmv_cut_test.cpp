@@ -4,6 +4,7 @@
 
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
+#include "support/edit_options.h"
 #include "support/wait.h"
 
 #include <QJsonArray>
@@ -114,11 +115,7 @@ protected:
     // Captures `format` into three files of at least 25 frames each.
     void captureWithTwoCuts(int format, const QStringList& names)
     {
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
         cam.Capture().SetCurrentVideoFileName(names[0]);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         int switches = 0;
@@ -192,13 +189,11 @@ TEST_F(WmvCut, AnalogFilesStartTogetherAndLastAlike)
     // they can, the microphone would race ahead of the webcam.
     cam.FilterGraph().AudioSource.Bind(
         "Virtual Microphone", [] { return gst_element_factory_make("kadvirtualmicsrc", nullptr); });
-    {
-        TgraphOptions options = cam.Preview().Options();
+    kadtest::editOptions(cam.Preview(), [&](auto& options) {
         options.EnregistrerSourceAudio = true;
         options.EcouterAudioInclus = false;
         options.Audio = AudioKind::akSoundCard;
-        cam.Preview().SetOptions(options);
-    }
+    });
     ASSERT_TRUE(cam.Source().ConnectSourceElement(
         "Virtual", gst_element_factory_make("kadvirtualwebcamsrc", nullptr)));
     ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
@@ -225,11 +220,7 @@ TEST_F(WmvCut, ACutGivenUpLeavesTheWriterAsItWas)
         ASSERT_TRUE(preview(Source::DvPal, true));
         const QString name = file((std::to_string(format) + "-kept." + extension).c_str());
         const QString cut = file((std::to_string(format) + "-cut." + extension).c_str());
-        {
-            TcaptureOptions options = cam.Capture().Options();
-            options.FormatIndex = format;
-            cam.Capture().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
         cam.Capture().SetCurrentVideoFileName(name);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));

@@ -3,6 +3,7 @@
 // its sequence header in the run before and must decode it all the same.
 
 #include "capture_graph_fixture.h"
+#include "support/edit_options.h"
 
 namespace kad::test {
 namespace {
@@ -35,11 +36,7 @@ TEST_F(Mpeg2Rerun, ListeningSwitchedOnWhileThePreviewRunsKeepsThePicture)
 {
     ASSERT_TRUE(preview(Source::Mpeg2));
     ASSERT_TRUE(waitUntil([&] { return pictures() > 0; }));
-    {
-        TgraphOptions options = cam.Preview().Options();
-        options.EcouterAudioInclus = true;
-        cam.Preview().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.EcouterAudioInclus = true; });
     ASSERT_TRUE(cam.Preview().UpdateIncludedAudio());
     ASSERT_TRUE(cam.FilterGraph().RunGraph());
     EXPECT_TRUE(waitUntil([&] { return pictures() >= 10; }));

@@ -5,6 +5,7 @@
 #include "graph/frame_counter.h"
 #include "graph_fixture.h"
 #include "platform/media/element_catalogue.h"
+#include "support/edit_options.h"
 #include "support/fake_dialogs.h"
 #include "system/log.h"
 
@@ -185,11 +186,8 @@ TEST_F(DmCamTest, DvPreviewFailsWithoutTheTimestampFilter)
 TEST_F(DmCamTest, AnalogPreviewReadsTheRawFormat)
 {
     for (bool deinterlace : {false, true}) {
-        {
-            TgraphOptions options = cam.Preview().Options();
-            options.DeinterlacerOn = deinterlace;
-            cam.Preview().SetOptions(options);
-        }
+        kadtest::editOptions(cam.Preview(),
+                             [&](auto& options) { options.DeinterlacerOn = deinterlace; });
         ASSERT_TRUE(
             cam.Source().ConnectSourceElement("Webcam", makeRawSource(320, 240, "15/1", false)));
         ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
@@ -204,26 +202,16 @@ TEST_F(DmCamTest, AnalogPreviewReadsTheRawFormat)
 
 TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothing)
 {
-    {
-        TgraphOptions options = cam.Preview().Options();
+    kadtest::editOptions(cam.Preview(), [&](auto& options) {
         options.EcouterAudioInclus = true;
         options.Audio = AudioKind::akIncluded;
         options.ForceDVAudio44100 = true;
-        cam.Preview().SetOptions(options);
-    }
+    });
     ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, false)));
-    {
-        TgraphOptions options = cam.Preview().Options();
-        options.EcouterAudioInclus = false;
-        cam.Preview().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.EcouterAudioInclus = false; });
     ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
     const int picture = GST_BIN(cam.FilterGraph().fg())->numchildren;
-    {
-        TgraphOptions options = cam.Preview().Options();
-        options.EcouterAudioInclus = true;
-        cam.Preview().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.EcouterAudioInclus = true; });
     ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
     ASSERT_TRUE(cam.FilterGraph().infinite4.InGraph());
     const int children = GST_BIN(cam.FilterGraph().fg())->numchildren;
@@ -257,11 +245,7 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
     EXPECT_EQ(native, 48000);
     cam.FilterGraph().StopGraph();
 
-    {
-        TgraphOptions options = cam.Preview().Options();
-        options.EcouterAudioInclus = false;
-        cam.Preview().SetOptions(options);
-    }
+    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.EcouterAudioInclus = false; });
     EXPECT_TRUE(cam.Preview().UpdateIncludedAudio());
     EXPECT_FALSE(cam.FilterGraph().infinite4.InGraph());
     EXPECT_EQ(int(GST_BIN(cam.FilterGraph().fg())->numchildren),
@@ -279,12 +263,10 @@ TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
         GstElement* mic = gst_element_factory_make("audiotestsrc", nullptr);
         return mic;
     });
-    {
-        TgraphOptions options = cam.Preview().Options();
+    kadtest::editOptions(cam.Preview(), [&](auto& options) {
         options.EnregistrerSourceAudio = true;
         options.CorrectionSync = -2;
-        cam.Preview().SetOptions(options);
-    }
+    });
     ASSERT_TRUE(cam.Source().ConnectSourceElement("Webcam", makeRawSource(64, 48, "25/1", false)));
     ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
     EXPECT_TRUE(cam.FilterGraph().AudioSource.InGraph());
