@@ -1,6 +1,7 @@
 // The Settings panel: JPEG quality label, image type with its quality group
-// and the same image number, the replace confirmation, saving and deleting
-// the preferences, and the Windows Media profile controls.
+// and the same image number, deleting the preferences, and the Windows Media
+// profile controls. Saving now and the replace confirmation are seen at
+// program level (ProgramPrefs).
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,24 +78,6 @@ TEST(OptionsPanel, ImageTypeShowsQualityOnlyForJpegAndKeepsTheNumber)
     EXPECT_EQ(naming.ImageCounter, 8);
 }
 
-TEST(OptionsPanel, ConfirmerAndSaveNowUncheckSavingAtExitAfterTheSave)
-{
-    TOptionsFrame p;
-    QSignalSpy confirm(&p, &TOptionsFrame::confirmerChanged);
-    p.cbConfirmer->click();
-    ASSERT_EQ(confirm.count(), 1);
-    EXPECT_FALSE(confirm.at(0).at(0).toBool());
-
-    // The window gathers the controls while the save is requested: at that
-    // moment saving at exit is still what the user had.
-    bool checkedWhileSaving = false;
-    QObject::connect(&p, &TOptionsFrame::savePreferencesRequested,
-                     [&] { checkedWhileSaving = p.cbPrefsQuittant->isChecked(); });
-    p.SpeedButton1->click();
-    EXPECT_TRUE(checkedWhileSaving);
-    EXPECT_FALSE(p.cbPrefsQuittant->isChecked());
-}
-
 TEST(OptionsPanel, DeleteThePreferencesOnlyWhenTheUserAgrees)
 {
     QTemporaryDir dir;
@@ -118,10 +101,7 @@ TEST(OptionsPanel, DeleteThePreferencesOnlyWhenTheUserAgrees)
     EXPECT_FALSE(p.cbPrefsQuittant->isChecked());
     EXPECT_FALSE(Registry(hive).keyExists("\\Software\\Tavrel\\Kadrillo"));
     ASSERT_EQ(dialogs.shown.size(), 3u);
-    EXPECT_EQ(dialogs.shown[0].text,
-              "Do you really want to delete the preferences of Kadrillo\r\nfrom your registry?");
     EXPECT_EQ(dialogs.shown[2].kind, "information");
-    EXPECT_EQ(dialogs.shown[2].text, "Kadrillo has been completely deleted from your registry.");
 }
 
 TEST(OptionsPanel, WindowsMediaProfilesDecideTheSourcesControls)

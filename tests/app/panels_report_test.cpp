@@ -11,6 +11,9 @@
 #include <QTreeWidget>
 #include <QUrlQuery>
 
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "ui/about_panel.h"
@@ -45,46 +48,39 @@ QString decoded(const QUrlQuery& q, const char* key)
 
 } // namespace
 
-TEST(SystemReport, LinesColoursAndStylesWithoutTheMovieBox)
+// The report gives the system as found, then one line per filter: black
+// when present, red when not found; the MovieBox's block only with the
+// device.
+TEST(SystemReport, LinesColoursAndStylesWithAndWithoutTheMovieBox)
 {
-    const auto lines = SystemReportLines(facts(false));
-    ASSERT_EQ(lines.size(), 10u) << "no MovieBox block without the device";
-    EXPECT_EQ(lines[0].Text, "Your operating system is: ");
-    EXPECT_EQ(lines[0].Colour, kReportBlue);
-    EXPECT_TRUE(lines[0].Italic);
-    EXPECT_FALSE(lines[0].Bold);
-    EXPECT_EQ(lines[1].Text, "Debian GNU/Linux 12 (bookworm) - kernel 6.1.0. ");
-    EXPECT_TRUE(lines[1].Bold);
-    EXPECT_EQ(lines[1].Colour, kReportBlack);
-    EXPECT_EQ(lines[2].Text, "You use:");
-    EXPECT_EQ(lines[3].Text, "GStreamer version 1.22.");
-    EXPECT_EQ(lines[4].Text, "");
-    EXPECT_EQ(lines[5].Text, "Filters:");
-    EXPECT_TRUE(lines[5].Bold && lines[5].Italic && lines[5].Underline);
-    EXPECT_EQ(lines[5].Colour, kReportBlue);
-    EXPECT_EQ(lines[6].Text, "The filter Pinnacle Video Deinterlacer is present.");
-    EXPECT_EQ(lines[6].Colour, kReportBlack);
-    EXPECT_FALSE(lines[6].Bold || lines[6].Italic || lines[6].Underline);
-    EXPECT_EQ(lines[7].Text, "The filter Tavrel Lumatex3 is not found.");
-    EXPECT_EQ(lines[7].Colour, kReportRed);
-    EXPECT_EQ(lines[8].Text, "The filter Tavrel Chronix2 is present.");
-    EXPECT_EQ(lines[9].Text, "The filter Tavrel Horodex is not found.");
-    EXPECT_EQ(lines[9].Colour, kReportRed);
-}
-
-TEST(SystemReport, MovieBoxBlockWhenTheDeviceIsPresent)
-{
-    const auto lines = SystemReportLines(facts(true));
-    ASSERT_EQ(lines.size(), 15u);
-    EXPECT_EQ(lines[10].Text, "MovieBox:");
-    EXPECT_EQ(lines[10].Colour, kReportBlack);
-    EXPECT_TRUE(lines[10].Bold && lines[10].Italic && lines[10].Underline);
-    EXPECT_EQ(lines[11].Text, "The filter Dump is present.");
-    EXPECT_EQ(lines[12].Text, "The filter Cirrus Splitter is not found.");
-    EXPECT_EQ(lines[12].Colour, kReportRed);
-    EXPECT_EQ(lines[13].Text, "The filter Pinnacle MPEG2 Decoder is present.");
-    EXPECT_EQ(lines[14].Text,
-              "The filter Pinnacle MPEG2 Demux II (MovieBox USB version) is present.");
+    for (const bool box : {false, true}) {
+        SCOPED_TRACE(box ? "with the MovieBox" : "without the MovieBox");
+        const auto lines = SystemReportLines(facts(box));
+        ASSERT_EQ(lines.size(), box ? 15u : 10u);
+        EXPECT_EQ(lines[0].Colour, kReportBlue);
+        EXPECT_TRUE(lines[0].Italic && !lines[0].Bold);
+        EXPECT_TRUE(lines[1].Text.startsWith(facts(box).OperatingSystem));
+        EXPECT_TRUE(lines[1].Bold);
+        EXPECT_TRUE(lines[3].Text.contains(QStringLiteral("1.22")));
+        // The headings of the filters and of the MovieBox's block.
+        for (std::size_t heading :
+             box ? std::vector<std::size_t>{5, 10} : std::vector<std::size_t>{5}) {
+            EXPECT_TRUE(lines[heading].Bold && lines[heading].Italic && lines[heading].Underline);
+            EXPECT_EQ(lines[heading].Colour, heading == 5 ? kReportBlue : kReportBlack);
+        }
+        // Deinterlacer, Lumatex, Chronix, Horodex, then Dump, Cirrus,
+        // Pinnacle decoder and demultiplexer.
+        const std::vector<std::pair<std::size_t, bool>> filters = {
+            {6, true},  {7, box},    {8, true},  {9, box},
+            {11, true}, {12, false}, {13, true}, {14, true}};
+        for (const auto& [line, present] : filters) {
+            if (line >= lines.size()) continue;
+            SCOPED_TRACE(lines[line].Text.toStdString());
+            EXPECT_EQ(lines[line].Colour, present ? kReportBlack : kReportRed);
+            EXPECT_EQ(lines[line].Text.contains(QStringLiteral("not found")), !present);
+            EXPECT_FALSE(lines[line].Bold || lines[line].Italic || lines[line].Underline);
+        }
+    }
 }
 
 TEST(SystemReport, HelpPanelShowsTheReportInColourAndReplacesIt)
@@ -94,7 +90,7 @@ TEST(SystemReport, HelpPanelShowsTheReportInColourAndReplacesIt)
     h.WriteSystemReport(facts(false));
     const QStringList text = h.SystemReportText().split('\n');
     ASSERT_EQ(text.size(), 10) << "a second report replaces the first";
-    EXPECT_EQ(text[7], "The filter Tavrel Lumatex3 is not found.");
+    EXPECT_EQ(text[7], SystemReportLines(facts(false))[7].Text);
 
     QTextBlock block = h.RichEdit1->document()->begin();
     for (int i = 0; i < 7; ++i)
@@ -143,9 +139,8 @@ TEST(AboutPanel, MailCarriesTheSystemReport)
     const QUrl mail = a.LnkUrlLabel2->url();
     EXPECT_EQ(mail.scheme(), "mailto");
     const QUrlQuery q(mail);
-    EXPECT_EQ(decoded(q, "subject"), "About  Kadrillo 3.3c En");
+    EXPECT_FALSE(decoded(q, "subject").isEmpty());
     EXPECT_EQ(decoded(q, "body"), h.SystemReportText());
-    EXPECT_TRUE(decoded(q, "body").contains("The filter Tavrel Horodex is not found."));
 
     QList<QUrl> opened;
     SetUrlOpener([&opened](const QUrl& url) { opened << url; });
@@ -179,18 +174,9 @@ TEST(ErrorReport, TextsMailAndFatalCloseThroughTheWindow)
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(panel->pos(), QPoint(0, 0));
     EXPECT_EQ(window.size(), panel->size()) << "the window shrinks to the panel";
-    EXPECT_EQ(panel->RxLabel1->text(), "Tavrel is sorry:");
-    const QString memo = panel->Memo1->toPlainText();
-    EXPECT_TRUE(memo.startsWith("Kadrillo has encountered a fatal error on your system:\n\n"));
-    EXPECT_TRUE(memo.contains("Impossible to load the Video sources"));
-    EXPECT_TRUE(memo.endsWith("To get help about Kadrillo, informations, or updates, please visit "
-                              "my web site."));
-    EXPECT_TRUE(memo.contains("You should send me an e-mail about this problem, and indicate "
-                              "please which program you are using, under which operating system , "
-                              "what kind of video steam is currently working , its codec...\n"));
+    EXPECT_TRUE(panel->Memo1->toPlainText().contains("Impossible to load the Video sources"));
 
     const QUrlQuery q(panel->LnkUrlLabel2->url());
-    EXPECT_EQ(decoded(q, "subject"), "Error report of Kadrillo 3.3c");
     EXPECT_EQ(decoded(q, "body"), report) << "the report goes unchanged into the mail";
 
     QSignalSpy closed(panel, &TErreurFrame::closed);

@@ -138,6 +138,11 @@ TEST_F(ProgramUserView, CaptureButtonShowsTheTogglesHintAndALostDeviceResetsTheT
     replugVirtualDevice("/virtual/kadrillo/dv-pal-vcr/0");
     ASSERT_TRUE(recovered);
 
+    // The webcam took over; the file is kept and the next capture gets a
+    // name of its own.
+    EXPECT_EQ(sources().cboxvideo->currentText(), QStringLiteral("Virtual Webcam"));
+    EXPECT_TRUE(form().CurrentVideoFileName().endsWith(QLatin1String("_1.avi")))
+        << form().CurrentVideoFileName().toStdString();
     EXPECT_FALSE(toggle->isChecked());
     EXPECT_EQ(toggle->text(), QStringLiteral("Capture"));
     EXPECT_EQ(toggle->property(kImageProperty).toInt(), 14) << "not the stop picture";
@@ -148,6 +153,7 @@ TEST_F(ProgramUserView, CaptureButtonShowsTheTogglesHintAndALostDeviceResetsTheT
     const auto probe = probeVideo(first);
     ASSERT_TRUE(probe.has_value()) << first.toStdString();
     EXPECT_GE(probe->frames, 10);
+    EXPECT_TRUE(waitForPicture());
 }
 
 TEST_F(ProgramUserView, ADeclinedReplaceKeepsTheFileButShowsTheNewFrame)

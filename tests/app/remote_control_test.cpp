@@ -179,6 +179,21 @@ protected:
         return r;
     }
 
+    // The command line on the private bus (or at `address`): it ends,
+    // succeeding or failing as `succeeds` says, and what it printed (its
+    // output, or its error when it failed) holds `says`. Gives its output.
+    QString cli(const QStringList& args, bool succeeds, const QString& says = {},
+                const QString& address = {})
+    {
+        const Run r = runCli(args, address.isEmpty() ? bus_.Address() : address);
+        EXPECT_TRUE(r.finished) << args.join(u' ').toStdString();
+        EXPECT_EQ(r.exitCode == 0, succeeds)
+            << args.join(u' ').toStdString() << ": " << r.err.toStdString();
+        const QString& said = succeeds ? r.out : r.err;
+        EXPECT_TRUE(said.contains(says)) << said.toStdString();
+        return r.out;
+    }
+
     bool capturingFor(int frames)
     {
         return waitUntil(
@@ -410,52 +425,29 @@ TEST_F(RemoteControl, MalformedCallsAreErrorsAndTheProgramGoesOn)
 
 TEST_F(RemoteControl, TheCommandLineDrivesTheRunningProgram)
 {
-    // Nobody holds the name yet: the command line says so and fails.
-    const Run absent = runCli({QStringLiteral("--state")}, bus_.Address());
-    ASSERT_TRUE(absent.finished);
-    EXPECT_NE(absent.exitCode, 0);
-    EXPECT_TRUE(absent.err.contains(QStringLiteral("not running"))) << absent.err.toStdString();
-    const Run noBus = runCli({QStringLiteral("--state")},
-                             QStringLiteral("unix:path=") + home.filePath(QStringLiteral("nobus")));
-    ASSERT_TRUE(noBus.finished);
-    EXPECT_NE(noBus.exitCode, 0);
+    // Nobody holds the name yet, or there is no bus: the command line says
+    // so and fails.
+    cli({QStringLiteral("--state")}, false, QStringLiteral("not running"));
+    cli({QStringLiteral("--state")}, false, {},
+        QStringLiteral("unix:path=") + home.filePath(QStringLiteral("nobus")));
 
     startWithRemote();
     ASSERT_TRUE(waitForPicture());
-    const Run state = runCli({QStringLiteral("--state")}, bus_.Address());
-    ASSERT_TRUE(state.finished);
-    EXPECT_EQ(state.exitCode, 0) << state.err.toStdString();
-    EXPECT_EQ(state.out, QStringLiteral("csPreview"));
-
-    const Run capture = runCli({QStringLiteral("--capture")}, bus_.Address());
-    ASSERT_TRUE(capture.finished);
-    EXPECT_EQ(capture.exitCode, 0) << capture.err.toStdString();
-    const QString file = capture.out;
+    EXPECT_EQ(cli({QStringLiteral("--state")}, true), QStringLiteral("csPreview"));
+    const QString file = cli({QStringLiteral("--capture")}, true);
     EXPECT_EQ(form().State(), CaptureState::csCapturing);
     ASSERT_TRUE(capturingFor(15));
-    const Run stop = runCli({QStringLiteral("--stop")}, bus_.Address());
-    ASSERT_TRUE(stop.finished);
-    EXPECT_EQ(stop.exitCode, 0) << stop.err.toStdString();
-    EXPECT_EQ(stop.out, file);
+    EXPECT_EQ(cli({QStringLiteral("--stop")}, true), file);
     const auto probe = probeVideo(file);
     ASSERT_TRUE(probe.has_value()) << file.toStdString();
     EXPECT_GE(probe->frames, 15);
 
     // A refusal is a failure with the program's words.
-    const Run again = runCli({QStringLiteral("--stop")}, bus_.Address());
-    ASSERT_TRUE(again.finished);
-    EXPECT_NE(again.exitCode, 0);
-    EXPECT_TRUE(again.err.contains(QStringLiteral("No capture runs"))) << again.err.toStdString();
-
-    const Run unknown = runCli({QStringLiteral("--eject")}, bus_.Address());
-    ASSERT_TRUE(unknown.finished);
-    EXPECT_NE(unknown.exitCode, 0);
-    EXPECT_TRUE(unknown.err.contains(QStringLiteral("--capture"))) << unknown.err.toStdString();
-    const Run help = runCli({QStringLiteral("--help")}, bus_.Address());
-    ASSERT_TRUE(help.finished);
-    EXPECT_EQ(help.exitCode, 0);
+    cli({QStringLiteral("--stop")}, false, QStringLiteral("No capture runs"));
+    cli({QStringLiteral("--eject")}, false, QStringLiteral("--capture"));
+    const QString help = cli({QStringLiteral("--help")}, true);
     for (const char* option : {"--capture", "--stop", "--cut", "--grab", "--state"})
-        EXPECT_TRUE(help.out.contains(QString::fromLatin1(option))) << option;
+        EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_TRUE(dialogs.shown.empty());
 }

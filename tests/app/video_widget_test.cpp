@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
 #include <atomic>
@@ -93,43 +92,13 @@ TEST(VideoWidget, ClicksBecomeSignals)
     EXPECT_EQ(right.count(), 1);
 }
 
-TEST(VideoWidget, TakesSamplesFromAnAppSinkWithoutCopying)
-{
-    GError* raw = nullptr;
-    ElementRef pipeline(gst_parse_launch(
-        "videotestsrc num-buffers=3 pattern=red ! video/x-raw,format=BGRx,width=320,height=240 "
-        "! appsink name=sink sync=false",
-        &raw));
-    GErrorPtr error(raw);
-    ASSERT_TRUE(pipeline) << (error ? error->message : "");
-    ElementRef sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
-    ASSERT_TRUE(sink);
-    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-
-    TVideoWidget w;
-    w.resize(320, 240);
-    SampleRef sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 5 * GST_SECOND));
-    ASSERT_TRUE(sample);
-    EXPECT_TRUE(w.PushSample(sample.get()));
-    sample.reset();
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-
-    const QImage frame = w.CurrentFrame();
-    ASSERT_EQ(frame.size(), QSize(320, 240));
-    EXPECT_EQ(frame.pixelColor(10, 10), QColor(255, 0, 0));
-    EXPECT_FALSE(w.PushSample(nullptr));
-}
-
 TEST(VideoWidget, ShowsTheFramesOfTheDisplaySink)
 {
-    GError* raw = nullptr;
-    ElementRef pipeline(gst_parse_launch(
-        "videotestsrc num-buffers=30 pattern=green ! video/x-raw,width=320,height=240 "
-        "! videoconvert ! kaddisplaysink name=display sync=false",
-        &raw));
-    GErrorPtr error(raw);
-    ASSERT_TRUE(pipeline) << (error ? error->message : "");
-    ElementRef display(gst_bin_get_by_name(GST_BIN(pipeline.get()), "display"));
+    ElementRef pipeline = kadtest::launch("videotestsrc num-buffers=30 pattern=green ! "
+                                          "video/x-raw,width=320,height=240 ! videoconvert ! "
+                                          "kaddisplaysink name=display sync=false");
+    ASSERT_TRUE(pipeline);
+    ElementRef display = kadtest::byName(pipeline.get(), "display");
     ASSERT_TRUE(display);
 
     TVideoWidget w;
@@ -189,7 +158,7 @@ TEST(VideoWidget, KeepsTheSinksPictureIntactWhileTheSinkGoesOn)
                         "video/x-raw,format=I420,width=384,height=288,"
                         "framerate=100/1 ! kaddisplaysink name=display sync=false");
     ASSERT_TRUE(pipeline);
-    ElementRef display(gst_bin_get_by_name(GST_BIN(pipeline.get()), "display"));
+    ElementRef display = kadtest::byName(pipeline.get(), "display");
     ASSERT_TRUE(display);
     kad_display_sink_set_display_size(display.get(), 192, 144);
 

@@ -91,7 +91,7 @@ TEST_F(DvPreviewSize, CapturesOfTheDecodedPictureGetItFullSize)
         }));
         EXPECT_TRUE(fullMeanwhile) << "the decoder gave " << decoderOutputWidth();
         const Probed p = probe(name);
-        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_TRUE(p.ok) << p.error;
         const ProbedStream* video = p.first("video");
         ASSERT_NE(video, nullptr);
         EXPECT_EQ(video->width, 720);

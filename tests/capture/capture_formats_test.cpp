@@ -12,8 +12,8 @@ namespace kad::test {
 namespace {
 
 struct Expect {
-    QString format;
-    QString videoCodec;
+    std::string format;
+    std::string videoCodec;
     int width;
     int height;
     int audioStreams;
@@ -32,19 +32,19 @@ protected:
     void checkWmv(const QString& name, bool countFrames = true)
     {
         const Probed p = probe(name);
-        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_TRUE(p.ok) << p.error;
         EXPECT_EQ(p.format, "asf");
         EXPECT_EQ(p.count("video"), 1);
         EXPECT_EQ(p.count("audio"), 1);
         if (!countFrames) return;
         EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
-        EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+        EXPECT_TRUE(p.error.empty()) << p.error;
     }
 
     void check(const QString& name, const Expect& e, bool countFrames = true)
     {
         const Probed p = probe(name);
-        ASSERT_TRUE(p.ok) << name.toStdString() << ": " << p.error.toStdString();
+        ASSERT_TRUE(p.ok) << name.toStdString() << ": " << p.error;
         EXPECT_EQ(p.format, e.format);
         const ProbedStream* v = p.first("video");
         ASSERT_NE(v, nullptr);
@@ -58,7 +58,7 @@ protected:
         if (e.audioRate && p.first("audio")) {
             EXPECT_EQ(p.first("audio")->sampleRate, e.audioRate);
         }
-        EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+        EXPECT_TRUE(p.error.empty()) << p.error;
     }
 };
 
@@ -75,15 +75,7 @@ TEST_F(CaptureFormats, DvType1IsOneInterleavedStreamAndIgnoresTheSoundCard)
     EXPECT_TRUE(head.contains("iavs"));
     EXPECT_TRUE(head.contains("dvsd"));
     EXPECT_EQ(head.count("strh"), 1);
-    const Probed p = probe(name);
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
-    EXPECT_EQ(p.format, "avi");
-    ASSERT_NE(p.first("video"), nullptr);
-    EXPECT_EQ(p.first("video")->codec, "dvvideo");
-    EXPECT_EQ(p.first("video")->width, 720);
-    EXPECT_EQ(p.first("video")->height, 576);
-    EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
-    EXPECT_EQ(p.count("audio"), 1);
+    check(name, {"avi", "dvvideo", 720, 576, 1, 48000});
 }
 
 TEST_F(CaptureFormats, DvType2HasDvVideoAndPcmAudio)
@@ -139,30 +131,24 @@ TEST_F(CaptureFormats, ThirtyTwoKilohertzIsNeverSilentlyAnotherRate)
 TEST_F(CaptureFormats, DvWmvFollowsTheProfileAndDropsAudioForAkNone)
 {
     if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
-    ASSERT_TRUE(preview(Source::DvPal, true));
-    const QString name = file("dv.wmv");
-    ASSERT_TRUE(capture(3, name, 30));
-    const Probed p = probe(name);
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
-    EXPECT_EQ(p.format, "asf");
-    ASSERT_NE(p.first("video"), nullptr);
-    EXPECT_TRUE(p.first("video")->codec.startsWith("wmv"));
-    ASSERT_NE(p.first("audio"), nullptr);
-    EXPECT_TRUE(p.first("audio")->codec.startsWith("wmav"));
-    EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
-    EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
-
-    // akNone: the profile's audio goes, the file has video only.
-    ASSERT_TRUE(preview(Source::DvPal, true));
-    kadtest::editOptions(cam.Preview(), [&](auto& options) { options.Audio = AudioKind::akNone; });
-    const QString silent = file("dv-silent.wmv");
-    ASSERT_TRUE(capture(3, silent, 30));
-    const Probed q = probe(silent);
-    ASSERT_TRUE(q.ok) << q.error.toStdString();
-    EXPECT_EQ(q.count("video"), 1);
-    EXPECT_EQ(q.count("audio"), 0);
-    EXPECT_EQ(q.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
-    EXPECT_TRUE(q.error.isEmpty()) << q.error.toStdString();
+    for (const bool silent : {false, true}) {
+        ASSERT_TRUE(preview(Source::DvPal, true));
+        // akNone: the profile's audio goes, the file has video only.
+        if (silent)
+            kadtest::editOptions(cam.Preview(),
+                                 [&](auto& options) { options.Audio = AudioKind::akNone; });
+        const QString name = file(silent ? "dv-silent.wmv" : "dv.wmv");
+        ASSERT_TRUE(capture(3, name, 30));
+        const Probed p = probe(name);
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_TRUE(p.error.empty()) << p.error;
+        EXPECT_EQ(p.format, "asf");
+        ASSERT_NE(p.first("video"), nullptr);
+        EXPECT_TRUE(p.first("video")->codec.rfind("wmv", 0) == 0);
+        EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
+        EXPECT_EQ(p.count("audio"), silent ? 0 : 1);
+        EXPECT_TRUE(silent || p.first("audio")->codec.rfind("wmav", 0) == 0);
+    }
 }
 
 TEST_F(CaptureFormats, AnalogNativeKeepsTheDeviceFormat)
@@ -173,14 +159,6 @@ TEST_F(CaptureFormats, AnalogNativeKeepsTheDeviceFormat)
         ASSERT_TRUE(capture(0, name));
         check(name, {"avi", "rawvideo", 640, 480, soundCard ? 1 : 0, 48000});
     }
-}
-
-TEST_F(CaptureFormats, AnalogRecompressedIsPalDv)
-{
-    ASSERT_TRUE(preview(Source::Webcam, false, true));
-    const QString name = file("analog-dv.avi");
-    ASSERT_TRUE(capture(1, name));
-    check(name, {"avi", "dvvideo", 720, 576, 1, 48000});
 }
 
 TEST_F(CaptureFormats, AnalogWmv)
@@ -213,40 +191,21 @@ TEST_F(CaptureFormats, MpegNativeIsByteForByteWhatTheEncoderSent)
         EXPECT_TRUE(all.contains(written));
         EXPECT_TRUE(written.startsWith(QByteArray::fromHex("000001ba")));
         const Probed p = probe(name);
-        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_TRUE(p.ok) << p.error;
         EXPECT_EQ(p.format, "mpeg");
         EXPECT_EQ(p.count("video"), 1);
         EXPECT_EQ(p.count("audio"), 1);
     }
 }
 
-TEST_F(CaptureFormats, MpegRecompressedForBothKinds)
+// For both kinds: Windows Media from a fresh preview, then DV, then Windows
+// Media again. The capture runs the preview's graph again: the MPEG-2
+// decoder, which may have read the stream's sequence header while the
+// preview ran, must decode the stream sent anew rather than stall at 0
+// frames.
+TEST_F(CaptureFormats, MpegRecompressedAndWmvForBothKinds)
 {
-    for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
-        const bool box = kind == Source::MovieBox;
-        ASSERT_TRUE(preview(kind, true));
-        const QString dv = file(box ? "box-dv.avi" : "mpeg-dv.avi");
-        ASSERT_TRUE(capture(1, dv, 25));
-        check(dv, {"avi", "dvvideo", 720, 576, 1, 48000});
-    }
-}
-
-TEST_F(CaptureFormats, MpegWmvForBothKinds)
-{
-    if (!cam.FilterGraph().Presence().WmvAvailable) GTEST_SKIP() << "no Windows Media encoders";
-    for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
-        ASSERT_TRUE(preview(kind, true));
-        const QString wmv = file(kind == Source::MovieBox ? "box.wmv" : "mpeg.wmv");
-        ASSERT_TRUE(capture(2, wmv, 25));
-        checkWmv(wmv);
-    }
-}
-
-// The capture runs the preview's graph again: the MPEG-2 decoder, which may
-// have read the stream's sequence header while the preview ran, must decode
-// the stream sent anew rather than stall at 0 frames.
-TEST_F(CaptureFormats, MpegWmvAfterAnotherCaptureForBothKinds)
-{
+    const bool wmv = cam.FilterGraph().Presence().WmvAvailable;
     // A picture in the preview: the decoder has read the sequence header.
     auto pictureShown = [this] {
         guint64 frames = 0;
@@ -255,16 +214,22 @@ TEST_F(CaptureFormats, MpegWmvAfterAnotherCaptureForBothKinds)
         return frames > 0;
     };
     for (Source kind : {Source::Mpeg2, Source::MovieBox}) {
-        const bool box = kind == Source::MovieBox;
+        const QString stem = kind == Source::MovieBox ? "box" : "mpeg";
+        SCOPED_TRACE(stem.toStdString());
+        if (wmv) {
+            ASSERT_TRUE(preview(kind, true));
+            ASSERT_TRUE(capture(2, file((stem + ".wmv").toUtf8()), 25));
+            checkWmv(file((stem + ".wmv").toUtf8()));
+        }
         ASSERT_TRUE(preview(kind, true));
         ASSERT_TRUE(waitUntil(pictureShown));
-        ASSERT_TRUE(capture(1, file(box ? "box-dv.avi" : "mpeg-dv.avi"), 25));
-        if (!cam.FilterGraph().Presence().WmvAvailable) continue;
+        ASSERT_TRUE(capture(1, file((stem + "-dv.avi").toUtf8()), 25));
+        check(file((stem + "-dv.avi").toUtf8()), {"avi", "dvvideo", 720, 576, 1, 48000});
+        if (!wmv) continue;
         ASSERT_TRUE(preview(kind, true));
         ASSERT_TRUE(waitUntil(pictureShown));
-        const QString wmv = file(box ? "box.wmv" : "mpeg.wmv");
-        ASSERT_TRUE(capture(2, wmv, 25));
-        checkWmv(wmv, false);
+        ASSERT_TRUE(capture(2, file((stem + "-again.wmv").toUtf8()), 25));
+        checkWmv(file((stem + "-again.wmv").toUtf8()), false);
     }
 }
 

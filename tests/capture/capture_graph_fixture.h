@@ -14,9 +14,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -26,61 +23,82 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace kad::test {
 
 using kadtest::waitUntil;
 
-// What ffprobe reads of one stream.
-struct ProbedStream {
-    QString type; // "video", "audio"
-    QString codec;
-    QString tag;
-    int width = 0;
-    int height = 0;
-    int sampleRate = 0;
-    qint64 frames = -1;
-};
-
-struct Probed {
-    bool ok = false;
-    QString format;
-    std::vector<ProbedStream> streams;
-    QString error;
-
-    const ProbedStream* first(const QString& type) const
-    {
-        for (const ProbedStream& s : streams)
-            if (s.type == type) return &s;
-        return nullptr;
-    }
-    int count(const QString& type) const
-    {
-        int n = 0;
-        for (const ProbedStream& s : streams)
-            n += s.type == type;
-        return n;
-    }
-};
+using Probed = kadtest::Probe;
+using ProbedStream = kadtest::ProbeStream;
 
 // ffprobe reading the whole file (every frame counted).
 inline Probed probe(const QString& file)
 {
-    const kadtest::Probe read = kadtest::ffprobe(file.toStdString(), true);
-    Probed p;
-    p.ok = read.ok;
-    p.format = QString::fromStdString(read.format);
-    p.error = QString::fromStdString(read.error);
-    for (const kadtest::ProbeStream& s : read.streams) {
-        p.streams.push_back({QString::fromStdString(s.type), QString::fromStdString(s.codec),
-                             QString::fromStdString(s.codecTag), s.width, s.height, s.sampleRate,
-                             std::max(s.frames, 0LL)});
+    return kadtest::ffprobe(file.toStdString(), true);
+}
+
+// Holds every buffer at a pad until opened. A thread held here lets go when
+// its pad is flushed (the graph stopping), as a writer waiting on its other
+// input does, so a graph stopped meanwhile never hangs.
+class Gate {
+public:
+    static GstPadProbeReturn hold(GstPad* pad, GstPadProbeInfo*, gpointer self)
+    {
+        auto* gate = static_cast<Gate*>(self);
+        std::unique_lock lock(gate->mutex_);
+        gate->held_ = true;
+        gate->changed_.notify_all();
+        while (!gate->open_ && !GST_PAD_IS_FLUSHING(pad))
+            gate->changed_.wait_for(lock, std::chrono::milliseconds(10));
+        return GST_PAD_PROBE_OK;
     }
-    return p;
+    void open()
+    {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool held()
+    {
+        std::lock_guard lock(mutex_);
+        return held_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    bool held_ = false;
+};
+
+// Buffers that left a pad since its last stream start.
+inline GstPadProbeReturn countSinceStart(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto* count = static_cast<std::atomic<int>*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
+        ++*count;
+    else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_STREAM_START)
+        *count = 0;
+    return GST_PAD_PROBE_OK;
+}
+
+// The last of `element`'s sink pads whose name begins with `prefix`.
+inline PadRef sinkPadNamed(GstElement* element, const char* prefix)
+{
+    PadRef found;
+    GST_OBJECT_LOCK(element);
+    for (GList* l = element->sinkpads; l; l = l->next)
+        if (g_str_has_prefix(GST_PAD_NAME(l->data), prefix)) found = PadRef::ref(GST_PAD(l->data));
+    GST_OBJECT_UNLOCK(element);
+    return found;
 }
 
 enum class Source { DvPal, DvNtsc, Webcam, Mpeg2, MovieBox };
@@ -103,6 +121,15 @@ protected:
     }
 
     QString file(const char* name) const { return dir.filePath(name); }
+
+    // The picture's frames ffprobe decodes from `name`; -1 when it cannot
+    // read the file or finds no picture in it.
+    static qint64 videoFrames(const QString& name)
+    {
+        const Probed p = probe(name);
+        EXPECT_TRUE(p.ok) << name.toStdString() << ": " << p.error;
+        return p.ok && p.first("video") ? p.first("video")->frames : -1;
+    }
 
     GstElement* makeSource(Source kind)
     {
@@ -154,6 +181,18 @@ protected:
                 decoder, [decoder] { return gst_element_factory_make(decoder, nullptr); });
         if (!cam.Preview().BuildPreviewGraph()) return false;
         return cam.FilterGraph().RunGraph();
+    }
+
+    // Starts the capture of `format` into `name` from the running preview and
+    // waits for `frames` frames to reach the writer; a failure is fatal to
+    // the caller through ASSERT_NO_FATAL_FAILURE.
+    void beginCapture(int format, const QString& name, guint64 frames = 0)
+    {
+        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
+        cam.Capture().SetCurrentVideoFileName(name);
+        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= frames; }))
+            << "only " << cam.Capture().CapturedFrames() << " frames captured";
     }
 
     // Starts the capture of format into name, lets `frames` frames reach the

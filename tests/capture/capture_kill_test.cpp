@@ -28,9 +28,7 @@ TEST_F(CaptureKillChild, CapturesUntilKilled)
     if (kind.isEmpty() || out.isEmpty()) GTEST_SKIP() << "runs only as the child of CaptureKill";
     const bool wmv = kind == QLatin1String("wmv");
     ASSERT_TRUE(preview(wmv ? Source::DvPal : Source::Mpeg2, true));
-    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = wmv ? 3 : 0; });
-    cam.Capture().SetCurrentVideoFileName(out);
-    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_NO_FATAL_FAILURE(beginCapture(wmv ? 3 : 0, out));
     if (!wmv) {
         // What the Dump has synced, as it says it.
         g_object_set(cam.Capture().CaptureFileSink(), "sync-interval", guint64(200 * GST_MSECOND),
@@ -80,7 +78,7 @@ TEST_F(CaptureKill, AWindowsMediaFileReadsUpToShortlyBeforeTheKill)
     const auto [captured, synced] = killAfter("wmv", out, 250, false);
     ASSERT_GE(captured, 250);
     const Probed p = probe(out);
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.format, "asf");
     ASSERT_NE(p.first("video"), nullptr);
     ASSERT_NE(p.first("audio"), nullptr);
@@ -102,7 +100,7 @@ TEST_F(CaptureKill, TheDumpReadsUpToTheKillAndSyncsOnItsOwn)
     ASSERT_GT(synced, 0) << "the Dump never said it synced";
     EXPECT_GE(QFileInfo(out).size(), synced);
     const Probed p = probe(out);
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_TRUE(p.ok) << p.error;
     ASSERT_NE(p.first("video"), nullptr);
     const qint64 read = p.first("video")->frames;
     std::printf("Dump killed after %lld frames (%lld bytes synced): ffprobe reads %lld\n", captured,

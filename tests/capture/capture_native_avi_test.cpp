@@ -18,13 +18,6 @@
 namespace kad::test {
 namespace {
 
-// Video frames GStreamer's AVI reader gives out of `name`; -1 when it does
-// not read to the end.
-qint64 avidemuxFrames(const QString& name)
-{
-    return kadtest::demuxRead(name, "avidemux", true).frames;
-}
-
 class CaptureNativeAvi : public CaptureTest {
 protected:
     // As capture(), with the GUI thread busy elsewhere until the frames are
@@ -59,7 +52,7 @@ TEST_F(CaptureNativeAvi, DroppedFramesKeepThePictureAsLongAsTheSound)
     ASSERT_TRUE(capture(0, name, 120));
 
     const Probed p = probe(name);
-    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    ASSERT_TRUE(p.ok) << p.error;
     ASSERT_NE(p.first("video"), nullptr);
     ASSERT_NE(p.first("audio"), nullptr);
     EXPECT_EQ(p.first("video")->codec, "rawvideo");
@@ -73,7 +66,8 @@ TEST_F(CaptureNativeAvi, DroppedFramesKeepThePictureAsLongAsTheSound)
     EXPECT_NEAR(double(lost), frames / 5.0, 2.0);
     EXPECT_GE(cam.Capture().LostFrames(), lost);
     EXPECT_GE(qint64(cam.Capture().CapturedFrames()), frames - qint64(lost));
-    EXPECT_EQ(avidemuxFrames(name), frames);
+    // GStreamer's AVI reader, which reads through the index only.
+    EXPECT_EQ(kadtest::demuxRead(name, "avidemux", true).frames, frames);
 
     const kadtest::StreamTimes t = kadtest::streamTimes(name);
     const double frame = 1.0 / 30;

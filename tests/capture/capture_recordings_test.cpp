@@ -40,6 +40,18 @@ protected:
                cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph();
     }
 
+    // Adds each file the capture splits into to `files` and names the next
+    // one ahead, as the program does.
+    QMetaObject::Connection nameEachSplitAhead(QStringList& files)
+    {
+        return QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
+                                [this, &files](const QString&, const QString& to) {
+                                    files << to;
+                                    cam.Capture().SetRecordingSplitName(QString::fromStdString(
+                                        dv::nextNumberedName(to.toStdString())));
+                                });
+    }
+
     // Captures the tape, one recording a second, in `format` from name _0;
     // names the next file ahead after every switch, as the program does.
     QStringList captureScenes(int format, const char* stem, guint64 frames)
@@ -51,13 +63,7 @@ protected:
             options.SplitFileName = file(stem) + "_1.avi";
         });
         QStringList switched;
-        const QMetaObject::Connection c =
-            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
-                             [&](const QString&, const QString& to) {
-                                 switched << to;
-                                 cam.Capture().SetRecordingSplitName(QString::fromStdString(
-                                     dv::nextNumberedName(to.toStdString())));
-                             });
+        const QMetaObject::Connection c = nameEachSplitAhead(switched);
         EXPECT_TRUE(capture(format, first, frames));
         QCoreApplication::processEvents();
         QObject::disconnect(c);
@@ -69,7 +75,7 @@ protected:
     qint64 videoFrames(const QString& name, bool withSound = true)
     {
         const Probed p = probe(name);
-        EXPECT_TRUE(p.ok) << name.toStdString() << ": " << p.error.toStdString();
+        EXPECT_TRUE(p.ok) << name.toStdString() << ": " << p.error;
         EXPECT_EQ(p.first("audio") != nullptr, withSound) << name.toStdString();
         return p.first("video") ? p.first("video")->frames : -1;
     }
@@ -197,13 +203,7 @@ TEST_F(CaptureRecordings, AFlagDropoutOrAStaleSecondOnTheTapeCutsNoRecordingInTw
         });
         cam.Capture().SetCurrentVideoFileName(stem + "_0.avi");
         QStringList files{cam.Capture().CurrentVideoFileName()};
-        const QMetaObject::Connection c =
-            QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
-                             [&](const QString&, const QString& to) {
-                                 files << to;
-                                 cam.Capture().SetRecordingSplitName(QString::fromStdString(
-                                     dv::nextNumberedName(to.toStdString())));
-                             });
+        const QMetaObject::Connection c = nameEachSplitAhead(files);
         ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
         g_object_set(source, "transport-mode", KAD_TRANSPORT_PLAY, NULL);
         EXPECT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 85; }, 20000));

@@ -65,13 +65,6 @@ protected:
                cam.Preview().BuildPreviewGraph() && cam.FilterGraph().RunGraph();
     }
 
-    qint64 videoFrames(const QString& path)
-    {
-        const Probed p = probe(path);
-        EXPECT_TRUE(p.ok) << path.toStdString() << ": " << p.error.toStdString();
-        return p.first("video") ? p.first("video")->frames : -1;
-    }
-
     // The frames the writer knows to be missing from its files: the gaps in
     // the source's numbering where the type-1 writer's input counts them,
     // the slots it filled for kadaviwriter.
@@ -160,10 +153,6 @@ TEST_F(CaptureReport, DvFilesThroughDamageAgreeWithTheFileAndTheCounters)
         EXPECT_LE(r.number("Damaged frames screened out"), screened);
         // Every gap is listed where it is, before the timecode that follows.
         EXPECT_EQ(r.listedLost(), r.number("Frames lost"));
-        for (const QString& line : r.lines("Frames lost"))
-            EXPECT_TRUE(line.contains(QRegularExpression("at frame \\d+, before tape timecode "
-                                                         "\\d\\d:\\d\\d:\\d\\d:\\d\\d")))
-                << line.toStdString();
         expectPlacedOnTheTape(r, c.format != 0);
         // About 3.6 s of tape in one-second scenes.
         EXPECT_GE(r.number("Recordings on the tape"), 3u);
@@ -197,9 +186,7 @@ TEST_F(CaptureReport, ACutGivesOneReportPerFile)
         const QString a = file(c.a);
         const QString b = file(c.b);
         ASSERT_TRUE(c.dv ? damagedPreview() : preview(Source::Webcam));
-        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = c.format; });
-        cam.Capture().SetCurrentVideoFileName(a);
-        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_NO_FATAL_FAILURE(beginCapture(c.format, a));
         ASSERT_TRUE(waitUntil([&] { return cam.Capture().WrittenFrames().Frames() >= 40; }));
         bool switched = false;
         const auto link =
@@ -299,16 +286,20 @@ TEST_F(CaptureReportOnADisk, AFullDiskIsTold)
 {
     if (!mountDisk("size=24m")) GTEST_SKIP() << "cannot mount a small disk here";
     cam.Capture().SetDiskReserveBytes(12 * 1024 * 1024);
+    // The session's test fills a disk through the type-1 writer; this one
+    // through kadaviwriter.
     ASSERT_TRUE(preview(Source::DvPal));
-    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
-    cam.Capture().SetCurrentVideoFileName(disk + "/Full.avi");
-    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+    ASSERT_NO_FATAL_FAILURE(beginCapture(1, disk + "/Full.avi"));
     ASSERT_TRUE(waitUntil([&] { return !stops.isEmpty(); }));
     const Report r = reportAt(disk + "/Full.txt");
     ASSERT_TRUE(r.found);
     EXPECT_TRUE(r.value.at("Ended by").startsWith(CaptureEndText(CaptureEnd::DiskFull)))
         << r.value.at("Ended by").toStdString();
     EXPECT_EQ(qint64(r.number("Frames written")), videoFrames(disk + "/Full.avi"));
+    EXPECT_EQ(videoFrames(disk + "/Full.avi"), qint64(cam.Capture().CapturedFrames()));
+    EXPECT_EQ(stops.size(), 1);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown.back().text.contains("full"));
 }
 
 TEST_F(CaptureReportOnADisk, NoRoomForTheReportCostsTheCaptureNothing)
@@ -343,20 +334,31 @@ TEST_F(CaptureReport, TheOptionOffLeavesTheVideoAlone)
     EXPECT_GT(videoFrames(file("Quiet.avi")), 0);
 }
 
+// Both writers of our own: the file of a capture whose device went reads
+// whole, with every frame counted, and the report says why it ended. The
+// loss is the window's to tell: no capture error besides.
 TEST_F(CaptureReport, ALostDeviceEndsTheFileAndSaysSo)
 {
-    ASSERT_TRUE(preview(Source::DvPal));
-    kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = 0; });
-    cam.Capture().SetCurrentVideoFileName(file("Unplugged.avi"));
-    ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
-    ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 20; }));
-    g_object_set(source, "unplug", TRUE, NULL);
-    ASSERT_TRUE(waitUntil([&] { return !cam.Capture().Capturing(); }));
-    const Report r = reportAt(file("Unplugged.txt"));
-    ASSERT_TRUE(r.found);
-    EXPECT_TRUE(r.value.at("Ended by").startsWith(CaptureEndText(CaptureEnd::DeviceLost)))
-        << r.value.at("Ended by").toStdString();
-    EXPECT_EQ(qint64(r.number("Frames written")), videoFrames(file("Unplugged.avi")));
+    int lost = 0;
+    QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost, [&] { ++lost; });
+    for (const int format : {0, 1}) {
+        SCOPED_TRACE(format);
+        const QString name = file(format ? "Unplugged_2.avi" : "Unplugged_1.avi");
+        ASSERT_TRUE(preview(Source::DvPal));
+        ASSERT_NO_FATAL_FAILURE(beginCapture(format, name, 20));
+        g_object_set(source, "unplug", TRUE, NULL);
+        ASSERT_TRUE(waitUntil([&] { return !cam.Capture().Capturing(); }));
+        const Report r =
+            reportAt(QFileInfo(name).path() + "/" + QFileInfo(name).completeBaseName() + ".txt");
+        ASSERT_TRUE(r.found);
+        EXPECT_TRUE(r.value.at("Ended by").startsWith(CaptureEndText(CaptureEnd::DeviceLost)))
+            << r.value.at("Ended by").toStdString();
+        EXPECT_EQ(qint64(r.number("Frames written")), videoFrames(name));
+        EXPECT_EQ(videoFrames(name), qint64(cam.Capture().CapturedFrames()));
+        EXPECT_TRUE(waitUntil([&] { return lost == format + 1; }, 10000));
+        EXPECT_TRUE(boxes.shown.empty());
+        cam.FilterGraph().FreeAllFilters();
+    }
 }
 
 } // namespace

@@ -115,9 +115,7 @@ protected:
     // Captures `format` into three files of at least 25 frames each.
     void captureWithTwoCuts(int format, const QStringList& names)
     {
-        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
-        cam.Capture().SetCurrentVideoFileName(names[0]);
-        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
+        ASSERT_NO_FATAL_FAILURE(beginCapture(format, names[0]));
         int switches = 0;
         QMetaObject::Connection c =
             QObject::connect(&cam.Capture(), &TcaptureRun::CaptureFileSwitched,
@@ -144,10 +142,10 @@ protected:
             const QString& name = names[i];
             SCOPED_TRACE(name.toStdString());
             const Probed p = probe(name);
-            ASSERT_TRUE(p.ok) << p.error.toStdString();
+            ASSERT_TRUE(p.ok) << p.error;
             EXPECT_EQ(p.count("video"), 1);
             EXPECT_EQ(p.count("audio"), 1);
-            EXPECT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+            EXPECT_TRUE(p.error.empty()) << p.error;
             for (const auto& [reader, spans] :
                  {std::pair{"ffprobe", ffprobeSpans(name)}, {"asfdemux", asfdemuxSpans(name)}}) {
                 SCOPED_TRACE(reader);
@@ -203,12 +201,6 @@ TEST_F(WmvCut, AnalogFilesStartTogetherAndLastAlike)
     expectAligned(names);
 }
 
-} // namespace
-} // namespace kad::test
-
-namespace kad::test {
-namespace {
-
 // A cut that no frame comes to make is given up, and the writer goes on in
 // its file as if it had never been asked.
 TEST_F(WmvCut, ACutGivenUpLeavesTheWriterAsItWas)
@@ -220,10 +212,7 @@ TEST_F(WmvCut, ACutGivenUpLeavesTheWriterAsItWas)
         ASSERT_TRUE(preview(Source::DvPal, true));
         const QString name = file((std::to_string(format) + "-kept." + extension).c_str());
         const QString cut = file((std::to_string(format) + "-cut." + extension).c_str());
-        kadtest::editOptions(cam.Capture(), [&](auto& options) { options.FormatIndex = format; });
-        cam.Capture().SetCurrentVideoFileName(name);
-        ASSERT_TRUE(cam.Capture().BuildCaptureGraph());
-        ASSERT_TRUE(waitUntil([&] { return cam.Capture().CapturedFrames() >= 10; }));
+        ASSERT_NO_FATAL_FAILURE(beginCapture(format, name, 10));
         PadRef out(gst_element_get_static_pad(source, "src"));
         const gulong stall = gst_pad_add_probe(
             out.get(), GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
@@ -242,7 +231,7 @@ TEST_F(WmvCut, ACutGivenUpLeavesTheWriterAsItWas)
         ASSERT_TRUE(cam.Capture().FinishCapture());
         EXPECT_FALSE(QFileInfo::exists(cut));
         const Probed p = probe(name);
-        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        ASSERT_TRUE(p.ok) << p.error;
         ASSERT_NE(p.first("video"), nullptr);
         EXPECT_EQ(p.first("video")->frames, qint64(cam.Capture().CapturedFrames()));
     }

@@ -107,18 +107,3 @@ TEST(WmProfilesAsf, SystemProfilesOfEachVersionUseTheirGenerationOfCodec)
         }
     }
 }
-
-TEST(WmProfilesAsf, AkNoneLeavesTheFileWithoutAudio)
-{
-    QTemporaryDir dir;
-    const WmProfileTable& t = WmProfileTable::builtIn();
-    for (int entry : {0, 3}) {
-        const WmProfile p = *CaptureProfile(&t, 1, 1, entry, AudioKind::akNone);
-        ASSERT_FALSE(p.hasAudio());
-        const std::string out = dir.filePath(QStringLiteral("none%1.wmv").arg(entry)).toStdString();
-        writeAsf(WmEncoderSettingsFor(p), out);
-        const Probe probe = ffprobe(out);
-        EXPECT_EQ(probe.count("audio"), 0);
-        EXPECT_EQ(probe.count("video"), 1);
-    }
-}

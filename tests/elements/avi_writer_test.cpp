@@ -267,22 +267,3 @@ TEST_F(AviWriterTest, ACutAfterAPictureStallStartsPictureAndSoundTogether)
     ASSERT_GE(sound.size(), kBytesPerFrameOfSound);
     EXPECT_EQ(sound.left(kBytesPerFrameOfSound).count('\0'), kBytesPerFrameOfSound);
 }
-
-TEST_F(AviWriterTest, TheOpenFileIsRefusedAsItsOwnNextFile)
-{
-    const std::string out = path("one.avi");
-    kad::ElementRef p = capture(40, "location=" + out);
-    ASSERT_TRUE(p);
-    kad::ElementRef writer(gst_bin_get_by_name(GST_BIN(p.get()), "w"));
-    std::function<bool(int)> ask = [&](int i) {
-        if (i == 12) g_object_set(writer.get(), "next-location", out.c_str(), nullptr);
-        return false;
-    };
-    onEachBuffer(p.get(), "enc", &ask);
-    const RunResult r = runPipeline(p.get());
-    ASSERT_TRUE(r.eos) << r.message;
-    EXPECT_EQ(r.warnings.size(), 1u);
-    for (const auto& s : r.elementMessages)
-        EXPECT_FALSE(gst_structure_has_name(s.get(), kad::filewriter::kFileSwitched));
-    EXPECT_EQ(expectPictureAndSoundTogether(out), 40);
-}

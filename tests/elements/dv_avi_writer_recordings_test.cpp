@@ -251,22 +251,6 @@ TEST_F(DvAviWriterRecordings, TheOpenFileIsNeverItsOwnNextFile)
     EXPECT_NE(r.warnings[0].find("already being written"), std::string::npos) << r.warnings[0];
     EXPECT_EQ(videoFrames(next), 25);
     EXPECT_EQ(firstFrameDate(next), sceneStart(1));
-
-    // A pending cut is taken back in one step: what is returned was not
-    // made, and is not made afterwards.
-    g_object_set(writer.get(), "next-location", next.c_str(), nullptr);
-    gchar* taken = nullptr;
-    g_signal_emit_by_name(writer.get(), "take-next-location", &taken);
-    const kad::GCharPtr owned(taken);
-    ASSERT_TRUE(owned);
-    EXPECT_EQ(std::string(owned.get()), next);
-    gchar* again = nullptr;
-    g_signal_emit_by_name(writer.get(), "take-next-location", &again);
-    EXPECT_EQ(again, nullptr);
-    gchar* property = nullptr;
-    g_object_get(writer.get(), "next-location", &property, nullptr);
-    EXPECT_EQ(property, nullptr);
-    g_free(property);
 }
 
 TEST_F(DvAviWriterRecordings, FramesWrittenCountsOnlyTheNewFileAfterASplitInsideABuffer)

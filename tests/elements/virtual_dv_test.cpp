@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "elements/kad_transport.h"
@@ -76,14 +77,10 @@ TEST(VirtualDv, PalFramesDecodeWithAudioInside)
     const kadtest::ProbeStream* v = probe.first("video");
     const kadtest::ProbeStream* a = probe.first("audio");
     ASSERT_TRUE(v && a) << probe.error;
-    EXPECT_EQ(v->codec, "dvvideo");
-    EXPECT_EQ(v->width, 720);
-    EXPECT_EQ(v->height, 576);
-    EXPECT_EQ(v->frameRate, "25/1");
-    EXPECT_EQ(v->frames, 50);
-    EXPECT_EQ(a->codec, "pcm_s16le");
-    EXPECT_EQ(a->sampleRate, 48000);
-    EXPECT_EQ(a->channels, 2);
+    EXPECT_EQ(std::tie(v->codec, v->width, v->height, v->frameRate, v->frames),
+              std::make_tuple("dvvideo", 720, 576, "25/1", 50));
+    EXPECT_EQ(std::tie(a->codec, a->sampleRate, a->channels),
+              std::make_tuple("pcm_s16le", 48000, 2));
     // ffprobe reads the subcode timecode of the first frame.
     const std::string tc = ffprobe(file, {"-show_entries", "format_tags=timecode"});
     EXPECT_NE(tc.find("00:00:00:00"), std::string::npos) << tc;
@@ -120,10 +117,9 @@ TEST(VirtualDv, NtscCameraSendsLockedAudioAndTheCurrentDate)
     const std::string file = vtest::tempPath("ntsc.dv");
     ASSERT_TRUE(vtest::writeFile(file, run.bytes()));
     const kadtest::Probe probe = kadtest::ffprobe(file);
-    ASSERT_NE(probe.first("video"), nullptr) << probe.error;
-    EXPECT_EQ(probe.first("video")->width, 720);
-    EXPECT_EQ(probe.first("video")->height, 480);
-    EXPECT_EQ(probe.first("video")->frameRate, "30000/1001");
+    const kadtest::ProbeStream* v = probe.first("video");
+    ASSERT_NE(v, nullptr) << probe.error;
+    EXPECT_EQ(std::tie(v->width, v->height, v->frameRate), std::make_tuple(720, 480, "30000/1001"));
     // Locked 48 kHz audio: 1600 or 1602 samples per frame, never the same
     // count throughout.
     const std::string sizes =
@@ -241,10 +237,6 @@ TEST(DvPacks, RejectsBuffersThatAreNoDvFrame)
     EXPECT_FALSE(kad::dv::readTimecode(junk.data(), junk.size()));
     std::vector<std::uint8_t> blank(kad::dv::kFrameSizePal, 0xFF);
     EXPECT_FALSE(kad::dv::readRecordingDateTime(blank.data(), blank.size()));
-    const kad::dv::RecordingDateTime when{2003, 12, 31, 23, 59, 58};
-    ASSERT_TRUE(kad::dv::writeRecordingDateTime(blank.data(), blank.size(), when));
-    EXPECT_EQ(kad::dv::readRecordingDateTime(blank.data(), blank.size()), when);
-    EXPECT_EQ(kad::dv::readRecordingDateTime(blank.data(), blank.size(), true), when);
 }
 
 TEST(VirtualDv, RunsAgainAfterReadyAndTheTapeStaysWhereItWas)

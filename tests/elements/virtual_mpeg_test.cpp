@@ -6,6 +6,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/probe.h"
@@ -42,25 +43,18 @@ TEST(VirtualMpeg, EncoderUsesE0C0AndMovieBoxE1C1)
         const vtest::Run run = vtest::runDevice(source.get());
         ASSERT_TRUE(run.eos) << run.error;
         const std::vector<std::uint8_t> ps = run.bytes();
-        const auto ids = pesIds(ps);
-        EXPECT_EQ(ids.count(0xE0), moviebox ? 0u : 1u);
-        EXPECT_EQ(ids.count(0xC0), moviebox ? 0u : 1u);
-        EXPECT_EQ(ids.count(0xE1), moviebox ? 1u : 0u);
-        EXPECT_EQ(ids.count(0xC1), moviebox ? 1u : 0u);
-
         const std::string file = vtest::tempPath(std::string(id) + ".mpg");
         ASSERT_TRUE(vtest::writeFile(file, ps));
         const kadtest::Probe probe = kadtest::ffprobe(file, true);
         const kadtest::ProbeStream* v = probe.first("video");
         const kadtest::ProbeStream* a = probe.first("audio");
         ASSERT_TRUE(v && a) << probe.error;
-        EXPECT_EQ(v->codec, "mpeg2video");
-        EXPECT_EQ(v->width, 720);
-        EXPECT_EQ(v->height, 576);
-        EXPECT_EQ(v->frames, 25);
-        EXPECT_EQ(a->codec, "mp2");
-        EXPECT_EQ(a->sampleRate, 48000);
-        // The stream ids as ffprobe reads them from the pack headers.
+        EXPECT_EQ(std::tie(v->codec, v->width, v->height, v->frames),
+                  std::make_tuple("mpeg2video", 720, 576, 25));
+        EXPECT_EQ(std::tie(a->codec, a->sampleRate), std::make_tuple("mp2", 48000));
+        // The stream ids as ffprobe reads them from the pack headers: one
+        // pair, the kind's own.
+        EXPECT_EQ(probe.count("video") + probe.count("audio"), 2);
         const std::string read =
             kadtest::runTool("ffprobe", {"-v", "error", "-show_entries", "stream=id", "-of",
                                          "default=nw=1", QString::fromStdString(file)})

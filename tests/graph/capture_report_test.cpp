@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 namespace kad {
@@ -36,13 +38,14 @@ TEST(CaptureReportText, TellsTheFactsOfACleanCaptureAndEveryWayItEnds)
 {
     CaptureReportFacts f = baseFacts();
     const kadtest::ReadReport r = readReportText(CaptureReportText(f));
-    EXPECT_EQ(r.value.at("Video file"), "Video_3.avi");
-    EXPECT_EQ(r.value.at("Started"), "2026-03-14 09:26:53");
-    EXPECT_EQ(r.value.at("Ended"), "2026-03-14 10:02:07");
-    EXPECT_EQ(r.value.at("Format"), "DV type 2 (normal)");
-    EXPECT_EQ(r.value.at("Source"), "Camcorder on FireWire");
-    EXPECT_EQ(r.value.at("Frames written"), "52850");
-    EXPECT_EQ(r.value.at("Frames lost"), "0");
+    for (const auto& [name, value] : {std::pair{"Video file", "Video_3.avi"},
+                                      {"Started", "2026-03-14 09:26:53"},
+                                      {"Ended", "2026-03-14 10:02:07"},
+                                      {"Format", "DV type 2 (normal)"},
+                                      {"Source", "Camcorder on FireWire"},
+                                      {"Frames written", "52850"},
+                                      {"Frames lost", "0"}})
+        EXPECT_EQ(r.value.at(name), value) << name;
     EXPECT_EQ(r.under.count("Frames lost"), 0u);
     // Not a DV source: no tape, no screen.
     EXPECT_EQ(r.value.count("Damaged frames screened out"), 0u);

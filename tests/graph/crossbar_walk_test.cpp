@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -45,7 +48,17 @@ public:
     bool Route(int output, int input) override
     {
         journal_.emplace_back(id_, output, input);
-        return !failing.count({output, input});
+        if (failing.count({output, input})) return false;
+        routed[output] = input;
+        return true;
+    }
+    // What each output is routed to, as a device that answers
+    // VIDIOC_G_INPUT tells it; `tells` off makes one that cannot say.
+    std::optional<int> RoutedInput(int output) override
+    {
+        const auto it = routed.find(output);
+        if (!tells || it == routed.end()) return std::nullopt;
+        return it->second;
     }
     CrossbarUpstream InputUpstream(int input) override
     {
@@ -56,6 +69,8 @@ public:
     std::set<std::pair<int, int>> refused;
     std::set<std::pair<int, int>> failing;
     std::map<int, CrossbarUpstream> upstream;
+    std::map<int, int> routed;
+    bool tells = true;
 
 private:
     int id_;
@@ -80,6 +95,15 @@ std::shared_ptr<FakeCrossbar> cardCrossbar(int id, Journal& journal)
                                        {PhysConn_Audio_AudioDecoder, 0}});
 }
 
+// The names of every route's input, in the routes' order.
+QStringList routeNames(const TCrossbar& crossbar)
+{
+    QStringList names;
+    for (int i = 0; i < crossbar.RouteCount(); ++i)
+        names << crossbar.RouteInputName(i).value_or(QString());
+    return names;
+}
+
 } // namespace
 
 TEST(CrossbarWalk, OneCrossbarGivesOneRoutePerVideoInputInItsOrder)
@@ -88,10 +112,8 @@ TEST(CrossbarWalk, OneCrossbarGivesOneRoutePerVideoInputInItsOrder)
     auto card = cardCrossbar(1, journal);
     TCrossbar crossbar(CrossbarUpstream::OutputOf(card, 0));
 
-    ASSERT_EQ(crossbar.RouteCount(), 3);
-    EXPECT_EQ(crossbar.RouteInputName(0), QString("Video Tuner"));
-    EXPECT_EQ(crossbar.RouteInputName(1), QString("Video Composite"));
-    EXPECT_EQ(crossbar.RouteInputName(2), QString("Video SVideo"));
+    EXPECT_EQ(routeNames(crossbar),
+              QStringList({"Video Tuner", "Video Composite", "Video SVideo"}));
     EXPECT_EQ(crossbar.RouteInputType(1), PhysConn_Video_Composite);
     EXPECT_EQ(crossbar.RouteInputType(3), std::nullopt);
     EXPECT_EQ(crossbar.RouteInputName(-1), std::nullopt);
@@ -124,11 +146,8 @@ TEST(CrossbarWalk, TwoChainedCrossbarsAreNamedByTheUpstreamInputAndRoutedTogethe
     selector->upstream[0] = CrossbarUpstream::OutputOf(upstream, 0);
     TCrossbar crossbar(CrossbarUpstream::OutputOf(selector, 0));
 
-    ASSERT_EQ(crossbar.RouteCount(), 4);
-    EXPECT_EQ(crossbar.RouteInputName(0), QString("Video Tuner"));
-    EXPECT_EQ(crossbar.RouteInputName(1), QString("Video Composite"));
-    EXPECT_EQ(crossbar.RouteInputName(2), QString("Video SVideo"));
-    EXPECT_EQ(crossbar.RouteInputName(3), QString("Video USB"));
+    ASSERT_EQ(routeNames(crossbar),
+              QStringList({"Video Tuner", "Video Composite", "Video SVideo", "Video USB"}));
     const Route& chained = crossbar.Routes()[1];
     ASSERT_EQ(chained.size(), 2u);
     EXPECT_EQ(chained[0].Level, 1);
@@ -154,17 +173,15 @@ TEST(CrossbarWalk, UnknownTypesAudioInputsAndRefusedRoutesAreHandled)
     card->refused.insert({0, 2});
     TCrossbar crossbar(CrossbarUpstream::OutputOf(card, 0));
 
-    ASSERT_EQ(crossbar.RouteCount(), 2);
-    EXPECT_EQ(crossbar.RouteInputName(0), QString("Unknown"));
-    EXPECT_EQ(crossbar.RouteInputName(1), QString("Video SVideo"));
+    EXPECT_EQ(routeNames(crossbar), QStringList({"Unknown", "Video SVideo"}));
     // No tuner: the first route is the one to check.
     EXPECT_EQ(crossbar.PreferredRoute(), 0);
-
+    // Each range of types ends where it should: the last entries are named,
+    // the types either side of a range are unknown, not read out of it.
+    EXPECT_EQ(TCrossbar::ConnectorName(14), QString("Video Scart"));
+    EXPECT_EQ(TCrossbar::ConnectorName(4105), QString("Audio Decoder"));
     for (long type : {0L, 15L, 4095L, 4106L, 99999L})
         EXPECT_EQ(TCrossbar::ConnectorName(type), QString("Unknown")) << type;
-    EXPECT_EQ(TCrossbar::ConnectorName(14), QString("Video Scart"));
-    EXPECT_EQ(TCrossbar::ConnectorName(12), QString("Video Decoder"));
-    EXPECT_EQ(TCrossbar::ConnectorName(4105), QString("Audio Decoder"));
 }
 
 TEST(CrossbarWalk, AFailingVideoRouteSkipsItsAudioAndTheLastCallDecides)
@@ -205,9 +222,7 @@ TEST(CrossbarWalk, NoCrossbarUpstreamMeansNoRoutes)
     card->upstream[0] = {CrossbarUpstream::Kind::NotACrossbar, nullptr, -1};
     card->upstream[1] = {CrossbarUpstream::Kind::NotAnOutput, nullptr, -1};
     TCrossbar crossbar(CrossbarUpstream::OutputOf(card, 0));
-    ASSERT_EQ(crossbar.RouteCount(), 2);
-    EXPECT_EQ(crossbar.RouteInputName(0), QString("Video Tuner"));
-    EXPECT_EQ(crossbar.RouteInputName(1), QString("Video SVideo"));
+    EXPECT_EQ(routeNames(crossbar), QStringList({"Video Tuner", "Video SVideo"}));
 }
 
 TEST(CrossbarWalk, ALoopInTheChainEndsTheWalkInsteadOfRecursingForever)
@@ -219,6 +234,70 @@ TEST(CrossbarWalk, ALoopInTheChainEndsTheWalkInsteadOfRecursingForever)
     a->upstream[0] = CrossbarUpstream::OutputOf(a, 0);
     TCrossbar crossbar(CrossbarUpstream::OutputOf(a, 0));
     EXPECT_EQ(crossbar.RouteCount(), 0);
+}
+
+// Which route a device is on now, as the settings menu checks it.
+TEST(CrossbarInUse, TheRouteInUseIsTheDevicesAndOnlyASuccessCountsAsRouted)
+{
+    Journal journal;
+    auto card = std::make_shared<FakeCrossbar>(
+        1, journal,
+        std::vector<FakeCrossbar::Pin>{
+            {PhysConn_Video_Tuner}, {PhysConn_Video_Composite}, {PhysConn_Video_SVideo}},
+        std::vector<FakeCrossbar::Pin>{{PhysConn_Video_VideoDecoder}});
+    card->routed[0] = 2;
+    TCrossbar crossbar(CrossbarUpstream::OutputOf(card, 0));
+    ASSERT_EQ(crossbar.RouteCount(), 3);
+
+    // The device sits on S-Video: that is what is in use, not the tuner
+    // the menu would prefer.
+    EXPECT_EQ(crossbar.RouteInUse(), 2);
+    EXPECT_EQ(crossbar.PreferredRoute(), 0);
+    EXPECT_FALSE(crossbar.Routed());
+
+    card->failing.insert({0, 1});
+    EXPECT_FALSE(crossbar.ApplyRoute(1));
+    EXPECT_FALSE(crossbar.Routed());
+    EXPECT_EQ(crossbar.RouteInUse(), 2);
+
+    card->failing.clear();
+    EXPECT_TRUE(crossbar.ApplyRoute(1));
+    EXPECT_TRUE(crossbar.Routed());
+    EXPECT_EQ(crossbar.RouteInUse(), 1);
+
+    card->tells = false;
+    EXPECT_EQ(crossbar.RouteInUse(), std::nullopt);
+    EXPECT_EQ(crossbar.CurrentRoute(), 1);
+}
+
+TEST(CrossbarInUse, AChainIsInUseOnlyWhenEveryCrossbarIsRoutedItsWay)
+{
+    Journal journal;
+    auto card = std::make_shared<FakeCrossbar>(
+        1, journal,
+        std::vector<FakeCrossbar::Pin>{{PhysConn_Video_Tuner}, {PhysConn_Video_Composite}},
+        std::vector<FakeCrossbar::Pin>{{PhysConn_Video_VideoDecoder}});
+    auto selector = std::make_shared<FakeCrossbar>(
+        2, journal,
+        std::vector<FakeCrossbar::Pin>{{PhysConn_Video_VideoDecoder}, {PhysConn_Video_USB}},
+        std::vector<FakeCrossbar::Pin>{{PhysConn_Video_VideoDecoder}});
+    card->routed[0] = 1;
+    selector->routed[0] = 1;
+    selector->upstream[0] = CrossbarUpstream::OutputOf(card, 0);
+    TCrossbar crossbar(CrossbarUpstream::OutputOf(selector, 0));
+    ASSERT_EQ(crossbar.RouteCount(), 3);
+    ASSERT_EQ(crossbar.RouteInputType(2), PhysConn_Video_USB);
+
+    // The selector takes the USB camera: the card's own routing is moot.
+    EXPECT_EQ(crossbar.RouteInUse(), 2);
+    ASSERT_TRUE(crossbar.ApplyRoute(1));
+    EXPECT_EQ(crossbar.RouteInUse(), 1);
+    ASSERT_TRUE(crossbar.ApplyRoute(0));
+    EXPECT_EQ(crossbar.RouteInUse(), 0);
+
+    // One link of the chain that cannot say makes the whole answer unknown.
+    card->tells = false;
+    EXPECT_EQ(crossbar.RouteInUse(), std::nullopt);
 }
 
 TEST(CrossbarV4l2, InputsAreTypedByKindNameAndBus)

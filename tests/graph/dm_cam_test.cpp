@@ -1,12 +1,10 @@
 // The data module: catalogue, connection, previews, running and events.
 
-#include "elements/display_sink.h"
 #include "elements/sample_grabber.h"
 #include "graph/frame_counter.h"
 #include "graph_fixture.h"
 #include "platform/media/element_catalogue.h"
 #include "support/edit_options.h"
-#include "support/fake_dialogs.h"
 #include "system/log.h"
 
 #include <QFile>
@@ -19,7 +17,6 @@
 namespace kad {
 namespace {
 
-using test::makeDisplay;
 using test::makeDvSource;
 using test::makeRawSource;
 using test::waitUntil;
@@ -30,33 +27,8 @@ QString logText()
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
-// Counts the frames the display hands to the window.
-struct DisplayCount {
-    std::atomic<int> frames{0};
-    std::atomic<int> width{0};
-    static void onFrame(const KadDisplayFrame* frame, gpointer self)
-    {
-        auto* c = static_cast<DisplayCount*>(self);
-        c->width = frame->width;
-        ++c->frames;
-    }
-};
-
-class DmCamTest : public ::testing::Test {
+class DmCamTest : public test::ShownFramesTest {
 protected:
-    void SetUp() override
-    {
-        cam.FilterGraph().CheckOptionalFilters();
-        GstElement* display = makeDisplay();
-        kad_display_sink_set_callback(display, &DisplayCount::onFrame, &shown, nullptr);
-        cam.FilterGraph().SetVideoWindow(display);
-    }
-    void TearDown() override
-    {
-        kad_display_sink_set_callback(cam.FilterGraph().VideoWindowFilter(), nullptr, nullptr,
-                                      nullptr);
-    }
-
     bool grabbed(int width, int height)
     {
         KadGrabbedFrameInfo info{};
@@ -64,10 +36,6 @@ protected:
                kad_sample_grabber_peek(cam.FilterGraph().sg.Element(), &info) &&
                info.width == width && info.height == height && info.stride >= 3 * width;
     }
-
-    test::FakeDialogs boxes;
-    DisplayCount shown;
-    TdmCam cam;
 };
 
 TEST_F(DmCamTest, FreeAllFiltersOnAnEmptyGraphKeepsTheSourceAndTheWindow)
@@ -150,31 +118,6 @@ TEST_F(DmCamTest, ClassifiesBySourceCapsAndLogs)
     EXPECT_EQ(log.count("description = "), 1); // none for a source without one
 }
 
-TEST_F(DmCamTest, DvPreviewReachesGrabberAndWindowAndReadsTheStandard)
-{
-    for (bool pal : {true, false}) {
-        ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(pal, false)));
-        ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
-        EXPECT_TRUE(cam.Preview().PreviewBuilt());
-        shown.frames = 0;
-        ASSERT_TRUE(cam.FilterGraph().RunGraph());
-        const int height = pal ? 576 : 480;
-        EXPECT_TRUE(waitUntil([&] { return grabbed(720, height) && shown.frames > 2; }));
-        EXPECT_TRUE(waitUntil(
-            [&] { return cam.Preview().Format().FrameDuration == (pal ? 400000 : 333667); }));
-        EXPECT_EQ(cam.Preview().Format().VideoWidth, 720);
-        EXPECT_EQ(cam.Preview().Format().VideoHeight, height);
-        GstSample* sample = kad_sample_grabber_get_last_sample(cam.FilterGraph().sg.Element());
-        ASSERT_NE(sample, nullptr);
-        SampleRef owned(sample);
-        EXPECT_STREQ(gst_structure_get_string(
-                         gst_caps_get_structure(gst_sample_get_caps(sample), 0), "format"),
-                     "RGB");
-        cam.FilterGraph().StopGraph();
-        EXPECT_FALSE(cam.FilterGraph().IsRunning());
-    }
-}
-
 TEST_F(DmCamTest, DvPreviewFailsWithoutTheTimestampFilter)
 {
     ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, false)));
@@ -250,9 +193,9 @@ TEST_F(DmCamTest, DvAudioIsPlayedAt44100WhenForcedAndListeningTwiceChangesNothin
     EXPECT_FALSE(cam.FilterGraph().infinite4.InGraph());
     EXPECT_EQ(int(GST_BIN(cam.FilterGraph().fg())->numchildren),
               picture); // nothing of the sound left
-    shown.frames = 0;
+    shown = 0;
     ASSERT_TRUE(cam.FilterGraph().RunGraph()); // the picture goes on after a stop and a run
-    EXPECT_TRUE(waitUntil([&] { return shown.frames > 2; }));
+    EXPECT_TRUE(waitUntil([&] { return shown > 2; }));
     cam.FilterGraph().StopGraph();
     EXPECT_FALSE(cam.Preview().UpdateIncludedAudio());
 }
@@ -290,7 +233,7 @@ TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
     QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost,
                      [&] { lostOn = QThread::currentThread(); });
     ASSERT_TRUE(cam.FilterGraph().RunGraph());
-    ASSERT_TRUE(waitUntil([&] { return shown.frames > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return shown > 0; }));
     GstElement* source = cam.FilterGraph().VideoSource.Element();
     std::thread unplug([source] {
         GST_ELEMENT_ERROR(source, RESOURCE, NOT_FOUND, ("Device unplugged"), ("test"));

@@ -62,10 +62,8 @@ inline GstElement* makeDisplay()
     return display;
 }
 
-// The video devices listed as the window lists them (the suite chooses the
-// virtual ones through KADRILLO_VIRTUAL_DEVICES), and a data module whose
-// display counts the frames it is shown.
-class ListedDevicesTest : public ::testing::Test {
+// A data module whose display counts the frames it is shown.
+class ShownFramesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -76,7 +74,6 @@ protected:
             [](const KadDisplayFrame*, gpointer n) { ++*static_cast<std::atomic<int>*>(n); },
             &shown, nullptr);
         cam.FilterGraph().SetVideoWindow(display);
-        ASSERT_TRUE(LoadVideoSources(sources, items));
     }
     void TearDown() override
     {
@@ -87,6 +84,18 @@ protected:
     FakeDialogs boxes;
     std::atomic<int> shown{0};
     TdmCam cam;
+};
+
+// The video devices listed as the window lists them (the suite chooses the
+// virtual ones through KADRILLO_VIRTUAL_DEVICES).
+class ListedDevicesTest : public ShownFramesTest {
+protected:
+    void SetUp() override
+    {
+        ShownFramesTest::SetUp();
+        ASSERT_TRUE(LoadVideoSources(sources, items));
+    }
+
     TvideoSourceList sources;
     TvideoItems items;
 };

@@ -16,7 +16,6 @@
 namespace kad {
 namespace {
 
-using test::makeDisplay;
 using test::waitUntil;
 
 class VirtualDevices : public test::ListedDevicesTest {
@@ -114,25 +113,6 @@ TEST_F(VirtualDevices, ProgramStreamSourcesAreMpeg2AndTheMovieBoxIsKnownByItsCla
     EXPECT_EQ(cam.Source().Kind(), SourceKind::skMovieBoxB);
     EXPECT_TRUE(cam.FilterGraph().demux.Bound());
     EXPECT_TRUE(boxes.shown.empty()); // the demultiplexer and "Dump" are installed
-}
-
-TEST_F(VirtualDevices, UnpluggingDuringThePreviewRaisesDeviceLostOnTheGuiThread)
-{
-    const TvideoSource* source = find("Virtual DV Camcorder (PAL)");
-    ASSERT_NE(source, nullptr);
-    ASSERT_TRUE(cam.Source().ConnectSource(*source));
-    ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
-    g_object_set(cam.FilterGraph().VideoSource.Element(), "is-live", TRUE, NULL);
-    QThread* lostOn = nullptr;
-    QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost,
-                     [&] { lostOn = QThread::currentThread(); });
-    ASSERT_TRUE(cam.FilterGraph().RunGraph());
-    ASSERT_TRUE(waitUntil([&] { return shown > 0; }));
-    g_object_set(cam.FilterGraph().VideoSource.Element(), "unplug", TRUE, NULL);
-    EXPECT_TRUE(waitUntil([&] { return lostOn != nullptr; }));
-    EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
-    cam.FilterGraph().StopGraph();
-    replugVirtualDevice(source->DevicePath.toStdString());
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "platform/media/beeps.h"
 #include "platform/media/gst_ptr.h"
 #include "platform/media/media_platform.h"
+#include "support/pipeline.h"
 #include "support/probe.h"
 
 using namespace kad;
@@ -113,14 +114,11 @@ Probe ffprobe(const QByteArray& wav)
 // The samples as GStreamer's wavparse decodes them (unsigned 8-bit).
 QByteArray decodeWithWavparse(const QByteArray& wav, QString* caps)
 {
-    GError* raw = nullptr;
-    ElementRef pipeline = ElementRef::sink(gst_parse_launch(
-        "appsrc name=src caps=audio/x-wav format=bytes ! wavparse ! appsink name=sink sync=false",
-        &raw));
-    GErrorPtr error(raw);
+    ElementRef pipeline = kadtest::launch(
+        "appsrc name=src caps=audio/x-wav format=bytes ! wavparse ! appsink name=sink sync=false");
     if (!pipeline) return {};
-    ElementRef src(gst_bin_get_by_name(GST_BIN(pipeline.get()), "src"));
-    ElementRef sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    ElementRef src = kadtest::byName(pipeline.get(), "src");
+    ElementRef sink = kadtest::byName(pipeline.get(), "sink");
     gst_app_src_push_buffer(GST_APP_SRC(src.get()),
                             gst_buffer_new_memdup(wav.constData(), static_cast<gsize>(wav.size())));
     gst_app_src_end_of_stream(GST_APP_SRC(src.get()));

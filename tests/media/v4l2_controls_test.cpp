@@ -310,26 +310,21 @@ TEST(V4l2Controls, ListsFormatsSizesAndRates)
     camera.Formats.push_back(
         {V4L2_PIX_FMT_YUYV, {{640, 480, {{1, 30}, {1, 15}}}, {320, 240, {{1001, 30000}}}}});
     camera.Formats.push_back({V4L2_PIX_FMT_MJPEG, {{1280, 720, {}}, {160, 120, {}}}, true});
-    const auto formats = V4l2Controls(camera).Formats();
-
-    ASSERT_EQ(formats.size(), 2u);
-    EXPECT_EQ(FourCCText(formats[0].FourCC), "YUYV");
-    ASSERT_EQ(formats[0].Sizes.size(), 2u);
-    EXPECT_EQ(formats[0].Sizes[1].Width, 320);
-    EXPECT_EQ(formats[0].Sizes[1].Height, 240);
-    ASSERT_EQ(formats[0].Sizes[0].Rates.size(), 2u);
-    // Intervals become rates: 1/30 s is 30 frames per second.
-    EXPECT_EQ(formats[0].Sizes[0].Rates[0].Numerator, 30);
-    EXPECT_EQ(formats[0].Sizes[0].Rates[0].Denominator, 1);
-    ASSERT_EQ(formats[0].Sizes[1].Rates.size(), 1u);
-    EXPECT_EQ(formats[0].Sizes[1].Rates[0].Numerator, 30000);
-    EXPECT_EQ(formats[0].Sizes[1].Rates[0].Denominator, 1001);
-
-    // A size range is offered by its two ends, largest first.
-    EXPECT_EQ(FourCCText(formats[1].FourCC), "MJPG");
-    ASSERT_EQ(formats[1].Sizes.size(), 2u);
-    EXPECT_EQ(formats[1].Sizes[0].Width, 1280);
-    EXPECT_EQ(formats[1].Sizes[1].Height, 120);
+    // Each format, its sizes and their rates, as one line.
+    std::string listed;
+    for (const V4l2Format& format : V4l2Controls(camera).Formats()) {
+        listed += FourCCText(format.FourCC);
+        for (const V4l2FrameSize& size : format.Sizes) {
+            listed += ' ' + std::to_string(size.Width) + 'x' + std::to_string(size.Height);
+            for (const V4l2FrameRate& rate : size.Rates)
+                listed +=
+                    '@' + std::to_string(rate.Numerator) + '/' + std::to_string(rate.Denominator);
+        }
+        listed += ';';
+    }
+    // Intervals become rates (1/30 s is 30 frames per second); a size range
+    // is offered by its two ends, largest first.
+    EXPECT_EQ(listed, "YUYV 640x480@30/1@15/1 320x240@30000/1001;MJPG 1280x720 160x120;");
 }
 
 TEST(V4l2Controls, ANodeThatIsNoCameraGivesNothingAndNoCrash)

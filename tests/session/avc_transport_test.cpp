@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <chrono>
@@ -20,6 +19,7 @@
 #include "elements/kad_transport.h"
 #include "fake_avc_unit.h"
 #include "platform/media/avc_transport.h"
+#include "support/wait.h"
 
 using namespace kad;
 using namespace kad::test;
@@ -27,16 +27,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int ms = 10000)
+bool waitFor(const std::function<bool()>& done)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return kadtest::waitUntil(done, 10000);
 }
 
 // Records what the transport signals, on the test's (GUI) thread.

@@ -71,11 +71,6 @@ TEST(IntervalometerPeriod, UnitsFramesAndTheLongestPeriod)
     EXPECT_EQ(iv.PeriodMs(), qint64(596) * 3600000);
     // The first tick comes a second later, not after a wrapped period.
     EXPECT_EQ(iv.MsUntilNextTick(), 1000);
-
-    const QString refusal = IntervalTooLongMessage(597, QStringLiteral("hours"));
-    EXPECT_TRUE(refusal.contains(QLatin1String("597 hours"))) << refusal.toStdString();
-    EXPECT_EQ(IntervalStatusText(10, QStringLiteral("seconds")),
-              QStringLiteral("1 image every 10 seconds"));
 }
 
 TEST(IntervalometerCountdown, WholeSecondsBeepOnTheLastFourAndSnapOnZero)

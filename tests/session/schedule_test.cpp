@@ -76,6 +76,12 @@ protected:
     ScheduleTest() : schedule(clock, window) { window.schedule = &schedule; }
 
     void at(const QDate& date, const QTime& time) { clock.now = QDateTime(date, time); }
+    // One check of the alarm at that moment.
+    void checkAt(const QDate& date, const QTime& time)
+    {
+        at(date, time);
+        schedule.CheckAlarm();
+    }
     void setStart(const QDate& d, const QTime& t)
     {
         window.fields.StartDate = d;
@@ -190,10 +196,8 @@ TEST_F(ScheduleTest, AStartDaysAheadRingsDailyAndStartsOnItsDay)
     setEnd(day.addDays(4), QTime(8, 0));
     ASSERT_TRUE(schedule.Programmer());
     for (int d = 0; d < 3; ++d) {
-        at(day.addDays(d), QTime(9, 59, 59));
-        schedule.CheckAlarm();
-        at(day.addDays(d), QTime(10, 0, 0));
-        schedule.CheckAlarm();
+        checkAt(day.addDays(d), QTime(9, 59, 59));
+        checkAt(day.addDays(d), QTime(10, 0, 0));
         EXPECT_EQ(window.captureStarts, 0) << "day " << d;
         EXPECT_EQ(window.state, CaptureState::csScheduled);
         EXPECT_TRUE(schedule.Alarm().Enabled());
@@ -202,19 +206,15 @@ TEST_F(ScheduleTest, AStartDaysAheadRingsDailyAndStartsOnItsDay)
     schedule.LancerEnregistrement();
     EXPECT_EQ(window.captureStarts, 0);
 
-    at(day.addDays(3), QTime(9, 59, 59));
-    schedule.CheckAlarm();
-    at(day.addDays(3), QTime(10, 0, 0));
-    schedule.CheckAlarm();
+    checkAt(day.addDays(3), QTime(9, 59, 59));
+    checkAt(day.addDays(3), QTime(10, 0, 0));
     EXPECT_EQ(window.captureStarts, 1);
     EXPECT_EQ(window.state, CaptureState::csScheduledCapture);
 
     // The end comes at 08:00 of the end date; until then the capture goes on.
-    at(day.addDays(4), QTime(7, 59, 59));
-    schedule.CheckAlarm();
+    checkAt(day.addDays(4), QTime(7, 59, 59));
     EXPECT_EQ(window.captureStops, 0);
-    at(day.addDays(4), QTime(8, 0, 0));
-    schedule.CheckAlarm();
+    checkAt(day.addDays(4), QTime(8, 0, 0));
     EXPECT_EQ(window.captureStops, 1);
 }
 
@@ -227,15 +227,12 @@ TEST_F(ScheduleTest, AnEndAlarmBeforeTheEndDateLetsTheCaptureRun)
     tickUntil(QDateTime(day, QTime(9, 0, 10)));
     ASSERT_EQ(window.state, CaptureState::csScheduledCapture);
     for (int d = 0; d < 2; ++d) {
-        at(day.addDays(d), QTime(9, 29, 59));
-        schedule.CheckAlarm();
-        at(day.addDays(d), QTime(9, 30, 0));
-        schedule.CheckAlarm();
+        checkAt(day.addDays(d), QTime(9, 29, 59));
+        checkAt(day.addDays(d), QTime(9, 30, 0));
         EXPECT_EQ(window.captureStops, 0);
         EXPECT_EQ(window.state, CaptureState::csScheduledCapture);
     }
-    at(day.addDays(2), QTime(9, 30, 0));
-    schedule.CheckAlarm();
+    checkAt(day.addDays(2), QTime(9, 30, 0));
     EXPECT_EQ(window.captureStops, 1);
 }
 
@@ -286,13 +283,11 @@ TEST_F(ScheduleTest, AClockSetForwardOverTheStartStartsLateOrNotAtAllAfterTheEnd
     setEnd(day, QTime(11, 0));
     ASSERT_TRUE(schedule.Programmer());
     schedule.CheckAlarm();
-    at(day, QTime(10, 30));
-    schedule.CheckAlarm();
+    checkAt(day, QTime(10, 30));
     EXPECT_EQ(window.captureStarts, 1);
     EXPECT_EQ(window.state, CaptureState::csScheduledCapture);
     // And forward over the end too.
-    at(day, QTime(12, 15));
-    schedule.CheckAlarm();
+    checkAt(day, QTime(12, 15));
     EXPECT_EQ(window.captureStops, 1);
     EXPECT_EQ(window.state, CaptureState::csPreview);
 
@@ -302,16 +297,14 @@ TEST_F(ScheduleTest, AClockSetForwardOverTheStartStartsLateOrNotAtAllAfterTheEnd
     setEnd(day.addDays(1), QTime(10, 20));
     ASSERT_TRUE(schedule.Programmer());
     const int names = window.names;
-    at(day.addDays(1), QTime(10, 45));
-    schedule.CheckAlarm();
+    checkAt(day.addDays(1), QTime(10, 45));
     EXPECT_EQ(window.captureStarts, 1);
     EXPECT_EQ(window.state, CaptureState::csPreview);
     EXPECT_FALSE(schedule.Alarm().Enabled());
     EXPECT_FALSE(window.armed);
     EXPECT_EQ(window.endedShown, 2);
     EXPECT_EQ(window.names, names + 1);
-    at(day.addDays(2), QTime(10, 0));
-    schedule.CheckAlarm();
+    checkAt(day.addDays(2), QTime(10, 0));
     EXPECT_EQ(window.captureStarts, 1);
 }
 
@@ -322,15 +315,12 @@ TEST_F(ScheduleTest, AClockSetBackWaitsForTheAlarmAgain)
     setEnd(day, QTime(10, 0, 20));
     ASSERT_TRUE(schedule.Programmer());
     schedule.CheckAlarm();
-    at(day, QTime(8, 0));
-    schedule.CheckAlarm();
+    checkAt(day, QTime(8, 0));
     EXPECT_EQ(window.captureStarts, 0);
     tickUntil(QDateTime(day, QTime(8, 0, 3)));
-    at(day, QTime(9, 59, 59));
-    schedule.CheckAlarm();
+    checkAt(day, QTime(9, 59, 59));
     EXPECT_EQ(window.captureStarts, 0);
-    at(day, QTime(10, 0, 0));
-    schedule.CheckAlarm();
+    checkAt(day, QTime(10, 0, 0));
     EXPECT_EQ(window.captureStarts, 1);
 
     // Set back during the capture, to before its start: the capture is

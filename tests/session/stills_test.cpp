@@ -191,9 +191,7 @@ TEST_F(StillsStore, ReplaceQuestionNoYesAndAll)
     EXPECT_EQ(StoreAndAdvance(stored, next, options, naming), StoreOutcome::Declined);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, "warningYesNoAll");
-    EXPECT_EQ(dialogs.shown[0].text,
-              "The image Image_0000.bmp exists already. Do you want to replace it?\nIf you click "
-              "on \"All\", then you will no more be prompted for confirmation");
+    EXPECT_TRUE(dialogs.shown[0].text.contains("Image_0000.bmp"));
     EXPECT_EQ(next, dir.filePath("Image_0000.bmp")) << "No keeps the name";
     EXPECT_EQ(QFileInfo(next).size(), 3) << "No leaves the file alone";
     EXPECT_TRUE(options.Confirm);
@@ -226,9 +224,8 @@ TEST_F(StillsStore, WriteFailureIsReportedAndKeepsTheName)
     EXPECT_EQ(naming.ImageCounter, 6) << "no number is used up";
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, "error");
-    EXPECT_TRUE(dialogs.shown[0].text.startsWith("The image Image_0005.bmp could not be saved in "
-                                                 "the folder " +
-                                                 dir.filePath("missing/folder")));
+    EXPECT_TRUE(dialogs.shown[0].text.contains("Image_0005.bmp"));
+    EXPECT_TRUE(dialogs.shown[0].text.contains(dir.filePath("missing/folder")));
 
     // Once the folder exists the same name is written.
     ASSERT_TRUE(QDir().mkpath(dir.filePath("missing/folder")));

@@ -66,29 +66,6 @@ TEST_F(NamingTest, StartupTimeStaysInEveryNameOfTheRun)
     EXPECT_EQ(state.VideoCounter, 3);
 }
 
-TEST_F(NamingTest, RebuildingKeepsTheNumber)
-{
-    EXPECT_TRUE(NextVideoName(state).endsWith(QStringLiteral("_0.avi")));
-    for (const char* folder : {"/a", "/b/", "/c"}) {
-        state.videoDirectory = QString::fromLatin1(folder);
-        EXPECT_TRUE(RebuildVideoName(state).endsWith(QStringLiteral("_051226_134805_0.avi")));
-    }
-    EXPECT_EQ(state.VideoCounter, 1);
-    state.videoDate = false;
-    EXPECT_EQ(RebuildVideoName(state), QStringLiteral("/c/Video_0.avi"));
-    state.videoRacine = QStringLiteral("Clip");
-    EXPECT_EQ(RebuildVideoName(state), QStringLiteral("/c/Clip_0.avi"));
-    EXPECT_EQ(NextVideoName(state), QStringLiteral("/c/Clip_1.avi"));
-
-    state.ImageCounter = 7;
-    EXPECT_EQ(NextImageName(state), QStringLiteral("/data/Photos/Image_0007.bmp"));
-    state.imageExtension = 1;
-    EXPECT_EQ(RebuildImageName(state), QStringLiteral("/data/Photos/Image_0007.jpg"));
-    state.imageDate = true;
-    EXPECT_EQ(RebuildImageName(state), QStringLiteral("/data/Photos/Image_051226_134805_0007.jpg"));
-    EXPECT_EQ(state.ImageCounter, 8);
-}
-
 TEST_F(NamingTest, RebuildBeforeAnyNameBuildsTheFirst)
 {
     EXPECT_TRUE(RebuildVideoName(state).endsWith(QStringLiteral("_0.avi")));
@@ -147,18 +124,4 @@ TEST_F(NamingTest, HooksReceiveTheFileNamePart)
     EXPECT_EQ(video.size(), 2);
     EXPECT_EQ(FileNamePart(QStringLiteral("/a/b/c.avi")), QStringLiteral("c.avi"));
     EXPECT_EQ(FileNamePart(QStringLiteral("c.avi")), QStringLiteral("c.avi"));
-}
-
-TEST(NamingRunState, TheRunsOwnStateNamesFromTheDefaults)
-{
-    NamingState& run = Naming();
-    SetStartupTime(QDateTime(QDate(2026, 12, 5), QTime(13, 48, 5)));
-    run.videoDirectory = QStringLiteral("/data/Clips");
-    EXPECT_EQ(NextVideoName(), QStringLiteral("/data/Clips/Video_051226_134805_0.avi"));
-    EXPECT_EQ(RebuildVideoName(), QStringLiteral("/data/Clips/Video_051226_134805_0.avi"));
-    EXPECT_EQ(run.VideoCounter, 1);
-    run.imageDirectory = QStringLiteral("/data/Photos");
-    EXPECT_EQ(NextImageName(), QStringLiteral("/data/Photos/Image_0000.bmp"));
-    EXPECT_EQ(RebuildImageName(), QStringLiteral("/data/Photos/Image_0000.bmp"));
-    run = NamingState();
 }

@@ -83,17 +83,18 @@ TEST_F(Parameters, NoKeyGivesDefaultsAndCreatesNothing)
 
 TEST_F(Parameters, SaveWritesTheStoredFormAndLoadReadsItBack)
 {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPointSize(13);
+    f.setItalic(true);
+    f.setUnderline(true);
+    f.setStrikeOut(true);
+    const FontAndColor font{f, QColor(0x12, 0x34, 0x56)};
     {
         Sample s(hive());
         s.number.Value = -2;
         s.flag.Value = false;
         s.text.Value = QStringLiteral("C:\\vidéos \"ici\"");
-        QFont f(QStringLiteral("DejaVu Sans"));
-        f.setPointSize(13);
-        f.setItalic(true);
-        f.setUnderline(true);
-        f.setStrikeOut(true);
-        s.font.Font = {f, QColor(0x12, 0x34, 0x56)};
+        s.font.Font = font;
         s.panel.Value = 7;
         s.aspect.Value = 2;
         ASSERT_TRUE(s.list.SaveAll());
@@ -128,13 +129,7 @@ TEST_F(Parameters, SaveWritesTheStoredFormAndLoadReadsItBack)
     EXPECT_EQ(s.number.Value, -2);
     EXPECT_FALSE(s.flag.Value);
     EXPECT_EQ(s.text.Value, QStringLiteral("C:\\vidéos \"ici\""));
-    EXPECT_EQ(s.font.Font.Font.family(), QStringLiteral("DejaVu Sans"));
-    EXPECT_EQ(s.font.Font.Font.pointSize(), 13);
-    EXPECT_FALSE(s.font.Font.Font.bold());
-    EXPECT_TRUE(s.font.Font.Font.italic());
-    EXPECT_TRUE(s.font.Font.Font.underline());
-    EXPECT_TRUE(s.font.Font.Font.strikeOut());
-    EXPECT_EQ(s.font.Font.Color, QColor(0x12, 0x34, 0x56));
+    EXPECT_EQ(s.font.Font, font);
     EXPECT_EQ(s.panel.Value, 7);
     EXPECT_EQ(s.aspect.Value, 2);
     EXPECT_EQ(s.after.Value, 42);
@@ -273,13 +268,16 @@ TEST_F(Parameters, SavingTwiceRestampsAndKeepsUnknownValues)
                     .contains(QStringLiteral("\"Extra\"=\"kept\"")));
 }
 
+// A folder where the hive should be: nothing is read or written, the log
+// says so and the folder is left as it is.
 TEST_F(Parameters, SavingWhereNothingCanBeWrittenFailsQuietly)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("registry.reg")));
     Sample s(hive());
     testing::internal::CaptureStderr();
     EXPECT_FALSE(s.list.SaveAll());
-    testing::internal::GetCapturedStderr();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("not saved"), std::string::npos) << err;
     s.list.LoadAll();
     EXPECT_EQ(s.number.Value, -5);
     EXPECT_TRUE(QFileInfo(hive()).isDir());

@@ -155,6 +155,11 @@ TEST_F(Preferences_, ViewerDefaultComesFromItsOwnKey)
     const std::unique_ptr<Preferences> prefs = CreatePreferences(Screen, Window);
     EXPECT_EQ(prefs->Ferrovue.Value, QStringLiteral("/opt/ferrovue/ferrovue"));
     EXPECT_EQ(prefs->Ferrovue.DefaultValue, QStringLiteral("/opt/ferrovue/ferrovue"));
+
+    // A value of another type is no path.
+    writeHive(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Tavrel\\Ferrovue]\n"
+                             "\"Exename\"=dword:00000007\n"));
+    EXPECT_EQ(CreatePreferences(Screen, Window)->Ferrovue.Value, QString());
 }
 
 TEST_F(Preferences_, SavedValuesComeBackAtTheNextStart)

@@ -149,24 +149,6 @@ TEST(WmProfiles, CaptureProfileTakesTheLevelOrTheSystemProfileAndDropsAudioForAk
     EXPECT_FALSE(CaptureProfile(&t, 7, 2, 0, AudioKind::akNone));
 }
 
-TEST(WmProfiles, EncoderSettingsCarryEveryValueOfTheProfile)
-{
-    const WmProfile p = *WmProfileTable::builtIn().LoadProfileByID(WmLevelId(3));
-    const WmEncoderSettings s = WmEncoderSettingsFor(p);
-    EXPECT_EQ(s.muxer, QStringLiteral("asfmux"));
-    EXPECT_EQ(s.videoEncoder, p.videoCodec);
-    EXPECT_EQ(s.videoBitrate, p.videoBitrate);
-    EXPECT_EQ(s.videoCaps(),
-              QStringLiteral("video/x-raw,width=%1,height=%2,framerate=%3/1,pixel-aspect-ratio=1/1")
-                  .arg(p.width)
-                  .arg(p.height)
-                  .arg(p.fpsNum));
-    EXPECT_EQ(s.audioCaps(),
-              QStringLiteral("audio/x-raw,rate=%1,channels=%2").arg(p.audioRate).arg(p.channels));
-    EXPECT_EQ(s.audioBitrate, p.audioBitrate);
-    EXPECT_TRUE(WmRequiredFactories().contains(QStringLiteral("asfmux")));
-}
-
 TEST(WmProfiles, ProfileControlsShowOnlyForTheWindowsMediaFormat)
 {
     ProfileControls c = OptionsframecboxdivxChange(CaptureFormat::cfWmv, 0);

@@ -9,7 +9,6 @@
 
 #include <sys/statvfs.h>
 
-#include "platform/os/registry.h"
 #include "system/sysinfo.h"
 
 using namespace kad;
@@ -113,32 +112,6 @@ TEST(SpecialFolders, AbsoluteWithoutTrailingSlash)
         EXPECT_TRUE(folder == QStringLiteral("/") || !folder.endsWith(u'/'))
             << folder.toStdString();
     }
-}
-
-TEST(FerrovuePath, CreatesTheKeyAndReadsExename)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QByteArray saved = qgetenv("KADRILLO_REGISTRY");
-    const QString hive = dir.filePath(QStringLiteral("hive.reg"));
-    qputenv("KADRILLO_REGISTRY", QFile::encodeName(hive));
-    const QString key = QStringLiteral("\\Software\\Tavrel\\Ferrovue");
-
-    EXPECT_EQ(FerrovuePath(), QString());
-    {
-        Registry registry(hive);
-        EXPECT_TRUE(registry.keyExists(key));
-        ASSERT_TRUE(registry.openKey(key, false));
-        registry.writeString(QStringLiteral("Exename"), QStringLiteral("/opt/Ferrovue/ferrovue"));
-    }
-    EXPECT_EQ(FerrovuePath(), QStringLiteral("/opt/Ferrovue/ferrovue"));
-    {
-        Registry registry(hive);
-        ASSERT_TRUE(registry.openKey(key, false));
-        registry.writeDword(QStringLiteral("Exename"), 7);
-    }
-    EXPECT_EQ(FerrovuePath(), QString());
-    qputenv("KADRILLO_REGISTRY", saved);
 }
 
 TEST(StartupTime, FixedOnceToWholeSeconds)
