@@ -529,11 +529,4 @@ HelpLists BuildHelpLists(const QList<QAction*>& actions)
     return HelpLists{general + frames, cameras};
 }
 
-HelpRow SplitHelpLine(const QString& line)
-{
-    const int eq = line.indexOf(QLatin1Char('='));
-    if (eq < 0) return HelpRow{line, {}};
-    return HelpRow{line.left(eq), line.mid(eq + 1)};
-}
-
 } // namespace kad

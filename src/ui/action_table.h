@@ -108,11 +108,5 @@ struct HelpLists {
 // when it is visible, has a caption and a primary shortcut text.
 HelpLists BuildHelpLists(const QList<QAction*>& actions);
 
-// The two columns of a help line: the text before the first "=" and after it.
-struct HelpRow {
-    QString function;
-    QString keys;
-};
-HelpRow SplitHelpLine(const QString& line);
 
 } // namespace kad

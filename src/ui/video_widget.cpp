@@ -17,21 +17,6 @@ namespace kad {
 
 namespace {
 
-// Keeps a sample's buffer mapped for as long as a QImage uses its pixels.
-struct MappedSample {
-    explicit MappedSample(GstSample* s)
-        : sample(SampleRef::ref(s)), map(gst_sample_get_buffer(s), GST_MAP_READ)
-    {
-    }
-    SampleRef sample;
-    BufferMap map;
-};
-
-void releaseMapped(void* info)
-{
-    std::unique_ptr<MappedSample> owned(static_cast<MappedSample*>(info));
-}
-
 // Keeps a shown picture's buffer referenced and mapped for as long as a
 // QImage uses its pixels: until then the sink cannot draw into it again.
 struct MappedBuffer {
@@ -43,24 +28,6 @@ struct MappedBuffer {
 void releaseBuffer(void* info)
 {
     std::unique_ptr<MappedBuffer> owned(static_cast<MappedBuffer*>(info));
-}
-
-QImage::Format imageFormat(GstVideoFormat f)
-{
-    switch (f) {
-    case GST_VIDEO_FORMAT_BGRx:
-        return QImage::Format_RGB32;
-    case GST_VIDEO_FORMAT_BGRA:
-        return QImage::Format_ARGB32;
-    case GST_VIDEO_FORMAT_RGBx:
-        return QImage::Format_RGBX8888;
-    case GST_VIDEO_FORMAT_RGBA:
-        return QImage::Format_RGBA8888;
-    case GST_VIDEO_FORMAT_RGB:
-        return QImage::Format_RGB888;
-    default:
-        return QImage::Format_Invalid;
-    }
 }
 
 void onDisplayFrame(const KadDisplayFrame* frame, gpointer self)
@@ -119,37 +86,6 @@ void TVideoWidget::PushFrame(const QImage& frame, double pixelAspect)
     // got to it simply replace the picture.
     if (!repaintPending_.exchange(true))
         QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
-}
-
-bool TVideoWidget::PushSample(GstSample* sample)
-{
-    if (!sample) return false;
-    GstVideoInfo info;
-    GstCaps* caps = gst_sample_get_caps(sample);
-    if (!caps || !gst_video_info_from_caps(&info, caps)) return false;
-    const QImage::Format format = imageFormat(GST_VIDEO_INFO_FORMAT(&info));
-    if (format == QImage::Format_Invalid) return false;
-    auto mapped = std::make_unique<MappedSample>(sample);
-    if (!mapped->map) return false;
-    const int width = GST_VIDEO_INFO_WIDTH(&info);
-    const int height = GST_VIDEO_INFO_HEIGHT(&info);
-    int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
-    gsize offset = GST_VIDEO_INFO_PLANE_OFFSET(&info, 0);
-    if (GstVideoMeta* meta = gst_buffer_get_video_meta(gst_sample_get_buffer(sample))) {
-        stride = meta->stride[0];
-        offset = meta->offset[0];
-    }
-    if (width <= 0 || height <= 0 || stride <= 0 ||
-        offset + static_cast<gsize>(stride) * static_cast<gsize>(height - 1) > mapped->map.size())
-        return false;
-    const uchar* data = mapped->map.data() + offset;
-    const double par = GST_VIDEO_INFO_PAR_D(&info) > 0
-                           ? double(GST_VIDEO_INFO_PAR_N(&info)) / GST_VIDEO_INFO_PAR_D(&info)
-                           : 1.0;
-    QImage image(data, width, height, stride, format, releaseMapped, mapped.get());
-    mapped.release(); // the image owns it now and frees it in releaseMapped
-    PushFrame(image, par);
-    return true;
 }
 
 void TVideoWidget::PushDisplayFrame(const KadDisplayFrame& frame)

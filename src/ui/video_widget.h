@@ -1,7 +1,7 @@
 #pragma once
 
 // `vwEcran`: the preview surface. The display sink hands every decoded frame
-// over from its own thread (PushDisplayFrame / PushFrame / PushSample); the
+// over from its own thread (PushDisplayFrame / PushFrame); the
 // widget keeps only the latest one under a mutex and asks for one queued
 // repaint, so the sink never waits for the GUI thread and a busy GUI thread
 // only skips frames instead of queueing them. The pictures are kept, not
@@ -35,10 +35,6 @@ public:
     // `pixelAspect` is the source's pixel aspect ratio (width / height of a
     // pixel), 1.0 for square pixels.
     void PushFrame(const QImage& frame, double pixelAspect = 1.0);
-    // Thread-safe: keep the frame of a sample from an app sink (BGRx, BGRA,
-    // RGBx, RGBA or RGB). The buffer stays mapped, without a copy, until a
-    // newer frame replaces it. False when the sample cannot be shown.
-    bool PushSample(GstSample* sample);
     // Thread-safe: keep a frame as a kaddisplaysink hands it over. The
     // widget takes a reference of the frame's buffer and shows its pixels
     // where they are; the buffer goes back to the sink once a newer frame

@@ -156,12 +156,6 @@ TvideoSource::TvideoSource(QString name, QString devicePath, int occurrence, QSt
 {
 }
 
-ElementRef TvideoSource::CreateElement(const char* elementName) const
-{
-    if (!Device) return {};
-    return ElementRef::sink(gst_device_create_element(Device.get(), elementName));
-}
-
 TvideoSource* TvideoSourceList::FindByPath(const QString& devicePath) const
 {
     for (const auto& entry : entries_) {
@@ -281,18 +275,6 @@ TboundSource BindVideoSource(const TvideoSource& source, const char* elementName
             ElementRef::sink(gst_device_create_element(chosen->Device.get(), elementName));
     result.Status = result.Element ? BindStatus::Bound : BindStatus::ElementFailed;
     return result;
-}
-
-DeviceRef FindAudioDevice(const QString& friendlyName)
-{
-    DeviceRef found;
-    const auto devices = enumerate(DeviceCategory::Audio);
-    if (!devices) return found;
-    for (const TdeviceEntry& device : *devices) {
-        if (device.FriendlyName.compare(friendlyName, Qt::CaseInsensitive) == 0)
-            found = device.Device;
-    }
-    return found;
 }
 
 } // namespace kad

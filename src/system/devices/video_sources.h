@@ -74,9 +74,6 @@ public:
     // the device up again (BindVideoSource).
     DeviceRef Device;
 
-    // Creates a fresh source element from Device; null when there is no
-    // device or it cannot make one.
-    ElementRef CreateElement(const char* elementName = nullptr) const;
 };
 
 // The program's one list of video devices, keyed by device path. It owns its
@@ -150,8 +147,5 @@ struct TboundSource {
 // MovieBox's enumerated name matches "Pinnacle Moviebox-B").
 TboundSource BindVideoSource(const TvideoSource& source, const char* elementName = nullptr);
 
-// The audio capture device with this friendly name, ignoring case; of equal
-// names the last enumerated wins. Null when none.
-DeviceRef FindAudioDevice(const QString& friendlyName);
 
 } // namespace kad
