@@ -108,5 +108,4 @@ struct HelpLists {
 // when it is visible, has a caption and a primary shortcut text.
 HelpLists BuildHelpLists(const QList<QAction*>& actions);
 
-
 } // namespace kad
