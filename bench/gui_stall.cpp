@@ -218,6 +218,21 @@ int main(int argc, char** argv)
             }
         }
     }
+    // For comparison, the 400 ms webcam opened on the GUI thread, as the
+    // window connected before ("connect-wait"); the window then takes the
+    // DV back its own way.
+    if (const int index = video->findText(QString::fromLatin1(sources[0].name)); index >= 0) {
+        const kad::TvideoSource* webcam =
+            program.Parts().VideoItems[static_cast<std::size_t>(index)].Source;
+        kad::bench::idleFor(500);
+        const Stall waited = measure([&] { cam.Source().ConnectSource(*webcam); }, 300);
+        std::printf("%-14s %-9s command %4lld ms, longest GUI stall %4lld ms\n", "open 400 ms",
+                    "conn-wait", static_cast<long long>(waited.commandMs),
+                    static_cast<long long>(waited.longestMs));
+        video->setCurrentIndex(video->findText(QString::fromLatin1(sources[1].name)));
+        program.Sources().cboxVideoChange();
+        kad::bench::waitFor([&] { return !program.Sources().Connecting(); }, 15000);
+    }
     for (const auto& s : sources)
         kad::setVirtualDeviceOpening(s.path, 0, false);
 
