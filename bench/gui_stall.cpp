@@ -12,10 +12,17 @@
 // the files finished and the graph stopped on the GUI thread (FinishCapture,
 // StopGraph), then the whole preview built anew ("stop-wait").
 //
+// Then the same figure while the video source changes (DV -> webcam -> DV,
+// chosen in the Sources panel), from the choice until the new source
+// previews: once with the virtual devices opening at once, once with each
+// taking 400 ms to open, like a FireWire camcorder waking up. The device
+// opens off the GUI thread, so the stall should not grow with the delay.
+//
 // Prints its figures; run under QT_QPA_PLATFORM=offscreen or a display.
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -34,6 +41,7 @@
 #include "ui/capture_form.h"
 #include "ui/sources_panel.h"
 #include "ui/video_widget.h"
+#include "virtual/virtual_src.h"
 
 namespace {
 
@@ -75,6 +83,8 @@ int main(int argc, char** argv)
 {
     QTemporaryDir home;
     const auto app = kad::bench::startProgramBench(argc, argv, home);
+    // A webcam as well, for the source changes.
+    setenv("KADRILLO_VIRTUAL_DEVICES", "dv-pal-vcr,webcam", 1);
 
     kad::TProgram program;
     kad::TCaptureForm& form = program.Form();
@@ -165,6 +175,67 @@ int main(int argc, char** argv)
         toggle->trigger();
         kad::bench::waitFor([&] { return form.State() == kad::CaptureState::csPreview; }, 15000);
     }
+
+    // Changing the source.
+    QComboBox* video = program.Parts().SourcesFrame->cboxvideo;
+    const struct {
+        const char* name;
+        const char* path;
+        const char* label;
+    } sources[] = {{"Virtual Webcam", "/virtual/kadrillo/webcam/0", "to webcam"},
+                   {"Virtual DV Camcorder (PAL)", "/virtual/kadrillo/dv-pal-vcr/0", "to DV"}};
+    for (const int delayMs : {0, 400}) {
+        for (const auto& s : sources)
+            kad::setVirtualDeviceOpening(s.path, delayMs, false);
+        char label[32];
+        std::snprintf(label, sizeof label, "open %d ms", delayMs);
+        for (const auto& s : {sources[0], sources[1]}) {
+            const int index = video->findText(QString::fromLatin1(s.name));
+            if (index < 0) {
+                std::printf("%-14s %s: no such source\n", label, s.label);
+                ++failures;
+                continue;
+            }
+            kad::bench::idleFor(500);
+            const Stall change = measure(
+                [&] {
+                    video->setCurrentIndex(index);
+                    program.Sources().cboxVideoChange();
+                },
+                300,
+                [&] {
+                    return !program.Sources().Connecting() &&
+                           form.State() == kad::CaptureState::csPreview;
+                });
+            std::printf("%-14s %-9s command %4lld ms, longest GUI stall %4lld ms%s%s\n", label,
+                        s.label, static_cast<long long>(change.commandMs),
+                        static_cast<long long>(change.longestMs),
+                        change.longestMs > 50 ? "  (over 50 ms)" : "",
+                        change.timedOut ? "  (never connected)" : "");
+            if (change.timedOut || !previewing()) {
+                std::printf("%-14s %s: no preview after the change\n", label, s.label);
+                ++failures;
+            }
+        }
+    }
+    // For comparison, the 400 ms webcam opened on the GUI thread, as the
+    // window connected before ("connect-wait"); the window then takes the
+    // DV back its own way.
+    if (const int index = video->findText(QString::fromLatin1(sources[0].name)); index >= 0) {
+        const kad::TvideoSource* webcam =
+            program.Parts().VideoItems[static_cast<std::size_t>(index)].Source;
+        kad::bench::idleFor(500);
+        const Stall waited = measure([&] { cam.Source().ConnectSource(*webcam); }, 300);
+        std::printf("%-14s %-9s command %4lld ms, longest GUI stall %4lld ms\n", "open 400 ms",
+                    "conn-wait", static_cast<long long>(waited.commandMs),
+                    static_cast<long long>(waited.longestMs));
+        video->setCurrentIndex(video->findText(QString::fromLatin1(sources[1].name)));
+        program.Sources().cboxVideoChange();
+        kad::bench::waitFor([&] { return !program.Sources().Connecting(); }, 15000);
+    }
+    for (const auto& s : sources)
+        kad::setVirtualDeviceOpening(s.path, 0, false);
+
     const QStringList files = QDir(home.path()).entryList(QDir::Files, QDir::Name);
     std::printf("files written: %s\n", qPrintable(files.filter(QStringLiteral("_")).join(u' ')));
     return failures == 0 ? 0 : 1;

@@ -115,12 +115,11 @@ void TPreferencesBinding::Bind()
     }
 }
 
-int TPreferencesBinding::ApplyPreferences()
+int TPreferencesBinding::ApplyPreferences(std::function<void()> done)
 {
     TCaptureForm& f = *p_.Form;
     Preferences& pr = *p_.Prefs;
     TdmCam& cam = *p_.Cam;
-    TSourcesFrame* s = p_.SourcesFrame;
     // The panels are shown the settings read from the hive; what they signal
     // back keeps the settings equal to them.
     TCaptureSettings& c = p_.Settings;
@@ -212,8 +211,28 @@ int TPreferencesBinding::ApplyPreferences()
         step = 13;
 
         sources_.SelectVideoByName(pr.SourceVideo.Value);
-        // Connecting shows the format and audio type of the settings.
-        sources_.cboxVideoChange();
+        // Connecting shows the format and audio type of the settings; the
+        // stages after it wait for the source.
+        sources_.cboxVideoChange([this, done] {
+            applyAfterSource();
+            if (done) done();
+        });
+        return 13;
+    } catch (const std::exception&) {
+    }
+    if (done) done();
+    return step;
+}
+
+int TPreferencesBinding::applyAfterSource()
+{
+    TCaptureForm& f = *p_.Form;
+    Preferences& pr = *p_.Prefs;
+    TdmCam& cam = *p_.Cam;
+    TSourcesFrame* s = p_.SourcesFrame;
+    TCaptureSettings& c = p_.Settings;
+    int step = 13;
+    try {
         {
             const QSignalBlocker block(s->cboxAudio);
             s->cboxAudio->setCurrentIndex(IndexOrFirst(pr.SourceAudio.Value, p_.AudioItems));

@@ -10,6 +10,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 #include "app/program_parts.h"
 
 namespace kad {
@@ -26,8 +28,10 @@ public:
 
     // Loads the preferences and applies them to the panels, the window and
     // the source in 25 stages; an error ends the sequence silently at the
-    // failing stage. Returns how many stages completed (25 when all did).
-    int ApplyPreferences();
+    // failing stage. Stage 13 connects the video source, which ends later:
+    // the stages after it run then, and then done (also after an error).
+    // Returns how many stages completed by the time it returns.
+    int ApplyPreferences(std::function<void()> done = {});
     // Copies the controls into the preferences (an error ends the copying) and saves them in every
     // case. Returns whether the hive was written.
     bool GatherPreferences();
@@ -45,6 +49,9 @@ private:
     // the capture settings (the entry's number depends on the machine's
     // profiles, so it is taken from the panel).
     void takeProfileChoice();
+    // ApplyPreferences' stages after the source's connection; how many
+    // stages completed in all.
+    int applyAfterSource();
 
     TProgramParts& p_;
     TSourceSelection& sources_;

@@ -283,7 +283,9 @@ void TProgram::writeSystemReport()
 void TProgram::movieBoxRebuild()
 {
     // The MovieBox's graph was made anew: the source goes back in, the
-    // preview is rebuilt and a running capture starts again.
+    // preview is rebuilt and a running capture starts again. This one
+    // connection waits for its device: StopGraph's callers (StartPreview,
+    // the capture's start) build on the graph rebuilt when it returns.
     if (rebuilding_) return;
     rebuilding_ = true;
     const int index = parts_.SourcesFrame->cboxvideo->currentIndex();
@@ -417,7 +419,12 @@ void TProgram::connectStartup()
     // The profile table is Kadrillo's own; Windows Media is available when
     // its encoders and muxer are installed, which the presence checks found.
     connect(f, &TCaptureForm::systemReportWanted, this, [this] { writeSystemReport(); });
-    connect(f, &TCaptureForm::preferencesWanted, this, [this] { binding_->ApplyPreferences(); });
+    // The preferences choose the video source, whose connection ends later;
+    // the rest of the first showing waits for it.
+    connect(f, &TCaptureForm::preferencesWanted, this, [this, f] {
+        f->HoldStartup();
+        binding_->ApplyPreferences([f] { f->ResumeStartup(); });
+    });
     connect(f, &TCaptureForm::audioTypeWanted, this, [src] { src->ApplyAudioType(); });
     connect(f, &TCaptureForm::startupPreviewShown, this, [this, f, cam] {
         if (prefs_->FlipOn.Value && !f->Action(ActionId::acFlip)->isChecked())
@@ -538,9 +545,10 @@ void TProgram::graphDeviceLost()
     TCaptureForm& f = *form_;
     // The interrupted file stays; the next capture gets a new name.
     if (capture_->Capturing()) capture_->SetVideoFileName(capture_->NameAfterCapture());
-    sources_->ReconnectAfterDeviceLost();
-    f.ShowPreviewState();
-    if (!f.StartPreview()) f.ShowIdleState();
+    sources_->ReconnectAfterDeviceLost([&f] {
+        f.ShowPreviewState();
+        if (!f.StartPreview()) f.ShowIdleState();
+    });
 }
 
 void TProgram::openVideoFolder()

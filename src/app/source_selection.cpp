@@ -50,6 +50,8 @@ TSourceSelection::TSourceSelection(TProgramParts& parts, QObject* parent)
     : QObject(parent), p_(parts),
       watch_([this](DeviceCategory category) { devicesChanged(category); })
 {
+    connect(&p_.Cam->Source(), &TsourceConnection::SourceConnected, this,
+            &TSourceSelection::sourceConnected);
     followTimer_ = new QTimer(this);
     followTimer_->setSingleShot(true);
     followTimer_->setInterval(0);
@@ -276,11 +278,14 @@ void TSourceSelection::ShowCamcorderWindow()
     p_.camForm->setVisible(p_.Cam->Source().Facts().IsVCR && p_.Prefs->ShowPilotDV.Value);
 }
 
-bool TSourceSelection::ConnectVideoSource()
+void TSourceSelection::ConnectVideoSource(std::function<void(bool)> then)
 {
     TSourcesFrame* s = p_.SourcesFrame;
     TdmCam& cam = *p_.Cam;
     Preferences& pr = *p_.Prefs;
+    const auto done = [then](bool ok) {
+        if (then) then(ok);
+    };
     try {
         WriteLogSeparator();
         WriteLog(QStringLiteral("Start of connecting Video"));
@@ -291,31 +296,55 @@ bool TSourceSelection::ConnectVideoSource()
         const int index = s->cboxvideo->currentIndex();
         if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
             setVideoPlaceholder();
+            cam.Source().CancelConnect();
+            afterConnect_ = nullptr;
+            p_.Form->ShowConnecting(false);
             cam.FilterGraph().VideoSource.Remove();
             cam.Source().ForgetSource();
-        } else {
-            TvideoSource* source = p_.VideoItems[static_cast<std::size_t>(index)].Source;
-            if (!source || !cam.Source().ConnectSource(*source)) {
-                // The device cannot be used: it leaves the list and the next
-                // one is tried.
-                WriteLogSection(QStringLiteral("the source ") + s->cboxvideo->currentText() +
-                                QStringLiteral(" is disabled"));
-                {
-                    const QSignalBlocker block(s->cboxvideo);
-                    s->cboxvideo->removeItem(index);
-                }
-                p_.VideoItems.erase(p_.VideoItems.begin() + index);
-                if (source) p_.VideoSources.Remove(source);
-                setVideoPlaceholder();
-                ConnectVideoSource();
-                return false;
-            }
-
-            p_.MovieBox.Connected(cam.Source().Kind(), s->cboxvideo->currentText());
-            if (p_.camForm) p_.camForm->SetSourceDescription(cam.Source().Facts().Description);
-            ShowCamcorderWindow();
+            done(showConnectedSource());
+            return;
         }
+        TvideoSource* source = p_.VideoItems[static_cast<std::size_t>(index)].Source;
+        const auto unusable = [this, s, index, source, done] {
+            // The device cannot be used: it leaves the list and the next
+            // one is tried.
+            WriteLogSection(QStringLiteral("the source ") + s->cboxvideo->currentText() +
+                            QStringLiteral(" is disabled"));
+            {
+                const QSignalBlocker block(s->cboxvideo);
+                s->cboxvideo->removeItem(index);
+            }
+            p_.VideoItems.erase(p_.VideoItems.begin() + index);
+            if (source) p_.VideoSources.Remove(source);
+            setVideoPlaceholder();
+            ConnectVideoSource([done](bool) { done(false); });
+        };
+        if (!source) {
+            unusable();
+            return;
+        }
+        ConnectSourceThen(*source, [this, s, unusable, done](const TconnectResult& result) {
+            if (!result) {
+                unusable();
+                return;
+            }
+            p_.MovieBox.Connected(p_.Cam->Source().Kind(), s->cboxvideo->currentText());
+            if (p_.camForm) p_.camForm->SetSourceDescription(p_.Cam->Source().Facts().Description);
+            ShowCamcorderWindow();
+            done(showConnectedSource());
+        });
+    } catch (const std::exception&) {
+        WriteLogSection(QStringLiteral("Error while Connecting Video"));
+        done(false);
+    }
+}
 
+bool TSourceSelection::showConnectedSource()
+{
+    TSourcesFrame* s = p_.SourcesFrame;
+    TdmCam& cam = *p_.Cam;
+    Preferences& pr = *p_.Prefs;
+    try {
         updateCaption();
 
         const SourceKind kind = cam.Source().Kind();
@@ -362,13 +391,32 @@ bool TSourceSelection::ConnectVideoSource()
     }
 }
 
-void TSourceSelection::cboxVideoChange()
+void TSourceSelection::ConnectSourceThen(const TvideoSource& source,
+                                         std::function<void(const TconnectResult&)> then)
+{
+    afterConnect_ = std::move(then);
+    p_.Form->ShowConnecting(true);
+    p_.Cam->Source().ConnectSourceAsync(source);
+}
+
+bool TSourceSelection::Connecting() const
+{
+    return p_.Cam->Source().Connecting();
+}
+
+void TSourceSelection::sourceConnected(const TconnectResult& result)
+{
+    const std::function<void(const TconnectResult&)> then = std::exchange(afterConnect_, nullptr);
+    p_.Form->ShowConnecting(false);
+    if (then) then(result);
+}
+
+void TSourceSelection::cboxVideoChange(std::function<void()> then)
 {
     // A source chosen stands: a lost device coming back no longer takes its
     // place.
     lostVideo_.clear();
     TdmCam& cam = *p_.Cam;
-    TCaptureForm& f = *p_.Form;
     cam.FilterGraph().StopGraph();
     cam.FilterGraph().VideoSource.Remove();
     {
@@ -376,30 +424,42 @@ void TSourceSelection::cboxVideoChange()
         p_.SourcesFrame->cboxAudioType->setCurrentIndex(-1);
     }
     setVideoPlaceholder();
-    if (!ConnectVideoSource()) {
+    const auto finish = [this, then] {
+        TdmCam& cam = *p_.Cam;
+        TCaptureForm& f = *p_.Form;
+        // The new kind's format rules (extension, standard, profiles, the
+        // audio list locked for DV kept in its own coding) hold from now on.
+        applyFormatRules();
+        ApplyAudioType();
+        if (cam.Preview().PreviewBuilt() && f.StartPreview())
+            f.ShowPreviewState();
+        else
+            f.ShowIdleState();
+        if (then) then();
+    };
+    ConnectVideoSource([this, finish, then](bool ok) {
+        if (ok) {
+            finish();
+            return;
+        }
         QComboBox* box = p_.SourcesFrame->cboxvideo;
         {
             const QSignalBlocker block(box);
             box->setCurrentIndex(box->count() > 0 ? 0 : -1);
         }
-        if (!ConnectVideoSource()) {
-            f.ShowIdleState();
-            return;
-        }
-    }
-    // The new kind's format rules (extension, standard, profiles, the audio
-    // list locked for DV kept in its own coding) hold from now on.
-    applyFormatRules();
-    ApplyAudioType();
-    if (cam.Preview().PreviewBuilt() && f.StartPreview())
-        f.ShowPreviewState();
-    else
-        f.ShowIdleState();
+        ConnectVideoSource([this, finish, then](bool second) {
+            if (second) {
+                finish();
+                return;
+            }
+            p_.Form->ShowIdleState();
+            if (then) then();
+        });
+    });
 }
 
 void TSourceSelection::ActualiserVideoBtnClick()
 {
-    TCaptureForm& f = *p_.Form;
     const QString remembered = p_.SourcesFrame->cboxvideo->currentText();
     p_.Cam->FilterGraph().StopGraph();
     p_.MovieBox.Reset();
@@ -407,12 +467,14 @@ void TSourceSelection::ActualiserVideoBtnClick()
     fillVideoCombo();
     SelectVideoByName(remembered);
     p_.Cam->FilterGraph().VideoSource.Remove();
-    ConnectVideoSource();
-    f.ShowPreviewState();
-    if (!f.StartPreview()) f.ShowIdleState();
+    ConnectVideoSource([this](bool) {
+        TCaptureForm& f = *p_.Form;
+        f.ShowPreviewState();
+        if (!f.StartPreview()) f.ShowIdleState();
+    });
 }
 
-void TSourceSelection::ReconnectAfterDeviceLost()
+void TSourceSelection::ReconnectAfterDeviceLost(std::function<void()> then)
 {
     TdmCam& cam = *p_.Cam;
     p_.MovieBox.Reset();
@@ -434,9 +496,11 @@ void TSourceSelection::ReconnectAfterDeviceLost()
     // takes its place again (takeBackLostSource).
     if (!remembered.isEmpty() && p_.SourcesFrame->cboxvideo->currentText() != remembered)
         lostVideo_ = remembered;
-    ConnectVideoSource();
-    if (LoadAudioList()) ChooseAudioSource();
-    ShowCamcorderWindow();
+    ConnectVideoSource([this, then](bool) {
+        if (LoadAudioList()) ChooseAudioSource();
+        ShowCamcorderWindow();
+        if (then) then();
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 #include "app/program_parts.h"
@@ -25,6 +26,7 @@ class QTimer;
 namespace kad {
 
 class TSettingsMenu;
+class TconnectResult;
 
 class TSourceSelection : public QObject {
     Q_OBJECT
@@ -58,9 +60,20 @@ public:
     void ShowVideoName(const QString& path);
 
     // ---- connecting sources and the Sources panel's handlers ----
-    bool ConnectVideoSource();
-    void cboxVideoChange();
+    // The device opens off the GUI thread: each of these ends when the
+    // connection has, then runs `then` (ConnectVideoSource's with false
+    // when the chosen device could not be used and the next one was tried).
+    // A connection started meanwhile takes over: the older one's end never
+    // runs.
+    void ConnectVideoSource(std::function<void(bool)> then = {});
+    void cboxVideoChange(std::function<void()> then = {});
     void ActualiserVideoBtnClick();
+    // Connects source and runs then with the outcome; the window's actions
+    // that need a source are off meanwhile.
+    void ConnectSourceThen(const TvideoSource& source,
+                           std::function<void(const TconnectResult&)> then);
+    // A connection has not ended yet.
+    bool Connecting() const;
     void rgFormatClick();
     void ApplyAudioType();
     bool ChooseAudioSource();
@@ -82,7 +95,7 @@ public:
     // GraphDeviceLost's reconnection: reload the video list, select the same
     // device again (or the first), connect it, reload the audio list and
     // choose the audio device.
-    void ReconnectAfterDeviceLost();
+    void ReconnectAfterDeviceLost(std::function<void()> then = {});
 
     // Selects `text` in the video combo (the first item when it is gone);
     // false when the combo is empty.
@@ -101,6 +114,10 @@ private:
     TSettingsMenu* settingsMenu();
     // The MovieBox step's hooks: the preview, the start-up window, the log.
     void bindMovieBoxStep();
+    // ConnectVideoSource's end, once the device is connected (or none is
+    // chosen).
+    bool showConnectedSource();
+    void sourceConnected(const TconnectResult& result);
     // rgFormatClick's rules for the current kind and format, without the
     // state refresh.
     void applyFormatRules();
@@ -129,6 +146,8 @@ private:
     // last filled (nothing until a source is connected).
     std::vector<AudioKind> audioChoices_;
     bool applyingAudio_ = false;
+    // What the connection under way does when it ends.
+    std::function<void(const TconnectResult&)> afterConnect_;
 };
 
 } // namespace kad

@@ -19,6 +19,8 @@ TdmCam::~TdmCam()
 void TdmCam::DataModuleDestroy()
 {
     if (!graph_.fg_) return;
+    // A device still opening is closed by its pool thread.
+    source_.CancelConnect();
     // A capture still ending is finished before its source goes.
     if (capture_.CaptureFinishing()) capture_.FinishCapture();
     graph_.SetVolume(10000);

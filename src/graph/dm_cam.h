@@ -8,13 +8,15 @@
 //                  the graph and turns its bus messages into signals;
 //   Source()       ConnectSource puts the chosen device in the graph as
 //                  VideoSource and classifies it (its kind and pad);
+//                  ConnectSourceAsync does it with the device opened on a
+//                  pool thread;
 //   Preview()      the BuildPreview... builders make a preview from an
 //                  emptied graph (FreeAllFilters) and leave the taps
 //                  Infinite2, infinite3 and infinite4 for the capture;
 //   Capture()      the capture builders add a file writer to the running
 //                  preview; the cut, the counters and the end of the files.
 //
-// Everything here runs on the GUI thread.
+// Everything here runs on the GUI thread, but for the opening of a device.
 
 #include "graph/capture_run.h"
 #include "graph/filter_graph.h"

@@ -16,6 +16,9 @@
 #include "system/log.h"
 #include "system/texts.h"
 
+#include <QMetaObject>
+
+#include <memory>
 #include <vector>
 
 namespace kad {
@@ -75,8 +78,6 @@ TsourceConnection::TsourceConnection(TfilterGraph& graph, TpreviewBuilder& previ
 {
 }
 
-TsourceConnection::~TsourceConnection() = default;
-
 void TsourceConnection::SetVideoCrossbar(std::unique_ptr<TCrossbar> crossbar, int inputs)
 {
     crossbar_ = std::move(crossbar);
@@ -122,6 +123,17 @@ TconnectResult TsourceConnection::ConnectSourceElement(const QString& name,
     if (floatingElement)
         element = g_object_is_floating(floatingElement) ? ElementRef::sink(floatingElement)
                                                         : ElementRef(floatingElement);
+    beginConnect(name);
+    if (!element) {
+        const QString text = "The connection of " + name + " has failed";
+        logError(text);
+        return failed(text);
+    }
+    return finishConnect(name, std::move(element), description);
+}
+
+void TsourceConnection::beginConnect(const QString& name)
+{
     WriteLog("Try to connect " + name);
     preview_.unwatchSourceFormat();
     pin_.reset();
@@ -131,11 +143,11 @@ TconnectResult TsourceConnection::ConnectSourceElement(const QString& name,
         graph_.StopGraph();
         graph_.clearGraph();
     }
-    if (!element) {
-        const QString text = "The connection of " + name + " has failed";
-        logError(text);
-        return failed(text);
-    }
+}
+
+TconnectResult TsourceConnection::finishConnect(const QString& name, ElementRef element,
+                                                const QString& description)
+{
     GRef<GstDevice> device = device_;
     auto first = std::make_shared<ElementRef>(std::move(element));
     graph_.VideoSource.Bind(name.toStdString(), [first, device]() -> GstElement* {
@@ -151,6 +163,142 @@ TconnectResult TsourceConnection::ConnectSourceElement(const QString& name,
     if (!DetectTransport()) return failed("The source " + name + " has no element");
     FindCaptureInterfaces();
     return classify();
+}
+
+// ---- Connecting without waiting for the device ------------------------------
+
+namespace {
+
+// Closes a device off the GUI thread: a device that took seconds to open
+// may take as long to close.
+void closeOffThread(ElementRef element)
+{
+    if (!element) return;
+    gst_element_call_async(
+        element.get(), [](GstElement* e, gpointer) { gst_element_set_state(e, GST_STATE_NULL); },
+        nullptr, nullptr);
+}
+
+// An opened element on its way back to the GUI thread. Should the way be
+// cut (the connection object gone before the call is delivered), the device
+// is closed when the call is dropped, so no element is disposed open.
+struct TopenedElement {
+    ElementRef element;
+    TopenedElement(ElementRef e) : element(std::move(e)) {}
+    TopenedElement(const TopenedElement&) = delete;
+    TopenedElement& operator=(const TopenedElement&) = delete;
+    ~TopenedElement()
+    {
+        if (element) gst_element_set_state(element.get(), GST_STATE_NULL);
+    }
+};
+
+} // namespace
+
+TsourceConnection::~TsourceConnection()
+{
+    // A pool thread still opening a device finds this object gone and closes
+    // the device itself.
+    std::lock_guard lock(guard_->lock);
+    guard_->alive = false;
+}
+
+void TsourceConnection::CancelConnect()
+{
+    {
+        std::lock_guard lock(guard_->lock);
+        guard_->generation = ++generation_;
+    }
+    connecting_ = false;
+}
+
+void TsourceConnection::ConnectSourceAsync(const TvideoSource& source)
+{
+    CancelConnect();
+    const int generation = generation_;
+    connecting_ = true;
+    const QString name = source.Name;
+    const QString description = source.Description;
+    TboundSource bound = BindVideoSource(source, nullptr);
+    device_ = source.Device;
+    if (!bound) {
+        WriteLog("Try to connect " + name);
+        const QString text = "The connection of " + name + " has failed";
+        logError(text);
+        // Told later like every other outcome, so the caller's way is one.
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, text] {
+                if (generation != generation_) return;
+                connecting_ = false;
+                emit SourceConnected(failed(text));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    beginConnect(name);
+    // Nothing may place or preview the source being left while the next
+    // one opens.
+    graph_.VideoSource.Unbind();
+    ForgetSource();
+
+    struct Job {
+        std::shared_ptr<Tguard> guard;
+        int generation;
+        TsourceConnection* owner;
+        QString name;
+        QString description;
+    };
+    Job* job = std::make_unique<Job>(Job{guard_, generation, this, name, description}).release();
+    gst_element_call_async(
+        bound.Element.get(),
+        [](GstElement* element, gpointer data) {
+            const Job& j = *static_cast<Job*>(data);
+            const bool ok =
+                gst_element_set_state(element, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+            {
+                std::lock_guard lock(j.guard->lock);
+                if (j.guard->alive && j.guard->generation == j.generation) {
+                    auto opened = std::make_shared<TopenedElement>(ElementRef::ref(element));
+                    TsourceConnection* owner = j.owner;
+                    QMetaObject::invokeMethod(
+                        owner,
+                        [owner, opened, ok, generation = j.generation, name = j.name,
+                         description = j.description] {
+                            owner->opened(generation, std::move(opened->element), ok, name,
+                                          description);
+                        },
+                        Qt::QueuedConnection);
+                    return;
+                }
+            }
+            // A newer connection is wanted, or there is none to tell.
+            gst_element_set_state(element, GST_STATE_NULL);
+        },
+        job, [](gpointer data) { std::unique_ptr<Job> owned(static_cast<Job*>(data)); });
+}
+
+void TsourceConnection::opened(int generation, ElementRef element, bool ok, const QString& name,
+                               const QString& description)
+{
+    if (generation != generation_) {
+        closeOffThread(std::move(element));
+        return;
+    }
+    connecting_ = false;
+    if (!ok) {
+        const QString text = "The connection of " + name + " has failed";
+        logError(text);
+        closeOffThread(std::move(element));
+        emit SourceConnected(failed(text));
+        return;
+    }
+    // The graph may have been started without a source in the meantime.
+    if (preview_.PreviewBuilt() || graph_.IsRunning()) {
+        graph_.StopGraph();
+        graph_.clearGraph();
+    }
+    emit SourceConnected(finishConnect(name, std::move(element), description));
 }
 
 bool TsourceConnection::DetectTransport()

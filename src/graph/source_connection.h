@@ -5,7 +5,12 @@
 // control and its crossbar, and classifies it by what its pads carry: the
 // source's kind and the pad the preview builds from (Pin).
 //
-// A part of TdmCam, on the GUI thread like the rest of it.
+// A part of TdmCam, on the GUI thread like the rest of it. Opening a device
+// (bringing its element to READY) can take seconds on real hardware, so the
+// program connects with ConnectSourceAsync: the device opens on a GStreamer
+// pool thread and the rest of the connection runs back on the GUI thread,
+// told by SourceConnected. ConnectSource does it all at once, for the graph
+// tests and the benchmarks.
 
 #include "platform/media/gst_ptr.h"
 #include "system/kinds.h"
@@ -14,6 +19,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <variant>
 
@@ -78,6 +84,16 @@ public:
     TsourceConnection& operator=(const TsourceConnection&) = delete;
 
     TconnectResult ConnectSource(const TvideoSource& source);
+    // The same without waiting for the device: the source is taken out of
+    // the graph at once (Kind becomes skNoVideo), the device opens off the
+    // GUI thread, and SourceConnected tells the outcome once it is in the
+    // graph and classified, with the same log lines as ConnectSource. A newer
+    // connect, or CancelConnect, makes this one stale: its device is closed
+    // off the GUI thread and SourceConnected is not emitted for it.
+    void ConnectSourceAsync(const TvideoSource& source);
+    void CancelConnect();
+    // A ConnectSourceAsync has not told its outcome yet.
+    bool Connecting() const { return connecting_; }
     // The same for a source element made elsewhere (a file, a test source):
     // name is what the log calls it.
     TconnectResult ConnectSourceElement(const QString& name, GstElement* floatingElement,
@@ -113,6 +129,8 @@ signals:
     // IsCamera and IsVCR changed after the connection (a FireWire unit
     // answered late).
     void TransportFactsChanged();
+    // The outcome of the latest ConnectSourceAsync.
+    void SourceConnected(const kad::TconnectResult& result);
 
 private:
     friend class TdmCam;
@@ -120,6 +138,22 @@ private:
     TconnectResult classify();
     TconnectResult failed(const QString& text);
     void releasePin() { pin_.reset(); }
+    // ConnectSourceElement's halves: the graph emptied of the previous
+    // source, then the opened element placed and classified.
+    void beginConnect(const QString& name);
+    TconnectResult finishConnect(const QString& name, ElementRef element,
+                                 const QString& description);
+    // Back on the GUI thread from the pool thread that opened element.
+    void opened(int generation, ElementRef element, bool ok, const QString& name,
+                const QString& description);
+
+    // What the pool thread opening a device shares with this object: whether
+    // it still exists and which connection is the wanted one.
+    struct Tguard {
+        std::mutex lock;
+        bool alive = true;
+        int generation = 0;
+    };
 
     TfilterGraph& graph_;
     TpreviewBuilder& preview_;
@@ -128,6 +162,9 @@ private:
     std::unique_ptr<TcamTransport> transport_;
     std::unique_ptr<TCrossbar> crossbar_;
     GRef<GstDevice> device_;
+    std::shared_ptr<Tguard> guard_ = std::make_shared<Tguard>();
+    int generation_ = 0;
+    bool connecting_ = false;
 };
 
 } // namespace kad

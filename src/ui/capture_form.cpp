@@ -1,5 +1,7 @@
 #include "ui/capture_form.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -573,18 +575,59 @@ void TCaptureForm::FormShow()
 
         startupError_.clear();
         emit deviceListsWanted();
-        QString error = std::exchange(startupError_, QString());
+        startupErrorHeld_ = std::exchange(startupError_, QString());
 
         emit optionalFiltersWanted();
         ApplyPresence();
         emit systemReportWanted();
+        startupHeld_ = false;
+        applyingPreferences_ = true;
         emit preferencesWanted();
+        applyingPreferences_ = false;
+    } catch (const std::exception&) {
+        applyingPreferences_ = false;
+        dialogs().message(Text(TextId::UnexpectedInitError));
+        return;
+    } catch (...) {
+        applyingPreferences_ = false;
+        dialogs().message(Text(TextId::UnexpectedInitError));
+        return;
+    }
+    // Applying the preferences connects the video source, which may end
+    // later (ResumeStartup).
+    if (!startupHeld_) finishStartup();
+}
 
+void TCaptureForm::HoldStartup()
+{
+    startupHeld_ = true;
+}
+
+void TCaptureForm::ResumeStartup()
+{
+    if (!std::exchange(startupHeld_, false)) return;
+    if (!applyingPreferences_) finishStartup();
+}
+
+void TCaptureForm::finishStartup()
+{
+    try {
+        QString error = std::exchange(startupErrorHeld_, QString());
         emit audioTypeWanted();
         ShowPreviewState();
         if (!StartPreview()) ShowIdleState();
 
         emit startupPreviewShown();
+        // The camcorder window may have come up meanwhile (a tape player
+        // connected) and takes the activation once its showing is handled:
+        // the keyboard comes back to this one after it, as when the whole
+        // start-up ran before the first activation.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible()) activateWindow();
+            },
+            Qt::QueuedConnection);
         if (CaptureBtn->isEnabled() && CaptureBtn->isVisible()) CaptureBtn->setFocus();
 
         if (!error.isEmpty()) {
@@ -603,6 +646,44 @@ void TCaptureForm::FormShow()
     } catch (...) {
         dialogs().message(Text(TextId::UnexpectedInitError));
     }
+}
+
+void TCaptureForm::ShowConnecting(bool connecting)
+{
+    if (connecting_ == connecting) return;
+    connecting_ = connecting;
+    if (connecting) {
+        applyConnecting();
+        return;
+    }
+    for (const ConnectingHold& held : connectingHeld_) {
+        held.action->setEnabled(held.enabled);
+        held.action->setToolTip(held.hint);
+    }
+    connectingHeld_.clear();
+    grabBtn->setEnabled(grabBtnHeld_);
+}
+
+void TCaptureForm::applyConnecting()
+{
+    if (!connecting_) return;
+    // A preview, a capture or a still taken from a source still opening
+    // would reach a half-connected graph. What the states want for these is
+    // kept and given back once the source is connected.
+    const QString hint = Text(TextId::ConnectingToSource);
+    for (ActionId id : {ActionId::acCapturer, ActionId::acCapturerBascule, ActionId::acGrab}) {
+        QAction* a = Action(id);
+        auto held = std::find_if(connectingHeld_.begin(), connectingHeld_.end(),
+                                 [a](const ConnectingHold& h) { return h.action == a; });
+        if (held == connectingHeld_.end())
+            held = connectingHeld_.insert(connectingHeld_.end(), ConnectingHold{a, true, {}});
+        held->enabled = a->isEnabled();
+        if (a->toolTip() != hint) held->hint = a->toolTip();
+        a->setEnabled(false);
+        a->setToolTip(hint);
+    }
+    grabBtnHeld_ = grabBtn->isEnabled();
+    grabBtn->setEnabled(false);
 }
 
 void TCaptureForm::ReportDeviceLists(bool videoLoaded, bool audioLoaded)
@@ -881,6 +962,7 @@ void TCaptureForm::ShowPreviewState()
     c.FolderControlsEnabled = true;
     applyControlStates(c);
     Action(ActionId::acCouper)->setEnabled(false);
+    applyConnecting();
 }
 
 void TCaptureForm::ShowIdleState()
@@ -900,6 +982,7 @@ void TCaptureForm::ShowIdleState()
     c.FormatEnabled = true;
     c.StandardEnabled = true;
     applyControlStates(c);
+    applyConnecting();
 }
 
 void TCaptureForm::ShowCaptureState()

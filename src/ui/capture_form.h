@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/os/screensaver.h"
 #include "system/kinds.h"
@@ -179,6 +180,11 @@ public:
     // The capture toggle's checked state, caption and picture for a capture
     // started or stopped elsewhere (the schedule), without running it.
     void ShowCaptureToggle(bool capturing);
+    // While the video source is being connected the actions that need one
+    // (capture, grab) are off with a hint that says why; false gives them
+    // back as the states last wanted them.
+    void ShowConnecting(bool connecting);
+    bool Connecting() const { return connecting_; }
     // The session's preview (stop, build, volume, run); the build's result.
     bool StartPreview();
     void ApplyVolume();
@@ -214,6 +220,11 @@ public:
 
     // Runs at the first showing; public so a test can run it without a screen.
     void FormShow();
+    // Called from preferencesWanted by a handler that ends later (the video
+    // source connecting): the rest of the first showing waits for
+    // ResumeStartup.
+    void HoldStartup();
+    void ResumeStartup();
     // The start-up's device lists (asked for by deviceListsWanted) could or
     // could not be loaded.
     void ReportDeviceLists(bool videoLoaded, bool audioLoaded);
@@ -342,6 +353,10 @@ private:
     // While the session finishes a capture, neither the capture toggle nor
     // the cut can be used.
     void applyFinishing();
+    // FormShow's end: the first preview and the start-up errors.
+    void finishStartup();
+    // ShowConnecting's hold, kept over the state routines.
+    void applyConnecting();
     void updateCaption();
     QString cutCaption() const;
     bool formatReencodes() const;
@@ -353,6 +368,17 @@ private:
     // A state routine is running (its own state change is not followed).
     bool showing_ = false;
     QString startupError_;
+    QString startupErrorHeld_;
+    bool startupHeld_ = false;
+    bool applyingPreferences_ = false;
+    struct ConnectingHold {
+        QAction* action;
+        bool enabled;
+        QString hint;
+    };
+    bool connecting_ = false;
+    std::vector<ConnectingHold> connectingHeld_;
+    bool grabBtnHeld_ = false;
     TStateFacts facts_;
     TControlStates controls_;
     HelpLists helpLists_;

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 GST_DEBUG_CATEGORY_STATIC(virtual_src_debug);
@@ -43,6 +45,25 @@ enum {
     PROP_SENT_LOCATION,
     PROP_FRAMES_SENT,
 };
+
+// setVirtualDeviceOpening's table, by device path.
+struct Opening {
+    int delayMs = 0;
+    bool fails = false;
+};
+std::mutex openingLock;
+std::map<std::string, Opening>& openings()
+{
+    static std::map<std::string, Opening> table;
+    return table;
+}
+
+Opening openingOf(const std::string& path)
+{
+    std::lock_guard lock(openingLock);
+    const auto it = openings().find(path);
+    return it == openings().end() ? Opening{} : it->second;
+}
 
 GstStaticPadTemplate srcTemplate =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS_ANY);
@@ -205,6 +226,16 @@ GstStateChangeReturn changeState(GstElement* element, GstStateChange transition)
                               ("virtual device %s was unplugged", path.c_str()));
             return GST_STATE_CHANGE_FAILURE;
         }
+        if (transition == GST_STATE_CHANGE_NULL_TO_READY) {
+            const Opening opening = openingOf(path);
+            if (opening.delayMs > 0) g_usleep(static_cast<gulong>(opening.delayMs) * 1000);
+            if (opening.fails) {
+                GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ,
+                                  ("The device \"%s\" could not be opened.", name.c_str()),
+                                  ("virtual device %s told to fail its opening", path.c_str()));
+                return GST_STATE_CHANGE_FAILURE;
+            }
+        }
         // Every run starts from the settings of the moment (a device can be
         // stopped to READY, switched to non-live and run again).
         auto* klass = KAD_VIRTUAL_SRC_GET_CLASS(self);
@@ -359,6 +390,15 @@ bool virtualSrcUnplugged(KadVirtualSrc* self)
     const bool unplugged = priv(self).unplugged;
     GST_OBJECT_UNLOCK(self);
     return unplugged;
+}
+
+void setVirtualDeviceOpening(const std::string& devicePath, int delayMs, bool fails)
+{
+    std::lock_guard lock(openingLock);
+    if (delayMs <= 0 && !fails)
+        openings().erase(devicePath);
+    else
+        openings()[devicePath] = Opening{delayMs, fails};
 }
 
 } // namespace kad

@@ -27,6 +27,8 @@
 
 #include <gst/gst.h>
 
+#include <string>
+
 G_BEGIN_DECLS
 
 #define KAD_TYPE_VIRTUAL_SRC (kad_virtual_src_get_type())
@@ -59,5 +61,11 @@ bool virtualSrcUnplugged(KadVirtualSrc* self);
 // Marks the device as unusable because elements it is built from are not
 // installed; it then refuses to start with a "missing plugin" error naming them.
 void virtualSrcSetMissing(KadVirtualSrc* self, const char* elements);
+
+// How the device at devicePath opens (its way from NULL to READY) from now
+// on: after delayMs, like hardware that takes its time to answer, and failing
+// with a "could not open" error when fails is true. For tests and benchmarks;
+// a delay of 0 and no failure is the default.
+void setVirtualDeviceOpening(const std::string& devicePath, int delayMs, bool fails);
 
 } // namespace kad

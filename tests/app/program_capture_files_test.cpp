@@ -44,6 +44,7 @@ protected:
             << name.toStdString();
         act(ActionId::acCapturerBascule)->trigger();
         ASSERT_TRUE(waitStopped()) << name.toStdString();
+        ASSERT_TRUE(waitConnected()) << name.toStdString();
         pump(300);
         EXPECT_FALSE(QFileInfo::exists(form().CurrentVideoFileName()))
             << "the name offered next is taken: " << form().CurrentVideoFileName().toStdString();

@@ -142,6 +142,17 @@ protected:
         setDialogs(&dialogs);
         program->Show();
         QCoreApplication::processEvents();
+        // The first showing ends once the video source has opened.
+        EXPECT_TRUE(waitConnected()) << "the start-up's connection did not end";
+        // The window's last steps (taking the keyboard back) are queued.
+        pump(50);
+    }
+
+    // The video source's connection (the device opens off the GUI thread)
+    // has ended and what follows it has run.
+    bool waitConnected(int ms = 15000)
+    {
+        return waitUntil([&] { return !program->Sources().Connecting(); }, ms);
     }
 
     bool showActive()
@@ -178,12 +189,15 @@ protected:
         ASSERT_GE(index, 0) << name.toStdString();
         sourcesPanel().cboxvideo->setCurrentIndex(index);
         program->Sources().cboxVideoChange();
+        EXPECT_TRUE(waitConnected()) << name.toStdString();
     }
 
     void pickFormat(int index)
     {
         sourcesPanel().rgFormat->setItemIndex(index);
         program->Sources().rgFormatClick();
+        // The MovieBox's graph is made anew with its source opened again.
+        EXPECT_TRUE(waitConnected());
     }
 
     // A stop is over once the capture's files are finished and the window

@@ -88,6 +88,7 @@ protected:
         ASSERT_GE(index, 0) << name.toStdString();
         panel().cboxvideo->setCurrentIndex(index);
         emit panel().cboxvideo->activated(index);
+        ASSERT_TRUE(waitConnected());
     }
 
     QString logText() const

@@ -107,6 +107,7 @@ TEST_F(ProgramMovieBox, PrimedOnFirstChoiceAndAgainOnlyAfterARefreshOrALostDevic
 
     // A refresh with the box chosen primes it again.
     program->Sources().ActualiserVideoBtnClick();
+    ASSERT_TRUE(waitConnected());
     ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     expectPriming();
     EXPECT_EQ(launchLines(), 2);
@@ -114,6 +115,7 @@ TEST_F(ProgramMovieBox, PrimedOnFirstChoiceAndAgainOnlyAfterARefreshOrALostDevic
 
     // So does a lost device.
     form().GraphDeviceLost();
+    ASSERT_TRUE(waitConnected());
     ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
     expectPriming();
     EXPECT_EQ(launchLines(), 3);

@@ -74,6 +74,7 @@ TEST_F(ProgramPrefs, WhatOneRunGathersTheNextRunApplies)
     parts.SourcesFrame->cboxvideo->setCurrentIndex(
         parts.SourcesFrame->cboxvideo->findText(QStringLiteral("Virtual Webcam")));
     program->Sources().cboxVideoChange();
+    ASSERT_TRUE(waitConnected());
     parts.SourcesFrame->rgFormat->setItemIndex(1);
     program->Sources().rgFormatClick();
     parts.SourcesFrame->cboxAudioType->setCurrentIndex(parts.SourcesFrame->cboxAudioType->findText(

@@ -36,6 +36,7 @@ protected:
     {
         sources().cboxvideo->setCurrentIndex(-1);
         program->Sources().cboxVideoChange();
+        ASSERT_TRUE(waitConnected());
     }
 };
 
@@ -65,6 +66,7 @@ TEST_F(ProgramUserView, WindowTitlesAreExactlyThoseTheProgramSets)
     // Another source while reduced: the caption stays the source alone.
     sources().cboxvideo->setCurrentIndex(sources().cboxvideo->findText("Virtual Webcam"));
     program->Sources().cboxVideoChange();
+    ASSERT_TRUE(waitConnected());
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Virtual Webcam"));
 
     chooseNoVideo();
