@@ -74,7 +74,10 @@ void TfilterSlot::Unbind()
 bool TfilterSlot::Place(GstBin* graph)
 {
     if (!make_ || element_) return true;
-    ElementRef made = ElementRef::sink(make_());
+    // A maker hands over its own reference, floating or not: sinking an
+    // owned one would add a reference nobody drops.
+    GstElement* raw = make_();
+    ElementRef made = raw && g_object_is_floating(raw) ? ElementRef::sink(raw) : ElementRef(raw);
     if (!made) return false;
     gst_object_set_name(GST_OBJECT(made.get()), name_.c_str());
     g_object_set_data(G_OBJECT(made.get()), kSlotKey, this);

@@ -62,7 +62,9 @@ protected:
             EXPECT_GT(f.size(), 0) << f.absoluteFilePath().toStdString() << " is empty";
             const auto read = probeVideo(f.absoluteFilePath());
             EXPECT_TRUE(read.has_value()) << f.absoluteFilePath().toStdString();
-            if (read) EXPECT_GT(read->frames, 0) << f.absoluteFilePath().toStdString();
+            if (read) {
+                EXPECT_GT(read->frames, 0) << f.absoluteFilePath().toStdString();
+            }
         }
         std::vector<std::string> wanted;
         for (const QString& name : expected)

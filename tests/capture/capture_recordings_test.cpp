@@ -97,7 +97,9 @@ TEST_F(CaptureRecordings, BothDvTypesCutAtEachRecordingWithoutLosingAFrame)
             if (k > 0) {
                 EXPECT_TRUE(isSceneStart(*date)) << files[k].toStdString();
                 // A whole recording between two cuts.
-                if (k + 1 < files.size()) EXPECT_EQ(frames, 25) << files[k].toStdString();
+                if (k + 1 < files.size()) {
+                    EXPECT_EQ(frames, 25) << files[k].toStdString();
+                }
             }
         }
         EXPECT_EQ(total, qint64(cam.Capture().CapturedFrames()));

@@ -147,7 +147,9 @@ TEST_F(CaptureReport, DvFilesThroughDamageAgreeWithTheFileAndTheCounters)
         EXPECT_EQ(qint64(r.number("Frames written")), videoFrames(file(c.name)));
         // Here every loss is a damaged frame screened out. A re-encoding
         // path keeps the frame rate before the writer, which then sees none.
-        if (c.format != 2) EXPECT_EQ(r.number("Frames lost"), writerLost(c.format));
+        if (c.format != 2) {
+            EXPECT_EQ(r.number("Frames lost"), writerLost(c.format));
+        }
         EXPECT_GT(r.number("Frames lost"), 0u);
         EXPECT_EQ(r.number("Damaged frames screened out"), r.number("Frames lost"));
         EXPECT_LE(r.number("Damaged frames screened out"), screened);

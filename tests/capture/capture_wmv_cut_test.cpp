@@ -163,8 +163,12 @@ protected:
                 EXPECT_NEAR(spans.video.length(), spans.audio.length(), slack)
                     << "video " << spans.video.start << ".." << spans.video.end << ", audio "
                     << spans.audio.start << ".." << spans.audio.end;
-                if (i > 0) EXPECT_NEAR(spans.audio.start, spans.video.start, half);
-                if (i + 1 < names.size()) EXPECT_NEAR(spans.audio.end, spans.video.end, half);
+                if (i > 0) {
+                    EXPECT_NEAR(spans.audio.start, spans.video.start, half);
+                }
+                if (i + 1 < names.size()) {
+                    EXPECT_NEAR(spans.audio.end, spans.video.end, half);
+                }
             }
         }
     }

@@ -99,6 +99,29 @@ TEST(FilterSlot, PlacesUnderItsNameAndRemovesWithItsTeeBranch)
     EXPECT_EQ(childCount(g.bin()), 2);
 }
 
+// Whatever reference a maker hands over, floating (a factory's) or owned
+// (a device's element bound before), goes with the element: nothing is
+// left open once the slot lets it go.
+TEST(FilterSlot, ARemovedElementIsFreedWhateverItsMakerHandedOver)
+{
+    Graph g;
+    for (const bool owned : {false, true}) {
+        TfilterSlot slot("VideoSource");
+        slot.Bind("fakesrc", [owned]() -> GstElement* {
+            GstElement* e = gst_element_factory_make("fakesrc", nullptr);
+            if (owned) gst_object_ref_sink(e);
+            return e;
+        });
+        ASSERT_TRUE(slot.Place(g.bin()));
+        bool freed = false;
+        g_object_weak_ref(
+            G_OBJECT(slot.Element()),
+            [](gpointer flag, GObject*) { *static_cast<bool*>(flag) = true; }, &freed);
+        slot.Remove();
+        EXPECT_TRUE(freed) << (owned ? "owned" : "floating");
+    }
+}
+
 TEST(RenderStream, TeeGivesANewBranchEachTimeAndRefusesAFullSink)
 {
     Graph g;

@@ -129,7 +129,9 @@ TEST_F(CaptureSessionTest, ASplitCaptureStopsAtOnceAndItsNextNameFollowsItsLastF
         EXPECT_TRUE(session.Finishing());
         EXPECT_EQ(session.State(), CaptureState::csCapturing);
         EXPECT_EQ(finishedSignals, finishedBefore);
-        if (scheduled) EXPECT_TRUE(session.AdvanceNameAfterFinish());
+        if (scheduled) {
+            EXPECT_TRUE(session.AdvanceNameAfterFinish());
+        }
         ASSERT_TRUE(waitUntil([&] { return !session.Finishing(); }, 15000));
         EXPECT_EQ(session.State(), CaptureState::csPreview);
         EXPECT_FALSE(session.AdvanceNameAfterFinish());
