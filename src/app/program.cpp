@@ -165,7 +165,11 @@ TProgram::~TProgram()
     SetVideoNameShown({});
     SetImageNameShown({});
     if (form_ && form_->vwEcran) form_->vwEcran->AttachDisplaySink(nullptr);
-    if (cam_) cam_->FilterGraph().StopGraph();
+    if (cam_) {
+        // A MovieBox is not reconnected for a program that ends.
+        cam_->SetMovieBoxRebuild({});
+        cam_->FilterGraph().StopGraph();
+    }
     form_.reset();
     // "Stop when quit": the tape stops as the camcorder window goes.
     if (camForm_ && camForm_->cbStopQuittant->isChecked() && cam_ &&
@@ -283,36 +287,53 @@ void TProgram::writeSystemReport()
 void TProgram::movieBoxRebuild()
 {
     // The MovieBox's graph was made anew: the source goes back in, the
-    // preview is rebuilt and a running capture starts again. This one
-    // connection waits for its device: StopGraph's callers (StartPreview,
-    // the capture's start) build on the graph rebuilt when it returns.
-    if (rebuilding_) return;
-    rebuilding_ = true;
+    // preview is rebuilt and a running capture starts again. The device
+    // opens off the GUI thread; what StopGraph's callers build on the graph
+    // (the session's preview and capture) waits for the end of the rebuild.
+    if (capture_->Rebuilding()) return;
     const int index = parts_.SourcesFrame->cboxvideo->currentIndex();
-    if (index >= 0 && index < static_cast<int>(parts_.VideoItems.size()) &&
-        parts_.VideoItems[static_cast<std::size_t>(index)].Source &&
-        cam_->Source().ConnectSource(*parts_.VideoItems[static_cast<std::size_t>(index)].Source)) {
-        sources_->FillGraphOptions();
-        if (cam_->Preview().BuildPreviewGraph()) {
-            // A capture that has ended (stopped, or its device lost) still
-            // shows as running here, but the window has already moved on to
-            // the next name: a writer placed now would make that file.
-            const CaptureState state = form_->State();
-            const bool capturing =
-                state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture;
-            if (capturing && cam_->Capture().CaptureFileName() == capture_->VideoFileName()) {
-                sources_->FillCaptureOptions();
-                cam_->Capture().SetCurrentVideoFileName(capture_->VideoFileName());
-                cam_->Capture().BuildCaptureGraph();
-            }
-        }
+    if (index < 0 || index >= static_cast<int>(parts_.VideoItems.size()) ||
+        !parts_.VideoItems[static_cast<std::size_t>(index)].Source)
+        return;
+    capture_->BeginRebuild();
+    sources_->ConnectSourceThen(
+        *parts_.VideoItems[static_cast<std::size_t>(index)].Source,
+        [this](const TconnectResult& result) {
+            if (result) finishMovieBoxRebuild();
+            capture_->EndRebuild(true);
+        },
+        [this] { capture_->EndRebuild(false); });
+}
+
+void TProgram::finishMovieBoxRebuild()
+{
+    sources_->FillGraphOptions();
+    if (!cam_->Preview().BuildPreviewGraph()) return;
+    // A capture that has ended (stopped, or its device lost) still shows as
+    // running here, but the window has already moved on to the next name: a
+    // writer placed now would make that file.
+    const CaptureState state = form_->State();
+    const bool capturing =
+        state == CaptureState::csCapturing || state == CaptureState::csScheduledCapture;
+    if (capturing && !capture_->CaptureStartWaiting() &&
+        cam_->Capture().CaptureFileName() == capture_->VideoFileName()) {
+        sources_->FillCaptureOptions();
+        cam_->Capture().SetCurrentVideoFileName(capture_->VideoFileName());
+        cam_->Capture().BuildCaptureGraph();
     }
-    rebuilding_ = false;
 }
 
 bool TProgram::Grab(bool fromIntervalometer)
 {
     TCaptureForm& f = *form_;
+    // A still asked for while the MovieBox reconnects is taken from the
+    // rebuilt preview.
+    if (capture_->Rebuilding()) {
+        capture_->AfterRebuild([this, fromIntervalometer](bool finished) {
+            if (finished) Grab(fromIntervalometer);
+        });
+        return true;
+    }
     if (!cam_->Preview().PreviewBuilt()) return false;
     if (!fromIntervalometer && f.ActivePanel() != piExtraire)
         f.Action(ActionId::acExtraireFrame)->trigger();

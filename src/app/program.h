@@ -78,6 +78,8 @@ private:
     void initPanels();
     void writeSystemReport();
     void movieBoxRebuild();
+    // Its end, once the source is connected again.
+    void finishMovieBoxRebuild();
     void stillFailed(const QString& path, const QString& reason);
 
     TProgramParts parts_;
@@ -97,7 +99,6 @@ private:
     // take its number back.
     QString lastStillHandedOver_;
     QSet<QString> quietStills_;
-    bool rebuilding_ = false;
 };
 
 } // namespace kad

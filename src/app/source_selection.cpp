@@ -297,7 +297,7 @@ void TSourceSelection::ConnectVideoSource(std::function<void(bool)> then)
         if (index < 0 || index >= static_cast<int>(p_.VideoItems.size())) {
             setVideoPlaceholder();
             cam.Source().CancelConnect();
-            afterConnect_ = nullptr;
+            dropAfterConnect();
             p_.Form->ShowConnecting(false);
             cam.FilterGraph().VideoSource.Remove();
             cam.Source().ForgetSource();
@@ -392,9 +392,12 @@ bool TSourceSelection::showConnectedSource()
 }
 
 void TSourceSelection::ConnectSourceThen(const TvideoSource& source,
-                                         std::function<void(const TconnectResult&)> then)
+                                         std::function<void(const TconnectResult&)> then,
+                                         std::function<void()> takenOver)
 {
+    dropAfterConnect();
     afterConnect_ = std::move(then);
+    afterTakenOver_ = std::move(takenOver);
     p_.Form->ShowConnecting(true);
     p_.Cam->Source().ConnectSourceAsync(source);
 }
@@ -407,8 +410,15 @@ bool TSourceSelection::Connecting() const
 void TSourceSelection::sourceConnected(const TconnectResult& result)
 {
     const std::function<void(const TconnectResult&)> then = std::exchange(afterConnect_, nullptr);
+    afterTakenOver_ = nullptr;
     p_.Form->ShowConnecting(false);
     if (then) then(result);
+}
+
+void TSourceSelection::dropAfterConnect()
+{
+    afterConnect_ = nullptr;
+    if (const std::function<void()> told = std::exchange(afterTakenOver_, nullptr)) told();
 }
 
 void TSourceSelection::cboxVideoChange(std::function<void()> then)
@@ -417,6 +427,9 @@ void TSourceSelection::cboxVideoChange(std::function<void()> then)
     // place.
     lostVideo_.clear();
     TdmCam& cam = *p_.Cam;
+    // Stopping the MovieBox takes its preview down for a rebuild the new
+    // connection takes over: whether a preview showed is known before.
+    const bool previewing = cam.Preview().PreviewBuilt();
     cam.FilterGraph().StopGraph();
     cam.FilterGraph().VideoSource.Remove();
     {
@@ -424,14 +437,14 @@ void TSourceSelection::cboxVideoChange(std::function<void()> then)
         p_.SourcesFrame->cboxAudioType->setCurrentIndex(-1);
     }
     setVideoPlaceholder();
-    const auto finish = [this, then] {
+    const auto finish = [this, then, previewing] {
         TdmCam& cam = *p_.Cam;
         TCaptureForm& f = *p_.Form;
         // The new kind's format rules (extension, standard, profiles, the
         // audio list locked for DV kept in its own coding) hold from now on.
         applyFormatRules();
         ApplyAudioType();
-        if (cam.Preview().PreviewBuilt() && f.StartPreview())
+        if ((previewing || cam.Preview().PreviewBuilt()) && f.StartPreview())
             f.ShowPreviewState();
         else
             f.ShowIdleState();
@@ -716,6 +729,15 @@ void TSourceSelection::acEcouterAudioInclusExecute(bool checked)
     p_.Prefs->EcouterAudioInclus.Value = checked;
     p_.Settings.ListenIncludedAudio = checked;
     if (!p_.Cam->Preview().PreviewBuilt()) return;
+    // The MovieBox's graph cannot be changed in place: it is rebuilt, with
+    // this choice among its options, and started again.
+    if (p_.Cam->Source().Kind() == SourceKind::skMovieBoxB) {
+        if (p_.Form->StartPreview())
+            p_.Form->ShowPreviewState();
+        else
+            p_.Form->ShowIdleState();
+        return;
+    }
     FillGraphOptions();
     p_.Cam->Preview().UpdateIncludedAudio();
     p_.Cam->FilterGraph().RunGraph();

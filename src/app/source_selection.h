@@ -69,9 +69,11 @@ public:
     void cboxVideoChange(std::function<void()> then = {});
     void ActualiserVideoBtnClick();
     // Connects source and runs then with the outcome; the window's actions
-    // that need a source are off meanwhile.
+    // that need a source are off meanwhile. A newer connection takes over:
+    // then never runs, takenOver does.
     void ConnectSourceThen(const TvideoSource& source,
-                           std::function<void(const TconnectResult&)> then);
+                           std::function<void(const TconnectResult&)> then,
+                           std::function<void()> takenOver = {});
     // A connection has not ended yet.
     bool Connecting() const;
     void rgFormatClick();
@@ -148,6 +150,9 @@ private:
     bool applyingAudio_ = false;
     // What the connection under way does when it ends.
     std::function<void(const TconnectResult&)> afterConnect_;
+    std::function<void()> afterTakenOver_;
+    // The pending connection's end is dropped; who asked for it is told.
+    void dropAfterConnect();
 };
 
 } // namespace kad

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "graph/dm_cam.h"
+#include "graph/frame_counter.h"
 #include "settings/naming.h"
 #include "system/dialogs.h"
 #include "system/log.h"
@@ -99,11 +100,45 @@ void TCaptureSession::SetVolume(int volume)
 bool TCaptureSession::StartPreview()
 {
     cam_.FilterGraph().StopGraph();
+    if (rebuilding_) {
+        // The preview is taken as started; one that cannot be built once the
+        // source is back leaves the window idle.
+        AfterRebuild([this](bool finished) {
+            // A step before this one may have run the graph again.
+            if (finished && !StartPreview()) SetState(CaptureState::csIdle);
+        });
+        return true;
+    }
+    return buildPreview();
+}
+
+bool TCaptureSession::buildPreview()
+{
     emit graphOptionsWanted();
     if (!cam_.Preview().BuildPreviewGraph()) return false;
     cam_.FilterGraph().SetVolume(volume_);
     cam_.FilterGraph().RunGraph();
     return true;
+}
+
+void TCaptureSession::EndRebuild(bool finished)
+{
+    rebuilding_ = false;
+    // A step may stop the graph again and so start another rebuild: what it
+    // asks then waits for that one.
+    std::vector<std::function<void(bool)>> steps = std::exchange(afterRebuild_, {});
+    for (std::function<void(bool)>& step : steps)
+        step(finished);
+}
+
+void TCaptureSession::AfterRebuild(std::function<void(bool)> step)
+{
+    if (!step) return;
+    if (!rebuilding_) {
+        step(true);
+        return;
+    }
+    afterRebuild_.push_back(std::move(step));
 }
 
 bool TCaptureSession::PreviewBuilt() const
@@ -192,7 +227,28 @@ bool TCaptureSession::checkTarget(const QString& path)
 
 bool TCaptureSession::StartCapture(const QString& path, CaptureState as)
 {
-    if (finishing_ || path.isEmpty() || !checkTarget(path)) return false;
+    return startCapture(path, as, state_);
+}
+
+bool TCaptureSession::startCapture(const QString& path, CaptureState as, CaptureState before)
+{
+    if (finishing_ || path.isEmpty()) return false;
+    if (rebuilding_) {
+        // The MovieBox is not back yet: the whole start waits for it, the
+        // checks and the options read from the panels included (they
+        // depend on the source). The capture stands meanwhile.
+        cam_.Capture().WrittenFrames().Reset();
+        SetState(as);
+        captureWaiting_ = true;
+        AfterRebuild([this, path, as, before](bool finished) {
+            captureWaiting_ = false;
+            // Stopped or given up meanwhile.
+            if (state_ != as) return;
+            if (!finished || !startCapture(path, as, before)) SetState(before);
+        });
+        return true;
+    }
+    if (!checkTarget(path)) return false;
     if (!QDir().mkpath(QFileInfo(path).path())) return false;
     emit graphOptionsWanted();
     emit captureOptionsWanted();
@@ -214,9 +270,37 @@ bool TCaptureSession::StartCapture(const QString& path, CaptureState as)
     cam_.Capture().SetOptions(options);
     WriteLogSeparator();
     WriteLog(QStringLiteral("Start of capture into ") + path);
+    if (!captureOnRebuiltGraph(as, before)) return false;
+    SetState(as);
+    return true;
+}
+
+bool TCaptureSession::captureOnRebuiltGraph(CaptureState as, CaptureState before)
+{
+    // Stopping the MovieBox's graph starts its rebuild: the capture is built
+    // on the rebuilt graph once its source is back. The user asked for it,
+    // so it stands meanwhile; a graph that cannot be built then gives the
+    // state back.
+    if (cam_.Source().Kind() == SourceKind::skMovieBoxB) cam_.FilterGraph().StopGraph();
+    if (!rebuilding_) return buildCapture();
+    // The counters are this capture's from now on, not the last one's.
+    cam_.Capture().WrittenFrames().Reset();
+    captureWaiting_ = true;
+    AfterRebuild([this, as, before](bool finished) {
+        captureWaiting_ = false;
+        // Stopped or given up meanwhile.
+        if (state_ != as) return;
+        // A step before this one may have run the graph again: it is
+        // stopped, and so rebuilt, once more.
+        if (!finished || !captureOnRebuiltGraph(as, before)) SetState(before);
+    });
+    return true;
+}
+
+bool TCaptureSession::buildCapture()
+{
     if (!cam_.Capture().BuildCaptureGraph()) return false;
     cam_.FilterGraph().SetVolume(volume_);
-    SetState(as);
     return true;
 }
 

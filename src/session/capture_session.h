@@ -16,8 +16,10 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "system/kinds.h"
 
@@ -78,6 +80,23 @@ public:
     bool StartPreview();
     // A preview was built and not taken down since.
     bool PreviewBuilt() const;
+
+    // ---- the MovieBox's rebuild ----
+    // The MovieBox's graph is made anew whenever it stops, its source
+    // reconnecting off the GUI thread; whoever rebuilds it says when it
+    // begins and ends. Meanwhile StartPreview, StartCapture and the steps
+    // given to AfterRebuild wait, in the order they were asked, and run once
+    // it has ended: with true when the rebuild went to its end (its source
+    // connected or not), with false when a newer connection took its place
+    // (what they were for is then that connection's to do).
+    bool Rebuilding() const { return rebuilding_; }
+    void BeginRebuild() { rebuilding_ = true; }
+    void EndRebuild(bool finished);
+    // Runs step at once (with true) when no rebuild is under way.
+    void AfterRebuild(std::function<void(bool)> step);
+    // A capture start waits for the rebuild: the rebuild itself builds no
+    // capture, the start does.
+    bool CaptureStartWaiting() const { return captureWaiting_; }
     // Stops the graph (the window closes).
     void StopGraph();
     // Checks the target file and its folder, then builds and runs the
@@ -155,6 +174,16 @@ private:
     QString giveUpPendingCut();
     // Builds the preview again and shows its state, even an unchanged one.
     void enterPreview();
+    // StartPreview's and StartCapture's builds, on a stopped graph.
+    bool buildPreview();
+    bool buildCapture();
+    // StartCapture past its checks; true when built, or when waiting for the
+    // MovieBox's rebuild (the state is then set by the caller at once, and
+    // given back to before should the build fail).
+    bool captureOnRebuiltGraph(CaptureState as, CaptureState before);
+    // StartCapture; before is the state to give back should it fail after
+    // waiting for a rebuild.
+    bool startCapture(const QString& path, CaptureState as, CaptureState before);
     QString peekNextVideoName();
     void followRecordingSplit(const QString& name);
     void useNumberOf(const QString& name);
@@ -167,6 +196,9 @@ private:
     TdmCam& cam_;
     CaptureState state_ = CaptureState::csIdle;
     bool finishing_ = false;
+    bool rebuilding_ = false;
+    bool captureWaiting_ = false;
+    std::vector<std::function<void(bool)>> afterRebuild_;
     int volume_ = 10000;
     TCaptureChoices choices_;
     QString currentFile_;

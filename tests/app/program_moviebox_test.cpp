@@ -2,22 +2,26 @@
 // MovieBox: choosing it shows the instructions and the priming dialog modal
 // to them only, the preview waits behind the dialog and comes back when it
 // closes, and the step comes back only after a refresh or a lost device.
+// Its graph, made anew at every stop, reconnects without holding the window.
 
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/program_fixture.h"
 #include "system/log.h"
 #include "ui/moviebox_window.h"
 #include "ui/sources_panel.h"
+#include "virtual/virtual_src.h"
 
 namespace kad::test {
 namespace {
 
 const QString kBox = QStringLiteral("Pinnacle Moviebox-B");
 const QString kWebcam = QStringLiteral("Virtual Webcam");
+constexpr const char* kBoxPath = "/virtual/kadrillo/moviebox/0";
 
 class ProgramMovieBox : public ProgramTest {
 protected:
@@ -34,6 +38,7 @@ protected:
     {
         StopLog();
         ProgramTest::TearDown();
+        setVirtualDeviceOpening(kBoxPath, 0, false);
     }
 
     TamorcerForm& instructions() const { return *program->Parts().amorcerForm; }
@@ -151,6 +156,77 @@ TEST_F(ProgramMovieBox, EndingTheProgramWithTheDialogOpenIsClean)
     expectPriming();
     program.reset();
     SUCCEED();
+}
+
+// The box's graph is made anew at every stop and its device reopened; a box
+// slow to open must neither hold the window nor lose what was asked
+// meanwhile: a capture asked for while it reconnects (as the schedule or the
+// remote control ask) and one whose own start reconnects it both record.
+TEST_F(ProgramMovieBox, ASlowReconnectionHoldsNeitherTheWindowNorTheCapturesAskedFor)
+{
+    useDevices("moviebox");
+    presetFolders();
+    start();
+    if (cam().Source().Kind() != SourceKind::skMovieBoxB) pickVideo(kBox);
+    ASSERT_EQ(cam().Source().Kind(), SourceKind::skMovieBoxB);
+    expectPriming();
+    closePriming(true);
+    ASSERT_TRUE(waitForPicture());
+
+    setVirtualDeviceOpening(kBoxPath, 600, false);
+    int ticksWhileConnecting = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (program->Sources().Connecting()) ++ticksWhileConnecting;
+    });
+    ticker.start(10);
+
+    // Records and stops, by the toggle or as the remote control does.
+    const auto recordAndStop = [&](const QString& name, bool byToggle) {
+        ASSERT_EQ(form().State(), CaptureState::csCapturing) << name.toStdString();
+        ASSERT_TRUE(waitConnected()) << name.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return cam().Capture().CapturedFrames() >= 15; }))
+            << name.toStdString();
+        ASSERT_EQ(form().State(), CaptureState::csCapturing) << name.toStdString();
+        if (byToggle) {
+            ASSERT_TRUE(act(ActionId::acCapturerBascule)->isEnabled());
+            act(ActionId::acCapturerBascule)->trigger();
+        } else {
+            program->Capture().StopCapture();
+        }
+        ASSERT_TRUE(waitStopped()) << name.toStdString();
+        ASSERT_TRUE(waitConnected()) << name.toStdString();
+        EXPECT_EQ(form().State(), CaptureState::csPreview) << name.toStdString();
+    };
+
+    QStringList made;
+    // The preview started again reconnects the box; a capture is asked for
+    // before the box is back.
+    ASSERT_TRUE(form().StartPreview());
+    ASSERT_TRUE(program->Sources().Connecting());
+    made << form().CurrentVideoFileName();
+    ASSERT_TRUE(program->Capture().StartCapture(made.back()));
+    ASSERT_NO_FATAL_FAILURE(recordAndStop(made.back(), false));
+    EXPECT_GT(ticksWhileConnecting, 0);
+
+    // The capture toggle's own start reconnects it.
+    ticksWhileConnecting = 0;
+    ASSERT_TRUE(waitForPicture());
+    made << form().CurrentVideoFileName();
+    ASSERT_NE(made[0], made[1]);
+    act(ActionId::acCapturerBascule)->trigger();
+    ASSERT_TRUE(program->Sources().Connecting());
+    ASSERT_NO_FATAL_FAILURE(recordAndStop(made.back(), true));
+    EXPECT_GT(ticksWhileConnecting, 0);
+    EXPECT_TRUE(waitForPicture());
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    program.reset();
+    for (const QString& name : made) {
+        const auto read = probeVideo(name);
+        ASSERT_TRUE(read.has_value()) << name.toStdString();
+        EXPECT_GT(read->frames, 0) << name.toStdString();
+    }
 }
 
 } // namespace
