@@ -73,7 +73,6 @@ public:
     // The device as last enumerated; kept for its properties. Binding looks
     // the device up again (BindVideoSource).
     DeviceRef Device;
-
 };
 
 // The program's one list of video devices, keyed by device path. It owns its
@@ -146,6 +145,5 @@ struct TboundSource {
 // the Occurrence-th device of its friendly name in enumeration order (the
 // MovieBox's enumerated name matches "Pinnacle Moviebox-B").
 TboundSource BindVideoSource(const TvideoSource& source, const char* elementName = nullptr);
-
 
 } // namespace kad
