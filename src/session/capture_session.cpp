@@ -237,15 +237,9 @@ bool TCaptureSession::startCapture(const QString& path, CaptureState as, Capture
         // The MovieBox is not back yet: the whole start waits for it, the
         // checks and the options read from the panels included (they
         // depend on the source). The capture stands meanwhile.
-        cam_.Capture().WrittenFrames().Reset();
+        waitForRebuild(as, before,
+                       [this, path, as, before] { return startCapture(path, as, before); });
         SetState(as);
-        captureWaiting_ = true;
-        AfterRebuild([this, path, as, before](bool finished) {
-            captureWaiting_ = false;
-            // Stopped or given up meanwhile.
-            if (state_ != as) return;
-            if (!finished || !startCapture(path, as, before)) SetState(before);
-        });
         return true;
     }
     if (!checkTarget(path)) return false;
@@ -283,18 +277,24 @@ bool TCaptureSession::captureOnRebuiltGraph(CaptureState as, CaptureState before
     // state back.
     if (cam_.Source().Kind() == SourceKind::skMovieBoxB) cam_.FilterGraph().StopGraph();
     if (!rebuilding_) return buildCapture();
+    // A step run before this one may have run the graph again: it is
+    // stopped, and so rebuilt, once more.
+    waitForRebuild(as, before, [this, as, before] { return captureOnRebuiltGraph(as, before); });
+    return true;
+}
+
+void TCaptureSession::waitForRebuild(CaptureState as, CaptureState before,
+                                     std::function<bool()> retry)
+{
     // The counters are this capture's from now on, not the last one's.
     cam_.Capture().WrittenFrames().Reset();
     captureWaiting_ = true;
-    AfterRebuild([this, as, before](bool finished) {
+    AfterRebuild([this, as, before, retry = std::move(retry)](bool finished) {
         captureWaiting_ = false;
         // Stopped or given up meanwhile.
         if (state_ != as) return;
-        // A step before this one may have run the graph again: it is
-        // stopped, and so rebuilt, once more.
-        if (!finished || !captureOnRebuiltGraph(as, before)) SetState(before);
+        if (!finished || !retry()) SetState(before);
     });
-    return true;
 }
 
 bool TCaptureSession::buildCapture()

@@ -184,6 +184,9 @@ private:
     // StartCapture; before is the state to give back should it fail after
     // waiting for a rebuild.
     bool startCapture(const QString& path, CaptureState as, CaptureState before);
+    // A capture start held until the MovieBox is back: retry then, and give
+    // the state back to before when it fails or the rebuild gave up.
+    void waitForRebuild(CaptureState as, CaptureState before, std::function<bool()> retry);
     QString peekNextVideoName();
     void followRecordingSplit(const QString& name);
     void useNumberOf(const QString& name);

@@ -47,12 +47,7 @@ TEST_F(ProgramConnect, ASlowSourceOpensWhileTheWindowRunsAndWaitsToBeUsed)
     const QString grabHint = grab->toolTip();
 
     setVirtualDeviceOpening(kWebcamPath, 700, false);
-    int ticksWhileConnecting = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (program->Sources().Connecting()) ++ticksWhileConnecting;
-    });
-    ticker.start(10);
+    const auto ticks = countTicksWhileConnecting();
     chooseVideo(kWebcam);
 
     // Half connected: nothing may preview, capture or grab from it, and the
@@ -70,7 +65,7 @@ TEST_F(ProgramConnect, ASlowSourceOpensWhileTheWindowRunsAndWaitsToBeUsed)
     EXPECT_NE(form().State(), CaptureState::csCapturing);
 
     ASSERT_TRUE(waitConnected());
-    EXPECT_GT(ticksWhileConnecting, 3) << "the GUI thread stood still while the device opened";
+    EXPECT_GT(ticks->count, 3) << "the GUI thread stood still while the device opened";
     EXPECT_EQ(cam().Source().Kind(), SourceKind::skAnalog);
     EXPECT_EQ(form().State(), CaptureState::csPreview);
     EXPECT_TRUE(capture->isEnabled());

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -153,6 +154,22 @@ protected:
     bool waitConnected(int ms = 15000)
     {
         return waitUntil([&] { return !program->Sources().Connecting(); }, ms);
+    }
+
+    // Counts the turns of a 10 ms timer the event loop makes while a video
+    // source connects: the GUI thread kept running if it grows.
+    struct TicksWhileConnecting {
+        int count = 0;
+        QTimer timer;
+    };
+    std::unique_ptr<TicksWhileConnecting> countTicksWhileConnecting()
+    {
+        auto ticks = std::make_unique<TicksWhileConnecting>();
+        QObject::connect(&ticks->timer, &QTimer::timeout, [this, t = ticks.get()] {
+            if (program->Sources().Connecting()) ++t->count;
+        });
+        ticks->timer.start(10);
+        return ticks;
     }
 
     bool showActive()

@@ -174,12 +174,7 @@ TEST_F(ProgramMovieBox, ASlowReconnectionHoldsNeitherTheWindowNorTheCapturesAske
     ASSERT_TRUE(waitForPicture());
 
     setVirtualDeviceOpening(kBoxPath, 600, false);
-    int ticksWhileConnecting = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (program->Sources().Connecting()) ++ticksWhileConnecting;
-    });
-    ticker.start(10);
+    const auto ticks = countTicksWhileConnecting();
 
     // Records and stops, by the toggle or as the remote control does.
     const auto recordAndStop = [&](const QString& name, bool byToggle) {
@@ -207,17 +202,17 @@ TEST_F(ProgramMovieBox, ASlowReconnectionHoldsNeitherTheWindowNorTheCapturesAske
     made << form().CurrentVideoFileName();
     ASSERT_TRUE(program->Capture().StartCapture(made.back()));
     ASSERT_NO_FATAL_FAILURE(recordAndStop(made.back(), false));
-    EXPECT_GT(ticksWhileConnecting, 0);
+    EXPECT_GT(ticks->count, 0);
 
     // The capture toggle's own start reconnects it.
-    ticksWhileConnecting = 0;
+    ticks->count = 0;
     ASSERT_TRUE(waitForPicture());
     made << form().CurrentVideoFileName();
     ASSERT_NE(made[0], made[1]);
     act(ActionId::acCapturerBascule)->trigger();
     ASSERT_TRUE(program->Sources().Connecting());
     ASSERT_NO_FATAL_FAILURE(recordAndStop(made.back(), true));
-    EXPECT_GT(ticksWhileConnecting, 0);
+    EXPECT_GT(ticks->count, 0);
     EXPECT_TRUE(waitForPicture());
     EXPECT_TRUE(dialogs.shown.empty());
 
