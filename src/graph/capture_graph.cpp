@@ -29,6 +29,7 @@
 #include "graph/capture_report_hooks.h"
 #include "graph/capture_state.h"
 #include "graph/dv_half_size.h"
+#include "graph/restamp.h"
 
 #include "graph/frame_counter.h"
 #include "platform/media/element_catalogue.h"
@@ -132,64 +133,6 @@ GstElement* capsFilter(const QString& caps)
     return f;
 }
 
-// The libav video encoders start their output segment far from zero (to
-// keep decoding times positive), while every other stream of the graph runs
-// from zero; muxers that order their inputs by raw time stamps would then
-// take all the audio first. The encoders' output is brought back to running
-// time.
-struct Restamp {
-    GstSegment segment;
-    bool known = false;
-};
-
-GstPadProbeReturn onEncoded(GstPad*, GstPadProbeInfo* info, gpointer data)
-{
-    auto* r = static_cast<Restamp*>(data);
-    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
-        const GstSegment* in = nullptr;
-        gst_event_parse_segment(event, &in);
-        if (in->format != GST_FORMAT_TIME) return GST_PAD_PROBE_OK;
-        gst_segment_copy_into(in, &r->segment);
-        r->known = true;
-        GstSegment zero;
-        gst_segment_init(&zero, GST_FORMAT_TIME);
-        GstEvent* out = gst_event_new_segment(&zero);
-        gst_event_set_seqnum(out, gst_event_get_seqnum(event));
-        gst_event_unref(event);
-        GST_PAD_PROBE_INFO_DATA(info) = out;
-        return GST_PAD_PROBE_OK;
-    }
-    if (!r->known) return GST_PAD_PROBE_OK;
-    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
-    auto toRunning = [r](GstClockTime t) {
-        if (!GST_CLOCK_TIME_IS_VALID(t) || t < r->segment.start) return t;
-        return gst_segment_to_running_time(&r->segment, GST_FORMAT_TIME, t);
-    };
-    GST_BUFFER_PTS(buffer) = toRunning(GST_BUFFER_PTS(buffer));
-    GST_BUFFER_DTS(buffer) = toRunning(GST_BUFFER_DTS(buffer));
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    return GST_PAD_PROBE_OK;
-}
-
-void deleteRestamp(gpointer data)
-{
-    // The probe's user data comes back here; adopting it frees it.
-    std::unique_ptr<Restamp> owned(static_cast<Restamp*>(data));
-}
-
-void restampToRunningTime(GstElement* encoder)
-{
-    if (!encoder) return;
-    PadRef out(gst_element_get_static_pad(encoder, "src"));
-    if (out)
-        gst_pad_add_probe(
-            out.get(),
-            GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-            onEncoded, std::make_unique<Restamp>().release(), deleteRestamp);
-}
-
 // The DV Video Encoder for a standard: the picture scaled and timed to the
 // standard, 4:2:0 for PAL and 4:1:1 for NTSC as consumer DV has them.
 GstElement* makeDvEncoder(int standard)
@@ -200,7 +143,7 @@ GstElement* makeDvEncoder(int standard)
                               : QStringLiteral("video/x-raw,format=I420,width=720,height=576,"
                                                "framerate=25/1,pixel-aspect-ratio=16/15");
     GstElement* encoder = make("avenc_dvvideo");
-    restampToRunningTime(encoder);
+    RestampToRunningTime(encoder);
     return chainBin(
         {make("videoconvert"), make("videoscale"), make("videorate"), capsFilter(caps), encoder});
 }
@@ -261,7 +204,7 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
     bool ok = true;
     if (!wm.videoEncoder.isEmpty()) {
         GstElement* enc = make(wm.videoEncoder.toUtf8().constData());
-        restampToRunningTime(enc);
+        RestampToRunningTime(enc);
         if (enc && wm.videoBitrate > 0) g_object_set(enc, "bitrate", wm.videoBitrate, NULL);
         // The Windows Media video encoders take progressive pictures only.
         std::vector<GstElement*> chain{make("videoconvert"), make("videoscale"), make("videorate"),
@@ -271,7 +214,7 @@ GstElement* makeAsfWriter(const WmEncoderSettings& wm, const QString& location, 
     }
     if (ok && !wm.audioEncoder.isEmpty()) {
         GstElement* enc = make(wm.audioEncoder.toUtf8().constData());
-        restampToRunningTime(enc);
+        RestampToRunningTime(enc);
         if (enc && wm.audioBitrate > 0) g_object_set(enc, "bitrate", wm.audioBitrate, NULL);
         ok = branch("audio_%u",
                     {make("audioconvert"), make("audioresample"), capsFilter(wm.audioCaps()), enc},
@@ -1088,6 +1031,7 @@ bool TcaptureRun::placeAsfWriter()
     if (!bin) return false;
     s.writer = ElementRef::ref(bin);
     s.kind = WriterKind::Asf;
+    s.fileSwitch.WatchSound(s.mux.get());
     addToGraph(graph().Graph(), bin);
     return true;
 }
@@ -1318,7 +1262,6 @@ bool TcaptureRun::SwitchCaptureFile(const QString& name)
         GstElement* mux = s.mux.get();
         GstElement* sink = s.fileSink.get();
         QPointer<TcaptureRun> self(this);
-        s.fileSwitch.SetSoundWaitsForCut(s.kind == WriterKind::Asf);
         const bool started = s.fileSwitch.Start(
             where, mux, sink, name,
             [self, oldName, name](bool ok, const QString& error) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kad {
@@ -28,6 +29,13 @@ constexpr guint kHoldTimeoutSeconds = 2;
 // The longest a sound packet waits for the pictures to tell on which side of
 // the cut it falls.
 constexpr int kSoundWaitMs = 500;
+
+GstClockTime middleOf(GstClockTime rt, GstBuffer* buffer)
+{
+    if (!GST_CLOCK_TIME_IS_VALID(rt)) return rt;
+    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+    return rt + (GST_CLOCK_TIME_IS_VALID(duration) ? duration / 2 : 0);
+}
 
 GstClockTime runningTime(GstPad* pad, GstBuffer* buffer)
 {
@@ -115,10 +123,15 @@ struct TfileSwitch::State {
     // when it or the cut changes.
     bool soundWaits = false;
     GstClockTime pictureSeen = GST_CLOCK_TIME_NONE;
+    // The middle of the latest sound packet gone into the writer
+    // (WatchSound): the cut may not come before it, or the old file would
+    // end with sound that belongs to the new one's first picture.
+    GstClockTime soundGone = GST_CLOCK_TIME_NONE;
     unsigned run = 0; // counts the switches, so a waiting packet knows its own
     std::condition_variable moved;
 
     // GUI thread only.
+    std::vector<std::pair<PadRef, gulong>> soundWatches;
     GRef<GstBin> graph;
     ElementRef mux;
     ElementRef sink;
@@ -137,18 +150,35 @@ struct TfileSwitch::State {
     }
 
     // Called with the mutex held.
-    bool mayCutLocked(const Input& in, GstBuffer* buffer) const
+    void soundGoneLocked(GstClockTime middle)
+    {
+        if (GST_CLOCK_TIME_IS_VALID(middle) &&
+            (!GST_CLOCK_TIME_IS_VALID(soundGone) || middle > soundGone))
+            soundGone = middle;
+    }
+
+    // Called with the mutex held.
+    bool keyFrameMayCutLocked(GstBuffer* buffer, GstClockTime rt) const
+    {
+        if (buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) return false;
+        return !GST_CLOCK_TIME_IS_VALID(soundGone) || !GST_CLOCK_TIME_IS_VALID(rt) ||
+               rt >= soundGone;
+    }
+
+    // Called with the mutex held.
+    bool mayCutLocked(const Input& in, GstBuffer* buffer, GstClockTime rt) const
     {
         if (anyInputCuts) return true;
         // A picture seen on its way into the queue has set the cut already.
         if (in.video && in.early) return false;
-        if (in.video) return !buffer || !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+        if (in.video) return keyFrameMayCutLocked(buffer, rt);
         return std::none_of(inputs.begin(), inputs.end(),
                             [](const Input& i) { return i.video && i.hold == Hold::Waiting; });
     }
 
     static GstPadProbeReturn onData(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static GstPadProbeReturn onEarly(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static GstPadProbeReturn onSoundGone(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static GstPadProbeReturn onSinkEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static gboolean onIdle(gpointer self);
     static gboolean onTimeout(gpointer self);
@@ -230,8 +260,7 @@ GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info,
     // the queue in front of the muxer lets the encoder go on meanwhile).
     if (st->soundWaits && !in->video && buffer && GST_CLOCK_TIME_IS_VALID(rt) &&
         !GST_CLOCK_TIME_IS_VALID(st->cut)) {
-        const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-        const GstClockTime middle = rt + (GST_CLOCK_TIME_IS_VALID(duration) ? duration / 2 : 0);
+        const GstClockTime middle = middleOf(rt, buffer);
         const unsigned run = st->run;
         const auto decided = [st, in, middle, run] {
             return st->run != run || st->phase != Phase::Holding || in->hold != Hold::Waiting ||
@@ -249,12 +278,16 @@ GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info,
     // video input still runs, only one of its key frames may set it: a file
     // that began with a frame predicted from the old file's last ones would
     // show nothing until its first key frame.
+    const auto passed = [&] {
+        if (buffer && !in->video) st->soundGoneLocked(middleOf(rt, buffer));
+        return GST_PAD_PROBE_PASS;
+    };
     if (!GST_CLOCK_TIME_IS_VALID(st->cut)) {
-        if (!st->mayCutLocked(*in, buffer)) return GST_PAD_PROBE_PASS;
+        if (!st->mayCutLocked(*in, buffer, rt)) return passed();
         st->cut = GST_CLOCK_TIME_IS_VALID(rt) ? rt : 0;
     } else if (GST_CLOCK_TIME_IS_VALID(rt) && rt < st->cut &&
                !(buffer && !in->video && mostlyAfter(rt, GST_BUFFER_DURATION(buffer), st->cut))) {
-        return GST_PAD_PROBE_PASS;
+        return passed();
     }
     in->hold = Hold::Held;
     st->scheduleLocked();
@@ -268,16 +301,45 @@ GstPadProbeReturn TfileSwitch::State::onEarly(GstPad* pad, GstPadProbeInfo* info
     if (!buffer) return GST_PAD_PROBE_OK;
     const GstClockTime rt = runningTime(pad, buffer);
     if (!GST_CLOCK_TIME_IS_VALID(rt)) return GST_PAD_PROBE_OK;
+    bool askKeyFrame = false;
+    {
+        std::lock_guard lock(st->mutex);
+        if (st->phase != Phase::Holding) return GST_PAD_PROBE_OK;
+        // The first key frame out of the encoder since the request is the
+        // cut, unless sound already in the old file lies mostly after it
+        // (the sound runs ahead when the picture encoder is slow): the next
+        // key frame is asked for instead.
+        if (!GST_CLOCK_TIME_IS_VALID(st->cut) &&
+            !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) {
+            if (st->keyFrameMayCutLocked(buffer, rt))
+                st->cut = rt;
+            else
+                askKeyFrame = true;
+        }
+        const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+        const GstClockTime end = rt + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0);
+        if (!GST_CLOCK_TIME_IS_VALID(st->pictureSeen) || end > st->pictureSeen)
+            st->pictureSeen = end;
+        st->moved.notify_all();
+    }
+    if (askKeyFrame)
+        gst_pad_push_event(
+            pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn TfileSwitch::State::onSoundGone(GstPad* pad, GstPadProbeInfo* info, gpointer self)
+{
+    auto* st = static_cast<State*>(self);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer && GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+        buffer = gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0);
+    if (!buffer) return GST_PAD_PROBE_OK;
+    const GstClockTime middle = middleOf(runningTime(pad, buffer), buffer);
     std::lock_guard lock(st->mutex);
-    if (st->phase != Phase::Holding) return GST_PAD_PROBE_OK;
-    // The first key frame out of the encoder since the request is the cut.
-    if (!GST_CLOCK_TIME_IS_VALID(st->cut) &&
-        !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT))
-        st->cut = rt;
-    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
-    const GstClockTime end = rt + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0);
-    if (!GST_CLOCK_TIME_IS_VALID(st->pictureSeen) || end > st->pictureSeen) st->pictureSeen = end;
-    st->moved.notify_all();
+    // While a switch runs, its own probe decides which file a packet goes to
+    // and notes it there.
+    if (st->phase == Phase::Idle) st->soundGoneLocked(middle);
     return GST_PAD_PROBE_OK;
 }
 
@@ -533,6 +595,8 @@ TfileSwitch::~TfileSwitch()
     s_->stopHoldTimeout();
     s_->unwatchSink();
     s_->releaseInputs();
+    for (auto& [pad, id] : s_->soundWatches)
+        gst_pad_remove_probe(pad.get(), id);
     std::lock_guard lock(s_->mutex);
     if (s_->idle) g_source_remove(s_->idle);
     s_->idle = 0;
@@ -638,10 +702,32 @@ bool TfileSwitch::Cancel()
     return complete;
 }
 
-void TfileSwitch::SetSoundWaitsForCut(bool on)
+void TfileSwitch::WatchSound(GstElement* mux)
 {
-    std::lock_guard lock(s_->mutex);
-    s_->soundWaits = on;
+    {
+        std::lock_guard lock(s_->mutex);
+        s_->soundWaits = true;
+    }
+    if (!mux || !s_->soundWatches.empty()) return;
+    GstIterator* it = gst_element_iterate_sink_pads(mux);
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* muxPad = GST_PAD(g_value_get_object(&item));
+        GRef<GstPadTemplate> templ(gst_pad_get_pad_template(muxPad));
+        PadRef upstream(gst_pad_get_peer(muxPad));
+        g_value_reset(&item);
+        // Caps are not known yet: the muxer's pad template tells the sound.
+        if (!templ || !upstream ||
+            !g_str_has_prefix(GST_PAD_TEMPLATE_NAME_TEMPLATE(templ.get()), "audio"))
+            continue;
+        const gulong id = gst_pad_add_probe(
+            upstream.get(),
+            GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+            &State::onSoundGone, s_.get(), nullptr);
+        s_->soundWatches.emplace_back(std::move(upstream), id);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
 }
 
 bool TfileSwitch::GiveUp()

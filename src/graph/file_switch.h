@@ -88,8 +88,11 @@ public:
     // encoder, on its way into the queue in front of the muxer, and a sound
     // packet that may lie across it waits (at most half a second) until the
     // pictures tell on which side its middle falls; it then goes to the file
-    // holding most of it. Set before Start.
-    void SetSoundWaitsForCut(bool on);
+    // holding most of it. From this call on, the sound going into mux's
+    // "audio" inputs is followed, so that no cut comes before the middle of
+    // a packet already written. Call once, when the writer's inputs are
+    // linked, before data flows; the same inputs feed every later muxer.
+    void WatchSound(GstElement* mux);
     // The writer in the graph after the last successful switch (or the one
     // given to Start while it runs).
     GstElement* Mux() const;

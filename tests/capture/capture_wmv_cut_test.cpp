@@ -5,6 +5,7 @@
 #include "capture_graph_fixture.h"
 #include "elements/dv_avi_writer_helpers.h"
 #include "support/edit_options.h"
+#include "support/readers.h"
 #include "support/wait.h"
 
 #include <QJsonArray>
@@ -19,68 +20,21 @@
 namespace kad::test {
 namespace {
 
-// Where one stream of a file begins and ends, in seconds of the file's
-// time line.
-struct Span {
-    double start = -1;
-    double end = -1;
-    double lastStart = -1;
-    int packets = 0;
-    double length() const { return end - start; }
-    // The time between packets (picture packets carry no duration in
-    // either reader, and asfdemux's sound none either).
-    double step() const { return packets > 1 ? (lastStart - start) / (packets - 1) : 0.0; }
-};
-
-struct Spans {
-    Span video;
-    Span audio;
-};
-
-void widen(Span& s, double start, double end)
-{
-    if (s.packets == 0 || start < s.start) s.start = start;
-    if (s.packets == 0 || end > s.end) s.end = end;
-    if (s.packets == 0 || start > s.lastStart) s.lastStart = start;
-    ++s.packets;
-}
-
-// A packet without a duration lasts until the next one, the last one as
-// long as the others.
-void closeSpans(Spans& spans)
-{
-    for (Span* s : {&spans.video, &spans.audio})
-        s->end = std::max(s->end, s->lastStart + s->step());
-}
-
-// The streams' spans read from every packet by ffprobe.
-Spans ffprobeSpans(const QString& file)
-{
-    const QByteArray out = kadtest::runTool("ffprobe", {"-v", "error", "-show_entries",
-                                                        "packet=codec_type,pts_time,duration_time",
-                                                        "-of", "json", file});
-    Spans spans;
-    for (const QJsonValue& v : QJsonDocument::fromJson(out).object()["packets"].toArray()) {
-        const QJsonObject p = v.toObject();
-        const double start = p["pts_time"].toString().toDouble();
-        const double end = start + p["duration_time"].toString().toDouble();
-        widen(p["codec_type"].toString() == "video" ? spans.video : spans.audio, start, end);
-    }
-    closeSpans(spans);
-    return spans;
-}
+using kadtest::PacketSpan;
+using kadtest::PacketSpans;
+using kadtest::widenSpan;
 
 // The same read by asfdemux: each buffer's time stamp and duration.
-Spans asfdemuxSpans(const QString& file)
+PacketSpans asfdemuxSpans(const QString& file)
 {
     kad::ElementRef p = kadtest::launch("filesrc location=\"" + file.toStdString() +
                                         "\" ! asfdemux name=d d.video_0 ! queue ! fakesink "
                                         "name=v d.audio_0 ! queue ! fakesink name=a");
-    Spans spans;
+    PacketSpans spans;
     if (!p) return spans;
     std::mutex lock;
     struct Tap {
-        Span* span;
+        PacketSpan* span;
         std::mutex* lock;
     };
     Tap taps[2] = {{&spans.video, &lock}, {&spans.audio, &lock}};
@@ -99,14 +53,14 @@ Spans asfdemuxSpans(const QString& file)
                                           ? double(GST_BUFFER_DURATION(b)) / GST_SECOND
                                           : 0.0;
                 std::lock_guard hold(*tap->lock);
-                widen(*tap->span, start, start + length);
+                widenSpan(*tap->span, start, start + length);
                 return GST_PAD_PROBE_OK;
             },
             &taps[i], nullptr);
     }
     const kadtest::RunResult r = kadtest::runPipeline(p.get(), {}, 60);
     EXPECT_TRUE(r.eos) << file.toStdString() << ": " << r.message;
-    closeSpans(spans);
+    kadtest::closeSpans(spans);
     return spans;
 }
 
@@ -146,8 +100,8 @@ protected:
             EXPECT_EQ(p.count("video"), 1);
             EXPECT_EQ(p.count("audio"), 1);
             EXPECT_TRUE(p.error.empty()) << p.error;
-            for (const auto& [reader, spans] :
-                 {std::pair{"ffprobe", ffprobeSpans(name)}, {"asfdemux", asfdemuxSpans(name)}}) {
+            for (const auto& [reader, spans] : {std::pair{"ffprobe", kadtest::packetSpans(name)},
+                                                {"asfdemux", asfdemuxSpans(name)}}) {
                 SCOPED_TRACE(reader);
                 ASSERT_GT(spans.video.packets, 5);
                 ASSERT_GT(spans.audio.packets, 5);

@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 
 #include "elements/dv_avi_writer_helpers.h"
+#include "graph/asf_packets.h"
 #include "graph/file_switch.h"
+#include "graph/restamp.h"
+#include "support/readers.h"
 #include "support/scratch_folder.h"
 #include "support/wait.h"
 
@@ -159,6 +165,9 @@ TEST_F(FileSwitchTest, AVideoInputThatStopsSendingDoesNotHoldTheCut)
                "avimux name=mux ! filesink name=sink location=" +
                first);
     ASSERT_TRUE(p);
+    // As the capture graph has them: the encoder's time stamps from zero.
+    kad::ElementRef encoder(gst_bin_get_by_name(GST_BIN(p.get()), "enc"));
+    kad::RestampToRunningTime(encoder.get());
     kad::ElementRef mux(gst_bin_get_by_name(GST_BIN(p.get()), "mux"));
     kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "sink"));
     kad::ElementRef gate(gst_bin_get_by_name(GST_BIN(p.get()), "gate"));
@@ -207,4 +216,105 @@ TEST_F(FileSwitchTest, AVideoInputThatStopsSendingDoesNotHoldTheCut)
     EXPECT_GT(a.first("video")->frames, 0);
     EXPECT_GT(b.first("video")->frames, 0) << "the video came back into the new file";
     EXPECT_EQ(readerWarnings(first), "");
+}
+
+// When the picture encoder is slower than the sound's, a sound packet lying
+// across the next picture can be in the muxer before the cut is asked for.
+// The cut must then come after that packet's middle, or the old file ends
+// with sound of the new one's first picture (and the new one starts late).
+TEST_F(FileSwitchTest, SoundAlreadyWrittenPastTheNextPictureMovesTheCut)
+{
+    const std::string first = path("ahead-a.wmv");
+    const std::string second = path("ahead-b.wmv");
+    for (const char* factory : {"avenc_wmv2", "avenc_wmav2", "asfmux"}) {
+        if (!kad::GRef<GstElementFactory>(gst_element_factory_find(factory)))
+            GTEST_SKIP() << "no " << factory;
+    }
+    kad::ElementRef p = launch(
+        "videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,framerate=25/1 ! "
+        "avenc_wmv2 name=enc gop-size=1 ! identity name=slow ! queue name=vq ! mux.video_0 "
+        "audiotestsrc num-buffers=75 samplesperbuffer=1920 ! "
+        "audio/x-raw,rate=48000,channels=2,format=S16LE ! audioconvert ! avenc_wmav2 ! "
+        "queue name=aq ! mux.audio_0 asfmux name=mux ! filesink async=false name=sink location=" +
+        first);
+    ASSERT_TRUE(p);
+    // As the capture graph has them: the encoder's time stamps from zero.
+    kad::ElementRef encoder(gst_bin_get_by_name(GST_BIN(p.get()), "enc"));
+    kad::RestampToRunningTime(encoder.get());
+    kad::ElementRef mux(gst_bin_get_by_name(GST_BIN(p.get()), "mux"));
+    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "sink"));
+    kad::KeepAsfPacketsWhole(mux.get());
+    kad::TfileSwitch sw;
+    sw.WatchSound(mux.get());
+
+    // The picture of 1 s waits in front of the queue, the sound runs on
+    // into the muxer as far as the muxer takes it.
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable opened;
+        bool open = false;
+        std::atomic<bool> holding{false};
+    } gate;
+    kad::ElementRef slow(gst_bin_get_by_name(GST_BIN(p.get()), "slow"));
+    kad::PadRef slowOut(gst_element_get_static_pad(slow.get(), "src"));
+    gst_pad_add_probe(
+        slowOut.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            auto* g = static_cast<Gate*>(data);
+            if (GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info)) < GST_SECOND)
+                return GST_PAD_PROBE_OK;
+            std::unique_lock hold(g->lock);
+            g->holding = true;
+            g->opened.wait_for(hold, std::chrono::seconds(10), [g] { return g->open; });
+            return GST_PAD_PROBE_OK;
+        },
+        &gate, nullptr);
+    Counted sound;
+    kad::ElementRef aq(gst_bin_get_by_name(GST_BIN(p.get()), "aq"));
+    kad::PadRef soundOut(gst_element_get_static_pad(aq.get(), "src"));
+    gst_pad_add_probe(soundOut.get(), GST_PAD_PROBE_TYPE_BUFFER, &Counted::count, &sound, nullptr);
+
+    QElapsedTimer still;
+    int soundSeen = -1;
+    bool asked = false, started = false, ok = false, done = false;
+    const RunResult r = runPipeline(
+        p.get(),
+        [&] {
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            if (asked || !gate.holding) return;
+            // The sound has gone as far as it can once it stops moving.
+            if (sound.buffers != soundSeen) {
+                soundSeen = sound.buffers;
+                still.start();
+                return;
+            }
+            if (still.elapsed() < 300) return;
+            asked = true;
+            started = sw.Start(
+                GST_BIN(p.get()), mux.get(), sink.get(), QString::fromStdString(second),
+                [&](bool success, const QString&) {
+                    ok = success;
+                    done = true;
+                },
+                [](GstElement* newMux, GstElement*) { kad::KeepAsfPacketsWhole(newMux); });
+            std::lock_guard hold(gate.lock);
+            gate.open = true;
+            gate.opened.notify_all();
+        },
+        30);
+    EXPECT_TRUE(r.eos) << r.message;
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(done && ok);
+    const PacketSpans a = packetSpans(QString::fromStdString(first));
+    const PacketSpans b = packetSpans(QString::fromStdString(second));
+    ASSERT_GT(a.audio.packets, 5);
+    ASSERT_GT(b.audio.packets, 5);
+    const double half = a.audio.step() / 2 + 0.002;
+    EXPECT_NEAR(a.audio.end, a.video.end, half)
+        << "video " << a.video.start << ".." << a.video.end << ", audio " << a.audio.start << ".."
+        << a.audio.end;
+    EXPECT_NEAR(b.audio.start, b.video.start, half)
+        << "video " << b.video.start << ".." << b.video.end << ", audio " << b.audio.start << ".."
+        << b.audio.end;
 }

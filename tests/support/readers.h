@@ -21,6 +21,7 @@
 #include <QStringList>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -155,6 +156,57 @@ inline StreamTimes streamTimes(const QString& file)
         }
     }
     return t;
+}
+
+// Where one stream of a file begins and ends, in seconds of the file's
+// time line.
+struct PacketSpan {
+    double start = -1;
+    double end = -1;
+    double lastStart = -1;
+    int packets = 0;
+    double length() const { return end - start; }
+    // The time between packets (picture packets carry no duration in
+    // either reader, and asfdemux's sound none either).
+    double step() const { return packets > 1 ? (lastStart - start) / (packets - 1) : 0.0; }
+};
+
+struct PacketSpans {
+    PacketSpan video;
+    PacketSpan audio;
+};
+
+inline void widenSpan(PacketSpan& s, double start, double end)
+{
+    if (s.packets == 0 || start < s.start) s.start = start;
+    if (s.packets == 0 || end > s.end) s.end = end;
+    if (s.packets == 0 || start > s.lastStart) s.lastStart = start;
+    ++s.packets;
+}
+
+// A packet without a duration lasts until the next one, the last one as
+// long as the others.
+inline void closeSpans(PacketSpans& spans)
+{
+    for (PacketSpan* s : {&spans.video, &spans.audio})
+        s->end = std::max(s->end, s->lastStart + s->step());
+}
+
+// The streams' spans read from every packet by ffprobe.
+inline PacketSpans packetSpans(const QString& file)
+{
+    const QByteArray out =
+        runTool("ffprobe", {"-v", "error", "-show_entries",
+                            "packet=codec_type,pts_time,duration_time", "-of", "json", file});
+    PacketSpans spans;
+    for (const QJsonValue& v : QJsonDocument::fromJson(out).object()["packets"].toArray()) {
+        const QJsonObject p = v.toObject();
+        const double start = p["pts_time"].toString().toDouble();
+        const double end = start + p["duration_time"].toString().toDouble();
+        widenSpan(p["codec_type"].toString() == "video" ? spans.video : spans.audio, start, end);
+    }
+    closeSpans(spans);
+    return spans;
 }
 
 // The recording date of a file's first DV frame, as ffmpeg hands it out.
