@@ -46,8 +46,12 @@ std::string FirstInstalled(std::initializer_list<const char*> factories)
 
 void SetPictureByPictureDecoding(GstElement* decoder)
 {
-    if (decoder && g_object_class_find_property(G_OBJECT_GET_CLASS(decoder), "thread-type"))
+    if (!decoder) return;
+    GObjectClass* c = G_OBJECT_GET_CLASS(decoder);
+    if (g_object_class_find_property(c, "thread-type"))
         gst_util_set_object_arg(G_OBJECT(decoder), "thread-type", "slice");
+    if (g_object_class_find_property(c, "max-threads"))
+        g_object_set(decoder, "max-threads", 1, NULL);
 }
 
 std::vector<TfilterEntry> EnumerateFilters()
