@@ -21,6 +21,11 @@ using namespace kadtest;
 
 namespace {
 
+kad::ElementRef named(const kad::ElementRef& bin, const char* name)
+{
+    return kad::ElementRef(gst_bin_get_by_name(GST_BIN(bin.get()), name));
+}
+
 struct Counted {
     std::atomic<int> buffers{0};
     static GstPadProbeReturn count(GstPad*, GstPadProbeInfo*, gpointer self)
@@ -55,11 +60,10 @@ protected:
     {
         kad::ElementRef p = launch(description);
         if (!p) return false;
-        GstElement* mux = gst_bin_get_by_name(GST_BIN(p.get()), "mux");
-        GstElement* sink = gst_bin_get_by_name(GST_BIN(p.get()), "sink");
-        GstElement* counted = gst_bin_get_by_name(GST_BIN(p.get()), "vq");
+        kad::ElementRef mux = named(p, "mux");
+        kad::ElementRef sink = named(p, "sink");
         Counted counter;
-        kad::PadRef countPad(gst_element_get_static_pad(counted, "src"));
+        kad::PadRef countPad(gst_element_get_static_pad(named(p, "vq").get(), "src"));
         gst_pad_add_probe(countPad.get(), GST_PAD_PROBE_TYPE_BUFFER, &Counted::count, &counter,
                           nullptr);
         kad::TfileSwitch sw;
@@ -70,7 +74,8 @@ protected:
             while (g_main_context_iteration(nullptr, FALSE)) {
             }
             if (!started && counter.buffers >= after) {
-                started = sw.Start(GST_BIN(p.get()), mux, sink, QString::fromStdString(second),
+                started = sw.Start(GST_BIN(p.get()), mux.get(), sink.get(),
+                                   QString::fromStdString(second),
                                    [&](bool success, const QString& error) {
                                        ++doneCalls;
                                        ok = success;
@@ -78,12 +83,9 @@ protected:
                                    });
                 EXPECT_TRUE(started);
                 EXPECT_TRUE(sw.Busy());
-                EXPECT_FALSE(sw.Start(GST_BIN(p.get()), mux, sink, "x", {}));
+                EXPECT_FALSE(sw.Start(GST_BIN(p.get()), mux.get(), sink.get(), "x", {}));
             }
         });
-        gst_object_unref(mux);
-        gst_object_unref(sink);
-        gst_object_unref(counted);
         EXPECT_EQ(doneCalls, 1);
         EXPECT_FALSE(sw.Busy());
         return started && ok;
@@ -138,16 +140,14 @@ TEST_F(FileSwitchTest, AStreamThatEndedBeforeTheCutStaysInTheOldFile)
 TEST_F(FileSwitchTest, RefusesWhatIsNotARunningWriter)
 {
     kad::ElementRef p = launch("fakesrc ! queue ! avimux name=mux ! filesink name=sink");
-    GstElement* mux = gst_bin_get_by_name(GST_BIN(p.get()), "mux");
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(p.get()), "sink");
+    kad::ElementRef mux = named(p, "mux");
+    kad::ElementRef sink = named(p, "sink");
     kad::TfileSwitch sw;
     // Not running.
-    EXPECT_FALSE(sw.Start(GST_BIN(p.get()), mux, sink, "x.avi", {}));
+    EXPECT_FALSE(sw.Start(GST_BIN(p.get()), mux.get(), sink.get(), "x.avi", {}));
     // Not a muxer feeding that sink.
-    EXPECT_FALSE(sw.Start(GST_BIN(p.get()), sink, mux, "x.avi", {}));
+    EXPECT_FALSE(sw.Start(GST_BIN(p.get()), sink.get(), mux.get(), "x.avi", {}));
     EXPECT_FALSE(sw.Busy());
-    gst_object_unref(mux);
-    gst_object_unref(sink);
 }
 
 // A device that stops sending without ending its stream must not hold the
@@ -165,12 +165,9 @@ TEST_F(FileSwitchTest, AVideoInputThatStopsSendingDoesNotHoldTheCut)
                "avimux name=mux ! filesink name=sink location=" +
                first);
     ASSERT_TRUE(p);
-    // As the capture graph has them: the encoder's time stamps from zero.
-    kad::ElementRef encoder(gst_bin_get_by_name(GST_BIN(p.get()), "enc"));
-    kad::RestampToRunningTime(encoder.get());
-    kad::ElementRef mux(gst_bin_get_by_name(GST_BIN(p.get()), "mux"));
-    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "sink"));
-    kad::ElementRef gate(gst_bin_get_by_name(GST_BIN(p.get()), "gate"));
+    kad::ElementRef mux = named(p, "mux");
+    kad::ElementRef sink = named(p, "sink");
+    kad::ElementRef gate = named(p, "gate");
     kad::TfileSwitch sw;
     QElapsedTimer clock;
     clock.start();
@@ -239,10 +236,10 @@ TEST_F(FileSwitchTest, SoundAlreadyWrittenPastTheNextPictureMovesTheCut)
         first);
     ASSERT_TRUE(p);
     // As the capture graph has them: the encoder's time stamps from zero.
-    kad::ElementRef encoder(gst_bin_get_by_name(GST_BIN(p.get()), "enc"));
+    kad::ElementRef encoder = named(p, "enc");
     kad::RestampToRunningTime(encoder.get());
-    kad::ElementRef mux(gst_bin_get_by_name(GST_BIN(p.get()), "mux"));
-    kad::ElementRef sink(gst_bin_get_by_name(GST_BIN(p.get()), "sink"));
+    kad::ElementRef mux = named(p, "mux");
+    kad::ElementRef sink = named(p, "sink");
     kad::KeepAsfPacketsWhole(mux.get());
     kad::TfileSwitch sw;
     sw.WatchSound(mux.get());
@@ -255,7 +252,7 @@ TEST_F(FileSwitchTest, SoundAlreadyWrittenPastTheNextPictureMovesTheCut)
         bool open = false;
         std::atomic<bool> holding{false};
     } gate;
-    kad::ElementRef slow(gst_bin_get_by_name(GST_BIN(p.get()), "slow"));
+    kad::ElementRef slow = named(p, "slow");
     kad::PadRef slowOut(gst_element_get_static_pad(slow.get(), "src"));
     gst_pad_add_probe(
         slowOut.get(), GST_PAD_PROBE_TYPE_BUFFER,
@@ -270,7 +267,7 @@ TEST_F(FileSwitchTest, SoundAlreadyWrittenPastTheNextPictureMovesTheCut)
         },
         &gate, nullptr);
     Counted sound;
-    kad::ElementRef aq(gst_bin_get_by_name(GST_BIN(p.get()), "aq"));
+    kad::ElementRef aq = named(p, "aq");
     kad::PadRef soundOut(gst_element_get_static_pad(aq.get(), "src"));
     gst_pad_add_probe(soundOut.get(), GST_PAD_PROBE_TYPE_BUFFER, &Counted::count, &sound, nullptr);
 
