@@ -92,11 +92,26 @@ std::optional<std::string> FindFilterByClsid(const QString& clsid)
 
 GstElement* MakeAudioOutput()
 {
+    // autoaudiosink finding no working output settles on a fake sink of its
+    // own, after trying every output again each time it is readied (some
+    // milliseconds of the GUI thread at each preview built): that counts as
+    // no sound.
     static const bool haveSound = [] {
         ElementRef probe = ElementRef::sink(gst_element_factory_make("autoaudiosink", nullptr));
         if (!probe) return false;
-        const bool ok =
-            gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+        bool ok = gst_element_set_state(probe.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+        if (ok && GST_IS_BIN(probe.get())) {
+            GstIterator* it = gst_bin_iterate_elements(GST_BIN(probe.get()));
+            GValue item = G_VALUE_INIT;
+            while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+                GstElementFactory* f =
+                    gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+                if (f && g_str_has_prefix(GST_OBJECT_NAME(f), "fake")) ok = false;
+                g_value_reset(&item);
+            }
+            g_value_unset(&item);
+            gst_iterator_free(it);
+        }
         gst_element_set_state(probe.get(), GST_STATE_NULL);
         return ok;
     }();
