@@ -30,6 +30,15 @@ constexpr guint kHoldTimeoutSeconds = 2;
 // the cut it falls.
 constexpr int kSoundWaitMs = 500;
 
+// The latest buffer a probe sees: a list's last.
+GstBuffer* latestBuffer(GstPadProbeInfo* info)
+{
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) return buffer;
+    GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+    const guint n = list ? gst_buffer_list_length(list) : 0;
+    return n > 0 ? gst_buffer_list_get(list, n - 1) : nullptr;
+}
+
 GstClockTime middleOf(GstClockTime rt, GstBuffer* buffer)
 {
     if (!GST_CLOCK_TIME_IS_VALID(rt)) return rt;
@@ -279,7 +288,8 @@ GstPadProbeReturn TfileSwitch::State::onData(GstPad* pad, GstPadProbeInfo* info,
     // that began with a frame predicted from the old file's last ones would
     // show nothing until its first key frame.
     const auto passed = [&] {
-        if (buffer && !in->video) st->soundGoneLocked(middleOf(rt, buffer));
+        if (GstBuffer* latest = in->video ? nullptr : latestBuffer(info))
+            st->soundGoneLocked(middleOf(runningTime(pad, latest), latest));
         return GST_PAD_PROBE_PASS;
     };
     if (!GST_CLOCK_TIME_IS_VALID(st->cut)) {
@@ -331,9 +341,7 @@ GstPadProbeReturn TfileSwitch::State::onEarly(GstPad* pad, GstPadProbeInfo* info
 GstPadProbeReturn TfileSwitch::State::onSoundGone(GstPad* pad, GstPadProbeInfo* info, gpointer self)
 {
     auto* st = static_cast<State*>(self);
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer && GST_PAD_PROBE_INFO_BUFFER_LIST(info))
-        buffer = gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0);
+    GstBuffer* buffer = latestBuffer(info);
     if (!buffer) return GST_PAD_PROBE_OK;
     const GstClockTime middle = middleOf(runningTime(pad, buffer), buffer);
     std::lock_guard lock(st->mutex);
@@ -704,11 +712,17 @@ bool TfileSwitch::Cancel()
 
 void TfileSwitch::WatchSound(GstElement* mux)
 {
+    // A new writer starts a new capture, whose running time starts again:
+    // nothing of the last one's sound counts.
+    for (auto& [pad, id] : s_->soundWatches)
+        gst_pad_remove_probe(pad.get(), id);
+    s_->soundWatches.clear();
     {
         std::lock_guard lock(s_->mutex);
-        s_->soundWaits = true;
+        s_->soundWaits = mux != nullptr;
+        s_->soundGone = GST_CLOCK_TIME_NONE;
     }
-    if (!mux || !s_->soundWatches.empty()) return;
+    if (!mux) return;
     GstIterator* it = gst_element_iterate_sink_pads(mux);
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {

@@ -90,8 +90,10 @@ public:
     // pictures tell on which side its middle falls; it then goes to the file
     // holding most of it. From this call on, the sound going into mux's
     // "audio" inputs is followed, so that no cut comes before the middle of
-    // a packet already written. Call once, when the writer's inputs are
-    // linked, before data flows; the same inputs feed every later muxer.
+    // a packet already written. Call for each new writer (each capture),
+    // once its inputs are linked and before data flows: what was followed
+    // for the last one is dropped. The same inputs feed the muxers that
+    // the cuts put in its place. Null stops it all.
     void WatchSound(GstElement* mux);
     // The writer in the graph after the last successful switch (or the one
     // given to Start while it runs).
