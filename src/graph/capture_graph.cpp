@@ -401,7 +401,7 @@ void TcaptureRun::TcaptureStateDeleter::operator()(TcaptureState* s) const
 
 TcaptureRun::TcaptureState& TcaptureRun::cap()
 {
-    if (!capture_) capture_.reset(new TcaptureState);
+    if (!capture_) capture_.reset(std::make_unique<TcaptureState>().release());
     return *capture_;
 }
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 namespace kad {
@@ -339,9 +340,12 @@ void TcaptureReporter::Begin(const Setup& setup)
     endDetail_.clear();
     // The probes hold the shared state for as long as they may run.
     auto keep = [](const std::shared_ptr<Shared>& s) {
-        return static_cast<gpointer>(new std::shared_ptr<Shared>(s));
+        return static_cast<gpointer>(std::make_unique<std::shared_ptr<Shared>>(s).release());
     };
-    auto release = [](gpointer p) { delete static_cast<std::shared_ptr<Shared>*>(p); };
+    // GLib hands the holder back here; adopting it frees it.
+    auto release = [](gpointer p) {
+        std::unique_ptr<std::shared_ptr<Shared>> owned(static_cast<std::shared_ptr<Shared>*>(p));
+    };
     if (setup.sourcePad) {
         sourcePad_ = PadRef::ref(setup.sourcePad);
         sourceProbe_ = gst_pad_add_probe(

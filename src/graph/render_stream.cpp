@@ -348,8 +348,8 @@ DeferredLinksPtr deferredFor(GstElement* element)
     if (DeferredLinksPtr links = deferredOf(element)) return links;
     auto links = std::make_shared<DeferredLinks>();
     GST_OBJECT_LOCK(element);
-    g_object_set_data_full(G_OBJECT(element), kDeferredKey, new DeferredLinksPtr(links),
-                           destroyDeferred);
+    g_object_set_data_full(G_OBJECT(element), kDeferredKey,
+                           std::make_unique<DeferredLinksPtr>(links).release(), destroyDeferred);
     GST_OBJECT_UNLOCK(element);
     g_signal_connect(element, "pad-added", G_CALLBACK(onPadAdded), nullptr);
     g_signal_connect(element, "pad-removed", G_CALLBACK(onPadRemoved), nullptr);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <memory>
 
 #include "elements/dv_avi_writer_helpers.h"
 #include "elements/file_writer.h"
@@ -97,10 +98,9 @@ TEST_F(AviWriterTest, ACutBeforeTheFileHasAFrameWaitsForOne)
             g_object_set(c->first, "next-location", c->second->c_str(), nullptr);
             return GST_PAD_PROBE_REMOVE;
         },
-        new std::pair<GstElement*, const std::string*>(writer.get(), &second),
-        [](gpointer data) {
-            delete static_cast<std::pair<GstElement*, const std::string*>*>(data);
-        });
+        std::make_unique<std::pair<GstElement*, const std::string*>>(writer.get(), &second)
+            .release(),
+        &kadtest::freeHandedOver<std::pair<GstElement*, const std::string*>>);
     // The message is posted on the streaming thread as the cut is made.
     kad::BusRef bus(gst_element_get_bus(p.get()));
     gst_bus_enable_sync_message_emission(bus.get());

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -30,7 +31,7 @@ class DvFileSource : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new QTemporaryDir;
+        dir_ = std::make_unique<QTemporaryDir>();
         const std::string d = dir_->path().toStdString();
         raw_ = d + "/tape.dv";
         type1_ = d + "/type1.avi";
@@ -63,11 +64,7 @@ protected:
                            "riff-limit=1048576 location=" +
                            opendml_);
     }
-    static void TearDownTestSuite()
-    {
-        delete dir_;
-        dir_ = nullptr;
-    }
+    static void TearDownTestSuite() { dir_.reset(); }
 
     static void ffmpeg(QStringList args)
     {
@@ -134,7 +131,7 @@ protected:
         return true;
     }
 
-    static inline QTemporaryDir* dir_ = nullptr;
+    static inline std::unique_ptr<QTemporaryDir> dir_;
     static inline std::string raw_, type1_, type2_, ntsc_, opendml_, bare48_, bare44mono_;
 };
 

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -27,7 +28,7 @@ class DvFilePreview : public test::ListedDevicesTest {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new QTemporaryDir;
+        dir_ = std::make_unique<QTemporaryDir>();
         const QString raw = dir_->path() + "/holiday.dv";
         const QString avi = dir_->path() + "/holiday.avi";
         // DV made by ffmpeg, and its type-2 AVI.
@@ -41,8 +42,7 @@ protected:
     {
         qunsetenv("KADRILLO_VIRTUAL_DEVICES");
         qunsetenv("KADRILLO_VIRTUAL_LIVE");
-        delete dir_;
-        dir_ = nullptr;
+        dir_.reset();
     }
 
     // Distinct colours in the latest grabbed frame (24-bit RGB).
@@ -65,7 +65,7 @@ protected:
         return colours.size();
     }
 
-    static inline QTemporaryDir* dir_ = nullptr;
+    static inline std::unique_ptr<QTemporaryDir> dir_;
 };
 
 TEST_F(DvFilePreview, RawAndAviFilesPreviewAsDvTapes)

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -90,18 +91,14 @@ class LightPreview : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new QTemporaryDir;
+        dir_ = std::make_unique<QTemporaryDir>();
         file_ = dir_->filePath("bars.dv");
         // A still picture rich in colours and edges, the same in every frame.
         kadtest::runTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
                                     "smptebars=size=720x576:rate=25", "-t", "2", "-target",
                                     "pal-dv", "-an", "-f", "dv", file_});
     }
-    static void TearDownTestSuite()
-    {
-        delete dir_;
-        dir_ = nullptr;
-    }
+    static void TearDownTestSuite() { dir_.reset(); }
 
     // Starts the preview of the DV file, the display at width x height, at
     // the file's own pace when sync.
@@ -142,11 +139,10 @@ protected:
     }
 
     bool ended_ = false;
-    static QTemporaryDir* dir_;
+    static inline std::unique_ptr<QTemporaryDir> dir_;
     static QString file_;
 };
 
-QTemporaryDir* LightPreview::dir_ = nullptr;
 QString LightPreview::file_;
 
 TEST_F(LightPreview, ShownPictureIsTheFullDecodeScaledToTheWindow)

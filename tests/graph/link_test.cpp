@@ -3,10 +3,12 @@
 #include "graph/filter_slot.h"
 #include "graph/render_stream.h"
 #include "graph_fixture.h"
+#include "support/pipeline.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 namespace kad {
 namespace {
@@ -32,7 +34,7 @@ int childCount(GstBin* bin)
 
 std::atomic<int>* countBuffers(GstElement* element, const char* padName)
 {
-    auto* count = new std::atomic<int>(0);
+    auto* count = std::make_unique<std::atomic<int>>(0).release();
     PadRef pad(gst_element_get_static_pad(element, padName));
     gst_pad_add_probe(
         pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
@@ -40,7 +42,7 @@ std::atomic<int>* countBuffers(GstElement* element, const char* padName)
             ++*static_cast<std::atomic<int>*>(c);
             return GST_PAD_PROBE_OK;
         },
-        count, [](gpointer c) { delete static_cast<std::atomic<int>*>(c); });
+        count, &kadtest::freeHandedOver<std::atomic<int>>);
     return count;
 }
 

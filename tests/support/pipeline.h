@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,13 @@
 #include "platform/media/gst_ptr.h"
 
 namespace kadtest {
+
+// Frees what was handed to GLib with std::make_unique(...).release(), as
+// its destroy notify.
+template <class T> void freeHandedOver(gpointer data)
+{
+    std::unique_ptr<T> owned(static_cast<T*>(data));
+}
 
 // A pipeline from its launch text; a parse error fails the test.
 inline kad::ElementRef launch(const std::string& description)
@@ -71,7 +79,7 @@ inline void onEachBuffer(GstElement* pipeline, const char* element,
             auto* state = static_cast<State*>(data);
             return (*state->first)(state->second++) ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
         },
-        new State(onBuffer, 0), [](gpointer data) { delete static_cast<State*>(data); });
+        std::make_unique<State>(onBuffer, 0).release(), &freeHandedOver<State>);
 }
 
 // The last frame a fakesink kept (enable-last-sample=true), as rows of
