@@ -28,7 +28,8 @@
 // Usage: bench_preview_dv [frames [repeats [sections]]]   (default 500
 // frames, 20 s of PAL DV, 3 repeats and sections "abcd"). sections picks what
 // runs, for a profiler's sake: a, b, c, d as above; B is (b) with the bound
-// decoder alone and D is (d), both without their paced runs.
+// decoder alone and D is (d), both without their paced runs; P is the bound
+// decoder's paced run of (b) alone.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -410,7 +411,7 @@ int main(int argc, char** argv)
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     const std::string sections = argc > 3 ? argv[3] : "abcd";
     const auto runs = [&](char section) { return sections.find(section) != std::string::npos; };
-    const bool fileRuns = runs('b') || runs('B') || runs('d') || runs('D');
+    const bool fileRuns = runs('b') || runs('B') || runs('P') || runs('d') || runs('D');
 
     std::printf("DV preview benchmark\n");
     QTemporaryDir dir;
@@ -464,10 +465,11 @@ int main(int argc, char** argv)
     // As fast as it goes, the display drops the frames that come while it
     // is still busy with one; at the file's own pace (the display synced to
     // the clock, as behind a camcorder) it shows every frame.
-    if (runs('b'))
+    if (runs('b') || runs('P'))
         std::printf("  at the file's pace (%.0f s a run), every frame shown:\n", frames / 25.0);
     for (const Decoder& d : {decoders[0], decoders[3]}) {
-        if (!runs('b') || (d.factory && !kad::Installed(d.factory))) continue;
+        if (!runs('b') && (d.factory || !runs('P'))) continue;
+        if (d.factory && !kad::Installed(d.factory)) continue;
         const Run r = previewFile(file, d, nullptr, true);
         print("chain, " + (d.factory ? std::string(d.title) : bound + " (bound)") + ", paced", r,
               &ffmpeg);
