@@ -8,6 +8,7 @@
 #include "platform/media/element_catalogue.h"
 #include "platform/media/media_platform.h"
 #include "system/devices/video_sources.h"
+#include "system/log.h"
 
 #include <vector>
 
@@ -446,8 +447,19 @@ void TfilterGraph::handleBusMessage(GstMessage* message)
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR: {
         GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
         GErrorPtr owned(error);
+        const GCharPtr detail(debug);
+        // The window says what went wrong; which element said it, and its
+        // own account, are what a report needs to find why.
+        const GCharPtr from(GST_MESSAGE_SRC(message)
+                                ? gst_object_get_path_string(GST_MESSAGE_SRC(message))
+                                : nullptr);
+        WriteLog(QStringLiteral("Graph error from %1: %2 (%3)")
+                     .arg(QString::fromUtf8(from ? from.get() : "?"),
+                          error ? QString::fromUtf8(error->message) : QString(),
+                          QString::fromUtf8(detail ? detail.get() : "").simplified()));
         if (comesFrom(message, VideoSource.Element()) && error &&
             error->domain == GST_RESOURCE_ERROR) {
             capture_.SetCaptureEndReason(CaptureEnd::DeviceLost, MediaErrorText(error));

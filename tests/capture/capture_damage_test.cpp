@@ -8,8 +8,10 @@
 #include "elements/dv_avi_writer_helpers.h"
 #include "graph/frame_counter.h"
 #include "media/dv/dv_frame_screen.h"
+#include "system/log.h"
 #include "virtual/virtual_dv_src.h"
 
+#include <QFile>
 #include <QStringList>
 
 #include <gst/app/gstappsink.h>
@@ -28,6 +30,8 @@ protected:
     void SetUp() override
     {
         CaptureTest::SetUp();
+        // The log keeps which element raised a graph error, and why.
+        StartLog(true);
         QObject::connect(&cam.FilterGraph(), &TfilterGraph::GraphError,
                          [this](const QString& text) { errors << "graph error: " + text; });
         QObject::connect(&cam.FilterGraph(), &TfilterGraph::DeviceLost,
@@ -68,7 +72,8 @@ protected:
         EXPECT_TRUE(capture(format, file(name), frames, meanwhile)) << name;
         const guint64 lost = cam.Capture().LostFrames();
         const guint64 screened = ScreenedDvFrames(cam.Source().Pin().get()) - screenedBefore;
-        EXPECT_TRUE(errors.isEmpty()) << name << ": " << errors.join("; ").toStdString();
+        EXPECT_TRUE(errors.isEmpty()) << name << ": " << errors.join("; ").toStdString() << "\n"
+                                      << graphErrorsLogged();
         EXPECT_TRUE(boxes.shown.empty()) << name;
         // Three kinds of four are dropped before anything reads them; each
         // dropped frame is one lost frame.
@@ -90,6 +95,22 @@ protected:
             ADD_FAILURE() << name << " has no video";
         }
         return p;
+    }
+
+    void TearDown() override
+    {
+        StopLog();
+        CaptureTest::TearDown();
+    }
+
+    static std::string graphErrorsLogged()
+    {
+        QFile f(LogFileName());
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        QStringList lines;
+        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n'))
+            if (line.startsWith("Graph error")) lines << line;
+        return lines.join('\n').toStdString();
     }
 
     // Frame slots the writer filled for frames the source did not deliver

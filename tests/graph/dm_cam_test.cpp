@@ -8,6 +8,7 @@
 #include "system/log.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -227,6 +228,7 @@ TEST_F(DmCamTest, SoundCardBranchPlacesItsTap)
 
 TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
 {
+    ASSERT_TRUE(StartLog(true));
     ASSERT_TRUE(cam.Source().ConnectSourceElement("DV", makeDvSource(true, true)));
     ASSERT_TRUE(cam.Preview().BuildPreviewGraph());
     QThread* lostOn = nullptr;
@@ -245,6 +247,15 @@ TEST_F(DmCamTest, SourceErrorRaisesDeviceLostOnTheGuiThread)
     EXPECT_TRUE(waitUntil([&] { return lostOn != nullptr; }));
     EXPECT_EQ(lostOn, QCoreApplication::instance()->thread());
     cam.FilterGraph().StopGraph();
+    // The log names the element and keeps its own account of the error.
+    const GCharPtr path(gst_object_get_path_string(GST_OBJECT(source)));
+    const QString log = logText();
+    StopLog();
+    const QString line =
+        "Graph error from " + QString::fromUtf8(path.get()) + ": Device unplugged (";
+    EXPECT_TRUE(log.contains(line)) << log.toStdString();
+    EXPECT_TRUE(log.contains(QRegularExpression("Device unplugged \\(.*VideoSource: test\\)\n")))
+        << log.toStdString();
 }
 
 TEST_F(DmCamTest, StopGraphStopsOnlyARunningGraphAndRebuildsTheMovieBox)
