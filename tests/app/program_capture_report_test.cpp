@@ -4,6 +4,8 @@
 // the schedule's end is told as such.
 
 #include <QCheckBox>
+#include <QDate>
+#include <QDateEdit>
 #include <QDir>
 #include <QFile>
 
@@ -12,6 +14,7 @@
 #include "graph/capture_report.h"
 #include "support/report_reader.h"
 #include "ui/options_panel.h"
+#include "ui/schedule_panel.h"
 #include "ui/sources_panel.h"
 
 namespace kad::test {
@@ -90,6 +93,9 @@ TEST_F(ProgramCaptureReport, OnByDefaultOffFromTheSettingsPanelForGood)
 TEST_F(ProgramCaptureReport, TheScheduledEndIsToldAsSuch)
 {
     startDv();
+    // The end alarm stops a capture on the end date only: late in the
+    // evening the preset end, half an hour on, falls on tomorrow.
+    program->Parts().ProgrammerFrame1->DateEdit2->setDate(QDate::currentDate());
     TSchedule& schedule = program->Schedule().Schedule();
     const QString file = captureOnce([&] { schedule.StopperEnregistrement(); });
     const auto report = read(reportOf(file));
